@@ -1,0 +1,54 @@
+/*
+ * wqcommsend: the serial transport that the vudaduv exports call.
+ *
+ * COMMSendData writes every command line of command->lines, in order, to the serial line
+ * command->link, and after each line reads exactly one reply line (ended by LF, an optional CR
+ * before it). The application opens and configures the line (speed, parity) and passes its
+ * descriptor in link: a file descriptor on POSIX systems, a HANDLE on Windows. The transport
+ * neither opens nor closes it.
+ *
+ * A reply that does not come within the reply time-out (3000 ms) is asked for again by
+ * writing the command once more, up to two times, before the send counts as failed. When the
+ * send ends, the replies received are appended to "Rec.txt" in the current directory, one per
+ * line with CR LF; the file is created when missing and never truncated.
+ *
+ * Thread safety: COMMSendData may run on any thread, but two calls must not share one line.
+ */
+#ifndef WQCOMMSEND_H
+#define WQCOMMSEND_H
+
+#include "vudaduv.h"
+
+#if defined(_WIN32)
+#if defined(WQCOMMSEND_BUILDING)
+#define WQCOMMSEND_API __declspec(dllexport)
+#else
+#define WQCOMMSEND_API __declspec(dllimport)
+#endif
+#elif defined(__GNUC__)
+#define WQCOMMSEND_API __attribute__((visibility("default")))
+#else
+#define WQCOMMSEND_API
+#endif
+
+/* Result codes of COMMSendData. Fixed values, never renumbered; the same numbers as SendData's
+ * codes where the meaning is the same. */
+#define WQCS_OK 0             /* every command was answered */
+#define WQCS_BAD_REQUEST 1    /* a NULL record, or a link that is not an open line */
+#define WQCS_TIMEOUT 4        /* no whole reply within the time-out, after the retries */
+#define WQCS_CLOSED 5         /* the line was closed or hung up */
+#define WQCS_REPLY_TOO_LONG 6 /* a reply line longer than 65536 bytes */
+#define WQCS_UPLOAD_FILE 7    /* "Rec.txt" could not be appended to */
+#define WQCS_INTERNAL 8       /* out of memory, a write error or another failure */
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+WQCOMMSEND_API int32_t WQ_CALL COMMSendData(const WQCOMM* request, const WQCOMM* command);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* WQCOMMSEND_H */
