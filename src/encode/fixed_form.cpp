@@ -1,1 +1,65 @@
-// in progress
+#include "encode/builders.h"
+#include "encode/encode_line.h"
+
+namespace vudaduv {
+
+namespace {
+
+// "!0" + letter + the number field + "A\r\n": the shape of every read request by number.
+std::string NumberedRequest(char letter, const std::string& number) {
+    return std::string("!0") + letter + number + "A\r\n";
+}
+
+// The last two digits of a clock number, "0" in front of a single digit.
+std::string TwoClockDigits(int value) {
+    std::string digits = std::to_string(value);
+    if (digits.size() < 2) digits.insert(0, 1, '0');
+    return digits.substr(digits.size() - 2);
+}
+
+}  // namespace
+
+CommandLines BuildReadItem(std::string_view dataLine) {
+    return {NumberedRequest('U', FormatNumericField(dataLine, 4000, 4))};
+}
+
+CommandLines BuildReadMessage3(std::string_view dataLine) {
+    return {NumberedRequest('W', FormatNumericField(dataLine, 22, 2))};
+}
+
+CommandLines BuildReadMessage5(std::string_view dataLine) {
+    return {NumberedRequest('Y', FormatNumericField(dataLine, 32, 2))};
+}
+
+CommandLines BuildFreeData(std::string_view dataLine) {
+    return {"!0O" + std::string(dataLine) + "\r\n"};
+}
+
+CommandLines BuildReadFreeData() {
+    return {"!0N\r\n"};
+}
+
+std::string FormatClockCommand(const platform::LocalTime& time) {
+    return "!0P" + TwoClockDigits(time.year) + TwoClockDigits(time.month) +
+           TwoClockDigits(time.day) + TwoClockDigits(time.hour) + TwoClockDigits(time.minute) +
+           "\r\n";
+}
+
+CommandLines BuildSetClock() {
+    return {FormatClockCommand(platform::GetLocalClock())};
+}
+
+CommandLines BuildReadLabel(std::string_view dataLine) {
+    std::string number = FormatNumericField(dataLine, 15, 2);
+    return {NumberedRequest('S', number), NumberedRequest('Q', number)};
+}
+
+CommandLines BuildReadKeyTable() {
+    CommandLines lines;
+    for (int block = 0; block < 4; ++block) {
+        lines.push_back("!0K0" + std::to_string(block) + "A\r\n");
+    }
+    return lines;
+}
+
+}  // namespace vudaduv

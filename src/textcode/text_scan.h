@@ -11,7 +11,9 @@ namespace vudaduv {
 constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
 
 // True for a byte that starts a GBK double-byte character (0x81 to 0xFE).
-inline bool IsGbkLeadByte(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }
+inline bool IsGbkLeadByte(unsigned char byte) {
+    return byte >= 0x81 && byte <= 0xFE;
+}
 
 // Position of the first occurrence of separator in text, searching from the start and stepping
 // over double-byte characters so that a trail byte is never taken for a separator. kNotFound
