@@ -2,6 +2,7 @@
 // library, the transports and the tool can be tried and tested without hardware.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -9,10 +10,16 @@
 
 namespace vudaduv::scale {
 
+// The port a scale listens on unless told otherwise, and the TCP transport's default.
+constexpr uint16_t kDefaultScalePort = 4001;
+
+// The longest command line the scale takes, line end not counted; longer ones get "0eTOOLONG".
+constexpr std::size_t kMaxCommandLineBytes = 8192;
+
 // What the scale keeps and how it answers one command line. Thread-safe: several connections
 // may share one memory.
 class ScaleMemory {
-public:
+  public:
     ScaleMemory();
     ~ScaleMemory();
     ScaleMemory(const ScaleMemory&) = delete;
@@ -22,7 +29,7 @@ public:
     // line without its line end out.
     std::string Answer(std::string_view commandLine);
 
-private:
+  private:
     struct State;
     std::unique_ptr<State> state_;
 };
@@ -34,7 +41,7 @@ struct ServerOptions {
 
 // Serves a memory over TCP, any number of connections at once, on threads of its own.
 class TcpScaleServer {
-public:
+  public:
     TcpScaleServer(ScaleMemory& memory, ServerOptions options);
     ~TcpScaleServer();  // stops
     TcpScaleServer(const TcpScaleServer&) = delete;
@@ -44,14 +51,14 @@ public:
     uint16_t Port() const;           // the port bound, after Start
     void Stop();                     // closes the listener and every connection, joins threads
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
 
 // Serves a memory on a pseudo-terminal whose device path a serial transport can open.
 class PtyScaleServer {
-public:
+  public:
     explicit PtyScaleServer(ScaleMemory& memory);
     ~PtyScaleServer();  // stops
     PtyScaleServer(const PtyScaleServer&) = delete;
@@ -61,7 +68,7 @@ public:
     std::string DevicePath() const;  // e.g. /dev/pts/5, after Start
     void Stop();
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

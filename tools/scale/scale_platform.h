@@ -1,0 +1,54 @@
+// The thin layer between the virtual scale and the operating system: byte streams over TCP and
+// over a pseudo-terminal. One implementation per system: scale_socket_posix.cpp and
+// scale_pty_posix.cpp (with scale_fd_posix.cpp) here; a Windows build adds its own files, where
+// the pseudo-terminal may simply report that it is not available.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace vudaduv::scale::platform {
+
+enum class ReadStatus { kData, kNothingYet, kClosed };
+
+// A connected byte stream; closes itself when destroyed.
+class Stream {
+  public:
+    virtual ~Stream() = default;
+    // Waits at most waitMs for bytes and appends those that came.
+    virtual ReadStatus Read(std::string& out, int waitMs) = 0;
+    // Writes every byte; false when the peer has gone or stop was set while waiting.
+    virtual bool Write(std::string_view bytes, const std::atomic<bool>& stop) = 0;
+};
+
+class TcpListener {
+  public:
+    virtual ~TcpListener() = default;
+    virtual uint16_t Port() const = 0;
+    // Waits at most waitMs for a connection; null when none came.
+    virtual std::unique_ptr<Stream> Accept(int waitMs) = 0;
+};
+
+// Binds host (a numeric IPv4 or IPv6 address) and port (0: any free one) and listens.
+std::unique_ptr<TcpListener> ListenTcp(const std::string& host, uint16_t port, std::string& error);
+
+// The client side, for tests and tools.
+std::unique_ptr<Stream> ConnectTcp(const std::string& host, uint16_t port, std::string& error);
+
+class PseudoTerminal {
+  public:
+    virtual ~PseudoTerminal() = default;
+    virtual std::string DevicePath() const = 0;  // the side a serial transport opens
+    virtual Stream& Master() = 0;                // the side the scale serves
+};
+
+// A pseudo-terminal whose device side is raw (no echo, no line editing, no CR/LF mapping).
+std::unique_ptr<PseudoTerminal> OpenPseudoTerminal(std::string& error);
+
+// Opens a serial device (or a pseudo-terminal's device side) raw, as a serial transport would.
+std::unique_ptr<Stream> OpenSerialDevice(const std::string& path, std::string& error);
+
+}  // namespace vudaduv::scale::platform

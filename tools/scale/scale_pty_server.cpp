@@ -1,0 +1,49 @@
+// The virtual scale on a pseudo-terminal, for the serial transport.
+#include <thread>
+
+#include "scale_line_reader.h"
+#include "scale_platform.h"
+#include "virtual_scale.h"
+
+namespace vudaduv::scale {
+
+struct PtyScaleServer::Impl {
+    ScaleMemory& memory;
+    std::unique_ptr<platform::PseudoTerminal> terminal;
+    std::atomic<bool> stopping{false};
+    std::thread server;
+
+    explicit Impl(ScaleMemory& m) : memory(m) {}
+};
+
+PtyScaleServer::PtyScaleServer(ScaleMemory& memory) : impl_(std::make_unique<Impl>(memory)) {}
+
+PtyScaleServer::~PtyScaleServer() {
+    Stop();
+}
+
+bool PtyScaleServer::Start(std::string& error) {
+    if (impl_->server.joinable()) {
+        error = "the scale is already serving";
+        return false;
+    }
+    impl_->terminal = platform::OpenPseudoTerminal(error);
+    if (!impl_->terminal) return false;
+    impl_->stopping.store(false);
+    impl_->server = std::thread([impl = impl_.get()] {
+        ServeStream(impl->memory, impl->terminal->Master(), impl->stopping);
+    });
+    return true;
+}
+
+std::string PtyScaleServer::DevicePath() const {
+    return impl_->terminal ? impl_->terminal->DevicePath() : std::string();
+}
+
+void PtyScaleServer::Stop() {
+    impl_->stopping.store(true);
+    if (impl_->server.joinable()) impl_->server.join();
+    impl_->terminal.reset();
+}
+
+}  // namespace vudaduv::scale
