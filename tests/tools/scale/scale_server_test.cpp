@@ -1,0 +1,256 @@
+// The virtual scale over a real loopback socket and a real pseudo-terminal.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "scale_line_reader.h"
+#include "scale_platform.h"
+#include "virtual_scale.h"
+
+namespace {
+
+using vudaduv::scale::CommandLineReader;
+using vudaduv::scale::kMaxCommandLineBytes;
+using vudaduv::scale::PtyScaleServer;
+using vudaduv::scale::ScaleMemory;
+using vudaduv::scale::ServerOptions;
+using vudaduv::scale::TcpScaleServer;
+namespace platform = vudaduv::scale::platform;
+
+constexpr auto kPatience = std::chrono::seconds(10);  // a safety net, never an assertion
+constexpr int kReadWaitMs = 20;
+
+std::size_t CountLineEnds(const std::string& text) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find("\r\n"); at != std::string::npos;
+         at = text.find("\r\n", at + 2)) {
+        ++count;
+    }
+    return count;
+}
+
+// Reads until lineCount reply lines have come, the peer has gone or patience ran out.
+std::string ReadReplyLines(platform::Stream& stream, std::size_t lineCount) {
+    std::string replies;
+    auto giveUp = std::chrono::steady_clock::now() + kPatience;
+    while (CountLineEnds(replies) < lineCount && std::chrono::steady_clock::now() < giveUp) {
+        if (stream.Read(replies, kReadWaitMs) == platform::ReadStatus::kClosed) break;
+    }
+    return replies;
+}
+
+// True when the peer closes before patience runs out.
+bool PeerCloses(platform::Stream& stream) {
+    std::string ignored;
+    auto giveUp = std::chrono::steady_clock::now() + kPatience;
+    while (std::chrono::steady_clock::now() < giveUp) {
+        if (stream.Read(ignored, kReadWaitMs) == platform::ReadStatus::kClosed) return true;
+    }
+    return false;
+}
+
+// What the scale answers to bytes, worked out without any socket.
+std::string ExpectedReplies(const std::string& bytes) {
+    ScaleMemory memory;
+    CommandLineReader reader(memory);
+    return reader.Answers(bytes);
+}
+
+const std::atomic<bool> kNeverStop{false};
+
+class TcpScaleTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(server_.Start(error)) << error;
+        ASSERT_NE(server_.Port(), 0);
+    }
+
+    std::unique_ptr<platform::Stream> Connect() {
+        std::string error;
+        std::unique_ptr<platform::Stream> stream =
+            platform::ConnectTcp("127.0.0.1", server_.Port(), error);
+        EXPECT_TRUE(stream) << error;
+        return stream;
+    }
+
+    // Sends bytes in pieces of chunk bytes on a fresh connection and returns the replies.
+    std::string Exchange(const std::string& bytes, std::size_t chunk, std::size_t replyLines) {
+        std::unique_ptr<platform::Stream> stream = Connect();
+        if (!stream) return {};
+        for (std::size_t at = 0; at < bytes.size(); at += chunk) {
+            if (!stream->Write(std::string_view(bytes).substr(at, chunk), kNeverStop)) return {};
+        }
+        return ReadReplyLines(*stream, replyLines);
+    }
+
+    ScaleMemory memory_;
+    TcpScaleServer server_{memory_, ServerOptions{}};
+};
+
+// Downloads, reads, errors and a bare-LF line end: all idempotent, so every connection gets
+// the same replies.
+std::string Script() {
+    return "!0V0005AxB03650366CDE\r\n"
+           "!0U0005A\r\n"
+           "!0X05A037203730000B\r\n"
+           "!0W05A\n"
+           "!0Z17A104105000B\r\n"
+           "!0Y17A\r\n"
+           "!0Oabc\r\n"
+           "!0N\r\n"
+           "!0P2603070905\r\n"
+           "!0T03Ax\r\n!0R03Ayz\r\n!0S03A\r\n!0Q03A\r\n"
+           "!0L02A" +
+           std::string(144, 'k') +
+           "B\r\n"
+           "!0K02A\r\n"
+           "!0K01A\r\n"
+           "hello\r\n!0A\r\n!0U12A\r\n\r\n";
+}
+
+TEST_F(TcpScaleTest, AnswersAlikeWhateverTheChunks) {
+    const std::string script = Script();
+    const std::string expected = ExpectedReplies(script);
+    const std::size_t lines = CountLineEnds(expected);
+    for (std::size_t chunk = 1; chunk <= script.size(); ++chunk) {
+        ASSERT_EQ(Exchange(script, chunk, lines), expected) << "chunks of " << chunk << " bytes";
+    }
+}
+
+TEST_F(TcpScaleTest, ServesSeveralConnectionsAtOnce) {
+    constexpr int kConnections = 6;
+    constexpr int kRounds = 5;
+    std::vector<std::unique_ptr<platform::Stream>> streams;
+    for (int c = 0; c < kConnections; ++c) {
+        streams.push_back(Connect());
+        ASSERT_TRUE(streams.back());
+    }
+    // Each connection takes turns; a scale serving one connection at a time would stall here.
+    for (int round = 0; round < kRounds; ++round) {
+        for (int c = 0; c < kConnections; ++c) {
+            std::string item = std::to_string(1000 + c * kRounds + round);
+            ASSERT_TRUE(
+                streams[c]->Write("!0V" + item + "A" + std::to_string(c) + "BCDE\r\n", kNeverStop));
+            ASSERT_EQ(ReadReplyLines(*streams[c], 1), "0v\r\n");
+        }
+    }
+    // What one connection downloaded, every other one reads.
+    for (int c = 0; c < kConnections; ++c) {
+        std::string item = std::to_string(1000 + ((c + 1) % kConnections) * kRounds);
+        ASSERT_TRUE(streams[c]->Write("!0U" + item + "A\r\n", kNeverStop));
+        EXPECT_EQ(ReadReplyLines(*streams[c], 1),
+                  "0u" + item + "A" + std::to_string((c + 1) % kConnections) + "BCDE\r\n");
+    }
+}
+
+TEST_F(TcpScaleTest, OverLongLineIsAnsweredOnceAndDropped) {
+    const std::string overLong = "!0O" + std::string(3 * kMaxCommandLineBytes, 'x') + "\r\n";
+    const std::string bytes = overLong + "!0N\r\n";
+    for (std::size_t chunk : {std::size_t{1000}, std::size_t{8192}, bytes.size()}) {
+        EXPECT_EQ(Exchange(bytes, chunk, 2), "0eTOOLONG\r\n0fN\r\n") << chunk;
+    }
+}
+
+TEST_F(TcpScaleTest, LongestLineIsServed) {
+    const std::string data(kMaxCommandLineBytes - 3, 'x');
+    EXPECT_EQ(Exchange("!0O" + data + "\r\n!0N\r\n", 4096, 2), "0o\r\n0n" + data + "E\r\n");
+}
+
+TEST_F(TcpScaleTest, GarbageGetsErrorsAndTheScaleGoesOn) {
+    std::mt19937 random(4001);
+    std::string garbage;
+    for (int i = 0; i < 20000; ++i) garbage += static_cast<char>(random() % 256);
+    garbage += "\n!0Oafter\r\n!0N\r\n";
+    const std::string expected = ExpectedReplies(garbage);
+    ASSERT_GE(expected.size(), std::string("0nafterE\r\n").size());
+    EXPECT_EQ(expected.substr(expected.size() - 14), "0o\r\n0nafterE\r\n");
+    EXPECT_EQ(Exchange(garbage, 777, CountLineEnds(expected)), expected);
+}
+
+TEST_F(TcpScaleTest, StopClosesOpenConnections) {
+    std::unique_ptr<platform::Stream> stream = Connect();
+    ASSERT_TRUE(stream);
+    ASSERT_TRUE(stream->Write("!0N\r\n", kNeverStop));
+    ASSERT_EQ(ReadReplyLines(*stream, 1), "0fN\r\n");
+    server_.Stop();
+    EXPECT_TRUE(PeerCloses(*stream));
+    std::string error;
+    EXPECT_FALSE(platform::ConnectTcp("127.0.0.1", server_.Port(), error));
+}
+
+TEST(TcpScaleServer, RestartsAfterStop) {
+    ScaleMemory memory;
+    TcpScaleServer server(memory, ServerOptions{});
+    std::string error;
+    ASSERT_TRUE(server.Start(error)) << error;
+    EXPECT_FALSE(server.Start(error));
+    server.Stop();
+    ASSERT_TRUE(server.Start(error)) << error;
+}
+
+TEST(TcpScaleServer, ReportsAPortInUse) {
+    ScaleMemory memory;
+    TcpScaleServer first(memory, ServerOptions{});
+    std::string error;
+    ASSERT_TRUE(first.Start(error)) << error;
+    TcpScaleServer second(memory, ServerOptions{"127.0.0.1", first.Port()});
+    EXPECT_FALSE(second.Start(error));
+    EXPECT_FALSE(error.empty());
+}
+
+TEST(TcpScaleServer, RejectsAHostThatIsNotAnAddress) {
+    ScaleMemory memory;
+    TcpScaleServer server(memory, ServerOptions{"not an address", 0});
+    std::string error;
+    EXPECT_FALSE(server.Start(error));
+    EXPECT_FALSE(error.empty());
+}
+
+TEST(TcpScaleServer, ServesIpv6Loopback) {
+    ScaleMemory memory;
+    TcpScaleServer server(memory, ServerOptions{"::1", 0});
+    std::string error;
+    if (!server.Start(error)) GTEST_SKIP() << "no IPv6 loopback here: " << error;
+    std::unique_ptr<platform::Stream> stream = platform::ConnectTcp("::1", server.Port(), error);
+    ASSERT_TRUE(stream) << error;
+    ASSERT_TRUE(stream->Write("!0P2603070905\r\n", kNeverStop));
+    EXPECT_EQ(ReadReplyLines(*stream, 1), "0p\r\n");
+}
+
+TEST(PtyScaleServer, AnswersOnTheDeviceSide) {
+    ScaleMemory memory;
+    PtyScaleServer server(memory);
+    std::string error;
+    ASSERT_TRUE(server.Start(error)) << error;
+    ASSERT_FALSE(server.DevicePath().empty());
+    // The device may be opened, used and closed again, as a serial transport does per send.
+    for (int use = 0; use < 2; ++use) {
+        std::unique_ptr<platform::Stream> device =
+            platform::OpenSerialDevice(server.DevicePath(), error);
+        ASSERT_TRUE(device) << error;
+        ASSERT_TRUE(device->Write("!0V0005ABCDE\r\n!0U0005A\r\n!0S00A\r\n", kNeverStop));
+        EXPECT_EQ(ReadReplyLines(*device, 3), "0v\r\n0u0005ABCDE\r\n0fS00\r\n");
+    }
+    server.Stop();
+    EXPECT_TRUE(server.DevicePath().empty());
+}
+
+TEST(PtyScaleServer, StopsWhileADeviceIsOpen) {
+    ScaleMemory memory;
+    PtyScaleServer server(memory);
+    std::string error;
+    ASSERT_TRUE(server.Start(error)) << error;
+    std::unique_ptr<platform::Stream> device =
+        platform::OpenSerialDevice(server.DevicePath(), error);
+    ASSERT_TRUE(device) << error;
+    ASSERT_TRUE(device->Write("!0N\r\n", kNeverStop));
+    EXPECT_EQ(ReadReplyLines(*device, 1), "0fN\r\n");
+    server.Stop();
+}
+
+}  // namespace
