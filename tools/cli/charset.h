@@ -1,0 +1,19 @@
+// Conversion between the user's character set and GBK, the library's text bytes. One
+// implementation per system (charset_posix.cpp over iconv).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace vudaduv::cli {
+
+// True when the system can convert between charset and GBK.
+bool CharsetKnown(const std::string& charset);
+
+// Strict: false when text is not valid in charset or holds a character that GBK lacks.
+bool ConvertToGbk(const std::string& charset, std::string_view text, std::string& gbk);
+
+// Lenient, for showing: a byte that does not start a GBK character becomes "?".
+std::string ConvertFromGbk(const std::string& charset, std::string_view gbk);
+
+}  // namespace vudaduv::cli

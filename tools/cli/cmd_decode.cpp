@@ -1,0 +1,54 @@
+// vudaduv decode: the upload lines a reply file becomes, without touching the file.
+#include <cstdio>
+
+#include "commands.h"
+#include "common_options.h"
+#include "lines.h"
+#include "upload/upload.h"
+
+namespace vudaduv::cli {
+
+namespace {
+
+const char* const kCommand = "decode";
+
+const char* const kDecodeHelp =
+    "Usage: vudaduv decode [--en] [--charset CS] FILE\n"
+    "\n"
+    "Converts the scale's reply tokens in FILE (a \"Rec.txt\" as the transport leaves it) into\n"
+    "the upload lines a send would write (\"1P...\", \"3P...\", \"10P...\", ...) and prints them,\n"
+    "one per line. FILE is not changed; \"-\" reads standard input.\n"
+    "\n"
+    "  --en           texts are code-page text (three digits a character), as the En exports\n"
+    "  --charset CS   print the lines in CS (e.g. UTF-8) instead of GBK bytes\n"
+    "  -h, --help     this help\n";
+
+}  // namespace
+
+int RunDecode(const Arguments& args) {
+    ParsedArgs parsed;
+    int status = kExitOk;
+    if (!ParseCommandArgs(kCommand, kDecodeHelp, args, {kEnOption, kCharsetOption}, parsed,
+                          status)) {
+        return status;
+    }
+    std::string charset;
+    std::string error;
+    if (!ReadCharset(parsed, charset, error)) return UsageError(kCommand, error);
+    if (parsed.Positionals().size() != 1) {
+        return UsageError(kCommand, parsed.Positionals().empty() ? "a reply file is needed"
+                                                                 : "only one reply file, please");
+    }
+    const std::string& path = parsed.Positionals()[0];
+    std::string bytes;
+    if (!ReadInputBytes(path, bytes))
+        return UnreadableFile(kCommand, path == "-" ? "standard input" : path);
+    for (const std::string& line :
+         SplitLines(ConvertUploadText(bytes, parsed.Has(kEnOption.name)))) {
+        std::string shown = ShowText(charset, line) + "\n";
+        std::fwrite(shown.data(), 1, shown.size(), stdout);
+    }
+    return kExitOk;
+}
+
+}  // namespace vudaduv::cli

@@ -1,0 +1,252 @@
+// vudaduv demo: every record type downloaded to a virtual scale and read back, end to end
+// through the library's exports, in a directory of its own.
+#include <cstdio>
+
+#include "commands.h"
+#include "common_options.h"
+#include "lines.h"
+#include "os.h"
+#include "scale_link.h"
+#include "send/command_list.h"
+#include "upload/upload.h"
+#include "verify.h"
+#include "virtual_scale.h"
+#include "vudaduv.h"
+
+namespace vudaduv::cli {
+
+namespace {
+
+const char* const kCommand = "demo";
+const char* const kShownCharset = "UTF-8";
+constexpr std::size_t kShownLineBytes = 72;
+
+constexpr OptionSpec kKeepOption{"keep", false, false};
+
+const char* const kDemoHelp =
+    "Usage: vudaduv demo [--keep]\n"
+    "\n"
+    "Starts a virtual scale on a free loopback port and, in a fresh temporary directory (your\n"
+    "own \"Rec.txt\" is never touched), downloads a sample of every record type through the\n"
+    "library's exports: item records with Chinese and English texts, text messages of both\n"
+    "kinds in both text modes, free data, the clock, label texts and a key table. Then it\n"
+    "reads everything back and checks that every upload line equals the data line sent.\n"
+    "Texts are shown in UTF-8. Exit status 0 when everything came back as sent.\n"
+    "\n"
+    "  --keep      keep the temporary directory and its \"Rec.txt\"\n"
+    "  -h, --help  this help\n";
+
+enum class Way { kPlain, kSettings, kSerial };
+
+struct DemoStep {
+    const char* title;
+    uint32_t recordType;
+    bool en;
+    Way way;
+    std::vector<std::string> lines;  // GBK bytes
+};
+
+// 142 keys of four digits: the 568 bytes of a key table.
+std::string SampleKeyTable() {
+    std::string table;
+    for (int key = 1; key <= 142; ++key) {
+        std::string digits = std::to_string(key);
+        table += std::string(4 - digits.size(), '0') + digits;
+    }
+    return table;
+}
+
+// The texts are GBK bytes; the literals are split where a hex escape would run on.
+std::vector<DemoStep> DemoSteps() {
+    return {
+        {"Item records, zone-position text (Chinese and English)",
+         1,
+         false,
+         Way::kPlain,
+         {"12A0100000599##\xC6\xBB\xB9\xFB##Apple##\xBA\xEC\xB8\xBB\xCA\xBF",
+          "13A0100000350##\xCF\xE3\xBD\xB6##Banana",
+          "2000A0200001280##\xCF\xCA\xC5\xA3\xC4\xCC##Fresh milk##1L"}},
+        {"Item records, code-page text (English, degree and yuan signs)",
+         1,
+         true,
+         Way::kPlain,
+         {"14A0100000499##Apple pie##Keep at 4\xA1\xE3"
+          "C##\xA3\xA4"
+          "4.99",
+          "15A0300000200##Orange juice##Best in 3 days"}},
+        {"Text messages, record type 3 (numbers above 10 use code-page text)",
+         3,
+         false,
+         Way::kSettings,
+         {"01A\xBB\xB6\xD3\xAD\xB9\xE2\xC1\xD9", "11AThank you!"}},
+        {"Text messages, record type 3, code-page text",
+         3,
+         true,
+         Way::kSettings,
+         {"02AFresh every day!"}},
+        {"Text messages, record type 5 (numbers above 16 use code-page text)",
+         5,
+         false,
+         Way::kSettings,
+         {"03A\xBD\xF1\xC8\xD5\xCC\xD8\xBC\xDB", "17ASee you soon"}},
+        {"Text messages, record type 5, code-page text",
+         5,
+         true,
+         Way::kSettings,
+         {"04ABest before: see label"}},
+        {"Free data", 7, false, Way::kPlain, {"PLU-sync:2026-batch-7"}},
+        {"The clock (this computer's local time)", 9, false, Way::kPlain, {}},
+        {"Label texts (bytes as they are)",
+         10,
+         false,
+         Way::kPlain,
+         {"01A\xCF\xCA\xB9\xFB\xB5\xEA"
+          "B\xD0\xBB\xD0\xBB\xBB\xDD\xB9\xCB",
+          "02AFreshMartBOpen7-22"}},
+        {"Key table (568 bytes: 142 keys of four digits)",
+         12,
+         false,
+         Way::kPlain,
+         {SampleKeyTable()}},
+        {"Item record over a serial line (a pseudo-terminal)",
+         1,
+         false,
+         Way::kSerial,
+         {"21A0100000100##\xC0\xE6##Pear"}},
+    };
+}
+
+std::string Shown(const std::string& gbk) {
+    std::string text = ShowText(kShownCharset, gbk);
+    if (text.size() <= kShownLineBytes) return text;
+    return text.substr(0, kShownLineBytes) + "... (" + std::to_string(gbk.size()) + " bytes)";
+}
+
+struct Tally {
+    std::size_t records = 0;
+    std::size_t same = 0;
+    std::size_t failedSends = 0;
+};
+
+bool ReportResult(const char* what, int32_t result, Tally& tally) {
+    std::printf("   %s: result %d (%s)\n", what, result, ResultWords(result).c_str());
+    if (result == WQ_OK) return true;
+    ++tally.failedSends;
+    return false;
+}
+
+void ReadBackAndCheck(const DemoStep& step, const ScaleLink& link, Tally& tally) {
+    ReadBackResult readBack = ReadBack(link, step.recordType, step.lines);
+    std::printf("   read back with record type %u\n", readBack.plan.readType);
+    if (!ReportResult("read", readBack.result, tally)) return;
+    for (const std::string& line : readBack.uploadLines) {
+        std::printf("   \xE2\x86\x90 %s\n", Shown(line).c_str());
+    }
+    tally.records += readBack.plan.records.size();
+    tally.same += readBack.plan.records.size() - readBack.report.differences.size();
+    for (const Difference& difference : readBack.report.differences) {
+        PrintDifference(stdout, "   \xE2\x9C\x97 ", "       ", step.recordType, difference,
+                        kShownCharset);
+    }
+    if (readBack.report.differences.empty()) {
+        std::printf("   \xE2\x9C\x93 %zu of %zu upload line(s) equal the data lines sent\n",
+                    readBack.plan.records.size(), readBack.plan.records.size());
+    }
+}
+
+void RunStep(std::size_t number, const DemoStep& step, const ScaleLink& link, Tally& tally) {
+    std::printf("\n%zu. %s\n   record type %u through %s\n", number, step.title, step.recordType,
+                ExportName(link).c_str());
+    for (const std::string& line : step.lines) {
+        std::printf("   \xE2\x86\x92 %s\n", Shown(line).c_str());
+    }
+    if (step.recordType == 9) {
+        std::vector<std::string> commands = BuildCommandList(9, WQStringList{nullptr, 0}, false);
+        std::string command = commands.empty() ? "" : commands[0];
+        std::printf("   \xE2\x86\x92 %s  (the scale keeps no clock to read back)\n",
+                    command.substr(0, command.find('\r')).c_str());
+    }
+    SendOutcome sent = SendAndCollect(link, step.recordType, step.lines);
+    if (!ReportResult("download", sent.result, tally) || !CanReadBack(step.recordType)) return;
+    ReadBackAndCheck(step, link, tally);
+}
+
+// Runs the steps that reach the scale over TCP, then the serial one if a pseudo-terminal opens.
+void RunSteps(scale::ScaleMemory& memory, uint16_t port, Tally& tally) {
+    std::size_t number = 0;
+    for (const DemoStep& step : DemoSteps()) {
+        ScaleLink link;
+        link.en = step.en;
+        link.targets = {"127.0.0.1:" + std::to_string(port)};
+        if (step.way == Way::kSettings) link.values = {2000, 2000, 1};
+        if (step.way != Way::kSerial) {
+            RunStep(++number, step, link, tally);
+            continue;
+        }
+        scale::PtyScaleServer pty(memory);
+        std::string error;
+        if (!pty.Start(error) ||
+            !os::OpenSerialLine(pty.DevicePath(), 9600, link.serialLink, error)) {
+            std::printf("\n%zu. %s\n   skipped: %s\n", ++number, step.title, error.c_str());
+            continue;
+        }
+        link.serial = true;
+        RunStep(++number, step, link, tally);
+        os::CloseSerialLine(link.serialLink);
+        pty.Stop();
+    }
+}
+
+}  // namespace
+
+int RunDemo(const Arguments& args) {
+    ParsedArgs parsed;
+    int status = kExitOk;
+    if (!ParseCommandArgs(kCommand, kDemoHelp, args, {kKeepOption}, parsed, status)) {
+        return status;
+    }
+    if (!parsed.Positionals().empty()) {
+        return UsageError(kCommand, "unexpected argument '" + parsed.Positionals()[0] + "'");
+    }
+    std::string home = os::CurrentDirectory();
+    std::string directory;
+    std::string error;
+    if (!os::MakeTempDirectory("vudaduv-demo", directory, error) ||
+        !os::ChangeDirectory(directory)) {
+        std::fprintf(stderr, "vudaduv demo: %s\n",
+                     error.empty() ? ("cannot enter " + directory).c_str() : error.c_str());
+        return kExitFailed;
+    }
+    scale::ScaleMemory memory;
+    scale::TcpScaleServer server(memory, scale::ServerOptions{});
+    if (!server.Start(error)) {
+        std::fprintf(stderr, "vudaduv demo: cannot start the virtual scale: %s\n", error.c_str());
+        os::ChangeDirectory(home);
+        os::RemoveFileAndDirectory(directory, kUploadFileName);
+        return kExitFailed;
+    }
+    std::printf("vudaduv demo\n");
+    std::printf("   virtual scale: 127.0.0.1:%u\n", static_cast<unsigned>(server.Port()));
+    std::printf("   working in:    %s (its own \"Rec.txt\"; yours is not touched)\n",
+                directory.c_str());
+    std::printf("   \xE2\x86\x92 data line sent   \xE2\x86\x90 upload line read back\n");
+
+    Tally tally;
+    RunSteps(memory, server.Port(), tally);
+    server.Stop();
+    os::ChangeDirectory(home);
+
+    bool allSame = tally.failedSends == 0 && tally.same == tally.records;
+    std::printf("\n%s %zu of %zu records came back as sent",
+                allSame ? "\xE2\x9C\x93" : "\xE2\x9C\x97", tally.same, tally.records);
+    if (tally.failedSends > 0) std::printf("; %zu send(s) failed", tally.failedSends);
+    std::printf(".\n");
+    if (parsed.Has(kKeepOption.name)) {
+        std::printf("The upload file is kept in %s/%s\n", directory.c_str(), kUploadFileName);
+    } else {
+        os::RemoveFileAndDirectory(directory, kUploadFileName);
+    }
+    return allSame ? kExitOk : kExitFailed;
+}
+
+}  // namespace vudaduv::cli

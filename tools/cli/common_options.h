@@ -1,0 +1,37 @@
+// Options that several subcommands share: --type, --charset, --file and the data lines.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "args.h"
+#include "commands.h"
+
+namespace vudaduv::cli {
+
+constexpr OptionSpec kTypeOption{"type", true, false};
+constexpr OptionSpec kEnOption{"en", false, false};
+constexpr OptionSpec kCharsetOption{"charset", true, false};
+constexpr OptionSpec kFileOption{"file", true, false};
+
+// The record types, for the help of the commands that take --type.
+extern const char* const kRecordTypeHelp;
+
+// Parses the arguments; on --help prints help and sets status to kExitOk, on an error prints it
+// and sets status to kExitUsage. Returns true when the command is to go on.
+bool ParseCommandArgs(const std::string& command, const std::string& help, const Arguments& args,
+                      const std::vector<OptionSpec>& specs, ParsedArgs& parsed, int& status);
+
+// The required --type; false with a message when missing or not a 32-bit number.
+bool ReadRecordType(const ParsedArgs& parsed, uint32_t& recordType, std::string& error);
+
+// --charset, "" when absent; false with a message for a character set the system lacks.
+bool ReadCharset(const ParsedArgs& parsed, std::string& charset, std::string& error);
+
+// The data lines of --file or standard input, in GBK; none for the record types that take no
+// data line. Returns kExitOk, or the exit status after printing why not.
+int LoadDataLines(const std::string& command, const ParsedArgs& parsed, uint32_t recordType,
+                  const std::string& charset, std::vector<std::string>& lines);
+
+}  // namespace vudaduv::cli

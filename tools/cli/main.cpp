@@ -1,0 +1,74 @@
+// vudaduv: the command-line tool over the library, and the virtual scale to try it on.
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+#include "args.h"
+#include "commands.h"
+
+namespace vudaduv::cli {
+
+namespace {
+
+struct Subcommand {
+    const char* name;
+    const char* summary;
+    int (*run)(const Arguments&);
+};
+
+constexpr Subcommand kSubcommands[] = {
+    {"send", "send data lines to scales and print the upload lines", RunSend},
+    {"encode", "print the command lines of data lines, without sending", RunEncode},
+    {"decode", "print the upload lines of a reply file, without changing it", RunDecode},
+    {"scale", "run the virtual scale", RunScale},
+    {"demo", "download and read back every record type on a virtual scale", RunDemo},
+};
+
+void PrintToolHelp() {
+    std::printf(
+        "Usage: vudaduv COMMAND [OPTIONS]\n"
+        "\n"
+        "Downloads data lines to label scales through the vudaduv library and reads them\n"
+        "back.\n"
+        "\n"
+        "Commands:\n");
+    for (const Subcommand& command : kSubcommands) {
+        std::printf("  %-8s %s\n", command.name, command.summary);
+    }
+    std::printf(
+        "\n"
+        "'vudaduv COMMAND --help' tells more about each command. Start with 'vudaduv demo'.\n"
+        "Exit status: 0 success, 1 a send or verification failed, 2 bad arguments, 3 a file\n"
+        "could not be read.\n");
+}
+
+int Dispatch(int argc, char** argv) {
+    if (argc < 2) {
+        return UsageError("", "a command is needed (send, encode, decode, scale or demo)");
+    }
+    const char* name = argv[1];
+    if (std::strcmp(name, "--help") == 0 || std::strcmp(name, "-h") == 0 ||
+        std::strcmp(name, "help") == 0) {
+        PrintToolHelp();
+        return kExitOk;
+    }
+    for (const Subcommand& command : kSubcommands) {
+        if (std::strcmp(name, command.name) == 0) {
+            return command.run(Arguments(argv + 2, argv + argc));
+        }
+    }
+    return UsageError("", std::string("unknown command '") + name + "'");
+}
+
+}  // namespace
+
+}  // namespace vudaduv::cli
+
+int main(int argc, char** argv) {
+    try {
+        return vudaduv::cli::Dispatch(argc, argv);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "vudaduv: %s\n", error.what());
+        return vudaduv::cli::kExitFailed;
+    }
+}

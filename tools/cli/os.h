@@ -1,0 +1,36 @@
+// What the tool needs of the operating system besides files: the terminal, signals, directories
+// and serial lines. One implementation per system (os_posix.cpp).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vudaduv::cli::os {
+
+bool StderrIsTerminal();
+
+// All bytes of a file, or of standard input when path is empty. False when the file cannot be
+// opened or read to its end (a directory, a read error).
+bool ReadAllBytes(const std::string& path, std::string& bytes);
+
+// Holds SIGINT and SIGTERM back so that WaitForStopSignal can take them. Call before any thread
+// starts, so that every thread inherits the mask.
+void HoldStopSignals();
+// Waits until SIGINT or SIGTERM arrives; returns its number.
+int WaitForStopSignal();
+
+// A fresh private directory in the system's temporary folder, named after prefix.
+bool MakeTempDirectory(const std::string& prefix, std::string& path, std::string& error);
+bool ChangeDirectory(const std::string& path);
+std::string CurrentDirectory();
+// Removes the named file of a directory, then the directory itself, if empty.
+void RemoveFileAndDirectory(const std::string& directory, const std::string& fileName);
+
+// Opens a serial device for reading and writing and sets it raw, 8 data bits, no parity, at the
+// given speed. The handle is what the serial exports take as link.
+bool OpenSerialLine(const std::string& device, uint32_t baud, uint32_t& link, std::string& error);
+void CloseSerialLine(uint32_t link);
+// True when the speed is one the system can set.
+bool SerialSpeedKnown(uint32_t baud);
+
+}  // namespace vudaduv::cli::os
