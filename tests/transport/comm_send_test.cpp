@@ -1,0 +1,143 @@
+// COMMSendData over a real pseudo-terminal, the scale stand-in answering on the master side.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "scripted_peer.h"
+#include "test_support.h"
+#include "wqcommsend.h"
+
+namespace transport_test {
+namespace {
+
+std::int32_t SendOverLine(std::uint32_t link, const std::vector<std::string>& commands) {
+    StringList commandList(commands);
+    WQCOMM request{link, StringList().View(), 0};
+    WQCOMM command{link, commandList.View(), 0};
+    return COMMSendData(&request, &command);
+}
+
+class CommSend : public InFreshDirectory {};
+
+TEST_F(CommSend, AnswersEveryCommandInOrderAndKeepsTheFile) {
+    const std::string earlier = "an older line\r\n";
+    WriteUploadFile(earlier);
+    PtyPeer peer(AnswerAll());
+    ASSERT_TRUE(peer.Open());
+    std::vector<std::string> commands = CommandLines(4);
+
+    EXPECT_EQ(SendOverLine(peer.Link(), commands), WQCS_OK);
+
+    EXPECT_EQ(peer.Log().Received(), WithoutLineEnds(commands));
+    EXPECT_EQ(ReadUploadFile(), earlier + UploadLinesFor(commands));
+    EXPECT_NE(fcntl(static_cast<int>(peer.Link()), F_GETFD), -1) << "the line was closed";
+}
+
+TEST_F(CommSend, HowRepliesArriveDoesNotChangeTheFile) {
+    std::vector<std::string> commands = CommandLines(6);
+    for (const Arrival& arrival : kArrivals) {
+        SCOPED_TRACE(arrival.name);
+        PtyPeer peer(ArrivalScript(arrival, commands), arrival.delivery);
+        ASSERT_TRUE(peer.Open());
+        RemoveUploadFile();
+
+        EXPECT_EQ(SendOverLine(peer.Link(), commands), WQCS_OK);
+
+        EXPECT_EQ(ReadUploadFile(), UploadLinesFor(commands));
+    }
+}
+
+TEST_F(CommSend, MissingRecordsOrLinesAreBadRequests) {
+    PtyPeer peer(AnswerAll());
+    ASSERT_TRUE(peer.Open());
+    StringList commands(CommandLines(1));
+    WQCOMM good{peer.Link(), commands.View(), 0};
+    EXPECT_EQ(COMMSendData(nullptr, &good), WQCS_BAD_REQUEST);
+    EXPECT_EQ(COMMSendData(&good, nullptr), WQCS_BAD_REQUEST);
+    EXPECT_EQ(COMMSendData(nullptr, nullptr), WQCS_BAD_REQUEST);
+
+    int closed = open("/dev/null", O_RDWR);
+    ASSERT_GE(closed, 0);
+    close(closed);
+    int readOnly = open("/dev/null", O_RDONLY);
+    ASSERT_GE(readOnly, 0);
+    const std::vector<std::uint32_t> unusable = {static_cast<std::uint32_t>(closed),
+                                                 static_cast<std::uint32_t>(readOnly), 0x7FFFFFFFu,
+                                                 0x80000000u, 0xFFFFFFFFu};
+    for (std::uint32_t link : unusable) {
+        SCOPED_TRACE(link);
+        EXPECT_EQ(SendOverLine(link, CommandLines(1)), WQCS_BAD_REQUEST);
+    }
+    close(readOnly);
+    EXPECT_FALSE(UploadFileExists());
+}
+
+TEST_F(CommSend, NothingToSendTouchesNothing) {
+    PtyPeer peer(AnswerAll());
+    ASSERT_TRUE(peer.Open());
+    const char* emptyLines[] = {"", nullptr};
+    for (const WQStringList& lines :
+         {WQStringList{nullptr, 0}, WQStringList{nullptr, 3}, WQStringList{emptyLines, 2}}) {
+        WQCOMM command{peer.Link(), lines, 0};
+        EXPECT_EQ(COMMSendData(&command, &command), WQCS_OK);
+    }
+    EXPECT_FALSE(UploadFileExists());
+}
+
+TEST_F(CommSend, HangUpEndsTheSendAndKeepsWhatCameBefore) {
+    std::vector<std::string> commands = CommandLines(3);
+    PtyPeer peer([](const PeerEvent& event) {
+        if (event.received == 0) return PeerAnswer::Reply(ScaleReply(event.command) + "\r\n");
+        return PeerAnswer::HangUp();
+    });
+    ASSERT_TRUE(peer.Open());
+
+    EXPECT_EQ(SendOverLine(peer.Link(), commands), WQCS_CLOSED);
+
+    EXPECT_EQ(ReadUploadFile(), UploadLinesFor({commands[0]}));
+}
+
+TEST_F(CommSend, RepliesLongerThanTheLimitFail) {
+    struct LimitCase {
+        std::size_t length;
+        std::int32_t result;
+    };
+    for (const LimitCase& limitCase :
+         {LimitCase{65536, WQCS_OK}, LimitCase{65537, WQCS_REPLY_TOO_LONG}}) {
+        SCOPED_TRACE(limitCase.length);
+        std::string reply(limitCase.length, 'x');
+        PtyPeer peer([&reply](const PeerEvent&) { return PeerAnswer::Reply(reply + "\r\n"); });
+        ASSERT_TRUE(peer.Open());
+        RemoveUploadFile();
+
+        EXPECT_EQ(SendOverLine(peer.Link(), CommandLines(1)), limitCase.result);
+
+        EXPECT_EQ(ReadUploadFile(), limitCase.result == WQCS_OK ? reply + "\r\n" : "");
+    }
+}
+
+TEST_F(CommSend, UnansweredCommandsAreSentAgainThenTimeOut) {
+    // The one test that waits out the fixed 3000 ms reply time-out: the second command is
+    // answered only when sent again, the third never.
+    std::vector<std::string> commands = CommandLines(4);
+    std::vector<std::string> sent = WithoutLineEnds(commands);
+    PtyPeer peer([](const PeerEvent& event) {
+        bool answer = event.received == 0 || event.received == 2;
+        if (!answer) return PeerAnswer::Silence();
+        return PeerAnswer::Reply(ScaleReply(event.command) + "\r\n");
+    });
+    ASSERT_TRUE(peer.Open());
+
+    EXPECT_EQ(SendOverLine(peer.Link(), commands), WQCS_TIMEOUT);
+
+    peer.Log().WaitForReceived(6);
+    std::vector<std::string> expected = {sent[0], sent[1], sent[1], sent[2], sent[2], sent[2]};
+    EXPECT_EQ(peer.Log().Received(), expected);
+    EXPECT_EQ(ReadUploadFile(), UploadLinesFor({commands[0], commands[1]}));
+}
+
+}  // namespace
+}  // namespace transport_test

@@ -1,0 +1,423 @@
+// SendData over real loopback sockets, against scripted scale stand-ins.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "scripted_peer.h"
+#include "test_support.h"
+#include "wqdatasend.h"
+
+namespace transport_test {
+namespace {
+
+constexpr std::uint32_t kNoRetry = 0xFFFFFFFFu;
+
+// Short time-outs and one retry, for the tests where something is meant to fail.
+const std::vector<std::uint32_t> kQuickFailure = {100, 100, 1};
+
+std::int32_t Send(const std::vector<std::string>& targets, const std::vector<std::string>& commands,
+                  const std::vector<std::uint32_t>& values = {}) {
+    StringList targetList(targets);
+    StringList commandList(commands);
+    WQValueList valueList{values.empty() ? nullptr : values.data(),
+                          static_cast<std::uint32_t>(values.size())};
+    WQST target{targetList.View(), StringList().View(), valueList, 0};
+    WQST command{StringList().View(), commandList.View(), WQValueList{nullptr, 0}, 0};
+    return SendData(&target, &command);
+}
+
+std::string AddressOf(const LoopbackPeer& peer) {
+    return LoopbackAddress(peer.Port());
+}
+
+class DataSend : public InFreshDirectory {};
+
+TEST_F(DataSend, EveryTargetGetsTheWholeListInOrder) {
+    std::vector<std::string> commands = CommandLines(5);
+    // The first scale answers slowest and so finishes last; its replies still come first.
+    LoopbackPeer slow(false, [](const PeerEvent& event) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return PeerAnswer::Reply(ScaleReply(event.command) + "a\r\n");
+    });
+    LoopbackPeer second(false, AnswerAll("b"));
+    LoopbackPeer third(false, AnswerAll("c"));
+    ASSERT_TRUE(slow.Listening() && second.Listening() && third.Listening());
+
+    EXPECT_EQ(Send({AddressOf(slow), AddressOf(second), AddressOf(third)}, commands), WQDS_OK);
+
+    for (const LoopbackPeer* peer : {&slow, &second, &third}) {
+        EXPECT_EQ(peer->Log().Connections(), 1);
+        EXPECT_EQ(peer->Log().Received(), WithoutLineEnds(commands));
+    }
+    EXPECT_EQ(ReadUploadFile(), UploadLinesFor(commands, "a") + UploadLinesFor(commands, "b") +
+                                    UploadLinesFor(commands, "c"));
+}
+
+TEST_F(DataSend, TargetsAreServedAtTheSameTime) {
+    // Each scale holds its first reply until every scale has its first command (or a few
+    // seconds have passed): only a transport that serves them together gets "together".
+    constexpr int kScales = 4;
+    std::atomic<int> arrived{0};
+    PeerScript meet = [&arrived](const PeerEvent& event) {
+        if (event.received > 0) return PeerAnswer::Reply(ScaleReply(event.command) + "\r\n");
+        ++arrived;
+        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (arrived.load() < kScales && std::chrono::steady_clock::now() < end) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return PeerAnswer::Reply(arrived.load() >= kScales ? "0together\r\n" : "0alone\r\n");
+    };
+    std::vector<std::unique_ptr<LoopbackPeer>> peers;
+    std::vector<std::string> targets;
+    for (int i = 0; i < kScales; ++i) {
+        peers.push_back(std::make_unique<LoopbackPeer>(false, meet));
+        ASSERT_TRUE(peers.back()->Listening());
+        targets.push_back(AddressOf(*peers.back()));
+    }
+    std::vector<std::string> commands = CommandLines(2);
+
+    EXPECT_EQ(Send(targets, commands, {10000}), WQDS_OK);
+
+    std::string expected;
+    for (int i = 0; i < kScales; ++i)
+        expected += "0together\r\n" + ScaleReply(commands[1]) + "\r\n";
+    EXPECT_EQ(ReadUploadFile(), expected);
+}
+
+// "{port}" stands for the peer's port; a form without it gets the port through values[3].
+struct AddressForm {
+    bool ipv6;
+    std::string text;
+};
+
+const std::vector<AddressForm> kAddressForms = {
+    {false, "127.0.0.1:{port}"},
+    {false, "127.0.0.1"},
+    {true, "[::1]:{port}"},
+    {true, "[::1]"},
+    {true, "::1"},
+};
+
+void ExpectEveryAddressFormReachesThePeer(bool ipv6) {
+    std::vector<std::string> commands = CommandLines(2);
+    for (const AddressForm& form : kAddressForms) {
+        if (form.ipv6 != ipv6) continue;
+        SCOPED_TRACE(form.text);
+        LoopbackPeer peer(ipv6, AnswerAll());
+        ASSERT_TRUE(peer.Listening());
+        std::string address = form.text;
+        std::vector<std::uint32_t> values;
+        std::size_t at = address.find("{port}");
+        if (at != std::string::npos) {
+            address.replace(at, 6, std::to_string(peer.Port()));
+        } else {
+            values = {0, 0, 0, peer.Port()};
+        }
+        RemoveUploadFile();
+
+        EXPECT_EQ(Send({address}, commands, values), WQDS_OK);
+
+        EXPECT_EQ(peer.Log().Received(), WithoutLineEnds(commands));
+        EXPECT_EQ(ReadUploadFile(), UploadLinesFor(commands));
+    }
+}
+
+TEST_F(DataSend, Ipv4AddressForms) {
+    ExpectEveryAddressFormReachesThePeer(false);
+}
+
+TEST_F(DataSend, Ipv6AddressForms) {
+    if (!LoopbackPeer(true, AnswerAll()).Listening()) GTEST_SKIP() << "no IPv6 loopback here";
+    ExpectEveryAddressFormReachesThePeer(true);
+}
+
+TEST_F(DataSend, UnusableAddressesFailAsBadAddresses) {
+    const std::vector<std::string> unusable = {
+        "",
+        "127.0.0.1:",
+        "127.0.0.1:0",
+        "127.0.0.1:65536",
+        "127.0.0.1:123456",
+        ":4001",
+        "127.0.0.1:4a",
+        "127.0.0.1:-1",
+        "[::1",
+        "[::1]4001",
+        "[::1]:",
+        "[]:4001",
+        "[]",
+    };
+    for (const std::string& address : unusable) {
+        SCOPED_TRACE(address);
+        EXPECT_EQ(Send({address}, CommandLines(1), kQuickFailure), WQDS_BAD_ADDRESS);
+    }
+    // A port for addresses without one that no port can be.
+    EXPECT_EQ(Send({"127.0.0.1"}, CommandLines(1), {100, 100, 1, 65536}), WQDS_BAD_ADDRESS);
+    // A NULL address reads as "".
+    const char* nullAddress[] = {nullptr};
+    StringList commands(CommandLines(1));
+    WQST target{WQStringList{nullAddress, 1}, WQStringList{nullptr, 0}, WQValueList{nullptr, 0}, 0};
+    WQST command{WQStringList{nullptr, 0}, commands.View(), WQValueList{nullptr, 0}, 0};
+    EXPECT_EQ(SendData(&target, &command), WQDS_BAD_ADDRESS);
+}
+
+TEST_F(DataSend, MissingRecordsOrTargetsAreBadRequests) {
+    StringList targets({"127.0.0.1:4001"});
+    StringList commands(CommandLines(1));
+    WQST target{targets.View(), WQStringList{nullptr, 0}, WQValueList{nullptr, 0}, 0};
+    WQST command{WQStringList{nullptr, 0}, commands.View(), WQValueList{nullptr, 0}, 0};
+    WQST noTargets{WQStringList{nullptr, 0}, WQStringList{nullptr, 0}, WQValueList{nullptr, 0}, 0};
+    WQST targetsWithoutItems{WQStringList{nullptr, 3}, WQStringList{nullptr, 0},
+                             WQValueList{nullptr, 5}, 0};
+
+    EXPECT_EQ(SendData(nullptr, &command), WQDS_BAD_REQUEST);
+    EXPECT_EQ(SendData(&target, nullptr), WQDS_BAD_REQUEST);
+    EXPECT_EQ(SendData(nullptr, nullptr), WQDS_BAD_REQUEST);
+    EXPECT_EQ(SendData(&noTargets, &command), WQDS_BAD_REQUEST);
+    EXPECT_EQ(SendData(&targetsWithoutItems, &command), WQDS_BAD_REQUEST);
+    EXPECT_FALSE(UploadFileExists());
+}
+
+TEST_F(DataSend, NothingToSendConnectsNowhere) {
+    // Any connection to this port would be refused, so a result of 0 means none was tried.
+    RefusingPort refusing;
+    StringList targets({LoopbackAddress(refusing.Port())});
+    const char* nullLines[] = {nullptr, nullptr};
+    const char* emptyLines[] = {"", ""};
+    const std::vector<WQStringList> nothing = {WQStringList{nullptr, 0}, WQStringList{nullptr, 4},
+                                               WQStringList{nullLines, 2},
+                                               WQStringList{emptyLines, 2}};
+    for (const WQStringList& lines : nothing) {
+        WQST target{targets.View(), WQStringList{nullptr, 0}, WQValueList{nullptr, 0}, 0};
+        WQST command{WQStringList{nullptr, 0}, lines, WQValueList{nullptr, 0}, 0};
+        EXPECT_EQ(SendData(&target, &command), WQDS_OK);
+    }
+    EXPECT_FALSE(UploadFileExists());
+}
+
+TEST_F(DataSend, EmptyCommandLinesAreLeftOut) {
+    LoopbackPeer peer(false, AnswerAll());
+    ASSERT_TRUE(peer.Listening());
+    std::vector<std::string> commands = CommandLines(2);
+    StringList targets({AddressOf(peer)});
+    const char* lines[] = {commands[0].c_str(), nullptr, "", commands[1].c_str()};
+    WQST target{targets.View(), WQStringList{nullptr, 0}, WQValueList{nullptr, 0}, 0};
+    WQST command{WQStringList{nullptr, 0}, WQStringList{lines, 4}, WQValueList{nullptr, 0}, 0};
+
+    EXPECT_EQ(SendData(&target, &command), WQDS_OK);
+
+    EXPECT_EQ(peer.Log().Received(), WithoutLineEnds(commands));
+    EXPECT_EQ(ReadUploadFile(), UploadLinesFor(commands));
+}
+
+TEST_F(DataSend, RefusedConnectionFailsAfterItsRetries) {
+    RefusingPort refusing;
+    EXPECT_EQ(Send({LoopbackAddress(refusing.Port())}, CommandLines(3), kQuickFailure),
+              WQDS_REFUSED);
+    EXPECT_TRUE(UploadFileExists());
+    EXPECT_EQ(ReadUploadFile(), "");
+}
+
+TEST_F(DataSend, DropMidSendResumesWithTheUnansweredCommand) {
+    std::vector<std::string> commands = CommandLines(5);
+    LoopbackPeer peer(false, [](const PeerEvent& event) {
+        if (event.connection == 0 && event.received == 2) return PeerAnswer::HangUp();
+        return PeerAnswer::Reply(ScaleReply(event.command) + "\r\n");
+    });
+    ASSERT_TRUE(peer.Listening());
+
+    EXPECT_EQ(Send({AddressOf(peer)}, commands), WQDS_OK);
+
+    std::vector<std::string> sent = WithoutLineEnds(commands);
+    EXPECT_EQ(peer.Log().Answered(), sent);  // every command answered exactly once
+    std::vector<std::vector<std::string>> perConnection = {{sent[0], sent[1], sent[2]},
+                                                           {sent[2], sent[3], sent[4]}};
+    EXPECT_EQ(peer.Log().PerConnection(), perConnection);
+    EXPECT_EQ(ReadUploadFile(), UploadLinesFor(commands));
+}
+
+TEST_F(DataSend, DropsBeyondTheRetriesFail) {
+    struct RetryCase {
+        std::uint32_t retries;  // values[2]
+        int connections;
+    };
+    const std::vector<RetryCase> cases = {{0, 3}, {1, 2}, {4, 5}, {kNoRetry, 1}};
+    for (const RetryCase& retryCase : cases) {
+        SCOPED_TRACE(retryCase.retries);
+        LoopbackPeer peer(false, [](const PeerEvent&) { return PeerAnswer::HangUp(); });
+        ASSERT_TRUE(peer.Listening());
+
+        EXPECT_EQ(Send({AddressOf(peer)}, CommandLines(2), {2000, 2000, retryCase.retries}),
+                  WQDS_CLOSED);
+
+        EXPECT_EQ(peer.Log().Connections(), retryCase.connections);
+    }
+}
+
+TEST_F(DataSend, SilentPeerTimesOutAndKeepsWhatCameBefore) {
+    std::vector<std::string> commands = CommandLines(3);
+    LoopbackPeer peer(false, [](const PeerEvent& event) {
+        if (event.received == 0) return PeerAnswer::Reply(ScaleReply(event.command) + "\r\n");
+        return PeerAnswer::Silence();
+    });
+    ASSERT_TRUE(peer.Listening());
+
+    EXPECT_EQ(Send({AddressOf(peer)}, commands, kQuickFailure), WQDS_TIMEOUT);
+
+    peer.Log().WaitForReceived(3);
+    std::vector<std::string> sent = WithoutLineEnds(commands);
+    std::vector<std::vector<std::string>> perConnection = {{sent[0], sent[1]}, {sent[1]}};
+    EXPECT_EQ(peer.Log().PerConnection(), perConnection);
+    EXPECT_EQ(ReadUploadFile(), UploadLinesFor({commands[0]}));
+}
+
+TEST_F(DataSend, RepliesLongerThanTheLimitFailWithoutARetry) {
+    struct LimitCase {
+        std::uint32_t limit;  // values[4]; 0 for the default
+        std::string bytes;    // what the scale answers
+        std::int32_t result;
+    };
+    const std::vector<LimitCase> cases = {
+        {16, std::string(16, 'x') + "\r\n", WQDS_OK},
+        {16, std::string(16, 'x') + "\n", WQDS_OK},
+        {16, std::string(17, 'x') + "\r\n", WQDS_REPLY_TOO_LONG},
+        {16, std::string(17, 'x') + "\n", WQDS_REPLY_TOO_LONG},
+        {16, std::string(100, 'x'), WQDS_REPLY_TOO_LONG},
+        {0, std::string(65536, 'x') + "\r\n", WQDS_OK},
+        {0, std::string(65537, 'x') + "\r\n", WQDS_REPLY_TOO_LONG},
+    };
+    for (const LimitCase& limitCase : cases) {
+        SCOPED_TRACE(std::to_string(limitCase.limit) + " / " +
+                     std::to_string(limitCase.bytes.size()));
+        LoopbackPeer peer(
+            false, [&limitCase](const PeerEvent&) { return PeerAnswer::Reply(limitCase.bytes); });
+        ASSERT_TRUE(peer.Listening());
+        RemoveUploadFile();
+
+        EXPECT_EQ(Send({AddressOf(peer)}, CommandLines(1), {2000, 2000, 2, 0, limitCase.limit}),
+                  limitCase.result);
+
+        EXPECT_EQ(peer.Log().Connections(), 1);
+        std::string kept = limitCase.bytes.substr(0, limitCase.bytes.find_first_of("\r\n"));
+        EXPECT_EQ(ReadUploadFile(), limitCase.result == WQDS_OK ? kept + "\r\n" : "");
+    }
+}
+
+TEST_F(DataSend, GarbageRepliesAreKeptAsTheyCame) {
+    const std::vector<std::string> replies = {std::string("\0\xff\x01 \t!", 6), "\r", "",
+                                              "0e\x80\x81\x7f", "no command letter"};
+    std::vector<std::string> commands = CommandLines(replies.size());
+    LoopbackPeer peer(false, [&replies](const PeerEvent& event) {
+        return PeerAnswer::Reply(replies[event.received] + "\r\n");
+    });
+    ASSERT_TRUE(peer.Listening());
+
+    EXPECT_EQ(Send({AddressOf(peer)}, commands), WQDS_OK);
+
+    std::string expected;
+    for (const std::string& reply : replies) expected += reply + "\r\n";
+    EXPECT_EQ(ReadUploadFile(), expected);
+}
+
+TEST_F(DataSend, ReplyCutShortByAHangUpIsNotKept) {
+    LoopbackPeer peer(false, [](const PeerEvent& event) {
+        if (event.received == 0) return PeerAnswer::Reply("0u0000A\r\n0u00");
+        return PeerAnswer::HangUp();
+    });
+    ASSERT_TRUE(peer.Listening());
+
+    EXPECT_EQ(Send({AddressOf(peer)}, CommandLines(2), {2000, 2000, kNoRetry}), WQDS_CLOSED);
+
+    EXPECT_EQ(ReadUploadFile(), "0u0000A\r\n");
+}
+
+TEST_F(DataSend, OneDeadTargetDoesNotStopTheOthers) {
+    enum class Scale { kLive, kRefusing, kSilent };
+    struct DeadCase {
+        std::vector<Scale> scales;
+        std::int32_t result;  // the code of the first failing scale in target order
+    };
+    const std::vector<DeadCase> cases = {
+        {{Scale::kRefusing, Scale::kLive}, WQDS_REFUSED},
+        {{Scale::kLive, Scale::kRefusing}, WQDS_REFUSED},
+        {{Scale::kSilent, Scale::kLive, Scale::kRefusing}, WQDS_TIMEOUT},
+        {{Scale::kLive, Scale::kRefusing, Scale::kSilent}, WQDS_REFUSED},
+    };
+    std::vector<std::string> commands = CommandLines(4);
+    for (std::size_t c = 0; c < cases.size(); ++c) {
+        SCOPED_TRACE(c);
+        std::vector<std::unique_ptr<LoopbackPeer>> live;
+        std::vector<std::unique_ptr<LoopbackPeer>> silent;
+        std::vector<std::unique_ptr<RefusingPort>> refusing;
+        std::vector<std::string> targets;
+        std::string expected;
+        for (Scale scale : cases[c].scales) {
+            if (scale == Scale::kLive) {
+                std::string tag = std::to_string(live.size());
+                live.push_back(std::make_unique<LoopbackPeer>(false, AnswerAll(tag)));
+                targets.push_back(AddressOf(*live.back()));
+                expected += UploadLinesFor(commands, tag);
+            } else if (scale == Scale::kSilent) {
+                silent.push_back(std::make_unique<LoopbackPeer>(
+                    false, [](const PeerEvent&) { return PeerAnswer::Silence(); }));
+                targets.push_back(AddressOf(*silent.back()));
+            } else {
+                refusing.push_back(std::make_unique<RefusingPort>());
+                targets.push_back(LoopbackAddress(refusing.back()->Port()));
+            }
+        }
+        RemoveUploadFile();
+
+        EXPECT_EQ(Send(targets, commands, {1000, 1000, kNoRetry}), cases[c].result);
+
+        for (const auto& peer : live) EXPECT_EQ(peer->Log().Received(), WithoutLineEnds(commands));
+        EXPECT_EQ(ReadUploadFile(), expected);
+    }
+}
+
+TEST_F(DataSend, ExistingUploadFileKeepsItsLines) {
+    const std::string earlier = "0u0007Akept\r\nan older line\r\nno line end";
+    WriteUploadFile(earlier);
+    LoopbackPeer peer(false, AnswerAll());
+    ASSERT_TRUE(peer.Listening());
+    std::vector<std::string> first = CommandLines(2);
+    std::vector<std::string> second = CommandLines(3);
+
+    EXPECT_EQ(Send({AddressOf(peer)}, first), WQDS_OK);
+    EXPECT_EQ(Send({AddressOf(peer)}, second), WQDS_OK);
+
+    EXPECT_EQ(ReadUploadFile(), earlier + UploadLinesFor(first) + UploadLinesFor(second));
+}
+
+TEST_F(DataSend, HowRepliesArriveDoesNotChangeTheFile) {
+    std::vector<std::string> commands = CommandLines(6);
+    for (const Arrival& arrival : kArrivals) {
+        SCOPED_TRACE(arrival.name);
+        LoopbackPeer peer(false, ArrivalScript(arrival, commands), arrival.delivery);
+        ASSERT_TRUE(peer.Listening());
+        RemoveUploadFile();
+
+        EXPECT_EQ(Send({AddressOf(peer)}, commands), WQDS_OK);
+
+        EXPECT_EQ(peer.Log().Connections(), 1);
+        EXPECT_EQ(ReadUploadFile(), UploadLinesFor(commands));
+    }
+}
+
+TEST_F(DataSend, HangUpDuringALongCommandRaisesNoSignal) {
+    // The scale hangs up with most of the command unread, so the writes meet a reset
+    // connection; a SIGPIPE would end this test process.
+    LoopbackPeer peer(false, AnswerAll());
+    ASSERT_TRUE(peer.Listening());
+    std::string longCommand = "!0O" + std::string(16 << 20, 'x') + "\r\n";
+
+    EXPECT_EQ(Send({AddressOf(peer)}, {longCommand}, {5000, 1000, kNoRetry}), WQDS_CLOSED);
+}
+
+}  // namespace
+}  // namespace transport_test

@@ -1,0 +1,131 @@
+// Scale stand-ins for the transport tests: they read command lines and do what a script says
+// with each one (answer, stay silent, hang up), over a loopback socket or a pseudo-terminal.
+// Every peer runs on a thread of its own, waits in short steps and stops by itself.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace transport_test {
+
+struct PeerEvent {
+    int connection;        // 0 for the first connection
+    std::size_t received;  // command lines received before this one, over all connections
+    std::string command;   // without its CR LF
+};
+
+struct PeerAnswer {
+    enum class Kind { kReply, kSilence, kHangUp };
+    Kind kind = Kind::kReply;
+    std::string bytes;  // written for kReply, as they are (line ends included)
+
+    static PeerAnswer Reply(std::string bytes) {
+        return PeerAnswer{Kind::kReply, std::move(bytes)};
+    }
+    static PeerAnswer Silence() { return PeerAnswer{Kind::kSilence, ""}; }
+    static PeerAnswer HangUp() { return PeerAnswer{Kind::kHangUp, ""}; }
+};
+
+using PeerScript = std::function<PeerAnswer(const PeerEvent&)>;
+
+// How the bytes of an answer go out: in one write, or one byte a write with pauses between.
+enum class Delivery { kWhole, kByteByByte };
+
+// What a peer saw, shared between its thread and the test.
+class PeerLog {
+  public:
+    void Connected();
+    void Received(const std::string& command);
+    void Answered(const std::string& command);
+
+    std::vector<std::vector<std::string>> PerConnection() const;
+    std::vector<std::string> Received() const;  // every command line, over all connections
+    std::vector<std::string> Answered() const;  // the commands that got an answer
+    int Connections() const;
+    std::size_t ReceivedCount() const;
+
+    // Waits (at most a few seconds) until count command lines have come.
+    void WaitForReceived(std::size_t count) const;
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<std::vector<std::string>> perConnection_;
+    std::vector<std::string> answered_;
+};
+
+// Listens on a loopback address (127.0.0.1, or ::1 when ipv6) and serves one connection after
+// another.
+class LoopbackPeer {
+  public:
+    LoopbackPeer(bool ipv6, PeerScript script, Delivery delivery = Delivery::kWhole);
+    ~LoopbackPeer();
+    LoopbackPeer(const LoopbackPeer&) = delete;
+    LoopbackPeer& operator=(const LoopbackPeer&) = delete;
+
+    bool Listening() const { return listener_ >= 0; }
+    std::uint16_t Port() const { return port_; }
+    const PeerLog& Log() const { return log_; }
+
+  private:
+    void Run();
+
+    PeerScript script_;
+    Delivery delivery_;
+    PeerLog log_;
+    int listener_ = -1;
+    std::uint16_t port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// A pseudo-terminal pair: the test hands the raw slave side to the serial transport, the peer
+// answers on the master side. Hanging up closes the master.
+class PtyPeer {
+  public:
+    explicit PtyPeer(PeerScript script, Delivery delivery = Delivery::kWhole);
+    ~PtyPeer();
+    PtyPeer(const PtyPeer&) = delete;
+    PtyPeer& operator=(const PtyPeer&) = delete;
+
+    bool Open() const { return slave_ >= 0; }
+    std::uint32_t Link() const { return static_cast<std::uint32_t>(slave_); }
+    const PeerLog& Log() const { return log_; }
+
+  private:
+    PeerScript script_;
+    Delivery delivery_;
+    PeerLog log_;
+    int master_ = -1;
+    int slave_ = -1;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// A loopback port where nobody listens: bound, so no one else takes it, but not listening, so
+// every connection is refused. ipv6: on ::1.
+class RefusingPort {
+  public:
+    explicit RefusingPort(bool ipv6 = false);
+    ~RefusingPort();
+    RefusingPort(const RefusingPort&) = delete;
+    RefusingPort& operator=(const RefusingPort&) = delete;
+    std::uint16_t Port() const { return port_; }
+
+  private:
+    int socket_ = -1;
+    std::uint16_t port_ = 0;
+};
+
+// The scale's acknowledgement form: "!0U0003A" -> "0u0003A".
+std::string ScaleReply(const std::string& command);
+
+// A script that answers every command with ScaleReply + tag + CR LF.
+PeerScript AnswerAll(const std::string& tag = "");
+
+}  // namespace transport_test
