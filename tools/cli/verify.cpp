@@ -40,8 +40,8 @@ void PrintDifference(std::FILE* out, const std::string& prefix, const std::strin
     }
     std::string expected = ShortenAtDifference(difference.expected, difference.actual);
     std::string actual = ShortenAtDifference(difference.actual, difference.expected);
-    std::fprintf(out, "%s%s: %s differs\n%sexpected:  %s\n%scame back: %s\n", prefix.c_str(),
-                 record.c_str(), difference.field.c_str(), indent.c_str(),
+    std::fprintf(out, "%s%s: %s came back different\n%sexpected:  %s\n%scame back: %s\n",
+                 prefix.c_str(), record.c_str(), difference.field.c_str(), indent.c_str(),
                  ShowText(charset, expected).c_str(), indent.c_str(),
                  ShowText(charset, actual).c_str());
 }

@@ -1,0 +1,508 @@
+// The vudaduv tool run as a process, scenario by scenario: arguments, standard input and files
+// in, exit status and output out.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tool_process.h"
+
+namespace vudaduv::cli::test {
+namespace {
+
+struct Expect {
+    bool exact;
+    std::string text;
+};
+
+Expect Exact(std::string text) {
+    return {true, std::move(text)};
+}
+Expect Contains(std::string text) {
+    return {false, std::move(text)};
+}
+const Expect kAnything{false, ""};
+
+struct Scenario {
+    const char* name;
+    std::vector<std::string> args;  // "{port}", "{pty}", "{closed}" stand for the scale's places
+    std::string input;
+    int status;
+    Expect out;
+    Expect err = kAnything;
+    std::vector<std::pair<std::string, std::string>> files = {};  // written before the run
+};
+
+void PrintTo(const Scenario& scenario, std::ostream* os) {
+    *os << scenario.name;
+}
+
+std::string ScenarioName(const testing::TestParamInfo<Scenario>& info) {
+    return info.param.name;
+}
+
+void ExpectOutput(const char* stream, const Expect& expect, const std::string& actual) {
+    if (expect.exact) {
+        EXPECT_EQ(actual, expect.text) << stream;
+    } else {
+        EXPECT_NE(actual.find(expect.text), std::string::npos)
+            << stream << " lacks \"" << expect.text << "\":\n"
+            << actual;
+    }
+}
+
+// Places of the scale in the arguments.
+struct Places {
+    unsigned port = 0;
+    std::string pty;
+    unsigned closed = 0;
+};
+
+std::string Substitute(std::string arg, const Places& places) {
+    const std::pair<std::string, std::string> marks[] = {
+        {"{port}", std::to_string(places.port)},
+        {"{pty}", places.pty},
+        {"{closed}", std::to_string(places.closed)},
+    };
+    for (const auto& [mark, value] : marks) {
+        for (std::size_t at = arg.find(mark); at != std::string::npos; at = arg.find(mark)) {
+            arg.replace(at, mark.size(), value);
+        }
+    }
+    return arg;
+}
+
+void RunScenario(const Scenario& scenario, const Places& places) {
+    for (const auto& [name, bytes] : scenario.files) WriteFile(name, bytes);
+    std::vector<std::string> args;
+    for (const std::string& arg : scenario.args) args.push_back(Substitute(arg, places));
+    ToolRun run = RunTool(args, scenario.input);
+    EXPECT_EQ(run.status, scenario.status) << "stdout:\n" << run.out << "stderr:\n" << run.err;
+    ExpectOutput("stdout", scenario.out, run.out);
+    ExpectOutput("stderr", scenario.err, run.err);
+}
+
+// 568 bytes of key table: 142 keys of four digits.
+std::string KeyTable() {
+    std::string table;
+    for (int key = 1000; key < 1142; ++key) table += std::to_string(key);
+    return table;
+}
+
+const std::string kReplyFile =
+    "0v\r\n0u0012A1B03330334CDE\r\n0s03Ahello123\r\n0q03Aworld456\r\n0w05A03720373B\r\n"
+    "0fU0013 0eUNKNOWN\n0nPLU 7E";
+
+// ---------------------------------------------------------------------------------------------
+// Without a scale: help, bad arguments, unreadable files, encode and decode.
+
+class ToolScenario : public testing::TestWithParam<Scenario> {};
+
+TEST_P(ToolScenario, Runs) {
+    TempDirectory directory;
+    ASSERT_FALSE(directory.Path().empty());
+    RunScenario(GetParam(), Places{});
+}
+
+const Scenario kHelpScenarios[] = {
+    {"ToolHelp", {"--help"}, "", 0, Contains("Usage: vudaduv COMMAND")},
+    {"ToolShortHelp", {"-h"}, "", 0, Contains("Commands:")},
+    {"SendHelp", {"send", "--help"}, "", 0, Contains("Usage: vudaduv send")},
+    {"EncodeHelp", {"encode", "-h"}, "", 0, Contains("Usage: vudaduv encode")},
+    {"DecodeHelp", {"decode", "--help"}, "", 0, Contains("Usage: vudaduv decode")},
+    {"ScaleHelp", {"scale", "--help"}, "", 0, Contains("Usage: vudaduv scale")},
+    {"DemoHelp", {"demo", "--help"}, "", 0, Contains("Usage: vudaduv demo")},
+    {"HelpWinsOverMissingType", {"encode", "--help"}, "", 0, Contains("Record types")},
+};
+INSTANTIATE_TEST_SUITE_P(Help, ToolScenario, testing::ValuesIn(kHelpScenarios), ScenarioName);
+
+const Scenario kBadArgumentScenarios[] = {
+    {"NoCommand", {}, "", 2, Exact(""), Contains("a command is needed")},
+    {"UnknownCommand", {"frobnicate"}, "", 2, Exact(""), Contains("unknown command 'frobnicate'")},
+    {"UnknownOption",
+     {"encode", "--type", "1", "--bogus"},
+     "",
+     2,
+     Exact(""),
+     Contains("unknown option '--bogus'")},
+    {"MissingValue", {"encode", "--type"}, "", 2, Exact(""), Contains("needs a value")},
+    {"TypeNotANumber",
+     {"encode", "--type", "x1"},
+     "",
+     2,
+     Exact(""),
+     Contains("--type wants a number")},
+    {"TypeTooLarge",
+     {"encode", "--type", "4294967296"},
+     "",
+     2,
+     Exact(""),
+     Contains("--type wants a number")},
+    {"TypeTwice",
+     {"encode", "--type", "1", "--type=2"},
+     "",
+     2,
+     Exact(""),
+     Contains("more than once")},
+    {"FlagWithValue",
+     {"encode", "--type", "1", "--en=yes"},
+     "",
+     2,
+     Exact(""),
+     Contains("takes no value")},
+    {"SendWithoutType",
+     {"send", "--target", "127.0.0.1"},
+     "",
+     2,
+     Exact(""),
+     Contains("--type is required")},
+    {"SendWithoutScale",
+     {"send", "--type", "1"},
+     "",
+     2,
+     Exact(""),
+     Contains("say where the scale is")},
+    {"SendTargetAndSerial",
+     {"send", "--type", "1", "--target", "a", "--serial", "/dev/null"},
+     "",
+     2,
+     Exact(""),
+     Contains("not both")},
+    {"BaudWithoutSerial",
+     {"send", "--type", "1", "--target", "a", "--baud", "9600"},
+     "",
+     2,
+     Exact(""),
+     Contains("--baud belongs to --serial")},
+    {"UnknownBaud",
+     {"send", "--type", "1", "--serial", "/dev/null", "--baud", "1234"},
+     "",
+     2,
+     Exact(""),
+     Contains("unsupported --baud")},
+    {"TimeoutOnSerial",
+     {"send", "--type", "1", "--serial", "/dev/null", "--timeout", "100"},
+     "",
+     2,
+     Exact(""),
+     Contains("belong to --target")},
+    {"ZeroTimeout",
+     {"send", "--type", "1", "--target", "a", "--timeout", "0"},
+     "",
+     2,
+     Exact(""),
+     Contains("at least 1 millisecond")},
+    {"VerifyOfReadRequest",
+     {"send", "--type", "2", "--target", "a", "--verify"},
+     "",
+     2,
+     Exact(""),
+     Contains("--verify works for")},
+    {"UnknownCharset",
+     {"encode", "--type", "1", "--charset", "NO-SUCH-SET"},
+     "",
+     2,
+     Exact(""),
+     Contains("unknown character set")},
+    {"InputNotUtf8",
+     {"encode", "--type", "1", "--charset", "UTF-8"},
+     "5A\n5A##\xff\xfe\n",
+     2,
+     Exact(""),
+     Contains("data line 2 is not UTF-8")},
+    {"EncodeStrayArgument",
+     {"encode", "--type", "1", "extra"},
+     "",
+     2,
+     Exact(""),
+     Contains("unexpected argument 'extra'")},
+    {"DecodeWithoutFile", {"decode"}, "", 2, Exact(""), Contains("a reply file is needed")},
+    {"DecodeTwoFiles", {"decode", "a", "b"}, "", 2, Exact(""), Contains("only one reply file")},
+    {"ScalePortOutOfRange",
+     {"scale", "--listen", "127.0.0.1:65536"},
+     "",
+     2,
+     Exact(""),
+     Contains("bad --listen address")},
+    {"ScaleEmptyPort",
+     {"scale", "--listen", "127.0.0.1:"},
+     "",
+     2,
+     Exact(""),
+     Contains("bad --listen address")},
+    {"ScaleUnclosedBracket",
+     {"scale", "--listen", "[::1:4001"},
+     "",
+     2,
+     Exact(""),
+     Contains("bad --listen address")},
+};
+INSTANTIATE_TEST_SUITE_P(BadArguments, ToolScenario, testing::ValuesIn(kBadArgumentScenarios),
+                         ScenarioName);
+
+const Scenario kUnreadableScenarios[] = {
+    {"EncodeMissingFile",
+     {"encode", "--type", "1", "--file", "missing.txt"},
+     "",
+     3,
+     Exact(""),
+     Contains("cannot read missing.txt")},
+    {"SendMissingFile",
+     {"send", "--type", "1", "--target", "127.0.0.1", "--file", "missing.txt"},
+     "",
+     3,
+     Exact(""),
+     Contains("cannot read missing.txt")},
+    {"DecodeMissingFile",
+     {"decode", "missing.txt"},
+     "",
+     3,
+     Exact(""),
+     Contains("cannot read missing.txt")},
+    {"DecodeDirectory", {"decode", "."}, "", 3, Exact(""), Contains("cannot read .")},
+};
+INSTANTIATE_TEST_SUITE_P(Unreadable, ToolScenario, testing::ValuesIn(kUnreadableScenarios),
+                         ScenarioName);
+
+const Scenario kEncodeScenarios[] = {
+    {"ItemRecords",
+     {"encode", "--type", "1"},
+     "5A\r\n5Ax##ab\nxyz\n1##2A9\n",
+     0,
+     Exact("!0V0005ABCDE\n!0V0005AxB03650366CDE\n!0V0001A9BCDE\n")},
+    {"ItemRecordCodePage",
+     {"encode", "--type", "1", "--en"},
+     "5Ax##ab",
+     0,
+     Exact("!0V0005AxB097098CDE\n")},
+    {"ItemRecordFromFile",
+     {"encode", "--type", "1", "--file", "data.txt"},
+     "",
+     0,
+     Exact("!0V4000ABCDE\n"),
+     kAnything,
+     {{"data.txt", "4001A\n"}}},
+    {"ReadItems",
+     {"encode", "--type", "2"},
+     "12\n99999\n-3\n  7kg\n",
+     0,
+     Exact("!0U0012A\n!0U4000A\n!0U00-3A\n!0U0007A\n")},
+    {"MessagesType3",
+     {"encode", "--type", "3"},
+     "5Ahi\n12Ahi\n5A\n",
+     0,
+     Exact("!0X05A037203730000B\n!0X12A104105000B\n!0X05A0000B\n")},
+    {"MessagesType3CodePage",
+     {"encode", "--type", "3", "--en"},
+     "5Ahi\n",
+     0,
+     Exact("!0X05A104105000B\n")},
+    {"MessagesType5", {"encode", "--type", "5"}, "99A\n", 0, Exact("!0Z32A000B\n")},
+    {"ReadMessages", {"encode", "--type", "4"}, "23\n5\n", 0, Exact("!0W22A\n!0W05A\n")},
+    {"FreeData", {"encode", "--type", "7"}, "hello world\n\n", 0, Exact("!0Ohello world\n!0O\n")},
+    {"ReadFreeDataReadsNoInput", {"encode", "--type", "8"}, "ignored\n", 0, Exact("!0N\n")},
+    {"Clock", {"encode", "--type", "9"}, "", 0, Contains("!0P")},
+    {"LabelTexts",
+     {"encode", "--type", "10"},
+     "3AxByz\n20AxBy\nnoseparator\n",
+     0,
+     Exact("!0T03Ax\n!0R03Ayz\n!0T15Ax\n!0R15Ay\n")},
+    {"ReadLabels",
+     {"encode", "--type", "11"},
+     "3\n20\n",
+     0,
+     Exact("!0S03A\n!0Q03A\n!0S15A\n!0Q15A\n")},
+    {"KeyTable",
+     {"encode", "--type", "12"},
+     KeyTable() + "\n" + KeyTable() + "9\n",
+     0,
+     Exact("!0L00A" + KeyTable().substr(0, 144) + "B\n!0L01A" + KeyTable().substr(144, 144) +
+           "B\n!0L02A" + KeyTable().substr(288, 144) + "B\n!0L03A" + KeyTable().substr(432) +
+           "00000000B\n")},
+    {"ReadKeyTable", {"encode", "--type", "13"}, "", 0, Exact("!0K00A\n!0K01A\n!0K02A\n!0K03A\n")},
+    {"TypeWithoutBuilder", {"encode", "--type", "0"}, "as it is\n", 0, Exact("as it is\n")},
+    {"Utf8Input",
+     {"encode", "--type", "1", "--charset", "UTF-8"},
+     "5A##\xe5\x95\x8a\n",
+     0,
+     Exact("!0V0005AB1601CDE\n")},
+    {"Utf8LabelShownInUtf8",
+     {"encode", "--type", "10", "--charset", "UTF-8"},
+     "1A\xe5\x95\x8a"
+     "Bx\n",
+     0,
+     Exact("!0T01A\xe5\x95\x8a\n!0R01Ax\n")},
+};
+INSTANTIATE_TEST_SUITE_P(Encode, ToolScenario, testing::ValuesIn(kEncodeScenarios), ScenarioName);
+
+const Scenario kDecodeScenarios[] = {
+    {"ReplyFile",
+     {"decode", "reply.txt"},
+     "",
+     0,
+     Exact("1P0012A1##AB\n10P03AhelloBworld\n3P05Ahi\n0eUNKNOWN\n7PPL\n7E\n"),
+     kAnything,
+     {{"reply.txt", kReplyFile}}},
+    {"ReplyFromStandardInput", {"decode", "-"}, "0w05A03720373B\n", 0, Exact("3P05Ahi\n")},
+    {"CodePageReplies",
+     {"decode", "--en", "reply.txt"},
+     "",
+     0,
+     Exact("3P05Ahi\n1P0001A####A\n"),
+     kAnything,
+     {{"reply.txt", "0w05A104105B\n0u0001ABC065DE"}}},
+    {"ChineseShownInUtf8",
+     {"decode", "--charset", "UTF-8", "reply.txt"},
+     "",
+     0,
+     Exact("1P0001A1##\xe5\x95\x8a\n"),
+     kAnything,
+     {{"reply.txt", "0u0001A1B1601CDE\n"}}},
+    {"EmptyReplyFile", {"decode", "reply.txt"}, "", 0, Exact(""), kAnything, {{"reply.txt", ""}}},
+};
+INSTANTIATE_TEST_SUITE_P(Decode, ToolScenario, testing::ValuesIn(kDecodeScenarios), ScenarioName);
+
+TEST(Decode, LeavesTheFileAsItWas) {
+    TempDirectory directory;
+    WriteFile("Rec.txt", kReplyFile);
+    ToolRun run = RunTool({"decode", "Rec.txt"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(ReadFile("Rec.txt"), kReplyFile);
+}
+
+// ---------------------------------------------------------------------------------------------
+// With a virtual scale process: sends, read-backs and verification over TCP and serial.
+
+class ScaleScenario : public testing::TestWithParam<Scenario> {};
+
+TEST_P(ScaleScenario, Runs) {
+    TempDirectory directory;
+    ASSERT_FALSE(directory.Path().empty());
+    ScaleProcess scale;
+    ASSERT_TRUE(scale.Started()) << scale.Output();
+    RunScenario(GetParam(), Places{scale.Port(), scale.PtyPath(), ClosedPort()});
+}
+
+const std::vector<std::string> kTarget = {"--target", "127.0.0.1:{port}"};
+
+std::vector<std::string> Send(std::vector<std::string> args, bool serial = false) {
+    std::vector<std::string> all{"send"};
+    std::vector<std::string> where =
+        serial ? std::vector<std::string>{"--serial", "{pty}"} : kTarget;
+    all.insert(all.end(), where.begin(), where.end());
+    all.insert(all.end(), args.begin(), args.end());
+    return all;
+}
+
+const Scenario kSendScenarios[] = {
+    {"ClosedPort",
+     {"send", "--type", "2", "--target", "127.0.0.1:{closed}", "--timeout", "300", "--retries",
+      "0"},
+     "1\n",
+     1,
+     Exact(""),
+     Contains("result -2: transport failed")},
+    {"NothingToSend", Send({"--type", "1"}), "no separator\n", 1, Exact(""),
+     Contains("result -1: nothing to send")},
+    {"EmptySlotGivesNoLine", Send({"--type", "2"}), "12\n", 0, Exact(""),
+     Contains("result 0: sent")},
+    {"ItemsVerified", Send({"--type", "1", "--verify"}),
+     "12A0100##\xc6\xbb\xb9\xfb##Apple\n13A02##x##y##z\n4001A9\n", 0, Exact(""),
+     Contains("all 3 record(s) came back as sent")},
+    {"ItemsVerifiedWithSettings",
+     Send({"--type", "1", "--verify", "--timeout", "2000", "--retries", "1", "--en"}),
+     "14A1##Apple pie##4\xa1\xe3"
+     "C\n",
+     0, Exact(""), Contains("all 1 record(s)")},
+    {"TextLossesAreNotDifferences", Send({"--type", "1", "--verify"}),
+     "5A##tab\there##a very long text that is cut\n", 0, Exact(""), Contains("all 1 record(s)")},
+    {"FieldThatDoesNotComeBack", Send({"--type", "1", "--verify"}), "5A1B2##x\n6A##y\n", 1,
+     Exact(""), Contains("item 0005: fields came back different")},
+    {"LabelTextWithBlank", Send({"--type", "10", "--verify"}), "3Aone twoBx\n", 1, Exact(""),
+     Contains("label 03: label text 1 came back different")},
+    {"MessagesVerified", Send({"--type", "3", "--verify"}), "1A\xbb\xb6\xd3\xad\n12AThanks\n", 0,
+     Exact(""), Contains("all 2 record(s)")},
+    {"MessagesType5CodePageVerified", Send({"--type", "5", "--verify", "--en"}),
+     "4ABest before\n20AHi\n", 0, Exact(""), Contains("all 2 record(s)")},
+    {"RejectedLineIsNamed", Send({"--type", "10", "--verify"}), "1AxBy\nno label\n", 0, Exact(""),
+     Contains("not sent (the library rejects this data line): no label")},
+    {"KeyTableVerified", Send({"--type", "12", "--verify"}), KeyTable() + "\n", 0, Exact(""),
+     Contains("all 1 record(s)")},
+    {"FreeDataVerified", Send({"--type", "7", "--verify"}), "PLU-7\n", 0, Exact(""),
+     Contains("all 1 record(s)")},
+    {"Utf8SendAndVerify", Send({"--type", "1", "--verify", "--charset", "UTF-8"}),
+     "7A##\xe5\x95\x8a\n", 0, Exact(""), Contains("all 1 record(s)")},
+    {"TwoTargetsVerifiedEach",
+     {"send", "--type", "3", "--verify", "--target", "127.0.0.1:{port}", "--target",
+      "127.0.0.1:{port}"},
+     "2Ahi\n",
+     0,
+     Exact(""),
+     Contains("verify 127.0.0.1:")},
+    {"OldUploadLinesAreNotRepeated",
+     Send({"--type", "11"}),
+     "3\n",
+     0,
+     Exact(""),
+     Contains("result 0: sent"),
+     {{"Rec.txt", "1P0001Aold\r\n"}}},
+    {"SerialSendVerified", Send({"--type", "1", "--verify"}, true), "21A01##Pear\n", 0, Exact(""),
+     Contains("all 1 record(s)")},
+    {"SerialClockSet", Send({"--type", "9"}, true), "", 0, Exact(""), Contains("result 0: sent")},
+    {"SerialDeviceMissing",
+     {"send", "--type", "1", "--serial", "/nonexistent/tty"},
+     "1A\n",
+     1,
+     Exact(""),
+     Contains("cannot open /nonexistent/tty")},
+};
+INSTANTIATE_TEST_SUITE_P(Send, ScaleScenario, testing::ValuesIn(kSendScenarios), ScenarioName);
+
+// A download read back as a separate send prints the upload lines, in the user's charset.
+TEST(SendAndRead, ReadPrintsTheUploadLines) {
+    TempDirectory directory;
+    ScaleProcess scale;
+    ASSERT_TRUE(scale.Started()) << scale.Output();
+    std::string target = "127.0.0.1:" + std::to_string(scale.Port());
+    ToolRun download = RunTool({"send", "--type", "1", "--target", target, "--charset", "UTF-8"},
+                               "12A01##\xe8\x8b\xb9\xe6\x9e\x9c##Apple\n3A##x\n");
+    ASSERT_EQ(download.status, 0) << download.err;
+    WriteFile("Rec.txt", ReadFile("Rec.txt") + "1P0099Aearlier\r\n");
+    ToolRun read =
+        RunTool({"send", "--type", "2", "--target", target, "--charset", "UTF-8"}, "12\n3\n");
+    EXPECT_EQ(read.status, 0) << read.err;
+    EXPECT_EQ(read.out, "1P0012A01##\xe8\x8b\xb9\xe6\x9e\x9c##Apple\n1P0003A##x\n");
+    EXPECT_EQ(ReadFile("Rec.txt"),
+              "1P0099Aearlier\r\n1P0012A01##\xc6\xbb\xb9\xfb##Apple\r\n1P0003A##x\r\n");
+}
+
+TEST(ScaleCommand, StopsOnTerminate) {
+    TempDirectory directory;
+    ScaleProcess scale;
+    ASSERT_TRUE(scale.Started()) << scale.Output();
+    EXPECT_FALSE(scale.PtyPath().empty());
+    EXPECT_EQ(scale.Stop(), 0);
+    EXPECT_NE(scale.Output().find("stopped"), std::string::npos) << scale.Output();
+}
+
+TEST(ScaleCommand, BusyPortIsAFailure) {
+    TempDirectory directory;
+    ScaleProcess scale;
+    ASSERT_TRUE(scale.Started()) << scale.Output();
+    ToolRun second = RunTool({"scale", "--listen", "127.0.0.1:" + std::to_string(scale.Port())});
+    EXPECT_EQ(second.status, 1);
+    EXPECT_NE(second.err.find("cannot listen"), std::string::npos) << second.err;
+}
+
+TEST(Demo, EverythingComesBackAsSent) {
+    TempDirectory directory;
+    ToolRun run = RunTool({"demo"});
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("records came back as sent"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("\xE2\x9C\x97"), std::string::npos) << run.out;  // no cross mark
+    EXPECT_EQ(ReadFile("Rec.txt"), "");  // the demo works in a directory of its own
+}
+
+}  // namespace
+}  // namespace vudaduv::cli::test

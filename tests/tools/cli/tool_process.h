@@ -1,0 +1,63 @@
+// Runs the vudaduv tool as a real process in the current directory, with its standard streams
+// in files, and a virtual scale process to send to.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace vudaduv::cli::test {
+
+struct ToolRun {
+    int status = -1;  // exit status; -1 when it did not exit by itself in time
+    std::string out;
+    std::string err;
+};
+
+// Starts the tool with args, input as its standard input, and waits for it (bounded).
+ToolRun RunTool(const std::vector<std::string>& args, const std::string& input = "");
+
+// A fresh private directory that the test works in; removed with its files at the end.
+class TempDirectory {
+  public:
+    TempDirectory();
+    ~TempDirectory();
+    TempDirectory(const TempDirectory&) = delete;
+    TempDirectory& operator=(const TempDirectory&) = delete;
+    const std::string& Path() const { return path_; }
+
+  private:
+    std::string path_;
+    std::string home_;
+};
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& bytes);
+
+// A loopback port that nothing listens on (bound once, then closed).
+unsigned ClosedPort();
+
+// "vudaduv scale --listen 127.0.0.1:0 --pty" as a process of its own, stopped by SIGTERM.
+class ScaleProcess {
+  public:
+    ScaleProcess();
+    ~ScaleProcess();
+    ScaleProcess(const ScaleProcess&) = delete;
+    ScaleProcess& operator=(const ScaleProcess&) = delete;
+
+    bool Started() const { return port_ != 0; }
+    unsigned Port() const { return port_; }
+    const std::string& PtyPath() const { return ptyPath_; }
+    // Sends SIGTERM and waits; the exit status (-1 when it did not stop in time).
+    int Stop();
+    std::string Output() const;
+
+  private:
+    pid_t pid_ = -1;
+    unsigned port_ = 0;
+    std::string ptyPath_;
+    std::string outputPath_;
+};
+
+}  // namespace vudaduv::cli::test
