@@ -409,14 +409,20 @@ TEST_F(DataSend, HowRepliesArriveDoesNotChangeTheFile) {
     }
 }
 
-TEST_F(DataSend, HangUpDuringALongCommandRaisesNoSignal) {
-    // The scale hangs up with most of the command unread, so the writes meet a reset
-    // connection; a SIGPIPE would end this test process.
-    LoopbackPeer peer(false, AnswerAll());
+TEST_F(DataSend, WritingToAScaleThatHungUpRaisesNoSignal) {
+    // The scale answers and hangs up at once; the long command after that meets first the
+    // closed end and then a reset connection, where a write would raise SIGPIPE and end this
+    // test process.
+    std::vector<std::string> commands = CommandLines(1);
+    commands.push_back("!0O" + std::string(16 << 20, 'x') + "\r\n");
+    LoopbackPeer peer(false, [](const PeerEvent& event) {
+        return PeerAnswer::ReplyThenHangUp(ScaleReply(event.command) + "\r\n");
+    });
     ASSERT_TRUE(peer.Listening());
-    std::string longCommand = "!0O" + std::string(16 << 20, 'x') + "\r\n";
 
-    EXPECT_EQ(Send({AddressOf(peer)}, {longCommand}, {5000, 1000, kNoRetry}), WQDS_CLOSED);
+    EXPECT_EQ(Send({AddressOf(peer)}, commands, {5000, 1000, kNoRetry}), WQDS_CLOSED);
+
+    EXPECT_EQ(ReadUploadFile(), UploadLinesFor({commands[0]}));
 }
 
 }  // namespace

@@ -21,15 +21,18 @@ struct PeerEvent {
 };
 
 struct PeerAnswer {
-    enum class Kind { kReply, kSilence, kHangUp };
+    enum class Kind { kReply, kSilence, kHangUp, kReplyThenHangUp };
     Kind kind = Kind::kReply;
-    std::string bytes;  // written for kReply, as they are (line ends included)
+    std::string bytes;  // written for the replies, as they are (line ends included)
 
     static PeerAnswer Reply(std::string bytes) {
         return PeerAnswer{Kind::kReply, std::move(bytes)};
     }
     static PeerAnswer Silence() { return PeerAnswer{Kind::kSilence, ""}; }
     static PeerAnswer HangUp() { return PeerAnswer{Kind::kHangUp, ""}; }
+    static PeerAnswer ReplyThenHangUp(std::string bytes) {
+        return PeerAnswer{Kind::kReplyThenHangUp, std::move(bytes)};
+    }
 };
 
 using PeerScript = std::function<PeerAnswer(const PeerEvent&)>;

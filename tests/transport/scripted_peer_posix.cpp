@@ -93,11 +93,10 @@ SessionEnd ServeConnection(int fd, bool isSocket, int connection, const PeerScri
             log.Received(command);
             PeerAnswer answer = script(event);
             if (answer.kind == PeerAnswer::Kind::kHangUp) return SessionEnd::kHungUp;
-            if (answer.kind == PeerAnswer::Kind::kReply) {
-                if (!Deliver(fd, isSocket, answer.bytes, delivery, bounds))
-                    return SessionEnd::kOver;
-                log.Answered(command);
-            }
+            if (answer.kind == PeerAnswer::Kind::kSilence) continue;
+            if (!Deliver(fd, isSocket, answer.bytes, delivery, bounds)) return SessionEnd::kOver;
+            log.Answered(command);
+            if (answer.kind == PeerAnswer::Kind::kReplyThenHangUp) return SessionEnd::kHungUp;
         }
         if (pending.size() > kLongestCommand) return SessionEnd::kHungUp;
     }
