@@ -137,8 +137,8 @@ bool ReportResult(const char* what, int32_t result, Tally& tally) {
 
 void ReadBackAndCheck(const DemoStep& step, const ScaleLink& link, Tally& tally) {
     ReadBackResult readBack = ReadBack(link, step.recordType, step.lines);
-    std::printf("   read back with record type %u\n", readBack.plan.readType);
-    if (!ReportResult("read", readBack.result, tally)) return;
+    std::string what = "read back (record type " + std::to_string(readBack.plan.readType) + ")";
+    if (!ReportResult(what.c_str(), readBack.result, tally)) return;
     for (const std::string& line : readBack.uploadLines) {
         std::printf("   \xE2\x86\x90 %s\n", Shown(line).c_str());
     }
@@ -155,7 +155,7 @@ void ReadBackAndCheck(const DemoStep& step, const ScaleLink& link, Tally& tally)
 }
 
 void RunStep(std::size_t number, const DemoStep& step, const ScaleLink& link, Tally& tally) {
-    std::printf("\n%zu. %s\n   record type %u through %s\n", number, step.title, step.recordType,
+    std::printf("\n%2zu. %s\n   record type %u through %s\n", number, step.title, step.recordType,
                 ExportName(link).c_str());
     for (const std::string& line : step.lines) {
         std::printf("   \xE2\x86\x92 %s\n", Shown(line).c_str());
@@ -187,7 +187,7 @@ void RunSteps(scale::ScaleMemory& memory, uint16_t port, Tally& tally) {
         std::string error;
         if (!pty.Start(error) ||
             !os::OpenSerialLine(pty.DevicePath(), 9600, link.serialLink, error)) {
-            std::printf("\n%zu. %s\n   skipped: %s\n", ++number, step.title, error.c_str());
+            std::printf("\n%2zu. %s\n   skipped: %s\n", ++number, step.title, error.c_str());
             continue;
         }
         link.serial = true;
