@@ -520,5 +520,15 @@ TEST(EncodeLine, EnFlagChangesNothingForTypesWithoutTexts) {
     }
 }
 
+TEST(EncodeLine, EmptyListIsSafeForEveryRecordType) {
+    for (uint32_t recordType = 0; recordType <= 14; ++recordType) {
+        for (bool en : {false, true}) {
+            Lines list;
+            int result = EncodeLine(recordType, list, en);
+            EXPECT_TRUE(result == 0 || result == -1) << recordType;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace vudaduv

@@ -381,5 +381,43 @@ TEST(ConvertReplyToken, GroupListAndOutput) {
     }
 }
 
+TEST(ConvertReplyToken, EmptyTokenAddsNothing) {
+    std::string output = "before\r\n";
+    std::vector<std::string> groups{"KEY", "a"};
+    ConvertReplyToken("", output, groups, false);
+    EXPECT_EQ(output, "before\r\n");
+    EXPECT_EQ(groups, (std::vector<std::string>{"KEY", "a"}));
+}
+
+// The decoders called on their own, with tokens the dispatcher would never hand them: the cuts
+// stay inside the token.
+TEST(ReplyDecoders, TokensTooShortForTheirCuts) {
+    const struct {
+        std::string token;
+        std::string item;
+        std::string message;
+        std::string type7;
+    } cases[] = {
+        {"", "", "", "7P"},
+        {"0", "", "", "7P"},
+        {"0u", "", "", "7P"},
+        {"B", "1P", "", "7P"},
+        {"AB", "1P", "", "7P"},
+        {"xyzAB", "1PzA", "", "7PzA"},
+        {"0wA0365B", "1PA0365", "3PA0Aa", "7PA0365"},
+    };
+    for (const auto& c : cases) {
+        std::string item = c.token;
+        DecodeItemReply(item, false);
+        EXPECT_EQ(item, c.item) << c.token;
+        std::string message = c.token;
+        DecodeMessageReply(message, false);
+        EXPECT_EQ(message, c.message) << c.token;
+        std::string type7 = c.token;
+        DecodeType7Reply(type7);
+        EXPECT_EQ(type7, c.type7) << c.token;
+    }
+}
+
 }  // namespace
 }  // namespace vudaduv
