@@ -94,8 +94,9 @@ SessionEnd ServeConnection(int fd, bool isSocket, int connection, const PeerScri
             PeerAnswer answer = script(event);
             if (answer.kind == PeerAnswer::Kind::kHangUp) return SessionEnd::kHungUp;
             if (answer.kind == PeerAnswer::Kind::kSilence) continue;
-            if (!Deliver(fd, isSocket, answer.bytes, delivery, bounds)) return SessionEnd::kOver;
+            // Logged first: once the answer is out the test may already be looking.
             log.Answered(command);
+            if (!Deliver(fd, isSocket, answer.bytes, delivery, bounds)) return SessionEnd::kOver;
             if (answer.kind == PeerAnswer::Kind::kReplyThenHangUp) return SessionEnd::kHungUp;
         }
         if (pending.size() > kLongestCommand) return SessionEnd::kHungUp;
