@@ -3,14 +3,22 @@
  *
  * COMMSendData writes every command line of command->lines, in order, to the serial line
  * command->link, and after each line reads exactly one reply line (ended by LF, an optional CR
- * before it). The application opens and configures the line (speed, parity) and passes its
- * descriptor in link: a file descriptor on POSIX systems, a HANDLE on Windows. The transport
- * neither opens nor closes it.
+ * before it; both are stripped). The lines are written as they are (they carry their own
+ * CR LF); an empty (or NULL) command line is left out. The application opens and configures the
+ * line (speed, parity, raw mode) and passes its descriptor in link: a file descriptor on POSIX
+ * systems, a HANDLE on Windows. The transport neither opens, reconfigures nor closes it.
+ * request must not be NULL; nothing else of it is read.
  *
- * A reply that does not come within the reply time-out (3000 ms) is asked for again by
- * writing the command once more, up to two times, before the send counts as failed. When the
- * send ends, the replies received are appended to "Rec.txt" in the current directory, one per
- * line with CR LF; the file is created when missing and never truncated.
+ * A reply that does not come within the reply time-out (3000 ms, the command's write included)
+ * is asked for again by writing the command once more, up to two times, before the send counts
+ * as failed; input not yet read is dropped before each repeat, so a late answer cannot pass
+ * for the next one. Any other failure (hang-up, over-long reply, write error) ends the send at
+ * once; the commands after it are not sent. When the send ends, the replies received are
+ * appended to "Rec.txt" in the current directory in one write, one per line with CR LF; the
+ * file is created when missing (also when no reply came) and never truncated. With no command
+ * line to send, COMMSendData returns 0 without touching the line or "Rec.txt".
+ *
+ * No exception leaves COMMSendData.
  *
  * Thread safety: COMMSendData may run on any thread, but two calls must not share one line.
  */
@@ -32,9 +40,11 @@
 #endif
 
 /* Result codes of COMMSendData. Fixed values, never renumbered; the same numbers as SendData's
- * codes where the meaning is the same. */
+ * codes where the meaning is the same. WQCS_UPLOAD_FILE is returned only when every command
+ * was answered. */
 #define WQCS_OK 0             /* every command was answered */
-#define WQCS_BAD_REQUEST 1    /* a NULL record, or a link that is not an open line */
+#define WQCS_BAD_REQUEST 1    /* a NULL record, or a link that is not a line open for reading
+                                 and writing */
 #define WQCS_TIMEOUT 4        /* no whole reply within the time-out, after the retries */
 #define WQCS_CLOSED 5         /* the line was closed or hung up */
 #define WQCS_REPLY_TOO_LONG 6 /* a reply line longer than 65536 bytes */

@@ -2,29 +2,48 @@
  * wqdatasend: the TCP transport that the vudaduv exports call.
  *
  * SendData sends every command line of command->lines, in order, to every scale address of
- * target->targets, each target on its own connection and all targets at once. For each command
- * line it writes the line whole and then reads exactly one reply line (ended by LF, an optional
- * CR before it). When all targets are done, it appends the reply lines to "Rec.txt" in the
- * current directory, one per line with CR LF, grouped per target in the order of
- * target->targets; the file is created when missing and never truncated. What a failing target
- * answered before it failed is kept.
+ * target->targets, each target on its own connection and all targets at once (up to 64 at a
+ * time; more wait for a free thread). For each command line it writes the line whole, as it
+ * is (the lines carry their own CR LF), and then reads exactly one reply line (ended by LF, an
+ * optional CR before it; both are stripped). Bytes that come after a reply's LF are kept for
+ * the next reply. An empty (or NULL) command line is left out: nothing is written for it and
+ * no reply is awaited.
+ *
+ * When all targets are done, it appends the reply lines to "Rec.txt" in the current directory
+ * in one write, one per line with CR LF, grouped per target in the order of target->targets;
+ * the file is created when missing (also when no reply came) and never truncated. What a
+ * failing target answered before it failed is kept; a reply cut short is not.
  *
  * A refused connection, a time-out or a dropped connection is retried (reconnect, resume from
- * the command that got no reply) before the target counts as failed; a failing target never
+ * the command that got no reply, so each command is answered once) before the target counts
+ * as failed; the retries are counted per target over the whole call. A bad address, a reply
+ * over the length limit or a failure of this machine is not retried. A failing target never
  * stops the others.
  *
- * Addresses: "host", "host:port", "[v6addr]:port" or "[v6addr]". Without a port the port of
- * target->values[3] is used, by default 4001.
+ * Addresses: "host", "host:port", "[v6addr]:port" or "[v6addr]"; an IPv6 address without
+ * brackets ("::1") is taken whole, without a port. A host may be a name, tried address by
+ * address. Without a port the port of target->values[3] is used, by default 4001. A port is a
+ * decimal number from 1 to 65535.
  *
- * target->values (every entry optional; a missing entry or 0 means the default):
+ * target->values (every entry optional; a missing entry or 0 means the default). The values of
+ * the command record are not read.
  *   values[0]  reply time-out, milliseconds              (default 3000)
+ *              the command's write and its whole reply line must fit in it
  *   values[1]  connect time-out, milliseconds            (default 3000)
+ *              for all the addresses of a host together
  *   values[2]  retries after the first try, per target   (default 2; 0xFFFFFFFF means none)
  *   values[3]  port for addresses without one             (default 4001)
  *   values[4]  longest reply line accepted, in bytes     (default 65536)
+ *              without its CR LF
+ *
+ * Requests: a NULL record or no target at all gives WQDS_BAD_REQUEST (a NULL items array reads
+ * as an empty list, a NULL string as ""). With targets but no command line to send, SendData
+ * returns 0 at once: it connects nowhere and does not touch "Rec.txt".
+ *
+ * Writes never raise SIGPIPE. No exception leaves SendData.
  *
  * Thread safety: SendData may run on any thread; calls that overlap in one current directory
- * append to the same "Rec.txt".
+ * append to the same "Rec.txt", each call's replies in one write.
  */
 #ifndef WQDATASEND_H
 #define WQDATASEND_H
@@ -44,7 +63,8 @@
 #endif
 
 /* Result codes of SendData. Fixed values, never renumbered. When several targets fail, the
- * result is the code of the first failing target in the order of target->targets. */
+ * result is the code of the first failing target in the order of target->targets, the code of
+ * its last try. WQDS_UPLOAD_FILE is returned only when every target succeeded. */
 #define WQDS_OK 0              /* every target answered every command */
 #define WQDS_BAD_REQUEST 1     /* a NULL record, or no target at all */
 #define WQDS_BAD_ADDRESS 2     /* an address that cannot be parsed or resolved */
