@@ -26,8 +26,9 @@ bool FileExists(const char* path);
 std::string ReadWholeFile(const char* path);
 void WriteWholeFile(const char* path, const std::string& bytes);
 
-// Makes "Rec.txt" a file that can be read (it holds one token) but not created anew for
-// writing, even by root: a link to a read-only kernel file. False when the system offers none.
+// Makes "Rec.txt" a file that can be read (it holds one token) but not created anew for writing:
+// a read-only file for an ordinary user; for root, who may write any file, a link to a kernel
+// setting that cannot be changed. False when the system offers no such setting.
 bool MakeReadOnlyUploadFile();
 
 }  // namespace vudaduv::testing

@@ -54,6 +54,8 @@ TEST(EncodeZonePositionText, WorkedValues) {
         {"\xB0"
          "AB",
          "17610334"},
+        // Pairs are taken from the left: the second B0 is a trail byte here.
+        {"\xB0\xB0\xA1", "16160196"},
         {"\xA8\x55", "0981"},
         {"\xFE\x7F", "9623"},
         {"\xFF\xFF", "9595"},
