@@ -6,7 +6,9 @@
  * before it; both are stripped). The lines are written as they are (they carry their own
  * CR LF); an empty (or NULL) command line is left out. The application opens and configures the
  * line (speed, parity, raw mode) and passes its descriptor in link: a file descriptor on POSIX
- * systems, a HANDLE on Windows. The transport neither opens, reconfigures nor closes it.
+ * systems, a HANDLE on Windows. The transport neither opens, reconfigures nor closes it. On
+ * POSIX systems the line may be blocking or not, but it must report input as soon as a byte is
+ * there: VMIN 0 or 1 (as raw mode sets it), or a VTIME above 0.
  * request must not be NULL; nothing else of it is read.
  *
  * A reply that does not come within the reply time-out (3000 ms, the command's write included)

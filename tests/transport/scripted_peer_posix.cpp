@@ -244,11 +244,10 @@ PtyPeer::PtyPeer(PeerScript script, Delivery delivery)
     log_.Connected();
     thread_ = std::thread([this] {
         Bounds bounds{stop_, Clock::now() + kPeerLife};
-        if (ServeConnection(master_, false, 0, script_, delivery_, log_, bounds) ==
-            SessionEnd::kHungUp) {
-            close(master_);
-            master_ = -1;
-        }
+        // Closing the master also frees a transport stuck in a read when the peer's time is up.
+        ServeConnection(master_, false, 0, script_, delivery_, log_, bounds);
+        close(master_);
+        master_ = -1;
     });
 }
 

@@ -1,5 +1,6 @@
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -12,11 +13,22 @@ namespace vudaduv::transport::serial {
 
 namespace {
 
+// The application may have left the line blocking. Once poll() reports room, a terminal takes
+// at least this much without waiting, so a stalled line cannot hold a write past the deadline.
+constexpr std::size_t kWritePiece = 256;
+
 ssize_t WriteSome(int fd, const char* bytes, std::size_t size) {
-    return write(fd, bytes, size);
+    return write(fd, bytes, size < kWritePiece ? size : kWritePiece);
 }
 
+// Reads no more than is waiting, so that a blocking line set to wait for more bytes (VMIN)
+// than the reply holds returns at once.
 ssize_t ReadSomeBytes(int fd, char* buffer, std::size_t size) {
+    int waiting = 0;
+    if (ioctl(fd, FIONREAD, &waiting) == 0 && waiting > 0 &&
+        static_cast<std::size_t>(waiting) < size) {
+        size = static_cast<std::size_t>(waiting);
+    }
     return read(fd, buffer, size);
 }
 
