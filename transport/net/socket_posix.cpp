@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <string>
+
 #include "common/descriptor_io_posix.h"
 #include "net/socket.h"
 
