@@ -18,8 +18,8 @@ namespace {
 bool WriteAll(HANDLE file, const std::string& bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
-        DWORD chunk = static_cast<DWORD>(bytes.size() - done > 0x40000000 ? 0x40000000
-                                                                            : bytes.size() - done);
+        DWORD chunk =
+            static_cast<DWORD>(bytes.size() - done > 0x40000000 ? 0x40000000 : bytes.size() - done);
         DWORD written = 0;
         if (!WriteFile(file, bytes.data() + done, chunk, &written, nullptr) || written == 0) {
             return false;
@@ -49,7 +49,7 @@ bool WriteWholeFile(const char* path, const std::string& bytes, DWORD dispositio
 
 bool ReadFileBytes(const char* path, std::string& out) {
     out.clear();
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     char buffer[65536];

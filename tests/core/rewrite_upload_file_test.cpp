@@ -5,6 +5,7 @@
 #include <string>
 
 #include "temp_directory.h"
+#include "unwritable_upload_file.h"
 #include "upload/upload.h"
 
 namespace vudaduv {
@@ -12,7 +13,6 @@ namespace {
 
 using testing::FileExists;
 using testing::InTempDirectory;
-using testing::MakeReadOnlyUploadFile;
 using testing::ReadWholeFile;
 using testing::WriteWholeFile;
 
@@ -89,7 +89,8 @@ TEST_F(RewriteUploadFileTest, LargeFileOfManyTokens) {
 }
 
 TEST_F(RewriteUploadFileTest, UnwritableFileFailsOnlyWhenThereIsOutput) {
-    if (!MakeReadOnlyUploadFile()) GTEST_SKIP() << "no read-only file to link to";
+    testing::UnwritableUploadFile unwritable;
+    if (!unwritable.Make()) GTEST_SKIP() << "no unwritable file on this system";
     ASSERT_FALSE(ReadWholeFile("Rec.txt").empty());
     EXPECT_FALSE(RewriteUploadFile(false));
 }

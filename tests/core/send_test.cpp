@@ -9,6 +9,7 @@
 
 #include "send_requests.h"
 #include "temp_directory.h"
+#include "unwritable_upload_file.h"
 #include "transport_double.h"
 #include "vudaduv.h"
 
@@ -327,13 +328,14 @@ TEST_F(SendTest, UnwritableUploadFileWithOutputGivesMinusThree) {
             Transports() = {};
             Transports().result = result;
             bool made = true;
-            Transports().leaveReplies = [&made](const Lines&) {
-                made = testing::MakeReadOnlyUploadFile();
+            testing::UnwritableUploadFile unwritable;
+            Transports().leaveReplies = [&made, &unwritable](const Lines&) {
+                made = unwritable.Make();
             };
             std::filesystem::remove("Rec.txt");
             Requests request(8, {});
             int32_t sent = request.Send(e.which);
-            if (!made) GTEST_SKIP() << "no read-only file to link to";
+            if (!made) GTEST_SKIP() << "no unwritable file on this system";
             EXPECT_EQ(sent, -3) << e.name << " " << result;
             EXPECT_EQ(Transports().calls.size(), 1u);
         }

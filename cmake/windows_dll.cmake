@@ -1,0 +1,22 @@
+# Windows DLL naming and exports: the DLL is NAME.dll, its exports are listed in a
+# module-definition file made from DEF_TEMPLATE, and on 32-bit Windows the __stdcall decoration
+# (@4, @8) is removed from the exported names, so callers find them by their plain names. The
+# import library keeps the decorated names that a C compiler asks for.
+function(vudaduv_windows_dll target name def_template)
+  if(NOT WIN32)
+    return()
+  endif()
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(STDCALL_4 "@4")
+    set(STDCALL_8 "@8")
+    target_link_options(${target} PRIVATE "-Wl,--kill-at")
+  else()
+    set(STDCALL_4 "")
+    set(STDCALL_8 "")
+  endif()
+  set(DLL_NAME ${name})
+  set(def_file ${CMAKE_CURRENT_BINARY_DIR}/${name}.def)
+  configure_file(${def_template} ${def_file})
+  target_sources(${target} PRIVATE ${def_file})
+  set_target_properties(${target} PROPERTIES OUTPUT_NAME ${name} PREFIX "" IMPORT_PREFIX "lib")
+endfunction()
