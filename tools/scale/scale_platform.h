@@ -1,7 +1,7 @@
 // The thin layer between the virtual scale and the operating system: byte streams over TCP and
 // over a pseudo-terminal. One implementation per system: scale_socket_posix.cpp and
-// scale_pty_posix.cpp (with scale_fd_posix.cpp) here; a Windows build adds its own files, where
-// the pseudo-terminal may simply report that it is not available.
+// scale_pty_posix.cpp (with scale_fd_posix.cpp) on POSIX systems; scale_socket_windows.cpp and
+// scale_pty_windows.cpp on Windows, where the pseudo-terminal reports that it is not available.
 #pragma once
 
 #include <atomic>

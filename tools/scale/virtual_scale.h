@@ -56,7 +56,8 @@ class TcpScaleServer {
     std::unique_ptr<Impl> impl_;
 };
 
-// Serves a memory on a pseudo-terminal whose device path a serial transport can open.
+// Serves a memory on a pseudo-terminal whose device path a serial transport can open. Windows
+// has none: there Start fails with a message saying so.
 class PtyScaleServer {
   public:
     explicit PtyScaleServer(ScaleMemory& memory);
