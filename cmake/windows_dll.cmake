@@ -6,16 +6,22 @@ function(vudaduv_windows_dll target name def_template)
   if(NOT WIN32)
     return()
   endif()
+  set(DLL_NAME ${name})
+  set(def_file ${CMAKE_CURRENT_BINARY_DIR}/${name}.def)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(STDCALL_4 "@4")
     set(STDCALL_8 "@8")
     target_link_options(${target} PRIVATE "-Wl,--kill-at")
+    # The linker's import library would carry the plain names too; dlltool's keeps the
+    # decorated ones that callers compiled with __stdcall look for.
+    add_custom_command(TARGET ${target} POST_BUILD
+      COMMAND ${CMAKE_DLLTOOL} --kill-at --def ${def_file} --dllname ${name}.dll
+              --output-lib $<TARGET_LINKER_FILE:${target}>
+      VERBATIM)
   else()
     set(STDCALL_4 "")
     set(STDCALL_8 "")
   endif()
-  set(DLL_NAME ${name})
-  set(def_file ${CMAKE_CURRENT_BINARY_DIR}/${name}.def)
   configure_file(${def_template} ${def_file})
   target_sources(${target} PRIVATE ${def_file})
   set_target_properties(${target} PROPERTIES OUTPUT_NAME ${name} PREFIX "" IMPORT_PREFIX "lib")

@@ -50,7 +50,7 @@ bool WriteWholeFile(const char* path, const std::string& bytes, DWORD dispositio
 bool ReadFileBytes(const char* path, std::string& out) {
     out.clear();
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     char buffer[65536];
     for (;;) {

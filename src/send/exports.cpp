@@ -40,7 +40,10 @@ int32_t Send(uint32_t recordType, const WQStringList& lines, bool en,
     try {
         std::vector<std::string> commands = vudaduv::BuildCommandList(recordType, lines, en);
         if (commands.empty()) return WQ_NOTHING_TO_SEND;
-        if (static_cast<uint64_t>(commands.size()) > UINT32_MAX) return WQ_UPLOAD_FILE_FAILED;
+        if constexpr (sizeof(std::size_t) > sizeof(uint32_t)) {
+            // The command record counts its lines in 32 bits.
+            if (commands.size() > UINT32_MAX) return WQ_UPLOAD_FILE_FAILED;
+        }
         OwnedStringList commandList(std::move(commands));
         int32_t transportResult = callTransport(commandList.View());
         if (!vudaduv::RewriteUploadFile(en)) return WQ_UPLOAD_FILE_FAILED;
