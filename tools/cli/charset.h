@@ -1,5 +1,6 @@
 // Conversion between the user's character set and GBK, the library's text bytes. One
-// implementation per system (charset_posix.cpp over iconv).
+// implementation per system: charset_posix.cpp over iconv, charset_windows.cpp over code pages
+// (UTF-8, GBK/CP936, GB18030, CPnnnn and a few more names).
 #pragma once
 
 #include <string>

@@ -5,6 +5,7 @@
 
 #include "args.h"
 #include "commands.h"
+#include "os.h"
 
 namespace vudaduv::cli {
 
@@ -65,6 +66,7 @@ int Dispatch(int argc, char** argv) {
 }  // namespace vudaduv::cli
 
 int main(int argc, char** argv) {
+    vudaduv::cli::os::UseRawStandardStreams();
     try {
         return vudaduv::cli::Dispatch(argc, argv);
     } catch (const std::exception& error) {

@@ -1,11 +1,15 @@
 // What the tool needs of the operating system besides files: the terminal, signals, directories
-// and serial lines. One implementation per system (os_posix.cpp).
+// and serial lines. One implementation per system: os_posix.cpp and os_windows.cpp.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 namespace vudaduv::cli::os {
+
+// Standard output and error carry bytes as they are: upload lines and command lines come out
+// alike on every system, with no CR added before LF on Windows. Call before any output.
+void UseRawStandardStreams();
 
 bool StderrIsTerminal();
 
@@ -14,9 +18,11 @@ bool StderrIsTerminal();
 bool ReadAllBytes(const std::string& path, std::string& bytes);
 
 // Holds SIGINT and SIGTERM back so that WaitForStopSignal can take them. Call before any thread
-// starts, so that every thread inherits the mask.
+// starts, so that every thread inherits the mask. On Windows: takes over Ctrl-C, Ctrl-Break and
+// the closing of the console.
 void HoldStopSignals();
-// Waits until SIGINT or SIGTERM arrives; returns its number.
+// Waits until SIGINT or SIGTERM arrives; returns its number (SIGINT for Ctrl-C on Windows,
+// SIGTERM for the other console events).
 int WaitForStopSignal();
 
 // A fresh private directory in the system's temporary folder, named after prefix.
@@ -27,7 +33,8 @@ std::string CurrentDirectory();
 void RemoveFileAndDirectory(const std::string& directory, const std::string& fileName);
 
 // Opens a serial device for reading and writing and sets it raw, 8 data bits, no parity, at the
-// given speed. The handle is what the serial exports take as link.
+// given speed. The handle is what the serial exports take as link: a descriptor on POSIX
+// systems, a HANDLE cut to 32 bits on Windows (where "COM3"-style names are taken).
 bool OpenSerialLine(const std::string& device, uint32_t baud, uint32_t& link, std::string& error);
 void CloseSerialLine(uint32_t link);
 // True when the speed is one the system can set.

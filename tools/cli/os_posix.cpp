@@ -12,6 +12,8 @@
 
 namespace vudaduv::cli::os {
 
+void UseRawStandardStreams() {}
+
 bool StderrIsTerminal() {
     return isatty(STDERR_FILENO) == 1;
 }

@@ -1,0 +1,229 @@
+// The tool's system layer on Windows: Win32 files and directories, console control events for
+// the stop, and COM ports for serial lines.
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <vector>
+
+#include "os.h"
+
+namespace vudaduv::cli::os {
+
+namespace {
+
+constexpr int kTempNameTries = 100;
+
+struct SpeedRow {
+    uint32_t baud;
+    DWORD rate;
+};
+
+constexpr SpeedRow kSpeeds[] = {
+    {1200, CBR_1200},   {2400, CBR_2400},     {4800, CBR_4800},
+    {9600, CBR_9600},   {19200, CBR_19200},   {38400, CBR_38400},
+    {57600, CBR_57600}, {115200, CBR_115200}, {230400, 230400},
+};
+
+const SpeedRow* FindSpeed(uint32_t baud) {
+    for (const SpeedRow& row : kSpeeds) {
+        if (row.baud == baud) return &row;
+    }
+    return nullptr;
+}
+
+std::string LastErrorText() {
+    DWORD code = GetLastError();
+    char text[512] = {};
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, code, 0, text, sizeof text, nullptr);
+    std::string message(text, length);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                                message.back() == ' ' || message.back() == '.')) {
+        message.pop_back();
+    }
+    return message.empty() ? "error " + std::to_string(code) : message;
+}
+
+// Reads a handle to its end; a pipe whose writer has gone has ended too.
+bool ReadToEnd(HANDLE handle, std::string& bytes) {
+    char buffer[65536];
+    while (true) {
+        DWORD got = 0;
+        if (!ReadFile(handle, buffer, sizeof buffer, &got, nullptr)) {
+            return GetLastError() == ERROR_BROKEN_PIPE;
+        }
+        if (got == 0) return true;
+        bytes.append(buffer, got);
+    }
+}
+
+// The stop request that the console control handler saw: SIGINT or SIGTERM, 0 for none yet.
+std::atomic<int> stopSignal{0};
+HANDLE stopEvent = nullptr;
+
+BOOL WINAPI OnConsoleControl(DWORD event) {
+    stopSignal.store(event == CTRL_C_EVENT ? SIGINT : SIGTERM);
+    SetEvent(stopEvent);
+    return TRUE;
+}
+
+// "COM10" and above are reachable only through the device namespace; "COM3" works either way.
+std::string SerialDeviceName(const std::string& device) {
+    bool comPort = device.size() > 3 && CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE,
+                                                       device.c_str(), 3, "COM", 3) == CSTR_EQUAL;
+    for (std::size_t i = 3; comPort && i < device.size(); ++i) {
+        comPort = device[i] >= '0' && device[i] <= '9';
+    }
+    return comPort ? "\\\\.\\" + device : device;
+}
+
+// A handle as the serial exports take it: Windows handles fit in 32 bits, and the transport
+// sign-extends them back.
+HANDLE HandleOfLink(uint32_t link) {
+    return reinterpret_cast<HANDLE>(static_cast<intptr_t>(static_cast<int32_t>(link)));
+}
+
+// Raw bytes, 8 data bits, no parity, one stop bit, no flow control.
+bool ConfigureLine(HANDLE line, DWORD rate) {
+    DCB settings{};
+    settings.DCBlength = sizeof settings;
+    if (!GetCommState(line, &settings)) return false;
+    settings.BaudRate = rate;
+    settings.ByteSize = 8;
+    settings.Parity = NOPARITY;
+    settings.StopBits = ONESTOPBIT;
+    settings.fBinary = TRUE;
+    settings.fParity = FALSE;
+    settings.fOutxCtsFlow = FALSE;
+    settings.fOutxDsrFlow = FALSE;
+    settings.fDtrControl = DTR_CONTROL_ENABLE;
+    settings.fRtsControl = RTS_CONTROL_ENABLE;
+    settings.fDsrSensitivity = FALSE;
+    settings.fOutX = FALSE;
+    settings.fInX = FALSE;
+    settings.fNull = FALSE;
+    settings.fAbortOnError = FALSE;
+    return SetCommState(line, &settings) != 0;
+}
+
+}  // namespace
+
+void UseRawStandardStreams() {
+    std::fflush(stdout);
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+}
+
+bool StderrIsTerminal() {
+    return _isatty(_fileno(stderr)) != 0;
+}
+
+bool ReadAllBytes(const std::string& path, std::string& bytes) {
+    bytes.clear();
+    if (path.empty()) return ReadToEnd(GetStdHandle(STD_INPUT_HANDLE), bytes);
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bool whole = ReadToEnd(file, bytes);
+    CloseHandle(file);
+    return whole;
+}
+
+void HoldStopSignals() {
+    if (stopEvent == nullptr) stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+
+int WaitForStopSignal() {
+    while (stopSignal.load() == 0) {
+        if (stopEvent == nullptr || WaitForSingleObject(stopEvent, INFINITE) == WAIT_FAILED) {
+            Sleep(100);
+        }
+    }
+    return stopSignal.load();
+}
+
+bool MakeTempDirectory(const std::string& prefix, std::string& path, std::string& error) {
+    char base[MAX_PATH + 1] = {};
+    DWORD length = GetTempPathA(sizeof base, base);
+    if (length == 0 || length > MAX_PATH) {
+        error = "no temporary folder: " + LastErrorText();
+        return false;
+    }
+    static std::atomic<unsigned> serial{0};
+    for (int attempt = 0; attempt < kTempNameTries; ++attempt) {
+        char unique[64];
+        std::snprintf(unique, sizeof unique, "-%lx-%llx-%x",
+                      static_cast<unsigned long>(GetCurrentProcessId()),
+                      static_cast<unsigned long long>(GetTickCount64()), serial.fetch_add(1));
+        std::string candidate = std::string(base, length) + prefix + unique;
+        if (CreateDirectoryA(candidate.c_str(), nullptr)) {
+            path = candidate;
+            return true;
+        }
+        if (GetLastError() != ERROR_ALREADY_EXISTS) {
+            error = "cannot create " + candidate + ": " + LastErrorText();
+            return false;
+        }
+    }
+    error = "cannot find a free name for a directory in " + std::string(base, length);
+    return false;
+}
+
+bool ChangeDirectory(const std::string& path) {
+    return SetCurrentDirectoryA(path.c_str()) != 0;
+}
+
+std::string CurrentDirectory() {
+    DWORD needed = GetCurrentDirectoryA(0, nullptr);
+    if (needed == 0) return ".";
+    std::vector<char> buffer(needed);
+    DWORD length = GetCurrentDirectoryA(needed, buffer.data());
+    if (length == 0 || length >= needed) return ".";
+    return std::string(buffer.data(), length);
+}
+
+void RemoveFileAndDirectory(const std::string& directory, const std::string& fileName) {
+    DeleteFileA((directory + "\\" + fileName).c_str());
+    RemoveDirectoryA(directory.c_str());
+}
+
+bool SerialSpeedKnown(uint32_t baud) {
+    return FindSpeed(baud) != nullptr;
+}
+
+bool OpenSerialLine(const std::string& device, uint32_t baud, uint32_t& link, std::string& error) {
+    const SpeedRow* speed = FindSpeed(baud);
+    if (speed == nullptr) {
+        error = "unsupported speed " + std::to_string(baud);
+        return false;
+    }
+    HANDLE line = CreateFileA(SerialDeviceName(device).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (line == INVALID_HANDLE_VALUE) {
+        error = "cannot open " + device + ": " + LastErrorText();
+        return false;
+    }
+    if (!ConfigureLine(line, speed->rate)) {
+        error = "cannot configure " + device + " as a serial line: " + LastErrorText();
+        CloseHandle(line);
+        return false;
+    }
+    link = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(line));
+    if (HandleOfLink(link) != line) {
+        error = "the handle of " + device + " does not fit in 32 bits";
+        CloseHandle(line);
+        return false;
+    }
+    return true;
+}
+
+void CloseSerialLine(uint32_t link) {
+    CloseHandle(HandleOfLink(link));
+}
+
+}  // namespace vudaduv::cli::os
