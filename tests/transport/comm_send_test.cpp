@@ -1,11 +1,11 @@
-// COMMSendData over a real pseudo-terminal, the scale stand-in answering on the master side.
-#include <fcntl.h>
+// COMMSendData over a real line pair (a pseudo-terminal, or a named pipe on Windows), the scale
+// stand-in answering on the other end.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
 
+#include "peer_io.h"
 #include "scripted_peer.h"
 #include "test_support.h"
 #include "wqcommsend.h"
@@ -25,7 +25,7 @@ class CommSend : public InFreshDirectory {};
 TEST_F(CommSend, AnswersEveryCommandInOrderAndKeepsTheFile) {
     const std::string earlier = "an older line\r\n";
     WriteUploadFile(earlier);
-    PtyPeer peer(AnswerAll());
+    LinePeer peer(AnswerAll());
     ASSERT_TRUE(peer.Open());
     std::vector<std::string> commands = CommandLines(4);
 
@@ -33,14 +33,14 @@ TEST_F(CommSend, AnswersEveryCommandInOrderAndKeepsTheFile) {
 
     EXPECT_EQ(peer.Log().Received(), WithoutLineEnds(commands));
     EXPECT_EQ(ReadUploadFile(), earlier + UploadLinesFor(commands));
-    EXPECT_NE(fcntl(static_cast<int>(peer.Link()), F_GETFD), -1) << "the line was closed";
+    EXPECT_TRUE(peer_io::IsLinkOpen(peer.Link())) << "the line was closed";
 }
 
 TEST_F(CommSend, HowRepliesArriveDoesNotChangeTheFile) {
     std::vector<std::string> commands = CommandLines(6);
     for (const Arrival& arrival : kArrivals) {
         SCOPED_TRACE(arrival.name);
-        PtyPeer peer(ArrivalScript(arrival, commands), arrival.delivery);
+        LinePeer peer(ArrivalScript(arrival, commands), arrival.delivery);
         ASSERT_TRUE(peer.Open());
         RemoveUploadFile();
 
@@ -51,7 +51,7 @@ TEST_F(CommSend, HowRepliesArriveDoesNotChangeTheFile) {
 }
 
 TEST_F(CommSend, MissingRecordsOrLinesAreBadRequests) {
-    PtyPeer peer(AnswerAll());
+    LinePeer peer(AnswerAll());
     ASSERT_TRUE(peer.Open());
     StringList commands(CommandLines(1));
     WQCOMM good{peer.Link(), commands.View(), 0};
@@ -59,24 +59,17 @@ TEST_F(CommSend, MissingRecordsOrLinesAreBadRequests) {
     EXPECT_EQ(COMMSendData(&good, nullptr), WQCS_BAD_REQUEST);
     EXPECT_EQ(COMMSendData(nullptr, nullptr), WQCS_BAD_REQUEST);
 
-    int closed = open("/dev/null", O_RDWR);
-    ASSERT_GE(closed, 0);
-    close(closed);
-    int readOnly = open("/dev/null", O_RDONLY);
-    ASSERT_GE(readOnly, 0);
-    const std::vector<std::uint32_t> unusable = {static_cast<std::uint32_t>(closed),
-                                                 static_cast<std::uint32_t>(readOnly), 0x7FFFFFFFu,
-                                                 0x80000000u, 0xFFFFFFFFu};
-    for (std::uint32_t link : unusable) {
-        SCOPED_TRACE(link);
-        EXPECT_EQ(SendOverLine(link, CommandLines(1)), WQCS_BAD_REQUEST);
+    peer_io::UnusableLinks unusable;
+    for (const peer_io::UnusableLinks::Named& link : unusable.All()) {
+        SCOPED_TRACE(link.name);
+        EXPECT_EQ(SendOverLine(link.link, CommandLines(1)), WQCS_BAD_REQUEST);
     }
-    close(readOnly);
     EXPECT_FALSE(UploadFileExists());
+    EXPECT_EQ(peer.Log().ReceivedCount(), 0u);
 }
 
 TEST_F(CommSend, NothingToSendTouchesNothing) {
-    PtyPeer peer(AnswerAll());
+    LinePeer peer(AnswerAll());
     ASSERT_TRUE(peer.Open());
     const char* emptyLines[] = {"", nullptr};
     for (const WQStringList& lines :
@@ -89,7 +82,7 @@ TEST_F(CommSend, NothingToSendTouchesNothing) {
 
 TEST_F(CommSend, HangUpEndsTheSendAndKeepsWhatCameBefore) {
     std::vector<std::string> commands = CommandLines(3);
-    PtyPeer peer([](const PeerEvent& event) {
+    LinePeer peer([](const PeerEvent& event) {
         if (event.received == 0) return PeerAnswer::Reply(ScaleReply(event.command) + "\r\n");
         return PeerAnswer::HangUp();
     });
@@ -109,7 +102,7 @@ TEST_F(CommSend, RepliesLongerThanTheLimitFail) {
          {LimitCase{65536, WQCS_OK}, LimitCase{65537, WQCS_REPLY_TOO_LONG}}) {
         SCOPED_TRACE(limitCase.length);
         std::string reply(limitCase.length, 'x');
-        PtyPeer peer([&reply](const PeerEvent&) { return PeerAnswer::Reply(reply + "\r\n"); });
+        LinePeer peer([&reply](const PeerEvent&) { return PeerAnswer::Reply(reply + "\r\n"); });
         ASSERT_TRUE(peer.Open());
         RemoveUploadFile();
 
@@ -124,7 +117,7 @@ TEST_F(CommSend, UnansweredCommandsAreSentAgainThenTimeOut) {
     // answered only when sent again, the third never.
     std::vector<std::string> commands = CommandLines(4);
     std::vector<std::string> sent = WithoutLineEnds(commands);
-    PtyPeer peer([](const PeerEvent& event) {
+    LinePeer peer([](const PeerEvent& event) {
         bool answer = event.received == 0 || event.received == 2;
         if (!answer) return PeerAnswer::Silence();
         return PeerAnswer::Reply(ScaleReply(event.command) + "\r\n");

@@ -1,5 +1,6 @@
 // Scale stand-ins for the transport tests: they read command lines and do what a script says
-// with each one (answer, stay silent, hang up), over a loopback socket or a pseudo-terminal.
+// with each one (answer, stay silent, hang up), over a loopback socket or a line pair standing in
+// for a serial line.
 // Every peer runs on a thread of its own, waits in short steps and stops by itself.
 #pragma once
 
@@ -11,6 +12,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "peer_io.h"
 
 namespace transport_test {
 
@@ -71,7 +74,7 @@ class LoopbackPeer {
     LoopbackPeer(const LoopbackPeer&) = delete;
     LoopbackPeer& operator=(const LoopbackPeer&) = delete;
 
-    bool Listening() const { return listener_ >= 0; }
+    bool Listening() const { return listener_.IsOpen(); }
     std::uint16_t Port() const { return port_; }
     const PeerLog& Log() const { return log_; }
 
@@ -81,31 +84,32 @@ class LoopbackPeer {
     PeerScript script_;
     Delivery delivery_;
     PeerLog log_;
-    int listener_ = -1;
+    peer_io::End listener_;
     std::uint16_t port_ = 0;
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
 
-// A pseudo-terminal pair: the test hands the raw slave side to the serial transport, the peer
-// answers on the master side. Hanging up closes the master.
-class PtyPeer {
+// A line pair (see peer_io.h): the test hands link to the serial transport, the peer answers on
+// its own end. Hanging up closes the peer's end.
+class LinePeer {
   public:
-    explicit PtyPeer(PeerScript script, Delivery delivery = Delivery::kWhole);
-    ~PtyPeer();
-    PtyPeer(const PtyPeer&) = delete;
-    PtyPeer& operator=(const PtyPeer&) = delete;
+    explicit LinePeer(PeerScript script, Delivery delivery = Delivery::kWhole);
+    ~LinePeer();
+    LinePeer(const LinePeer&) = delete;
+    LinePeer& operator=(const LinePeer&) = delete;
 
-    bool Open() const { return slave_ >= 0; }
-    std::uint32_t Link() const { return static_cast<std::uint32_t>(slave_); }
+    bool Open() const { return open_; }
+    std::uint32_t Link() const { return link_; }
     const PeerLog& Log() const { return log_; }
 
   private:
     PeerScript script_;
     Delivery delivery_;
     PeerLog log_;
-    int master_ = -1;
-    int slave_ = -1;
+    peer_io::End end_;
+    std::uint32_t link_ = 0;
+    bool open_ = false;
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
@@ -121,7 +125,7 @@ class RefusingPort {
     std::uint16_t Port() const { return port_; }
 
   private:
-    int socket_ = -1;
+    peer_io::End socket_;
     std::uint16_t port_ = 0;
 };
 

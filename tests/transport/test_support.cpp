@@ -1,9 +1,6 @@
 #include "test_support.h"
 
-#include <stdlib.h>
-
-#include <fstream>
-#include <iterator>
+#include <filesystem>
 
 #include "scripted_peer.h"
 
@@ -13,36 +10,21 @@ namespace {
 constexpr const char* kUploadFileName = "Rec.txt";
 }
 
-void InFreshDirectory::SetUp() {
-    home_ = std::filesystem::current_path();
-    std::string pattern = (std::filesystem::temp_directory_path() / "transport-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    directory_ = pattern;
-    std::filesystem::current_path(directory_);
-}
-
-void InFreshDirectory::TearDown() {
-    std::filesystem::current_path(home_);
-    std::error_code ignored;
-    std::filesystem::remove_all(directory_, ignored);
-}
-
 bool UploadFileExists() {
-    return std::filesystem::exists(kUploadFileName);
+    return vudaduv::testing::FileExists(kUploadFileName);
 }
 
 std::string ReadUploadFile() {
-    std::ifstream file(kUploadFileName, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    return vudaduv::testing::ReadWholeFile(kUploadFileName);
 }
 
 void WriteUploadFile(const std::string& bytes) {
-    std::ofstream file(kUploadFileName, std::ios::binary | std::ios::trunc);
-    file << bytes;
+    vudaduv::testing::WriteWholeFile(kUploadFileName, bytes);
 }
 
 void RemoveUploadFile() {
-    std::filesystem::remove(kUploadFileName);
+    std::error_code ignored;
+    std::filesystem::remove(kUploadFileName, ignored);
 }
 
 StringList::StringList(std::vector<std::string> strings) : strings_(std::move(strings)) {

@@ -5,25 +5,17 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "scripted_peer.h"
+#include "temp_directory.h"
 #include "vudaduv.h"
 
 namespace transport_test {
 
 // Runs each test in a fresh temporary directory of its own, where "Rec.txt" is private.
-class InFreshDirectory : public ::testing::Test {
-  protected:
-    void SetUp() override;
-    void TearDown() override;
-
-  private:
-    std::filesystem::path home_;
-    std::filesystem::path directory_;
-};
+using InFreshDirectory = vudaduv::testing::InTempDirectory;
 
 bool UploadFileExists();
 std::string ReadUploadFile();
