@@ -6,19 +6,15 @@
 #include <cstdio>
 #include <string>
 
+#include "byte_strings.h"
+
 namespace vudaduv {
 namespace {
 
-std::string Bytes(std::initializer_list<int> values) {
-    std::string out;
-    for (int v : values) out.push_back(static_cast<char>(v));
-    return out;
-}
+using testing::Bytes;
 
 std::string ThreeDigits(int value) {
-    char buffer[8];
-    std::snprintf(buffer, sizeof buffer, "%03d", value);
-    return buffer;
+    return testing::PaddedDigits(value, 3);
 }
 
 struct Row {

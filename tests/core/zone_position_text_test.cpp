@@ -6,19 +6,15 @@
 #include <cstdio>
 #include <string>
 
+#include "byte_strings.h"
+
 namespace vudaduv {
 namespace {
 
-std::string Bytes(std::initializer_list<int> values) {
-    std::string out;
-    for (int v : values) out.push_back(static_cast<char>(v));
-    return out;
-}
+using testing::Bytes;
 
 std::string FourDigits(int value) {
-    char buffer[8];
-    std::snprintf(buffer, sizeof buffer, "%04d", value);
-    return buffer;
+    return testing::PaddedDigits(value, 4);
 }
 
 bool AllDigits(const std::string& text) {
