@@ -6,10 +6,15 @@
 #include <utility>
 #include <vector>
 
+#include "temp_directory.h"
 #include "tool_process.h"
 
 namespace vudaduv::cli::test {
 namespace {
+
+using vudaduv::testing::ReadWholeFile;
+using vudaduv::testing::TempDirectory;
+using vudaduv::testing::WriteWholeFile;
 
 struct Expect {
     bool exact;
@@ -38,7 +43,7 @@ void PrintTo(const Scenario& scenario, std::ostream* os) {
     *os << scenario.name;
 }
 
-std::string ScenarioName(const testing::TestParamInfo<Scenario>& info) {
+std::string ScenarioName(const ::testing::TestParamInfo<Scenario>& info) {
     return info.param.name;
 }
 
@@ -74,7 +79,7 @@ std::string Substitute(std::string arg, const Places& places) {
 }
 
 void RunScenario(const Scenario& scenario, const Places& places) {
-    for (const auto& [name, bytes] : scenario.files) WriteFile(name, bytes);
+    for (const auto& [name, bytes] : scenario.files) WriteWholeFile(name.c_str(), bytes);
     std::vector<std::string> args;
     for (const std::string& arg : scenario.args) args.push_back(Substitute(arg, places));
     ToolRun run = RunTool(args, scenario.input);
@@ -97,11 +102,10 @@ const std::string kReplyFile =
 // ---------------------------------------------------------------------------------------------
 // Without a scale: help, bad arguments, unreadable files, encode and decode.
 
-class ToolScenario : public testing::TestWithParam<Scenario> {};
+class ToolScenario : public ::testing::TestWithParam<Scenario> {};
 
 TEST_P(ToolScenario, Runs) {
     TempDirectory directory;
-    ASSERT_FALSE(directory.Path().empty());
     RunScenario(GetParam(), Places{});
 }
 
@@ -115,7 +119,7 @@ const Scenario kHelpScenarios[] = {
     {"DemoHelp", {"demo", "--help"}, "", 0, Contains("Usage: vudaduv demo")},
     {"HelpWinsOverMissingType", {"encode", "--help"}, "", 0, Contains("Record types")},
 };
-INSTANTIATE_TEST_SUITE_P(Help, ToolScenario, testing::ValuesIn(kHelpScenarios), ScenarioName);
+INSTANTIATE_TEST_SUITE_P(Help, ToolScenario, ::testing::ValuesIn(kHelpScenarios), ScenarioName);
 
 const Scenario kBadArgumentScenarios[] = {
     {"NoCommand", {}, "", 2, Exact(""), Contains("a command is needed")},
@@ -238,7 +242,7 @@ const Scenario kBadArgumentScenarios[] = {
      Exact(""),
      Contains("bad --listen address")},
 };
-INSTANTIATE_TEST_SUITE_P(BadArguments, ToolScenario, testing::ValuesIn(kBadArgumentScenarios),
+INSTANTIATE_TEST_SUITE_P(BadArguments, ToolScenario, ::testing::ValuesIn(kBadArgumentScenarios),
                          ScenarioName);
 
 const Scenario kUnreadableScenarios[] = {
@@ -262,7 +266,7 @@ const Scenario kUnreadableScenarios[] = {
      Contains("cannot read missing.txt")},
     {"DecodeDirectory", {"decode", "."}, "", 3, Exact(""), Contains("cannot read .")},
 };
-INSTANTIATE_TEST_SUITE_P(Unreadable, ToolScenario, testing::ValuesIn(kUnreadableScenarios),
+INSTANTIATE_TEST_SUITE_P(Unreadable, ToolScenario, ::testing::ValuesIn(kUnreadableScenarios),
                          ScenarioName);
 
 const Scenario kEncodeScenarios[] = {
@@ -334,7 +338,7 @@ const Scenario kEncodeScenarios[] = {
      0,
      Exact("!0T01A\xe5\x95\x8a\n!0R01Ax\n")},
 };
-INSTANTIATE_TEST_SUITE_P(Encode, ToolScenario, testing::ValuesIn(kEncodeScenarios), ScenarioName);
+INSTANTIATE_TEST_SUITE_P(Encode, ToolScenario, ::testing::ValuesIn(kEncodeScenarios), ScenarioName);
 
 const Scenario kDecodeScenarios[] = {
     {"ReplyFile",
@@ -361,24 +365,23 @@ const Scenario kDecodeScenarios[] = {
      {{"reply.txt", "0u0001A1B1601CDE\n"}}},
     {"EmptyReplyFile", {"decode", "reply.txt"}, "", 0, Exact(""), kAnything, {{"reply.txt", ""}}},
 };
-INSTANTIATE_TEST_SUITE_P(Decode, ToolScenario, testing::ValuesIn(kDecodeScenarios), ScenarioName);
+INSTANTIATE_TEST_SUITE_P(Decode, ToolScenario, ::testing::ValuesIn(kDecodeScenarios), ScenarioName);
 
 TEST(Decode, LeavesTheFileAsItWas) {
     TempDirectory directory;
-    WriteFile("Rec.txt", kReplyFile);
+    WriteWholeFile("Rec.txt", kReplyFile);
     ToolRun run = RunTool({"decode", "Rec.txt"});
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(ReadFile("Rec.txt"), kReplyFile);
+    EXPECT_EQ(ReadWholeFile("Rec.txt"), kReplyFile);
 }
 
 // ---------------------------------------------------------------------------------------------
 // With a virtual scale process: sends, read-backs and verification over TCP and serial.
 
-class ScaleScenario : public testing::TestWithParam<Scenario> {};
+class ScaleScenario : public ::testing::TestWithParam<Scenario> {};
 
 TEST_P(ScaleScenario, Runs) {
     TempDirectory directory;
-    ASSERT_FALSE(directory.Path().empty());
     ScaleProcess scale;
     ASSERT_TRUE(scale.Started()) << scale.Output();
     RunScenario(GetParam(), Places{scale.Port(), scale.PtyPath(), ClosedPort()});
@@ -447,9 +450,6 @@ const Scenario kSendScenarios[] = {
      Exact(""),
      Contains("result 0: sent"),
      {{"Rec.txt", "1P0001Aold\r\n"}}},
-    {"SerialSendVerified", Send({"--type", "1", "--verify"}, true), "21A01##Pear\n", 0, Exact(""),
-     Contains("all 1 record(s)")},
-    {"SerialClockSet", Send({"--type", "9"}, true), "", 0, Exact(""), Contains("result 0: sent")},
     {"SerialDeviceMissing",
      {"send", "--type", "1", "--serial", "/nonexistent/tty"},
      "1A\n",
@@ -457,7 +457,18 @@ const Scenario kSendScenarios[] = {
      Exact(""),
      Contains("cannot open /nonexistent/tty")},
 };
-INSTANTIATE_TEST_SUITE_P(Send, ScaleScenario, testing::ValuesIn(kSendScenarios), ScenarioName);
+INSTANTIATE_TEST_SUITE_P(Send, ScaleScenario, ::testing::ValuesIn(kSendScenarios), ScenarioName);
+
+// The scale's serial line is a pseudo-terminal, which Windows lacks.
+#ifndef _WIN32
+const Scenario kSerialScenarios[] = {
+    {"SerialSendVerified", Send({"--type", "1", "--verify"}, true), "21A01##Pear\n", 0, Exact(""),
+     Contains("all 1 record(s)")},
+    {"SerialClockSet", Send({"--type", "9"}, true), "", 0, Exact(""), Contains("result 0: sent")},
+};
+INSTANTIATE_TEST_SUITE_P(Serial, ScaleScenario, ::testing::ValuesIn(kSerialScenarios),
+                         ScenarioName);
+#endif
 
 // A download read back as a separate send prints the upload lines, in the user's charset.
 TEST(SendAndRead, ReadPrintsTheUploadLines) {
@@ -468,15 +479,17 @@ TEST(SendAndRead, ReadPrintsTheUploadLines) {
     ToolRun download = RunTool({"send", "--type", "1", "--target", target, "--charset", "UTF-8"},
                                "12A01##\xe8\x8b\xb9\xe6\x9e\x9c##Apple\n3A##x\n");
     ASSERT_EQ(download.status, 0) << download.err;
-    WriteFile("Rec.txt", ReadFile("Rec.txt") + "1P0099Aearlier\r\n");
+    WriteWholeFile("Rec.txt", ReadWholeFile("Rec.txt") + "1P0099Aearlier\r\n");
     ToolRun read =
         RunTool({"send", "--type", "2", "--target", target, "--charset", "UTF-8"}, "12\n3\n");
     EXPECT_EQ(read.status, 0) << read.err;
     EXPECT_EQ(read.out, "1P0012A01##\xe8\x8b\xb9\xe6\x9e\x9c##Apple\n1P0003A##x\n");
-    EXPECT_EQ(ReadFile("Rec.txt"),
+    EXPECT_EQ(ReadWholeFile("Rec.txt"),
               "1P0099Aearlier\r\n1P0012A01##\xc6\xbb\xb9\xfb##Apple\r\n1P0003A##x\r\n");
 }
 
+// Only POSIX systems have a stop request to send to a program without a console.
+#ifndef _WIN32
 TEST(ScaleCommand, StopsOnTerminate) {
     TempDirectory directory;
     ScaleProcess scale;
@@ -485,6 +498,15 @@ TEST(ScaleCommand, StopsOnTerminate) {
     EXPECT_EQ(scale.Stop(), 0);
     EXPECT_NE(scale.Output().find("stopped"), std::string::npos) << scale.Output();
 }
+#else
+TEST(ScaleCommand, SaysThatWindowsHasNoPseudoTerminal) {
+    TempDirectory directory;
+    ToolRun run = RunTool({"scale", "--listen", "127.0.0.1:0", "--pty"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("pseudo-terminals are not available on Windows"), std::string::npos)
+        << run.err;
+}
+#endif
 
 TEST(ScaleCommand, BusyPortIsAFailure) {
     TempDirectory directory;
@@ -501,7 +523,7 @@ TEST(Demo, EverythingComesBackAsSent) {
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_NE(run.out.find("records came back as sent"), std::string::npos) << run.out;
     EXPECT_EQ(run.out.find("\xE2\x9C\x97"), std::string::npos) << run.out;  // no cross mark
-    EXPECT_EQ(ReadFile("Rec.txt"), "");  // the demo works in a directory of its own
+    EXPECT_EQ(ReadWholeFile("Rec.txt"), "");  // the demo works in a directory of its own
 }
 
 }  // namespace

@@ -2,10 +2,10 @@
 // in files, and a virtual scale process to send to.
 #pragma once
 
-#include <sys/types.h>
-
 #include <string>
 #include <vector>
+
+#include "child_process.h"
 
 namespace vudaduv::cli::test {
 
@@ -18,27 +18,11 @@ struct ToolRun {
 // Starts the tool with args, input as its standard input, and waits for it (bounded).
 ToolRun RunTool(const std::vector<std::string>& args, const std::string& input = "");
 
-// A fresh private directory that the test works in; removed with its files at the end.
-class TempDirectory {
-  public:
-    TempDirectory();
-    ~TempDirectory();
-    TempDirectory(const TempDirectory&) = delete;
-    TempDirectory& operator=(const TempDirectory&) = delete;
-    const std::string& Path() const { return path_; }
-
-  private:
-    std::string path_;
-    std::string home_;
-};
-
-std::string ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const std::string& bytes);
-
 // A loopback port that nothing listens on (bound once, then closed).
 unsigned ClosedPort();
 
-// "vudaduv scale --listen 127.0.0.1:0 --pty" as a process of its own, stopped by SIGTERM.
+// "vudaduv scale --listen 127.0.0.1:0 --pty" as a process of its own (without --pty on
+// Windows, which has no pseudo-terminals).
 class ScaleProcess {
   public:
     ScaleProcess();
@@ -49,12 +33,13 @@ class ScaleProcess {
     bool Started() const { return port_ != 0; }
     unsigned Port() const { return port_; }
     const std::string& PtyPath() const { return ptyPath_; }
-    // Sends SIGTERM and waits; the exit status (-1 when it did not stop in time).
+    // Asks the scale to end (see AskToEnd) and waits; the exit status (-1 when it did not
+    // stop in time).
     int Stop();
     std::string Output() const;
 
   private:
-    pid_t pid_ = -1;
+    ProcessId process_ = kNoProcess;
     unsigned port_ = 0;
     std::string ptyPath_;
     std::string outputPath_;

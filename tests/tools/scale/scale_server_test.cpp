@@ -222,6 +222,7 @@ TEST(TcpScaleServer, ServesIpv6Loopback) {
     EXPECT_EQ(ReadReplyLines(*stream, 1), "0p\r\n");
 }
 
+#ifndef _WIN32
 TEST(PtyScaleServer, AnswersOnTheDeviceSide) {
     ScaleMemory memory;
     PtyScaleServer server(memory);
@@ -252,5 +253,16 @@ TEST(PtyScaleServer, StopsWhileADeviceIsOpen) {
     EXPECT_EQ(ReadReplyLines(*device, 1), "0fN\r\n");
     server.Stop();
 }
+#else
+// Windows has no pseudo-terminals: the server says so instead of serving.
+TEST(PtyScaleServer, IsUnavailableOnWindows) {
+    ScaleMemory memory;
+    PtyScaleServer server(memory);
+    std::string error;
+    EXPECT_FALSE(server.Start(error));
+    EXPECT_NE(error.find("not available on Windows"), std::string::npos) << error;
+    EXPECT_TRUE(server.DevicePath().empty());
+}
+#endif
 
 }  // namespace
