@@ -22,31 +22,47 @@ std::int32_t SendOverLine(std::uint32_t link, const std::vector<std::string>& co
 
 class CommSend : public InFreshDirectory {};
 
+struct NamedMode {
+    const char* name;
+    peer_io::LineMode mode;
+};
+
+// The application may open its line either way; the transport must read and write it alike.
+const std::vector<NamedMode> kLineModes = {
+    {"blocking", peer_io::LineMode::kBlocking},
+    {"non-blocking or overlapped", peer_io::LineMode::kNonBlocking},
+};
+
 TEST_F(CommSend, AnswersEveryCommandInOrderAndKeepsTheFile) {
     const std::string earlier = "an older line\r\n";
-    WriteUploadFile(earlier);
-    LinePeer peer(AnswerAll());
-    ASSERT_TRUE(peer.Open());
     std::vector<std::string> commands = CommandLines(4);
+    for (const NamedMode& mode : kLineModes) {
+        SCOPED_TRACE(mode.name);
+        WriteUploadFile(earlier);
+        LinePeer peer(AnswerAll(), Delivery::kWhole, mode.mode);
+        ASSERT_TRUE(peer.Open());
 
-    EXPECT_EQ(SendOverLine(peer.Link(), commands), WQCS_OK);
+        EXPECT_EQ(SendOverLine(peer.Link(), commands), WQCS_OK);
 
-    EXPECT_EQ(peer.Log().Received(), WithoutLineEnds(commands));
-    EXPECT_EQ(ReadUploadFile(), earlier + UploadLinesFor(commands));
-    EXPECT_TRUE(peer_io::IsLinkOpen(peer.Link())) << "the line was closed";
+        EXPECT_EQ(peer.Log().Received(), WithoutLineEnds(commands));
+        EXPECT_EQ(ReadUploadFile(), earlier + UploadLinesFor(commands));
+        EXPECT_TRUE(peer_io::IsLinkOpen(peer.Link())) << "the line was closed";
+    }
 }
 
 TEST_F(CommSend, HowRepliesArriveDoesNotChangeTheFile) {
     std::vector<std::string> commands = CommandLines(6);
-    for (const Arrival& arrival : kArrivals) {
-        SCOPED_TRACE(arrival.name);
-        LinePeer peer(ArrivalScript(arrival, commands), arrival.delivery);
-        ASSERT_TRUE(peer.Open());
-        RemoveUploadFile();
+    for (const NamedMode& mode : kLineModes) {
+        for (const Arrival& arrival : kArrivals) {
+            SCOPED_TRACE(std::string(mode.name) + ", " + arrival.name);
+            LinePeer peer(ArrivalScript(arrival, commands), arrival.delivery, mode.mode);
+            ASSERT_TRUE(peer.Open());
+            RemoveUploadFile();
 
-        EXPECT_EQ(SendOverLine(peer.Link(), commands), WQCS_OK);
+            EXPECT_EQ(SendOverLine(peer.Link(), commands), WQCS_OK);
 
-        EXPECT_EQ(ReadUploadFile(), UploadLinesFor(commands));
+            EXPECT_EQ(ReadUploadFile(), UploadLinesFor(commands));
+        }
     }
 }
 
@@ -98,17 +114,20 @@ TEST_F(CommSend, RepliesLongerThanTheLimitFail) {
         std::size_t length;
         std::int32_t result;
     };
-    for (const LimitCase& limitCase :
-         {LimitCase{65536, WQCS_OK}, LimitCase{65537, WQCS_REPLY_TOO_LONG}}) {
-        SCOPED_TRACE(limitCase.length);
-        std::string reply(limitCase.length, 'x');
-        LinePeer peer([&reply](const PeerEvent&) { return PeerAnswer::Reply(reply + "\r\n"); });
-        ASSERT_TRUE(peer.Open());
-        RemoveUploadFile();
+    for (const NamedMode& mode : kLineModes) {
+        for (const LimitCase& limitCase :
+             {LimitCase{65536, WQCS_OK}, LimitCase{65537, WQCS_REPLY_TOO_LONG}}) {
+            SCOPED_TRACE(std::string(mode.name) + ", " + std::to_string(limitCase.length));
+            std::string reply(limitCase.length, 'x');
+            LinePeer peer([&reply](const PeerEvent&) { return PeerAnswer::Reply(reply + "\r\n"); },
+                          Delivery::kWhole, mode.mode);
+            ASSERT_TRUE(peer.Open());
+            RemoveUploadFile();
 
-        EXPECT_EQ(SendOverLine(peer.Link(), CommandLines(1)), limitCase.result);
+            EXPECT_EQ(SendOverLine(peer.Link(), CommandLines(1)), limitCase.result);
 
-        EXPECT_EQ(ReadUploadFile(), limitCase.result == WQCS_OK ? reply + "\r\n" : "");
+            EXPECT_EQ(ReadUploadFile(), limitCase.result == WQCS_OK ? reply + "\r\n" : "");
+        }
     }
 }
 

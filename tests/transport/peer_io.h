@@ -44,10 +44,16 @@ End BindLoopback(bool ipv6, bool listen, std::uint16_t& port);
 // none is waiting.
 End Accept(const End& listener);
 
+// How the application opened its line: the transport takes either.
+enum class LineMode {
+    kBlocking,     // plain blocking descriptor; a HANDLE without overlapped I/O
+    kNonBlocking,  // O_NONBLOCK; a HANDLE opened with FILE_FLAG_OVERLAPPED
+};
+
 // A pair standing in for a serial line: link, which the test hands to the serial transport, and
 // the peer's end. A pseudo-terminal in raw mode on POSIX systems, a named pipe on Windows. False
 // when the system cannot make one.
-bool OpenLinePair(End& peerEnd, std::uint32_t& link);
+bool OpenLinePair(LineMode mode, End& peerEnd, std::uint32_t& link);
 void CloseLink(std::uint32_t link);
 bool IsLinkOpen(std::uint32_t link);
 

@@ -166,9 +166,9 @@ void LoopbackPeer::Run() {
     }
 }
 
-LinePeer::LinePeer(PeerScript script, Delivery delivery)
+LinePeer::LinePeer(PeerScript script, Delivery delivery, peer_io::LineMode mode)
     : script_(std::move(script)), delivery_(delivery) {
-    open_ = peer_io::OpenLinePair(end_, link_);
+    open_ = peer_io::OpenLinePair(mode, end_, link_);
     if (!open_) return;
     log_.Connected();
     thread_ = std::thread([this] {

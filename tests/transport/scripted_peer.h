@@ -94,7 +94,8 @@ class LoopbackPeer {
 // its own end. Hanging up closes the peer's end.
 class LinePeer {
   public:
-    explicit LinePeer(PeerScript script, Delivery delivery = Delivery::kWhole);
+    explicit LinePeer(PeerScript script, Delivery delivery = Delivery::kWhole,
+                      peer_io::LineMode mode = peer_io::LineMode::kBlocking);
     ~LinePeer();
     LinePeer(const LinePeer&) = delete;
     LinePeer& operator=(const LinePeer&) = delete;

@@ -118,7 +118,7 @@ End Accept(const End& listener) {
     return EndOf(fd, End::Kind::kSocket);
 }
 
-bool OpenLinePair(End& peerEnd, std::uint32_t& link) {
+bool OpenLinePair(LineMode mode, End& peerEnd, std::uint32_t& link) {
     int master = posix_openpt(O_RDWR | O_NOCTTY);
     if (master < 0) return false;
     char name[256] = {};
@@ -130,7 +130,8 @@ bool OpenLinePair(End& peerEnd, std::uint32_t& link) {
     }
     if (slave >= 0 && tcgetattr(slave, &settings) == 0) {
         cfmakeraw(&settings);
-        if (tcsetattr(slave, TCSANOW, &settings) == 0) {
+        if (tcsetattr(slave, TCSANOW, &settings) == 0 &&
+            (mode == LineMode::kBlocking || SetNonBlocking(slave))) {
             peerEnd = EndOf(master, End::Kind::kLine);
             link = static_cast<std::uint32_t>(slave);
             return true;

@@ -221,15 +221,16 @@ End Accept(const End& listener) {
 
 // The peer holds the server end of a duplex byte pipe, opened for overlapped I/O so that its
 // waits are bounded; the link is the client end, opened as an application opens a port.
-bool OpenLinePair(End& peerEnd, std::uint32_t& link) {
+bool OpenLinePair(LineMode mode, End& peerEnd, std::uint32_t& link) {
     std::string name = UniquePipeName();
     HANDLE server = CreateNamedPipeA(
         name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
         PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 65536,
         65536, 0, nullptr);
     if (server == INVALID_HANDLE_VALUE) return false;
-    HANDLE client = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE client =
+        CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                    mode == LineMode::kNonBlocking ? FILE_FLAG_OVERLAPPED : 0, nullptr);
     if (client == INVALID_HANDLE_VALUE) {
         CloseHandle(server);
         return false;
