@@ -8,7 +8,10 @@
  * line (speed, parity, raw mode) and passes its descriptor in link: a file descriptor on POSIX
  * systems, a HANDLE on Windows. The transport neither opens, reconfigures nor closes it. On
  * POSIX systems the line may be blocking or not, but it must report input as soon as a byte is
- * there: VMIN 0 or 1 (as raw mode sets it), or a VTIME above 0.
+ * there: VMIN 0 or 1 (as raw mode sets it), or a VTIME above 0. On Windows link is the HANDLE
+ * of a communications port (or a pipe) opened for reading and writing, with or without
+ * FILE_FLAG_OVERLAPPED, cut to 32 bits (Windows handles fit); the port's own time-outs are
+ * borrowed for each read and write and put back afterwards.
  * request must not be NULL; nothing else of it is read.
  *
  * A reply that does not come within the reply time-out (3000 ms, the command's write included)
