@@ -1,16 +1,12 @@
-// TCP for the virtual scale on Windows, over Winsock 2.
-#include <winsock2.h>
-#include <ws2tcpip.h>
-
+// The socket layer of the virtual scale on Windows, over Winsock 2.
 #include <algorithm>
 
-#include "scale_platform.h"
+#include "scale_socket.h"
 
 namespace vudaduv::scale::platform {
 
 namespace {
 
-constexpr int kListenBacklog = 16;
 constexpr int kReadChunk = 4096;
 constexpr int kWriteWaitMs = 50;  // how often a blocked write looks at the stop flag
 
@@ -36,16 +32,6 @@ std::string ErrorText(int code) {
     return message;
 }
 
-// The text of the last Winsock error with a lead-in, for error messages.
-std::string SocketError(const char* what) {
-    return std::string(what) + ": " + ErrorText(WSAGetLastError());
-}
-
-void MakeNonBlocking(SOCKET socket) {
-    u_long on = 1;
-    ioctlsocket(socket, FIONBIO, &on);
-}
-
 bool WouldBlock() {
     int code = WSAGetLastError();
     return code == WSAEWOULDBLOCK || code == WSAEINTR;
@@ -62,12 +48,12 @@ bool WaitFor(SOCKET socket, bool forWrite, int waitMs) {
     return ready > 0;
 }
 
-class SocketStream : public Stream {
+class WinsockStream : public Stream {
   public:
-    explicit SocketStream(SOCKET socket) : socket_(socket) { MakeNonBlocking(socket_); }
-    ~SocketStream() override { closesocket(socket_); }
-    SocketStream(const SocketStream&) = delete;
-    SocketStream& operator=(const SocketStream&) = delete;
+    explicit WinsockStream(SOCKET socket) : socket_(socket) { MakeNonBlocking(socket_); }
+    ~WinsockStream() override { closesocket(socket_); }
+    WinsockStream(const WinsockStream&) = delete;
+    WinsockStream& operator=(const WinsockStream&) = delete;
 
     ReadStatus Read(std::string& out, int waitMs) override {
         if (!WaitFor(socket_, false, waitMs)) return ReadStatus::kNothingYet;
@@ -101,116 +87,45 @@ class SocketStream : public Stream {
     SOCKET socket_;
 };
 
-// The numeric addresses of host and port; null with a message when host is not numeric.
-addrinfo* ResolveNumeric(const std::string& host, uint16_t port, bool passive, std::string& error) {
-    if (!WinsockStarted()) {
-        error = "Winsock could not be started";
-        return nullptr;
-    }
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
-    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV | (passive ? AI_PASSIVE : 0);
-    addrinfo* found = nullptr;
-    int status = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
-    if (status != 0) {
-        error = "address " + host + ": " + ErrorText(status);
-        return nullptr;
-    }
-    return found;
+}  // namespace
+
+bool StartSockets(std::string& error) {
+    if (WinsockStarted()) return true;
+    error = "Winsock could not be started";
+    return false;
 }
 
-uint16_t BoundPort(SOCKET socket) {
-    sockaddr_storage address{};
-    int length = sizeof address;
-    if (getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
-    if (address.ss_family == AF_INET6) {
-        return ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port);
-    }
-    return ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+std::string AddressErrorText(int status) {
+    return ErrorText(status);
 }
 
-SOCKET BindAndListen(const addrinfo& candidate, std::string& error) {
-    SOCKET listener = socket(candidate.ai_family, candidate.ai_socktype, candidate.ai_protocol);
-    if (listener == INVALID_SOCKET) {
-        error = SocketError("socket");
-        return INVALID_SOCKET;
-    }
+std::string SocketError(const char* what) {
+    return std::string(what) + ": " + ErrorText(WSAGetLastError());
+}
+
+void CloseSocket(SocketHandle socket) {
+    closesocket(socket);
+}
+
+void MakeNonBlocking(SocketHandle socket) {
+    u_long on = 1;
+    ioctlsocket(socket, FIONBIO, &on);
+}
+
+void PrepareToListen(SocketHandle socket) {
     // SO_REUSEADDR would let a second scale take the port from the first on Windows; claim
     // the port for this socket alone instead.
     BOOL on = TRUE;
-    setsockopt(listener, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on),
+    setsockopt(socket, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on),
                sizeof on);
-    if (bind(listener, candidate.ai_addr, static_cast<int>(candidate.ai_addrlen)) != 0) {
-        error = SocketError("bind");
-        closesocket(listener);
-        return INVALID_SOCKET;
-    }
-    if (listen(listener, kListenBacklog) != 0) {
-        error = SocketError("listen");
-        closesocket(listener);
-        return INVALID_SOCKET;
-    }
-    return listener;
 }
 
-class WindowsTcpListener : public TcpListener {
-  public:
-    explicit WindowsTcpListener(SOCKET socket) : socket_(socket), port_(BoundPort(socket)) {
-        MakeNonBlocking(socket_);
-    }
-    ~WindowsTcpListener() override { closesocket(socket_); }
-    WindowsTcpListener(const WindowsTcpListener&) = delete;
-    WindowsTcpListener& operator=(const WindowsTcpListener&) = delete;
-
-    uint16_t Port() const override { return port_; }
-
-    std::unique_ptr<Stream> Accept(int waitMs) override {
-        if (!WaitFor(socket_, false, waitMs)) return nullptr;
-        SOCKET connection = accept(socket_, nullptr, nullptr);
-        if (connection == INVALID_SOCKET) return nullptr;
-        // An accepted socket inherits non-blocking mode; SocketStream sets it all the same.
-        return std::make_unique<SocketStream>(connection);
-    }
-
-  private:
-    SOCKET socket_;
-    uint16_t port_;
-};
-
-}  // namespace
-
-std::unique_ptr<TcpListener> ListenTcp(const std::string& host, uint16_t port, std::string& error) {
-    addrinfo* found = ResolveNumeric(host, port, true, error);
-    std::unique_ptr<TcpListener> listener;
-    for (addrinfo* candidate = found; candidate && !listener; candidate = candidate->ai_next) {
-        SOCKET socket = BindAndListen(*candidate, error);
-        if (socket != INVALID_SOCKET) listener = std::make_unique<WindowsTcpListener>(socket);
-    }
-    if (found) freeaddrinfo(found);
-    return listener;
+bool WaitReadable(SocketHandle socket, int waitMs) {
+    return WaitFor(socket, false, waitMs);
 }
 
-std::unique_ptr<Stream> ConnectTcp(const std::string& host, uint16_t port, std::string& error) {
-    addrinfo* found = ResolveNumeric(host, port, false, error);
-    std::unique_ptr<Stream> stream;
-    for (addrinfo* candidate = found; candidate && !stream; candidate = candidate->ai_next) {
-        SOCKET connection =
-            socket(candidate->ai_family, candidate->ai_socktype, candidate->ai_protocol);
-        if (connection == INVALID_SOCKET) {
-            error = SocketError("socket");
-            continue;
-        }
-        if (connect(connection, candidate->ai_addr, static_cast<int>(candidate->ai_addrlen)) != 0) {
-            error = SocketError("connect");
-            closesocket(connection);
-            continue;
-        }
-        stream = std::make_unique<SocketStream>(connection);
-    }
-    if (found) freeaddrinfo(found);
-    return stream;
+std::unique_ptr<Stream> SocketStream(SocketHandle socket) {
+    return std::make_unique<WinsockStream>(socket);
 }
 
 }  // namespace vudaduv::scale::platform
