@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "peer_io.h"
+#include "peer_socket.h"
 
 namespace transport_test::peer_io {
 
@@ -40,32 +41,10 @@ Moved MovedBy(ssize_t n, std::size_t& count) {
     return Moved::kEnded;
 }
 
-std::uint16_t BoundPort(int fd) {
-    sockaddr_storage address{};
-    socklen_t length = sizeof address;
-    if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
-    if (address.ss_family == AF_INET6) {
-        return ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port);
-    }
-    return ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
-}
-
 int BindLoopbackSocket(bool ipv6) {
     int fd = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
-    int bound = -1;
-    if (ipv6) {
-        sockaddr_in6 address{};
-        address.sin6_family = AF_INET6;
-        address.sin6_addr = in6addr_loopback;
-        bound = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    } else {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bound = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    }
-    if (bound != 0) {
+    if (!BindToLoopback(fd, ipv6)) {
         close(fd);
         return -1;
     }

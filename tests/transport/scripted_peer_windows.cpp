@@ -2,8 +2,6 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
-#include <winsock2.h>
-#include <ws2tcpip.h>
 
 #include <algorithm>
 #include <atomic>
@@ -11,6 +9,7 @@
 #include <string>
 
 #include "peer_io.h"
+#include "peer_socket.h"
 
 namespace transport_test::peer_io {
 
@@ -18,11 +17,8 @@ namespace {
 
 // The test program's own use of Winsock, started once and left running.
 bool WinsockStarted() {
-    static const bool started = [] {
-        WSADATA data;
-        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }();
-    return started;
+    std::string error;
+    return vudaduv::scale::platform::StartSockets(error);
 }
 
 SOCKET SocketOf(const End& end) {
@@ -97,16 +93,6 @@ std::string UniquePipeName() {
            std::to_string(made++);
 }
 
-std::uint16_t BoundPort(SOCKET socket) {
-    sockaddr_storage address{};
-    int length = sizeof address;
-    if (getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
-    if (address.ss_family == AF_INET6) {
-        return ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port);
-    }
-    return ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
-}
-
 SOCKET BindLoopbackSocket(bool ipv6) {
     if (!WinsockStarted()) return INVALID_SOCKET;
     SOCKET socket = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -115,19 +101,7 @@ SOCKET BindLoopbackSocket(bool ipv6) {
     BOOL exclusive = TRUE;
     setsockopt(socket, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
                sizeof exclusive);
-    int bound = SOCKET_ERROR;
-    if (ipv6) {
-        sockaddr_in6 address{};
-        address.sin6_family = AF_INET6;
-        address.sin6_addr = in6addr_loopback;
-        bound = bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    } else {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bound = bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    }
-    if (bound != 0) {
+    if (!BindToLoopback(socket, ipv6)) {
         closesocket(socket);
         return INVALID_SOCKET;
     }
