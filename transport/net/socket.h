@@ -1,5 +1,6 @@
-// The platform layer of the TCP transport: one client stream socket. One implementation per
-// system (socket_posix.cpp; a Winsock one can sit beside it).
+// The platform layer of the TCP transport: one client stream socket. Connecting is shared
+// (socket.cpp, over socket_system.h); reading and writing have one implementation per system
+// (socket_posix.cpp, socket_windows.cpp).
 #pragma once
 
 #include <cstdint>

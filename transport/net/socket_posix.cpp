@@ -1,3 +1,4 @@
+// The TCP transport's socket on POSIX systems.
 #include <errno.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -9,7 +10,7 @@
 #include <string>
 
 #include "common/descriptor_io_posix.h"
-#include "net/socket.h"
+#include "net/socket_system.h"
 
 namespace vudaduv::transport::net {
 
@@ -49,8 +50,38 @@ ConnectStatus ConnectErrorStatus(int error) {
     }
 }
 
-// Non-blocking, not inherited by child processes, no SIGPIPE, commands sent at once.
-bool PrepareSocket(int fd) {
+// The outcome of a non-blocking connect once the socket is ready: its pending error.
+ConnectStatus PendingConnectStatus(int fd) {
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return ConnectStatus::kFailed;
+    return error == 0 ? ConnectStatus::kConnected : ConnectErrorStatus(error);
+}
+
+}  // namespace
+
+namespace os {
+
+bool SocketsStarted() {
+    return true;
+}
+
+bool ResolveFailedHere(int resolved) {
+    return resolved == EAI_MEMORY || resolved == EAI_SYSTEM;
+}
+
+std::intptr_t OpenSocket(const addrinfo& address, ConnectStatus& failure) {
+    int fd = socket(address.ai_family, address.ai_socktype, address.ai_protocol);
+    if (fd < 0) {
+        // A family this machine does not speak (IPv6 switched off) is as good as unreachable.
+        failure = errno == EAFNOSUPPORT ? ConnectStatus::kRefused : ConnectStatus::kFailed;
+        return kClosed;
+    }
+    return fd;
+}
+
+bool PrepareSocket(std::intptr_t socket) {
+    int fd = static_cast<int>(socket);
     int flags = fcntl(fd, F_GETFL);
     if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return false;
     if (fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) return false;
@@ -62,87 +93,28 @@ bool PrepareSocket(int fd) {
     return true;
 }
 
-// The outcome of a non-blocking connect once the socket is ready: its pending error.
-ConnectStatus PendingConnectStatus(int fd) {
-    int error = 0;
-    socklen_t length = sizeof error;
-    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return ConnectStatus::kFailed;
-    return error == 0 ? ConnectStatus::kConnected : ConnectErrorStatus(error);
-}
-
-ConnectStatus ConnectToAddress(const addrinfo& address, const Deadline& deadline, int& connected) {
-    int fd = socket(address.ai_family, address.ai_socktype, address.ai_protocol);
-    if (fd < 0) {
-        // A family this machine does not speak (IPv6 switched off) is as good as unreachable.
-        return errno == EAFNOSUPPORT ? ConnectStatus::kRefused : ConnectStatus::kFailed;
-    }
-    ConnectStatus status = ConnectStatus::kFailed;
-    if (PrepareSocket(fd)) {
-        if (connect(fd, address.ai_addr, address.ai_addrlen) == 0) {
-            status = ConnectStatus::kConnected;
-        } else if (errno != EINPROGRESS && errno != EINTR) {
-            status = ConnectErrorStatus(errno);
-        } else {
-            switch (posix::WaitReady(fd, POLLOUT, deadline)) {
-                case posix::Readiness::kTimeout:
-                    status = ConnectStatus::kTimeout;
-                    break;
-                case posix::Readiness::kFailed:
-                    status = ConnectStatus::kFailed;
-                    break;
-                case posix::Readiness::kReady:
-                case posix::Readiness::kHungUp:
-                    status = PendingConnectStatus(fd);
-                    break;
-            }
-        }
-    }
-    if (status == ConnectStatus::kConnected) {
-        connected = fd;
-    } else {
-        close(fd);
-    }
-    return status;
-}
-
-}  // namespace
-
-StreamSocket::~StreamSocket() {
-    Close();
-}
-
-void StreamSocket::Close() {
-    if (handle_ < 0) return;
-    close(static_cast<int>(handle_));
-    handle_ = -1;
-}
-
-ConnectStatus StreamSocket::Connect(const std::string& host, std::uint16_t port,
-                                    const Deadline& deadline) {
-    Close();
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
-    hints.ai_flags = AI_NUMERICSERV;
-    std::string service = std::to_string(port);
-    addrinfo* found = nullptr;
-    int resolved = getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
-    if (resolved == EAI_MEMORY || resolved == EAI_SYSTEM) return ConnectStatus::kFailed;
-    if (resolved != 0 || found == nullptr) return ConnectStatus::kBadAddress;
-    ConnectStatus status = ConnectStatus::kRefused;
-    for (const addrinfo* address = found; address != nullptr; address = address->ai_next) {
-        int fd = -1;
-        status = ConnectToAddress(*address, deadline, fd);
-        if (status == ConnectStatus::kConnected) {
-            handle_ = fd;
+ConnectStatus ConnectPrepared(std::intptr_t socket, const addrinfo& address,
+                              const Deadline& deadline) {
+    int fd = static_cast<int>(socket);
+    if (connect(fd, address.ai_addr, address.ai_addrlen) == 0) return ConnectStatus::kConnected;
+    if (errno != EINPROGRESS && errno != EINTR) return ConnectErrorStatus(errno);
+    switch (posix::WaitReady(fd, POLLOUT, deadline)) {
+        case posix::Readiness::kTimeout:
+            return ConnectStatus::kTimeout;
+        case posix::Readiness::kFailed:
+            return ConnectStatus::kFailed;
+        case posix::Readiness::kReady:
+        case posix::Readiness::kHungUp:
             break;
-        }
-        if (status == ConnectStatus::kTimeout) break;  // the time for every address is spent
     }
-    freeaddrinfo(found);
-    return status;
+    return PendingConnectStatus(fd);
 }
+
+void CloseSocket(std::intptr_t socket) {
+    close(static_cast<int>(socket));
+}
+
+}  // namespace os
 
 StreamStatus StreamSocket::WriteAll(const std::string& bytes, const Deadline& deadline) {
     if (handle_ < 0) return StreamStatus::kClosed;

@@ -1,3 +1,4 @@
+// The TCP transport's socket on Windows, over Winsock 2.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -8,23 +9,11 @@
 #include <climits>
 #include <string>
 
-#include "net/socket.h"
+#include "net/socket_system.h"
 
 namespace vudaduv::transport::net {
 
 namespace {
-
-constexpr std::intptr_t kClosed = -1;
-
-// Winsock is started once per process, on the first connection, and left running until the
-// process ends: stopping it while another thread of the host uses sockets would break them.
-bool WinsockStarted() {
-    static const bool started = [] {
-        WSADATA data;
-        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }();
-    return started;
-}
 
 SOCKET SocketOf(std::intptr_t handle) {
     return static_cast<SOCKET>(handle);
@@ -88,17 +77,6 @@ StreamStatus StreamStatusOf(Readiness readiness) {
     return StreamStatus::kFailed;
 }
 
-// Non-blocking, not inherited by child processes, commands sent at once.
-bool PrepareSocket(SOCKET connection) {
-    u_long on = 1;
-    if (ioctlsocket(connection, FIONBIO, &on) != 0) return false;
-    SetHandleInformation(reinterpret_cast<HANDLE>(connection), HANDLE_FLAG_INHERIT, 0);
-    BOOL noDelay = TRUE;
-    setsockopt(connection, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
-               sizeof noDelay);  // a nicety; fine if refused
-    return true;
-}
-
 // The outcome of a non-blocking connect once the socket is ready: its pending error.
 ConnectStatus PendingConnectStatus(SOCKET connection) {
     int error = 0;
@@ -110,42 +88,6 @@ ConnectStatus PendingConnectStatus(SOCKET connection) {
     return error == 0 ? ConnectStatus::kConnected : ConnectErrorStatus(error);
 }
 
-ConnectStatus ConnectToAddress(const addrinfo& address, const Deadline& deadline,
-                               SOCKET& connected) {
-    SOCKET candidate = socket(address.ai_family, address.ai_socktype, address.ai_protocol);
-    if (candidate == INVALID_SOCKET) {
-        // A family this machine does not speak (IPv6 switched off) is as good as unreachable.
-        return WSAGetLastError() == WSAEAFNOSUPPORT ? ConnectStatus::kRefused
-                                                    : ConnectStatus::kFailed;
-    }
-    ConnectStatus status = ConnectStatus::kFailed;
-    if (PrepareSocket(candidate)) {
-        if (connect(candidate, address.ai_addr, static_cast<int>(address.ai_addrlen)) == 0) {
-            status = ConnectStatus::kConnected;
-        } else if (!IsTransient(WSAGetLastError())) {
-            status = ConnectErrorStatus(WSAGetLastError());
-        } else {
-            switch (WaitReady(candidate, Awaited::kConnection, deadline)) {
-                case Readiness::kTimeout:
-                    status = ConnectStatus::kTimeout;
-                    break;
-                case Readiness::kFailed:
-                    status = ConnectStatus::kFailed;
-                    break;
-                case Readiness::kReady:
-                    status = PendingConnectStatus(candidate);
-                    break;
-            }
-        }
-    }
-    if (status == ConnectStatus::kConnected) {
-        connected = candidate;
-    } else {
-        closesocket(candidate);
-    }
-    return status;
-}
-
 // send() and recv() take an int count.
 int CountFor(std::size_t size) {
     return size > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(size);
@@ -153,46 +95,70 @@ int CountFor(std::size_t size) {
 
 }  // namespace
 
-StreamSocket::~StreamSocket() {
-    Close();
+namespace os {
+
+// Winsock is started once per process, on the first connection, and left running until the
+// process ends: stopping it while another thread of the host uses sockets would break them.
+bool SocketsStarted() {
+    static const bool started = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    return started;
 }
 
-void StreamSocket::Close() {
-    if (handle_ == kClosed) return;
-    closesocket(SocketOf(handle_));
-    handle_ = kClosed;
+bool ResolveFailedHere(int resolved) {
+    return resolved == EAI_MEMORY || resolved == WSANOTINITIALISED;
 }
 
-ConnectStatus StreamSocket::Connect(const std::string& host, std::uint16_t port,
-                                    const Deadline& deadline) {
-    Close();
-    if (!WinsockStarted()) return ConnectStatus::kFailed;
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
-    hints.ai_flags = AI_NUMERICSERV;
-    std::string service = std::to_string(port);
-    addrinfo* found = nullptr;
-    int resolved = getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
-    if (resolved == EAI_MEMORY || resolved == WSANOTINITIALISED) return ConnectStatus::kFailed;
-    if (resolved != 0 || found == nullptr) return ConnectStatus::kBadAddress;
-    ConnectStatus status = ConnectStatus::kRefused;
-    for (const addrinfo* address = found; address != nullptr; address = address->ai_next) {
-        SOCKET connected = INVALID_SOCKET;
-        status = ConnectToAddress(*address, deadline, connected);
-        if (status == ConnectStatus::kConnected) {
-            handle_ = static_cast<std::intptr_t>(connected);
-            break;
-        }
-        if (status == ConnectStatus::kTimeout) break;  // the time for every address is spent
+std::intptr_t OpenSocket(const addrinfo& address, ConnectStatus& failure) {
+    SOCKET candidate = socket(address.ai_family, address.ai_socktype, address.ai_protocol);
+    if (candidate == INVALID_SOCKET) {
+        // A family this machine does not speak (IPv6 switched off) is as good as unreachable.
+        failure =
+            WSAGetLastError() == WSAEAFNOSUPPORT ? ConnectStatus::kRefused : ConnectStatus::kFailed;
+        return kClosed;
     }
-    freeaddrinfo(found);
-    return status;
+    return static_cast<std::intptr_t>(candidate);
 }
+
+bool PrepareSocket(std::intptr_t socket) {
+    SOCKET connection = SocketOf(socket);
+    u_long on = 1;
+    if (ioctlsocket(connection, FIONBIO, &on) != 0) return false;
+    SetHandleInformation(reinterpret_cast<HANDLE>(connection), HANDLE_FLAG_INHERIT, 0);
+    BOOL noDelay = TRUE;
+    setsockopt(connection, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
+               sizeof noDelay);  // a nicety; fine if refused
+    return true;
+}
+
+ConnectStatus ConnectPrepared(std::intptr_t socket, const addrinfo& address,
+                              const Deadline& deadline) {
+    SOCKET connection = SocketOf(socket);
+    if (connect(connection, address.ai_addr, static_cast<int>(address.ai_addrlen)) == 0) {
+        return ConnectStatus::kConnected;
+    }
+    if (!IsTransient(WSAGetLastError())) return ConnectErrorStatus(WSAGetLastError());
+    switch (WaitReady(connection, Awaited::kConnection, deadline)) {
+        case Readiness::kTimeout:
+            return ConnectStatus::kTimeout;
+        case Readiness::kFailed:
+            return ConnectStatus::kFailed;
+        case Readiness::kReady:
+            break;
+    }
+    return PendingConnectStatus(connection);
+}
+
+void CloseSocket(std::intptr_t socket) {
+    closesocket(SocketOf(socket));
+}
+
+}  // namespace os
 
 StreamStatus StreamSocket::WriteAll(const std::string& bytes, const Deadline& deadline) {
-    if (handle_ == kClosed) return StreamStatus::kClosed;
+    if (handle_ == os::kClosed) return StreamStatus::kClosed;
     SOCKET connection = SocketOf(handle_);
     std::size_t done = 0;
     while (done < bytes.size()) {
@@ -213,7 +179,7 @@ StreamStatus StreamSocket::WriteAll(const std::string& bytes, const Deadline& de
 StreamStatus StreamSocket::ReadSome(char* buffer, std::size_t capacity, const Deadline& deadline,
                                     std::size_t& received) {
     received = 0;
-    if (handle_ == kClosed) return StreamStatus::kClosed;
+    if (handle_ == os::kClosed) return StreamStatus::kClosed;
     SOCKET connection = SocketOf(handle_);
     for (;;) {
         StreamStatus waited = StreamStatusOf(WaitReady(connection, Awaited::kInput, deadline));
