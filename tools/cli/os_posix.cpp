@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "os.h"
+#include "os_serial.h"
 
 namespace vudaduv::cli::os {
 
@@ -43,21 +44,30 @@ sigset_t StopSignals() {
     return set;
 }
 
-struct SpeedRow {
-    uint32_t baud;
-    speed_t speed;
-};
-
-constexpr SpeedRow kSpeeds[] = {
-    {1200, B1200},   {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200},
-    {38400, B38400}, {57600, B57600}, {115200, B115200}, {230400, B230400},
-};
-
-const SpeedRow* FindSpeed(uint32_t baud) {
-    for (const SpeedRow& row : kSpeeds) {
-        if (row.baud == baud) return &row;
+// The terminal speed of a baud rate SerialSpeedKnown accepts.
+speed_t TerminalSpeed(uint32_t baud) {
+    switch (baud) {
+        case 1200:
+            return B1200;
+        case 2400:
+            return B2400;
+        case 4800:
+            return B4800;
+        case 9600:
+            return B9600;
+        case 19200:
+            return B19200;
+        case 38400:
+            return B38400;
+        case 57600:
+            return B57600;
+        case 115200:
+            return B115200;
+        case 230400:
+            return B230400;
+        default:
+            return B0;  // not reached: OpenSerialLine checks the speed first
     }
-    return nullptr;
 }
 
 }  // namespace
@@ -107,16 +117,8 @@ void RemoveFileAndDirectory(const std::string& directory, const std::string& fil
     rmdir(directory.c_str());
 }
 
-bool SerialSpeedKnown(uint32_t baud) {
-    return FindSpeed(baud) != nullptr;
-}
-
-bool OpenSerialLine(const std::string& device, uint32_t baud, uint32_t& link, std::string& error) {
-    const SpeedRow* speed = FindSpeed(baud);
-    if (speed == nullptr) {
-        error = "unsupported speed " + std::to_string(baud);
-        return false;
-    }
+bool OpenSerialLineAtKnownSpeed(const std::string& device, uint32_t baud, uint32_t& link,
+                                std::string& error) {
     int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         error = "cannot open " + device + ": " + strerror(errno);
@@ -133,8 +135,8 @@ bool OpenSerialLine(const std::string& device, uint32_t baud, uint32_t& link, st
     settings.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARENB | CRTSCTS);
     settings.c_cc[VMIN] = 1;
     settings.c_cc[VTIME] = 0;
-    cfsetispeed(&settings, speed->speed);
-    cfsetospeed(&settings, speed->speed);
+    cfsetispeed(&settings, TerminalSpeed(baud));
+    cfsetospeed(&settings, TerminalSpeed(baud));
     if (tcsetattr(fd, TCSANOW, &settings) != 0) {
         error = "cannot configure " + device + ": " + strerror(errno);
         close(fd);

@@ -10,30 +10,13 @@
 #include <vector>
 
 #include "os.h"
+#include "os_serial.h"
 
 namespace vudaduv::cli::os {
 
 namespace {
 
 constexpr int kTempNameTries = 100;
-
-struct SpeedRow {
-    uint32_t baud;
-    DWORD rate;
-};
-
-constexpr SpeedRow kSpeeds[] = {
-    {1200, CBR_1200},   {2400, CBR_2400},     {4800, CBR_4800},
-    {9600, CBR_9600},   {19200, CBR_19200},   {38400, CBR_38400},
-    {57600, CBR_57600}, {115200, CBR_115200}, {230400, 230400},
-};
-
-const SpeedRow* FindSpeed(uint32_t baud) {
-    for (const SpeedRow& row : kSpeeds) {
-        if (row.baud == baud) return &row;
-    }
-    return nullptr;
-}
 
 std::string LastErrorText() {
     DWORD code = GetLastError();
@@ -192,23 +175,16 @@ void RemoveFileAndDirectory(const std::string& directory, const std::string& fil
     RemoveDirectoryA(directory.c_str());
 }
 
-bool SerialSpeedKnown(uint32_t baud) {
-    return FindSpeed(baud) != nullptr;
-}
-
-bool OpenSerialLine(const std::string& device, uint32_t baud, uint32_t& link, std::string& error) {
-    const SpeedRow* speed = FindSpeed(baud);
-    if (speed == nullptr) {
-        error = "unsupported speed " + std::to_string(baud);
-        return false;
-    }
+bool OpenSerialLineAtKnownSpeed(const std::string& device, uint32_t baud, uint32_t& link,
+                                std::string& error) {
     HANDLE line = CreateFileA(SerialDeviceName(device).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (line == INVALID_HANDLE_VALUE) {
         error = "cannot open " + device + ": " + LastErrorText();
         return false;
     }
-    if (!ConfigureLine(line, speed->rate)) {
+    // The DCB takes the rate in bits per second as it is.
+    if (!ConfigureLine(line, static_cast<DWORD>(baud))) {
         error = "cannot configure " + device + " as a serial line: " + LastErrorText();
         CloseHandle(line);
         return false;
