@@ -117,17 +117,7 @@ void AnswerAs(FakeScale& scale) {
     };
 }
 
-class EndToEndTest : public testing::InTempDirectory {
-  protected:
-    void SetUp() override {
-        InTempDirectory::SetUp();
-        Transports() = {};
-    }
-    void TearDown() override {
-        Transports() = {};
-        InTempDirectory::TearDown();
-    }
-};
+class EndToEndTest : public testing::WithFreshTransports {};
 
 // 568 bytes without white space, with separators and double-byte characters.
 std::string KeyTable() {

@@ -9,8 +9,8 @@
 
 #include "send_requests.h"
 #include "temp_directory.h"
-#include "unwritable_upload_file.h"
 #include "transport_double.h"
+#include "unwritable_upload_file.h"
 #include "vudaduv.h"
 
 namespace vudaduv {
@@ -29,17 +29,7 @@ using testing::Transports;
 using testing::WriteWholeFile;
 using Lines = std::vector<std::string>;
 
-class SendTest : public testing::InTempDirectory {
-  protected:
-    void SetUp() override {
-        InTempDirectory::SetUp();
-        Transports() = {};
-    }
-    void TearDown() override {
-        Transports() = {};
-        InTempDirectory::TearDown();
-    }
-};
+class SendTest : public testing::WithFreshTransports {};
 
 // The one transport call of a send, or a failure when there was not exactly one.
 const TransportCall& OnlyCall() {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "temp_directory.h"
 #include "vudaduv.h"
 
 namespace vudaduv::testing {
@@ -41,5 +42,18 @@ TransportDouble& Transports();
 
 // Appends reply lines to "Rec.txt" as the real transports do, one per line with CR LF.
 void AppendReplies(const std::vector<std::string>& replies);
+
+// A test in a fresh temporary directory of its own, with a fresh double before and after.
+class WithFreshTransports : public InTempDirectory {
+  protected:
+    void SetUp() override {
+        InTempDirectory::SetUp();
+        Transports() = {};
+    }
+    void TearDown() override {
+        Transports() = {};
+        InTempDirectory::TearDown();
+    }
+};
 
 }  // namespace vudaduv::testing
