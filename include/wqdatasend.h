@@ -81,6 +81,21 @@ extern "C" {
 
 WQDATASEND_API int32_t WQ_CALL SendData(const WQST* target, const WQST* command);
 
+/* What became of one target of a send. */
+typedef struct WQDSOutcome {
+    int32_t code;          /* this target's own WQDS_ code (never WQDS_UPLOAD_FILE) */
+    uint32_t answered;     /* command lines that got their reply */
+    uint32_t connections;  /* connections tried: 1 plus the retries used; 0 for a bad address */
+    uint32_t milliseconds; /* from the start of the call until this target was done */
+} WQDSOutcome;
+
+/* SendDataWithOutcomes: SendData, which also fills outcomes[i] for the i-th target of
+ * target->targets, for i below count and below the number of targets; outcomes may be NULL
+ * when count is 0. Its result is SendData's. When the request is bad (WQDS_BAD_REQUEST) or there is
+ * no command line to send, outcomes is left as it was. Same thread safety as SendData. */
+WQDATASEND_API int32_t WQ_CALL SendDataWithOutcomes(const WQST* target, const WQST* command,
+                                                     WQDSOutcome* outcomes, uint32_t count);
+
 #ifdef __cplusplus
 }
 #endif
