@@ -1,5 +1,6 @@
 #include "encode/builders.h"
 #include "encode/encode_line.h"
+#include "encode/message_text.h"
 #include "textcode/code_page_text.h"
 #include "textcode/text_scan.h"
 #include "textcode/zone_position_text.h"
@@ -15,15 +16,17 @@ struct MessageKind {
 };
 
 MessageKind KindOf(int recordType) {
-    return recordType == 3 ? MessageKind{"!0X", 22, 10} : MessageKind{"!0Z", 32, 16};
+    return recordType == 3 ? MessageKind{"!0X", 22, kMessage3CodePageAbove}
+                           : MessageKind{"!0Z", 32, kMessage5CodePageAbove};
 }
 
-// Both cuts keep 30 characters; the terminator is one code group of zeros.
+// Both cuts keep the same number of characters; the terminator is one code group of zeros.
 std::string EncodeMessageText(std::string_view text, bool codePage) {
     std::string code = codePage ? EncodeCodePageText(text) : EncodeZonePositionText(text);
-    std::size_t limit = codePage ? 90 : 120;
+    std::string_view terminator = codePage ? kCodePageTerminator : kZonePositionTerminator;
+    std::size_t limit = kMessageTextCharacters * terminator.size();
     if (code.size() > limit) code.resize(limit);
-    return code + (codePage ? "000" : "0000");
+    return code + std::string(terminator);
 }
 
 }  // namespace

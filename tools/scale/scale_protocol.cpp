@@ -26,17 +26,26 @@
 //
 // A message code arrives closed by a terminator group, "0000" (zone-position text) or "000"
 // (code-page text), and is read back without it. The scale does not know the text mode, so it
-// infers the terminator: numbers above 10 (type 3) or 16 (type 5) are always code-page text;
-// otherwise "0000" when the digits split into four-digit groups of which only the last is
-// "0000", else "000" when they end in "000". A code-page code of 3k+3 digits with k = 3 mod 4
-// whose last character's code ends in 0 is therefore taken for zone-position text.
+// reads it from the digits: numbers above 10 (type 3) or 16 (type 5) are always code-page text;
+// otherwise a code fits an encoding when it is whole code groups that the library's encoder
+// gives some character, at most 30 of them, followed by that encoding's terminator. A code that
+// fits one encoding is read in it; one that fits both is read as zone-position text; one that
+// fits neither (not sent by the library) comes back whole. Both fit only for a code-page code
+// of 3, 7, 11, 15, 19, 23 or 27 characters whose last character's code ends in 0 and whose
+// digits, read in groups of four, hold no group above 9723 (the highest zone-position code):
+// such a message, sent with the En flag at a number that allows zone-position text, comes back
+// one digit short.
 #include <cstddef>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "encode/message_text.h"
+#include "textcode/code_page_text.h"
+#include "textcode/zone_position_text.h"
 #include "virtual_scale.h"
 
 namespace vudaduv::scale {
@@ -51,8 +60,6 @@ constexpr std::string_view kTooLong = "0eTOOLONG";
 
 constexpr std::size_t kKeyBlockBytes = 144;
 constexpr std::size_t kClockDigits = 10;
-constexpr std::string_view kZonePositionTerminator = "0000";
-constexpr std::string_view kCodePageTerminator = "000";
 
 using Slots = std::vector<std::optional<std::string>>;
 
@@ -84,21 +91,56 @@ std::string EmptySlotReply(char letter, std::string_view digits) {
     return std::string("0f") + letter + std::string(digits);
 }
 
-// The terminator of a message code, inferred as the comment at the top says.
-std::size_t MessageTerminatorLength(std::string_view code, bool codePageOnly) {
-    if (!codePageOnly && code.size() >= kZonePositionTerminator.size() &&
-        code.size() % kZonePositionTerminator.size() == 0 &&
-        EndsWith(code, kZonePositionTerminator)) {
-        bool earlierTerminator = false;
-        for (std::size_t at = 0; at + kZonePositionTerminator.size() < code.size();
-             at += kZonePositionTerminator.size()) {
-            if (code.substr(at, kZonePositionTerminator.size()) == kZonePositionTerminator) {
-                earlierTerminator = true;
-            }
+using CodeGroups = std::set<std::string, std::less<>>;
+
+// The code groups an encoding gives one character: every text of one character (a byte below
+// 0x80, a lead byte with any byte after it, a lead byte alone) through the library's encoder.
+CodeGroups GroupsOfOneCharacter(std::string (*encode)(std::string_view)) {
+    CodeGroups groups;
+    for (int first = 0; first < 256; ++first) {
+        std::string text(1, static_cast<char>(first));
+        groups.insert(encode(text));
+        if (first < 0x80) continue;
+        for (int second = 0; second < 256; ++second) {
+            groups.insert(encode(text + static_cast<char>(second)));
         }
-        if (!earlierTerminator) return kZonePositionTerminator.size();
     }
-    return EndsWith(code, kCodePageTerminator) ? kCodePageTerminator.size() : 0;
+    groups.erase("");  // a character that the encoding leaves out
+    return groups;
+}
+
+const CodeGroups& ZonePositionGroups() {
+    static const CodeGroups groups = GroupsOfOneCharacter(EncodeZonePositionText);
+    return groups;
+}
+
+const CodeGroups& CodePageGroups() {
+    static const CodeGroups groups = GroupsOfOneCharacter(EncodeCodePageText);
+    return groups;
+}
+
+// Whether the library could have sent code as a message in an encoding: whole code groups that
+// the encoding gives characters, no more than a message keeps, then the encoding's terminator.
+bool FitsMessageCode(std::string_view code, std::string_view terminator,
+                     const CodeGroups& groups) {
+    std::size_t width = terminator.size();
+    if (code.size() % width != 0 || !EndsWith(code, terminator)) return false;
+    if (code.size() / width - 1 > kMessageTextCharacters) return false;
+    for (std::size_t at = 0; at + width < code.size(); at += width) {
+        if (groups.find(code.substr(at, width)) == groups.end()) return false;
+    }
+    return true;
+}
+
+// The terminator of a message code, read from its digits as the comment at the top says.
+std::size_t MessageTerminatorLength(std::string_view code, bool codePageOnly) {
+    if (!codePageOnly && FitsMessageCode(code, kZonePositionTerminator, ZonePositionGroups())) {
+        return kZonePositionTerminator.size();
+    }
+    if (FitsMessageCode(code, kCodePageTerminator, CodePageGroups())) {
+        return kCodePageTerminator.size();
+    }
+    return 0;
 }
 
 // The three closing digits of a label-text reply: the byte sum modulo 1000.
@@ -170,8 +212,8 @@ std::string KeyBlockReply(const SlotFamily& family, std::string_view digits, int
 
 constexpr SlotFamily kFamilies[] = {
     {'V', 'U', 4, 4000, 0, KeepItem, ItemReply},
-    {'X', 'W', 2, 22, 10, KeepMessage, MessageReply},
-    {'Z', 'Y', 2, 32, 16, KeepMessage, MessageReply},
+    {'X', 'W', 2, 22, kMessage3CodePageAbove, KeepMessage, MessageReply},
+    {'Z', 'Y', 2, 32, kMessage5CodePageAbove, KeepMessage, MessageReply},
     {'T', 'S', 2, 15, 0, KeepLabelText, LabelTextReply},
     {'R', 'Q', 2, 15, 0, KeepLabelText, LabelTextReply},
     {'L', 'K', 2, 3, 0, KeepKeyBlock, KeyBlockReply},

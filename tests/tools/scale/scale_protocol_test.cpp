@@ -64,15 +64,19 @@ std::vector<ProtocolCase> ReadsOfStoredData() {
         {"message3_empty_zone_position", {"!0X05A0000B"}, "!0W05A", "0w05AB"},
         {"message3_empty_code_page", {"!0X15A000B"}, "!0W15A", "0w15AB"},
         {"message3_no_terminator_kept_whole", {"!0X05A0333B"}, "!0W05A", "0w05A0333B"},
-        {"message3_inner_zero_group_means_code_page",
-         {"!0X05A000003330000B"},
+        // A character whose zone-position code is 0000 (A0 A0) is no terminator.
+        {"message3_zero_group_inside_zone_position",
+         {"!0X05A000003880000B"},
          "!0W05A",
-         "0w05A000003330B"},
-        // The limit of inferring: code-page "abd" ends like zone-position text.
+         "0w05A00000388B"},
+        // 9810 is no zone-position group: code-page "abd".
+        {"message3_code_page_ending_in_zero", {"!0X05A097098100000B"}, "!0W05A", "0w05A097098100B"},
+        // The limit of inferring: code-page "1+2" fits zone-position text too.
         {"message3_ambiguous_code_page_read_as_zone_position",
-         {"!0X05A097098100000B"},
+         {"!0X05A049043050000B"},
          "!0W05A",
-         "0w05A09709810B"},
+         "0w05A04904305B"},
+        {"message3_foreign_code_kept_whole", {"!0X05A999000B"}, "!0W05A", "0w05A999000B"},
         {"message5_16_zone_position", {"!0Z16A03330000B"}, "!0Y16A", "0y16A0333B"},
         {"message5_17_code_page", {"!0Z17A065000B"}, "!0Y17A", "0y17A065B"},
         {"message5_32", {"!0Z32A065066000B"}, "!0Y32A", "0y32A065066B"},
