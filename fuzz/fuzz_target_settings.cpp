@@ -1,0 +1,74 @@
+// The TCP transport's reading of its target record: the first input byte says how many settings
+// values follow (four bytes each), the rest is one address. A value of 0 or a missing one keeps
+// the default, any other is taken; an address that parses has a host and a port, and written
+// back with its port it parses to the same host and port.
+#include <string>
+#include <vector>
+
+#include "datasend/send_settings.h"
+#include "datasend/target_address.h"
+#include "fuzz_driver.h"
+
+using vudaduv::transport::ParseTargetAddress;
+using vudaduv::transport::ReadSendSettings;
+using vudaduv::transport::SendSettings;
+using vudaduv::transport::TargetAddress;
+
+namespace {
+
+constexpr uint32_t kNoRetry = 0xFFFFFFFFu;
+
+template <typename Field>
+bool TakenOrDefault(Field field, Field fallback, const std::vector<uint32_t>& values,
+                    std::size_t index) {
+    uint32_t value = index < values.size() ? values[index] : 0;
+    return field == (value == 0 ? fallback : Field{value});
+}
+
+SendSettings CheckedSettings(const std::vector<uint32_t>& values) {
+    WQValueList list{values.data(), static_cast<uint32_t>(values.size())};
+    SendSettings settings = ReadSendSettings(list);
+    SendSettings defaults = ReadSendSettings(WQValueList{nullptr, 0});
+    FuzzCheck(TakenOrDefault(settings.replyTimeoutMs, defaults.replyTimeoutMs, values, 0) &&
+                  TakenOrDefault(settings.connectTimeoutMs, defaults.connectTimeoutMs, values, 1) &&
+                  TakenOrDefault(settings.defaultPort, defaults.defaultPort, values, 3) &&
+                  TakenOrDefault(settings.longestReply, defaults.longestReply, values, 4),
+              "a setting of 0 or none keeps the default, any other value is taken");
+    uint32_t retries = values.size() > 2 ? values[2] : 0;
+    FuzzCheck(retries == 0 ? settings.tries == defaults.tries
+                           : settings.tries == (retries == kNoRetry ? 1 : uint64_t{retries} + 1),
+              "tries are the retries and the first try; 0xFFFFFFFF means one try");
+    return settings;
+}
+
+// The address written back with its port, in brackets when the host holds a colon.
+std::string WithPort(const TargetAddress& address) {
+    bool colon = address.host.find(':') != std::string::npos;
+    std::string host = colon ? "[" + address.host + "]" : address.host;
+    return host + ":" + std::to_string(address.port);
+}
+
+void CheckAddress(const std::string& text, uint32_t defaultPort) {
+    TargetAddress address;
+    if (!ParseTargetAddress(text, defaultPort, address)) return;
+    FuzzCheck(!address.host.empty() && address.port >= 1, "an address has a host and a port");
+    FuzzCheck(text.find(address.host) != std::string::npos, "the host is taken from the text");
+    if (address.host.find_first_of("[]") != std::string::npos) return;
+    TargetAddress again;
+    FuzzCheck(ParseTargetAddress(WithPort(address), 0, again) && again.host == address.host &&
+                  again.port == address.port,
+              "an address written back with its port reads the same");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+    FuzzInput input(data, size);
+    std::vector<uint32_t> values(input.Byte() % 8);
+    for (uint32_t& value : values) {
+        for (int i = 0; i < 4; ++i) value = value << 8 | input.Byte();
+    }
+    SendSettings settings = CheckedSettings(values);
+    CheckAddress(std::string(input.Rest()), settings.defaultPort);
+    return 0;
+}
