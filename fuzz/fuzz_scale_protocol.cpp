@@ -2,6 +2,7 @@
 // chunks, the rest is the stream. Every line ended by LF gets exactly the reply that the scale
 // gives that line alone, in order, with the state of the lines before it, however the stream is
 // cut; an unended tail gets at most "0eTOOLONG".
+#include <algorithm>
 #include <random>
 #include <string>
 #include <string_view>
