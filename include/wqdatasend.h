@@ -14,11 +14,12 @@
  * the file is created when missing (also when no reply came) and never truncated. What a
  * failing target answered before it failed is kept; a reply cut short is not.
  *
- * A refused connection, a time-out or a dropped connection is retried (reconnect, resume from
- * the command that got no reply, so each command is answered once) before the target counts
- * as failed; the retries are counted per target over the whole call. A bad address, a reply
- * over the length limit or a failure of this machine is not retried. A failing target never
- * stops the others.
+ * A refused connection, a time-out or a dropped connection is retried (pause, reconnect, resume
+ * from the command that got no reply, so each command is answered once) before the target
+ * counts as failed; the retries are counted per target over the whole call. A connection that
+ * the scale resets right after taking it counts as dropped (WQDS_CLOSED). A bad address, a
+ * reply over the length limit or a failure of this machine is not retried. A failing target
+ * never stops the others.
  *
  * Addresses: "host", "host:port", "[v6addr]:port" or "[v6addr]"; an IPv6 address without
  * brackets ("::1") is taken whole, without a port. A host may be a name, tried address by
@@ -35,6 +36,8 @@
  *   values[3]  port for addresses without one             (default 4001)
  *   values[4]  longest reply line accepted, in bytes     (default 65536)
  *              without its CR LF
+ *   values[5]  pause before the first retry, ms          (default 500)
+ *              doubled for each further retry, at most 8000
  *
  * Requests: a NULL record or no target at all gives WQDS_BAD_REQUEST (a NULL items array reads
  * as an empty list, a NULL string as ""). With targets but no command line to send, SendData
@@ -62,9 +65,10 @@
 #define WQDATASEND_API
 #endif
 
-/* Result codes of SendData. Fixed values, never renumbered. When several targets fail, the
- * result is the code of the first failing target in the order of target->targets, the code of
- * its last try. WQDS_UPLOAD_FILE is returned only when every target succeeded. */
+/* Result codes of SendData. Fixed values, never renumbered. When "Rec.txt" could not be
+ * appended to, the result is WQDS_UPLOAD_FILE whatever the targets did: their replies are lost.
+ * Otherwise, when several targets fail, it is the code of the first failing target in the order
+ * of target->targets, the code of its last try. */
 #define WQDS_OK 0              /* every target answered every command */
 #define WQDS_BAD_REQUEST 1     /* a NULL record, or no target at all */
 #define WQDS_BAD_ADDRESS 2     /* an address that cannot be parsed or resolved */

@@ -1,5 +1,9 @@
 #include "datasend/serve_target.h"
 
+#include <algorithm>
+#include <limits>
+#include <thread>
+
 #include "common/reply_exchange.h"
 #include "datasend/target_address.h"
 #include "net/socket.h"
@@ -19,6 +23,8 @@ std::int32_t ConnectResultCode(net::ConnectStatus status) {
             return WQDS_REFUSED;
         case net::ConnectStatus::kTimeout:
             return WQDS_TIMEOUT;
+        case net::ConnectStatus::kClosed:
+            return WQDS_CLOSED;
         case net::ConnectStatus::kFailed:
             break;
     }
@@ -67,10 +73,16 @@ std::int32_t SendOverOneConnection(const TargetAddress& address,
 }
 
 std::int32_t SendWithRetries(const TargetAddress& address, const std::vector<std::string>& commands,
-                             const SendSettings& settings, std::vector<std::string>& replies) {
+                             const SendSettings& settings, TargetOutcome& outcome) {
     std::int32_t code = WQDS_OK;
     for (std::uint64_t tried = 0; tried < settings.tries; ++tried) {
-        code = SendOverOneConnection(address, commands, settings, replies);
+        if (tried > 0) {
+            std::this_thread::sleep_for(
+                std::chrono::milliseconds(PauseBeforeRetryMs(settings, tried)));
+        }
+        code = SendOverOneConnection(address, commands, settings, outcome.replies);
+        // A name that does not resolve gave no address to connect to.
+        if (code != WQDS_BAD_ADDRESS) ++outcome.connections;
         if (!IsWorthARetry(code)) break;
     }
     return code;
@@ -79,19 +91,29 @@ std::int32_t SendWithRetries(const TargetAddress& address, const std::vector<std
 }  // namespace
 
 TargetOutcome ServeTarget(const std::string& address, const std::vector<std::string>& commands,
-                          const SendSettings& settings) noexcept {
+                          const SendSettings& settings,
+                          std::chrono::steady_clock::time_point callStart) noexcept {
     TargetOutcome outcome;
     try {
         TargetAddress parsed;
         if (!ParseTargetAddress(address, settings.defaultPort, parsed)) {
             outcome.code = WQDS_BAD_ADDRESS;
         } else {
-            outcome.code = SendWithRetries(parsed, commands, settings, outcome.replies);
+            outcome.code = SendWithRetries(parsed, commands, settings, outcome);
         }
     } catch (...) {
         outcome.code = WQDS_INTERNAL;  // memory ran out; the replies so far are kept
     }
+    outcome.milliseconds = MillisecondsSince(callStart);
     return outcome;
+}
+
+std::uint32_t MillisecondsSince(std::chrono::steady_clock::time_point start) {
+    auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::chrono::steady_clock::now() - start)
+                       .count();
+    return static_cast<std::uint32_t>(
+        std::clamp<decltype(elapsed)>(elapsed, 0, std::numeric_limits<std::uint32_t>::max()));
 }
 
 }  // namespace vudaduv::transport

@@ -16,6 +16,7 @@ enum class ConnectStatus {
     kBadAddress,  // the host cannot be resolved
     kRefused,     // refused, or the host or network cannot be reached
     kTimeout,     // no connection before the deadline
+    kClosed,      // the scale took the connection and reset it at once
     kFailed,      // any other failure of this machine
 };
 

@@ -40,6 +40,10 @@ ConnectStatus ConnectErrorStatus(int error) {
     switch (error) {
         case ETIMEDOUT:
             return ConnectStatus::kTimeout;
+        case ECONNRESET:  // the handshake was done: the scale is there and hung up at once
+        case ECONNABORTED:
+        case EPIPE:
+            return ConnectStatus::kClosed;
         case ENOMEM:
         case ENOBUFS:
         case EMFILE:

@@ -32,6 +32,9 @@ ConnectStatus ConnectErrorStatus(int error) {
     switch (error) {
         case WSAETIMEDOUT:
             return ConnectStatus::kTimeout;
+        case WSAECONNRESET:  // the handshake was done: the scale is there and hung up at once
+        case WSAECONNABORTED:
+            return ConnectStatus::kClosed;
         case WSAENOBUFS:
         case WSAEMFILE:
         case WSA_NOT_ENOUGH_MEMORY:
