@@ -109,7 +109,8 @@ _ERRORS = {
 }
 
 
-def _raise_for(export, code):
+def _call_export(export, request):
+    code = getattr(_loaded(), export)(ctypes.byref(request))
     if code != WQ_OK:
         raise _ERRORS.get(code, VudaduvError)(export, code)
 
@@ -311,7 +312,7 @@ class Scale(_ScaleBase):
         else:
             export = "WQTCPSendSTEn" if self.code_page else "WQTCPSendST"
             request = WQST(targets, lines, value_list(self.settings), record_type)
-        _raise_for(export, getattr(_loaded(), export)(ctypes.byref(request)))
+        _call_export(export, request)
 
 
 class SerialScale(_ScaleBase):
@@ -325,4 +326,4 @@ class SerialScale(_ScaleBase):
     def _call(self, record_type, lines):
         export = "WQCOMMSendEn" if self.code_page else "WQCOMMSend"
         request = WQCOMM(self.link & 0xFFFFFFFF, lines, record_type)
-        _raise_for(export, getattr(_loaded(), export)(ctypes.byref(request)))
+        _call_export(export, request)
