@@ -485,10 +485,10 @@ TEST_F(DataSend, RetriesPauseBeforeReconnecting) {
         std::vector<WQDSOutcome> outcomes;
         auto start = std::chrono::steady_clock::now();
 
-        EXPECT_EQ(SendForOutcomes({LoopbackAddress(peer.Port())}, CommandLines(1),
-                                  {1000, 1000, pauseCase.retries, 0, 0, pauseCase.firstPause},
-                                  outcomes),
-                  WQDS_CLOSED);
+        EXPECT_EQ(
+            SendForOutcomes({LoopbackAddress(peer.Port())}, CommandLines(1),
+                            {1000, 1000, pauseCase.retries, 0, 0, pauseCase.firstPause}, outcomes),
+            WQDS_CLOSED);
 
         EXPECT_GE(MillisecondsSince(start), pauseCase.leastMs);
         EXPECT_GE(outcomes[0].milliseconds, pauseCase.leastMs);

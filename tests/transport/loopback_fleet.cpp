@@ -24,11 +24,11 @@ class FleetConnection : public std::enable_shared_from_this<FleetConnection> {
         : socket_(std::move(socket)), tag_(std::move(tag)) {}
 
     void ReadCommand() {
-        asio::async_read_until(socket_, input_, '\n',
-                               [self = shared_from_this()](const asio::error_code& error,
-                                                           std::size_t length) {
-                                   if (!error) self->Answer(length);
-                               });
+        asio::async_read_until(
+            socket_, input_, '\n',
+            [self = shared_from_this()](const asio::error_code& error, std::size_t length) {
+                if (!error) self->Answer(length);
+            });
     }
 
   private:
@@ -58,18 +58,18 @@ struct LoopbackFleet::Impl {
     std::thread thread;
 
     void Accept(std::size_t scale) {
-        scales[scale].async_accept([this, scale](const asio::error_code& error, tcp::socket socket) {
-            if (error) return;  // the fleet is stopping
-            std::make_shared<FleetConnection>(std::move(socket), Tag(scale))->ReadCommand();
-            Accept(scale);
-        });
+        scales[scale].async_accept(
+            [this, scale](const asio::error_code& error, tcp::socket socket) {
+                if (error) return;  // the fleet is stopping
+                std::make_shared<FleetConnection>(std::move(socket), Tag(scale))->ReadCommand();
+                Accept(scale);
+            });
     }
 };
 
 LoopbackFleet::LoopbackFleet(std::size_t scales) : impl_(std::make_unique<Impl>()) {
     for (std::size_t i = 0; i < scales; ++i) {
-        impl_->scales.emplace_back(impl_->loop,
-                                   tcp::endpoint(asio::ip::address_v4::loopback(), 0));
+        impl_->scales.emplace_back(impl_->loop, tcp::endpoint(asio::ip::address_v4::loopback(), 0));
         impl_->Accept(i);
     }
     impl_->thread = std::thread([this] { impl_->loop.run(); });

@@ -119,22 +119,21 @@ class TargetSession {
             return;
         }
         // A name, or a numeric form only the system's resolver reads ("127.1").
-        resolver_.async_resolve(parsed_.host, std::to_string(parsed_.port),
-                                tcp::resolver::numeric_service,
-                                [this](const asio::error_code& error,
-                                       const tcp::resolver::results_type& results) {
-                                    Step([&] {
-                                        if (error || results.empty()) {
-                                            EndTry(ResolveFailureCode(error));
-                                            return;
-                                        }
-                                        std::vector<tcp::endpoint> endpoints;
-                                        for (const auto& entry : results) {
-                                            endpoints.push_back(entry.endpoint());
-                                        }
-                                        ConnectToAll(std::move(endpoints));
-                                    });
-                                });
+        resolver_.async_resolve(
+            parsed_.host, std::to_string(parsed_.port), tcp::resolver::numeric_service,
+            [this](const asio::error_code& error, const tcp::resolver::results_type& results) {
+                Step([&] {
+                    if (error || results.empty()) {
+                        EndTry(ResolveFailureCode(error));
+                        return;
+                    }
+                    std::vector<tcp::endpoint> endpoints;
+                    for (const auto& entry : results) {
+                        endpoints.push_back(entry.endpoint());
+                    }
+                    ConnectToAll(std::move(endpoints));
+                });
+            });
     }
 
     // The connect time-out holds for all the addresses of the host together.
