@@ -317,7 +317,12 @@ std::vector<TargetOutcome> ServeAllTargets(const std::vector<std::string>& addre
                                                            callStart, outcomes[i]));
         sessions.back()->Start();
     }
-    loop.run();
+    try {
+        loop.run();
+    } catch (...) {
+        // The loop itself failed (this machine's fault): the targets not done by then keep
+        // WQDS_INTERNAL and the replies they got, which still go to "Rec.txt".
+    }
     return outcomes;
 }
 
