@@ -22,6 +22,7 @@ WQStringList, WQValueList, WQTCP, WQST and WQCOMM as ctypes structures.
 import ctypes
 import ctypes.util
 import os
+import re
 import sys
 
 __all__ = [
@@ -200,14 +201,31 @@ def _read_upload_file():
         return b""
 
 
+_UPLOAD_LINE_PREFIXES = (b"1P", b"3P", b"5P", b"7P", b"10P", b"12P")
+
+
+def _rewritten_lines(text):
+    """What the library's rewrite makes of upload lines it wrote earlier: a line that begins with an
+    upload line's prefix stays whole (white space around it removed); any other line splits at
+    white space into tokens, one per line."""
+    lines = []
+    for line in re.split(rb"[\r\n]", text):
+        stripped = line.strip(b" \t\v\f")
+        if stripped.startswith(_UPLOAD_LINE_PREFIXES):
+            lines.append(stripped)
+        else:
+            lines.extend(line.split())
+    return lines
+
+
 def _added_upload_lines(before, after):
     """The upload lines that a call added to the upload file.
 
-    The library rewrites what the file held, token by token (white space separates them), before
-    it appends the new lines; upload lines that were there come through that unchanged. When the
-    file does not begin with the old tokens, everything in it counts as new.
+    The library rewrites what the file held before it appends the new lines; upload lines that
+    were there come through that unchanged. When the file does not begin with the old lines,
+    everything in it counts as new.
     """
-    old = b"".join(token + b"\r\n" for token in before.split())
+    old = b"".join(line + b"\r\n" for line in _rewritten_lines(before))
     new = after[len(old):] if after.startswith(old) else after
     return [line.decode(ENCODING, "surrogateescape") for line in new.split(b"\r\n") if line]
 
