@@ -14,8 +14,10 @@
  *
  * When all targets are done, it appends the reply lines to "Rec.txt" in the current directory
  * in one write, one per line with CR LF, grouped per target in the order of target->targets;
- * the file is created when missing (also when no reply came) and never truncated. What a
- * failing target answered before it failed is kept; a reply cut short is not.
+ * the file is created when missing (also when no reply came) and never truncated. The append is
+ * all or nothing: when not every byte can be written (a full disk), the file is cut back to its
+ * length before the append and the result is WQDS_UPLOAD_FILE. What a failing target answered
+ * before it failed is kept; a reply cut short is not.
  *
  * A refused connection, a time-out or a dropped connection is retried (pause, reconnect, resume
  * from the command that got no reply, so each command is answered once) before the target
