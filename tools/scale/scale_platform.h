@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -37,6 +38,11 @@ std::unique_ptr<TcpListener> ListenTcp(const std::string& host, uint16_t port, s
 
 // The client side, for tests and tools.
 std::unique_ptr<Stream> ConnectTcp(const std::string& host, uint16_t port, std::string& error);
+
+// Raises the limit of files (and sockets) this process may have open to wanted, or as close to
+// it as the system allows; returns the limit now in effect. Systems without such a limit return
+// SIZE_MAX.
+std::size_t RaiseOpenFileLimit(std::size_t wanted);
 
 class PseudoTerminal {
   public:
