@@ -25,12 +25,11 @@ class Stream {
     virtual bool Write(std::string_view bytes, const std::atomic<bool>& stop) = 0;
 };
 
+// A listening socket that takes no connection, for tests and tools that need a port held.
 class TcpListener {
   public:
     virtual ~TcpListener() = default;
     virtual uint16_t Port() const = 0;
-    // Waits at most waitMs for a connection; null when none came.
-    virtual std::unique_ptr<Stream> Accept(int waitMs) = 0;
 };
 
 // Binds host (a numeric IPv4 or IPv6 address) and port (0: any free one) and listens.

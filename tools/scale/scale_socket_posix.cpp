@@ -1,5 +1,4 @@
 // The socket layer of the virtual scale on POSIX systems.
-#include <poll.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -30,11 +29,6 @@ void CloseSocket(SocketHandle socket) {
 void PrepareToListen(SocketHandle socket) {
     int on = 1;
     setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-}
-
-bool WaitReadable(SocketHandle socket, int waitMs) {
-    pollfd entry{socket, POLLIN, 0};
-    return poll(&entry, 1, waitMs) > 0;
 }
 
 std::unique_ptr<Stream> SocketStream(SocketHandle socket) {

@@ -121,10 +121,6 @@ void PrepareToListen(SocketHandle socket) {
                sizeof on);
 }
 
-bool WaitReadable(SocketHandle socket, int waitMs) {
-    return WaitFor(socket, false, waitMs);
-}
-
 std::unique_ptr<Stream> SocketStream(SocketHandle socket) {
     return std::make_unique<WinsockStream>(socket);
 }
