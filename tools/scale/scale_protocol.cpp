@@ -36,12 +36,12 @@
 // such a message, sent with the En flag at a number that allows zone-position text, comes back
 // one digit short.
 #include <cstddef>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "encode/message_text.h"
 #include "textcode/code_page_text.h"
@@ -61,7 +61,9 @@ constexpr std::string_view kTooLong = "0eTOOLONG";
 constexpr std::size_t kKeyBlockBytes = 144;
 constexpr std::size_t kClockDigits = 10;
 
-using Slots = std::vector<std::optional<std::string>>;
+// Only the slots that hold something: a fleet of a thousand scales keeps little more than what
+// was stored in them.
+using Slots = std::map<int, std::string>;
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
@@ -242,12 +244,6 @@ struct ScaleMemory::State {
     std::optional<std::string> type7;
     std::optional<std::string> clock;
 
-    State() {
-        for (std::size_t f = 0; f < kFamilyCount; ++f) {
-            slots[f].resize(static_cast<std::size_t>(kFamilies[f].maximum) + 1);
-        }
-    }
-
     std::string StoreInSlot(std::size_t f, std::string_view body) {
         const SlotFamily& family = kFamilies[f];
         int number = 0;
@@ -257,7 +253,7 @@ struct ScaleMemory::State {
             !family.keep(body.substr(0, family.digits), payload, kept)) {
             return std::string(kMalformed);
         }
-        slots[f][static_cast<std::size_t>(number)] = std::move(kept);
+        slots[f][number] = std::move(kept);
         return ReplyCode(family.storeLetter);
     }
 
@@ -269,9 +265,9 @@ struct ScaleMemory::State {
             return std::string(kMalformed);
         }
         std::string_view digits = body.substr(0, family.digits);
-        const std::optional<std::string>& kept = slots[f][static_cast<std::size_t>(number)];
-        if (!kept) return EmptySlotReply(family.readLetter, digits);
-        return family.reply(family, digits, number, *kept);
+        auto kept = slots[f].find(number);
+        if (kept == slots[f].end()) return EmptySlotReply(family.readLetter, digits);
+        return family.reply(family, digits, number, kept->second);
     }
 
     std::string StoreType7(std::string_view body) {
