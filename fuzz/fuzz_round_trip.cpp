@@ -71,7 +71,7 @@ std::string MessageCodeReadBack(const std::string& command, uint32_t recordType,
     return code.substr(0, code.size() - terminator);
 }
 
-// The data line of the read request for what a download stored: its number field.
+// The replies to the read request of readType for number, the number field of a download.
 std::vector<std::string> ReadBack(vudaduv::scale::ScaleMemory& memory, uint32_t readType,
                                   const std::string& number, bool en) {
     std::vector<std::string> list{number};
