@@ -5,14 +5,6 @@
 
 namespace vudaduv {
 
-namespace {
-
-bool IsTokenSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
-}  // namespace
-
 std::string ConvertUploadText(const std::string& fileBytes, bool en) {
     std::string output;
     std::vector<std::string> groups;  // a group in progress at the end is discarded

@@ -8,6 +8,11 @@ namespace vudaduv {
 
 constexpr const char* kUploadFileName = "Rec.txt";
 
+// The white space that separates reply tokens in the upload file.
+inline bool IsTokenSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
 // Converts one reply token: appends nothing or one upload line (with CR LF) to output; groups
 // carries the label or key-table group in progress from token to token.
 void ConvertReplyToken(std::string token, std::string& output, std::vector<std::string>& groups,
