@@ -41,8 +41,9 @@ int RunDecode(const Arguments& args) {
     }
     const std::string& path = parsed.Positionals()[0];
     std::string bytes;
-    if (!ReadInputBytes(path, bytes))
-        return UnreadableFile(kCommand, path == "-" ? "standard input" : path);
+    if (!ReadInputBytes(path, bytes, error)) {
+        return UnreadableFile(kCommand, (path == "-" ? "standard input" : path) + ": " + error);
+    }
     for (const std::string& line :
          SplitLines(ConvertUploadText(bytes, parsed.Has(kEnOption.name)))) {
         std::string shown = ShowText(charset, line) + "\n";

@@ -3,6 +3,7 @@
 
 #include "commands.h"
 #include "common_options.h"
+#include "check.h"
 #include "lines.h"
 #include "send/command_list.h"
 
@@ -21,17 +22,11 @@ std::string EncodeHelp() {
                "\n"
                "  --type N       record type of the data lines (see below)\n"
                "  --en           code-page text (three digits a character), as the En exports\n"
-               "  --charset CS   data lines are in CS (e.g. UTF-8), not GBK bytes\n"
+               "  --charset CS   data lines are in CS (default: the locale's; GBK bytes pass)\n"
                "  --file F       read the data lines from F (default: standard input)\n"
                "  -h, --help     this help\n"
                "\n") +
            kRecordTypeHelp;
-}
-
-std::string WithoutLineEnd(std::string line) {
-    if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0)
-        line.resize(line.size() - 2);
-    return line;
 }
 
 }  // namespace
@@ -52,15 +47,19 @@ int RunEncode(const Arguments& args) {
     if (!ReadRecordType(parsed, recordType, error) || !ReadCharset(parsed, charset, error)) {
         return UsageError(kCommand, error);
     }
-    std::vector<std::string> lines;
-    status = LoadDataLines(kCommand, parsed, recordType, charset, lines);
+    DataLines data;
+    status = LoadDataLines(kCommand, parsed, recordType, charset, data);
     if (status != kExitOk) return status;
 
+    std::vector<std::string> toSend;
+    for (const std::string& line : data.lines) toSend.push_back(LineToSend(recordType, line));
     std::vector<const char*> pointers;
-    for (const std::string& line : lines) pointers.push_back(line.c_str());
+    for (const std::string& line : toSend) pointers.push_back(line.c_str());
     WQStringList list{pointers.data(), static_cast<uint32_t>(pointers.size())};
-    for (const std::string& command :
-         BuildCommandList(recordType, list, parsed.Has(kEnOption.name))) {
+    std::vector<std::string> commands =
+        BuildCommandList(recordType, list, parsed.Has(kEnOption.name));
+    if (commands.empty()) NoteNothingToSend(kCommand, data);
+    for (const std::string& command : commands) {
         std::string shown = ShowText(charset, WithoutLineEnd(command));
         std::fwrite(shown.data(), 1, shown.size(), stdout);
         std::fputc('\n', stdout);

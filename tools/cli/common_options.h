@@ -7,6 +7,7 @@
 
 #include "args.h"
 #include "commands.h"
+#include "lines.h"
 
 namespace vudaduv::cli {
 
@@ -26,12 +27,17 @@ bool ParseCommandArgs(const std::string& command, const std::string& help, const
 // The required --type; false with a message when missing or not a 32-bit number.
 bool ReadRecordType(const ParsedArgs& parsed, uint32_t& recordType, std::string& error);
 
-// --charset, "" when absent; false with a message for a character set the system lacks.
+// --charset, by default the locale's; "" when bytes pass as they are (GBK, CP936, the C
+// locale). False with a message for a character set the system lacks.
 bool ReadCharset(const ParsedArgs& parsed, std::string& charset, std::string& error);
 
 // The data lines of --file or standard input, in GBK; none for the record types that take no
-// data line. Returns kExitOk, or the exit status after printing why not.
+// data line. Notes on skipped lines go to stderr. Returns kExitOk, or the exit status after
+// printing why not.
 int LoadDataLines(const std::string& command, const ParsedArgs& parsed, uint32_t recordType,
-                  const std::string& charset, std::vector<std::string>& lines);
+                  const std::string& charset, DataLines& data);
+
+// The one-line note on stderr that a run had nothing to send.
+void NoteNothingToSend(const std::string& command, const DataLines& data);
 
 }  // namespace vudaduv::cli
