@@ -26,14 +26,15 @@ constexpr OptionSpec kKeepOption{"keep", false, false};
 const char* const kDemoHelp =
     "Usage: vudaduv demo [--keep]\n"
     "\n"
-    "Starts a virtual scale on a free loopback port and, in a fresh temporary directory (your\n"
-    "own \"Rec.txt\" is never touched), downloads a sample of every record type through the\n"
-    "library's exports: item records with Chinese and English texts, text messages of both\n"
-    "kinds in both text modes, free data, the clock, label texts and a key table. Then it\n"
-    "reads everything back and checks that every upload line equals the data line sent.\n"
-    "Texts are shown in UTF-8. Exit status 0 when everything came back as sent.\n"
+    "Starts a virtual scale on a free loopback port and, in a fresh temporary\n"
+    "directory (your own \"Rec.txt\" is never touched), downloads a sample of every\n"
+    "record type the way the library's exports do: item records with Chinese and\n"
+    "English texts, text messages of both kinds in both text modes, free data, the\n"
+    "clock, label texts and a key table. Then it reads everything back and checks\n"
+    "that every upload line equals the data line sent. Texts are shown in UTF-8.\n"
+    "Exit status 0 when everything came back as sent.\n"
     "\n"
-    "  --keep      keep the temporary directory and its \"Rec.txt\" with the upload lines\n"
+    "  --keep      keep the temporary directory and its \"Rec.txt\" of upload lines\n"
     "  -h, --help  this help\n";
 
 enum class Way { kPlain, kSettings, kSerial };

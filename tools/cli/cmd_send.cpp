@@ -57,7 +57,7 @@ std::string SendHelp() {
            "  --en              code-page text (three digits a character): the En exports\n"
            "  --file F          read the data lines from F (default: standard input)\n"
            "  --charset CS      data lines and upload lines are in CS (default: the\n"
-           "                    locale's; GBK, CP936 and the C locale pass bytes as they are)\n"
+           "                    locale's; GBK, CP936 and the C locale pass bytes as is)\n"
            "  --timeout MS      reply and connect time-out per scale (default " +
            timeout +
            ")\n"

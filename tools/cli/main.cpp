@@ -40,9 +40,12 @@ void PrintToolHelp() {
     }
     std::printf(
         "\n"
-        "'vudaduv COMMAND --help' tells more about each command. Start with 'vudaduv demo'.\n"
-        "Exit status: 0 success, 1 a send or verification failed, 2 bad arguments, 3 a file\n"
-        "could not be read, 4 the check found lines that would not arrive as written.\n");
+        "'vudaduv COMMAND --help' tells more about each command. Start with\n"
+        "'vudaduv demo'.\n"
+        "\n"
+        "Exit status: 0 success, 1 a send or verification failed, 2 bad arguments,\n"
+        "3 a file could not be read, 4 the check found lines that would not arrive as\n"
+        "written.\n");
 }
 
 int Dispatch(int argc, char** argv) {

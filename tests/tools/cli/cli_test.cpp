@@ -2,6 +2,8 @@
 // in, exit status and output out.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <utility>
 #include <vector>
@@ -120,6 +122,71 @@ const Scenario kHelpScenarios[] = {
     {"HelpWinsOverMissingType", {"encode", "--help"}, "", 0, Contains("Record types")},
 };
 INSTANTIATE_TEST_SUITE_P(Help, ToolScenario, ::testing::ValuesIn(kHelpScenarios), ScenarioName);
+
+// Every help fits a terminal of 80 columns; send's shows the transport's defaults.
+TEST(Help, FitsEightyColumns) {
+    TempDirectory directory;
+    for (const char* command : {"--help", "send", "check", "encode", "decode", "demo"}) {
+        std::vector<std::string> args{command};
+        if (args[0] != "--help") args.push_back("--help");
+        ToolRun run = RunTool(args);
+        EXPECT_EQ(run.status, 0) << command;
+        std::size_t start = 0;
+        while (start < run.out.size()) {
+            std::size_t end = run.out.find('\n', start);
+            if (end == std::string::npos) end = run.out.size();
+            EXPECT_LE(end - start, 80u) << command << ": " << run.out.substr(start, end - start);
+            start = end + 1;
+        }
+        if (args[0] == "send") {
+            EXPECT_NE(run.out.find("(default 3000)"), std::string::npos) << run.out;
+            EXPECT_NE(run.out.find("(default 2)"), std::string::npos) << run.out;
+        }
+    }
+}
+
+const Scenario kCheckScenarios[] = {
+    {"CheckPasses", {"check", "--type", "1"}, "12A0100##Apple\n13A1\n", 0, Exact(""), Exact("")},
+    {"CheckReportsPlaces",
+     {"check", "--type", "3", "--file", "data.txt", "--charset", "UTF-8"},
+     "",
+     4,
+     Exact("data.txt:3: message text: characters \"\xe6\xac\xa2\xe8\xbf\x8e\" cannot be sent "
+           "in code-page text\ndata.txt:4: message number: 40 becomes 22\n"),
+     Exact("vudaduv check: data.txt:2: blank line skipped\n"
+           "vudaduv check: 2 of 3 data line(s) would not arrive as written\n"),
+     {{"data.txt", "5Ahi\r\n\r\n11A\xe6\xac\xa2\xe8\xbf\x8e\r\n40Ahi\r\n"}}},
+};
+INSTANTIATE_TEST_SUITE_P(Check, ToolScenario, ::testing::ValuesIn(kCheckScenarios), ScenarioName);
+
+#ifndef _WIN32
+// Output that cannot be written is a failure.
+TEST(Output, FullDeviceIsAFailure) {
+    TempDirectory directory;
+    ToolRun run = RunTool({"encode", "--type", "2"}, "12\n", "/dev/full");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("cannot write to standard output: No space left"), std::string::npos)
+        << run.err;
+}
+
+// Without --charset the locale's character set applies; the C locale passes bytes.
+TEST(Charset, DefaultsToTheLocale) {
+    TempDirectory directory;
+    const char* saved = std::getenv("LC_ALL");
+    std::string old = saved != nullptr ? saved : "";
+    setenv("LC_ALL", "C.UTF-8", 1);
+    ToolRun utf8 = RunTool({"encode", "--type", "1"}, "5A##\xe5\x95\x8a\n");
+    setenv("LC_ALL", "C", 1);
+    ToolRun bytes = RunTool({"encode", "--type", "1"}, "5A##\xb0\xa1\n");
+    if (saved != nullptr) {
+        setenv("LC_ALL", old.c_str(), 1);
+    } else {
+        unsetenv("LC_ALL");
+    }
+    EXPECT_EQ(utf8.out, "!0V0005AB1601CDE\n") << utf8.err;
+    EXPECT_EQ(bytes.out, "!0V0005AB1601CDE\n") << bytes.err;
+}
+#endif
 
 const Scenario kBadArgumentScenarios[] = {
     {"NoCommand", {}, "", 2, Exact(""), Contains("a command is needed")},
@@ -505,6 +572,10 @@ TEST(SendAndRead, ReadPrintsTheUploadLines) {
     EXPECT_EQ(read.out, "1P0012A01##\xe8\x8b\xb9\xe6\x9e\x9c##Apple\n1P0003A##x\n");
     EXPECT_EQ(ReadWholeFile("Rec.txt"),
               "1P0099Aearlier\r\n1P0012A01##\xc6\xbb\xb9\xfb##Apple\r\n1P0003A##x\r\n");
+    // With two scales each block of upload lines names its scale.
+    ToolRun both = RunTool({"send", "--type", "2", "--target", target, "--target", target}, "3\n");
+    EXPECT_EQ(both.status, 0) << both.err;
+    EXPECT_EQ(both.out, "# scale " + target + "\n1P0003A##x\n# scale " + target + "\n1P0003A##x\n");
 }
 
 // Only POSIX systems have a stop request to send to a program without a console.
@@ -538,11 +609,22 @@ TEST(ScaleCommand, BusyPortIsAFailure) {
 
 TEST(Demo, EverythingComesBackAsSent) {
     TempDirectory directory;
-    ToolRun run = RunTool({"demo"});
+    ToolRun run = RunTool({"demo", "--keep"});
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_NE(run.out.find("records came back as sent"), std::string::npos) << run.out;
     EXPECT_EQ(run.out.find("\xE2\x9C\x97"), std::string::npos) << run.out;  // no cross mark
     EXPECT_EQ(ReadWholeFile("Rec.txt"), "");  // the demo works in a directory of its own
+    // The kept upload file holds the upload lines the demo showed, the last a key table.
+    const std::string kept = "The upload file is kept in ";
+    std::size_t at = run.out.find(kept);
+    ASSERT_NE(at, std::string::npos) << run.out;
+    std::string path = run.out.substr(at + kept.size());
+    path = path.substr(0, path.find('\n'));
+    std::string upload = ReadWholeFile(path.c_str());
+    EXPECT_NE(upload.find("1P0012A0100000599##"), std::string::npos) << upload;
+    EXPECT_NE(upload.find("\r\n12P"), std::string::npos) << upload;
+    std::remove(path.c_str());
+    std::remove(path.substr(0, path.rfind('/')).c_str());
 }
 
 }  // namespace

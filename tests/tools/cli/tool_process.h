@@ -15,8 +15,10 @@ struct ToolRun {
     std::string err;
 };
 
-// Starts the tool with args, input as its standard input, and waits for it (bounded).
-ToolRun RunTool(const std::vector<std::string>& args, const std::string& input = "");
+// Starts the tool with args, input as its standard input, and waits for it (bounded). Its
+// standard output goes to outPath (read back into out unless it is a device).
+ToolRun RunTool(const std::vector<std::string>& args, const std::string& input = "",
+                const std::string& outPath = ".stdout");
 
 // A loopback port that nothing listens on (bound once, then closed).
 unsigned ClosedPort();
