@@ -24,7 +24,7 @@ const char* const kRecordTypeHelp =
     "  11  read label      <label>\n"
     "  12  key table       exactly 568 bytes\n"
     "  13  read key table  (no data line)\n"
-    "  other               each data line is sent as it is\n";
+    "  other               each data line is a command line (the tool adds CR LF)\n";
 
 bool ParseCommandArgs(const std::string& command, const std::string& help, const Arguments& args,
                       const std::vector<OptionSpec>& specs, ParsedArgs& parsed, int& status) {

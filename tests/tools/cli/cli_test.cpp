@@ -578,6 +578,42 @@ TEST(SendAndRead, ReadPrintsTheUploadLines) {
     EXPECT_EQ(both.out, "# scale " + target + "\n1P0003A##x\n# scale " + target + "\n1P0003A##x\n");
 }
 
+// Replies that are no success: each is named with its scale and data line, and fails the send.
+TEST(SendFailures, AreNamedWithTheirCause) {
+    TempDirectory directory;
+    ScriptedScale http([](const std::string&) { return "HTTP/1.1 400 Bad Request"; });
+    ScriptedScale silent([](const std::string&) { return ""; });
+    std::string httpTarget = "127.0.0.1:" + std::to_string(http.Port());
+    std::string silentTarget = "127.0.0.1:" + std::to_string(silent.Port());
+    ToolRun run = RunTool({"send", "--type", "2", "--target", httpTarget, "--target",
+                           silentTarget, "--timeout", "200", "--retries", "1"},
+                          "12\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "# scale " + httpTarget + "\nHTTP/1.1\n400\nBad\nRequest\n");
+    EXPECT_EQ(run.err, "vudaduv send: " + httpTarget +
+                           ": -:1 (\"!0U0012A\"): not a scale's reply: \"HTTP/1.1 400 Bad "
+                           "Request\"\nvudaduv send: " +
+                           silentTarget +
+                           ": timed out after 2 tries; 0 of 1 command line(s) answered\n");
+}
+
+// A message sent empty that the scale reads back with a text: the difference is named.
+TEST(SendVerify, NamesATextTheScaleMadeUp) {
+    TempDirectory directory;
+    ScriptedScale scale([](const std::string& line) {
+        return std::string(line.compare(0, 3, "!0W") == 0 ? "0w05A03720373B" : "0x");
+    });
+    ToolRun run = RunTool(
+        {"send", "--type", "3", "--verify", "--target", "127.0.0.1:" + std::to_string(scale.Port())},
+        "5A\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("verify: message 05: message text came back different (made by the "
+                           "scale)\n  sent:      \"\"\n  came back: \"hi\""),
+              std::string::npos)
+        << run.err;
+}
+
 // Only POSIX systems have a stop request to send to a program without a console.
 #ifndef _WIN32
 TEST(ScaleCommand, StopsOnTerminate) {

@@ -91,3 +91,38 @@ std::string ScaleProcess::Output() const {
 }
 
 }  // namespace vudaduv::cli::test
+
+namespace vudaduv::cli::test {
+
+ScriptedScale::ScriptedScale(std::function<std::string(const std::string&)> answer)
+    : answer_(std::move(answer)) {
+    std::string error;
+    std::shared_ptr<scale::platform::TcpListener> listener =
+        scale::platform::ListenTcp("127.0.0.1", 0, error);
+    if (!listener) return;
+    port_ = listener->Port();
+    thread_ = std::thread([this, listener] {
+        while (!stop_) {
+            std::unique_ptr<scale::platform::Stream> stream = listener->Accept(50);
+            std::string pending;
+            while (stream && !stop_) {
+                if (stream->Read(pending, 50) == scale::platform::ReadStatus::kClosed) break;
+                for (std::size_t end = pending.find('\n'); end != std::string::npos;
+                     end = pending.find('\n')) {
+                    std::string line = pending.substr(0, end);
+                    pending.erase(0, end + 1);
+                    if (!line.empty() && line.back() == '\r') line.pop_back();
+                    std::string reply = answer_(line);
+                    if (!reply.empty()) stream->Write(reply + "\r\n", stop_);
+                }
+            }
+        }
+    });
+}
+
+ScriptedScale::~ScriptedScale() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+}
+
+}  // namespace vudaduv::cli::test

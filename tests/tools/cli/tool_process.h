@@ -2,7 +2,11 @@
 // in files, and a virtual scale process to send to.
 #pragma once
 
+#include <atomic>
+#include <functional>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "child_process.h"
@@ -45,6 +49,26 @@ class ScaleProcess {
     unsigned port_ = 0;
     std::string ptyPath_;
     std::string outputPath_;
+};
+
+// A stand-in for a scale on a loopback port that answers each command line (without its line
+// end) with what answer returns, CR LF added; an empty answer sends nothing back.
+class ScriptedScale {
+  public:
+    explicit ScriptedScale(std::function<std::string(const std::string&)> answer);
+    ~ScriptedScale();
+    ScriptedScale(const ScriptedScale&) = delete;
+    ScriptedScale& operator=(const ScriptedScale&) = delete;
+
+    unsigned Port() const { return port_; }
+
+  private:
+    void Serve();
+
+    std::function<std::string(const std::string&)> answer_;
+    std::atomic<bool> stop_{false};
+    unsigned port_ = 0;
+    std::thread thread_;
 };
 
 }  // namespace vudaduv::cli::test
