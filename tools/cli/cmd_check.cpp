@@ -36,30 +36,15 @@ std::string CheckHelp() {
 }  // namespace
 
 int RunCheck(const Arguments& args) {
-    ParsedArgs parsed;
+    DataCommand input;
     int status = kExitOk;
-    if (!ParseCommandArgs(kCommand, CheckHelp(), args,
-                          {kTypeOption, kEnOption, kCharsetOption, kFileOption}, parsed, status)) {
-        return status;
-    }
-    if (!parsed.Positionals().empty()) {
-        return UsageError(kCommand, "unexpected argument '" + parsed.Positionals()[0] + "'");
-    }
-    uint32_t recordType = 0;
-    std::string charset;
-    std::string error;
-    if (!ReadRecordType(parsed, recordType, error) || !ReadCharset(parsed, charset, error)) {
-        return UsageError(kCommand, error);
-    }
-    DataLines data;
-    status = LoadDataLines(kCommand, parsed, recordType, charset, data);
-    if (status != kExitOk) return status;
+    if (!ReadDataCommand(kCommand, CheckHelp(), args, input, status)) return status;
 
-    CheckReport report = CheckAllLines(recordType, parsed.Has(kEnOption.name), data, charset);
+    CheckReport report = CheckAllLines(input.recordType, input.en, input.data, input.charset);
     for (const std::string& line : report.lines) std::printf("%s\n", line.c_str());
     if (report.changedLines == 0) return kExitOk;
     std::fprintf(stderr, "vudaduv check: %zu of %zu data line(s) would not arrive as written\n",
-                 report.changedLines, data.lines.size());
+                 report.changedLines, input.data.lines.size());
     return kExitChanged;
 }
 

@@ -32,35 +32,21 @@ std::string EncodeHelp() {
 }  // namespace
 
 int RunEncode(const Arguments& args) {
-    ParsedArgs parsed;
+    DataCommand input;
     int status = kExitOk;
-    if (!ParseCommandArgs(kCommand, EncodeHelp(), args,
-                          {kTypeOption, kEnOption, kCharsetOption, kFileOption}, parsed, status)) {
-        return status;
-    }
-    if (!parsed.Positionals().empty()) {
-        return UsageError(kCommand, "unexpected argument '" + parsed.Positionals()[0] + "'");
-    }
-    uint32_t recordType = 0;
-    std::string charset;
-    std::string error;
-    if (!ReadRecordType(parsed, recordType, error) || !ReadCharset(parsed, charset, error)) {
-        return UsageError(kCommand, error);
-    }
-    DataLines data;
-    status = LoadDataLines(kCommand, parsed, recordType, charset, data);
-    if (status != kExitOk) return status;
+    if (!ReadDataCommand(kCommand, EncodeHelp(), args, input, status)) return status;
 
     std::vector<std::string> toSend;
-    for (const std::string& line : data.lines) toSend.push_back(LineToSend(recordType, line));
+    for (const std::string& line : input.data.lines) {
+        toSend.push_back(LineToSend(input.recordType, line));
+    }
     std::vector<const char*> pointers;
     for (const std::string& line : toSend) pointers.push_back(line.c_str());
     WQStringList list{pointers.data(), static_cast<uint32_t>(pointers.size())};
-    std::vector<std::string> commands =
-        BuildCommandList(recordType, list, parsed.Has(kEnOption.name));
-    if (commands.empty()) NoteNothingToSend(kCommand, data);
+    std::vector<std::string> commands = BuildCommandList(input.recordType, list, input.en);
+    if (commands.empty()) NoteNothingToSend(kCommand, input.data);
     for (const std::string& command : commands) {
-        std::string shown = ShowText(charset, WithoutLineEnd(command));
+        std::string shown = ShowText(input.charset, WithoutLineEnd(command));
         std::fwrite(shown.data(), 1, shown.size(), stdout);
         std::fputc('\n', stdout);
     }

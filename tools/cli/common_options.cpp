@@ -93,6 +93,29 @@ int LoadDataLines(const std::string& command, const ParsedArgs& parsed, uint32_t
     return kExitOk;
 }
 
+bool ReadDataCommand(const std::string& command, const std::string& help, const Arguments& args,
+                     DataCommand& out, int& status) {
+    ParsedArgs parsed;
+    status = kExitOk;
+    if (!ParseCommandArgs(command, help, args,
+                          {kTypeOption, kEnOption, kCharsetOption, kFileOption}, parsed, status)) {
+        return false;
+    }
+    if (!parsed.Positionals().empty()) {
+        status = UsageError(command, "unexpected argument '" + parsed.Positionals()[0] + "'");
+        return false;
+    }
+    std::string error;
+    if (!ReadRecordType(parsed, out.recordType, error) ||
+        !ReadCharset(parsed, out.charset, error)) {
+        status = UsageError(command, error);
+        return false;
+    }
+    out.en = parsed.Has(kEnOption.name);
+    status = LoadDataLines(command, parsed, out.recordType, out.charset, out.data);
+    return status == kExitOk;
+}
+
 void NoteNothingToSend(const std::string& command, const DataLines& data) {
     std::fprintf(stderr, "vudaduv %s: %s: nothing to send\n", command.c_str(),
                  data.lines.empty() ? (data.source + ": no data lines").c_str()

@@ -37,6 +37,19 @@ bool ReadCharset(const ParsedArgs& parsed, std::string& charset, std::string& er
 int LoadDataLines(const std::string& command, const ParsedArgs& parsed, uint32_t recordType,
                   const std::string& charset, DataLines& data);
 
+// What the commands that take data lines and no more (check, encode) are given.
+struct DataCommand {
+    uint32_t recordType = 0;
+    bool en = false;
+    std::string charset;
+    DataLines data;
+};
+
+// Parses --type, --en, --charset and --file and loads the data lines. False with status set
+// (after printing help or why not) when the command is to stop there.
+bool ReadDataCommand(const std::string& command, const std::string& help, const Arguments& args,
+                     DataCommand& out, int& status);
+
 // The one-line note on stderr that a run had nothing to send.
 void NoteNothingToSend(const std::string& command, const DataLines& data);
 
