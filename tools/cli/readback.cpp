@@ -94,6 +94,7 @@ ReadBackPlan PlanReadBack(uint32_t recordType, const std::vector<std::string>& d
 ReadBackReport CompareReadBack(uint32_t recordType, const ReadBackPlan& plan,
                                const std::vector<std::string>& uploadLines) {
     ReadBackReport report;
+    if (!StoresRecord(recordType)) return report;
     std::map<std::string, const std::string*> lineOfKey;
     for (const std::string& line : uploadLines) {
         std::string key;

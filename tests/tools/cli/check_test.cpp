@@ -108,6 +108,7 @@ const ReadBackCase kReadBackCases[] = {
     {3, {"5A"}, {"3P"}, {}, 1},
     {7, {"abc"}, {"7Pabc", "junk"}, {}, 1},
     {10, {"3AxBy"}, {"10P03AxBz"}, {"03 label text 2: y -> z (scale)"}, 0},
+    {2, {"12"}, {"1P", "2P"}, {}, 0},  // a read request stores nothing to compare
 };
 
 void PrintTo(const ReadBackCase& c, std::ostream* os) {
