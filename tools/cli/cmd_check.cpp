@@ -20,16 +20,12 @@ std::string CheckHelp() {
                "read-back, as a send and a read would, and reports each difference from the\n"
                "line as written, as FILE:LINE: field: what happens (a number clamped, a text\n"
                "cut, characters that cannot be sent, a line left out, ...). Nothing is sent.\n"
-               "\n"
-               "  --type N       record type of the data lines (see below)\n"
-               "  --en           code-page text (three digits a character), as the En exports\n"
-               "  --charset CS   data lines are in CS (default: the locale's; GBK bytes pass)\n"
-               "  --file F       read the data lines from F (default: standard input)\n"
-               "  -h, --help     this help\n"
-               "\n"
-               "Exit status: 0 every line arrives as written, 2 bad arguments, 3 a file could\n"
-               "not be read, 4 some line would be changed or left out.\n"
                "\n") +
+           kDataOptionsHelp +
+           "\n"
+           "Exit status: 0 every line arrives as written, 2 bad arguments, 3 a file could\n"
+           "not be read, 4 some line would be changed or left out.\n"
+           "\n" +
            kRecordTypeHelp;
 }
 

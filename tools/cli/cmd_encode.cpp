@@ -19,14 +19,8 @@ std::string EncodeHelp() {
                "\n"
                "Prints the scale command lines that the data lines of record type N become, one\n"
                "per line, without their CR LF. Nothing is sent and no file is written.\n"
-               "\n"
-               "  --type N       record type of the data lines (see below)\n"
-               "  --en           code-page text (three digits a character), as the En exports\n"
-               "  --charset CS   data lines are in CS (default: the locale's; GBK bytes pass)\n"
-               "  --file F       read the data lines from F (default: standard input)\n"
-               "  -h, --help     this help\n"
                "\n") +
-           kRecordTypeHelp;
+           kDataOptionsHelp + "\n" + kRecordTypeHelp;
 }
 
 }  // namespace

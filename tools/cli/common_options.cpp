@@ -26,6 +26,13 @@ const char* const kRecordTypeHelp =
     "  13  read key table  (no data line)\n"
     "  other               each data line is a command line (the tool adds CR LF)\n";
 
+const char* const kDataOptionsHelp =
+    "  --type N       record type of the data lines (see below)\n"
+    "  --en           code-page text (three digits a character), as the En exports\n"
+    "  --charset CS   data lines are in CS (default: the locale's; GBK bytes pass)\n"
+    "  --file F       read the data lines from F (default: standard input)\n"
+    "  -h, --help     this help\n";
+
 bool ParseCommandArgs(const std::string& command, const std::string& help, const Arguments& args,
                       const std::vector<OptionSpec>& specs, ParsedArgs& parsed, int& status) {
     std::string error;

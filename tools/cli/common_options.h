@@ -18,6 +18,8 @@ constexpr OptionSpec kFileOption{"file", true, false};
 
 // The record types, for the help of the commands that take --type.
 extern const char* const kRecordTypeHelp;
+// The options of the commands that take data lines and no more (check, encode).
+extern const char* const kDataOptionsHelp;
 
 // Parses the arguments; on --help prints help and sets status to kExitOk, on an error prints it
 // and sets status to kExitUsage. Returns true when the command is to go on.
