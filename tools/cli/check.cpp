@@ -379,6 +379,15 @@ const std::string* RecordLine(uint32_t recordType, const std::vector<std::string
     return nullptr;
 }
 
+bool IsErrorReply(std::string_view reply) {
+    return StartsWith(reply, "0e");
+}
+
+bool IsScaleAnswer(std::string_view reply) {
+    return reply.size() >= 2 && reply[0] == '0' && reply[1] >= 'a' && reply[1] <= 'z' &&
+           !IsErrorReply(reply);
+}
+
 std::string WithoutLineEnd(std::string line) {
     if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0) {
         line.resize(line.size() - 2);
@@ -429,7 +438,7 @@ RoundTrip RunRoundTrip(uint32_t recordType, bool en, const std::string& line) {
     scale::ScaleMemory memory;
     for (const std::string& command : trip.commands) {
         std::string reply = memory.Answer(command);
-        if (StartsWith(reply, "0e")) trip.refusals.push_back(reply);
+        if (IsErrorReply(reply)) trip.refusals.push_back(reply);
     }
     std::vector<std::string> reads{trip.number};
     EncodeLine(ReadTypeOf(recordType), reads, en);

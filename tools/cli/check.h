@@ -73,6 +73,11 @@ bool IsEmptyMessage(uint32_t recordType, std::string_view line);
 // The upload line of a read-back that belongs to the record, or nullptr.
 const std::string* RecordLine(uint32_t recordType, const std::vector<std::string>& uploadLines);
 
+// "0e...": the scale's answer that it refuses a command.
+bool IsErrorReply(std::string_view reply);
+// A scale's answer that is no error: "0" and a lower-case letter other than "e".
+bool IsScaleAnswer(std::string_view reply);
+
 // A command line without the CR LF at its end, if it has one.
 std::string WithoutLineEnd(std::string line);
 

@@ -175,28 +175,33 @@ std::string PlaceOfCommand(const SendOutcome& outcome, const DataLines& data, st
            Quoted(command) + ")";
 }
 
-// Error replies and replies that are no scale's; true when there is none.
+// Error replies and replies that are no scale's, each with the data line it answered; true when
+// there is none.
 bool ReportReplies(const ScaleResult& scale, const SendOutcome& outcome, const DataLines& data) {
     bool allAnswers = true;
     for (std::size_t i = 0; i < scale.replies.size() && i < outcome.commands.size(); ++i) {
         const std::string& reply = scale.replies[i];
         if (IsScaleAnswer(reply)) continue;
         allAnswers = false;
-        bool error = reply.compare(0, 2, "0e") == 0;
         std::fprintf(stderr, "vudaduv send: %s: %s: %s %s\n", scale.name.c_str(),
                      PlaceOfCommand(outcome, data, i).c_str(),
-                     error ? "the scale answered with an error:" : "not a scale's reply:",
+                     IsErrorReply(reply) ? "the scale answered with an error:"
+                                         : "not a scale's reply:",
                      Quoted(reply).c_str());
     }
-    // The serial export leaves error replies among the upload lines.
-    for (const std::string& line : scale.replies.empty() ? scale.uploadLines
-                                                         : std::vector<std::string>{}) {
-        if (line.compare(0, 2, "0e") != 0) continue;
-        allAnswers = false;
+    return allAnswers;
+}
+
+// The serial export shows no replies, but error replies pass into the upload lines.
+bool ReportSerialErrors(const ScaleResult& scale) {
+    bool none = true;
+    for (const std::string& line : scale.uploadLines) {
+        if (!IsErrorReply(line)) continue;
+        none = false;
         std::fprintf(stderr, "vudaduv send: serial line: the scale answered with an error: %s\n",
                      Quoted(line).c_str());
     }
-    return allAnswers;
+    return none;
 }
 
 // What became of every scale, on stderr; true when every one was served without an error.
@@ -209,7 +214,8 @@ bool ReportScales(const SendOutcome& outcome, const DataLines& data) {
             std::fprintf(stderr, "vudaduv send: %s: %s\n", name.c_str(), cause.c_str());
             ok = false;
         }
-        ok = ReportReplies(scale, outcome, data) && ok;
+        ok = (scale.name.empty() ? ReportSerialErrors(scale) : ReportReplies(scale, outcome, data)) &&
+             ok;
     }
     if (!outcome.uploadFileWritten) {
         std::fprintf(stderr, "vudaduv send: \"%s\" could not be written in %s\n",

@@ -114,11 +114,6 @@ SendOutcome SendLines(const ScaleLink& link, uint32_t recordType,
     return outcome;
 }
 
-bool IsScaleAnswer(const std::string& reply) {
-    return reply.size() >= 2 && reply[0] == '0' && reply[1] >= 'a' && reply[1] <= 'z' &&
-           reply[1] != 'e';
-}
-
 std::string FailureCause(const ScaleResult& scale, std::size_t commandCount) {
     std::string tries = std::to_string(scale.connections) +
                         (scale.connections == 1 ? " try" : " tries");

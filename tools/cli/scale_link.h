@@ -46,10 +46,6 @@ constexpr std::size_t kNoDataLine = static_cast<std::size_t>(-1);
 SendOutcome SendLines(const ScaleLink& link, uint32_t recordType,
                       const std::vector<std::string>& lines);
 
-// True when the scale's answer to the command is an answer of a scale and no error: "0" and a
-// lower-case letter, not "0e".
-bool IsScaleAnswer(const std::string& reply);
-
 // Why a network scale was not served, from its outcome; "" when it was.
 std::string FailureCause(const ScaleResult& scale, std::size_t commandCount);
 

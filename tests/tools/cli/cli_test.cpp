@@ -551,6 +551,8 @@ const Scenario kSerialScenarios[] = {
     {"SerialSendVerified", Send({"--type", "1", "--verify"}, true), "21A01##Pear\n", 0, Exact(""),
      Contains("all 1 record(s)")},
     {"SerialClockSet", Send({"--type", "9"}, true), "", 0, Exact(""), Exact("")},
+    {"SerialErrorReplyFails", Send({"--type", "20"}, true), "!0Zfoo\n", 1, Exact("0eMALFORMED\n"),
+     Exact("vudaduv send: serial line: the scale answered with an error: \"0eMALFORMED\"\n")},
 };
 INSTANTIATE_TEST_SUITE_P(Serial, ScaleScenario, ::testing::ValuesIn(kSerialScenarios),
                          ScenarioName);
