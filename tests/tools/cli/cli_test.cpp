@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -597,6 +598,20 @@ TEST(SendFailures, AreNamedWithTheirCause) {
                            "Request\"\nvudaduv send: " +
                            silentTarget +
                            ": timed out after 2 tries; 0 of 1 command line(s) answered\n");
+}
+
+// A directory in the place of "Rec.txt": the replies cannot be kept, and the send says so.
+TEST(SendFailures, UnwritableUploadFileIsNamed) {
+    TempDirectory directory;
+    ScaleProcess scale;
+    ASSERT_TRUE(scale.Started()) << scale.Output();
+    ASSERT_TRUE(std::filesystem::create_directory("Rec.txt"));
+    ToolRun run = RunTool(
+        {"send", "--type", "2", "--target", "127.0.0.1:" + std::to_string(scale.Port())}, "12\n");
+    std::filesystem::remove("Rec.txt");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("\"Rec.txt\" could not be written in "), std::string::npos) << run.err;
 }
 
 // A message sent empty that the scale reads back with a text: the difference is named.
