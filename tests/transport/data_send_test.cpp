@@ -1,14 +1,20 @@
 // SendData over real loopback sockets, against scripted scale stand-ins.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "loopback_fleet.h"
 #include "scripted_peer.h"
 #include "test_support.h"
 #include "wqdatasend.h"
@@ -419,7 +425,9 @@ TEST_F(DataSend, ExistingUploadFileKeepsItsLines) {
     EXPECT_EQ(Send({AddressOf(peer)}, first), WQDS_OK);
     EXPECT_EQ(Send({AddressOf(peer)}, second), WQDS_OK);
 
-    EXPECT_EQ(ReadUploadFile(), earlier + UploadLinesFor(first) + UploadLinesFor(second));
+    // The last line, left open by hand, is ended first, so the first reply is not glued onto it.
+    EXPECT_EQ(ReadUploadFile(),
+              earlier + "\r\n" + UploadLinesFor(first) + UploadLinesFor(second));
 }
 
 TEST_F(DataSend, HowRepliesArriveDoesNotChangeTheFile) {
@@ -479,10 +487,10 @@ TEST_F(DataSend, RetriesPauseBeforeReconnecting) {
         std::vector<WQDSOutcome> outcomes;
         auto start = std::chrono::steady_clock::now();
 
-        EXPECT_EQ(SendForOutcomes({LoopbackAddress(peer.Port())}, CommandLines(1),
-                                  {1000, 1000, pauseCase.retries, 0, 0, pauseCase.firstPause},
-                                  outcomes),
-                  WQDS_CLOSED);
+        EXPECT_EQ(
+            SendForOutcomes({LoopbackAddress(peer.Port())}, CommandLines(1),
+                            {1000, 1000, pauseCase.retries, 0, 0, pauseCase.firstPause}, outcomes),
+            WQDS_CLOSED);
 
         EXPECT_GE(MillisecondsSince(start), pauseCase.leastMs);
         EXPECT_GE(outcomes[0].milliseconds, pauseCase.leastMs);
@@ -509,7 +517,7 @@ TEST_F(DataSend, OutcomesComeOnePerTargetInTargetOrder) {
         {AddressOf(oneReplyEach), WQDS_CLOSED, 2, 2},
         {"127.0.0.1:0", WQDS_BAD_ADDRESS, 0, 0},
         {LoopbackAddress(refusing.Port()), WQDS_REFUSED, 0, 2},
-        {AddressOf(live), WQDS_OK, 3, 1},
+        {"localhost:" + std::to_string(live.Port()), WQDS_OK, 3, 1},  // a name, address by address
     };
     std::vector<std::string> addresses;
     for (const Expected& expected : targets) addresses.push_back(expected.address);
@@ -550,6 +558,87 @@ TEST_F(DataSend, UploadFileThatCannotBeAppendedToOutweighsEveryTarget) {
                    {1000, 1000, kNoRetry}),
               WQDS_UPLOAD_FILE);
 }
+
+TEST_F(DataSend, HundredsOfScalesAreEachServedWholeAndInTargetOrder) {
+    constexpr std::size_t kScales = 240;
+    LoopbackFleet fleet(kScales);
+    std::vector<std::string> commands = CommandLines(3);
+    std::vector<std::string> targets;
+    std::string expected;
+    for (std::size_t i = 0; i < kScales; ++i) {
+        std::size_t scale = i * 7 % kScales;  // not in the order of the ports
+        targets.push_back(LoopbackAddress(fleet.Port(scale)));
+        expected += UploadLinesFor(commands, LoopbackFleet::Tag(scale));
+    }
+    std::vector<WQDSOutcome> outcomes;
+
+    EXPECT_EQ(SendForOutcomes(targets, commands, {20000, 20000}, outcomes), WQDS_OK);
+
+    EXPECT_EQ(ReadUploadFile(), expected);
+    for (const WQDSOutcome& outcome : outcomes) {
+        EXPECT_EQ(outcome.code, WQDS_OK);
+        EXPECT_EQ(outcome.answered, 3u);
+        EXPECT_EQ(outcome.connections, 1u);
+    }
+}
+
+#ifdef SEND_UNDER_FILE_LIMIT
+TEST_F(DataSend, TargetsBeyondTheOpenFileLimitFailAlone) {
+    constexpr std::size_t kScales = 64;
+    LoopbackFleet fleet(kScales);
+    std::string arguments;
+    for (std::size_t i = 0; i < kScales; ++i) arguments += " " + LoopbackAddress(fleet.Port(i));
+    rlimit own{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &own), 0);
+    struct LimitCase {
+        rlim_t soft;
+        rlim_t hard;
+        bool allServed;  // the hard limit leaves room once the soft one is raised
+    };
+    std::vector<LimitCase> cases = {{32, 32, false}};
+    if (own.rlim_max >= 4 * kScales) cases.push_back({32, own.rlim_max, true});
+    std::vector<std::string> commands = CommandLines(2);
+    for (const LimitCase& limitCase : cases) {
+        SCOPED_TRACE(limitCase.hard);
+        RemoveUploadFile();
+        std::string call = std::string("'") + SEND_UNDER_FILE_LIMIT + "' " +
+                           std::to_string(limitCase.soft) + " " + std::to_string(limitCase.hard) +
+                           arguments;
+        FILE* child = popen(call.c_str(), "r");
+        ASSERT_NE(child, nullptr);
+        int result = -1;
+        EXPECT_EQ(std::fscanf(child, "%d", &result), 1);
+        std::vector<int> codes(kScales, -1);
+        std::vector<unsigned> answered(kScales, 0);
+        for (std::size_t i = 0; i < kScales; ++i) {
+            EXPECT_EQ(std::fscanf(child, "%d %u", &codes[i], &answered[i]), 2);
+        }
+        EXPECT_EQ(pclose(child), 0);
+
+        std::string expected;
+        std::size_t served = 0;
+        for (std::size_t i = 0; i < kScales; ++i) {
+            SCOPED_TRACE(i);
+            if (codes[i] == WQDS_OK) {
+                ++served;
+                EXPECT_EQ(answered[i], 2u);
+                expected += UploadLinesFor(commands, LoopbackFleet::Tag(i));
+            } else {
+                EXPECT_EQ(codes[i], WQDS_INTERNAL);  // no socket for this one
+                EXPECT_EQ(answered[i], 0u);
+            }
+        }
+        EXPECT_EQ(result, served == kScales ? WQDS_OK : WQDS_INTERNAL);
+        if (limitCase.allServed) {
+            EXPECT_EQ(served, kScales);
+        } else {
+            EXPECT_GT(served, 0u);
+            EXPECT_LT(served, kScales);
+        }
+        EXPECT_EQ(ReadUploadFile(), expected);
+    }
+}
+#endif
 
 }  // namespace
 }  // namespace transport_test

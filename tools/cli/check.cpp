@@ -129,7 +129,7 @@ std::string SpaceName(char c) {
 // The first reply-token separator in a value, or 0.
 char FirstSpace(std::string_view value) {
     for (char c : value) {
-        if (IsTokenSpace(c)) return c;
+        if (IsTokenBlank(c) || c == '\r' || c == '\n') return c;
     }
     return '\0';
 }

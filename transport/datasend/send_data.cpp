@@ -1,11 +1,9 @@
 // SendData: every target gets the whole command list on a connection of its own, all targets
 // at once; the replies go to "Rec.txt" afterwards, grouped per target in the order of targets.
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "common/record_lists.h"
@@ -17,36 +15,6 @@
 namespace vudaduv::transport {
 
 namespace {
-
-// Enough for a shop full of scales; more targets wait for a free thread.
-constexpr std::size_t kMostThreads = 64;
-
-// Serves every target on up to kMostThreads threads, the calling thread among them. When no
-// thread can be started the calling thread serves them all.
-std::vector<TargetOutcome> ServeAllTargets(const std::vector<std::string>& addresses,
-                                           const std::vector<std::string>& commands,
-                                           const SendSettings& settings,
-                                           std::chrono::steady_clock::time_point callStart) {
-    std::vector<TargetOutcome> outcomes(addresses.size());
-    std::atomic<std::size_t> next{0};
-    auto serveNext = [&]() noexcept {
-        for (std::size_t i = next++; i < addresses.size(); i = next++) {
-            outcomes[i] = ServeTarget(addresses[i], commands, settings, callStart);
-        }
-    };
-    std::vector<std::thread> helpers;
-    helpers.reserve(std::min(addresses.size(), kMostThreads) - 1);
-    for (std::size_t i = 1; i < std::min(addresses.size(), kMostThreads); ++i) {
-        try {
-            helpers.emplace_back(serveNext);
-        } catch (...) {
-            break;  // the threads that did start, and this one, share the rest
-        }
-    }
-    serveNext();
-    for (std::thread& helper : helpers) helper.join();
-    return outcomes;
-}
 
 // The caller's view of each target, for as many targets as it has room for.
 void ReportOutcomes(const std::vector<TargetOutcome>& outcomes, WQDSOutcome* reported,

@@ -1,5 +1,5 @@
-// One scale of a SendData call: the whole command list over one connection, reconnecting after
-// a refusal, a time-out or a drop.
+// The scales of one SendData call, all served together: each gets the whole command list over a
+// connection of its own, reconnecting after a refusal, a time-out or a drop.
 #pragma once
 
 #include <chrono>
@@ -18,13 +18,14 @@ struct TargetOutcome {
     std::uint32_t milliseconds = 0;    // from the start of the call until the target was done
 };
 
-// Sends every command to the scale at address and collects the replies. A retry waits its pause,
-// reconnects and resumes with the command that got no reply, so each command is answered once.
-TargetOutcome ServeTarget(const std::string& address, const std::vector<std::string>& commands,
-                          const SendSettings& settings,
-                          std::chrono::steady_clock::time_point callStart) noexcept;
-
-// Whole milliseconds from start until now, at most the largest uint32_t.
-std::uint32_t MillisecondsSince(std::chrono::steady_clock::time_point start);
+// Sends every command to the scale at each address and collects the replies; outcomes come in
+// the order of addresses. One event loop on the calling thread serves every target over
+// non-blocking sockets, with no thread per target and no cap on their number. A retry waits its
+// pause, reconnects and resumes with the command that got no reply, so each command is answered
+// once. A target that fails, even for want of a socket, never stops the others.
+std::vector<TargetOutcome> ServeAllTargets(const std::vector<std::string>& addresses,
+                                           const std::vector<std::string>& commands,
+                                           const SendSettings& settings,
+                                           std::chrono::steady_clock::time_point callStart);
 
 }  // namespace vudaduv::transport

@@ -2,11 +2,10 @@
 // in files, and a virtual scale process to send to.
 #pragma once
 
-#include <atomic>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "child_process.h"
@@ -32,27 +31,38 @@ unsigned ClosedPort();
 class ScaleProcess {
   public:
     ScaleProcess();
+    // "vudaduv scale --count count", with "--port firstPort" unless it is 0: a fleet, whose
+    // addresses are its output lines.
+    ScaleProcess(std::size_t count, unsigned firstPort);
     ~ScaleProcess();
     ScaleProcess(const ScaleProcess&) = delete;
     ScaleProcess& operator=(const ScaleProcess&) = delete;
 
-    bool Started() const { return port_ != 0; }
-    unsigned Port() const { return port_; }
+    bool Started() const { return started_; }
+    unsigned Port() const { return port_; }  // of the one scale
     const std::string& PtyPath() const { return ptyPath_; }
     // Asks the scale to end (see AskToEnd) and waits; the exit status (-1 when it did not
     // stop in time).
     int Stop();
     std::string Output() const;
+    std::vector<std::string> OutputLines() const;
 
   private:
+    // Starts the tool with args and waits until ready finds its output complete; false when
+    // the process ended first or took too long.
+    bool Launch(const std::vector<std::string>& args,
+                const std::function<bool(const std::string&)>& ready);
+
     ProcessId process_ = kNoProcess;
+    bool started_ = false;
     unsigned port_ = 0;
     std::string ptyPath_;
     std::string outputPath_;
 };
 
 // A stand-in for a scale on a loopback port that answers each command line (without its line
-// end) with what answer returns, CR LF added; an empty answer sends nothing back.
+// end) with what answer returns, CR LF added; an empty answer sends nothing back. It serves any
+// number of connections on a thread of its own.
 class ScriptedScale {
   public:
     explicit ScriptedScale(std::function<std::string(const std::string&)> answer);
@@ -60,15 +70,11 @@ class ScriptedScale {
     ScriptedScale(const ScriptedScale&) = delete;
     ScriptedScale& operator=(const ScriptedScale&) = delete;
 
-    unsigned Port() const { return port_; }
+    unsigned Port() const;
 
   private:
-    void Serve();
-
-    std::function<std::string(const std::string&)> answer_;
-    std::atomic<bool> stop_{false};
-    unsigned port_ = 0;
-    std::thread thread_;
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace vudaduv::cli::test
