@@ -41,9 +41,14 @@ void BuildCommands(uint32_t recordType, const std::vector<std::string>& lines, b
     }
 }
 
-// What the transport appended to the upload file: what follows the bytes it held before.
+// What the transport appended to the upload file: what follows the bytes it held before, without
+// the line end it puts first when the file's last line was left open.
 std::string AppendedBytes(const std::string& before, const std::string& after) {
-    return after.compare(0, before.size(), before) == 0 ? after.substr(before.size()) : after;
+    if (after.compare(0, before.size(), before) != 0) return after;
+    std::string appended = after.substr(before.size());
+    bool lineLeftOpen = !before.empty() && before.back() != '\n' && before.back() != '\r';
+    if (lineLeftOpen && appended.compare(0, 2, "\r\n") == 0) appended.erase(0, 2);
+    return appended;
 }
 
 void SendOverNetwork(const ScaleLink& link, bool en, SendOutcome& outcome) {
