@@ -129,7 +129,7 @@ INSTANTIATE_TEST_SUITE_P(Help, ToolScenario, ::testing::ValuesIn(kHelpScenarios)
 // Every help fits a terminal of 80 columns; send's shows the transport's defaults.
 TEST(Help, FitsEightyColumns) {
     TempDirectory directory;
-    for (const char* command : {"--help", "send", "check", "encode", "decode", "demo"}) {
+    for (const char* command : {"--help", "send", "check", "encode", "decode", "scale", "demo"}) {
         std::vector<std::string> args{command};
         if (args[0] != "--help") args.push_back("--help");
         ToolRun run = RunTool(args);
