@@ -448,6 +448,16 @@ RoundTrip RunRoundTrip(uint32_t recordType, bool en, const std::string& line) {
     return trip;
 }
 
+std::optional<std::string> NumberedRecordOf(uint32_t recordType, bool en, const std::string& line) {
+    const StoredType* type = FindStored(recordType);
+    std::vector<std::string> list{line};
+    if (type == nullptr || *type->numberName == '\0' ||
+        EncodeLine(recordType, list, en) == kRejected) {
+        return std::nullopt;
+    }
+    return NumberOfCommand(list[0]);
+}
+
 std::vector<Finding> CheckDataLine(uint32_t recordType, bool en, const std::string& line) {
     if (!RecordTypeHasBuilder(recordType)) return {};
     if (line.find('\0') != std::string::npos) {

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,6 +27,10 @@ struct Finding {
 };
 
 std::vector<Finding> CheckDataLine(uint32_t recordType, bool en, const std::string& line);
+
+// The number of the record that a data line of a numbered record type (1, 3, 5, 10) stores on
+// the scale, as sent; nothing for other lines and for lines the library leaves out.
+std::optional<std::string> NumberedRecordOf(uint32_t recordType, bool en, const std::string& line);
 
 // What one data line does on a virtual scale of its own.
 struct RoundTrip {

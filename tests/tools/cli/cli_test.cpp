@@ -150,6 +150,9 @@ TEST(Help, FitsEightyColumns) {
 
 const Scenario kCheckScenarios[] = {
     {"CheckPasses", {"check", "--type", "1"}, "12A0100##Apple\n13A1\n", 0, Exact(""), Exact("")},
+    {"CheckNamesARecordStoredTwice", {"check", "--type", "10"}, "3AxBy\n4AxBy\n03AzBy\n", 4,
+     Exact("-:1: line: the same record is stored again by line 3, which overwrites it\n"),
+     kAnything},
     {"CheckReportsPlaces",
      {"check", "--type", "3", "--file", "data.txt", "--charset", "UTF-8"},
      "",
