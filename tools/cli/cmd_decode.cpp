@@ -15,11 +15,12 @@ const char* const kCommand = "decode";
 const char* const kDecodeHelp =
     "Usage: vudaduv decode [--en] [--charset CS] FILE\n"
     "\n"
-    "Converts the scale's reply tokens in FILE (a \"Rec.txt\" as the transport leaves it) into\n"
-    "the upload lines a send would write (\"1P...\", \"3P...\", \"10P...\", ...) and prints them,\n"
-    "one per line. FILE is not changed; \"-\" reads standard input.\n"
+    "Converts the scale's reply tokens in FILE (a \"Rec.txt\" as the transport leaves\n"
+    "it) into the upload lines a send would write (\"1P...\", \"3P...\", \"10P...\", ...)\n"
+    "and prints them, one per line. FILE is not changed; \"-\" reads standard input.\n"
     "\n"
-    "  --en           texts are code-page text (three digits a character), as the En exports\n"
+    "  --en           texts are code-page text (three digits a character), as the En\n"
+    "                 exports\n"
     "  --charset CS   print the lines in CS (e.g. UTF-8) instead of GBK bytes\n"
     "  -h, --help     this help\n";
 

@@ -20,12 +20,14 @@ constexpr OptionSpec kPtyOption{"pty", false, false};
 const char* const kScaleHelp =
     "Usage: vudaduv scale [--listen HOST:PORT] [--pty]\n"
     "\n"
-    "Runs the virtual scale: it keeps what is downloaded to it and answers read requests, as\n"
-    "a label scale does, until Ctrl-C (SIGINT) or SIGTERM.\n"
+    "Runs the virtual scale: it keeps what is downloaded to it and answers read\n"
+    "requests, as a label scale does, until Ctrl-C (SIGINT) or SIGTERM.\n"
     "\n"
-    "  --listen HOST:PORT  where to listen (default 127.0.0.1:4001); [v6addr]:PORT for IPv6,\n"
-    "                      port 0 for a free port (the one chosen is printed)\n"
-    "  --pty               also serve a pseudo-terminal, for --serial; its path is printed\n"
+    "  --listen HOST:PORT  where to listen (default 127.0.0.1:4001); [v6addr]:PORT\n"
+    "                      for IPv6, port 0 for a free port (the port chosen is\n"
+    "                      printed)\n"
+    "  --pty               also serve a pseudo-terminal, for --serial; its path is\n"
+    "                      printed\n"
     "  -h, --help          this help\n";
 
 // "host:port", "[v6addr]:port", "[v6addr]" or "host"; the port defaults to 4001.
