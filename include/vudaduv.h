@@ -6,7 +6,10 @@
  * whole command list to a transport library in one call (SendData of wqdatasend for the four
  * network exports, COMMSendData of wqcommsend for the two serial ones), then rewrites the upload
  * file "Rec.txt" in the current directory: the scale's reply tokens that the transport left
- * there become upload lines ("1P...", "3P...", "10P...", ...), CR LF ended.
+ * there become upload lines ("1P...", "3P...", "10P...", ...), CR LF ended. Upload lines already
+ * in the file stay, each whole to its line end, until the application removes them. The file is
+ * replaced all or nothing: the new contents go to a file beside it, flushed to the disk and
+ * renamed over it, so a full disk or a crash leaves "Rec.txt" as it was.
  *
  * Strings are 8-bit byte strings, NUL-terminated; texts are GBK (code page 936) bytes.
  *
@@ -98,7 +101,9 @@ typedef struct WQCOMM {
 #define WQ_NOTHING_TO_SEND -1  /* no command line came out (or request was NULL); nothing was \
                                   sent and "Rec.txt" was not touched */
 #define WQ_TRANSPORT_FAILED -2 /* the transport returned non-zero; "Rec.txt" was rewritten */
-#define WQ_UPLOAD_FILE_FAILED -3 /* "Rec.txt" could not be written (or memory ran out) */
+#define WQ_UPLOAD_FILE_FAILED -3 /* "Rec.txt" could not be written: a full disk, a directory \
+                                    or file that may not be written, a file another program \
+                                    holds open (or memory ran out); it is left as it was */
 
 /*
  * The six exports. Each takes a pointer to its request record, never changes it, and returns

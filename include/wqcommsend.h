@@ -20,7 +20,9 @@
  * for the next one. Any other failure (hang-up, over-long reply, write error) ends the send at
  * once; the commands after it are not sent. When the send ends, the replies received are
  * appended to "Rec.txt" in the current directory in one write, one per line with CR LF; the
- * file is created when missing (also when no reply came) and never truncated. With no command
+ * file is created when missing (also when no reply came) and never truncated. The append is all
+ * or nothing: when not every byte can be written (a full disk), the file is cut back to its
+ * length before the append and the result is WQCS_UPLOAD_FILE. With no command
  * line to send, COMMSendData returns 0 without touching the line or "Rec.txt".
  *
  * No exception leaves COMMSendData.
@@ -45,8 +47,8 @@
 #endif
 
 /* Result codes of COMMSendData. Fixed values, never renumbered; the same numbers as SendData's
- * codes where the meaning is the same. WQCS_UPLOAD_FILE is returned only when every command
- * was answered. */
+ * codes where the meaning is the same. When "Rec.txt" could not be appended to, the result is
+ * WQCS_UPLOAD_FILE whatever the line did: the replies are lost. */
 #define WQCS_OK 0             /* every command was answered */
 #define WQCS_BAD_REQUEST 1    /* a NULL record, or a link that is not a line open for reading
                                  and writing */

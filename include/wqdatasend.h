@@ -2,23 +2,29 @@
  * wqdatasend: the TCP transport that the vudaduv exports call.
  *
  * SendData sends every command line of command->lines, in order, to every scale address of
- * target->targets, each target on its own connection and all targets at once (up to 64 at a
- * time; more wait for a free thread). For each command line it writes the line whole, as it
- * is (the lines carry their own CR LF), and then reads exactly one reply line (ended by LF, an
- * optional CR before it; both are stripped). Bytes that come after a reply's LF are kept for
- * the next reply. An empty (or NULL) command line is left out: nothing is written for it and
- * no reply is awaited.
+ * target->targets, each target on its own connection and all targets at once, however many:
+ * one event loop on the calling thread serves them all. For each command line it writes the
+ * line whole, as it is (the lines carry their own CR LF), and then reads exactly one reply line
+ * (ended by LF, an optional CR before it; both are stripped). Bytes that come after a reply's
+ * LF are kept for the next reply. An empty (or NULL) command line is left out: nothing is
+ * written for it and no reply is awaited.
+ *
+ * Each target needs a socket. On POSIX systems SendData raises the process's soft limit of open
+ * files to the hard limit; a target that still gets no socket fails alone, with WQDS_INTERNAL.
  *
  * When all targets are done, it appends the reply lines to "Rec.txt" in the current directory
  * in one write, one per line with CR LF, grouped per target in the order of target->targets;
- * the file is created when missing (also when no reply came) and never truncated. What a
- * failing target answered before it failed is kept; a reply cut short is not.
+ * the file is created when missing (also when no reply came) and never truncated. The append is
+ * all or nothing: when not every byte can be written (a full disk), the file is cut back to its
+ * length before the append and the result is WQDS_UPLOAD_FILE. What a failing target answered
+ * before it failed is kept; a reply cut short is not.
  *
- * A refused connection, a time-out or a dropped connection is retried (reconnect, resume from
- * the command that got no reply, so each command is answered once) before the target counts
- * as failed; the retries are counted per target over the whole call. A bad address, a reply
- * over the length limit or a failure of this machine is not retried. A failing target never
- * stops the others.
+ * A refused connection, a time-out or a dropped connection is retried (pause, reconnect, resume
+ * from the command that got no reply, so each command is answered once) before the target
+ * counts as failed; the retries are counted per target over the whole call. A connection that
+ * the scale resets right after taking it counts as dropped (WQDS_CLOSED). A bad address, a
+ * reply over the length limit or a failure of this machine is not retried. A failing target
+ * never stops the others.
  *
  * Addresses: "host", "host:port", "[v6addr]:port" or "[v6addr]"; an IPv6 address without
  * brackets ("::1") is taken whole, without a port. A host may be a name, tried address by
@@ -35,6 +41,8 @@
  *   values[3]  port for addresses without one             (default 4001)
  *   values[4]  longest reply line accepted, in bytes     (default 65536)
  *              without its CR LF
+ *   values[5]  pause before the first retry, ms          (default 500)
+ *              doubled for each further retry, at most 8000
  *
  * Requests: a NULL record or no target at all gives WQDS_BAD_REQUEST (a NULL items array reads
  * as an empty list, a NULL string as ""). With targets but no command line to send, SendData
@@ -43,7 +51,8 @@
  * Writes never raise SIGPIPE. No exception leaves SendData.
  *
  * Thread safety: SendData may run on any thread; calls that overlap in one current directory
- * append to the same "Rec.txt", each call's replies in one write.
+ * append to the same "Rec.txt", each call's replies in one write. Host names (not numeric
+ * addresses) are resolved one after another on a helper thread that lives as long as the call.
  */
 #ifndef WQDATASEND_H
 #define WQDATASEND_H
@@ -62,9 +71,10 @@
 #define WQDATASEND_API
 #endif
 
-/* Result codes of SendData. Fixed values, never renumbered. When several targets fail, the
- * result is the code of the first failing target in the order of target->targets, the code of
- * its last try. WQDS_UPLOAD_FILE is returned only when every target succeeded. */
+/* Result codes of SendData. Fixed values, never renumbered. When "Rec.txt" could not be
+ * appended to, the result is WQDS_UPLOAD_FILE whatever the targets did: their replies are lost.
+ * Otherwise, when several targets fail, it is the code of the first failing target in the order
+ * of target->targets, the code of its last try. */
 #define WQDS_OK 0              /* every target answered every command */
 #define WQDS_BAD_REQUEST 1     /* a NULL record, or no target at all */
 #define WQDS_BAD_ADDRESS 2     /* an address that cannot be parsed or resolved */

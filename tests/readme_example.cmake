@@ -1,7 +1,11 @@
-# Fails when the README's C example and examples/send_items.c differ.
+# Fails when a listing in README.md differs from the file it shows: the README must hold the
+# file EXAMPLE verbatim in a fenced block of language FENCE (c unless given).
+if(NOT DEFINED FENCE)
+  set(FENCE c)
+endif()
 file(READ ${README} readme)
 file(READ ${EXAMPLE} example)
-string(FIND "${readme}" "```c\n${example}```" found)
+string(FIND "${readme}" "```${FENCE}\n${example}```" found)
 if(found EQUAL -1)
-  message(FATAL_ERROR "the C example in README.md differs from examples/send_items.c")
+  message(FATAL_ERROR "the ${FENCE} listing in README.md differs from ${EXAMPLE}")
 endif()

@@ -21,11 +21,14 @@ LocalTime GetLocalClock();
 // part-way keeps the bytes read before it.
 bool ReadFileBytes(const char* path, std::string& out);
 
-// Creates the file anew (truncating an existing one, not shared with other openers where the
-// system allows it) and writes all of bytes. False when it cannot be created or written.
+// Replaces the file's contents with bytes, all or nothing: the bytes go to a new file beside
+// it, which is flushed to the disk and renamed over it in one step. A symbolic link is followed
+// and stays. False when the file is left exactly as it was: it is read-only (or, on Windows,
+// held open by another program), or a step failed; no new file remains then.
 bool ReplaceFileBytes(const char* path, const std::string& bytes);
 
-// Appends all of bytes to the file, creating it when missing. False on any failure.
+// Appends all of bytes to the file, creating it when missing, all or nothing: a write that fails
+// part-way is cut off again. False on any failure.
 bool AppendFileBytes(const char* path, const std::string& bytes);
 
 }  // namespace vudaduv::platform

@@ -1,5 +1,6 @@
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -17,8 +18,9 @@ LocalTime GetLocalClock() {
 
 namespace {
 
-bool WriteAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
+// Writes all of bytes; done counts what reached the file, also when a write fails part-way.
+bool WriteAll(int fd, const std::string& bytes, std::size_t& done) {
+    done = 0;
     while (done < bytes.size()) {
         ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) continue;
@@ -28,12 +30,47 @@ bool WriteAll(int fd, const std::string& bytes) {
     return true;
 }
 
-bool WriteFile(const char* path, const std::string& bytes, int mode) {
-    int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC | mode, 0666);
-    if (fd < 0) return false;
-    bool ok = WriteAll(fd, bytes);
-    if (close(fd) != 0) ok = false;
-    return ok;
+// An appending write leaves the offset at its end: cuts the file back to where the last
+// `appended` bytes began.
+bool CutBackAppend(int fd, std::size_t appended) {
+    off_t end = lseek(fd, 0, SEEK_CUR);
+    return end >= 0 && ftruncate(fd, end - static_cast<off_t>(appended)) == 0;
+}
+
+// Where a write of path lands: symbolic links followed, to a file that need not exist yet. A
+// chain too long is left as it is; opening it then fails.
+std::string FollowLinks(std::string path) {
+    for (int hop = 0; hop < 40; ++hop) {
+        char target[4096];
+        ssize_t n = readlink(path.c_str(), target, sizeof target);
+        if (n <= 0 || static_cast<std::size_t>(n) >= sizeof target) return path;
+        std::string next(target, static_cast<std::size_t>(n));
+        std::size_t slash = path.rfind('/');
+        if (next[0] != '/' && slash != std::string::npos) next.insert(0, path, 0, slash + 1);
+        path = std::move(next);
+    }
+    return path;
+}
+
+// A new file beside path, under a name of its own, open for writing.
+int CreateFileBeside(const std::string& path, std::string& name) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = path + "." + std::to_string(getpid()) + "." + std::to_string(attempt) + ".tmp";
+        int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
+// The rename is on the disk once its directory is; a directory that cannot be flushed changes
+// nothing about the file's contents.
+void FlushDirectoryOf(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    fsync(fd);
+    close(fd);
 }
 
 }  // namespace
@@ -54,11 +91,35 @@ bool ReadFileBytes(const char* path, std::string& out) {
 }
 
 bool ReplaceFileBytes(const char* path, const std::string& bytes) {
-    return WriteFile(path, bytes, O_TRUNC);
+    const std::string target = FollowLinks(path);
+    struct stat old {};
+    bool exists = stat(target.c_str(), &old) == 0;
+    // A file that its owner made read-only stays as it is.
+    if (exists && faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return false;
+    std::string temporary;
+    int fd = CreateFileBeside(target, temporary);
+    if (fd < 0) return false;
+    std::size_t written = 0;
+    bool ok = (!exists || fchmod(fd, old.st_mode & 0777) == 0) && WriteAll(fd, bytes, written) &&
+              fsync(fd) == 0;
+    if (close(fd) != 0) ok = false;
+    ok = ok && rename(temporary.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        unlink(temporary.c_str());
+        return false;
+    }
+    FlushDirectoryOf(target);
+    return true;
 }
 
 bool AppendFileBytes(const char* path, const std::string& bytes) {
-    return WriteFile(path, bytes, O_APPEND);
+    int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    std::size_t written = 0;
+    bool ok = WriteAll(fd, bytes, written);
+    if (!ok && written > 0) CutBackAppend(fd, written);  // part of the bytes is worse than none
+    if (close(fd) != 0) ok = false;
+    return ok;
 }
 
 }  // namespace vudaduv::platform

@@ -29,20 +29,45 @@ bool WriteAll(HANDLE file, const std::string& bytes) {
     return true;
 }
 
-// Share mode 0: while the file is written nobody else may open it, and a file that another
-// program holds open cannot be replaced.
-bool WriteWholeFile(const char* path, const std::string& bytes, DWORD disposition, bool append) {
-    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    bool ok = true;
-    if (append) {
-        LARGE_INTEGER zero{};
-        ok = SetFilePointerEx(file, zero, nullptr, FILE_END) != 0;
+// Where a write of path lands: a symbolic link followed to the file it names.
+std::string FollowLinks(const char* path) {
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        return path;
     }
-    ok = ok && WriteAll(file, bytes);
-    if (!CloseHandle(file)) ok = false;
-    return ok;
+    HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return path;
+    char target[4096];
+    DWORD length = GetFinalPathNameByHandleA(file, target, sizeof target, FILE_NAME_NORMALIZED);
+    CloseHandle(file);
+    if (length == 0 || length >= sizeof target) return path;
+    return std::string(target, length);
+}
+
+// Share mode 0: a file that another program holds open, or a read-only one, is not replaced.
+bool MayReplace(const std::string& path) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    CloseHandle(file);
+    return true;
+}
+
+// A new file beside path, under a name of its own, open for writing and shared with nobody.
+HANDLE CreateFileBeside(const std::string& path, std::string& name) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = path + "." + std::to_string(GetCurrentProcessId()) + "." + std::to_string(attempt) +
+               ".tmp";
+        HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return file;
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
+bool CutBack(HANDLE file, LARGE_INTEGER length) {
+    return SetFilePointerEx(file, length, nullptr, FILE_BEGIN) && SetEndOfFile(file);
 }
 
 }  // namespace
@@ -63,11 +88,30 @@ bool ReadFileBytes(const char* path, std::string& out) {
 }
 
 bool ReplaceFileBytes(const char* path, const std::string& bytes) {
-    return WriteWholeFile(path, bytes, CREATE_ALWAYS, false);
+    const std::string target = FollowLinks(path);
+    if (!MayReplace(target)) return false;
+    std::string temporary;
+    HANDLE file = CreateFileBeside(target, temporary);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bool ok = WriteAll(file, bytes) && FlushFileBuffers(file);
+    if (!CloseHandle(file)) ok = false;
+    ok = ok && MoveFileExA(temporary.c_str(), target.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (!ok) DeleteFileA(temporary.c_str());
+    return ok;
 }
 
+// Share mode 0: while the file is appended to nobody else may open it.
 bool AppendFileBytes(const char* path, const std::string& bytes) {
-    return WriteWholeFile(path, bytes, OPEN_ALWAYS, true);
+    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER start{};
+    bool positioned = SetFilePointerEx(file, LARGE_INTEGER{}, &start, FILE_END);
+    bool ok = positioned && WriteAll(file, bytes);
+    if (positioned && !ok) CutBack(file, start);  // part of the bytes is worse than none
+    if (!CloseHandle(file)) ok = false;
+    return ok;
 }
 
 }  // namespace vudaduv::platform

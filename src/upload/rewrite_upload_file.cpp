@@ -7,8 +7,41 @@ namespace vudaduv {
 
 namespace {
 
-bool IsTokenSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+// White space between tokens on one line; CR and LF end the line.
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f';
+}
+
+std::size_t SkipBlanks(std::string_view line, std::size_t from) {
+    while (from < line.size() && IsBlank(line[from])) ++from;
+    return from;
+}
+
+bool IsUploadLine(std::string_view text) {
+    for (std::string_view prefix : kUploadLinePrefixes) {
+        if (text.substr(0, prefix.size()) == prefix) return true;
+    }
+    return false;
+}
+
+// An upload line written by an earlier rewrite stays whole: its texts may hold blanks, and the
+// application keeps its lines in the file from call to call. Only trailing white space goes.
+// Every other line holds reply tokens, one or several.
+void ConvertLine(std::string_view line, std::string& output, std::vector<std::string>& groups,
+                 bool en) {
+    std::size_t start = SkipBlanks(line, 0);
+    if (IsUploadLine(line.substr(start))) {
+        std::size_t end = line.size();
+        while (end > start && IsBlank(line[end - 1])) --end;
+        ConvertReplyToken(std::string(line.substr(start, end - start)), output, groups, en);
+        return;
+    }
+    while (start < line.size()) {
+        std::size_t end = start;
+        while (end < line.size() && !IsBlank(line[end])) ++end;
+        ConvertReplyToken(std::string(line.substr(start, end - start)), output, groups, en);
+        start = SkipBlanks(line, end);
+    }
 }
 
 }  // namespace
@@ -16,16 +49,13 @@ bool IsTokenSpace(char c) {
 std::string ConvertUploadText(const std::string& fileBytes, bool en) {
     std::string output;
     std::vector<std::string> groups;  // a group in progress at the end is discarded
-    std::size_t i = 0;
-    while (i < fileBytes.size()) {
-        if (IsTokenSpace(fileBytes[i])) {
-            ++i;
-            continue;
-        }
-        std::size_t end = i;
-        while (end < fileBytes.size() && !IsTokenSpace(fileBytes[end])) ++end;
-        ConvertReplyToken(fileBytes.substr(i, end - i), output, groups, en);
-        i = end;
+    const std::string_view file(fileBytes);
+    std::size_t start = 0;
+    while (start < file.size()) {
+        std::size_t end = file.find_first_of("\r\n", start);
+        if (end == std::string_view::npos) end = file.size();
+        ConvertLine(file.substr(start, end - start), output, groups, en);
+        start = end + 1;
     }
     return output;
 }

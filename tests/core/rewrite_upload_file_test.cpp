@@ -1,9 +1,12 @@
 // The rewrite of "Rec.txt" on real files, each test in a directory of its own.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
+#include "file_size_limit.h"
 #include "temp_directory.h"
 #include "unwritable_upload_file.h"
 #include "upload/upload.h"
@@ -11,6 +14,7 @@
 namespace vudaduv {
 namespace {
 
+using testing::DirectoryNames;
 using testing::FileExists;
 using testing::InTempDirectory;
 using testing::ReadWholeFile;
@@ -91,8 +95,49 @@ TEST_F(RewriteUploadFileTest, LargeFileOfManyTokens) {
 TEST_F(RewriteUploadFileTest, UnwritableFileFailsOnlyWhenThereIsOutput) {
     testing::UnwritableUploadFile unwritable;
     if (!unwritable.Make()) GTEST_SKIP() << "no unwritable file on this system";
-    ASSERT_FALSE(ReadWholeFile("Rec.txt").empty());
+    const std::string before = ReadWholeFile("Rec.txt");
+    ASSERT_FALSE(before.empty());
     EXPECT_FALSE(RewriteUploadFile(false));
+    EXPECT_EQ(ReadWholeFile("Rec.txt"), before);
+    EXPECT_EQ(DirectoryNames(), std::vector<std::string>{"Rec.txt"});
+}
+
+// A disk that fills up part-way through the rewrite: "Rec.txt" is replaced whole or not at all.
+TEST_F(RewriteUploadFileTest, FullDiskLeavesTheFileAsItWas) {
+    std::string replies = "1P0001Aan earlier line\r\n";
+    for (int i = 1000; i < 4000; ++i) replies += "0u" + std::to_string(i) + "AxB03650366CDE\r\n";
+    const std::string upload = ConvertUploadText(replies, false);
+    const struct {
+        std::uint64_t limit;
+        bool fits;
+    } cases[] = {{0, false},
+                 {1, false},
+                 {upload.size() / 2, false},
+                 {upload.size() - 1, false},
+                 {upload.size(), true}};
+    for (const auto& c : cases) {
+        WriteWholeFile("Rec.txt", replies);
+        testing::FileSizeLimit full;
+        if (!full.Set(c.limit)) GTEST_SKIP() << "no file size limit on this system";
+        EXPECT_EQ(RewriteUploadFile(false), c.fits) << c.limit;
+        const std::string after = ReadWholeFile("Rec.txt");
+        EXPECT_TRUE(after == (c.fits ? upload : replies)) << c.limit << ": " << after.size();
+        EXPECT_EQ(DirectoryNames(), std::vector<std::string>{"Rec.txt"}) << c.limit;
+    }
+}
+
+// The application may keep its file elsewhere and link to it: the file is rewritten there and
+// the link stays.
+TEST_F(RewriteUploadFileTest, LinkedFileIsRewrittenWhereTheLinkPoints) {
+    std::filesystem::create_directory("kept");
+    WriteWholeFile("kept/replies.txt", "0nxE\r\n");
+    std::error_code error;
+    std::filesystem::create_symlink("kept/replies.txt", "Rec.txt", error);
+    if (error) GTEST_SKIP() << "no symbolic links on this system";
+    EXPECT_TRUE(RewriteUploadFile(false));
+    EXPECT_TRUE(std::filesystem::is_symlink("Rec.txt"));
+    EXPECT_EQ(ReadWholeFile("kept/replies.txt"), "7Px\r\n");
+    EXPECT_EQ(DirectoryNames("kept"), std::vector<std::string>{"replies.txt"});
 }
 
 TEST_F(RewriteUploadFileTest, UnwritableFileWithNothingToWriteIsNoFailure) {

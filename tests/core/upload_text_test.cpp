@@ -19,6 +19,8 @@ struct UploadCase {
 void ExpectUploadCases(const std::vector<UploadCase>& cases) {
     for (const auto& c : cases) {
         EXPECT_EQ(ConvertUploadText(c.replies, c.en), c.upload) << c.name << " (en " << c.en << ")";
+        // Earlier upload lines survive the rewrites of later sends.
+        EXPECT_EQ(ConvertUploadText(c.upload, !c.en), c.upload) << c.name << ", rewritten again";
     }
 }
 
@@ -154,7 +156,30 @@ TEST(ConvertUploadText, RewritingARewrittenFileChangesNothing) {
     ExpectUploadCases({
         {"upload lines", upload, false, upload},
         {"upload lines, en", upload, true, upload},
-        {"a line with a blank comes back as two", "1P0012A x\r\n", false, "1P0012A\r\nx\r\n"},
+    });
+}
+
+TEST(ConvertUploadText, UploadLinesStayWholeToTheirLineEnd) {
+    ExpectUploadCases({
+        {"a reply line after it still splits", "1Pa b\r\n0nxy zE\r\n", false,
+         "1Pa b\r\n7Px\r\nzE\r\n"},
+        {"not at the line's start", "x 1Pa b", false, "x\r\n1Pa\r\nb\r\n"},
+        {"leading and trailing white space dropped", "  3P05Ahi there \r\n", false,
+         "3P05Ahi there\r\n"},
+        {"every kind", "1Pa b\n3Pc d\n5Pe f\n7Pg h\n10Pi j\n12Pk l", true,
+         "1Pa b\r\n3Pc d\r\n5Pe f\r\n7Pg h\r\n10Pi j\r\n12Pk l\r\n"},
+        {"tabs, runs of blanks, vertical tab and form feed inside", "\t1P0012A##x \t\v\fy  z\t\f\n",
+         false, "1P0012A##x \t\v\fy  z\r\n"},
+        {"CR alone ends the line", "7Pa b\r0ncc dE", false, "7Pa b\r\n7Pc\r\ndE\r\n"},
+        {"prefix alone", "1P \r\n", false, "1P\r\n"},
+        {"NUL byte inside", std::string("1Pa\0 b\n", 7), false, std::string("1Pa\0 b\r\n", 8)},
+        {"other beginnings split", "2Pa b\n1pa b\n11Pa b\n0Pa b\nP1a b", false,
+         "2Pa\r\nb\r\n1pa\r\nb\r\n11Pa\r\nb\r\n0Pa\r\nb\r\n"
+         "P1a\r\nb\r\n"},
+        {"an upload line inside a label group leaves it open",
+         kLabelOpen + "\n1Pa b\n" + kLabelClose, false, "1Pa b\r\n" + kLabelLine},
+        {"longer than any token store", "1P" + Repeat("a b", 2000), false,
+         "1P" + Repeat("a b", 2000) + "\r\n"},
     });
 }
 

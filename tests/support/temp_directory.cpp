@@ -1,5 +1,6 @@
 #include "temp_directory.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -64,6 +65,15 @@ std::string ReadWholeFile(const char* path) {
 void WriteWholeFile(const char* path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<std::string> DirectoryNames(const char* path) {
+    std::vector<std::string> names;
+    for (const fs::directory_entry& entry : fs::directory_iterator(path)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 }  // namespace vudaduv::testing

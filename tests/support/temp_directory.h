@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vudaduv::testing {
 
@@ -42,5 +43,7 @@ bool FileExists(const char* path);
 // The whole file as bytes; empty when it cannot be read.
 std::string ReadWholeFile(const char* path);
 void WriteWholeFile(const char* path, const std::string& bytes);
+// The names in a directory, sorted: a write that failed must leave no file of its own behind.
+std::vector<std::string> DirectoryNames(const char* path = ".");
 
 }  // namespace vudaduv::testing

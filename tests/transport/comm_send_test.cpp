@@ -2,6 +2,7 @@
 // stand-in answering on the other end.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -107,6 +108,19 @@ TEST_F(CommSend, HangUpEndsTheSendAndKeepsWhatCameBefore) {
     EXPECT_EQ(SendOverLine(peer.Link(), commands), WQCS_CLOSED);
 
     EXPECT_EQ(ReadUploadFile(), UploadLinesFor({commands[0]}));
+}
+
+TEST_F(CommSend, UploadFileThatCannotBeAppendedToOutweighsAFailingLine) {
+    // A directory in the way of "Rec.txt": the replies have nowhere to go, which matters more
+    // than the hang-up after them.
+    std::filesystem::create_directory("Rec.txt");
+    LinePeer peer([](const PeerEvent& event) {
+        if (event.received == 0) return PeerAnswer::Reply(ScaleReply(event.command) + "\r\n");
+        return PeerAnswer::HangUp();
+    });
+    ASSERT_TRUE(peer.Open());
+
+    EXPECT_EQ(SendOverLine(peer.Link(), CommandLines(3)), WQCS_UPLOAD_FILE);
 }
 
 TEST_F(CommSend, RepliesLongerThanTheLimitFail) {

@@ -1,13 +1,20 @@
 // SendData over real loopback sockets, against scripted scale stand-ins.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "loopback_fleet.h"
 #include "scripted_peer.h"
 #include "test_support.h"
 #include "wqdatasend.h"
@@ -31,8 +38,35 @@ std::int32_t Send(const std::vector<std::string>& targets, const std::vector<std
     return SendData(&target, &command);
 }
 
+// SendDataWithOutcomes with room for one outcome more than there are targets; the one beyond
+// the targets must come back as it went in.
+std::int32_t SendForOutcomes(const std::vector<std::string>& targets,
+                             const std::vector<std::string>& commands,
+                             const std::vector<std::uint32_t>& values,
+                             std::vector<WQDSOutcome>& outcomes) {
+    StringList targetList(targets);
+    StringList commandList(commands);
+    WQValueList valueList{values.data(), static_cast<std::uint32_t>(values.size())};
+    WQST target{targetList.View(), StringList().View(), valueList, 0};
+    WQST command{StringList().View(), commandList.View(), WQValueList{nullptr, 0}, 0};
+    const WQDSOutcome untouched{-1, 0xAAAAAAAAu, 0xBBBBBBBBu, 0xCCCCCCCCu};
+    outcomes.assign(targets.size() + 1, untouched);
+    std::int32_t result = SendDataWithOutcomes(&target, &command, outcomes.data(),
+                                               static_cast<std::uint32_t>(outcomes.size()));
+    EXPECT_EQ(outcomes.back().code, untouched.code);
+    EXPECT_EQ(outcomes.back().milliseconds, untouched.milliseconds);
+    outcomes.pop_back();
+    return result;
+}
+
 std::string AddressOf(const LoopbackPeer& peer) {
     return LoopbackAddress(peer.Port());
+}
+
+std::uint32_t MillisecondsSince(std::chrono::steady_clock::time_point start) {
+    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now() - start)
+                                          .count());
 }
 
 class DataSend : public InFreshDirectory {};
@@ -391,7 +425,9 @@ TEST_F(DataSend, ExistingUploadFileKeepsItsLines) {
     EXPECT_EQ(Send({AddressOf(peer)}, first), WQDS_OK);
     EXPECT_EQ(Send({AddressOf(peer)}, second), WQDS_OK);
 
-    EXPECT_EQ(ReadUploadFile(), earlier + UploadLinesFor(first) + UploadLinesFor(second));
+    // The last line, left open by hand, is ended first, so the first reply is not glued onto it.
+    EXPECT_EQ(ReadUploadFile(),
+              earlier + "\r\n" + UploadLinesFor(first) + UploadLinesFor(second));
 }
 
 TEST_F(DataSend, HowRepliesArriveDoesNotChangeTheFile) {
@@ -424,6 +460,185 @@ TEST_F(DataSend, WritingToAScaleThatHungUpRaisesNoSignal) {
 
     EXPECT_EQ(ReadUploadFile(), UploadLinesFor({commands[0]}));
 }
+
+TEST_F(DataSend, ResetRightAfterTheConnectionIsTakenCountsAsClosed) {
+    // Whether the reset meets the connect, the command's write or the reply's read is a race;
+    // every one of them is a scale that closed the connection.
+    ResettingPeer peer;
+    ASSERT_TRUE(peer.Listening());
+    for (int call = 0; call < 20; ++call) {
+        SCOPED_TRACE(call);
+        EXPECT_EQ(Send({LoopbackAddress(peer.Port())}, CommandLines(2), {1000, 1000, kNoRetry}),
+                  WQDS_CLOSED);
+    }
+}
+
+TEST_F(DataSend, RetriesPauseBeforeReconnecting) {
+    struct PauseCase {
+        std::uint32_t firstPause;  // values[5]; 0 for the default
+        std::uint32_t retries;
+        std::uint32_t leastMs;  // the pauses added up
+    };
+    const std::vector<PauseCase> cases = {{0, 1, 500}, {30, 3, 30 + 60 + 120}};
+    for (const PauseCase& pauseCase : cases) {
+        SCOPED_TRACE(pauseCase.firstPause);
+        ResettingPeer peer;
+        ASSERT_TRUE(peer.Listening());
+        std::vector<WQDSOutcome> outcomes;
+        auto start = std::chrono::steady_clock::now();
+
+        EXPECT_EQ(
+            SendForOutcomes({LoopbackAddress(peer.Port())}, CommandLines(1),
+                            {1000, 1000, pauseCase.retries, 0, 0, pauseCase.firstPause}, outcomes),
+            WQDS_CLOSED);
+
+        EXPECT_GE(MillisecondsSince(start), pauseCase.leastMs);
+        EXPECT_GE(outcomes[0].milliseconds, pauseCase.leastMs);
+        EXPECT_EQ(outcomes[0].connections, pauseCase.retries + 1);
+        EXPECT_EQ(peer.Connections(), static_cast<int>(pauseCase.retries + 1));
+    }
+}
+
+TEST_F(DataSend, OutcomesComeOnePerTargetInTargetOrder) {
+    // Every connection gets one reply and is then hung up on.
+    LoopbackPeer oneReplyEach(false, [](const PeerEvent& event) {
+        return PeerAnswer::ReplyThenHangUp(ScaleReply(event.command) + "\r\n");
+    });
+    LoopbackPeer live(false, AnswerAll());
+    RefusingPort refusing;
+    ASSERT_TRUE(oneReplyEach.Listening() && live.Listening());
+    struct Expected {
+        std::string address;
+        std::int32_t code;
+        std::uint32_t answered;
+        std::uint32_t connections;
+    };
+    const std::vector<Expected> targets = {
+        {AddressOf(oneReplyEach), WQDS_CLOSED, 2, 2},
+        {"127.0.0.1:0", WQDS_BAD_ADDRESS, 0, 0},
+        {LoopbackAddress(refusing.Port()), WQDS_REFUSED, 0, 2},
+        {"localhost:" + std::to_string(live.Port()), WQDS_OK, 3, 1},  // a name, address by address
+    };
+    std::vector<std::string> addresses;
+    for (const Expected& expected : targets) addresses.push_back(expected.address);
+    std::vector<WQDSOutcome> outcomes;
+    auto start = std::chrono::steady_clock::now();
+
+    EXPECT_EQ(SendForOutcomes(addresses, CommandLines(3), {1000, 1000, 1, 0, 0, 10}, outcomes),
+              WQDS_CLOSED);
+
+    std::uint32_t elapsed = MillisecondsSince(start);
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        SCOPED_TRACE(targets[i].address);
+        EXPECT_EQ(outcomes[i].code, targets[i].code);
+        EXPECT_EQ(outcomes[i].answered, targets[i].answered);
+        EXPECT_EQ(outcomes[i].connections, targets[i].connections);
+        EXPECT_LE(outcomes[i].milliseconds, elapsed);
+    }
+    // A bad request leaves the outcomes as they were; without room none are written.
+    WQDSOutcome untouched{-1, 1, 2, 3};
+    EXPECT_EQ(SendDataWithOutcomes(nullptr, nullptr, &untouched, 1), WQDS_BAD_REQUEST);
+    EXPECT_EQ(untouched.code, -1);
+    StringList target({AddressOf(live)});
+    StringList commands(CommandLines(1));
+    WQST targetRecord{target.View(), WQStringList{nullptr, 0}, WQValueList{nullptr, 0}, 0};
+    WQST commandRecord{WQStringList{nullptr, 0}, commands.View(), WQValueList{nullptr, 0}, 0};
+    EXPECT_EQ(SendDataWithOutcomes(&targetRecord, &commandRecord, nullptr, 0), WQDS_OK);
+}
+
+TEST_F(DataSend, UploadFileThatCannotBeAppendedToOutweighsEveryTarget) {
+    // A directory in the way of "Rec.txt": the replies have nowhere to go.
+    std::filesystem::create_directory("Rec.txt");
+    LoopbackPeer live(false, AnswerAll());
+    RefusingPort refusing;
+    ASSERT_TRUE(live.Listening());
+
+    EXPECT_EQ(Send({AddressOf(live)}, CommandLines(2)), WQDS_UPLOAD_FILE);
+    EXPECT_EQ(Send({LoopbackAddress(refusing.Port()), AddressOf(live)}, CommandLines(2),
+                   {1000, 1000, kNoRetry}),
+              WQDS_UPLOAD_FILE);
+}
+
+TEST_F(DataSend, HundredsOfScalesAreEachServedWholeAndInTargetOrder) {
+    constexpr std::size_t kScales = 240;
+    LoopbackFleet fleet(kScales);
+    std::vector<std::string> commands = CommandLines(3);
+    std::vector<std::string> targets;
+    std::string expected;
+    for (std::size_t i = 0; i < kScales; ++i) {
+        std::size_t scale = i * 7 % kScales;  // not in the order of the ports
+        targets.push_back(LoopbackAddress(fleet.Port(scale)));
+        expected += UploadLinesFor(commands, LoopbackFleet::Tag(scale));
+    }
+    std::vector<WQDSOutcome> outcomes;
+
+    EXPECT_EQ(SendForOutcomes(targets, commands, {20000, 20000}, outcomes), WQDS_OK);
+
+    EXPECT_EQ(ReadUploadFile(), expected);
+    for (const WQDSOutcome& outcome : outcomes) {
+        EXPECT_EQ(outcome.code, WQDS_OK);
+        EXPECT_EQ(outcome.answered, 3u);
+        EXPECT_EQ(outcome.connections, 1u);
+    }
+}
+
+#ifdef SEND_UNDER_FILE_LIMIT
+TEST_F(DataSend, TargetsBeyondTheOpenFileLimitFailAlone) {
+    constexpr std::size_t kScales = 64;
+    LoopbackFleet fleet(kScales);
+    std::string arguments;
+    for (std::size_t i = 0; i < kScales; ++i) arguments += " " + LoopbackAddress(fleet.Port(i));
+    rlimit own{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &own), 0);
+    struct LimitCase {
+        rlim_t soft;
+        rlim_t hard;
+        bool allServed;  // the hard limit leaves room once the soft one is raised
+    };
+    std::vector<LimitCase> cases = {{32, 32, false}};
+    if (own.rlim_max >= 4 * kScales) cases.push_back({32, own.rlim_max, true});
+    std::vector<std::string> commands = CommandLines(2);
+    for (const LimitCase& limitCase : cases) {
+        SCOPED_TRACE(limitCase.hard);
+        RemoveUploadFile();
+        std::string call = std::string("'") + SEND_UNDER_FILE_LIMIT + "' " +
+                           std::to_string(limitCase.soft) + " " + std::to_string(limitCase.hard) +
+                           arguments;
+        FILE* child = popen(call.c_str(), "r");
+        ASSERT_NE(child, nullptr);
+        int result = -1;
+        EXPECT_EQ(std::fscanf(child, "%d", &result), 1);
+        std::vector<int> codes(kScales, -1);
+        std::vector<unsigned> answered(kScales, 0);
+        for (std::size_t i = 0; i < kScales; ++i) {
+            EXPECT_EQ(std::fscanf(child, "%d %u", &codes[i], &answered[i]), 2);
+        }
+        EXPECT_EQ(pclose(child), 0);
+
+        std::string expected;
+        std::size_t served = 0;
+        for (std::size_t i = 0; i < kScales; ++i) {
+            SCOPED_TRACE(i);
+            if (codes[i] == WQDS_OK) {
+                ++served;
+                EXPECT_EQ(answered[i], 2u);
+                expected += UploadLinesFor(commands, LoopbackFleet::Tag(i));
+            } else {
+                EXPECT_EQ(codes[i], WQDS_INTERNAL);  // no socket for this one
+                EXPECT_EQ(answered[i], 0u);
+            }
+        }
+        EXPECT_EQ(result, served == kScales ? WQDS_OK : WQDS_INTERNAL);
+        if (limitCase.allServed) {
+            EXPECT_EQ(served, kScales);
+        } else {
+            EXPECT_GT(served, 0u);
+            EXPECT_LT(served, kScales);
+        }
+        EXPECT_EQ(ReadUploadFile(), expected);
+    }
+}
+#endif
 
 }  // namespace
 }  // namespace transport_test

@@ -26,6 +26,9 @@ enum class Moved {
 
 void Close(End& end);
 
+// Closes a connected socket with a reset (RST) instead of an orderly close.
+void Reset(End& end);
+
 // Waits at most stepMs for input or for the other side to end; true when a read would not wait.
 bool WaitForInput(const End& end, int stepMs);
 

@@ -166,6 +166,26 @@ void LoopbackPeer::Run() {
     }
 }
 
+ResettingPeer::ResettingPeer() {
+    listener_ = peer_io::BindLoopback(false, true, port_);
+    if (!listener_.IsOpen()) return;
+    thread_ = std::thread([this] {
+        Bounds bounds{stop_, Clock::now() + kPeerLife};
+        while (WaitForInput(listener_, bounds)) {
+            peer_io::End connection = peer_io::Accept(listener_);
+            if (!connection.IsOpen()) continue;
+            ++connections_;
+            peer_io::Reset(connection);
+        }
+    });
+}
+
+ResettingPeer::~ResettingPeer() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    peer_io::Close(listener_);
+}
+
 LinePeer::LinePeer(PeerScript script, Delivery delivery, peer_io::LineMode mode)
     : script_(std::move(script)), delivery_(delivery) {
     open_ = peer_io::OpenLinePair(mode, end_, link_);

@@ -90,6 +90,27 @@ class LoopbackPeer {
     std::thread thread_;
 };
 
+// Listens on 127.0.0.1 and resets every connection as soon as it has taken it, as a scale does
+// that is starting up or has no room for another client.
+class ResettingPeer {
+  public:
+    ResettingPeer();
+    ~ResettingPeer();
+    ResettingPeer(const ResettingPeer&) = delete;
+    ResettingPeer& operator=(const ResettingPeer&) = delete;
+
+    bool Listening() const { return listener_.IsOpen(); }
+    std::uint16_t Port() const { return port_; }
+    int Connections() const { return connections_.load(); }
+
+  private:
+    peer_io::End listener_;
+    std::uint16_t port_ = 0;
+    std::atomic<int> connections_{0};
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
 // A line pair (see peer_io.h): the test hands link to the serial transport, the peer answers on
 // its own end. Hanging up closes the peer's end.
 class LinePeer {

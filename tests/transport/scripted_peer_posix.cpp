@@ -59,6 +59,13 @@ void Close(End& end) {
     end.handle = -1;
 }
 
+void Reset(End& end) {
+    if (!end.IsOpen()) return;
+    linger abrupt{1, 0};
+    setsockopt(Descriptor(end), SOL_SOCKET, SO_LINGER, &abrupt, sizeof abrupt);
+    Close(end);
+}
+
 bool WaitForInput(const End& end, int stepMs) {
     return WaitFor(Descriptor(end), POLLIN, stepMs);
 }

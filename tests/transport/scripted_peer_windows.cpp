@@ -129,6 +129,14 @@ void Close(End& end) {
     end.handle = -1;
 }
 
+void Reset(End& end) {
+    if (!end.IsOpen()) return;
+    linger abrupt{1, 0};
+    setsockopt(SocketOf(end), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abrupt),
+               sizeof abrupt);
+    Close(end);
+}
+
 bool WaitForInput(const End& end, int stepMs) {
     if (end.kind == End::Kind::kSocket) return SocketReady(SocketOf(end), true, stepMs);
     // A pipe cannot be waited on for input: it is looked at in short steps.

@@ -1,4 +1,5 @@
-// vudaduv scale: the virtual scale, on TCP and optionally on a pseudo-terminal.
+// vudaduv scale: the virtual scale on TCP and optionally on a pseudo-terminal, or a fleet of
+// independent scales on as many ports.
 #include <csignal>
 #include <cstdio>
 
@@ -12,27 +13,41 @@ namespace vudaduv::cli {
 namespace {
 
 const char* const kCommand = "scale";
-constexpr uint16_t kDefaultPort = 4001;
 
 constexpr OptionSpec kListenOption{"listen", true, false};
+constexpr OptionSpec kPortOption{"port", true, false};
+constexpr OptionSpec kCountOption{"count", true, false};
+constexpr OptionSpec kReplyDelayOption{"reply-delay", true, false};
 constexpr OptionSpec kPtyOption{"pty", false, false};
 
+constexpr uint64_t kMaxPort = 65535;
+constexpr uint64_t kMaxCount = 65535;          // no more scales than ports
+constexpr uint64_t kMaxReplyDelayMs = 60000;  // a scale that takes longer has failed
+
 const char* const kScaleHelp =
-    "Usage: vudaduv scale [--listen HOST:PORT] [--pty]\n"
+    "Usage: vudaduv scale [--listen HOST:PORT | --port PORT] [--count N]\n"
+    "                     [--reply-delay MS] [--pty]\n"
     "\n"
     "Runs the virtual scale: it keeps what is downloaded to it and answers read\n"
     "requests, as a label scale does, until Ctrl-C (SIGINT) or SIGTERM.\n"
     "\n"
     "  --listen HOST:PORT  where to listen (default 127.0.0.1:4001); [v6addr]:PORT\n"
-    "                      for IPv6, port 0 for a free port (the port chosen is\n"
+    "                      for IPv6; port 0 for a free port (the one chosen is\n"
     "                      printed)\n"
+    "  --port PORT         the same as --listen 127.0.0.1:PORT\n"
+    "  --count N           N independent scales, each with a memory of its own, on\n"
+    "                      ports PORT to PORT+N-1, or on free ports when no port is\n"
+    "                      given; prints HOST:PORT of each, one a line, on standard\n"
+    "                      output\n"
+    "  --reply-delay MS    every scale waits MS milliseconds before every reply on\n"
+    "                      TCP, as real scales do (default 0, at most 60000)\n"
     "  --pty               also serve a pseudo-terminal, for --serial; its path is\n"
-    "                      printed\n"
+    "                      printed (not with --count)\n"
     "  -h, --help          this help\n";
 
-// "host:port", "[v6addr]:port", "[v6addr]" or "host"; the port defaults to 4001.
-bool ParseListenAddress(const std::string& text, scale::ServerOptions& options,
-                        std::string& error) {
+// "host:port", "[v6addr]:port", "[v6addr]" or "host"; a missing port is defaultPort.
+bool ParseListenAddress(const std::string& text, uint16_t defaultPort,
+                        scale::ServerOptions& options, std::string& error) {
     std::string host = text;
     std::string port;
     if (!text.empty() && text[0] == '[') {
@@ -48,8 +63,8 @@ bool ParseListenAddress(const std::string& text, scale::ServerOptions& options,
         host = text.substr(0, colon);
         port = text.substr(colon + 1);
     }
-    uint64_t number = kDefaultPort;
-    if (host.empty() || (!port.empty() && !ParseUnsigned(port, 65535, number)) ||
+    uint64_t number = defaultPort;
+    if (host.empty() || (!port.empty() && !ParseUnsigned(port, kMaxPort, number)) ||
         (port.empty() && text.back() == ':')) {
         error = "bad --listen address '" + text + "' (HOST:PORT, e.g. 127.0.0.1:4001)";
         return false;
@@ -59,41 +74,79 @@ bool ParseListenAddress(const std::string& text, scale::ServerOptions& options,
     return true;
 }
 
-std::string ShowAddress(const std::string& host, uint16_t port) {
-    bool v6 = host.find(':') != std::string::npos;
-    return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+// Where to listen and how to answer, from --listen or --port and --reply-delay. Without a port
+// one scale takes the scales' usual port, a fleet free ports.
+bool ReadServerOptions(const ParsedArgs& parsed, bool fleet, scale::ServerOptions& options,
+                       std::string& error) {
+    uint16_t defaultPort = fleet ? 0 : scale::kDefaultScalePort;
+    if (parsed.Has(kListenOption.name) && parsed.Has(kPortOption.name)) {
+        error = "give --listen or --port, not both";
+        return false;
+    }
+    if (!ParseListenAddress(parsed.Value(kListenOption.name, "127.0.0.1"), defaultPort, options,
+                            error)) {
+        return false;
+    }
+    uint64_t port = options.port;
+    uint64_t delayMs = 0;
+    if (!ReadUnsignedOption(parsed, kPortOption.name, kMaxPort, port, error) ||
+        !ReadUnsignedOption(parsed, kReplyDelayOption.name, kMaxReplyDelayMs, delayMs, error)) {
+        return false;
+    }
+    options.port = static_cast<uint16_t>(port);
+    options.replyDelay = std::chrono::milliseconds(delayMs);
+    return true;
 }
 
-}  // namespace
+// --count, 0 when absent (one scale, which may also have a pseudo-terminal).
+bool ReadCount(const ParsedArgs& parsed, uint64_t& count, std::string& error) {
+    count = 0;
+    if (!ReadUnsignedOption(parsed, kCountOption.name, kMaxCount, count, error)) return false;
+    if (parsed.Has(kCountOption.name) && count == 0) {
+        error = "--count must be at least 1";
+        return false;
+    }
+    if (count != 0 && parsed.Has(kPtyOption.name)) {
+        error = "--pty serves one scale; it does not go with --count";
+        return false;
+    }
+    return true;
+}
 
-int RunScale(const Arguments& args) {
-    ParsedArgs parsed;
-    int status = kExitOk;
-    if (!ParseCommandArgs(kCommand, kScaleHelp, args, {kListenOption, kPtyOption}, parsed,
-                          status)) {
-        return status;
-    }
-    if (!parsed.Positionals().empty()) {
-        return UsageError(kCommand, "unexpected argument '" + parsed.Positionals()[0] + "'");
-    }
-    scale::ServerOptions options;
+void PrintStopped(std::FILE* stream, int signal) {
+    std::fprintf(stream, "stopped (%s)\n", signal == SIGINT ? "interrupt" : "terminate");
+}
+
+// The fleet prints only its addresses on standard output, for scripts to collect.
+int ServeFleet(std::size_t count, const scale::ServerOptions& options) {
+    scale::ScaleFleet fleet(count, options);
     std::string error;
-    if (!ParseListenAddress(parsed.Value(kListenOption.name, "127.0.0.1:4001"), options, error)) {
-        return UsageError(kCommand, error);
+    if (!fleet.Start(error)) {
+        std::fprintf(stderr, "vudaduv scale: %s\n", error.c_str());
+        return kExitFailed;
     }
-    // Every server thread must inherit the mask, so the signals wait for the main thread.
-    os::HoldStopSignals();
+    for (uint16_t port : fleet.Ports()) {
+        std::printf("%s\n", scale::ShowAddress(options.host, port).c_str());
+    }
+    std::fflush(stdout);
+    std::fprintf(stderr, "%zu virtual scale(s) listening; press Ctrl-C to stop\n", count);
+    int signal = os::WaitForStopSignal();
+    fleet.Stop();
+    PrintStopped(stderr, signal);
+    return kExitOk;
+}
+
+int ServeOne(const scale::ServerOptions& options, bool withPty) {
     scale::ScaleMemory memory;
     scale::TcpScaleServer server(memory, options);
+    std::string error;
     if (!server.Start(error)) {
-        std::fprintf(stderr, "vudaduv scale: cannot listen on %s: %s\n",
-                     ShowAddress(options.host, options.port).c_str(), error.c_str());
+        std::fprintf(stderr, "vudaduv scale: %s\n", error.c_str());
         return kExitFailed;
     }
     std::printf("virtual scale listening on %s\n",
-                ShowAddress(options.host, server.Port()).c_str());
+                scale::ShowAddress(options.host, server.Port()).c_str());
     scale::PtyScaleServer pty(memory);
-    bool withPty = parsed.Has(kPtyOption.name);
     if (withPty) {
         if (!pty.Start(error)) {
             std::fprintf(stderr, "vudaduv scale: cannot open a pseudo-terminal: %s\n",
@@ -107,8 +160,34 @@ int RunScale(const Arguments& args) {
     int signal = os::WaitForStopSignal();
     if (withPty) pty.Stop();
     server.Stop();
-    std::printf("stopped (%s)\n", signal == SIGINT ? "interrupt" : "terminate");
+    PrintStopped(stdout, signal);
     return kExitOk;
+}
+
+}  // namespace
+
+int RunScale(const Arguments& args) {
+    ParsedArgs parsed;
+    int status = kExitOk;
+    if (!ParseCommandArgs(kCommand, kScaleHelp, args,
+                          {kListenOption, kPortOption, kCountOption, kReplyDelayOption, kPtyOption},
+                          parsed, status)) {
+        return status;
+    }
+    if (!parsed.Positionals().empty()) {
+        return UsageError(kCommand, "unexpected argument '" + parsed.Positionals()[0] + "'");
+    }
+    uint64_t count = 0;
+    scale::ServerOptions options;
+    std::string error;
+    if (!ReadCount(parsed, count, error) ||
+        !ReadServerOptions(parsed, count != 0, options, error)) {
+        return UsageError(kCommand, error);
+    }
+    // Every server thread must inherit the mask, so the signals wait for the main thread.
+    os::HoldStopSignals();
+    if (count != 0) return ServeFleet(static_cast<std::size_t>(count), options);
+    return ServeOne(options, parsed.Has(kPtyOption.name));
 }
 
 }  // namespace vudaduv::cli

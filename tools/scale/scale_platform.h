@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -24,12 +25,11 @@ class Stream {
     virtual bool Write(std::string_view bytes, const std::atomic<bool>& stop) = 0;
 };
 
+// A listening socket that takes no connection, for tests and tools that need a port held.
 class TcpListener {
   public:
     virtual ~TcpListener() = default;
     virtual uint16_t Port() const = 0;
-    // Waits at most waitMs for a connection; null when none came.
-    virtual std::unique_ptr<Stream> Accept(int waitMs) = 0;
 };
 
 // Binds host (a numeric IPv4 or IPv6 address) and port (0: any free one) and listens.
@@ -37,6 +37,11 @@ std::unique_ptr<TcpListener> ListenTcp(const std::string& host, uint16_t port, s
 
 // The client side, for tests and tools.
 std::unique_ptr<Stream> ConnectTcp(const std::string& host, uint16_t port, std::string& error);
+
+// Raises the limit of files (and sockets) this process may have open to wanted, or as close to
+// it as the system allows; returns the limit now in effect. Systems without such a limit return
+// SIZE_MAX.
+std::size_t RaiseOpenFileLimit(std::size_t wanted);
 
 class PseudoTerminal {
   public:

@@ -31,11 +31,11 @@
 // "0000", else "000" when they end in "000". A code-page code of 3k+3 digits with k = 3 mod 4
 // whose last character's code ends in 0 is therefore taken for zone-position text.
 #include <cstddef>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "virtual_scale.h"
 
@@ -54,7 +54,9 @@ constexpr std::size_t kClockDigits = 10;
 constexpr std::string_view kZonePositionTerminator = "0000";
 constexpr std::string_view kCodePageTerminator = "000";
 
-using Slots = std::vector<std::optional<std::string>>;
+// Only the slots that hold something: a fleet of a thousand scales keeps little more than what
+// was stored in them.
+using Slots = std::map<int, std::string>;
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
@@ -200,12 +202,6 @@ struct ScaleMemory::State {
     std::optional<std::string> type7;
     std::optional<std::string> clock;
 
-    State() {
-        for (std::size_t f = 0; f < kFamilyCount; ++f) {
-            slots[f].resize(static_cast<std::size_t>(kFamilies[f].maximum) + 1);
-        }
-    }
-
     std::string StoreInSlot(std::size_t f, std::string_view body) {
         const SlotFamily& family = kFamilies[f];
         int number = 0;
@@ -215,7 +211,7 @@ struct ScaleMemory::State {
             !family.keep(body.substr(0, family.digits), payload, kept)) {
             return std::string(kMalformed);
         }
-        slots[f][static_cast<std::size_t>(number)] = std::move(kept);
+        slots[f][number] = std::move(kept);
         return ReplyCode(family.storeLetter);
     }
 
@@ -227,9 +223,9 @@ struct ScaleMemory::State {
             return std::string(kMalformed);
         }
         std::string_view digits = body.substr(0, family.digits);
-        const std::optional<std::string>& kept = slots[f][static_cast<std::size_t>(number)];
-        if (!kept) return EmptySlotReply(family.readLetter, digits);
-        return family.reply(family, digits, number, *kept);
+        auto kept = slots[f].find(number);
+        if (kept == slots[f].end()) return EmptySlotReply(family.readLetter, digits);
+        return family.reply(family, digits, number, kept->second);
     }
 
     std::string StoreType7(std::string_view body) {

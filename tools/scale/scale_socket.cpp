@@ -47,22 +47,12 @@ SocketHandle BindAndListen(const addrinfo& candidate, std::string& error) {
 
 class SocketListener : public TcpListener {
   public:
-    explicit SocketListener(SocketHandle socket) : socket_(socket), port_(BoundPort(socket)) {
-        MakeNonBlocking(socket_);
-    }
+    explicit SocketListener(SocketHandle socket) : socket_(socket), port_(BoundPort(socket)) {}
     ~SocketListener() override { CloseSocket(socket_); }
     SocketListener(const SocketListener&) = delete;
     SocketListener& operator=(const SocketListener&) = delete;
 
     uint16_t Port() const override { return port_; }
-
-    std::unique_ptr<Stream> Accept(int waitMs) override {
-        if (!WaitReadable(socket_, waitMs)) return nullptr;
-        SocketHandle connection = accept(socket_, nullptr, nullptr);
-        if (connection == kNoSocket) return nullptr;
-        // An accepted socket may inherit non-blocking mode; the stream sets it all the same.
-        return SocketStream(connection);
-    }
 
   private:
     SocketHandle socket_;

@@ -45,9 +45,6 @@ void MakeNonBlocking(SocketHandle socket);
 // Keeps a listening port usable the way each system needs before it is bound.
 void PrepareToListen(SocketHandle socket);
 
-// Waits at most waitMs until socket has input, or a connection to accept.
-bool WaitReadable(SocketHandle socket, int waitMs);
-
 // A stream that takes socket over, non-blocking.
 std::unique_ptr<Stream> SocketStream(SocketHandle socket);
 

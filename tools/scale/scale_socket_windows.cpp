@@ -1,5 +1,6 @@
 // The socket layer of the virtual scale on Windows, over Winsock 2.
 #include <algorithm>
+#include <cstdint>
 
 #include "scale_socket.h"
 
@@ -120,12 +121,13 @@ void PrepareToListen(SocketHandle socket) {
                sizeof on);
 }
 
-bool WaitReadable(SocketHandle socket, int waitMs) {
-    return WaitFor(socket, false, waitMs);
-}
-
 std::unique_ptr<Stream> SocketStream(SocketHandle socket) {
     return std::make_unique<WinsockStream>(socket);
+}
+
+// Sockets are handles on Windows, with no per-process limit to raise.
+std::size_t RaiseOpenFileLimit(std::size_t) {
+    return SIZE_MAX;
 }
 
 }  // namespace vudaduv::scale::platform

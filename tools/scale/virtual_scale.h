@@ -2,11 +2,13 @@
 // library, the transports and the tool can be tried and tested without hardware.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vudaduv::scale {
 
@@ -36,24 +38,53 @@ class ScaleMemory {
 
 struct ServerOptions {
     std::string host = "127.0.0.1";  // loopback by default
-    uint16_t port = 0;               // 0: a free port, chosen by the system
+    uint16_t port = 0;  // 0: a free port, chosen by the system; with several scales, the first
+                        // of as many consecutive ports (0: a free port each)
+    std::chrono::milliseconds replyDelay{0};  // how long a scale takes before every reply
 };
 
-// Serves a memory over TCP, any number of connections at once, on threads of its own.
+// "host:port", with the host in brackets when it is an IPv6 address.
+std::string ShowAddress(const std::string& host, uint16_t port);
+
+// Serves memories over TCP, each on a port of its own, any number of connections at once. One
+// thread runs every listener, connection and reply delay, however many there are.
 class TcpScaleServer {
   public:
     TcpScaleServer(ScaleMemory& memory, ServerOptions options);
+    // memories[i] is served on the i-th port; the memories outlive the server.
+    TcpScaleServer(std::vector<ScaleMemory*> memories, ServerOptions options);
     ~TcpScaleServer();  // stops
     TcpScaleServer(const TcpScaleServer&) = delete;
     TcpScaleServer& operator=(const TcpScaleServer&) = delete;
 
-    bool Start(std::string& error);  // binds and listens; false with a message on failure
-    uint16_t Port() const;           // the port bound, after Start
-    void Stop();                     // closes the listener and every connection, joins threads
+    // Binds and listens on every port; false with a message naming the address on failure (then
+    // nothing listens). Raises the process's open-file limit as far as the scales need and fails
+    // when it cannot go that far.
+    bool Start(std::string& error);
+    uint16_t Port() const;                      // the first port bound, after Start
+    const std::vector<uint16_t>& Ports() const;  // every port bound, in the memories' order
+    void Stop();  // closes the listeners and every connection, joins the thread
 
   private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
+};
+
+// count scales, each with a memory of its own, on one server.
+class ScaleFleet {
+  public:
+    ScaleFleet(std::size_t count, ServerOptions options);
+
+    bool Start(std::string& error) { return server_.Start(error); }
+    const std::vector<uint16_t>& Ports() const { return server_.Ports(); }
+    ScaleMemory& Memory(std::size_t scale) { return memories_[scale]; }
+    void Stop() { server_.Stop(); }
+
+  private:
+    static std::vector<ScaleMemory*> MemoriesOf(ScaleMemory* memories, std::size_t count);
+
+    std::unique_ptr<ScaleMemory[]> memories_;
+    TcpScaleServer server_;
 };
 
 // Serves a memory on a pseudo-terminal whose device path a serial transport can open. Windows

@@ -4,9 +4,6 @@ namespace vudaduv::transport {
 
 namespace {
 
-// Read in pieces of this size, so that the buffer never outgrows the limit by more than that.
-constexpr std::size_t kReadPiece = 4096;
-
 ReplyStatus ReplyStatusOf(StreamStatus status) {
     switch (status) {
         case StreamStatus::kTimeout:
@@ -27,26 +24,41 @@ bool ReplyLineReader::TooLongForALine() const {
     return pending_.size() > longest_ + 1;
 }
 
+PendingReply ReplyLineReader::TakeReplyLine(std::string& reply) {
+    std::size_t lineFeed = pending_.find('\n', scanned_);
+    if (lineFeed == std::string::npos) {
+        scanned_ = pending_.size();
+        return TooLongForALine() ? PendingReply::kTooLong : PendingReply::kIncomplete;
+    }
+    std::size_t length = lineFeed;
+    if (length > 0 && pending_[length - 1] == '\r') --length;
+    if (length > longest_) return PendingReply::kTooLong;
+    reply.assign(pending_, 0, length);
+    pending_.erase(0, lineFeed + 1);
+    scanned_ = 0;
+    return PendingReply::kWhole;
+}
+
+void ReplyLineReader::AddReceived(const char* bytes, std::size_t count) {
+    pending_.append(bytes, count);
+}
+
 ReplyStatus ReplyLineReader::ReadReplyLine(ByteStream& stream, const Deadline& deadline,
                                            std::string& reply) {
     for (;;) {
-        std::size_t lineFeed = pending_.find('\n', scanned_);
-        if (lineFeed != std::string::npos) {
-            std::size_t length = lineFeed;
-            if (length > 0 && pending_[length - 1] == '\r') --length;
-            if (length > longest_) return ReplyStatus::kTooLong;
-            reply.assign(pending_, 0, length);
-            pending_.erase(0, lineFeed + 1);
-            scanned_ = 0;
-            return ReplyStatus::kReply;
+        switch (TakeReplyLine(reply)) {
+            case PendingReply::kWhole:
+                return ReplyStatus::kReply;
+            case PendingReply::kTooLong:
+                return ReplyStatus::kTooLong;
+            case PendingReply::kIncomplete:
+                break;
         }
-        scanned_ = pending_.size();
-        if (TooLongForALine()) return ReplyStatus::kTooLong;
         char piece[kReadPiece];
         std::size_t received = 0;
         StreamStatus status = stream.ReadSome(piece, sizeof piece, deadline, received);
         if (status != StreamStatus::kOk) return ReplyStatusOf(status);
-        pending_.append(piece, received);
+        AddReceived(piece, received);
     }
 }
 

@@ -1,15 +1,30 @@
 #include "common/upload_append.h"
 
+#include <fstream>
+
 #include "platform/platform.h"
 
 namespace vudaduv::transport {
 
 namespace {
+
 constexpr const char* kUploadFileName = "Rec.txt";
+
+// False only when the file holds bytes after its last line end: an application that wrote or
+// edited "Rec.txt" by hand may leave its last line open, and the first reply must not be glued
+// onto it.
+bool EndsInLineEnd(const char* path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file || !file.seekg(-1, std::ios::end)) return true;  // missing or empty
+    char last = 0;
+    if (!file.get(last)) return true;
+    return last == '\n' || last == '\r';
 }
 
+}  // namespace
+
 bool AppendRepliesToUploadFile(const std::vector<std::string>& replies) {
-    std::string bytes;
+    std::string bytes = EndsInLineEnd(kUploadFileName) ? "" : "\r\n";
     for (const std::string& reply : replies) {
         bytes += reply;
         bytes += "\r\n";

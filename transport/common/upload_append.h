@@ -8,7 +8,9 @@
 namespace vudaduv::transport {
 
 // Appends every reply, each followed by CR LF, in one write; creates the file when missing and
-// keeps what it held. False when the file cannot be appended to.
+// keeps what it held. All or nothing: when not every byte can be written (a full disk), the
+// file is cut back to what it held before and the result is false, as it is when the file
+// cannot be appended to at all.
 bool AppendRepliesToUploadFile(const std::vector<std::string>& replies);
 
 }  // namespace vudaduv::transport

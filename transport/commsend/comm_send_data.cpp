@@ -67,9 +67,9 @@ std::int32_t SendOverLink(const WQCOMM& command) {
     serial::SerialLine line(command.link);
     std::vector<std::string> replies;
     std::int32_t code = SendOverLine(line, commands, replies);
-    bool appended = AppendRepliesToUploadFile(replies);
-    if (code != WQCS_OK) return code;
-    return appended ? WQCS_OK : WQCS_UPLOAD_FILE;
+    // Lost replies outweigh a failing line: the application must know they are gone.
+    if (!AppendRepliesToUploadFile(replies)) return WQCS_UPLOAD_FILE;
+    return code;
 }
 
 }  // namespace

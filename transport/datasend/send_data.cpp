@@ -1,10 +1,9 @@
 // SendData: every target gets the whole command list on a connection of its own, all targets
 // at once; the replies go to "Rec.txt" afterwards, grouped per target in the order of targets.
 #include <algorithm>
-#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "common/record_lists.h"
@@ -17,56 +16,55 @@ namespace vudaduv::transport {
 
 namespace {
 
-// Enough for a shop full of scales; more targets wait for a free thread.
-constexpr std::size_t kMostThreads = 64;
-
-// Serves every target on up to kMostThreads threads, the calling thread among them. When no
-// thread can be started the calling thread serves them all.
-std::vector<TargetOutcome> ServeAllTargets(const std::vector<std::string>& addresses,
-                                           const std::vector<std::string>& commands,
-                                           const SendSettings& settings) {
-    std::vector<TargetOutcome> outcomes(addresses.size());
-    std::atomic<std::size_t> next{0};
-    auto serveNext = [&]() noexcept {
-        for (std::size_t i = next++; i < addresses.size(); i = next++) {
-            outcomes[i] = ServeTarget(addresses[i], commands, settings);
-        }
-    };
-    std::vector<std::thread> helpers;
-    helpers.reserve(std::min(addresses.size(), kMostThreads) - 1);
-    for (std::size_t i = 1; i < std::min(addresses.size(), kMostThreads); ++i) {
-        try {
-            helpers.emplace_back(serveNext);
-        } catch (...) {
-            break;  // the threads that did start, and this one, share the rest
-        }
+// The caller's view of each target, for as many targets as it has room for.
+void ReportOutcomes(const std::vector<TargetOutcome>& outcomes, WQDSOutcome* reported,
+                    std::uint32_t room) {
+    std::size_t count = std::min<std::size_t>(outcomes.size(), room);
+    for (std::size_t i = 0; i < count; ++i) {
+        reported[i].code = outcomes[i].code;
+        reported[i].answered = static_cast<std::uint32_t>(outcomes[i].replies.size());
+        reported[i].connections = outcomes[i].connections;
+        reported[i].milliseconds = outcomes[i].milliseconds;
     }
-    serveNext();
-    for (std::thread& helper : helpers) helper.join();
-    return outcomes;
 }
 
-// The code of the first failing target in the order of targets, else whether the replies
-// could be kept.
+// Replies that could not be kept are lost to the caller whatever the scales did, so that
+// outweighs every target's code; else the code of the first failing target in the order of
+// targets.
 std::int32_t AppendRepliesAndPickResult(const std::vector<TargetOutcome>& outcomes) {
     std::vector<std::string> replies;
     for (const TargetOutcome& outcome : outcomes) {
         replies.insert(replies.end(), outcome.replies.begin(), outcome.replies.end());
     }
-    bool appended = AppendRepliesToUploadFile(replies);
+    if (!AppendRepliesToUploadFile(replies)) return WQDS_UPLOAD_FILE;
     for (const TargetOutcome& outcome : outcomes) {
         if (outcome.code != WQDS_OK) return outcome.code;
     }
-    return appended ? WQDS_OK : WQDS_UPLOAD_FILE;
+    return WQDS_OK;
 }
 
-std::int32_t SendToAllTargets(const WQST& target, const WQST& command) {
+std::int32_t SendToAllTargets(const WQST& target, const WQST& command, WQDSOutcome* reported,
+                              std::uint32_t room) {
+    auto callStart = std::chrono::steady_clock::now();
     std::vector<std::string> addresses = ReadStringList(target.targets);
     if (addresses.empty()) return WQDS_BAD_REQUEST;
     std::vector<std::string> commands = ReadCommandLines(command.lines);
     if (commands.empty()) return WQDS_OK;
     SendSettings settings = ReadSendSettings(target.values);
-    return AppendRepliesAndPickResult(ServeAllTargets(addresses, commands, settings));
+    std::vector<TargetOutcome> outcomes = ServeAllTargets(addresses, commands, settings, callStart);
+    ReportOutcomes(outcomes, reported, room);
+    return AppendRepliesAndPickResult(outcomes);
+}
+
+std::int32_t SendAtTheBoundary(const WQST* target, const WQST* command, WQDSOutcome* reported,
+                               std::uint32_t room) noexcept {
+    if (target == nullptr || command == nullptr) return WQDS_BAD_REQUEST;
+    if (reported == nullptr) room = 0;
+    try {
+        return SendToAllTargets(*target, *command, reported, room);
+    } catch (...) {
+        return WQDS_INTERNAL;  // memory ran out before or after the targets were served
+    }
 }
 
 }  // namespace
@@ -74,10 +72,12 @@ std::int32_t SendToAllTargets(const WQST& target, const WQST& command) {
 }  // namespace vudaduv::transport
 
 extern "C" WQDATASEND_API int32_t WQ_CALL SendData(const WQST* target, const WQST* command) {
-    if (target == nullptr || command == nullptr) return WQDS_BAD_REQUEST;
-    try {
-        return vudaduv::transport::SendToAllTargets(*target, *command);
-    } catch (...) {
-        return WQDS_INTERNAL;  // memory ran out before or after the targets were served
-    }
+    return vudaduv::transport::SendAtTheBoundary(target, command, nullptr, 0);
+}
+
+extern "C" WQDATASEND_API int32_t WQ_CALL SendDataWithOutcomes(const WQST* target,
+                                                               const WQST* command,
+                                                               WQDSOutcome* outcomes,
+                                                               uint32_t count) {
+    return vudaduv::transport::SendAtTheBoundary(target, command, outcomes, count);
 }

@@ -1,5 +1,7 @@
 #include "datasend/send_settings.h"
 
+#include <algorithm>
+
 #include "common/record_lists.h"
 
 namespace vudaduv::transport {
@@ -12,9 +14,11 @@ enum SettingIndex : std::size_t {
     kRetries = 2,
     kDefaultPort = 3,
     kLongestReply = 4,
+    kFirstRetryPause = 5,
 };
 
 constexpr std::uint32_t kNoRetry = 0xFFFFFFFFu;
+constexpr std::uint32_t kLongestRetryPauseMs = 8000;
 
 std::uint32_t ValueOrDefault(const WQValueList& values, std::size_t index, std::uint32_t fallback) {
     std::uint32_t value = ReadValue(values, index);
@@ -31,7 +35,17 @@ SendSettings ReadSendSettings(const WQValueList& values) {
     settings.tries = retries == kNoRetry ? 1 : std::uint64_t{retries} + 1;
     settings.defaultPort = ValueOrDefault(values, kDefaultPort, settings.defaultPort);
     settings.longestReply = ValueOrDefault(values, kLongestReply, 65536);
+    settings.firstRetryPauseMs =
+        ValueOrDefault(values, kFirstRetryPause, settings.firstRetryPauseMs);
     return settings;
+}
+
+std::uint32_t PauseBeforeRetryMs(const SendSettings& settings, std::uint64_t retry) {
+    std::uint64_t pause = std::min(settings.firstRetryPauseMs, kLongestRetryPauseMs);
+    for (std::uint64_t doubling = 1; doubling < retry && pause < kLongestRetryPauseMs; ++doubling) {
+        pause *= 2;
+    }
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(pause, kLongestRetryPauseMs));
 }
 
 }  // namespace vudaduv::transport

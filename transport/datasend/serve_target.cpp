@@ -1,44 +1,56 @@
 #include "datasend/serve_target.h"
 
+#include <algorithm>
+#include <array>
+#include <limits>
+#include <memory>
+#include <system_error>
+
+#include "asio/io_context.hpp"
+#include "asio/ip/tcp.hpp"
+#include "asio/steady_timer.hpp"
+#include "asio/write.hpp"
 #include "common/reply_exchange.h"
 #include "datasend/target_address.h"
-#include "net/socket.h"
+#include "net/socket_system.h"
 #include "wqdatasend.h"
 
 namespace vudaduv::transport {
 
 namespace {
 
-std::int32_t ConnectResultCode(net::ConnectStatus status) {
-    switch (status) {
-        case net::ConnectStatus::kConnected:
-            return WQDS_OK;
-        case net::ConnectStatus::kBadAddress:
-            return WQDS_BAD_ADDRESS;
-        case net::ConnectStatus::kRefused:
-            return WQDS_REFUSED;
-        case net::ConnectStatus::kTimeout:
-            return WQDS_TIMEOUT;
-        case net::ConnectStatus::kFailed:
-            break;
-    }
-    return WQDS_INTERNAL;
+using Clock = std::chrono::steady_clock;
+using asio::ip::tcp;
+
+bool IsFailureOfThisMachine(const asio::error_code& error) {
+    return error == asio::error::no_memory || error == asio::error::no_buffer_space ||
+           error == asio::error::no_descriptors ||
+           error == std::errc::too_many_files_open_in_system;
 }
 
-std::int32_t ReplyResultCode(ReplyStatus status) {
-    switch (status) {
-        case ReplyStatus::kReply:
-            return WQDS_OK;
-        case ReplyStatus::kTimeout:
-            return WQDS_TIMEOUT;
-        case ReplyStatus::kClosed:
-            return WQDS_CLOSED;
-        case ReplyStatus::kTooLong:
-            return WQDS_REPLY_TOO_LONG;
-        case ReplyStatus::kFailed:
-            break;
+std::int32_t ResolveFailureCode(const asio::error_code& error) {
+    return error == asio::error::no_memory ? WQDS_INTERNAL : WQDS_BAD_ADDRESS;
+}
+
+std::int32_t OpenFailureCode(const asio::error_code& error) {
+    // A family this machine does not speak (IPv6 switched off) is as good as unreachable.
+    return error == asio::error::address_family_not_supported ? WQDS_REFUSED : WQDS_INTERNAL;
+}
+
+std::int32_t ConnectFailureCode(const asio::error_code& error) {
+    if (error == asio::error::timed_out) return WQDS_TIMEOUT;
+    // The handshake was done: the scale is there and hung up at once.
+    if (error == asio::error::connection_reset || error == asio::error::connection_aborted ||
+        error == asio::error::broken_pipe) {
+        return WQDS_CLOSED;
     }
-    return WQDS_INTERNAL;
+    if (IsFailureOfThisMachine(error)) return WQDS_INTERNAL;
+    return WQDS_REFUSED;  // refused, or the host or network cannot be reached
+}
+
+std::int32_t StreamFailureCode(const asio::error_code& error) {
+    // Whatever else goes wrong on a connected socket leaves it unusable, like a drop.
+    return IsFailureOfThisMachine(error) ? WQDS_INTERNAL : WQDS_CLOSED;
 }
 
 // The failures that a new connection may cure.
@@ -46,52 +58,272 @@ bool IsWorthARetry(std::int32_t code) {
     return code == WQDS_REFUSED || code == WQDS_TIMEOUT || code == WQDS_CLOSED;
 }
 
-// One connection: connects, then sends the commands from the first unanswered one on.
-std::int32_t SendOverOneConnection(const TargetAddress& address,
-                                   const std::vector<std::string>& commands,
-                                   const SendSettings& settings,
-                                   std::vector<std::string>& replies) {
-    net::StreamSocket socket;
-    std::int32_t code = ConnectResultCode(
-        socket.Connect(address.host, address.port, Deadline(settings.connectTimeoutMs)));
-    if (code != WQDS_OK) return code;
-    ReplyLineReader reader(settings.longestReply);
-    while (replies.size() < commands.size()) {
-        std::string reply;
-        code = ReplyResultCode(ExchangeCommand(socket, reader, commands[replies.size()],
-                                               settings.replyTimeoutMs, reply));
-        if (code != WQDS_OK) return code;
-        replies.push_back(std::move(reply));
-    }
-    return WQDS_OK;
+std::uint32_t MillisecondsSince(Clock::time_point start) {
+    auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    return static_cast<std::uint32_t>(
+        std::clamp<decltype(elapsed)>(elapsed, 0, std::numeric_limits<std::uint32_t>::max()));
 }
 
-std::int32_t SendWithRetries(const TargetAddress& address, const std::vector<std::string>& commands,
-                             const SendSettings& settings, std::vector<std::string>& replies) {
-    std::int32_t code = WQDS_OK;
-    for (std::uint64_t tried = 0; tried < settings.tries; ++tried) {
-        code = SendOverOneConnection(address, commands, settings, replies);
-        if (!IsWorthARetry(code)) break;
+// One target, as a chain of steps that the event loop runs as each wait ends: resolve, connect
+// to each address in turn, then for each command write it whole and read its reply line; after
+// a failure worth a retry, pause and start again at the unanswered command. Every wait is
+// bounded by the one timer, which closes the socket when it expires.
+class TargetSession {
+  public:
+    TargetSession(asio::io_context& loop, const std::string& address,
+                  const std::vector<std::string>& commands, const SendSettings& settings,
+                  Clock::time_point callStart, TargetOutcome& outcome)
+        : address_(address),
+          commands_(commands),
+          settings_(settings),
+          callStart_(callStart),
+          outcome_(outcome),
+          socket_(loop),
+          resolver_(loop),
+          timer_(loop),
+          reader_(settings.longestReply) {
+        // Until the session says otherwise: a step that could not finish is this machine's fault.
+        outcome_.code = WQDS_INTERNAL;
     }
-    return code;
-}
+
+    void Start() {
+        Step([this] {
+            if (!ParseTargetAddress(address_, settings_.defaultPort, parsed_)) {
+                Finish(WQDS_BAD_ADDRESS);
+            } else {
+                StartTry();
+            }
+        });
+    }
+
+  private:
+    // Runs one step; memory running out ends this target alone, with what it has so far.
+    template <typename Body>
+    void Step(Body body) noexcept {
+        if (finished_) return;
+        try {
+            body();
+        } catch (...) {
+            Finish(WQDS_INTERNAL);
+        }
+    }
+
+    void StartTry() {
+        ++tries_;
+        reader_.DiscardPending();  // bytes of a connection given up answer nothing now
+        asio::error_code notNumeric;
+        asio::ip::address numeric = asio::ip::make_address(parsed_.host, notNumeric);
+        if (!notNumeric) {
+            ConnectToAll({tcp::endpoint(numeric, parsed_.port)});
+            return;
+        }
+        // A name, or a numeric form only the system's resolver reads ("127.1").
+        resolver_.async_resolve(
+            parsed_.host, std::to_string(parsed_.port), tcp::resolver::numeric_service,
+            [this](const asio::error_code& error, const tcp::resolver::results_type& results) {
+                Step([&] {
+                    if (error || results.empty()) {
+                        EndTry(ResolveFailureCode(error));
+                        return;
+                    }
+                    std::vector<tcp::endpoint> endpoints;
+                    for (const auto& entry : results) {
+                        endpoints.push_back(entry.endpoint());
+                    }
+                    ConnectToAll(std::move(endpoints));
+                });
+            });
+    }
+
+    // The connect time-out holds for all the addresses of the host together.
+    void ConnectToAll(std::vector<tcp::endpoint> endpoints) {
+        endpoints_ = std::move(endpoints);
+        connectCode_ = WQDS_REFUSED;
+        StartTimer(settings_.connectTimeoutMs);
+        ConnectTo(0);
+    }
+
+    // Tries the address at index and those after it until one accepts; the code is that of the
+    // last address tried.
+    void ConnectTo(std::size_t index) {
+        if (index >= endpoints_.size()) {
+            EndTry(connectCode_);
+            return;
+        }
+        asio::error_code error;
+        socket_.open(endpoints_[index].protocol(), error);
+        if (error) {
+            connectCode_ = OpenFailureCode(error);
+            ConnectTo(index + 1);
+            return;
+        }
+        net::KeepFromChildProcesses(static_cast<std::intptr_t>(socket_.native_handle()));
+        socket_.set_option(tcp::no_delay(true), error);  // a nicety; fine if refused
+        socket_.async_connect(endpoints_[index], [this, index](const asio::error_code& failed) {
+            Step([&] {
+                if (timedOut_) {
+                    EndTry(WQDS_TIMEOUT);
+                } else if (failed) {
+                    connectCode_ = ConnectFailureCode(failed);
+                    if (connectCode_ == WQDS_TIMEOUT) {
+                        EndTry(WQDS_TIMEOUT);  // the time for every address is spent
+                        return;
+                    }
+                    CloseSocket();
+                    ConnectTo(index + 1);
+                } else {
+                    SendNextCommand();
+                }
+            });
+        });
+    }
+
+    // The command's write and its whole reply line must fit in the reply time-out.
+    void SendNextCommand() {
+        if (outcome_.replies.size() == commands_.size()) {
+            EndTry(WQDS_OK);
+            return;
+        }
+        StartTimer(settings_.replyTimeoutMs);
+        asio::async_write(socket_, asio::buffer(commands_[outcome_.replies.size()]),
+                          [this](const asio::error_code& error, std::size_t) {
+                              Step([&] {
+                                  if (timedOut_) {
+                                      EndTry(WQDS_TIMEOUT);
+                                  } else if (error) {
+                                      EndTry(StreamFailureCode(error));
+                                  } else {
+                                      TakeReplyOrRead();
+                                  }
+                              });
+                          });
+    }
+
+    void TakeReplyOrRead() {
+        switch (reader_.TakeReplyLine(reply_)) {
+            case PendingReply::kWhole:
+                outcome_.replies.push_back(std::move(reply_));
+                SendNextCommand();
+                return;
+            case PendingReply::kTooLong:
+                EndTry(WQDS_REPLY_TOO_LONG);
+                return;
+            case PendingReply::kIncomplete:
+                break;
+        }
+        socket_.async_read_some(
+            asio::buffer(piece_), [this](const asio::error_code& error, std::size_t received) {
+                Step([&] {
+                    if (timedOut_) {
+                        EndTry(WQDS_TIMEOUT);
+                    } else if (error) {
+                        EndTry(StreamFailureCode(error));  // the end of the stream among them
+                    } else {
+                        reader_.AddReceived(piece_.data(), received);
+                        TakeReplyOrRead();
+                    }
+                });
+            });
+    }
+
+    void EndTry(std::int32_t code) {
+        StopTimer();
+        CloseSocket();
+        // A name that does not resolve gave no address to connect to.
+        if (code != WQDS_BAD_ADDRESS) ++outcome_.connections;
+        if (!IsWorthARetry(code) || tries_ >= settings_.tries) {
+            Finish(code);
+            return;
+        }
+        timer_.expires_after(std::chrono::milliseconds(PauseBeforeRetryMs(settings_, tries_)));
+        timer_.async_wait([this, generation = ++timerGeneration_](const asio::error_code& error) {
+            if (error || generation != timerGeneration_) return;
+            Step([this] { StartTry(); });
+        });
+    }
+
+    void Finish(std::int32_t code) noexcept {
+        finished_ = true;
+        try {
+            StopTimer();
+        } catch (...) {
+            // nothing left to do about it: the wait ends with the loop
+        }
+        CloseSocket();
+        outcome_.code = code;
+        outcome_.milliseconds = MillisecondsSince(callStart_);
+    }
+
+    // When the timer expires, the socket is closed: the step that waits on it ends at once and
+    // finds timedOut_ set. A timer stopped or started again meanwhile does nothing.
+    void StartTimer(std::uint32_t milliseconds) {
+        timedOut_ = false;
+        timer_.expires_after(std::chrono::milliseconds(milliseconds));
+        timer_.async_wait([this, generation = ++timerGeneration_](const asio::error_code& error) {
+            if (error || generation != timerGeneration_) return;
+            timedOut_ = true;
+            CloseSocket();
+        });
+    }
+
+    // A wait left pending would hold the loop until it expired.
+    void StopTimer() {
+        ++timerGeneration_;
+        timedOut_ = false;
+        timer_.cancel();  // throws only on failures that a timer never reports
+    }
+
+    void CloseSocket() noexcept {
+        asio::error_code ignored;
+        socket_.close(ignored);
+    }
+
+    const std::string& address_;
+    const std::vector<std::string>& commands_;
+    const SendSettings& settings_;
+    Clock::time_point callStart_;
+    TargetOutcome& outcome_;
+
+    tcp::socket socket_;
+    tcp::resolver resolver_;
+    asio::steady_timer timer_;
+    std::uint64_t timerGeneration_ = 0;
+    bool timedOut_ = false;
+    bool finished_ = false;
+
+    TargetAddress parsed_;
+    std::uint64_t tries_ = 0;
+    std::vector<tcp::endpoint> endpoints_;
+    std::int32_t connectCode_ = WQDS_REFUSED;
+    ReplyLineReader reader_;
+    std::array<char, ReplyLineReader::kReadPiece> piece_{};
+    std::string reply_;
+};
 
 }  // namespace
 
-TargetOutcome ServeTarget(const std::string& address, const std::vector<std::string>& commands,
-                          const SendSettings& settings) noexcept {
-    TargetOutcome outcome;
-    try {
-        TargetAddress parsed;
-        if (!ParseTargetAddress(address, settings.defaultPort, parsed)) {
-            outcome.code = WQDS_BAD_ADDRESS;
-        } else {
-            outcome.code = SendWithRetries(parsed, commands, settings, outcome.replies);
-        }
-    } catch (...) {
-        outcome.code = WQDS_INTERNAL;  // memory ran out; the replies so far are kept
+std::vector<TargetOutcome> ServeAllTargets(const std::vector<std::string>& addresses,
+                                           const std::vector<std::string>& commands,
+                                           const SendSettings& settings,
+                                           Clock::time_point callStart) {
+    net::RaiseOpenFileLimit();
+    std::vector<TargetOutcome> outcomes(addresses.size());
+    asio::io_context loop(1);  // run by this thread alone
+    std::vector<std::unique_ptr<TargetSession>> sessions;
+    sessions.reserve(addresses.size());
+    for (std::size_t i = 0; i < addresses.size(); ++i) {
+        sessions.push_back(std::make_unique<TargetSession>(loop, addresses[i], commands, settings,
+                                                           callStart, outcomes[i]));
+        sessions.back()->Start();
     }
-    return outcome;
+    try {
+        loop.run();
+    } catch (...) {
+        // The loop itself failed (this machine's fault): the targets not done by then keep
+        // WQDS_INTERNAL and the replies they got, which still go to "Rec.txt".
+    }
+    return outcomes;
 }
 
 }  // namespace vudaduv::transport

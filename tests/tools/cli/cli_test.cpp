@@ -2,10 +2,12 @@
 // in, exit status and output out.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "scale_platform.h"
 #include "temp_directory.h"
 #include "tool_process.h"
 
@@ -241,6 +243,31 @@ const Scenario kBadArgumentScenarios[] = {
      2,
      Exact(""),
      Contains("bad --listen address")},
+    {"ScaleListenAndPort",
+     {"scale", "--listen", "127.0.0.1", "--port", "4001"},
+     "",
+     2,
+     Exact(""),
+     Contains("not both")},
+    {"ScaleNoScales", {"scale", "--count", "0"}, "", 2, Exact(""), Contains("at least 1")},
+    {"ScaleFleetWithPty",
+     {"scale", "--count", "2", "--pty"},
+     "",
+     2,
+     Exact(""),
+     Contains("does not go with --count")},
+    {"ScaleDelayTooLong",
+     {"scale", "--reply-delay", "60001"},
+     "",
+     2,
+     Exact(""),
+     Contains("--reply-delay")},
+    {"ScaleFleetPastTheLastPort",
+     {"scale", "--count", "3", "--port", "65534"},
+     "",
+     1,
+     Exact(""),
+     Contains("3 consecutive ports from 65534 go past 65535")},
 };
 INSTANTIATE_TEST_SUITE_P(BadArguments, ToolScenario, ::testing::ValuesIn(kBadArgumentScenarios),
                          ScenarioName);
@@ -515,6 +542,52 @@ TEST(ScaleCommand, BusyPortIsAFailure) {
     ToolRun second = RunTool({"scale", "--listen", "127.0.0.1:" + std::to_string(scale.Port())});
     EXPECT_EQ(second.status, 1);
     EXPECT_NE(second.err.find("cannot listen"), std::string::npos) << second.err;
+}
+
+// A loopback port whose next count - 1 ports are free as well, or 0.
+unsigned FreePortRun(unsigned count) {
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        unsigned first = ClosedPort();
+        std::vector<std::unique_ptr<scale::platform::TcpListener>> held;
+        std::string error;
+        for (unsigned port = first; port != 0 && port < first + count && port <= 65535; ++port) {
+            held.push_back(
+                scale::platform::ListenTcp("127.0.0.1", static_cast<uint16_t>(port), error));
+            if (!held.back()) break;
+        }
+        if (held.size() == count && held.back()) return first;
+    }
+    return 0;
+}
+
+// A fleet on consecutive ports and one on free ports print their addresses one a line, and
+// each scale keeps its own memory.
+TEST(ScaleCommand, FleetServesScalesOfTheirOwn) {
+    TempDirectory directory;
+    unsigned first = FreePortRun(3);
+    ASSERT_NE(first, 0u);
+    ScaleProcess consecutive(3, first);
+    ASSERT_TRUE(consecutive.Started()) << consecutive.Output();
+    std::vector<std::string> addresses;
+    for (unsigned port = first; port < first + 3; ++port) {
+        addresses.push_back("127.0.0.1:" + std::to_string(port));
+    }
+    EXPECT_EQ(consecutive.OutputLines(), addresses);
+
+    ScaleProcess free(2, 0);
+    ASSERT_TRUE(free.Started()) << free.Output();
+    std::vector<std::string> freeAddresses = free.OutputLines();
+    ASSERT_EQ(freeAddresses.size(), 2u);
+    EXPECT_NE(freeAddresses[0], freeAddresses[1]);
+    EXPECT_EQ(freeAddresses[1].rfind("127.0.0.1:", 0), 0u) << freeAddresses[1];
+
+    ToolRun download =
+        RunTool({"send", "--type", "1", "--target", freeAddresses[1]}, "12A01##Pear\n");
+    ASSERT_EQ(download.status, 0) << download.err;
+    ToolRun own = RunTool({"send", "--type", "2", "--target", freeAddresses[1]}, "12\n");
+    ToolRun other = RunTool({"send", "--type", "2", "--target", freeAddresses[0]}, "12\n");
+    EXPECT_EQ(own.out, "1P0012A01##Pear\n") << own.err;
+    EXPECT_EQ(other.out, "") << other.err;
 }
 
 TEST(Demo, EverythingComesBackAsSent) {

@@ -1,5 +1,6 @@
 #include "tool_process.h"
 
+#include <algorithm>
 #include <chrono>
 #include <sstream>
 #include <thread>
@@ -45,32 +46,45 @@ unsigned ClosedPort() {
 }
 
 ScaleProcess::ScaleProcess() : outputPath_(".scale-output") {
-    WriteWholeFile(".scale-input", "");
-    process_ = StartProcess(ToolPath(), kScaleArgs, ".scale-input", outputPath_, ".scale-errors");
-    if (process_ == kNoProcess) return;
     // The scale prints its port and its pseudo-terminal, then "press Ctrl-C to stop".
-    for (int waited = 0; waited < kBoundMs && port_ == 0; waited += int(kStep.count())) {
-        std::string output = Output();
-        if (output.find("press Ctrl-C") != std::string::npos) {
-            std::istringstream lines(output);
-            std::string line;
-            while (std::getline(lines, line)) {
-                std::size_t colon = line.rfind(':');
-                if (line.rfind("virtual scale listening on ", 0) == 0 &&
-                    colon != std::string::npos) {
-                    port_ = static_cast<unsigned>(std::stoul(line.substr(colon + 1)));
-                } else if (line.rfind("serial line", 0) == 0 && colon != std::string::npos) {
-                    ptyPath_ = line.substr(colon + 2);
-                }
-            }
-            break;
+    auto ready = [](const std::string& output) {
+        return output.find("press Ctrl-C") != std::string::npos;
+    };
+    if (!Launch(kScaleArgs, ready)) return;
+    for (const std::string& line : OutputLines()) {
+        std::size_t colon = line.rfind(':');
+        if (line.rfind("virtual scale listening on ", 0) == 0 && colon != std::string::npos) {
+            port_ = static_cast<unsigned>(std::stoul(line.substr(colon + 1)));
+        } else if (line.rfind("serial line", 0) == 0 && colon != std::string::npos) {
+            ptyPath_ = line.substr(colon + 2);
         }
+    }
+    started_ = port_ != 0;
+}
+
+ScaleProcess::ScaleProcess(std::size_t count, unsigned firstPort) : outputPath_(".fleet-output") {
+    std::vector<std::string> args = {"scale", "--count", std::to_string(count)};
+    if (firstPort != 0) args.insert(args.end(), {"--port", std::to_string(firstPort)});
+    auto ready = [count](const std::string& output) {
+        return static_cast<std::size_t>(std::count(output.begin(), output.end(), '\n')) >= count;
+    };
+    started_ = Launch(args, ready);
+}
+
+bool ScaleProcess::Launch(const std::vector<std::string>& args,
+                          const std::function<bool(const std::string&)>& ready) {
+    WriteWholeFile(".scale-input", "");
+    process_ = StartProcess(ToolPath(), args, ".scale-input", outputPath_, ".scale-errors");
+    if (process_ == kNoProcess) return false;
+    for (int waited = 0; waited < kBoundMs; waited += int(kStep.count())) {
+        if (ready(Output())) return true;
         if (ProcessEnded(process_)) {
             process_ = kNoProcess;
-            return;
+            return false;
         }
         std::this_thread::sleep_for(kStep);
     }
+    return false;
 }
 
 ScaleProcess::~ScaleProcess() {
@@ -87,6 +101,13 @@ int ScaleProcess::Stop() {
 
 std::string ScaleProcess::Output() const {
     return ReadWholeFile(outputPath_.c_str());
+}
+
+std::vector<std::string> ScaleProcess::OutputLines() const {
+    std::istringstream text(Output());
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(text, line);) lines.push_back(line);
+    return lines;
 }
 
 }  // namespace vudaduv::cli::test

@@ -2,6 +2,8 @@
 // in files, and a virtual scale process to send to.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,20 +28,30 @@ unsigned ClosedPort();
 class ScaleProcess {
   public:
     ScaleProcess();
+    // "vudaduv scale --count count", with "--port firstPort" unless it is 0: a fleet, whose
+    // addresses are its output lines.
+    ScaleProcess(std::size_t count, unsigned firstPort);
     ~ScaleProcess();
     ScaleProcess(const ScaleProcess&) = delete;
     ScaleProcess& operator=(const ScaleProcess&) = delete;
 
-    bool Started() const { return port_ != 0; }
-    unsigned Port() const { return port_; }
+    bool Started() const { return started_; }
+    unsigned Port() const { return port_; }  // of the one scale
     const std::string& PtyPath() const { return ptyPath_; }
     // Asks the scale to end (see AskToEnd) and waits; the exit status (-1 when it did not
     // stop in time).
     int Stop();
     std::string Output() const;
+    std::vector<std::string> OutputLines() const;
 
   private:
+    // Starts the tool with args and waits until ready finds its output complete; false when
+    // the process ended first or took too long.
+    bool Launch(const std::vector<std::string>& args,
+                const std::function<bool(const std::string&)>& ready);
+
     ProcessId process_ = kNoProcess;
+    bool started_ = false;
     unsigned port_ = 0;
     std::string ptyPath_;
     std::string outputPath_;

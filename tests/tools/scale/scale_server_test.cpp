@@ -16,6 +16,7 @@ namespace {
 using vudaduv::scale::CommandLineReader;
 using vudaduv::scale::kMaxCommandLineBytes;
 using vudaduv::scale::PtyScaleServer;
+using vudaduv::scale::ScaleFleet;
 using vudaduv::scale::ScaleMemory;
 using vudaduv::scale::ServerOptions;
 using vudaduv::scale::TcpScaleServer;
@@ -220,6 +221,75 @@ TEST(TcpScaleServer, ServesIpv6Loopback) {
     ASSERT_TRUE(stream) << error;
     ASSERT_TRUE(stream->Write("!0P2603070905\r\n", kNeverStop));
     EXPECT_EQ(ReadReplyLines(*stream, 1), "0p\r\n");
+}
+
+std::vector<std::unique_ptr<platform::Stream>> ConnectToEach(const std::vector<uint16_t>& ports) {
+    std::vector<std::unique_ptr<platform::Stream>> streams;
+    for (uint16_t port : ports) {
+        std::string error;
+        streams.push_back(platform::ConnectTcp("127.0.0.1", port, error));
+        EXPECT_TRUE(streams.back()) << port << ": " << error;
+    }
+    return streams;
+}
+
+// Every scale of a fleet keeps what it was sent and nothing the others were sent.
+TEST(ScaleFleet, EachScaleHasAMemoryOfItsOwn) {
+    constexpr std::size_t kScales = 50;
+    ScaleFleet fleet(kScales, ServerOptions{});
+    std::string error;
+    ASSERT_TRUE(fleet.Start(error)) << error;
+    ASSERT_EQ(fleet.Ports().size(), kScales);
+    std::vector<std::unique_ptr<platform::Stream>> streams = ConnectToEach(fleet.Ports());
+    for (std::size_t s = 0; s < kScales; ++s) {
+        ASSERT_TRUE(streams[s]);
+        std::string item = s % 2 == 0 ? "0007" : "0008";  // the neighbour's slot stays empty
+        ASSERT_TRUE(streams[s]->Write("!0V" + item + "A" + std::to_string(s) + "BCDE\r\n",
+                                      kNeverStop));
+    }
+    for (std::size_t s = 0; s < kScales; ++s) {
+        ASSERT_EQ(ReadReplyLines(*streams[s], 1), "0v\r\n") << s;
+        ASSERT_TRUE(streams[s]->Write("!0U0007A\r\n!0U0008A\r\n", kNeverStop));
+    }
+    for (std::size_t s = 0; s < kScales; ++s) {
+        std::string mine = "A" + std::to_string(s) + "BCDE\r\n";
+        EXPECT_EQ(ReadReplyLines(*streams[s], 2),
+                  s % 2 == 0 ? "0u0007" + mine + "0fU0008\r\n" : "0fU0007\r\n0u0008" + mine)
+            << s;
+    }
+    EXPECT_EQ(fleet.Memory(0).Answer("!0U0007A"), "0u0007A0BCDE");
+    EXPECT_EQ(fleet.Memory(1).Answer("!0U0007A"), "0fU0007");
+}
+
+// A scale that waits before every reply holds up none of the others: the waits of all scales
+// overlap, so every reply is in long before the waits one after the other would be over.
+TEST(ScaleFleet, ReplyDelaysOverlap) {
+    constexpr std::size_t kScales = 50;
+    constexpr auto kDelay = std::chrono::milliseconds(500);
+    static_assert(kScales * kDelay > kPatience, "one after the other would outlast patience");
+    ServerOptions options;
+    options.replyDelay = kDelay;
+    ScaleFleet fleet(kScales, options);
+    std::string error;
+    ASSERT_TRUE(fleet.Start(error)) << error;
+    std::vector<std::unique_ptr<platform::Stream>> streams = ConnectToEach(fleet.Ports());
+    for (auto& stream : streams) {
+        ASSERT_TRUE(stream);
+        ASSERT_TRUE(stream->Write("!0P2603070905\r\n!0N\r\n", kNeverStop));
+    }
+    for (auto& stream : streams) EXPECT_EQ(ReadReplyLines(*stream, 2), "0p\r\n0fN\r\n");
+}
+
+TEST(ScaleFleet, NamesTheConsecutivePortThatIsTaken) {
+    ScaleMemory memory;
+    TcpScaleServer taken(memory, ServerOptions{});
+    std::string error;
+    ASSERT_TRUE(taken.Start(error)) << error;
+    ScaleFleet fleet(3, ServerOptions{"127.0.0.1", taken.Port()});
+    EXPECT_FALSE(fleet.Start(error));
+    EXPECT_NE(error.find("127.0.0.1:" + std::to_string(taken.Port()) + ":"), std::string::npos)
+        << error;
+    EXPECT_TRUE(fleet.Ports().empty());
 }
 
 #ifndef _WIN32

@@ -1,0 +1,142 @@
+"""The Python module against the built library and a virtual scale: every record type that can
+be read back goes down and comes back, through each network export and the serial ones; the
+result codes come out as exceptions. Runs beside a virtual scale (VUDADUV_TEST_SCALE,
+VUDADUV_TEST_SERIAL_LINE) in a directory of its own."""
+
+import contextlib
+import ctypes
+import io
+import os
+import re
+import unittest
+
+import vudaduv
+
+SCALE = os.environ.get("VUDADUV_TEST_SCALE", "")
+SERIAL_LINE = int(os.environ.get("VUDADUV_TEST_SERIAL_LINE", "-1"))
+QUICK = [1000, 1000, 1]  # time-outs in ms, one retry
+KEY_TABLE = "".join(str(1000 + key) for key in range(142))[:568]
+
+# (name, code page, download, data lines, read, read numbers, upload lines)
+ROUND_TRIPS = [
+    ("items", False, "download_items",
+     ["0012A0100000599##苹果##Apple##红富士", b"0013A02##\xcf\xe3\xbd\xb6"], "read_items", [12, "13"],
+     ["1P0012A0100000599##苹果##Apple##红富士", "1P0013A02##香蕉"]),
+    ("items", True, "download_items", ["0014A01##Keep at 4°C##￥4.99"], "read_items", [14],
+     ["1P0014A01##Keep at 4°C##￥4.99"]),
+    ("messages", False, "download_messages", ["01A欢迎", "11AThanks"], "read_messages", [1, 11],
+     ["3P01A欢迎", "3P11AThanks"]),
+    ("messages", True, "download_messages", ["02AFresh!"], "read_messages", [2], ["3P02AFresh!"]),
+    ("type 5 messages", False, "download_type5_messages", ["03A今日", "17ASee you"],
+     "read_type5_messages", [3, 17], ["5P03A今日", "5P17ASee you"]),
+    ("type 5 messages", True, "download_type5_messages", ["04Aα-β"], "read_type5_messages", [4],
+     ["5P04Aα-β"]),
+    ("labels", False, "download_labels", ["01A鲜果B谢谢", "15AOpenBDaily"], "read_labels", [1, 15],
+     ["10P01A鲜果B谢谢", "10P15AOpenBDaily"]),
+    ("labels", True, "download_labels", ["02AxBy"], "read_labels", [2], ["10P02AxBy"]),
+]
+
+# (name, code page, download, argument, read, upload lines)
+WHOLE_ROUND_TRIPS = [
+    ("free data", False, "download_free_data", "PLU-sync:7", "read_free_data", ["7PPLU-sync:7"]),
+    ("free data", True, "download_free_data", "PLU-sync:8", "read_free_data", ["7PPLU-sync:8"]),
+    ("key table", False, "download_key_table", KEY_TABLE, "read_key_table", ["12P" + KEY_TABLE]),
+    ("key table", True, "download_key_table", KEY_TABLE, "read_key_table", ["12P" + KEY_TABLE]),
+]
+
+
+class InScaleDirectory(unittest.TestCase):
+    def setUp(self):
+        if not SCALE:
+            self.skipTest("no virtual scale (VUDADUV_TEST_SCALE)")
+        with contextlib.suppress(FileNotFoundError):
+            os.remove("Rec.txt")
+
+    def scales(self, code_page):
+        """The same scale through each network export of one text mode."""
+        return [("TCP", vudaduv.Scale(SCALE, code_page=code_page)),
+                ("ST", vudaduv.Scale(SCALE, code_page=code_page, settings=QUICK))]
+
+
+class RoundTrips(InScaleDirectory):
+    def test_every_record_type_comes_back_as_sent(self):
+        for name, code_page, download, lines, read, numbers, uploads in ROUND_TRIPS:
+            for road, scale in self.scales(code_page):
+                with self.subTest(name, code_page=code_page, road=road):
+                    self.assertEqual(getattr(scale, download)(lines), [])
+                    self.assertEqual(getattr(scale, read)(numbers), uploads)
+        for name, code_page, download, argument, read, uploads in WHOLE_ROUND_TRIPS:
+            for road, scale in self.scales(code_page):
+                with self.subTest(name, code_page=code_page, road=road):
+                    self.assertEqual(getattr(scale, download)(argument), [])
+                    self.assertEqual(getattr(scale, read)(), uploads)
+
+    def test_the_clock_is_set_without_an_upload_line(self):
+        self.assertEqual(vudaduv.Scale(SCALE).set_clock(), [])
+
+    def test_items_over_a_serial_line(self):
+        for code_page, item in [(False, "0021A01##梨"), (True, "0022A01##4°C")]:
+            scale = vudaduv.SerialScale(SERIAL_LINE, code_page=code_page)
+            scale.download_items([item])
+            self.assertEqual(scale.read_items([item[:4]]), ["1P" + item])
+
+    def test_a_read_returns_only_the_lines_it_added(self):
+        with open("Rec.txt", "wb") as file:
+            file.write(b"1P0001A##kept\r\n")
+        scale = vudaduv.Scale(SCALE)
+        scale.download_items(["2A##new"])
+        self.assertEqual(scale.read_items([2]), ["1P0002A##new"])
+        with open("Rec.txt", "rb") as file:
+            self.assertEqual(file.read(), b"1P0001A##kept\r\n1P0002A##new\r\n")
+
+    def test_raw_exports_with_hand_made_records(self):
+        request = vudaduv.WQTCP(vudaduv.string_list([SCALE]), vudaduv.string_list(["31A##raw"]), 1)
+        self.assertEqual(vudaduv.WQTCPSend(ctypes.byref(request)), vudaduv.WQ_OK)
+        request = vudaduv.WQST(vudaduv.string_list([SCALE]), vudaduv.string_list(["31"]),
+                               vudaduv.value_list(QUICK), 2)
+        self.assertEqual(vudaduv.WQTCPSendST(ctypes.byref(request)), vudaduv.WQ_OK)
+        with open("Rec.txt", "rb") as file:
+            self.assertEqual(file.read(), b"1P0031A##raw\r\n")
+
+    def test_the_readme_lines(self):
+        readme = os.environ.get("VUDADUV_README")
+        if not readme:
+            self.skipTest("VUDADUV_README not set")
+        with open(readme, encoding="utf-8") as file:
+            lines = re.search(r"```python\n(.*?)```", file.read(), re.S).group(1)
+        # Run against the virtual scale, and only there.
+        lines = lines.replace('"192.168.1.50"', repr(SCALE))
+        self.assertEqual(re.findall(r"\d+\.\d+\.\d+\.\d+", lines), ["127.0.0.1"])
+        output = io.StringIO()
+        with contextlib.redirect_stdout(output):
+            exec(compile(lines, readme, "exec"), {})
+        self.assertEqual(output.getvalue(), "1P0012A0100000599##苹果##Apple\n")
+
+
+class ResultCodes(InScaleDirectory):
+    def test_each_failure_raises_its_exception_naming_the_code(self):
+        cases = [
+            (vudaduv.Scale(SCALE).read_items, [], vudaduv.NothingToSendError,
+             "WQTCPSend returned -1 (WQ_NOTHING_TO_SEND"),
+            (vudaduv.Scale(SCALE, code_page=True).download_items, ["no separator"],
+             vudaduv.NothingToSendError, "WQTCPSendEn returned -1 (WQ_NOTHING_TO_SEND"),
+            (vudaduv.Scale("127.0.0.1:99999", settings=QUICK).read_items, [12],
+             vudaduv.TransportFailedError, "WQTCPSendST returned -2 (WQ_TRANSPORT_FAILED"),
+        ]
+        for call, argument, error, message in cases:
+            with self.subTest(message):
+                with self.assertRaises(error) as raised:
+                    call(argument)
+                self.assertIn(message, str(raised.exception))
+                self.assertIsInstance(raised.exception, vudaduv.VudaduvError)
+
+    def test_lines_the_library_cannot_take_are_refused_before_the_call(self):
+        for line in ["12A##a\0b", "12A##\U0001F34E", b"12A\0"]:
+            with self.subTest(line=line):
+                with self.assertRaises(ValueError):
+                    vudaduv.Scale(SCALE).download_items([line])
+        self.assertFalse(os.path.exists("Rec.txt"))
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,74 @@
+// Runs one program beside a virtual scale, in a fresh temporary directory of its own (the
+// library writes "Rec.txt" into the current directory). The program finds the scale through
+// its environment:
+//   VUDADUV_TEST_SCALE        "127.0.0.1:PORT" of a scale on a free loopback port
+//   VUDADUV_TEST_SERIAL_LINE  the number of an open file descriptor, a pseudo-terminal set raw,
+//                             with the same scale at its other end (for the serial exports)
+// The program's exit status is passed on, so a skip code reaches CTest as it is.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "temp_directory.h"
+#include "virtual_scale.h"
+
+extern char** environ;
+
+namespace {
+
+// The pseudo-terminal's device opened as an application opens a serial line: raw bytes.
+int OpenRawLine(const std::string& path) {
+    int line = open(path.c_str(), O_RDWR | O_NOCTTY);  // inherited by the program
+    termios settings{};
+    if (line < 0 || tcgetattr(line, &settings) != 0) return -1;
+    cfmakeraw(&settings);
+    return tcsetattr(line, TCSANOW, &settings) == 0 ? line : -1;
+}
+
+int RunProgram(char** argv) {
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv, environ) != 0) {
+        std::fprintf(stderr, "with_scale: cannot start %s\n", argv[0]);
+        return 1;
+    }
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid) return 1;
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    std::fprintf(stderr, "with_scale: %s ended by signal %d\n", argv[0], WTERMSIG(status));
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: with_scale PROGRAM [ARG...]\n");
+        return 2;
+    }
+    vudaduv::scale::ScaleMemory memory;
+    vudaduv::scale::TcpScaleServer server(memory, vudaduv::scale::ServerOptions{});
+    vudaduv::scale::PtyScaleServer pty(memory);
+    std::string error;
+    if (!server.Start(error) || !pty.Start(error)) {
+        std::fprintf(stderr, "with_scale: no virtual scale: %s\n", error.c_str());
+        return 1;
+    }
+    int line = OpenRawLine(pty.DevicePath());
+    if (line < 0) {
+        std::fprintf(stderr, "with_scale: cannot open %s\n", pty.DevicePath().c_str());
+        return 1;
+    }
+    setenv("VUDADUV_TEST_SCALE", ("127.0.0.1:" + std::to_string(server.Port())).c_str(), 1);
+    setenv("VUDADUV_TEST_SERIAL_LINE", std::to_string(line).c_str(), 1);
+    vudaduv::testing::TempDirectory directory;
+    int status = RunProgram(argv + 1);
+    close(line);
+    return status;
+}

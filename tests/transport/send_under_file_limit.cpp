@@ -1,0 +1,46 @@
+// Calls SendDataWithOutcomes under an open-file limit of its own, so that the test of targets
+// beyond the limit never lowers the limit of the shared test process.
+//   send_under_file_limit SOFT HARD ADDRESS...
+// sends "!0U0000A" and "!0U0001A" to every address and prints the result, then one line per
+// target: its code and the commands it got answered.
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "wqdatasend.h"
+
+int main(int argc, char** argv) {
+    if (argc < 4) return 2;
+    std::vector<const char*> targets(argv + 3, argv + argc);
+    const char* commands[] = {"!0U0000A\r\n", "!0U0001A\r\n"};
+    std::uint32_t values[] = {10000, 10000, 0xFFFFFFFFu};
+    WQST target{WQStringList{targets.data(), static_cast<std::uint32_t>(targets.size())},
+                WQStringList{nullptr, 0}, WQValueList{values, 3}, 0};
+    WQST command{WQStringList{nullptr, 0}, WQStringList{commands, 2}, WQValueList{nullptr, 0}, 0};
+
+    // A first call to one scale while descriptors are plenty: the sanitizers' runtime needs one
+    // of its own the first time it checks a type, and must not meet a full table then. The
+    // call leaves nothing behind but its lines in "Rec.txt", which go.
+    WQST first{WQStringList{targets.data(), 1}, WQStringList{nullptr, 0}, WQValueList{values, 3},
+               0};
+    if (SendData(&first, &command) != WQDS_OK || std::remove("Rec.txt") != 0) return 4;
+
+    // Whatever the test process left open would count against the limit.
+    for (int fd = 3; fd < 65536; ++fd) close(fd);
+    rlimit limit{std::strtoul(argv[1], nullptr, 10), std::strtoul(argv[2], nullptr, 10)};
+    if (setrlimit(RLIMIT_NOFILE, &limit) != 0) return 3;
+
+    std::vector<WQDSOutcome> outcomes(targets.size());
+    std::int32_t result = SendDataWithOutcomes(&target, &command, outcomes.data(),
+                                               static_cast<std::uint32_t>(outcomes.size()));
+    std::printf("%d\n", static_cast<int>(result));
+    for (const WQDSOutcome& outcome : outcomes) {
+        std::printf("%d %u\n", static_cast<int>(outcome.code),
+                    static_cast<unsigned>(outcome.answered));
+    }
+    return 0;
+}

@@ -1,0 +1,18 @@
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include "net/socket_system.h"
+
+namespace vudaduv::transport::net {
+
+void RaiseOpenFileLimit() {
+    // Windows sets no per-process limit on sockets.
+}
+
+void KeepFromChildProcesses(std::intptr_t socket) {
+    SetHandleInformation(reinterpret_cast<HANDLE>(socket), HANDLE_FLAG_INHERIT, 0);
+}
+
+}  // namespace vudaduv::transport::net
