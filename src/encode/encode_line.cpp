@@ -40,10 +40,6 @@ std::optional<CommandLines> BuildCommandLines(uint32_t recordType, std::string_v
     }
 }
 
-bool HasBuilder(uint32_t recordType) {
-    return recordType >= 1 && recordType <= 13;
-}
-
 // Types 12 and 13 replace the whole list; the others replace the data line and put any further
 // command line behind the last element.
 void PlaceCommandLines(uint32_t recordType, CommandLines& lines, std::vector<std::string>& list) {
@@ -58,8 +54,12 @@ void PlaceCommandLines(uint32_t recordType, CommandLines& lines, std::vector<std
 
 }  // namespace
 
+bool RecordTypeHasBuilder(uint32_t recordType) {
+    return recordType >= 1 && recordType <= 13;
+}
+
 int EncodeLine(uint32_t recordType, std::vector<std::string>& list, bool en) {
-    if (!HasBuilder(recordType)) return kEncoded;
+    if (!RecordTypeHasBuilder(recordType)) return kEncoded;
     std::string dataLine = list.empty() ? std::string() : list[0];
     std::optional<CommandLines> lines = BuildCommandLines(recordType, dataLine, en);
     if (!lines) return kRejected;

@@ -6,7 +6,6 @@ namespace vudaduv {
 
 namespace {
 
-constexpr std::size_t kKeyTableBytes = 568;
 constexpr std::size_t kKeyBlockBytes = 144;
 
 }  // namespace

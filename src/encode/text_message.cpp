@@ -31,13 +31,17 @@ std::string EncodeMessageText(std::string_view text, bool codePage) {
 
 }  // namespace
 
+bool MessageTextIsCodePage(uint32_t recordType, int32_t number, bool en) {
+    return en || number > KindOf(static_cast<int>(recordType)).codePageAbove;
+}
+
 std::optional<CommandLines> BuildTextMessage(int recordType, std::string_view dataLine, bool en) {
     std::size_t firstA = FindSeparator(dataLine, "A");
     if (firstA == kNotFound) return std::nullopt;
 
     MessageKind kind = KindOf(recordType);
     int32_t number = NumericFieldValue(dataLine.substr(0, firstA), kind.maximum);
-    bool codePage = en || number > kind.codePageAbove;
+    bool codePage = MessageTextIsCodePage(static_cast<uint32_t>(recordType), number, en);
     return CommandLines{kind.command + PadNumericField(number, 2) + "A" +
                         EncodeMessageText(dataLine.substr(firstA + 1), codePage) + "B\r\n"};
 }

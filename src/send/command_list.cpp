@@ -6,11 +6,6 @@ namespace vudaduv {
 
 namespace {
 
-// The types whose command lines take nothing from a data line: encoded once, lines unread.
-bool ReadsNoDataLine(uint32_t recordType) {
-    return recordType == 8 || recordType == 9 || recordType == 13;
-}
-
 void AppendEncoded(uint32_t recordType, std::string dataLine, bool en,
                    std::vector<std::string>& commands) {
     std::vector<std::string> list{std::move(dataLine)};
@@ -19,6 +14,10 @@ void AppendEncoded(uint32_t recordType, std::string dataLine, bool en,
 }
 
 }  // namespace
+
+bool ReadsNoDataLine(uint32_t recordType) {
+    return recordType == 8 || recordType == 9 || recordType == 13;
+}
 
 std::vector<std::string> ReadStringList(const WQStringList& list) {
     std::vector<std::string> strings;

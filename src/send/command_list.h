@@ -9,6 +9,10 @@
 
 namespace vudaduv {
 
+// The types whose command lines take nothing from a data line (8, 9 and 13): encoded once, the
+// request's lines unread.
+bool ReadsNoDataLine(uint32_t recordType);
+
 // The strings of a caller's list; a NULL string reads as "", a NULL items array as no strings.
 std::vector<std::string> ReadStringList(const WQStringList& list);
 

@@ -7,13 +7,8 @@ namespace vudaduv {
 
 namespace {
 
-// White space between tokens on one line; CR and LF end the line.
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\v' || c == '\f';
-}
-
 std::size_t SkipBlanks(std::string_view line, std::size_t from) {
-    while (from < line.size() && IsBlank(line[from])) ++from;
+    while (from < line.size() && IsTokenBlank(line[from])) ++from;
     return from;
 }
 
@@ -32,13 +27,13 @@ void ConvertLine(std::string_view line, std::string& output, std::vector<std::st
     std::size_t start = SkipBlanks(line, 0);
     if (IsUploadLine(line.substr(start))) {
         std::size_t end = line.size();
-        while (end > start && IsBlank(line[end - 1])) --end;
+        while (end > start && IsTokenBlank(line[end - 1])) --end;
         ConvertReplyToken(std::string(line.substr(start, end - start)), output, groups, en);
         return;
     }
     while (start < line.size()) {
         std::size_t end = start;
-        while (end < line.size() && !IsBlank(line[end])) ++end;
+        while (end < line.size() && !IsTokenBlank(line[end])) ++end;
         ConvertReplyToken(std::string(line.substr(start, end - start)), output, groups, en);
         start = SkipBlanks(line, end);
     }

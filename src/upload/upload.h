@@ -14,6 +14,11 @@ constexpr const char* kUploadFileName = "Rec.txt";
 constexpr std::array<std::string_view, 6> kUploadLinePrefixes = {"1P", "3P",  "5P",
                                                                  "7P", "10P", "12P"};
 
+// White space between reply tokens on one line of the upload file; CR and LF end the line.
+inline bool IsTokenBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f';
+}
+
 // Converts one reply token: appends nothing or one upload line (with CR LF) to output; groups
 // carries the label or key-table group in progress from token to token.
 void ConvertReplyToken(std::string token, std::string& output, std::vector<std::string>& groups,

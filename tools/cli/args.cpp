@@ -114,7 +114,7 @@ int UsageError(const std::string& command, const std::string& message) {
 }
 
 int UnreadableFile(const std::string& command, const std::string& what) {
-    std::fprintf(stderr, "vudaduv %s: cannot read %s\n", command.c_str(), what.c_str());
+    std::fprintf(stderr, "vudaduv %s: %s\n", command.c_str(), what.c_str());
     return kExitUnreadable;
 }
 

@@ -14,6 +14,7 @@ enum ExitStatus : int {
     kExitFailed = 1,      // a send or a verification failed
     kExitUsage = 2,       // bad arguments
     kExitUnreadable = 3,  // a file could not be read
+    kExitChanged = 4,     // the check found data lines that would not arrive as written
 };
 
 struct OptionSpec {
@@ -57,7 +58,7 @@ bool ReadUnsignedOption(const ParsedArgs& parsed, const std::string& name, uint6
 // Prints "vudaduv <command>: <message>" and a hint to --help on stderr; returns kExitUsage.
 int UsageError(const std::string& command, const std::string& message);
 
-// Prints a message for a file that cannot be read; returns kExitUnreadable.
+// Prints why a file cannot be read ("NAME: reason"); returns kExitUnreadable.
 int UnreadableFile(const std::string& command, const std::string& what);
 
 }  // namespace vudaduv::cli

@@ -15,12 +15,14 @@ const char* const kCommand = "decode";
 const char* const kDecodeHelp =
     "Usage: vudaduv decode [--en] [--charset CS] FILE\n"
     "\n"
-    "Converts the scale's reply tokens in FILE (a \"Rec.txt\" as the transport leaves it) into\n"
-    "the upload lines a send would write (\"1P...\", \"3P...\", \"10P...\", ...) and prints them,\n"
-    "one per line. FILE is not changed; \"-\" reads standard input.\n"
+    "Converts the scale's reply tokens in FILE (a \"Rec.txt\" as the transport leaves\n"
+    "it) into the upload lines a send would write (\"1P...\", \"3P...\", \"10P...\",\n"
+    "...) and prints them, one per line. FILE is not changed; \"-\" reads standard\n"
+    "input.\n"
     "\n"
-    "  --en           texts are code-page text (three digits a character), as the En exports\n"
-    "  --charset CS   print the lines in CS (e.g. UTF-8) instead of GBK bytes\n"
+    "  --en           texts are code-page text (three digits a character), as the\n"
+    "                 En exports\n"
+    "  --charset CS   print the lines in CS (default: the locale's; GBK bytes pass)\n"
     "  -h, --help     this help\n";
 
 }  // namespace
@@ -41,8 +43,9 @@ int RunDecode(const Arguments& args) {
     }
     const std::string& path = parsed.Positionals()[0];
     std::string bytes;
-    if (!ReadInputBytes(path, bytes))
-        return UnreadableFile(kCommand, path == "-" ? "standard input" : path);
+    if (!ReadInputBytes(path, bytes, error)) {
+        return UnreadableFile(kCommand, (path == "-" ? "standard input" : path) + ": " + error);
+    }
     for (const std::string& line :
          SplitLines(ConvertUploadText(bytes, parsed.Has(kEnOption.name)))) {
         std::string shown = ShowText(charset, line) + "\n";

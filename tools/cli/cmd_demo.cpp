@@ -26,14 +26,15 @@ constexpr OptionSpec kKeepOption{"keep", false, false};
 const char* const kDemoHelp =
     "Usage: vudaduv demo [--keep]\n"
     "\n"
-    "Starts a virtual scale on a free loopback port and, in a fresh temporary directory (your\n"
-    "own \"Rec.txt\" is never touched), downloads a sample of every record type through the\n"
-    "library's exports: item records with Chinese and English texts, text messages of both\n"
-    "kinds in both text modes, free data, the clock, label texts and a key table. Then it\n"
-    "reads everything back and checks that every upload line equals the data line sent.\n"
-    "Texts are shown in UTF-8. Exit status 0 when everything came back as sent.\n"
+    "Starts a virtual scale on a free loopback port and, in a fresh temporary\n"
+    "directory (your own \"Rec.txt\" is never touched), downloads a sample of every\n"
+    "record type the way the library's exports do: item records with Chinese and\n"
+    "English texts, text messages of both kinds in both text modes, free data, the\n"
+    "clock, label texts and a key table. Then it reads everything back and checks\n"
+    "that every upload line equals the data line sent. Texts are shown in UTF-8.\n"
+    "Exit status 0 when everything came back as sent.\n"
     "\n"
-    "  --keep      keep the temporary directory and its \"Rec.txt\"\n"
+    "  --keep      keep the temporary directory and its \"Rec.txt\" of upload lines\n"
     "  -h, --help  this help\n";
 
 enum class Way { kPlain, kSettings, kSerial };
@@ -128,17 +129,31 @@ struct Tally {
     std::size_t failedSends = 0;
 };
 
-bool ReportResult(const char* what, int32_t result, Tally& tally) {
-    std::printf("   %s: result %d (%s)\n", what, result, ResultWords(result).c_str());
-    if (result == WQ_OK) return true;
+// "sent", or why a send failed.
+std::string SendWords(const SendOutcome& outcome) {
+    if (outcome.nothingToSend) return "nothing to send";
+    if (!outcome.uploadFileWritten) return "\"Rec.txt\" could not be written";
+    for (const ScaleResult& scale : outcome.scales) {
+        std::string cause = FailureCause(scale, outcome.commands.size());
+        if (!cause.empty()) return cause;
+    }
+    return "sent";
+}
+
+bool ReportResult(const char* what, bool ok, const std::string& words, Tally& tally) {
+    std::printf("   %s: %s\n", what, words.c_str());
+    if (ok) return true;
     ++tally.failedSends;
     return false;
 }
 
 void ReadBackAndCheck(const DemoStep& step, const ScaleLink& link, Tally& tally) {
-    ReadBackResult readBack = ReadBack(link, step.recordType, step.lines);
+    ReadBackResult readBack = ReadBack(link, step.recordType, step.lines, true);
     std::string what = "read back (record type " + std::to_string(readBack.plan.readType) + ")";
-    if (!ReportResult(what.c_str(), readBack.result, tally)) return;
+    if (!ReportResult(what.c_str(), readBack.sent, readBack.sent ? "sent" : readBack.failure,
+                      tally)) {
+        return;
+    }
     for (const std::string& line : readBack.uploadLines) {
         std::printf("   \xE2\x86\x90 %s\n", Shown(line).c_str());
     }
@@ -166,8 +181,12 @@ void RunStep(std::size_t number, const DemoStep& step, const ScaleLink& link, Ta
         std::printf("   \xE2\x86\x92 %s  (the scale keeps no clock to read back)\n",
                     command.substr(0, command.find('\r')).c_str());
     }
-    SendOutcome sent = SendAndCollect(link, step.recordType, step.lines);
-    if (!ReportResult("download", sent.result, tally) || !CanReadBack(step.recordType)) return;
+    SendOutcome sent = SendLines(link, step.recordType, step.lines);
+    std::string words = SendWords(sent);
+    if (!ReportResult("download", words == "sent", words, tally) ||
+        !CanReadBack(step.recordType)) {
+        return;
+    }
     ReadBackAndCheck(step, link, tally);
 }
 

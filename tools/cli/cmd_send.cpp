@@ -1,21 +1,24 @@
 // vudaduv send: data lines through the library to one or more scales, and what came back.
 #include <cstdio>
 
+#include "check.h"
+#include "check_report.h"
 #include "commands.h"
 #include "common_options.h"
+#include "datasend/send_settings.h"
+#include "datasend/target_address.h"
 #include "lines.h"
 #include "os.h"
 #include "readback.h"
 #include "scale_link.h"
+#include "upload/upload.h"
 #include "verify.h"
-#include "vudaduv.h"
 
 namespace vudaduv::cli {
 
 namespace {
 
 const char* const kCommand = "send";
-constexpr std::size_t kBatchLines = 50;
 constexpr uint32_t kDefaultBaud = 9600;
 constexpr uint64_t kLongestTimeout = 600000;
 constexpr uint32_t kNoRetries = 0xFFFFFFFFu;  // the transport's "none"; 0 means its default
@@ -26,36 +29,51 @@ constexpr OptionSpec kBaudOption{"baud", true, false};
 constexpr OptionSpec kTimeoutOption{"timeout", true, false};
 constexpr OptionSpec kRetriesOption{"retries", true, false};
 constexpr OptionSpec kVerifyOption{"verify", false, false};
+constexpr OptionSpec kAcceptOption{"accept-changes", false, false};
 
 std::string SendHelp() {
-    return std::string(
-               "Usage: vudaduv send --type N (--target ADDR... | --serial DEVICE [--baud B])\n"
-               "                    [--en] [--file F] [--charset CS] [--timeout MS]\n"
-               "                    [--retries N] [--verify]\n"
-               "\n"
-               "Sends the data lines of record type N to the scale(s) through the library, then\n"
-               "prints the upload lines that the send added to \"Rec.txt\" in the current\n"
-               "directory (on stdout) and the result (on stderr).\n"
-               "\n"
-               "  --type N         record type of the data lines (see below)\n"
-               "  --target ADDR    a network scale: host, host:port, [v6addr]:port (port 4001\n"
-               "                   by default); repeat for several scales\n"
-               "  --serial DEVICE  a scale on a serial line, e.g. /dev/ttyUSB0\n"
-               "  --baud B         speed of the serial line (default 9600)\n"
-               "  --en             code-page text (three digits a character): the En exports\n"
-               "  --file F         read the data lines from F (default: standard input)\n"
-               "  --charset CS     data lines are in CS (e.g. UTF-8), not GBK bytes; upload\n"
-               "                   lines are printed in CS too\n"
-               "  --timeout MS     reply and connect time-out of the network transport\n"
-               "  --retries N      retries per scale after the first try (0: none)\n"
-               "  --verify         after a download of type 1, 3, 5, 7, 10 or 12, read the\n"
-               "                   records back and report every one that differs\n"
-               "  -h, --help       this help\n"
-               "\n"
-               "Results: 0 sent, -1 nothing to send, -2 transport failed, -3 upload file not\n"
-               "written. Exit status: 0 sent (and verified), 1 the send or the verification\n"
-               "failed, 2 bad arguments, 3 a file could not be read.\n"
-               "\n") +
+    transport::SendSettings defaults;
+    std::string port = std::to_string(defaults.defaultPort);
+    std::string baud = std::to_string(kDefaultBaud);
+    std::string timeout = std::to_string(defaults.replyTimeoutMs);
+    std::string retries = std::to_string(defaults.tries - 1);
+    return "Usage: vudaduv send --type N (--target ADDR... | --serial DEVICE [--baud B])\n"
+           "                    [--en] [--file F] [--charset CS] [--timeout MS]\n"
+           "                    [--retries N] [--accept-changes] [--verify]\n"
+           "\n"
+           "Checks the data lines of record type N as 'vudaduv check' does; if every one\n"
+           "arrives as written, sends them to the scale(s), then prints the upload lines\n"
+           "that this send added to \"Rec.txt\" in the current directory (on stdout).\n"
+           "\n"
+           "  --type N          record type of the data lines (see below)\n"
+           "  --target ADDR     a network scale: host, host:port, [v6addr]:port (port " +
+           port +
+           "\n"
+           "                    by default); repeat for several scales\n"
+           "  --serial DEVICE   a scale on a serial line, e.g. /dev/ttyUSB0 or COM3\n"
+           "  --baud B          speed of the serial line (default " +
+           baud +
+           ")\n"
+           "  --en              code-page text (three digits a character): the En exports\n"
+           "  --file F          read the data lines from F (default: standard input)\n"
+           "  --charset CS      data lines and upload lines are in CS (default: the\n"
+           "                    locale's; GBK, CP936 and the C locale pass bytes as is)\n"
+           "  --timeout MS      reply and connect time-out per scale (default " +
+           timeout +
+           ")\n"
+           "  --retries N       retries per scale after the first try (default " +
+           retries +
+           ")\n"
+           "  --accept-changes  send also lines that the check finds would be changed\n"
+           "  --verify          after a download of type 1, 3, 5, 7, 10 or 12, read the\n"
+           "                    records back and report every field that differs\n"
+           "  -h, --help        this help\n"
+           "\n"
+           "Exit status: 0 sent (and verified), 1 a scale was not served, answered with an\n"
+           "error or came back different, 2 bad arguments or address, 3 a file could not\n"
+           "be read, 4 the check found lines that would not arrive as written (nothing\n"
+           "sent).\n"
+           "\n" +
            kRecordTypeHelp;
 }
 
@@ -109,25 +127,102 @@ bool ReadScaleLink(const ParsedArgs& parsed, ScaleLink& link, uint32_t& baud, st
     return ReadTransportValues(parsed, link.values, error);
 }
 
-void ShowProgress(std::size_t done, std::size_t total) {
-    std::fprintf(stderr, "\rsending: %zu of %zu data lines", done, total);
-    if (done == total) std::fputc('\n', stderr);
-    std::fflush(stderr);
+// Every address as the network transport reads it, before anything is sent.
+bool CheckAddresses(const ScaleLink& link, std::string& error) {
+    for (const std::string& target : link.targets) {
+        transport::TargetAddress address;
+        if (!transport::ParseTargetAddress(target, transport::SendSettings{}.defaultPort,
+                                           address)) {
+            error = "bad address '" + target + "' (host, host:port or [v6addr]:port)";
+            return false;
+        }
+    }
+    return true;
 }
 
-void PrintResult(int32_t result) {
-    std::fprintf(stderr, "result %d: %s\n", result, ResultWords(result).c_str());
-    if (result == WQ_TRANSPORT_FAILED) {
-        std::fprintf(stderr,
-                     "vudaduv send: a scale could not be reached or did not answer every "
-                     "command (check the address, the cable and that the scale is on)\n");
-    } else if (result == WQ_NOTHING_TO_SEND) {
-        std::fprintf(stderr,
-                     "vudaduv send: no data line gave a command line (check --type and the "
-                     "format of the lines)\n");
-    } else if (result == WQ_UPLOAD_FILE_FAILED) {
-        std::fprintf(stderr, "vudaduv send: \"Rec.txt\" could not be written here\n");
+// The check before the send: the report on stderr; false when the send is to stop there.
+bool CheckBeforeSending(uint32_t recordType, bool en, bool accept, const DataLines& data,
+                        const std::string& charset) {
+    CheckReport report = CheckAllLines(recordType, en, data, charset);
+    for (const std::string& line : report.lines) std::fprintf(stderr, "%s\n", line.c_str());
+    if (report.changedLines == 0) return true;
+    std::fprintf(stderr, "vudaduv send: %zu of %zu data line(s) would not arrive as written: %s\n",
+                 report.changedLines, data.lines.size(),
+                 accept ? "sending them all the same (--accept-changes)"
+                        : "nothing sent (--accept-changes sends anyway)");
+    return accept;
+}
+
+bool WriteOut(const std::string& text) {
+    return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+}
+
+// The upload lines of the send, scale by scale; with several scales each block names its
+// scale.
+void PrintUploadLines(const SendOutcome& outcome, const std::string& charset) {
+    for (const ScaleResult& scale : outcome.scales) {
+        if (scale.uploadLines.empty()) continue;
+        if (outcome.scales.size() > 1) WriteOut("# scale " + scale.name + "\n");
+        for (const std::string& line : scale.uploadLines) WriteOut(ShowText(charset, line) + "\n");
     }
+}
+
+// The place of the data line a command came from, for messages.
+std::string PlaceOfCommand(const SendOutcome& outcome, const DataLines& data, std::size_t i) {
+    std::size_t line = outcome.lineOfCommand[i];
+    std::string command = WithoutLineEnd(outcome.commands[i]);
+    return (line == kNoDataLine ? std::string("command") : LinePlace(data, line)) + " (" +
+           Quoted(command) + ")";
+}
+
+// Error replies and replies that are no scale's, each with the data line it answered; true when
+// there is none.
+bool ReportReplies(const ScaleResult& scale, const SendOutcome& outcome, const DataLines& data) {
+    bool allAnswers = true;
+    for (std::size_t i = 0; i < scale.replies.size() && i < outcome.commands.size(); ++i) {
+        const std::string& reply = scale.replies[i];
+        if (IsScaleAnswer(reply)) continue;
+        allAnswers = false;
+        std::fprintf(stderr, "vudaduv send: %s: %s: %s %s\n", scale.name.c_str(),
+                     PlaceOfCommand(outcome, data, i).c_str(),
+                     IsErrorReply(reply) ? "the scale answered with an error:"
+                                         : "not a scale's reply:",
+                     Quoted(reply).c_str());
+    }
+    return allAnswers;
+}
+
+// The serial export shows no replies, but error replies pass into the upload lines.
+bool ReportSerialErrors(const ScaleResult& scale) {
+    bool none = true;
+    for (const std::string& line : scale.uploadLines) {
+        if (!IsErrorReply(line)) continue;
+        none = false;
+        std::fprintf(stderr, "vudaduv send: serial line: the scale answered with an error: %s\n",
+                     Quoted(line).c_str());
+    }
+    return none;
+}
+
+// What became of every scale, on stderr; true when every one was served without an error.
+bool ReportScales(const SendOutcome& outcome, const DataLines& data) {
+    bool ok = true;
+    for (const ScaleResult& scale : outcome.scales) {
+        std::string name = scale.name.empty() ? "serial line" : scale.name;
+        std::string cause = FailureCause(scale, outcome.commands.size());
+        if (!cause.empty()) {
+            std::fprintf(stderr, "vudaduv send: %s: %s\n", name.c_str(), cause.c_str());
+            ok = false;
+        }
+        ok = (scale.name.empty() ? ReportSerialErrors(scale) : ReportReplies(scale, outcome, data)) &&
+             ok;
+    }
+    if (!outcome.uploadFileWritten) {
+        std::fprintf(stderr, "vudaduv send: \"%s\" could not be written in %s\n",
+                     kUploadFileName, os::CurrentDirectory().c_str());
+        ok = false;
+    }
+    return ok;
 }
 
 bool VerifyEveryScale(const ScaleLink& link, uint32_t recordType,
@@ -151,7 +246,7 @@ int RunSend(const Arguments& args) {
     if (!ParseCommandArgs(
             kCommand, SendHelp(), args,
             {kTypeOption, kEnOption, kCharsetOption, kFileOption, kTargetOption, kSerialOption,
-             kBaudOption, kTimeoutOption, kRetriesOption, kVerifyOption},
+             kBaudOption, kTimeoutOption, kRetriesOption, kVerifyOption, kAcceptOption},
             parsed, status)) {
         return status;
     }
@@ -171,26 +266,34 @@ int RunSend(const Arguments& args) {
     if (verify && !CanReadBack(recordType)) {
         return UsageError(kCommand, "--verify works for the record types 1, 3, 5, 7, 10 and 12");
     }
-    std::vector<std::string> lines;
-    status = LoadDataLines(kCommand, parsed, recordType, charset, lines);
-    if (status != kExitOk) return status;
-
     std::string device = parsed.Value(kSerialOption.name);
+    if (!CheckAddresses(link, error)) return UsageError(kCommand, error);
+    DataLines data;
+    status = LoadDataLines(kCommand, parsed, recordType, charset, data);
+    if (status != kExitOk) return status;
+    if (RecordTypeReadsDataLines(recordType) && data.lines.empty()) {
+        NoteNothingToSend(kCommand, data);
+        return kExitOk;
+    }
+    if (!CheckBeforeSending(recordType, link.en, parsed.Has(kAcceptOption.name), data, charset)) {
+        return kExitChanged;
+    }
+
     if (link.serial && !os::OpenSerialLine(device, baud, link.serialLink, error)) {
         std::fprintf(stderr, "vudaduv send: %s\n", error.c_str());
         return kExitFailed;
     }
-    bool showProgress = os::StderrIsTerminal() && lines.size() > kBatchLines;
-    SendOutcome outcome = SendAndCollect(link, recordType, lines, showProgress ? kBatchLines : 0,
-                                         showProgress ? Progress(ShowProgress) : nullptr);
-    for (const std::string& line : outcome.uploadLines) {
-        std::string shown = ShowText(charset, line) + "\n";
-        std::fwrite(shown.data(), 1, shown.size(), stdout);
+    if (os::StderrIsTerminal()) {
+        std::fprintf(stderr, "vudaduv send: sending %zu data line(s) through %s...\n",
+                     data.lines.size(), ExportName(link).c_str());
     }
-    std::fflush(stdout);
-    PrintResult(outcome.result);
-    bool ok = outcome.result == WQ_OK;
-    if (ok && verify) ok = VerifyEveryScale(link, recordType, lines, charset);
+    SendOutcome outcome = SendLines(link, recordType, data.lines);
+    if (outcome.nothingToSend) NoteNothingToSend(kCommand, data);
+    PrintUploadLines(outcome, charset);
+    bool ok = ReportScales(outcome, data);
+    if (ok && verify && !outcome.nothingToSend) {
+        ok = VerifyEveryScale(link, recordType, data.lines, charset);
+    }
     if (link.serial) os::CloseSerialLine(link.serialLink);
     return ok ? kExitOk : kExitFailed;
 }

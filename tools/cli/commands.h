@@ -10,6 +10,7 @@ namespace vudaduv::cli {
 using Arguments = std::vector<std::string>;
 
 int RunSend(const Arguments& args);
+int RunCheck(const Arguments& args);
 int RunEncode(const Arguments& args);
 int RunDecode(const Arguments& args);
 int RunScale(const Arguments& args);

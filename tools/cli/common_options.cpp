@@ -1,9 +1,11 @@
 #include "common_options.h"
 
+#include <cctype>
 #include <cstdio>
 
 #include "charset.h"
 #include "lines.h"
+#include "os.h"
 
 namespace vudaduv::cli {
 
@@ -22,7 +24,14 @@ const char* const kRecordTypeHelp =
     "  11  read label      <label>\n"
     "  12  key table       exactly 568 bytes\n"
     "  13  read key table  (no data line)\n"
-    "  other               each data line is sent as it is\n";
+    "  other               each data line is a command line (the tool adds CR LF)\n";
+
+const char* const kDataOptionsHelp =
+    "  --type N       record type of the data lines (see below)\n"
+    "  --en           code-page text (three digits a character), as the En exports\n"
+    "  --charset CS   data lines are in CS (default: the locale's; GBK bytes pass)\n"
+    "  --file F       read the data lines from F (default: standard input)\n"
+    "  -h, --help     this help\n";
 
 bool ParseCommandArgs(const std::string& command, const std::string& help, const Arguments& args,
                       const std::vector<OptionSpec>& specs, ParsedArgs& parsed, int& status) {
@@ -50,23 +59,74 @@ bool ReadRecordType(const ParsedArgs& parsed, uint32_t& recordType, std::string&
     return true;
 }
 
+namespace {
+
+// GBK by any of its names: the library's own bytes, passed as they are.
+bool IsGbkName(const std::string& charset) {
+    std::string upper;
+    for (char c : charset) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return upper == "GBK" || upper == "CP936";
+}
+
+}  // namespace
+
 bool ReadCharset(const ParsedArgs& parsed, std::string& charset, std::string& error) {
-    charset = parsed.Value(kCharsetOption.name);
-    if (!parsed.Has(kCharsetOption.name) || CharsetKnown(charset)) return true;
-    error = "unknown character set '" + charset + "' (try --charset UTF-8)";
+    bool given = parsed.Has(kCharsetOption.name);
+    charset = given ? parsed.Value(kCharsetOption.name) : os::LocaleCharset();
+    if (IsGbkName(charset)) charset.clear();
+    if (charset.empty() || CharsetKnown(charset)) return true;
+    error = given ? "unknown character set '" + charset + "' (try --charset UTF-8)"
+                  : "the locale's character set " + charset +
+                        " cannot be converted to GBK (choose one with --charset)";
     return false;
 }
 
 int LoadDataLines(const std::string& command, const ParsedArgs& parsed, uint32_t recordType,
-                  const std::string& charset, std::vector<std::string>& lines) {
-    if (!RecordTypeReadsDataLines(recordType)) return kExitOk;
+                  const std::string& charset, DataLines& data) {
     std::string path = parsed.Value(kFileOption.name);
-    if (!ReadDataLines(path, lines)) {
-        return UnreadableFile(command, path.empty() || path == "-" ? "standard input" : path);
+    std::string source = path.empty() ? "-" : path;
+    data = DataLines{source, {}, {}, {}};
+    if (!RecordTypeReadsDataLines(recordType)) return kExitOk;
+    std::string bytes;
+    std::string error;
+    if (!ReadInputBytes(path, bytes, error)) {
+        return UnreadableFile(command, (source == "-" ? "standard input" : source) + ": " + error);
+    }
+    data = SplitDataLines(source, bytes);
+    for (const std::string& note : data.notes) {
+        std::fprintf(stderr, "vudaduv %s: %s\n", command.c_str(), note.c_str());
+    }
+    if (!LinesToGbk(charset, data, error)) return UsageError(command, error);
+    return kExitOk;
+}
+
+bool ReadDataCommand(const std::string& command, const std::string& help, const Arguments& args,
+                     DataCommand& out, int& status) {
+    ParsedArgs parsed;
+    status = kExitOk;
+    if (!ParseCommandArgs(command, help, args,
+                          {kTypeOption, kEnOption, kCharsetOption, kFileOption}, parsed, status)) {
+        return false;
+    }
+    if (!parsed.Positionals().empty()) {
+        status = UsageError(command, "unexpected argument '" + parsed.Positionals()[0] + "'");
+        return false;
     }
     std::string error;
-    if (!LinesToGbk(charset, lines, error)) return UsageError(command, error);
-    return kExitOk;
+    if (!ReadRecordType(parsed, out.recordType, error) ||
+        !ReadCharset(parsed, out.charset, error)) {
+        status = UsageError(command, error);
+        return false;
+    }
+    out.en = parsed.Has(kEnOption.name);
+    status = LoadDataLines(command, parsed, out.recordType, out.charset, out.data);
+    return status == kExitOk;
+}
+
+void NoteNothingToSend(const std::string& command, const DataLines& data) {
+    std::fprintf(stderr, "vudaduv %s: %s: nothing to send\n", command.c_str(),
+                 data.lines.empty() ? (data.source + ": no data lines").c_str()
+                                    : "no data line gave a command line");
 }
 
 }  // namespace vudaduv::cli

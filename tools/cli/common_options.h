@@ -7,6 +7,7 @@
 
 #include "args.h"
 #include "commands.h"
+#include "lines.h"
 
 namespace vudaduv::cli {
 
@@ -17,6 +18,8 @@ constexpr OptionSpec kFileOption{"file", true, false};
 
 // The record types, for the help of the commands that take --type.
 extern const char* const kRecordTypeHelp;
+// The options of the commands that take data lines and no more (check, encode).
+extern const char* const kDataOptionsHelp;
 
 // Parses the arguments; on --help prints help and sets status to kExitOk, on an error prints it
 // and sets status to kExitUsage. Returns true when the command is to go on.
@@ -26,12 +29,30 @@ bool ParseCommandArgs(const std::string& command, const std::string& help, const
 // The required --type; false with a message when missing or not a 32-bit number.
 bool ReadRecordType(const ParsedArgs& parsed, uint32_t& recordType, std::string& error);
 
-// --charset, "" when absent; false with a message for a character set the system lacks.
+// --charset, by default the locale's; "" when bytes pass as they are (GBK, CP936, the C
+// locale). False with a message for a character set the system lacks.
 bool ReadCharset(const ParsedArgs& parsed, std::string& charset, std::string& error);
 
 // The data lines of --file or standard input, in GBK; none for the record types that take no
-// data line. Returns kExitOk, or the exit status after printing why not.
+// data line. Notes on skipped lines go to stderr. Returns kExitOk, or the exit status after
+// printing why not.
 int LoadDataLines(const std::string& command, const ParsedArgs& parsed, uint32_t recordType,
-                  const std::string& charset, std::vector<std::string>& lines);
+                  const std::string& charset, DataLines& data);
+
+// What the commands that take data lines and no more (check, encode) are given.
+struct DataCommand {
+    uint32_t recordType = 0;
+    bool en = false;
+    std::string charset;
+    DataLines data;
+};
+
+// Parses --type, --en, --charset and --file and loads the data lines. False with status set
+// (after printing help or why not) when the command is to stop there.
+bool ReadDataCommand(const std::string& command, const std::string& help, const Arguments& args,
+                     DataCommand& out, int& status);
+
+// The one-line note on stderr that a run had nothing to send.
+void NoteNothingToSend(const std::string& command, const DataLines& data);
 
 }  // namespace vudaduv::cli

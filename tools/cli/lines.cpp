@@ -1,14 +1,16 @@
 #include "lines.h"
 
 #include "charset.h"
+#include "encode/encode_line.h"
 #include "os.h"
 #include "platform/platform.h"
+#include "send/command_list.h"
 #include "upload/upload.h"
 
 namespace vudaduv::cli {
 
 bool RecordTypeReadsDataLines(uint32_t recordType) {
-    return recordType != 8 && recordType != 9 && recordType != 13;
+    return !ReadsNoDataLine(recordType);
 }
 
 std::vector<std::string> SplitLines(const std::string& text) {
@@ -25,29 +27,59 @@ std::vector<std::string> SplitLines(const std::string& text) {
     return lines;
 }
 
-bool ReadInputBytes(const std::string& path, std::string& bytes) {
-    return os::ReadAllBytes(path == "-" ? std::string() : path, bytes);
+bool ReadInputBytes(const std::string& path, std::string& bytes, std::string& error) {
+    return os::ReadAllBytes(path == "-" ? std::string() : path, bytes, error);
 }
 
-bool ReadDataLines(const std::string& path, std::vector<std::string>& lines) {
-    std::string bytes;
-    if (!ReadInputBytes(path, bytes)) return false;
-    lines = SplitLines(bytes);
-    return true;
+namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+bool IsBlank(const std::string& line) {
+    return line.find_first_not_of(" \t\r\v\f") == std::string::npos;
 }
 
-bool LinesToGbk(const std::string& charset, std::vector<std::string>& lines, std::string& error) {
-    if (charset.empty()) return true;
+}  // namespace
+
+DataLines SplitDataLines(const std::string& source, const std::string& bytes) {
+    DataLines data;
+    data.source = source;
+    std::string_view text(bytes);
+    if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
+        text.remove_prefix(kByteOrderMark.size());
+        data.notes.push_back(source + ":1: UTF-8 byte-order mark skipped");
+    }
+    std::vector<std::string> lines = SplitLines(std::string(text));
     for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (IsBlank(lines[i])) {
+            data.notes.push_back(source + ":" + std::to_string(i + 1) + ": blank line skipped");
+            continue;
+        }
+        data.lines.push_back(std::move(lines[i]));
+        data.numbers.push_back(i + 1);
+    }
+    return data;
+}
+
+std::string LinePlace(const DataLines& data, std::size_t i) {
+    return data.source + ":" + std::to_string(data.numbers[i]);
+}
+
+bool LinesToGbk(const std::string& charset, DataLines& data, std::string& error) {
+    if (charset.empty()) return true;
+    for (std::size_t i = 0; i < data.lines.size(); ++i) {
         std::string gbk;
-        if (!ConvertToGbk(charset, lines[i], gbk)) {
-            error = "data line " + std::to_string(i + 1) + " is not " + charset +
-                    " text that GBK can hold";
+        if (!ConvertToGbk(charset, data.lines[i], gbk)) {
+            error = LinePlace(data, i) + ": not " + charset + " text that GBK can hold";
             return false;
         }
-        lines[i] = std::move(gbk);
+        data.lines[i] = std::move(gbk);
     }
     return true;
+}
+
+std::string LineToSend(uint32_t recordType, const std::string& line) {
+    return RecordTypeHasBuilder(recordType) ? line : line + "\r\n";
 }
 
 std::string ShowText(const std::string& charset, const std::string& gbk) {

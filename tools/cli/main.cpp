@@ -1,4 +1,5 @@
 // vudaduv: the command-line tool over the library, and the virtual scale to try it on.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -19,6 +20,7 @@ struct Subcommand {
 
 constexpr Subcommand kSubcommands[] = {
     {"send", "send data lines to scales and print the upload lines", RunSend},
+    {"check", "tell which data lines would not arrive as written", RunCheck},
     {"encode", "print the command lines of data lines, without sending", RunEncode},
     {"decode", "print the upload lines of a reply file, without changing it", RunDecode},
     {"scale", "run the virtual scale", RunScale},
@@ -38,19 +40,26 @@ void PrintToolHelp() {
     }
     std::printf(
         "\n"
-        "'vudaduv COMMAND --help' tells more about each command. Start with 'vudaduv demo'.\n"
-        "Exit status: 0 success, 1 a send or verification failed, 2 bad arguments, 3 a file\n"
-        "could not be read.\n");
+        "'vudaduv COMMAND --help' tells more about each command. Start with\n"
+        "'vudaduv demo'. 'vudaduv --version' prints the version.\n"
+        "\n"
+        "Exit status: 0 success, 1 a send or verification failed, 2 bad arguments,\n"
+        "3 a file could not be read, 4 the check found lines that would not arrive as\n"
+        "written.\n");
 }
 
 int Dispatch(int argc, char** argv) {
     if (argc < 2) {
-        return UsageError("", "a command is needed (send, encode, decode, scale or demo)");
+        return UsageError("", "a command is needed (send, check, encode, decode, scale or demo)");
     }
     const char* name = argv[1];
     if (std::strcmp(name, "--help") == 0 || std::strcmp(name, "-h") == 0 ||
         std::strcmp(name, "help") == 0) {
         PrintToolHelp();
+        return kExitOk;
+    }
+    if (std::strcmp(name, "--version") == 0) {
+        std::printf("vudaduv %s\n", VUDADUV_VERSION);
         return kExitOk;
     }
     for (const Subcommand& command : kSubcommands) {
@@ -65,12 +74,26 @@ int Dispatch(int argc, char** argv) {
 
 }  // namespace vudaduv::cli
 
+namespace {
+
+// Output that did not arrive (a full disk, a closed pipe) makes the run a failure.
+int WithOutputChecked(int status) {
+    errno = 0;
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
+    std::fprintf(stderr, "vudaduv: cannot write to standard output: %s\n",
+                 errno != 0 ? std::strerror(errno) : "write error");
+    return vudaduv::cli::kExitFailed;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     vudaduv::cli::os::UseRawStandardStreams();
+    int status = vudaduv::cli::kExitFailed;
     try {
-        return vudaduv::cli::Dispatch(argc, argv);
+        status = vudaduv::cli::Dispatch(argc, argv);
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "vudaduv: %s\n", error.what());
-        return vudaduv::cli::kExitFailed;
+        std::fprintf(stderr, "vudaduv: internal error: %s\n", error.what());
     }
+    return WithOutputChecked(status);
 }

@@ -13,9 +13,13 @@ void UseRawStandardStreams();
 
 bool StderrIsTerminal();
 
-// All bytes of a file, or of standard input when path is empty. False when the file cannot be
-// opened or read to its end (a directory, a read error).
-bool ReadAllBytes(const std::string& path, std::string& bytes);
+// All bytes of a file, or of standard input when path is empty. False with the system's reason
+// when the file cannot be opened or read to its end (a directory, a read error).
+bool ReadAllBytes(const std::string& path, std::string& bytes, std::string& error);
+
+// The character set of the user's locale (LC_CTYPE's codeset on POSIX systems, the ANSI code
+// page on Windows); "" for the C or POSIX locale.
+std::string LocaleCharset();
 
 // Holds SIGINT and SIGTERM back so that WaitForStopSignal can take them. Call before any thread
 // starts, so that every thread inherits the mask. On Windows: takes over Ctrl-C, Ctrl-Break and

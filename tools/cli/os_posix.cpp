@@ -1,5 +1,7 @@
 #include <errno.h>
 #include <fcntl.h>
+#include <langinfo.h>
+#include <locale.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
@@ -19,19 +21,35 @@ bool StderrIsTerminal() {
     return isatty(STDERR_FILENO) == 1;
 }
 
-bool ReadAllBytes(const std::string& path, std::string& bytes) {
+bool ReadAllBytes(const std::string& path, std::string& bytes, std::string& error) {
     bytes.clear();
     int fd = path.empty() ? STDIN_FILENO : open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        error = strerror(errno);
+        return false;
+    }
     char buffer[65536];
     ssize_t n = 0;
     while ((n = read(fd, buffer, sizeof buffer)) != 0) {
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) break;
+        if (n < 0) {
+            error = strerror(errno);
+            break;
+        }
         bytes.append(buffer, static_cast<std::size_t>(n));
     }
     if (!path.empty()) close(fd);
     return n == 0;
+}
+
+std::string LocaleCharset() {
+    const char* locale = setlocale(LC_CTYPE, "");
+    std::string charset;
+    if (locale != nullptr && strcmp(locale, "C") != 0 && strcmp(locale, "POSIX") != 0) {
+        charset = nl_langinfo(CODESET);
+    }
+    setlocale(LC_CTYPE, "C");  // the tool itself works on bytes
+    return charset;
 }
 
 namespace {

@@ -105,15 +105,25 @@ bool StderrIsTerminal() {
     return _isatty(_fileno(stderr)) != 0;
 }
 
-bool ReadAllBytes(const std::string& path, std::string& bytes) {
+bool ReadAllBytes(const std::string& path, std::string& bytes, std::string& error) {
     bytes.clear();
-    if (path.empty()) return ReadToEnd(GetStdHandle(STD_INPUT_HANDLE), bytes);
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
+    HANDLE file = path.empty() ? GetStdHandle(STD_INPUT_HANDLE)
+                               : CreateFileA(path.c_str(), GENERIC_READ,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = LastErrorText();
+        return false;
+    }
     bool whole = ReadToEnd(file, bytes);
-    CloseHandle(file);
+    if (!whole) error = LastErrorText();
+    if (!path.empty()) CloseHandle(file);
     return whole;
+}
+
+std::string LocaleCharset() {
+    UINT codePage = GetACP();
+    return codePage == CP_UTF8 ? "UTF-8" : "CP" + std::to_string(codePage);
 }
 
 void HoldStopSignals() {

@@ -3,218 +3,87 @@
 #include <algorithm>
 #include <map>
 
-#include "encode/encode_line.h"
-#include "lines.h"
-#include "textcode/code_page_text.h"
-#include "textcode/text_scan.h"
-#include "textcode/zone_position_text.h"
+#include "check.h"
+#include "send/command_list.h"
 
 namespace vudaduv::cli {
 
 namespace {
 
-constexpr std::size_t kKeyTableBytes = 568;
-constexpr std::size_t kItemTextDigits = 48;
-constexpr std::size_t kMessageZoneDigits = 120;
-constexpr std::size_t kMessageCodePageDigits = 90;
-
-// What each readable record type stores, how it is read and how its upload lines begin.
-struct ReadBackRule {
-    uint32_t recordType;
-    uint32_t readType;
-    const char* prefix;  // of its upload lines
-    const char* noun;
-    int32_t maximum;  // of its number field
-    std::size_t width;
-    int32_t codePageAbove;  // message numbers above it always use code-page text
-};
-
-constexpr ReadBackRule kRules[] = {
-    {1, 2, "1P", "item", 4000, 4, 0},   {3, 4, "3P", "message", 22, 2, 10},
-    {5, 6, "5P", "message", 32, 2, 16}, {7, 8, "7P", "free data", 0, 0, 0},
-    {10, 11, "10P", "label", 15, 2, 0}, {12, 13, "12P", "key table", 0, 0, 0},
-};
-
-const ReadBackRule* FindRule(uint32_t recordType) {
-    for (const ReadBackRule& rule : kRules) {
-        if (rule.recordType == recordType) return &rule;
-    }
-    return nullptr;
+bool Numbered(uint32_t recordType) {
+    return recordType != 7 && recordType != 12;
 }
 
-struct Field {
-    const char* name;
-    std::string value;
-};
-
-// A text as it comes back from the scale: encoded, cut to its field, decoded.
-std::string AfterEncoding(std::string_view text, bool codePage, std::size_t maxDigits) {
-    std::string code = codePage ? EncodeCodePageText(text) : EncodeZonePositionText(text);
-    if (code.size() > maxDigits) code.resize(maxDigits);
-    return codePage ? DecodeCodePageText(code) : DecodeZonePositionText(code);
+// The fields of an upload line of the record type, without its prefix.
+std::vector<Field> UploadFields(uint32_t recordType, const std::string& line) {
+    std::size_t prefix = UploadPrefix(recordType).size();
+    return SplitFields(recordType, std::string_view(line).substr(std::min(prefix, line.size())));
 }
 
-// The pieces of text between "##" separators, at most count of them; the last takes the rest.
-std::vector<std::string> SplitTexts(std::string_view rest, std::size_t count) {
-    std::vector<std::string> texts;
-    while (texts.size() + 1 < count) {
-        std::size_t separator = FindSeparator(rest, "##");
-        if (separator == kNotFound) break;
-        texts.emplace_back(rest.substr(0, separator));
-        rest.remove_prefix(separator + 2);
+// The key of an upload line of the record type; false for a line of another kind.
+bool KeyOfUploadLine(uint32_t recordType, const std::string& line, std::string& key) {
+    if (line.compare(0, UploadPrefix(recordType).size(), UploadPrefix(recordType)) != 0) {
+        return false;
     }
-    texts.emplace_back(rest);
-    return texts;
-}
-
-bool ExpectItem(const ReadBackRule& rule, std::string_view line, bool en, ExpectedRecord& out) {
-    std::size_t a = FindSeparator(line, "A");
-    if (a == kNotFound) return false;
-    out.key = FormatNumericField(line.substr(0, a), rule.maximum, rule.width);
-    std::string rebuilt = out.key + std::string(line.substr(a));
-    std::size_t separator = FindSeparator(rebuilt, "##");
-    std::vector<std::string> texts;
-    if (separator != kNotFound) {
-        // Only three texts reach the scale: a fourth stays inside the third piece here, so cut it.
-        texts = SplitTexts(std::string_view(rebuilt).substr(separator + 2), 4);
-        texts.resize(3);
-    }
-    out.upload =
-        rule.prefix + rebuilt.substr(0, separator == kNotFound ? rebuilt.size() : separator);
-    for (const std::string& text : texts)
-        out.upload += "##" + AfterEncoding(text, en, kItemTextDigits);
-    while (out.upload.size() >= 2 && out.upload.compare(out.upload.size() - 2, 2, "##") == 0) {
-        out.upload.resize(out.upload.size() - 2);
-    }
+    key = Numbered(recordType) ? UploadFields(recordType, line)[0].value : std::string();
     return true;
 }
 
-bool ExpectMessage(const ReadBackRule& rule, std::string_view line, bool en, ExpectedRecord& out) {
-    std::size_t a = FindSeparator(line, "A");
-    if (a == kNotFound) return false;
-    int32_t number = NumericFieldValue(line.substr(0, a), rule.maximum);
-    out.key = PadNumericField(number, rule.width);
-    bool codePage = en || number > rule.codePageAbove;
-    std::string text = AfterEncoding(line.substr(a + 1), codePage,
-                                     codePage ? kMessageCodePageDigits : kMessageZoneDigits);
-    // A message that decodes to nothing comes back as no line at all.
-    out.upload = text.empty() || text[0] == '\0' ? "" : rule.prefix + out.key + "A" + text;
-    return true;
+// What the check foresaw for the fields; a message foreseen as no line arrives empty.
+std::vector<Field> ForeseenFields(uint32_t recordType, const ExpectedRecord& record) {
+    if (record.foreseenLine) return UploadFields(recordType, record.foreseen);
+    std::vector<Field> fields = SplitFields(recordType, record.sentLine);
+    for (std::size_t i = 1; i < fields.size(); ++i) fields[i].value.clear();
+    if (!fields.empty()) fields[0].value = record.key;
+    return fields;
 }
 
-bool ExpectLabel(const ReadBackRule& rule, std::string_view line, ExpectedRecord& out) {
-    std::size_t a = FindSeparator(line, "A");
-    std::size_t b = FindSeparator(line, "B");
-    if (a == kNotFound || b == kNotFound) return false;
-    out.key = FormatNumericField(line.substr(0, a), rule.maximum, rule.width);
-    std::string_view text1 = b > a ? line.substr(a + 1, b - a - 1) : std::string_view();
-    out.upload =
-        rule.prefix + out.key + "A" + std::string(text1) + "B" + std::string(line.substr(b + 1));
-    return true;
-}
-
-// Free data and the key table: one record each, stored as it is sent.
-bool ExpectWhole(const ReadBackRule& rule, std::string_view line, ExpectedRecord& out) {
-    if (rule.recordType == 12 && line.size() != kKeyTableBytes) return false;
-    out.key.clear();
-    out.upload = rule.prefix + std::string(line);
-    return true;
-}
-
-bool ExpectRecord(const ReadBackRule& rule, std::string_view line, bool en, ExpectedRecord& out) {
-    switch (rule.recordType) {
-        case 1:
-            return ExpectItem(rule, line, en, out);
-        case 3:
-        case 5:
-            return ExpectMessage(rule, line, en, out);
-        case 10:
-            return ExpectLabel(rule, line, out);
-        default:
-            return ExpectWhole(rule, line, out);
+void CompareRecord(uint32_t recordType, const ExpectedRecord& record, const std::string& actual,
+                   std::vector<Difference>& differences) {
+    std::vector<Field> sent = SplitFields(recordType, record.sentLine);
+    std::vector<Field> back = UploadFields(recordType, actual);
+    std::vector<Field> foreseen = ForeseenFields(recordType, record);
+    for (std::size_t i = 0; i < std::max(sent.size(), back.size()); ++i) {
+        Field field = i < sent.size() ? sent[i] : Field{back[i].name, "", back[i].kind};
+        std::string backValue = i < back.size() ? back[i].value : std::string();
+        if (SameFieldValue(field, backValue)) continue;
+        std::string foreseenValue = i < foreseen.size() ? foreseen[i].value : std::string();
+        bool wasForeseen = field.kind == Field::kNumber
+                               ? SameFieldValue(Field{"", foreseenValue, Field::kNumber}, backValue)
+                               : foreseenValue == backValue;
+        differences.push_back(
+            {record.key, field.name, field.value, backValue, false, wasForeseen});
     }
-}
-
-// The key of an upload line of the rule's type; false for a line of another kind.
-bool KeyOfUploadLine(const ReadBackRule& rule, const std::string& line, std::string& key) {
-    std::string_view prefix(rule.prefix);
-    if (line.compare(0, prefix.size(), prefix) != 0) return false;
-    std::string_view rest = std::string_view(line).substr(prefix.size());
-    if (rule.recordType == 1) {
-        std::size_t a = FindSeparator(rest, "A");
-        key = std::string(rest.substr(0, a == kNotFound ? rest.size() : a));
-    } else {
-        key = std::string(rest.substr(0, rule.width));
-    }
-    return true;
-}
-
-// The named pieces of an upload line, to say which of them differs.
-std::vector<Field> SplitUploadLine(const ReadBackRule& rule, const std::string& line) {
-    std::string_view rest = std::string_view(line).substr(std::string_view(rule.prefix).size());
-    if (rule.recordType == 1) {
-        std::size_t separator = FindSeparator(rest, "##");
-        std::string_view head = rest.substr(0, separator == kNotFound ? rest.size() : separator);
-        std::size_t a = FindSeparator(head, "A");
-        if (a == kNotFound) a = head.size();
-        std::vector<Field> fields{{"item number", std::string(head.substr(0, a))},
-                                  {"fields", std::string(head.substr(a))}};
-        std::vector<std::string> texts;
-        if (separator != kNotFound) texts = SplitTexts(rest.substr(separator + 2), 3);
-        texts.resize(3);
-        const char* names[] = {"text 1", "text 2", "text 3"};
-        for (std::size_t i = 0; i < 3; ++i) fields.push_back({names[i], texts[i]});
-        return fields;
-    }
-    if (rule.recordType == 10) {
-        std::size_t b = FindSeparator(rest, "B");
-        if (b == kNotFound) b = rest.size();
-        std::string_view text1 = rest.substr(0, b).substr(std::min<std::size_t>(b, 3));
-        std::string_view text2 = rest.substr(std::min(b + 1, rest.size()));
-        return {{"label number", std::string(rest.substr(0, 2))},
-                {"label text 1", std::string(text1)},
-                {"label text 2", std::string(text2)}};
-    }
-    if (rule.width == 0) return {{rule.noun, std::string(rest)}};
-    return {{"message number", std::string(rest.substr(0, 2))},
-            {"message text", std::string(rest.substr(std::min<std::size_t>(3, rest.size())))}};
-}
-
-Difference Differ(const ReadBackRule& rule, const ExpectedRecord& expected,
-                  const std::string& actual) {
-    std::vector<Field> want = SplitUploadLine(rule, expected.upload);
-    std::vector<Field> got = SplitUploadLine(rule, actual);
-    for (std::size_t i = 0; i < want.size() && i < got.size(); ++i) {
-        if (want[i].value != got[i].value) {
-            return {expected.key, want[i].name, want[i].value, got[i].value};
-        }
-    }
-    return {expected.key, "record", expected.upload, actual};
 }
 
 }  // namespace
 
 bool CanReadBack(uint32_t recordType) {
-    return FindRule(recordType) != nullptr;
+    return StoresRecord(recordType);
 }
 
 ReadBackPlan PlanReadBack(uint32_t recordType, const std::vector<std::string>& dataLines, bool en) {
     ReadBackPlan plan;
-    const ReadBackRule* rule = FindRule(recordType);
-    if (rule == nullptr) return plan;
-    plan.readType = rule->readType;
+    if (!StoresRecord(recordType)) return plan;
+    plan.readType = ReadTypeOf(recordType);
     std::map<std::string, std::size_t> slotOfKey;
     for (const std::string& line : dataLines) {
-        ExpectedRecord record;
-        record.sentLine = line;
-        if (!ExpectRecord(*rule, line, en, record)) {
+        RoundTrip trip = RunRoundTrip(recordType, en, line);
+        if (trip.rejected) {
             plan.rejected.push_back(line);
             continue;
+        }
+        ExpectedRecord record;
+        record.key = trip.number;
+        record.sentLine = line;
+        if (const std::string* foreseen = RecordLine(recordType, trip.uploadLines)) {
+            record.foreseenLine = true;
+            record.foreseen = *foreseen;
         }
         auto [slot, fresh] = slotOfKey.emplace(record.key, plan.records.size());
         if (fresh) {
             plan.records.push_back(record);
-            if (RecordTypeReadsDataLines(rule->readType)) plan.readLines.push_back(record.key);
+            if (!ReadsNoDataLine(plan.readType)) plan.readLines.push_back(record.key);
         } else {
             plan.records[slot->second] = record;  // the later download overwrote the earlier
         }
@@ -225,12 +94,11 @@ ReadBackPlan PlanReadBack(uint32_t recordType, const std::vector<std::string>& d
 ReadBackReport CompareReadBack(uint32_t recordType, const ReadBackPlan& plan,
                                const std::vector<std::string>& uploadLines) {
     ReadBackReport report;
-    const ReadBackRule* rule = FindRule(recordType);
-    if (rule == nullptr) return report;
+    if (!StoresRecord(recordType)) return report;
     std::map<std::string, const std::string*> lineOfKey;
     for (const std::string& line : uploadLines) {
         std::string key;
-        bool belongs = KeyOfUploadLine(*rule, line, key);
+        bool belongs = KeyOfUploadLine(recordType, line, key);
         auto wanted = std::find_if(plan.records.begin(), plan.records.end(),
                                    [&](const ExpectedRecord& r) { return r.key == key; });
         if (!belongs || wanted == plan.records.end() || !lineOfKey.emplace(key, &line).second) {
@@ -239,21 +107,32 @@ ReadBackReport CompareReadBack(uint32_t recordType, const ReadBackPlan& plan,
     }
     for (const ExpectedRecord& record : plan.records) {
         auto found = lineOfKey.find(record.key);
-        if (found == lineOfKey.end()) {
-            if (!record.upload.empty()) {
-                report.differences.push_back({record.key, "record", record.upload, "", true});
-            }
-        } else if (*found->second != record.upload) {
-            report.differences.push_back(Differ(*rule, record, *found->second));
+        if (found != lineOfKey.end()) {
+            CompareRecord(recordType, record, *found->second, report.differences);
+            continue;
+        }
+        if (!IsEmptyMessage(recordType, record.sentLine)) {
+            report.differences.push_back(
+                {record.key, "record", record.sentLine, "", true, !record.foreseenLine});
         }
     }
     return report;
 }
 
 std::string RecordName(uint32_t recordType, const std::string& key) {
-    const ReadBackRule* rule = FindRule(recordType);
-    if (rule == nullptr) return key;
-    return key.empty() ? rule->noun : std::string(rule->noun) + " " + key;
+    switch (recordType) {
+        case 1:
+            return "item " + key;
+        case 3:
+        case 5:
+            return "message " + key;
+        case 10:
+            return "label " + key;
+        case 12:
+            return "key table";
+        default:
+            return "type 7 data";
+    }
 }
 
 }  // namespace vudaduv::cli

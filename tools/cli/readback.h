@@ -1,5 +1,6 @@
-// Reading back what a download stored, and what it ought to give: the upload line each data line
-// should come back as, after the known losses of its text encoding.
+// Reading back what a download stored, and comparing it with the data lines as written. What
+// each line should come back as is what the check foresaw (check.h): a difference it foresaw is
+// the library's doing, any other the scale's.
 #pragma once
 
 #include <cstdint>
@@ -12,9 +13,10 @@ namespace vudaduv::cli {
 bool CanReadBack(uint32_t recordType);
 
 struct ExpectedRecord {
-    std::string key;       // the record's number as the library formats it; "" for a key table
+    std::string key;       // the record's number as sent; "" for type 7 data and the key table
     std::string sentLine;  // the data line that stored it (the last one, if several share a key)
-    std::string upload;    // the upload line it should come back as; "" when none should come
+    bool foreseenLine = false;  // the check's read-back gave a line for it
+    std::string foreseen;       // that line
 };
 
 struct ReadBackPlan {
@@ -28,10 +30,11 @@ ReadBackPlan PlanReadBack(uint32_t recordType, const std::vector<std::string>& d
 
 struct Difference {
     std::string key;
-    std::string field;  // "item number", "fields", "text 1", ..., or "record" when none came back
-    std::string expected;
-    std::string actual;
-    bool missing = false;  // nothing came back for the record
+    std::string field;  // "item number", "text 1", ...; "record" when nothing came back
+    std::string sent;   // as written
+    std::string back;   // as it came back
+    bool missing = false;   // nothing came back for the record
+    bool foreseen = false;  // the check said so before the send
 };
 
 struct ReadBackReport {
@@ -42,7 +45,7 @@ struct ReadBackReport {
 ReadBackReport CompareReadBack(uint32_t recordType, const ReadBackPlan& plan,
                                const std::vector<std::string>& uploadLines);
 
-// "item 0012", "message 05", "label 03", "key table".
+// "item 0012", "message 05", "label 03", "key table", "type 7 data".
 std::string RecordName(uint32_t recordType, const std::string& key);
 
 }  // namespace vudaduv::cli

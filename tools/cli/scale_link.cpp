@@ -1,49 +1,98 @@
 #include "scale_link.h"
 
-#include <algorithm>
-
+#include "check.h"
 #include "lines.h"
+#include "send/command_list.h"
+#include "upload/upload.h"
 #include "vudaduv.h"
+#include "wqdatasend.h"
 
 namespace vudaduv::cli {
 
 namespace {
 
-// Views of the strings as the exports take them; the strings must outlive the list.
+// Views of the strings as the C records take them; the strings must outlive the list.
 struct StringListView {
     explicit StringListView(const std::vector<std::string>& strings) {
         pointers.reserve(strings.size());
         for (const std::string& s : strings) pointers.push_back(s.c_str());
     }
     WQStringList List() const {
-        return WQStringList{pointers.data(), static_cast<uint32_t>(pointers.size())};
+        return WQStringList{pointers.empty() ? nullptr : pointers.data(),
+                            static_cast<uint32_t>(pointers.size())};
     }
     std::vector<const char*> pointers;
 };
 
-int32_t SendOverSerial(const ScaleLink& link, uint32_t recordType, const WQStringList& lines) {
-    WQCOMM request{link.serialLink, lines, recordType};
-    return link.en ? WQCOMMSendEn(&request) : WQCOMMSend(&request);
+// The command list of the send, each command with the data line it came from.
+void BuildCommands(uint32_t recordType, const std::vector<std::string>& lines, bool en,
+                   SendOutcome& outcome) {
+    if (!RecordTypeReadsDataLines(recordType)) {
+        outcome.commands = BuildCommandList(recordType, WQStringList{nullptr, 0}, en);
+        outcome.lineOfCommand.assign(outcome.commands.size(), kNoDataLine);
+        return;
+    }
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        std::vector<std::string> one{LineToSend(recordType, lines[i])};
+        for (std::string& command : BuildCommandList(recordType, StringListView(one).List(), en)) {
+            outcome.commands.push_back(std::move(command));
+            outcome.lineOfCommand.push_back(i);
+        }
+    }
 }
 
-int32_t SendWithSettings(const ScaleLink& link, uint32_t recordType, const WQStringList& targets,
-                         const WQStringList& lines) {
-    WQValueList values{link.values.data(), static_cast<uint32_t>(link.values.size())};
-    WQST request{targets, lines, values, recordType};
-    return link.en ? WQTCPSendSTEn(&request) : WQTCPSendST(&request);
+// What the transport appended to the upload file: what follows the bytes it held before, without
+// the line end it puts first when the file's last line was left open.
+std::string AppendedBytes(const std::string& before, const std::string& after) {
+    if (after.compare(0, before.size(), before) != 0) return after;
+    std::string appended = after.substr(before.size());
+    bool lineLeftOpen = !before.empty() && before.back() != '\n' && before.back() != '\r';
+    if (lineLeftOpen && appended.compare(0, 2, "\r\n") == 0) appended.erase(0, 2);
+    return appended;
 }
 
-int32_t SendPlain(const ScaleLink& link, uint32_t recordType, const WQStringList& targets,
-                  const WQStringList& lines) {
-    WQTCP request{targets, lines, recordType};
-    return link.en ? WQTCPSendEn(&request) : WQTCPSend(&request);
+void SendOverNetwork(const ScaleLink& link, bool en, SendOutcome& outcome) {
+    StringListView targets(link.targets);
+    StringListView commands(outcome.commands);
+    WQValueList values{link.values.empty() ? nullptr : link.values.data(),
+                       static_cast<uint32_t>(link.values.size())};
+    WQST target{targets.List(), WQStringList{nullptr, 0}, values, 0};
+    WQST command{WQStringList{nullptr, 0}, commands.List(), WQValueList{nullptr, 0}, 0};
+    std::vector<WQDSOutcome> outcomes(link.targets.size(), WQDSOutcome{WQDS_INTERNAL, 0, 0, 0});
+
+    std::string before = ReadUploadFile();
+    int32_t result = SendDataWithOutcomes(&target, &command, outcomes.data(),
+                                          static_cast<uint32_t>(outcomes.size()));
+    std::vector<std::string> replies = SplitLines(AppendedBytes(before, ReadUploadFile()));
+    outcome.uploadFileWritten = RewriteUploadFile(en) && result != WQDS_UPLOAD_FILE;
+
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < link.targets.size(); ++i) {
+        ScaleResult scale{link.targets[i], outcomes[i].code, outcomes[i].answered,
+                          outcomes[i].connections, outcomes[i].milliseconds, {}, {}};
+        for (uint32_t n = 0; n < scale.answered && next < replies.size(); ++n) {
+            scale.replies.push_back(replies[next++]);
+        }
+        std::string text;
+        for (const std::string& reply : scale.replies) text += reply + "\r\n";
+        scale.uploadLines = SplitLines(ConvertUploadText(text, en));
+        outcome.scales.push_back(std::move(scale));
+    }
 }
 
-// Folds the result of one more batch into the result so far: a failure outweighs a send, a
-// send outweighs nothing to send.
-int32_t CombineResults(int32_t sofar, int32_t next, bool first) {
-    if (first || sofar == WQ_NOTHING_TO_SEND) return next;
-    return next == WQ_NOTHING_TO_SEND ? sofar : next;
+void SendOverSerial(const ScaleLink& link, uint32_t recordType,
+                    const std::vector<std::string>& lines, SendOutcome& outcome) {
+    std::vector<std::string> toSend;
+    for (const std::string& line : lines) toSend.push_back(LineToSend(recordType, line));
+    StringListView lineView(toSend);
+    WQCOMM request{link.serialLink, lineView.List(), recordType};
+    std::string before = ReadUploadFile();
+    int32_t result = link.en ? WQCOMMSendEn(&request) : WQCOMMSend(&request);
+    ScaleResult scale;
+    scale.code = result == WQ_TRANSPORT_FAILED ? WQDS_INTERNAL : 0;
+    outcome.uploadFileWritten = result != WQ_UPLOAD_FILE_FAILED;
+    scale.uploadLines = AddedUploadLines(before, ReadUploadFile(), link.en);
+    outcome.scales.push_back(std::move(scale));
 }
 
 }  // namespace
@@ -54,53 +103,46 @@ std::string ExportName(const ScaleLink& link) {
     return link.en ? name + "En" : name;
 }
 
-int32_t SendThroughLibrary(const ScaleLink& link, uint32_t recordType,
-                           const std::vector<std::string>& lines) {
-    StringListView lineView(lines);
-    if (link.serial) return SendOverSerial(link, recordType, lineView.List());
-    StringListView targetView(link.targets);
-    if (!link.values.empty()) {
-        return SendWithSettings(link, recordType, targetView.List(), lineView.List());
-    }
-    return SendPlain(link, recordType, targetView.List(), lineView.List());
-}
-
-std::string ResultWords(int32_t result) {
-    switch (result) {
-        case WQ_OK:
-            return "sent";
-        case WQ_NOTHING_TO_SEND:
-            return "nothing to send";
-        case WQ_TRANSPORT_FAILED:
-            return "transport failed";
-        case WQ_UPLOAD_FILE_FAILED:
-            return "upload file not written";
-        default:
-            return "unknown result";
-    }
-}
-
-SendOutcome SendAndCollect(const ScaleLink& link, uint32_t recordType,
-                           const std::vector<std::string>& lines, std::size_t batchSize,
-                           const Progress& progress) {
-    std::string before = ReadUploadFile();
+SendOutcome SendLines(const ScaleLink& link, uint32_t recordType,
+                      const std::vector<std::string>& lines) {
     SendOutcome outcome;
-    std::size_t step = batchSize == 0 || !RecordTypeReadsDataLines(recordType)
-                           ? std::max<std::size_t>(lines.size(), 1)
-                           : batchSize;
-    std::size_t done = 0;
-    do {
-        std::size_t count = std::min(step, lines.size() - done);
-        std::vector<std::string> batch(lines.begin() + static_cast<std::ptrdiff_t>(done),
-                                       lines.begin() + static_cast<std::ptrdiff_t>(done + count));
-        outcome.result =
-            CombineResults(outcome.result, SendThroughLibrary(link, recordType, batch), done == 0);
-        done += count;
-        if (progress) progress(done, lines.size());
-    } while (done < lines.size() && outcome.result != WQ_TRANSPORT_FAILED &&
-             outcome.result != WQ_UPLOAD_FILE_FAILED);
-    outcome.uploadLines = AddedUploadLines(before, ReadUploadFile(), link.en);
+    BuildCommands(recordType, lines, link.en, outcome);
+    if (outcome.commands.empty()) {
+        outcome.nothingToSend = true;
+        return outcome;
+    }
+    if (link.serial) {
+        SendOverSerial(link, recordType, lines, outcome);
+    } else {
+        SendOverNetwork(link, link.en, outcome);
+    }
     return outcome;
+}
+
+std::string FailureCause(const ScaleResult& scale, std::size_t commandCount) {
+    std::string tries = std::to_string(scale.connections) +
+                        (scale.connections == 1 ? " try" : " tries");
+    std::string answered = "; " + std::to_string(scale.answered) + " of " +
+                           std::to_string(commandCount) + " command line(s) answered";
+    switch (scale.code) {
+        case WQDS_OK:
+            return "";
+        case WQDS_BAD_ADDRESS:
+            return "the address cannot be resolved";
+        case WQDS_REFUSED:
+            return "refused or unreachable (" + tries + ")" + answered;
+        case WQDS_TIMEOUT:
+            return "timed out after " + tries + answered;
+        case WQDS_CLOSED:
+            return "the scale closed the connection (" + tries + ")" + answered;
+        case WQDS_REPLY_TOO_LONG:
+            return "a reply too long" + answered;
+        case WQDS_UPLOAD_FILE:
+            return "\"Rec.txt\" could not be written";
+        default:
+            return scale.name.empty() ? "the serial transport failed"
+                                      : "failure on this machine" + answered;
+    }
 }
 
 }  // namespace vudaduv::cli

@@ -1,9 +1,9 @@
-// The way to the scale: which export a send takes, and what it left in "Rec.txt".
+// The way to the scales: a send of data lines as the library's exports make it, with what each
+// scale answered and what its answers became in "Rec.txt".
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,31 +13,40 @@ struct ScaleLink {
     std::vector<std::string> targets;  // network scales; unused on a serial line
     bool serial = false;
     uint32_t serialLink = 0;       // the open line, for the serial exports
-    std::vector<uint32_t> values;  // transport settings; when set, the ST exports take them
+    std::vector<uint32_t> values;  // settings of the network transport (see wqdatasend.h)
     bool en = false;               // code-page text: the En exports
 };
 
-// The export that a send over link calls, e.g. "WQTCPSendSTEn".
+// The export whose send a send over link makes, e.g. "WQTCPSendEn".
 std::string ExportName(const ScaleLink& link);
 
-// One call of the fitting export; returns its result code.
-int32_t SendThroughLibrary(const ScaleLink& link, uint32_t recordType,
-                           const std::vector<std::string>& lines);
-
-// "sent", "nothing to send", "transport failed", "upload file not written".
-std::string ResultWords(int32_t result);
-
-struct SendOutcome {
-    int32_t result = 0;
-    std::vector<std::string> uploadLines;  // what the send added to "Rec.txt"
+// What became of one scale in a send.
+struct ScaleResult {
+    std::string name;  // its address; "" for the serial line
+    int32_t code = 0;  // the network transport's code (wqdatasend.h); the serial one: 0 or not
+    uint32_t answered = 0;
+    uint32_t connections = 0;
+    uint32_t milliseconds = 0;
+    std::vector<std::string> replies;      // the reply lines of this send (network scales)
+    std::vector<std::string> uploadLines;  // what this send's replies became in "Rec.txt"
 };
 
-using Progress = std::function<void(std::size_t done, std::size_t total)>;
+struct SendOutcome {
+    bool nothingToSend = false;  // no data line gave a command line: nothing was sent
+    bool uploadFileWritten = true;
+    std::vector<std::string> commands;       // as sent, in order
+    std::vector<std::size_t> lineOfCommand;  // the data line each command came from
+    std::vector<ScaleResult> scales;         // in the order of link.targets
+};
 
-// Sends the data lines in calls of at most batchSize lines (0: all in one call) and collects
-// the upload lines that the send added. Stops at the first batch whose transport fails.
-SendOutcome SendAndCollect(const ScaleLink& link, uint32_t recordType,
-                           const std::vector<std::string>& lines, std::size_t batchSize = 0,
-                           const Progress& progress = nullptr);
+constexpr std::size_t kNoDataLine = static_cast<std::size_t>(-1);
+
+// Sends the data lines: network scales as the network exports do (the codec's command list,
+// SendDataWithOutcomes, the rewrite of "Rec.txt"), a serial line through the serial export.
+SendOutcome SendLines(const ScaleLink& link, uint32_t recordType,
+                      const std::vector<std::string>& lines);
+
+// Why a network scale was not served, from its outcome; "" when it was.
+std::string FailureCause(const ScaleResult& scale, std::size_t commandCount);
 
 }  // namespace vudaduv::cli

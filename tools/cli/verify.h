@@ -1,4 +1,5 @@
-// Reading a download back from the scale and telling what came back different.
+// Reading a download back from the scale and telling what came back different from the data
+// lines as written, and whether the check foresaw it.
 #pragma once
 
 #include <cstdint>
@@ -12,27 +13,26 @@
 namespace vudaduv::cli {
 
 struct ReadBackResult {
-    int32_t result = 0;  // of the read request's send
+    bool sent = false;  // the read requests went out and every scale answered them
+    std::string failure;  // why not, when they did not
     ReadBackPlan plan;
     ReadBackReport report;
     std::vector<std::string> uploadLines;  // what the read request brought back
 };
 
 // Sends the read requests for what dataLines of recordType stored and compares the answers with
-// what they should be. "Rec.txt" is left as it was before the read.
+// the lines. "Rec.txt" is left as it was before the read unless keepUploadFile is set.
 ReadBackResult ReadBack(const ScaleLink& link, uint32_t recordType,
-                        const std::vector<std::string>& dataLines);
+                        const std::vector<std::string>& dataLines, bool keepUploadFile = false);
 
 // Reads back over link and prints every difference on stderr, texts shown in charset; name
-// says which scale (empty for the only one). True when everything came back as sent.
+// says which scale (empty for the only one). True when nothing came back different that the
+// check did not foresee.
 bool VerifyDownload(const ScaleLink& link, const std::string& name, uint32_t recordType,
                     const std::vector<std::string>& dataLines, const std::string& charset);
 
-// Prints one difference: which record, which field, what was expected and what came back.
+// Prints one difference: which record, which field, what was sent and what came back.
 void PrintDifference(std::FILE* out, const std::string& prefix, const std::string& indent,
                      uint32_t recordType, const Difference& difference, const std::string& charset);
-
-// A long value cut to a readable piece around its first byte that differs from other.
-std::string ShortenAtDifference(const std::string& value, const std::string& other);
 
 }  // namespace vudaduv::cli

@@ -2,6 +2,9 @@
 // in, exit status and output out.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <utility>
@@ -123,6 +126,74 @@ const Scenario kHelpScenarios[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Help, ToolScenario, ::testing::ValuesIn(kHelpScenarios), ScenarioName);
 
+// Every help fits a terminal of 80 columns; send's shows the transport's defaults.
+TEST(Help, FitsEightyColumns) {
+    TempDirectory directory;
+    for (const char* command : {"--help", "send", "check", "encode", "decode", "scale", "demo"}) {
+        std::vector<std::string> args{command};
+        if (args[0] != "--help") args.push_back("--help");
+        ToolRun run = RunTool(args);
+        EXPECT_EQ(run.status, 0) << command;
+        std::size_t start = 0;
+        while (start < run.out.size()) {
+            std::size_t end = run.out.find('\n', start);
+            if (end == std::string::npos) end = run.out.size();
+            EXPECT_LE(end - start, 80u) << command << ": " << run.out.substr(start, end - start);
+            start = end + 1;
+        }
+        if (args[0] == "send") {
+            EXPECT_NE(run.out.find("(default 3000)"), std::string::npos) << run.out;
+            EXPECT_NE(run.out.find("(default 2)"), std::string::npos) << run.out;
+        }
+    }
+}
+
+const Scenario kCheckScenarios[] = {
+    {"CheckPasses", {"check", "--type", "1"}, "12A0100##Apple\n13A1\n", 0, Exact(""), Exact("")},
+    {"CheckNamesARecordStoredTwice", {"check", "--type", "10"}, "3AxBy\n4AxBy\n03AzBy\n", 4,
+     Exact("-:1: line: the same record is stored again by line 3, which overwrites it\n"),
+     kAnything},
+    {"CheckReportsPlaces",
+     {"check", "--type", "3", "--file", "data.txt", "--charset", "UTF-8"},
+     "",
+     4,
+     Exact("data.txt:3: message text: characters \"\xe6\xac\xa2\xe8\xbf\x8e\" cannot be sent "
+           "in code-page text\ndata.txt:4: message number: 40 becomes 22\n"),
+     Exact("vudaduv check: data.txt:2: blank line skipped\n"
+           "vudaduv check: 2 of 3 data line(s) would not arrive as written\n"),
+     {{"data.txt", "5Ahi\r\n\r\n11A\xe6\xac\xa2\xe8\xbf\x8e\r\n40Ahi\r\n"}}},
+};
+INSTANTIATE_TEST_SUITE_P(Check, ToolScenario, ::testing::ValuesIn(kCheckScenarios), ScenarioName);
+
+#ifndef _WIN32
+// Output that cannot be written is a failure.
+TEST(Output, FullDeviceIsAFailure) {
+    TempDirectory directory;
+    ToolRun run = RunTool({"encode", "--type", "2"}, "12\n", "/dev/full");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("cannot write to standard output: No space left"), std::string::npos)
+        << run.err;
+}
+
+// Without --charset the locale's character set applies; the C locale passes bytes.
+TEST(Charset, DefaultsToTheLocale) {
+    TempDirectory directory;
+    const char* saved = std::getenv("LC_ALL");
+    std::string old = saved != nullptr ? saved : "";
+    setenv("LC_ALL", "C.UTF-8", 1);
+    ToolRun utf8 = RunTool({"encode", "--type", "1"}, "5A##\xe5\x95\x8a\n");
+    setenv("LC_ALL", "C", 1);
+    ToolRun bytes = RunTool({"encode", "--type", "1"}, "5A##\xb0\xa1\n");
+    if (saved != nullptr) {
+        setenv("LC_ALL", old.c_str(), 1);
+    } else {
+        unsetenv("LC_ALL");
+    }
+    EXPECT_EQ(utf8.out, "!0V0005AB1601CDE\n") << utf8.err;
+    EXPECT_EQ(bytes.out, "!0V0005AB1601CDE\n") << bytes.err;
+}
+#endif
+
 const Scenario kBadArgumentScenarios[] = {
     {"NoCommand", {}, "", 2, Exact(""), Contains("a command is needed")},
     {"UnknownCommand", {"frobnicate"}, "", 2, Exact(""), Contains("unknown command 'frobnicate'")},
@@ -216,7 +287,13 @@ const Scenario kBadArgumentScenarios[] = {
      "5A\n5A##\xff\xfe\n",
      2,
      Exact(""),
-     Contains("data line 2 is not UTF-8")},
+     Contains("-:2: not UTF-8 text")},
+    {"BadAddress",
+     {"send", "--type", "2", "--target", "127.0.0.1:4001", "--target", "127.0.0.1:99999"},
+     "1\n",
+     2,
+     Exact(""),
+     Contains("bad address '127.0.0.1:99999'")},
     {"EncodeStrayArgument",
      {"encode", "--type", "1", "extra"},
      "",
@@ -278,20 +355,20 @@ const Scenario kUnreadableScenarios[] = {
      "",
      3,
      Exact(""),
-     Contains("cannot read missing.txt")},
+     Contains("vudaduv encode: missing.txt: ")},
     {"SendMissingFile",
      {"send", "--type", "1", "--target", "127.0.0.1", "--file", "missing.txt"},
      "",
      3,
      Exact(""),
-     Contains("cannot read missing.txt")},
+     Contains("vudaduv send: missing.txt: ")},
     {"DecodeMissingFile",
      {"decode", "missing.txt"},
      "",
      3,
      Exact(""),
-     Contains("cannot read missing.txt")},
-    {"DecodeDirectory", {"decode", "."}, "", 3, Exact(""), Contains("cannot read .")},
+     Contains("vudaduv decode: missing.txt: ")},
+    {"DecodeDirectory", {"decode", "."}, "", 3, Exact(""), Contains("vudaduv decode: .: ")},
 };
 INSTANTIATE_TEST_SUITE_P(Unreadable, ToolScenario, ::testing::ValuesIn(kUnreadableScenarios),
                          ScenarioName);
@@ -331,7 +408,12 @@ const Scenario kEncodeScenarios[] = {
      Exact("!0X05A104105000B\n")},
     {"MessagesType5", {"encode", "--type", "5"}, "99A\n", 0, Exact("!0Z32A000B\n")},
     {"ReadMessages", {"encode", "--type", "4"}, "23\n5\n", 0, Exact("!0W22A\n!0W05A\n")},
-    {"FreeData", {"encode", "--type", "7"}, "hello world\n\n", 0, Exact("!0Ohello world\n!0O\n")},
+    {"FreeData", {"encode", "--type", "7"}, "hello world\n\n", 0, Exact("!0Ohello world\n"),
+     Exact("vudaduv encode: -:2: blank line skipped\n")},
+    {"ByteOrderMarkAndCrLf", {"encode", "--type", "2"}, "\xef\xbb\xbf" "12\r\n \r\n13\r\n", 0,
+     Exact("!0U0012A\n!0U0013A\n"), Contains("-:1: UTF-8 byte-order mark skipped")},
+    {"EncodeEmptyInput", {"encode", "--type", "1"}, "", 0, Exact(""),
+     Exact("vudaduv encode: -: no data lines: nothing to send\n")},
     {"ReadFreeDataReadsNoInput", {"encode", "--type", "8"}, "ignored\n", 0, Exact("!0N\n")},
     {"Clock", {"encode", "--type", "9"}, "", 0, Contains("!0P")},
     {"LabelTexts",
@@ -432,31 +514,39 @@ const Scenario kSendScenarios[] = {
      "1\n",
      1,
      Exact(""),
-     Contains("result -2: transport failed")},
-    {"NothingToSend", Send({"--type", "1"}), "no separator\n", 1, Exact(""),
-     Contains("result -1: nothing to send")},
-    {"EmptySlotGivesNoLine", Send({"--type", "2"}), "12\n", 0, Exact(""),
-     Contains("result 0: sent")},
-    {"ItemsVerified", Send({"--type", "1", "--verify"}),
-     "12A0100##\xc6\xbb\xb9\xfb##Apple\n13A02##x##y##z\n4001A9\n", 0, Exact(""),
-     Contains("all 3 record(s) came back as sent")},
+     Contains(": refused or unreachable (1 try); 0 of 1 command line(s) answered\n")},
+    {"EmptyInputSendsNothing", Send({"--type", "1"}), "\n", 0, Exact(""),
+     Contains("vudaduv send: -: no data lines: nothing to send\n")},
+    {"CheckStopsTheSend", Send({"--type", "1"}), "12A1##x\n5000A1\nno separator\n", 4, Exact(""),
+     Contains("-:2: item number: 5000 becomes 4000\n-:3: line: no \"A\": the line is left "
+              "out\nvudaduv send: 2 of 3 data line(s) would not arrive as written: nothing "
+              "sent")},
+    {"EmptySlotGivesNoLine", Send({"--type", "2"}), "12\n", 0, Exact(""), Exact("")},
+    {"ItemsVerified", Send({"--type", "1", "--verify", "--charset", "GBK"}),
+     "12A0100##\xc6\xbb\xb9\xfb##Apple\n13A02##x##y##z\n", 0, Exact(""),
+     Contains("all 2 record(s) came back as written")},
     {"ItemsVerifiedWithSettings",
-     Send({"--type", "1", "--verify", "--timeout", "2000", "--retries", "1", "--en"}),
+     Send({"--type", "1", "--verify", "--timeout", "2000", "--retries", "1", "--en", "--charset",
+           "CP936"}),
      "14A1##Apple pie##4\xa1\xe3"
      "C\n",
      0, Exact(""), Contains("all 1 record(s)")},
-    {"TextLossesAreNotDifferences", Send({"--type", "1", "--verify"}),
-     "5A##tab\there##a very long text that is cut\n", 0, Exact(""), Contains("all 1 record(s)")},
-    {"FieldThatDoesNotComeBack", Send({"--type", "1", "--verify"}), "5A1B2##x\n6A##y\n", 1,
-     Exact(""), Contains("item 0005: fields came back different")},
-    {"LabelTextWithBlank", Send({"--type", "10", "--verify"}), "3Aone twoBx\n", 1, Exact(""),
-     Contains("label 03: label text 1 came back different")},
-    {"MessagesVerified", Send({"--type", "3", "--verify"}), "1A\xbb\xb6\xd3\xad\n12AThanks\n", 0,
-     Exact(""), Contains("all 2 record(s)")},
+    {"AcceptedChangesAreForeseen", Send({"--type", "1", "--verify", "--accept-changes"}),
+     "5A##tab\there##a very long text that is cut\n", 0, Exact(""),
+     Contains("verify: item 0005: text 2 came back different (foreseen by the check)")},
+    {"FieldThatDoesNotComeBack", Send({"--type", "1", "--verify"}), "5A1B2##x\n6A##y\n", 4,
+     Exact(""), Contains("-:1: fields: the letter B ends the fields")},
+    {"LabelTextWithBlank", Send({"--type", "10", "--verify"}), "3Aone twoBx\n", 4, Exact(""),
+     Contains("-:1: label text 1: a blank in it: comes back split")},
+    {"MessagesVerified", Send({"--type", "3", "--verify", "--charset", "GBK"}),
+     "1A\xbb\xb6\xd3\xad\n12AThanks\n", 0, Exact(""), Contains("all 2 record(s)")},
+    {"ErrorReplyFails", Send({"--type", "14"}), "!0Zfoo\n!0N\n", 1, Exact("0eMALFORMED\n"),
+     Contains("-:1 (\"!0Zfoo\"): the scale answered with an error: \"0eMALFORMED\"")},
     {"MessagesType5CodePageVerified", Send({"--type", "5", "--verify", "--en"}),
      "4ABest before\n20AHi\n", 0, Exact(""), Contains("all 2 record(s)")},
-    {"RejectedLineIsNamed", Send({"--type", "10", "--verify"}), "1AxBy\nno label\n", 0, Exact(""),
-     Contains("not sent (the library rejects this data line): no label")},
+    {"RejectedLineIsNamed", Send({"--type", "10", "--verify", "--accept-changes"}),
+     "1AxBy\nno label\n", 0, Exact(""),
+     Contains("not sent (the library leaves this data line out): \"no label\"")},
     {"KeyTableVerified", Send({"--type", "12", "--verify"}), KeyTable() + "\n", 0, Exact(""),
      Contains("all 1 record(s)")},
     {"FreeDataVerified", Send({"--type", "7", "--verify"}), "PLU-7\n", 0, Exact(""),
@@ -475,7 +565,7 @@ const Scenario kSendScenarios[] = {
      "3\n",
      0,
      Exact(""),
-     Contains("result 0: sent"),
+     Exact(""),
      {{"Rec.txt", "1P0001Aold\r\n"}}},
     {"SerialDeviceMissing",
      {"send", "--type", "1", "--serial", "/nonexistent/tty"},
@@ -491,7 +581,9 @@ INSTANTIATE_TEST_SUITE_P(Send, ScaleScenario, ::testing::ValuesIn(kSendScenarios
 const Scenario kSerialScenarios[] = {
     {"SerialSendVerified", Send({"--type", "1", "--verify"}, true), "21A01##Pear\n", 0, Exact(""),
      Contains("all 1 record(s)")},
-    {"SerialClockSet", Send({"--type", "9"}, true), "", 0, Exact(""), Contains("result 0: sent")},
+    {"SerialClockSet", Send({"--type", "9"}, true), "", 0, Exact(""), Exact("")},
+    {"SerialErrorReplyFails", Send({"--type", "20"}, true), "!0Zfoo\n", 1, Exact("0eMALFORMED\n"),
+     Exact("vudaduv send: serial line: the scale answered with an error: \"0eMALFORMED\"\n")},
 };
 INSTANTIATE_TEST_SUITE_P(Serial, ScaleScenario, ::testing::ValuesIn(kSerialScenarios),
                          ScenarioName);
@@ -506,13 +598,68 @@ TEST(SendAndRead, ReadPrintsTheUploadLines) {
     ToolRun download = RunTool({"send", "--type", "1", "--target", target, "--charset", "UTF-8"},
                                "12A01##\xe8\x8b\xb9\xe6\x9e\x9c##Apple\n3A##x\n");
     ASSERT_EQ(download.status, 0) << download.err;
-    WriteWholeFile("Rec.txt", ReadWholeFile("Rec.txt") + "1P0099Aearlier\r\n");
+    // The application left the last line of the upload file open.
+    WriteWholeFile("Rec.txt", ReadWholeFile("Rec.txt") + "1P0099Aearlier");
     ToolRun read =
         RunTool({"send", "--type", "2", "--target", target, "--charset", "UTF-8"}, "12\n3\n");
     EXPECT_EQ(read.status, 0) << read.err;
     EXPECT_EQ(read.out, "1P0012A01##\xe8\x8b\xb9\xe6\x9e\x9c##Apple\n1P0003A##x\n");
     EXPECT_EQ(ReadWholeFile("Rec.txt"),
               "1P0099Aearlier\r\n1P0012A01##\xc6\xbb\xb9\xfb##Apple\r\n1P0003A##x\r\n");
+    // With two scales each block of upload lines names its scale.
+    ToolRun both = RunTool({"send", "--type", "2", "--target", target, "--target", target}, "3\n");
+    EXPECT_EQ(both.status, 0) << both.err;
+    EXPECT_EQ(both.out, "# scale " + target + "\n1P0003A##x\n# scale " + target + "\n1P0003A##x\n");
+}
+
+// Replies that are no success: each is named with its scale and data line, and fails the send.
+TEST(SendFailures, AreNamedWithTheirCause) {
+    TempDirectory directory;
+    ScriptedScale http([](const std::string&) { return "HTTP/1.1 400 Bad Request"; });
+    ScriptedScale silent([](const std::string&) { return ""; });
+    std::string httpTarget = "127.0.0.1:" + std::to_string(http.Port());
+    std::string silentTarget = "127.0.0.1:" + std::to_string(silent.Port());
+    ToolRun run = RunTool({"send", "--type", "2", "--target", httpTarget, "--target",
+                           silentTarget, "--timeout", "200", "--retries", "1"},
+                          "12\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "# scale " + httpTarget + "\nHTTP/1.1\n400\nBad\nRequest\n");
+    EXPECT_EQ(run.err, "vudaduv send: " + httpTarget +
+                           ": -:1 (\"!0U0012A\"): not a scale's reply: \"HTTP/1.1 400 Bad "
+                           "Request\"\nvudaduv send: " +
+                           silentTarget +
+                           ": timed out after 2 tries; 0 of 1 command line(s) answered\n");
+}
+
+// A directory in the place of "Rec.txt": the replies cannot be kept, and the send says so.
+TEST(SendFailures, UnwritableUploadFileIsNamed) {
+    TempDirectory directory;
+    ScaleProcess scale;
+    ASSERT_TRUE(scale.Started()) << scale.Output();
+    ASSERT_TRUE(std::filesystem::create_directory("Rec.txt"));
+    ToolRun run = RunTool(
+        {"send", "--type", "2", "--target", "127.0.0.1:" + std::to_string(scale.Port())}, "12\n");
+    std::filesystem::remove("Rec.txt");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("\"Rec.txt\" could not be written in "), std::string::npos) << run.err;
+}
+
+// A message sent empty that the scale reads back with a text: the difference is named.
+TEST(SendVerify, NamesATextTheScaleMadeUp) {
+    TempDirectory directory;
+    ScriptedScale scale([](const std::string& line) {
+        return std::string(line.compare(0, 3, "!0W") == 0 ? "0w05A03720373B" : "0x");
+    });
+    ToolRun run = RunTool(
+        {"send", "--type", "3", "--verify", "--target", "127.0.0.1:" + std::to_string(scale.Port())},
+        "5A\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("verify: message 05: message text came back different (made by the "
+                           "scale)\n  sent:      \"\"\n  came back: \"hi\""),
+              std::string::npos)
+        << run.err;
 }
 
 // Only POSIX systems have a stop request to send to a program without a console.
@@ -592,11 +739,22 @@ TEST(ScaleCommand, FleetServesScalesOfTheirOwn) {
 
 TEST(Demo, EverythingComesBackAsSent) {
     TempDirectory directory;
-    ToolRun run = RunTool({"demo"});
+    ToolRun run = RunTool({"demo", "--keep"});
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_NE(run.out.find("records came back as sent"), std::string::npos) << run.out;
     EXPECT_EQ(run.out.find("\xE2\x9C\x97"), std::string::npos) << run.out;  // no cross mark
     EXPECT_EQ(ReadWholeFile("Rec.txt"), "");  // the demo works in a directory of its own
+    // The kept upload file holds the upload lines the demo showed, the last a key table.
+    const std::string kept = "The upload file is kept in ";
+    std::size_t at = run.out.find(kept);
+    ASSERT_NE(at, std::string::npos) << run.out;
+    std::string path = run.out.substr(at + kept.size());
+    path = path.substr(0, path.find('\n'));
+    std::string upload = ReadWholeFile(path.c_str());
+    EXPECT_NE(upload.find("1P0012A0100000599##"), std::string::npos) << upload;
+    EXPECT_NE(upload.find("\r\n12P"), std::string::npos) << upload;
+    std::remove(path.c_str());
+    std::remove(path.substr(0, path.rfind('/')).c_str());
 }
 
 }  // namespace

@@ -27,13 +27,14 @@ const std::vector<std::string> kScaleArgs = {"scale", "--listen", "127.0.0.1:0",
 
 }  // namespace
 
-ToolRun RunTool(const std::vector<std::string>& args, const std::string& input) {
+ToolRun RunTool(const std::vector<std::string>& args, const std::string& input,
+                const std::string& outPath) {
     WriteWholeFile(".stdin", input);
     ToolRun run;
-    ProcessId process = StartProcess(ToolPath(), args, ".stdin", ".stdout", ".stderr");
+    ProcessId process = StartProcess(ToolPath(), args, ".stdin", outPath, ".stderr");
     if (process == kNoProcess) return run;
     run.status = WaitForProcess(process, kBoundMs);
-    run.out = ReadWholeFile(".stdout");
+    if (outPath == ".stdout") run.out = ReadWholeFile(".stdout");
     run.err = ReadWholeFile(".stderr");
     return run;
 }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,8 +18,10 @@ struct ToolRun {
     std::string err;
 };
 
-// Starts the tool with args, input as its standard input, and waits for it (bounded).
-ToolRun RunTool(const std::vector<std::string>& args, const std::string& input = "");
+// Starts the tool with args, input as its standard input, and waits for it (bounded). Its
+// standard output goes to outPath (read back into out unless it is a device).
+ToolRun RunTool(const std::vector<std::string>& args, const std::string& input = "",
+                const std::string& outPath = ".stdout");
 
 // A loopback port that nothing listens on (bound once, then closed).
 unsigned ClosedPort();
@@ -55,6 +58,23 @@ class ScaleProcess {
     unsigned port_ = 0;
     std::string ptyPath_;
     std::string outputPath_;
+};
+
+// A stand-in for a scale on a loopback port that answers each command line (without its line
+// end) with what answer returns, CR LF added; an empty answer sends nothing back. It serves any
+// number of connections on a thread of its own.
+class ScriptedScale {
+  public:
+    explicit ScriptedScale(std::function<std::string(const std::string&)> answer);
+    ~ScriptedScale();
+    ScriptedScale(const ScriptedScale&) = delete;
+    ScriptedScale& operator=(const ScriptedScale&) = delete;
+
+    unsigned Port() const;
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace vudaduv::cli::test

@@ -1,0 +1,136 @@
+// The check of data lines against the virtual scale, and the comparison of read-backs with the
+// lines as written: one table each.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "check.h"
+#include "readback.h"
+
+namespace vudaduv::cli {
+namespace {
+
+struct CheckCase {
+    uint32_t recordType;
+    bool en;
+    std::string line;
+    std::vector<std::string> report;  // "field: what", in order
+};
+
+// GBK bytes: 13 characters of GB2312 row 16, and the two characters "huan ying".
+const std::string kThirteen =
+    "\xb0\xa1\xb0\xa2\xb0\xa3\xb0\xa4\xb0\xa5\xb0\xa6\xb0\xa7\xb0\xa8\xb0\xa9\xb0\xaa\xb0\xab"
+    "\xb0\xac\xb0\xad";
+const std::string kWelcome = "\xbb\xb6\xd3\xad";
+
+const CheckCase kCheckCases[] = {
+    {1, false, "12A0100##Apple##" + kWelcome + "##x", {}},
+    {1, false, "0012A1##x##", {}},
+    {1, true, "14A1##Apple pie##4\xa1\xe3" "C", {}},
+    {1, false, "5000A1", {"item number: 5000 becomes 4000"}},
+    {1, false, "xA1", {"item number: \"x\" becomes 0000"}},
+    {1, false, "A1", {"item number: missing: becomes 0000"}},
+    {1, false, "5A##" + kThirteen, {"text 1: cut to 12 characters"}},
+    {1, true, "5A##x##abcdefghijklmnopq", {"text 2: cut to 16 characters"}},
+    {1, true, "5A##" + kWelcome, {"text 1: characters \"" + kWelcome +
+                                  "\" cannot be sent in code-page text"}},
+    {1, false, "5A##a##b##c##d", {"text 4: is left out"}},
+    {1, false, "5A1B2##x", {"fields: the letter B ends the fields: they come back as \"1\"",
+                            "text 1: comes back as \"\xa0\xa2\xa0\xf8\""}},
+    {1, false, "5A1 2##x", {"fields: a blank in it: comes back split"}},
+    {1, false, "5A\xe9", {"fields: invalid GBK in a field (it ends in half a double-byte "
+                          "character): the record comes back lost"}},
+    {1, false, "-3A1", {"item number: \"-3\" becomes 00-3", "line: the scale refuses it: "
+                                                            "0eMALFORMED"}},
+    {1, true, "5A##a\rb", {"text 1: comes back holding a line break (CR or LF): the upload "
+                           "line breaks in two"}},
+    {1, false, "no separator", {"line: no \"A\": the line is left out"}},
+    {1, false, "5\xe9" "A1", {"line: no \"A\" (its \"A\" is the second byte of a double-byte "
+                              "character): the line is left out"}},
+    {1, false, std::string("5A\0x", 4), {"line: a NUL byte: the line ends there for the library"}},
+    {3, false, "5Ahi", {}},
+    {3, false, "5A", {}},
+    {3, false, "11A" + kWelcome, {"message text: characters \"" + kWelcome +
+                                  "\" cannot be sent in code-page text"}},
+    {3, false, "40Ahi", {"message number: 40 becomes 22"}},
+    {5, false, "3A" + kThirteen + kThirteen + kThirteen,
+     {"message text: cut to 30 characters"}},
+    {7, false, "PLU-7", {}},
+    {7, false, "ab\tcd", {"type 7 data: a tab in it: comes back split"}},
+    {10, false, "3AxByz", {}},
+    {10, false, "20AxBy", {"label number: 20 becomes 15"}},
+    {10, false, "3Aone twoBx", {"label text 1: a blank in it: comes back split"}},
+    {10, false, "3Ax", {"line: no \"B\": the line is left out"}},
+    {12, false, std::string(568, '7'), {}},
+    {12, false, "ab", {"key table: 2 bytes, not 568: the line is left out"}},
+    {2, false, "0012", {}},
+    {2, false, "5000", {"item number: 5000 becomes 4000"}},
+    {11, false, "3kg", {"label number: \"3kg\" becomes 03"}},
+    {9, false, "", {}},
+    {14, false, "anything at all", {}},
+};
+
+void PrintTo(const CheckCase& c, std::ostream* os) {
+    *os << "type " << c.recordType << (c.en ? " En " : " ") << Quoted(c.line);
+}
+
+class CheckTable : public ::testing::TestWithParam<CheckCase> {};
+
+TEST_P(CheckTable, ReportsEveryDifference) {
+    const CheckCase& c = GetParam();
+    std::vector<std::string> report;
+    for (const Finding& finding : CheckDataLine(c.recordType, c.en, c.line)) {
+        report.push_back(finding.field + ": " + finding.what);
+    }
+    EXPECT_EQ(report, c.report) << "type " << c.recordType << " line " << Quoted(c.line);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, CheckTable, ::testing::ValuesIn(kCheckCases));
+
+struct ReadBackCase {
+    uint32_t recordType;
+    std::vector<std::string> sent;
+    std::vector<std::string> uploadLines;  // what the scale's read-back gave
+    std::vector<std::string> differences;  // "key field: sent -> back (foreseen|scale)"
+    std::size_t otherLines;
+};
+
+const ReadBackCase kReadBackCases[] = {
+    {1, {"12A1##x"}, {"1P0012A1##x"}, {}, 0},
+    {1, {"12A1##x"}, {"1P0012A2##x"}, {"0012 fields: 1 -> 2 (scale)"}, 0},
+    {1, {"12A1##x"}, {}, {"0012 record: 12A1##x ->  (scale)"}, 0},
+    {1, {"5A##a##b##c##d"}, {"1P0005A##a##b##c"}, {"0005 text 4: d ->  (foreseen)"}, 0},
+    {1, {"12A1"}, {"1P", "1P0012A1"}, {}, 1},
+    // A message sent empty that comes back with a text: named, no exception.
+    {3, {"5A"}, {"3P05Ahi"}, {"05 message text:  -> hi (scale)"}, 0},
+    {3, {"5A"}, {}, {}, 0},
+    {3, {"5A"}, {"3P"}, {}, 1},
+    {7, {"abc"}, {"7Pabc", "junk"}, {}, 1},
+    {10, {"3AxBy"}, {"10P03AxBz"}, {"03 label text 2: y -> z (scale)"}, 0},
+    {2, {"12"}, {"1P", "2P"}, {}, 0},  // a read request stores nothing to compare
+};
+
+void PrintTo(const ReadBackCase& c, std::ostream* os) {
+    *os << "type " << c.recordType << " " << c.sent.size() << " line(s)";
+}
+
+class ReadBackTable : public ::testing::TestWithParam<ReadBackCase> {};
+
+TEST_P(ReadBackTable, NamesWhoMadeEachDifference) {
+    const ReadBackCase& c = GetParam();
+    ReadBackReport report =
+        CompareReadBack(c.recordType, PlanReadBack(c.recordType, c.sent, false), c.uploadLines);
+    std::vector<std::string> differences;
+    for (const Difference& d : report.differences) {
+        differences.push_back(d.key + " " + d.field + ": " + d.sent + " -> " + d.back + " (" +
+                              (d.foreseen ? "foreseen" : "scale") + ")");
+    }
+    EXPECT_EQ(differences, c.differences);
+    EXPECT_EQ(report.otherLines.size(), c.otherLines);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, ReadBackTable, ::testing::ValuesIn(kReadBackCases));
+
+}  // namespace
+}  // namespace vudaduv::cli

@@ -1,0 +1,510 @@
+#include "check.h"
+
+#include <algorithm>
+
+#include "encode/encode_line.h"
+#include "textcode/code_page_text.h"
+#include "textcode/text_scan.h"
+#include "textcode/zone_position_text.h"
+#include "upload/upload.h"
+#include "virtual_scale.h"
+
+namespace vudaduv::cli {
+
+namespace {
+
+constexpr std::size_t kShownBytes = 60;
+
+// What each stored record type is called and which read request reads it back.
+struct StoredType {
+    uint32_t recordType;
+    uint32_t readType;
+    const char* numberName;  // "" for the types without a number
+};
+
+constexpr StoredType kStoredTypes[] = {
+    {1, 2, "item number"}, {3, 4, "message number"}, {5, 6, "message number"},
+    {7, 8, ""},            {10, 11, "label number"}, {12, 13, ""},
+};
+
+const StoredType* FindStored(uint32_t recordType) {
+    for (const StoredType& type : kStoredTypes) {
+        if (type.recordType == recordType) return &type;
+    }
+    return nullptr;
+}
+
+// The stored type whose number a read request asks for.
+const StoredType* FindReadOf(uint32_t readType) {
+    for (const StoredType& type : kStoredTypes) {
+        if (type.readType == readType && *type.numberName != '\0') return &type;
+    }
+    return nullptr;
+}
+
+bool StartsWith(std::string_view text, std::string_view head) {
+    return text.substr(0, head.size()) == head;
+}
+
+bool AllDigits(std::string_view text) {
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::string_view WithoutLeadingZeros(std::string_view digits) {
+    while (digits.size() > 1 && digits[0] == '0') digits.remove_prefix(1);
+    return digits;
+}
+
+// The upload text split into the lines as the file holds them, each ended by CR LF.
+std::vector<std::string> UploadFileLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find("\r\n", start);
+        if (end == std::string::npos) end = text.size();
+        lines.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
+// The digits between a numbered command's letter and its first "A".
+std::string NumberOfCommand(const std::string& command) {
+    std::size_t a = command.find('A', 3);
+    return a == std::string::npos ? std::string() : command.substr(3, a - 3);
+}
+
+// The characters of a text as the text codes see them: a byte of 0x80 or above starts a
+// double-byte character.
+std::vector<std::string> TextCharacters(std::string_view text) {
+    std::vector<std::string> characters;
+    for (std::size_t i = 0; i < text.size();) {
+        std::size_t length = static_cast<unsigned char>(text[i]) >= 0x80 ? 2 : 1;
+        characters.emplace_back(text.substr(i, length));
+        i += std::min(length, text.size() - i);
+    }
+    return characters;
+}
+
+std::string EncodeText(std::string_view text, bool codePage) {
+    return codePage ? EncodeCodePageText(text) : EncodeZonePositionText(text);
+}
+
+std::string DecodeText(std::string_view digits, bool codePage) {
+    return codePage ? DecodeCodePageText(digits) : DecodeZonePositionText(digits);
+}
+
+const char* ModeName(bool codePage) {
+    return codePage ? "code-page text" : "zone-position text";
+}
+
+// True when the text ends in the first byte of a double-byte character without its second.
+bool EndsInHalfCharacter(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (!IsGbkLeadByte(static_cast<unsigned char>(text[i]))) {
+            ++i;
+            continue;
+        }
+        if (i + 1 == text.size()) return true;
+        i += 2;
+    }
+    return false;
+}
+
+std::string SpaceName(char c) {
+    switch (c) {
+        case ' ':
+            return "a blank";
+        case '\t':
+            return "a tab";
+        case '\r':
+            return "a CR";
+        default:
+            return "white space";
+    }
+}
+
+// The first reply-token separator in a value, or 0.
+char FirstSpace(std::string_view value) {
+    for (char c : value) {
+        if (IsTokenBlank(c) || c == '\r' || c == '\n') return c;
+    }
+    return '\0';
+}
+
+bool HoldsLineBreak(std::string_view value) {
+    return value.find_first_of("\r\n") != std::string_view::npos;
+}
+
+// Characters of a text, each by itself through the text code and back: those that are lost and
+// those that come back as something else.
+struct CharacterFate {
+    std::string dropped;
+    std::string changed;
+    std::string changedInto;
+    std::vector<std::string> arriving;  // what each character that is sent comes back as
+};
+
+CharacterFate FollowCharacters(std::string_view text, bool codePage) {
+    CharacterFate fate;
+    for (const std::string& character : TextCharacters(text)) {
+        std::string code = EncodeText(character, codePage);
+        if (code.empty()) {
+            fate.dropped += character;
+            continue;
+        }
+        std::string back = DecodeText(code, codePage);
+        if (back != character) {
+            fate.changed += character;
+            fate.changedInto += back;
+        }
+        fate.arriving.push_back(back);
+    }
+    return fate;
+}
+
+std::string JoinWhat(const std::vector<std::string>& parts) {
+    std::string joined;
+    for (const std::string& part : parts) joined += (joined.empty() ? "" : "; ") + part;
+    return joined;
+}
+
+std::string ExplainText(const Field& field, bool codePage, const std::string& back) {
+    CharacterFate fate = FollowCharacters(field.value, codePage);
+    std::vector<std::string> parts;
+    if (!fate.dropped.empty()) {
+        parts.push_back("characters " + Quoted(fate.dropped) + " cannot be sent in " +
+                        ModeName(codePage));
+    }
+    if (!fate.changed.empty()) {
+        parts.push_back("characters " + Quoted(fate.changed) + " come back as " +
+                        Quoted(fate.changedInto) + " in " + ModeName(codePage));
+    }
+    std::string whole;
+    for (const std::string& piece : fate.arriving) whole += piece;
+    if (back.empty() && !whole.empty()) {
+        parts.push_back("comes back empty");
+    } else if (back != whole && back.size() < whole.size() &&
+               whole.compare(0, back.size(), back) == 0) {
+        std::size_t kept = 0;
+        for (std::size_t length = 0; kept < fate.arriving.size() &&
+                                     length + fate.arriving[kept].size() <= back.size();
+             ++kept) {
+            length += fate.arriving[kept].size();
+        }
+        parts.push_back("cut to " + std::to_string(kept) + " characters");
+    } else if (back != whole) {
+        parts.push_back("comes back as " + Quoted(back, 0));
+    }
+    return parts.empty() ? "comes back as " + Quoted(back) : JoinWhat(parts);
+}
+
+std::string ExplainBytes(const Field& field, const std::string& back) {
+    if (char space = FirstSpace(field.value)) {
+        return SpaceName(space) + " in it: comes back split";
+    }
+    if (EndsInHalfCharacter(field.value)) {
+        return "invalid GBK (it ends in half a double-byte character): comes back as " +
+               Quoted(back);
+    }
+    if (field.name == "fields") {
+        for (const char* marker : {"B", "C", "D", "E"}) {
+            if (FindSeparator(field.value, marker) != kNotFound) {
+                return std::string("the letter ") + marker + " ends the fields: they come back as " +
+                       Quoted(back);
+            }
+        }
+    }
+    return "comes back as " + Quoted(back);
+}
+
+std::string ExplainNumber(const Field& field, const std::string& back) {
+    if (field.value.empty()) return "missing: becomes " + back;
+    return (AllDigits(field.value) ? field.value : Quoted(field.value)) + " becomes " + back;
+}
+
+bool IsReadWithNumber(uint32_t recordType) {
+    return FindReadOf(recordType) != nullptr;
+}
+
+Finding Rejection(uint32_t recordType, const std::string& line) {
+    if (recordType == 12) {
+        return {"key table", std::to_string(line.size()) + " bytes, not " +
+                                 std::to_string(kKeyTableBytes) + ": the line is left out"};
+    }
+    const char* missing = FindSeparator(line, "A") == kNotFound ? "A" : "B";
+    std::string what = std::string("no \"") + missing + "\"";
+    if (line.find(missing) != std::string::npos) {
+        what += std::string(" (its \"") + missing +
+                "\" is the second byte of a double-byte character)";
+    }
+    return {"line", what + ": the line is left out"};
+}
+
+void AddOnce(std::vector<Finding>& findings, Finding finding) {
+    for (const Finding& known : findings) {
+        if (known.field == finding.field && known.what == finding.what) return;
+    }
+    findings.push_back(std::move(finding));
+}
+
+// The fields of the user's line against those of the line that came back.
+void CompareFieldByField(uint32_t recordType, bool codePage, const std::vector<Field>& sent,
+                         const std::vector<Field>& back, std::vector<Finding>& findings) {
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        std::string backValue = i < back.size() ? back[i].value : std::string();
+        if (HoldsLineBreak(backValue)) {
+            AddOnce(findings, {sent[i].name, "comes back holding a line break (CR or LF): the "
+                                             "upload line breaks in two"});
+        }
+        if (SameFieldValue(sent[i], backValue)) continue;
+        // An item text that would arrive but has no place in the line that came back.
+        bool leftOut = recordType == 1 && sent[i].kind == Field::kText && i >= back.size() &&
+                       !FollowCharacters(sent[i].value, codePage).arriving.empty();
+        if (leftOut) {
+            AddOnce(findings, {sent[i].name, "is left out"});
+        } else {
+            AddOnce(findings, {sent[i].name, ExplainField(sent[i], codePage, backValue)});
+        }
+    }
+}
+
+// Why a read-back gave no line for the record, or more lines than one.
+void ExplainLostOrSplit(const std::vector<Field>& sent, bool lost, std::vector<Finding>& findings) {
+    for (const Field& field : sent) {
+        if (char space = FirstSpace(field.value)) {
+            AddOnce(findings, {field.name, SpaceName(space) + " in it: comes back split"});
+            return;
+        }
+    }
+    for (const Field& field : sent) {
+        if (EndsInHalfCharacter(field.value)) {
+            AddOnce(findings, {field.name, lost ? "invalid GBK in a field (it ends in half a "
+                                                  "double-byte character): the record comes "
+                                                  "back lost"
+                                                : "invalid GBK in a field: comes back split"});
+            return;
+        }
+    }
+    AddOnce(findings, {"line", lost ? "the record comes back lost" : "comes back split"});
+}
+
+}  // namespace
+
+bool IsEmptyMessage(uint32_t recordType, std::string_view line) {
+    std::vector<Field> fields = SplitFields(recordType, line);
+    return (recordType == 3 || recordType == 5) && fields.size() == 2 && fields[1].value.empty();
+}
+
+bool StoresRecord(uint32_t recordType) {
+    return FindStored(recordType) != nullptr;
+}
+
+uint32_t ReadTypeOf(uint32_t recordType) {
+    const StoredType* type = FindStored(recordType);
+    return type == nullptr ? 0 : type->readType;
+}
+
+std::string UploadPrefix(uint32_t recordType) {
+    return std::to_string(recordType) + "P";
+}
+
+std::vector<Field> SplitFields(uint32_t recordType, std::string_view line) {
+    const StoredType* type = FindStored(recordType);
+    if (type == nullptr) return {};
+    if (recordType == 7) return {{"type 7 data", std::string(line), Field::kBytes}};
+    if (recordType == 12) return {{"key table", std::string(line), Field::kBytes}};
+    std::size_t a = FindSeparator(line, "A");
+    std::string_view number = line.substr(0, a);
+    std::string_view rest = a == kNotFound ? std::string_view() : line.substr(a + 1);
+    std::vector<Field> fields{{type->numberName, std::string(number), Field::kNumber}};
+    if (recordType == 3 || recordType == 5) {
+        fields.push_back({"message text", std::string(rest), Field::kText});
+        return fields;
+    }
+    if (recordType == 10) {
+        std::size_t b = FindSeparator(line, "B");
+        std::string_view text1 =
+            b != kNotFound && a != kNotFound && b > a ? line.substr(a + 1, b - a - 1) : "";
+        std::string_view text2 = b == kNotFound ? std::string_view() : line.substr(b + 1);
+        fields.push_back({"label text 1", std::string(text1), Field::kBytes});
+        fields.push_back({"label text 2", std::string(text2), Field::kBytes});
+        return fields;
+    }
+    std::size_t separator = FindSeparator(rest, "##");
+    fields.push_back({"fields", std::string(rest.substr(0, separator)), Field::kBytes});
+    if (separator == kNotFound) return fields;
+    rest.remove_prefix(separator + 2);
+    for (std::size_t n = 1;; ++n) {
+        std::size_t next = FindSeparator(rest, "##");
+        fields.push_back({"text " + std::to_string(n), std::string(rest.substr(0, next)),
+                          Field::kText});
+        if (next == kNotFound) break;
+        rest.remove_prefix(next + 2);
+    }
+    return fields;
+}
+
+bool SameFieldValue(const Field& field, const std::string& other) {
+    if (field.kind != Field::kNumber) return field.value == other;
+    return AllDigits(field.value) && AllDigits(other) &&
+           WithoutLeadingZeros(field.value) == WithoutLeadingZeros(other);
+}
+
+bool TextsAreCodePage(uint32_t recordType, bool en, const std::string& numberSent) {
+    if (recordType == 3 || recordType == 5) {
+        return MessageTextIsCodePage(recordType, ReadLeadingInteger(numberSent), en);
+    }
+    return en;
+}
+
+std::string ExplainField(const Field& field, bool codePage, const std::string& back) {
+    switch (field.kind) {
+        case Field::kNumber:
+            return ExplainNumber(field, back);
+        case Field::kText:
+            return ExplainText(field, codePage, back);
+        default:
+            return ExplainBytes(field, back);
+    }
+}
+
+const std::string* RecordLine(uint32_t recordType, const std::vector<std::string>& uploadLines) {
+    std::string prefix = UploadPrefix(recordType);
+    for (const std::string& line : uploadLines) {
+        if (StartsWith(line, prefix)) return &line;
+    }
+    return nullptr;
+}
+
+bool IsErrorReply(std::string_view reply) {
+    return StartsWith(reply, "0e");
+}
+
+bool IsScaleAnswer(std::string_view reply) {
+    return reply.size() >= 2 && reply[0] == '0' && reply[1] >= 'a' && reply[1] <= 'z' &&
+           !IsErrorReply(reply);
+}
+
+std::string WithoutLineEnd(std::string line) {
+    if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0) {
+        line.resize(line.size() - 2);
+    }
+    return line;
+}
+
+std::string Quoted(const std::string& value, std::size_t offset) {
+    std::string piece = value;
+    std::string before;
+    std::string after;
+    if (value.size() > kShownBytes) {
+        std::size_t start = offset > kShownBytes / 2 ? offset - kShownBytes / 2 : 0;
+        start = std::min(start, value.size() - kShownBytes);
+        piece = value.substr(start, kShownBytes);
+        before = start > 0 ? "..." : "";
+        after = start + kShownBytes < value.size() ? "..." : "";
+    }
+    std::string shown;
+    for (char c : piece) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            const char* hex = "0123456789ABCDEF";
+            shown += std::string("\\x") + hex[byte >> 4] + hex[byte & 15];
+        } else {
+            shown += c;
+        }
+    }
+    std::string quoted = "\"" + before + shown + after + "\"";
+    if (value.size() > kShownBytes) quoted += " (" + std::to_string(value.size()) + " bytes)";
+    return quoted;
+}
+
+RoundTrip RunRoundTrip(uint32_t recordType, bool en, const std::string& line) {
+    RoundTrip trip;
+    std::vector<std::string> list{line};
+    if (EncodeLine(recordType, list, en) == kRejected) {
+        trip.rejected = true;
+        return trip;
+    }
+    for (std::string& command : list) trip.commands.push_back(WithoutLineEnd(std::move(command)));
+    if (!RecordTypeHasBuilder(recordType) || trip.commands.empty()) return trip;
+    bool numbered = (StoresRecord(recordType) && *FindStored(recordType)->numberName != '\0') ||
+                    IsReadWithNumber(recordType);
+    if (numbered) trip.number = NumberOfCommand(trip.commands[0]);
+    if (!StoresRecord(recordType)) return trip;
+
+    scale::ScaleMemory memory;
+    for (const std::string& command : trip.commands) {
+        std::string reply = memory.Answer(command);
+        if (IsErrorReply(reply)) trip.refusals.push_back(reply);
+    }
+    std::vector<std::string> reads{trip.number};
+    EncodeLine(ReadTypeOf(recordType), reads, en);
+    std::string replies;
+    for (const std::string& read : reads) replies += memory.Answer(WithoutLineEnd(read)) + "\r\n";
+    trip.uploadLines = UploadFileLines(ConvertUploadText(replies, en));
+    return trip;
+}
+
+std::optional<std::string> NumberedRecordOf(uint32_t recordType, bool en, const std::string& line) {
+    const StoredType* type = FindStored(recordType);
+    std::vector<std::string> list{line};
+    if (type == nullptr || *type->numberName == '\0' ||
+        EncodeLine(recordType, list, en) == kRejected) {
+        return std::nullopt;
+    }
+    return NumberOfCommand(list[0]);
+}
+
+std::vector<Finding> CheckDataLine(uint32_t recordType, bool en, const std::string& line) {
+    if (!RecordTypeHasBuilder(recordType)) return {};
+    if (line.find('\0') != std::string::npos) {
+        return {{"line", "a NUL byte: the line ends there for the library"}};
+    }
+    RoundTrip trip = RunRoundTrip(recordType, en, line);
+    if (trip.rejected) return {Rejection(recordType, line)};
+    std::vector<Finding> findings;
+    if (const StoredType* read = FindReadOf(recordType)) {
+        Field number{read->numberName, line, Field::kNumber};
+        if (!SameFieldValue(number, trip.number)) {
+            findings.push_back({number.name, ExplainNumber(number, trip.number)});
+        }
+        return findings;
+    }
+    if (!StoresRecord(recordType)) return findings;
+
+    std::vector<Field> sent = SplitFields(recordType, line);
+    if (sent[0].kind == Field::kNumber && !SameFieldValue(sent[0], trip.number)) {
+        findings.push_back({sent[0].name, ExplainNumber(sent[0], trip.number)});
+    }
+    for (const std::string& refusal : trip.refusals) {
+        AddOnce(findings, {"line", "the scale refuses it: " + refusal});
+    }
+    if (!trip.refusals.empty()) return findings;
+    bool codePage = TextsAreCodePage(recordType, en, trip.number);
+    const std::string* back = RecordLine(recordType, trip.uploadLines);
+    std::size_t prefixSize = UploadPrefix(recordType).size();
+    if (back != nullptr) {
+        CompareFieldByField(recordType, codePage,
+                            sent, SplitFields(recordType, std::string_view(*back).substr(prefixSize)),
+                            findings);
+    } else if (recordType == 3 || recordType == 5) {
+        // A message whose text arrives empty reads back as no line at all.
+        CompareFieldByField(recordType, codePage, sent,
+                            {{sent[0].name, trip.number, Field::kNumber}, {"", "", Field::kText}},
+                            findings);
+    } else {
+        ExplainLostOrSplit(sent, true, findings);
+    }
+    if (trip.uploadLines.size() > (back != nullptr ? 1u : 0u)) {
+        ExplainLostOrSplit(sent, back == nullptr, findings);
+    }
+    if (findings.empty() && back == nullptr && !IsEmptyMessage(recordType, line)) {
+        findings.push_back({"line", "the record comes back lost"});
+    }
+    return findings;
+}
+
+}  // namespace vudaduv::cli

@@ -1,0 +1,21 @@
+// The check of a whole input, as the tool reports it: one line per finding,
+// "SOURCE:LINE: field: what happens", texts in the user's character set.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "lines.h"
+
+namespace vudaduv::cli {
+
+struct CheckReport {
+    std::vector<std::string> lines;
+    std::size_t changedLines = 0;  // data lines with at least one finding
+};
+
+CheckReport CheckAllLines(uint32_t recordType, bool en, const DataLines& data,
+                          const std::string& charset);
+
+}  // namespace vudaduv::cli
