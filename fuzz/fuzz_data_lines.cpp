@@ -1,5 +1,6 @@
 // The tool's reading of data lines: the first input byte chooses the user's character set, the
-// rest is the input file. Lines are the pieces between LFs, each without a CR at its end; a line
+// rest is the input file. A data line is the text between two LFs (after a UTF-8 byte-order mark),
+// without a CR at its end, under its line number there; only blank lines are left out. A line
 // converted to GBK holds no LF and shows as it was read.
 #include <string>
 #include <string_view>
@@ -11,17 +12,32 @@
 namespace {
 
 const char* const kCharsets[] = {"", "UTF-8", "GB18030", "GBK"};
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
-void CheckSplit(std::string_view text, const std::vector<std::string>& lines) {
-    for (const std::string& line : lines) {
+bool Blank(std::string_view line) {
+    return line.find_first_not_of(" \t\r\v\f") == std::string_view::npos;
+}
+
+void CheckSplit(std::string_view text, const vudaduv::cli::DataLines& data) {
+    if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
+        text.remove_prefix(kByteOrderMark.size());
+    }
+    FuzzCheck(data.lines.size() == data.numbers.size(), "every data line has its number");
+    std::size_t next = 0;
+    for (std::size_t number = 1; !text.empty(); ++number) {
         std::size_t lineFeed = text.find('\n');
         std::string_view piece = text.substr(0, lineFeed);
-        FuzzCheck(piece == line || (piece.size() == line.size() + 1 && piece.back() == '\r' &&
-                                    piece.compare(0, line.size(), line) == 0),
-                  "a line is the text up to the next LF, without a CR at its end");
         text.remove_prefix(lineFeed == std::string_view::npos ? text.size() : lineFeed + 1);
+        if (next < data.numbers.size() && data.numbers[next] == number) {
+            const std::string& line = data.lines[next++];
+            FuzzCheck(piece == line || (piece.size() == line.size() + 1 && piece.back() == '\r' &&
+                                        piece.compare(0, line.size(), line) == 0),
+                      "a data line is its line of the text, without a CR at its end");
+        } else {
+            FuzzCheck(Blank(piece), "only blank lines are left out");
+        }
     }
-    FuzzCheck(text.empty(), "every byte of the text is in a line");
+    FuzzCheck(next == data.lines.size(), "every data line comes from a line of the text");
 }
 
 }  // namespace
@@ -31,18 +47,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     std::string charset = kCharsets[input.Byte() % 4];
     std::string text(input.Rest());
 
-    std::vector<std::string> lines = vudaduv::cli::SplitLines(text);
-    CheckSplit(text, lines);
+    vudaduv::cli::DataLines read = vudaduv::cli::SplitDataLines("-", text);
+    CheckSplit(text, read);
 
-    std::vector<std::string> gbk = lines;
+    vudaduv::cli::DataLines gbk = read;
     std::string error;
     if (!vudaduv::cli::LinesToGbk(charset, gbk, error)) {
         FuzzCheck(!error.empty(), "a line that cannot be converted is named");
         return 0;
     }
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        FuzzCheck(gbk[i].find('\n') == std::string::npos, "a converted line holds no LF");
-        FuzzCheck(vudaduv::cli::ShowText(charset, gbk[i]) == lines[i],
+    for (std::size_t i = 0; i < read.lines.size(); ++i) {
+        FuzzCheck(gbk.lines[i].find('\n') == std::string::npos, "a converted line holds no LF");
+        FuzzCheck(vudaduv::cli::ShowText(charset, gbk.lines[i]) == read.lines[i],
                   "a converted line shows as it was read");
     }
     return 0;
