@@ -1,0 +1,82 @@
+#include "targets_file.h"
+
+#include <cctype>
+#include <string_view>
+
+#include "datasend/send_settings.h"
+#include "lines.h"
+
+namespace vudaduv::cli {
+
+namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+constexpr const char* kWhiteSpace = " \t\r\v\f";
+
+// The address on a line of the file: before any "#", without the white space around it; ""
+// when the line holds none.
+std::string AddressOnLine(const std::string& line) {
+    std::string text = line.substr(0, line.find('#'));
+    std::size_t first = text.find_first_not_of(kWhiteSpace);
+    if (first == std::string::npos) return "";
+    return text.substr(first, text.find_last_not_of(kWhiteSpace) + 1 - first);
+}
+
+// The scale an address names: its host in lower case and its port.
+std::string ScaleKey(const transport::TargetAddress& address) {
+    std::string key;
+    for (char c : address.host) key += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return key + " " + std::to_string(address.port);
+}
+
+}  // namespace
+
+bool ParseScaleAddress(const std::string& text, transport::TargetAddress& address,
+                       std::string& error) {
+    if (transport::ParseTargetAddress(text, transport::SendSettings{}.defaultPort, address)) {
+        return true;
+    }
+    error = "bad address '" + text + "' (host, host:port or [v6addr]:port)";
+    return false;
+}
+
+bool AddTargetsFile(const std::string& source, const std::string& bytes, TargetList& list,
+                    std::string& error) {
+    std::vector<std::string> keys;
+    for (const std::string& target : list.addresses) {
+        transport::TargetAddress address;
+        if (!ParseScaleAddress(target, address, error)) return false;
+        keys.push_back(ScaleKey(address));
+    }
+    std::string_view text(bytes);
+    if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
+        text.remove_prefix(kByteOrderMark.size());
+    }
+    std::vector<std::string> lines = SplitLines(std::string(text));
+    std::size_t added = 0;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        std::string target = AddressOnLine(lines[i]);
+        if (target.empty()) continue;
+        std::string place = source + ":" + std::to_string(i + 1);
+        transport::TargetAddress address;
+        if (!ParseScaleAddress(target, address, error)) {
+            error = place + ": " + error;
+            return false;
+        }
+        ++added;
+        std::string key = ScaleKey(address);
+        std::size_t earlier = 0;
+        while (earlier < keys.size() && keys[earlier] != key) ++earlier;
+        if (earlier < keys.size()) {
+            list.notes.push_back(place + ": '" + target + "' is the scale of '" +
+                                 list.addresses[earlier] + "' again: sent to once");
+            continue;
+        }
+        keys.push_back(key);
+        list.addresses.push_back(target);
+    }
+    if (added == 0) error = source + ": no scale address in it";
+    return added != 0;
+}
+
+}  // namespace vudaduv::cli
