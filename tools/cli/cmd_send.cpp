@@ -117,7 +117,7 @@ bool ReadScaleLink(const ParsedArgs& parsed, ScaleLink& link, uint32_t& baud, st
     link.serial = parsed.Has(kSerialOption.name);
     link.en = parsed.Has(kEnOption.name);
     if (link.serial == network) {
-        error = link.serial ? "use either --target or --targets-file or --serial, not both"
+        error = link.serial ? "use --target or --targets-file, or --serial, not both"
                             : "say where the scale is: --target ADDR, --targets-file F or "
                               "--serial DEVICE";
         return false;

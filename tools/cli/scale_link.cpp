@@ -52,8 +52,14 @@ std::string AppendedBytes(const std::string& before, const std::string& after) {
 }
 
 // The transport's progress callback, handed on to the tool's.
+// The transport's progress callback, handed on to the tool's; nothing is thrown back into the
+// transport.
 void WQ_CALL TellScaleDone(void* context, uint32_t index, const WQDSOutcome* outcome) {
-    (*static_cast<ScaleDone*>(context))(index, outcome->code);
+    try {
+        (*static_cast<ScaleDone*>(context))(index, outcome->code);
+    } catch (...) {
+        // progress is for show: the send goes on without it
+    }
 }
 
 void SendOverNetwork(const ScaleLink& link, bool en, const ScaleDone& scaleDone,

@@ -1,6 +1,7 @@
 #include "targets_file.h"
 
 #include <cctype>
+#include <map>
 #include <string_view>
 
 #include "datasend/send_settings.h"
@@ -10,7 +11,6 @@ namespace vudaduv::cli {
 
 namespace {
 
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr const char* kWhiteSpace = " \t\r\v\f";
 
 // The address on a line of the file: before any "#", without the white space around it; ""
@@ -42,16 +42,14 @@ bool ParseScaleAddress(const std::string& text, transport::TargetAddress& addres
 
 bool AddTargetsFile(const std::string& source, const std::string& bytes, TargetList& list,
                     std::string& error) {
-    std::vector<std::string> keys;
-    for (const std::string& target : list.addresses) {
+    std::map<std::string, std::size_t> listed;  // the place in the list of each scale
+    for (std::size_t i = 0; i < list.addresses.size(); ++i) {
         transport::TargetAddress address;
-        if (!ParseScaleAddress(target, address, error)) return false;
-        keys.push_back(ScaleKey(address));
+        if (!ParseScaleAddress(list.addresses[i], address, error)) return false;
+        listed.emplace(ScaleKey(address), i);
     }
     std::string_view text(bytes);
-    if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
-        text.remove_prefix(kByteOrderMark.size());
-    }
+    SkipByteOrderMark(text);  // an editor's mark, no part of the first address
     std::vector<std::string> lines = SplitLines(std::string(text));
     std::size_t added = 0;
     for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -64,15 +62,12 @@ bool AddTargetsFile(const std::string& source, const std::string& bytes, TargetL
             return false;
         }
         ++added;
-        std::string key = ScaleKey(address);
-        std::size_t earlier = 0;
-        while (earlier < keys.size() && keys[earlier] != key) ++earlier;
-        if (earlier < keys.size()) {
+        auto [earlier, isNew] = listed.emplace(ScaleKey(address), list.addresses.size());
+        if (!isNew) {
             list.notes.push_back(place + ": '" + target + "' is the scale of '" +
-                                 list.addresses[earlier] + "' again: sent to once");
+                                 list.addresses[earlier->second] + "' again: sent to once");
             continue;
         }
-        keys.push_back(key);
         list.addresses.push_back(target);
     }
     if (added == 0) error = source + ": no scale address in it";
