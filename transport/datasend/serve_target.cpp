@@ -261,7 +261,11 @@ class TargetSession {
         CloseSocket();
         outcome_.code = code;
         outcome_.milliseconds = MillisecondsSince(callStart_);
-        if (done_) done_(index_, outcome_);
+        try {
+            if (done_) done_(index_, outcome_);
+        } catch (...) {
+            // the caller's progress is the caller's: it never stops the send
+        }
     }
 
     // When the timer expires, the socket is closed: the step that waits on it ends at once and
