@@ -11,8 +11,14 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# Programs run under Wine, so that tests can run on Linux.
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# Programs run under Wine, so that tests can run on Linux: straight through the loader of the
+# target's word size (MINGW_WINE_LOADER, set by the toolchain file), never through the "wine"
+# script, which picks the 32-bit loader whenever one is installed, even for 64-bit programs and
+# on machines that cannot start it. VUDADUV_WINE_LOADER names another loader.
+if(NOT VUDADUV_WINE_LOADER)
+  set(VUDADUV_WINE_LOADER ${MINGW_WINE_LOADER})
+endif()
+set(CMAKE_CROSSCOMPILING_EMULATOR ${VUDADUV_WINE_LOADER})
 # Self-contained binaries: the C and C++ runtimes and winpthread are linked in, so the DLLs and
 # programs depend on system DLLs only.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")

@@ -1,3 +1,4 @@
 # Cross-build for 64-bit Windows.
 set(MINGW_ARCH x86_64)
+set(MINGW_WINE_LOADER /usr/lib/wine/wine64)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -1,7 +1,8 @@
 # Windows DLL naming and exports: the DLL is NAME.dll, its exports are listed in a
 # module-definition file made from DEF_TEMPLATE, and on 32-bit Windows the __stdcall decoration
-# (@4, @8, @16, @24) is removed from the exported names, so callers find them by their plain names. The
-# import library keeps the decorated names that a C compiler asks for.
+# (@4, @8, @16, @24) is removed from the exported names, so callers find them by their plain
+# names. The import library keeps the decorated names that a C compiler asks for. Each DLL carries
+# the project's version as a version resource.
 function(vudaduv_windows_dll target name def_template)
   if(NOT WIN32)
     return()
@@ -27,6 +28,13 @@ function(vudaduv_windows_dll target name def_template)
     set(STDCALL_24 "")
   endif()
   configure_file(${def_template} ${def_file})
-  target_sources(${target} PRIVATE ${def_file})
+  if(name STREQUAL "VUDADUV")
+    set(DLL_DESCRIPTION "vudaduv: data lines to label scales and back")
+  else()
+    set(DLL_DESCRIPTION "vudaduv: the ${name} transport")
+  endif()
+  set(version_resource ${CMAKE_CURRENT_BINARY_DIR}/${name}.rc)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in ${version_resource} @ONLY)
+  target_sources(${target} PRIVATE ${def_file} ${version_resource})
   set_target_properties(${target} PROPERTIES OUTPUT_NAME ${name} PREFIX "" IMPORT_PREFIX "lib")
 endfunction()

@@ -1,6 +1,7 @@
 # Checks one DLL with objdump -p: its export table names exactly EXPECTED (plain names, no
 # decoration), and it imports from no DLL outside ALLOWED (the system's and our own). Both lists
-# come comma-separated.
+# come comma-separated. Then its version resource: the file and product version, both as numbers
+# and as text, are VERSION.
 cmake_minimum_required(VERSION 3.25)
 string(REPLACE "," ";" EXPECTED "${EXPECTED}")
 string(REPLACE "," ";" ALLOWED "${ALLOWED}")
@@ -36,4 +37,57 @@ foreach(import IN LISTS imports)
     message(FATAL_ERROR "${DLL} imports ${name}, which is not a system DLL")
   endif()
 endforeach()
-message(STATUS "${DLL}: exports [${exported}], imports only system DLLs")
+
+# A 16-bit little-endian number at byte OFFSET of the hex dump, as a decimal number.
+function(read_word hex offset out)
+  math(EXPR at "${offset} * 2")
+  string(SUBSTRING "${hex}" ${at} 4 bytes)
+  string(SUBSTRING "${bytes}" 0 2 low)
+  string(SUBSTRING "${bytes}" 2 2 high)
+  math(EXPR value "0x${high}${low}")
+  set(${out} ${value} PARENT_SCOPE)
+endfunction()
+
+# The numbers of VS_FIXEDFILEINFO, which follow its signature 0xFEEF04BD: a version is two
+# 32-bit numbers, each the high word first in meaning and last in memory.
+function(read_version hex offset out)
+  math(EXPR major_at "${offset} + 2")
+  math(EXPR patch_at "${offset} + 6")
+  math(EXPR build_at "${offset} + 4")
+  read_word("${hex}" ${major_at} major)
+  read_word("${hex}" ${offset} minor)
+  read_word("${hex}" ${patch_at} patch)
+  read_word("${hex}" ${build_at} build)
+  set(${out} "${major}.${minor}.${patch}.${build}" PARENT_SCOPE)
+endfunction()
+
+file(READ ${DLL} hex HEX)
+string(FIND "${hex}" "bd04effe" signature)
+math(EXPR odd "${signature} % 2")
+if(signature EQUAL -1 OR odd)
+  message(FATAL_ERROR "${DLL} has no version resource")
+endif()
+math(EXPR file_version_at "${signature} / 2 + 8")
+math(EXPR product_version_at "${signature} / 2 + 16")
+read_version("${hex}" ${file_version_at} file_version)
+read_version("${hex}" ${product_version_at} product_version)
+if(NOT file_version STREQUAL "${VERSION}.0" OR NOT product_version STREQUAL "${VERSION}.0")
+  message(FATAL_ERROR
+    "${DLL} has file version ${file_version} and product version ${product_version}, not ${VERSION}")
+endif()
+# The same as text in the string table: each key, its NUL (and padding to four bytes), then the
+# value and its NUL, all in UTF-16LE.
+function(utf16 text out)
+  string(HEX "${text}" hex)
+  string(REGEX REPLACE "(..)" "\\100" hex "${hex}")
+  set(${out} ${hex} PARENT_SCOPE)
+endfunction()
+utf16(${VERSION} version_text)
+foreach(key FileVersion ProductVersion)
+  utf16(${key} key_text)
+  if(NOT hex MATCHES "${key_text}0000(0000)?${version_text}0000")
+    message(FATAL_ERROR "${DLL} has no ${key} '${VERSION}' in its version resource")
+  endif()
+endforeach()
+
+message(STATUS "${DLL}: exports [${exported}], imports only system DLLs, version ${VERSION}")

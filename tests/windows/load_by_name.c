@@ -1,7 +1,8 @@
 /*
  * A host application's view of the DLLs: load VUDADUV.dll at run time, find the six exports by
  * their plain names, and download and read back an item record through WQTCPSend against a
- * minimal scale on a loopback socket of this program.
+ * minimal scale on a loopback socket of this program. Also reads each DLL's version as Windows
+ * shows it under the file's properties.
  */
 #define WIN32_LEAN_AND_MEAN
 #include <stdio.h>
@@ -80,6 +81,33 @@ static unsigned short StartScale(void) {
     return ntohs(address.sin_port);
 }
 
+/* The file and product version of DLL, as numbers and as text, are the project's. */
+static void CheckVersion(const char* dll) {
+    static char info[4096];
+    char what[128];
+    VS_FIXEDFILEINFO* fixed = NULL;
+    char* text = NULL;
+    UINT size = 0;
+    DWORD expectedHigh = ((DWORD)VERSION_MAJOR << 16) | VERSION_MINOR;
+    DWORD expectedLow = (DWORD)VERSION_PATCH << 16;
+    DWORD length = GetFileVersionInfoSizeA(dll, NULL);
+    int found = length > 0 && length <= sizeof info && GetFileVersionInfoA(dll, 0, length, info);
+    snprintf(what, sizeof what, "%s has a version resource", dll);
+    Check(found, what);
+    if (!found) return;
+    snprintf(what, sizeof what, "%s has the file and product version %s", dll, VERSION_TEXT);
+    Check(VerQueryValueA(info, "\\", (void**)&fixed, &size) && size >= sizeof *fixed &&
+              fixed->dwFileVersionMS == expectedHigh && fixed->dwFileVersionLS == expectedLow &&
+              fixed->dwProductVersionMS == expectedHigh &&
+              fixed->dwProductVersionLS == expectedLow,
+          what);
+    snprintf(what, sizeof what, "%s shows the product version %s", dll, VERSION_TEXT);
+    Check(VerQueryValueA(info, "\\StringFileInfo\\040904B0\\ProductVersion", (void**)&text,
+                         &size) &&
+              strcmp(text, VERSION_TEXT) == 0,
+          what);
+}
+
 static void ReadUploadFile(char* out, size_t size) {
     FILE* file = fopen("Rec.txt", "rb");
     size_t got = 0;
@@ -107,6 +135,9 @@ int main(void) {
     }
     for (i = 0; i < 2; ++i) Check(GetProcAddress(library, kDecorated[i]) == NULL, kDecorated[i]);
     if (failures != 0) return 1;
+    CheckVersion("VUDADUV.dll");
+    CheckVersion("WQDATASEND.dll");
+    CheckVersion("WQCOMMSEND.dll");
 
     WSAStartup(MAKEWORD(2, 2), &wsa);
     snprintf(target, sizeof target, "127.0.0.1:%u", (unsigned)StartScale());

@@ -41,7 +41,7 @@ void PrintToolHelp() {
     std::printf(
         "\n"
         "'vudaduv COMMAND --help' tells more about each command. Start with\n"
-        "'vudaduv demo'.\n"
+        "'vudaduv demo'. 'vudaduv --version' prints the version.\n"
         "\n"
         "Exit status: 0 success, 1 a send or verification failed, 2 bad arguments,\n"
         "3 a file could not be read, 4 the check found lines that would not arrive as\n"
@@ -56,6 +56,10 @@ int Dispatch(int argc, char** argv) {
     if (std::strcmp(name, "--help") == 0 || std::strcmp(name, "-h") == 0 ||
         std::strcmp(name, "help") == 0) {
         PrintToolHelp();
+        return kExitOk;
+    }
+    if (std::strcmp(name, "--version") == 0) {
+        std::printf("vudaduv %s\n", VUDADUV_VERSION);
         return kExitOk;
     }
     for (const Subcommand& command : kSubcommands) {
