@@ -1,8 +1,8 @@
 # Windows DLL naming and exports: the DLL is NAME.dll, its exports are listed in a
 # module-definition file made from DEF_TEMPLATE, and on 32-bit Windows the __stdcall decoration
-# (@4, @8, @16) is removed from the exported names, so callers find them by their plain names. The
-# import library keeps the decorated names that a C compiler asks for. Each DLL carries the
-# project's version as a version resource.
+# (@4, @8, @16, @24) is removed from the exported names, so callers find them by their plain
+# names. The import library keeps the decorated names that a C compiler asks for. Each DLL carries
+# the project's version as a version resource.
 function(vudaduv_windows_dll target name def_template)
   if(NOT WIN32)
     return()
@@ -13,6 +13,7 @@ function(vudaduv_windows_dll target name def_template)
     set(STDCALL_4 "@4")
     set(STDCALL_8 "@8")
     set(STDCALL_16 "@16")
+    set(STDCALL_24 "@24")
     target_link_options(${target} PRIVATE "-Wl,--kill-at")
     # The linker's import library would carry the plain names too; dlltool's keeps the
     # decorated ones that callers compiled with __stdcall look for.
@@ -24,6 +25,7 @@ function(vudaduv_windows_dll target name def_template)
     set(STDCALL_4 "")
     set(STDCALL_8 "")
     set(STDCALL_16 "")
+    set(STDCALL_24 "")
   endif()
   configure_file(${def_template} ${def_file})
   if(name STREQUAL "VUDADUV")

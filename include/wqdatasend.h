@@ -106,6 +106,19 @@ typedef struct WQDSOutcome {
 WQDATASEND_API int32_t WQ_CALL SendDataWithOutcomes(const WQST* target, const WQST* command,
                                                      WQDSOutcome* outcomes, uint32_t count);
 
+/* Told of each target as it is done: index is its place in target->targets, outcome its final
+ * outcome (valid during the call only). */
+typedef void(WQ_CALL* WQDSTargetDone)(void* context, uint32_t index, const WQDSOutcome* outcome);
+
+/* SendDataWithProgress: SendDataWithOutcomes, which also calls done (when not NULL) once for
+ * every target, in the order the targets finish, on the calling thread, before "Rec.txt" is
+ * written; context is passed on as it is. No call is made when the request is bad or there is no
+ * command line to send. While done runs, every other target waits: it should return soon, and
+ * must not call SendData or its siblings. */
+WQDATASEND_API int32_t WQ_CALL SendDataWithProgress(const WQST* target, const WQST* command,
+                                                     WQDSOutcome* outcomes, uint32_t count,
+                                                     WQDSTargetDone done, void* context);
+
 #ifdef __cplusplus
 }
 #endif

@@ -546,6 +546,55 @@ TEST_F(DataSend, OutcomesComeOnePerTargetInTargetOrder) {
     EXPECT_EQ(SendDataWithOutcomes(&targetRecord, &commandRecord, nullptr, 0), WQDS_OK);
 }
 
+// What the progress callback is told: the indexes in the order told, the outcomes by index.
+struct Told {
+    std::vector<std::uint32_t> order;
+    std::vector<WQDSOutcome> outcomes;
+};
+
+void WQ_CALL NoteTargetDone(void* context, std::uint32_t index, const WQDSOutcome* outcome) {
+    Told& told = *static_cast<Told*>(context);
+    told.order.push_back(index);
+    told.outcomes.at(index) = *outcome;
+}
+
+TEST_F(DataSend, ProgressTellsOfEachTargetOnceAsItIsDone) {
+    LoopbackPeer slow(false, [](const PeerEvent& event) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return PeerAnswer::Reply(ScaleReply(event.command) + "\r\n");
+    });
+    LoopbackPeer fast(false, AnswerAll());
+    RefusingPort refusing;
+    ASSERT_TRUE(slow.Listening() && fast.Listening());
+    StringList targets({AddressOf(slow), LoopbackAddress(refusing.Port()), AddressOf(fast)});
+    StringList commands(CommandLines(2));
+    std::vector<std::uint32_t> values = {1000, 1000, kNoRetry};
+    WQST target{targets.View(), StringList().View(), WQValueList{values.data(), 3}, 0};
+    WQST command{StringList().View(), commands.View(), WQValueList{nullptr, 0}, 0};
+    std::vector<WQDSOutcome> outcomes(3);
+    Told told{{}, std::vector<WQDSOutcome>(3, WQDSOutcome{-1, 0, 0, 0})};
+
+    EXPECT_EQ(SendDataWithProgress(&target, &command, outcomes.data(), 3, NoteTargetDone, &told),
+              WQDS_REFUSED);
+
+    ASSERT_EQ(told.order.size(), 3u);
+    EXPECT_EQ(told.order.back(), 0u);  // the slow scale finishes last
+    for (std::size_t i = 0; i < outcomes.size(); ++i) {
+        EXPECT_EQ(told.outcomes[i].code, outcomes[i].code) << i;
+        EXPECT_EQ(told.outcomes[i].answered, outcomes[i].answered) << i;
+        EXPECT_EQ(told.outcomes[i].milliseconds, outcomes[i].milliseconds) << i;
+    }
+    // Nothing to tell of a bad request or of a send without command lines; no callback is fine.
+    told.order.clear();
+    EXPECT_EQ(SendDataWithProgress(&target, nullptr, nullptr, 0, NoteTargetDone, &told),
+              WQDS_BAD_REQUEST);
+    WQST noCommand{StringList().View(), StringList().View(), WQValueList{nullptr, 0}, 0};
+    EXPECT_EQ(SendDataWithProgress(&target, &noCommand, nullptr, 0, NoteTargetDone, &told),
+              WQDS_OK);
+    EXPECT_TRUE(told.order.empty());
+    EXPECT_EQ(SendDataWithProgress(&target, &command, nullptr, 0, nullptr, nullptr), WQDS_REFUSED);
+}
+
 TEST_F(DataSend, UploadFileThatCannotBeAppendedToOutweighsEveryTarget) {
     // A directory in the way of "Rec.txt": the replies have nowhere to go.
     std::filesystem::create_directory("Rec.txt");

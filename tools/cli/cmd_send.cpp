@@ -1,4 +1,5 @@
 // vudaduv send: data lines through the library to one or more scales, and what came back.
+#include <chrono>
 #include <cstdio>
 
 #include "check.h"
@@ -6,11 +7,12 @@
 #include "commands.h"
 #include "common_options.h"
 #include "datasend/send_settings.h"
-#include "datasend/target_address.h"
 #include "lines.h"
 #include "os.h"
 #include "readback.h"
 #include "scale_link.h"
+#include "send_report.h"
+#include "targets_file.h"
 #include "upload/upload.h"
 #include "verify.h"
 
@@ -24,6 +26,8 @@ constexpr uint64_t kLongestTimeout = 600000;
 constexpr uint32_t kNoRetries = 0xFFFFFFFFu;  // the transport's "none"; 0 means its default
 
 constexpr OptionSpec kTargetOption{"target", true, true};
+constexpr OptionSpec kTargetsFileOption{"targets-file", true, false};
+constexpr OptionSpec kReportOption{"report", true, false};
 constexpr OptionSpec kSerialOption{"serial", true, false};
 constexpr OptionSpec kBaudOption{"baud", true, false};
 constexpr OptionSpec kTimeoutOption{"timeout", true, false};
@@ -37,9 +41,10 @@ std::string SendHelp() {
     std::string baud = std::to_string(kDefaultBaud);
     std::string timeout = std::to_string(defaults.replyTimeoutMs);
     std::string retries = std::to_string(defaults.tries - 1);
-    return "Usage: vudaduv send --type N (--target ADDR... | --serial DEVICE [--baud B])\n"
-           "                    [--en] [--file F] [--charset CS] [--timeout MS]\n"
-           "                    [--retries N] [--accept-changes] [--verify]\n"
+    return "Usage: vudaduv send --type N (--target ADDR... | --targets-file F |\n"
+           "                    --serial DEVICE [--baud B]) [--en] [--file F]\n"
+           "                    [--charset CS] [--timeout MS] [--retries N]\n"
+           "                    [--accept-changes] [--verify] [--report json:FILE]\n"
            "\n"
            "Checks the data lines of record type N as 'vudaduv check' does; if every one\n"
            "arrives as written, sends them to the scale(s), then prints the upload lines\n"
@@ -50,6 +55,9 @@ std::string SendHelp() {
            port +
            "\n"
            "                    by default); repeat for several scales\n"
+           "  --targets-file F  network scales, one address a line (blank lines and '#'\n"
+           "                    comments skipped), sent to after those of --target; a\n"
+           "                    scale the file names again is sent to once\n"
            "  --serial DEVICE   a scale on a serial line, e.g. /dev/ttyUSB0 or COM3\n"
            "  --baud B          speed of the serial line (default " +
            baud +
@@ -67,12 +75,17 @@ std::string SendHelp() {
            "  --accept-changes  send also lines that the check finds would be changed\n"
            "  --verify          after a download of type 1, 3, 5, 7, 10 or 12, read the\n"
            "                    records back and report every field that differs\n"
+           "  --report json:FILE\n"
+           "                    write every network scale's outcome to FILE as JSON\n"
            "  -h, --help        this help\n"
            "\n"
+           "With several scales the send ends with one line for every scale that failed\n"
+           "and a summary: served N, failed M, in S s. A terminal shows the progress.\n"
+           "\n"
            "Exit status: 0 sent (and verified), 1 a scale was not served, answered with an\n"
-           "error or came back different, 2 bad arguments or address, 3 a file could not\n"
-           "be read, 4 the check found lines that would not arrive as written (nothing\n"
-           "sent).\n"
+           "error or came back different, or the report could not be written, 2 bad\n"
+           "arguments or address, 3 a file could not be read, 4 the check found lines that\n"
+           "would not arrive as written (nothing sent).\n"
            "\n" +
            kRecordTypeHelp;
 }
@@ -100,12 +113,17 @@ bool ReadTransportValues(const ParsedArgs& parsed, std::vector<uint32_t>& values
 
 // Where to send: network scales or a serial line, as the options say.
 bool ReadScaleLink(const ParsedArgs& parsed, ScaleLink& link, uint32_t& baud, std::string& error) {
-    link.targets = parsed.Values(kTargetOption.name);
+    bool network = parsed.Has(kTargetOption.name) || parsed.Has(kTargetsFileOption.name);
     link.serial = parsed.Has(kSerialOption.name);
     link.en = parsed.Has(kEnOption.name);
-    if (link.serial == !link.targets.empty()) {
-        error = link.serial ? "use either --target or --serial, not both"
-                            : "say where the scale is: --target ADDR or --serial DEVICE";
+    if (link.serial == network) {
+        error = link.serial ? "use --target or --targets-file, or --serial, not both"
+                            : "say where the scale is: --target ADDR, --targets-file F or "
+                              "--serial DEVICE";
+        return false;
+    }
+    if (link.serial && parsed.Has(kReportOption.name)) {
+        error = "--report belongs to --target and --targets-file";
         return false;
     }
     if (!link.serial && parsed.Has(kBaudOption.name)) {
@@ -127,17 +145,43 @@ bool ReadScaleLink(const ParsedArgs& parsed, ScaleLink& link, uint32_t& baud, st
     return ReadTransportValues(parsed, link.values, error);
 }
 
-// Every address as the network transport reads it, before anything is sent.
-bool CheckAddresses(const ScaleLink& link, std::string& error) {
-    for (const std::string& target : link.targets) {
+// The addresses of --target and --targets-file, every one read as the network transport reads
+// it before anything is sent; kExitOk, or the exit status after saying why not.
+int LoadTargets(const ParsedArgs& parsed, ScaleLink& link) {
+    std::string error;
+    TargetList list{parsed.Values(kTargetOption.name), {}};
+    for (const std::string& target : list.addresses) {
         transport::TargetAddress address;
-        if (!transport::ParseTargetAddress(target, transport::SendSettings{}.defaultPort,
-                                           address)) {
-            error = "bad address '" + target + "' (host, host:port or [v6addr]:port)";
-            return false;
+        if (!ParseScaleAddress(target, address, error)) return UsageError(kCommand, error);
+    }
+    if (parsed.Has(kTargetsFileOption.name)) {
+        std::string path = parsed.Value(kTargetsFileOption.name);
+        std::string bytes;
+        if (path.empty()) return UsageError(kCommand, "--targets-file wants a file name");
+        if (!os::ReadAllBytes(path, bytes, error)) {
+            return UnreadableFile(kCommand, path + ": " + error);
+        }
+        if (!AddTargetsFile(path, bytes, list, error)) return UsageError(kCommand, error);
+        for (const std::string& note : list.notes) {
+            std::fprintf(stderr, "vudaduv send: %s\n", note.c_str());
         }
     }
-    return true;
+    link.targets = list.addresses;
+    return kExitOk;
+}
+
+// The file of --report json:FILE; "" without --report.
+bool ReadReportFile(const ParsedArgs& parsed, std::string& path, std::string& error) {
+    const std::string prefix = "json:";
+    std::string value = parsed.Value(kReportOption.name);
+    if (!parsed.Has(kReportOption.name)) return true;
+    path = value.compare(0, prefix.size(), prefix) == 0 ? value.substr(prefix.size()) : "";
+    if (path == "-") {
+        error = "--report json:- would mix the report with the upload lines; name a file";
+    } else if (path.empty()) {
+        error = "--report wants json:FILE, not '" + value + "'";
+    }
+    return error.empty();
 }
 
 // The check before the send: the report on stderr; false when the send is to stop there.
@@ -204,18 +248,25 @@ bool ReportSerialErrors(const ScaleResult& scale) {
     return none;
 }
 
-// What became of every scale, on stderr; true when every one was served without an error.
-bool ReportScales(const SendOutcome& outcome, const DataLines& data) {
+// What became of every scale, on stderr: the replies that are no success, then one line for
+// every scale that failed and, with several scales, the summary. True when every one was served
+// without an error.
+bool ReportScales(const SendOutcome& outcome, const DataLines& data,
+                  const std::vector<std::string>& causes, uint32_t milliseconds) {
     bool ok = true;
     for (const ScaleResult& scale : outcome.scales) {
-        std::string name = scale.name.empty() ? "serial line" : scale.name;
-        std::string cause = FailureCause(scale, outcome.commands.size());
-        if (!cause.empty()) {
-            std::fprintf(stderr, "vudaduv send: %s: %s\n", name.c_str(), cause.c_str());
-            ok = false;
-        }
         ok = (scale.name.empty() ? ReportSerialErrors(scale) : ReportReplies(scale, outcome, data)) &&
              ok;
+    }
+    for (std::size_t i = 0; i < outcome.scales.size(); ++i) {
+        if (causes[i].empty()) continue;
+        const std::string& name = outcome.scales[i].name;
+        std::fprintf(stderr, "vudaduv send: %s: %s\n", name.empty() ? "serial line" : name.c_str(),
+                     causes[i].c_str());
+        ok = false;
+    }
+    if (outcome.scales.size() > 1) {
+        std::fprintf(stderr, "vudaduv send: %s\n", SendSummary(causes, milliseconds).c_str());
     }
     if (!outcome.uploadFileWritten) {
         std::fprintf(stderr, "vudaduv send: \"%s\" could not be written in %s\n",
@@ -223,6 +274,15 @@ bool ReportScales(const SendOutcome& outcome, const DataLines& data) {
         ok = false;
     }
     return ok;
+}
+
+// The JSON report; false after saying why it could not be written.
+bool WriteReport(const std::string& path, const std::string& json) {
+    std::string error;
+    if (os::WriteAllBytes(path, json, error)) return true;
+    std::fprintf(stderr, "vudaduv send: the report %s could not be written: %s\n", path.c_str(),
+                 error.c_str());
+    return false;
 }
 
 bool VerifyEveryScale(const ScaleLink& link, uint32_t recordType,
@@ -245,8 +305,9 @@ int RunSend(const Arguments& args) {
     int status = kExitOk;
     if (!ParseCommandArgs(
             kCommand, SendHelp(), args,
-            {kTypeOption, kEnOption, kCharsetOption, kFileOption, kTargetOption, kSerialOption,
-             kBaudOption, kTimeoutOption, kRetriesOption, kVerifyOption, kAcceptOption},
+            {kTypeOption, kEnOption, kCharsetOption, kFileOption, kTargetOption,
+             kTargetsFileOption, kSerialOption, kBaudOption, kTimeoutOption, kRetriesOption,
+             kVerifyOption, kAcceptOption, kReportOption},
             parsed, status)) {
         return status;
     }
@@ -257,9 +318,10 @@ int RunSend(const Arguments& args) {
     uint32_t baud = kDefaultBaud;
     std::string charset;
     ScaleLink link;
+    std::string reportPath;
     std::string error;
     if (!ReadRecordType(parsed, recordType, error) || !ReadCharset(parsed, charset, error) ||
-        !ReadScaleLink(parsed, link, baud, error)) {
+        !ReadScaleLink(parsed, link, baud, error) || !ReadReportFile(parsed, reportPath, error)) {
         return UsageError(kCommand, error);
     }
     bool verify = parsed.Has(kVerifyOption.name);
@@ -267,7 +329,10 @@ int RunSend(const Arguments& args) {
         return UsageError(kCommand, "--verify works for the record types 1, 3, 5, 7, 10 and 12");
     }
     std::string device = parsed.Value(kSerialOption.name);
-    if (!CheckAddresses(link, error)) return UsageError(kCommand, error);
+    if (!link.serial) {
+        status = LoadTargets(parsed, link);
+        if (status != kExitOk) return status;
+    }
     DataLines data;
     status = LoadDataLines(kCommand, parsed, recordType, charset, data);
     if (status != kExitOk) return status;
@@ -283,14 +348,23 @@ int RunSend(const Arguments& args) {
         std::fprintf(stderr, "vudaduv send: %s\n", error.c_str());
         return kExitFailed;
     }
-    if (os::StderrIsTerminal()) {
-        std::fprintf(stderr, "vudaduv send: sending %zu data line(s) through %s...\n",
-                     data.lines.size(), ExportName(link).c_str());
-    }
-    SendOutcome outcome = SendLines(link, recordType, data.lines);
+    ProgressLine progress(os::StderrIsTerminal(), data.lines.size(), link.targets.size(),
+                          ExportName(link));
+    auto start = std::chrono::steady_clock::now();
+    SendOutcome outcome =
+        SendLines(link, recordType, data.lines,
+                  [&progress](std::size_t, int32_t code) { progress.ScaleDone(code == 0); });
+    auto milliseconds = static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                  std::chrono::steady_clock::now() - start)
+                                                  .count());
+    progress.End();
     if (outcome.nothingToSend) NoteNothingToSend(kCommand, data);
     PrintUploadLines(outcome, charset);
-    bool ok = ReportScales(outcome, data);
+    std::vector<std::string> causes = ScaleCauses(outcome);
+    bool ok = ReportScales(outcome, data, causes, milliseconds);
+    if (!reportPath.empty() && !outcome.nothingToSend) {
+        ok = WriteReport(reportPath, JsonReport(outcome, causes, milliseconds)) && ok;
+    }
     if (ok && verify && !outcome.nothingToSend) {
         ok = VerifyEveryScale(link, recordType, data.lines, charset);
     }

@@ -41,14 +41,17 @@ bool IsBlank(const std::string& line) {
 
 }  // namespace
 
+bool SkipByteOrderMark(std::string_view& text) {
+    if (text.substr(0, kByteOrderMark.size()) != kByteOrderMark) return false;
+    text.remove_prefix(kByteOrderMark.size());
+    return true;
+}
+
 DataLines SplitDataLines(const std::string& source, const std::string& bytes) {
     DataLines data;
     data.source = source;
     std::string_view text(bytes);
-    if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
-        text.remove_prefix(kByteOrderMark.size());
-        data.notes.push_back(source + ":1: UTF-8 byte-order mark skipped");
-    }
+    if (SkipByteOrderMark(text)) data.notes.push_back(source + ":1: UTF-8 byte-order mark skipped");
     std::vector<std::string> lines = SplitLines(std::string(text));
     for (std::size_t i = 0; i < lines.size(); ++i) {
         if (IsBlank(lines[i])) {

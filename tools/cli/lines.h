@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vudaduv::cli {
@@ -16,6 +17,9 @@ std::vector<std::string> SplitLines(const std::string& text);
 // The bytes of a file, or of standard input when path is empty or "-"; false with the system's
 // reason when it cannot be read.
 bool ReadInputBytes(const std::string& path, std::string& bytes, std::string& error);
+
+// Takes a UTF-8 byte-order mark off the start of the text; true when there was one.
+bool SkipByteOrderMark(std::string_view& text);
 
 // The data lines of a file or of standard input, with their line numbers there.
 struct DataLines {

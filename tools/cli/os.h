@@ -17,6 +17,10 @@ bool StderrIsTerminal();
 // when the file cannot be opened or read to its end (a directory, a read error).
 bool ReadAllBytes(const std::string& path, std::string& bytes, std::string& error);
 
+// Writes the bytes as the whole content of a file, made anew or cut to them. False with the
+// system's reason when it cannot be made or written whole.
+bool WriteAllBytes(const std::string& path, const std::string& bytes, std::string& error);
+
 // The character set of the user's locale (LC_CTYPE's codeset on POSIX systems, the ANSI code
 // page on Windows); "" for the C or POSIX locale.
 std::string LocaleCharset();

@@ -42,6 +42,26 @@ bool ReadAllBytes(const std::string& path, std::string& bytes, std::string& erro
     return n == 0;
 }
 
+bool WriteAllBytes(const std::string& path, const std::string& bytes, std::string& error) {
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        error = strerror(errno);
+        return false;
+    }
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        ssize_t n = write(fd, bytes.data() + written, bytes.size() - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            error = n < 0 ? strerror(errno) : "nothing more could be written";
+            break;
+        }
+        written += static_cast<std::size_t>(n);
+    }
+    if (close(fd) != 0 && error.empty()) error = strerror(errno);
+    return error.empty();
+}
+
 std::string LocaleCharset() {
     const char* locale = setlocale(LC_CTYPE, "");
     std::string charset;

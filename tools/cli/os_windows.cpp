@@ -4,6 +4,7 @@
 #include <io.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -119,6 +120,27 @@ bool ReadAllBytes(const std::string& path, std::string& bytes, std::string& erro
     if (!whole) error = LastErrorText();
     if (!path.empty()) CloseHandle(file);
     return whole;
+}
+
+bool WriteAllBytes(const std::string& path, const std::string& bytes, std::string& error) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = LastErrorText();
+        return false;
+    }
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        DWORD piece = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - written, 1u << 20));
+        DWORD done = 0;
+        if (!WriteFile(file, bytes.data() + written, piece, &done, nullptr) || done == 0) {
+            error = LastErrorText();
+            break;
+        }
+        written += done;
+    }
+    if (!CloseHandle(file) && error.empty()) error = LastErrorText();
+    return error.empty();
 }
 
 std::string LocaleCharset() {

@@ -51,7 +51,19 @@ std::string AppendedBytes(const std::string& before, const std::string& after) {
     return appended;
 }
 
-void SendOverNetwork(const ScaleLink& link, bool en, SendOutcome& outcome) {
+// The transport's progress callback, handed on to the tool's.
+// The transport's progress callback, handed on to the tool's; nothing is thrown back into the
+// transport.
+void WQ_CALL TellScaleDone(void* context, uint32_t index, const WQDSOutcome* outcome) {
+    try {
+        (*static_cast<ScaleDone*>(context))(index, outcome->code);
+    } catch (...) {
+        // progress is for show: the send goes on without it
+    }
+}
+
+void SendOverNetwork(const ScaleLink& link, bool en, const ScaleDone& scaleDone,
+                     SendOutcome& outcome) {
     StringListView targets(link.targets);
     StringListView commands(outcome.commands);
     WQValueList values{link.values.empty() ? nullptr : link.values.data(),
@@ -61,8 +73,10 @@ void SendOverNetwork(const ScaleLink& link, bool en, SendOutcome& outcome) {
     std::vector<WQDSOutcome> outcomes(link.targets.size(), WQDSOutcome{WQDS_INTERNAL, 0, 0, 0});
 
     std::string before = ReadUploadFile();
-    int32_t result = SendDataWithOutcomes(&target, &command, outcomes.data(),
-                                          static_cast<uint32_t>(outcomes.size()));
+    ScaleDone tell = scaleDone;
+    int32_t result = SendDataWithProgress(&target, &command, outcomes.data(),
+                                          static_cast<uint32_t>(outcomes.size()),
+                                          tell ? TellScaleDone : nullptr, &tell);
     std::vector<std::string> replies = SplitLines(AppendedBytes(before, ReadUploadFile()));
     outcome.uploadFileWritten = RewriteUploadFile(en) && result != WQDS_UPLOAD_FILE;
 
@@ -104,7 +118,7 @@ std::string ExportName(const ScaleLink& link) {
 }
 
 SendOutcome SendLines(const ScaleLink& link, uint32_t recordType,
-                      const std::vector<std::string>& lines) {
+                      const std::vector<std::string>& lines, const ScaleDone& scaleDone) {
     SendOutcome outcome;
     BuildCommands(recordType, lines, link.en, outcome);
     if (outcome.commands.empty()) {
@@ -114,7 +128,7 @@ SendOutcome SendLines(const ScaleLink& link, uint32_t recordType,
     if (link.serial) {
         SendOverSerial(link, recordType, lines, outcome);
     } else {
-        SendOverNetwork(link, link.en, outcome);
+        SendOverNetwork(link, link.en, scaleDone, outcome);
     }
     return outcome;
 }
@@ -143,6 +157,16 @@ std::string FailureCause(const ScaleResult& scale, std::size_t commandCount) {
             return scale.name.empty() ? "the serial transport failed"
                                       : "failure on this machine" + answered;
     }
+}
+
+std::string ScaleFailureCause(const ScaleResult& scale, std::size_t commandCount) {
+    std::string cause = FailureCause(scale, commandCount);
+    if (!cause.empty()) return cause;
+    std::size_t wrong = 0;
+    for (const std::string& reply : scale.replies) wrong += IsScaleAnswer(reply) ? 0 : 1;
+    if (wrong == 0) return "";
+    return std::to_string(wrong) + " of " + std::to_string(commandCount) +
+           " command line(s) answered with an error or with no scale's reply";
 }
 
 }  // namespace vudaduv::cli

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,12 +42,21 @@ struct SendOutcome {
 
 constexpr std::size_t kNoDataLine = static_cast<std::size_t>(-1);
 
+// Told of each network scale as the transport is done with it: its index in link.targets and
+// its code, while the send goes on.
+using ScaleDone = std::function<void(std::size_t index, int32_t code)>;
+
 // Sends the data lines: network scales as the network exports do (the codec's command list,
-// SendDataWithOutcomes, the rewrite of "Rec.txt"), a serial line through the serial export.
+// the transport with its outcomes per scale, the rewrite of "Rec.txt"), a serial line through
+// the serial export.
 SendOutcome SendLines(const ScaleLink& link, uint32_t recordType,
-                      const std::vector<std::string>& lines);
+                      const std::vector<std::string>& lines, const ScaleDone& scaleDone = {});
 
 // Why a network scale was not served, from its outcome; "" when it was.
 std::string FailureCause(const ScaleResult& scale, std::size_t commandCount);
+
+// Why a network scale failed: not served, or it answered with an error or with no scale's
+// reply; "" when neither.
+std::string ScaleFailureCause(const ScaleResult& scale, std::size_t commandCount);
 
 }  // namespace vudaduv::cli

@@ -16,16 +16,31 @@ namespace vudaduv::transport {
 
 namespace {
 
+// The caller's view of one target.
+WQDSOutcome ReportedOutcome(const TargetOutcome& outcome) {
+    return WQDSOutcome{outcome.code, static_cast<std::uint32_t>(outcome.replies.size()),
+                       outcome.connections, outcome.milliseconds};
+}
+
 // The caller's view of each target, for as many targets as it has room for.
 void ReportOutcomes(const std::vector<TargetOutcome>& outcomes, WQDSOutcome* reported,
                     std::uint32_t room) {
     std::size_t count = std::min<std::size_t>(outcomes.size(), room);
-    for (std::size_t i = 0; i < count; ++i) {
-        reported[i].code = outcomes[i].code;
-        reported[i].answered = static_cast<std::uint32_t>(outcomes[i].replies.size());
-        reported[i].connections = outcomes[i].connections;
-        reported[i].milliseconds = outcomes[i].milliseconds;
-    }
+    for (std::size_t i = 0; i < count; ++i) reported[i] = ReportedOutcome(outcomes[i]);
+}
+
+// The caller's progress callback, told of each target as it is done.
+struct Progress {
+    WQDSTargetDone done = nullptr;
+    void* context = nullptr;
+};
+
+TargetDone TellTheCaller(const Progress& progress) {
+    if (progress.done == nullptr) return {};
+    return [progress](std::size_t index, const TargetOutcome& outcome) {
+        WQDSOutcome reported = ReportedOutcome(outcome);
+        progress.done(progress.context, static_cast<std::uint32_t>(index), &reported);
+    };
 }
 
 // Replies that could not be kept are lost to the caller whatever the scales did, so that
@@ -44,24 +59,25 @@ std::int32_t AppendRepliesAndPickResult(const std::vector<TargetOutcome>& outcom
 }
 
 std::int32_t SendToAllTargets(const WQST& target, const WQST& command, WQDSOutcome* reported,
-                              std::uint32_t room) {
+                              std::uint32_t room, const Progress& progress) {
     auto callStart = std::chrono::steady_clock::now();
     std::vector<std::string> addresses = ReadStringList(target.targets);
     if (addresses.empty()) return WQDS_BAD_REQUEST;
     std::vector<std::string> commands = ReadCommandLines(command.lines);
     if (commands.empty()) return WQDS_OK;
     SendSettings settings = ReadSendSettings(target.values);
-    std::vector<TargetOutcome> outcomes = ServeAllTargets(addresses, commands, settings, callStart);
+    std::vector<TargetOutcome> outcomes =
+        ServeAllTargets(addresses, commands, settings, callStart, TellTheCaller(progress));
     ReportOutcomes(outcomes, reported, room);
     return AppendRepliesAndPickResult(outcomes);
 }
 
 std::int32_t SendAtTheBoundary(const WQST* target, const WQST* command, WQDSOutcome* reported,
-                               std::uint32_t room) noexcept {
+                               std::uint32_t room, const Progress& progress = {}) noexcept {
     if (target == nullptr || command == nullptr) return WQDS_BAD_REQUEST;
     if (reported == nullptr) room = 0;
     try {
-        return SendToAllTargets(*target, *command, reported, room);
+        return SendToAllTargets(*target, *command, reported, room, progress);
     } catch (...) {
         return WQDS_INTERNAL;  // memory ran out before or after the targets were served
     }
@@ -80,4 +96,14 @@ extern "C" WQDATASEND_API int32_t WQ_CALL SendDataWithOutcomes(const WQST* targe
                                                                WQDSOutcome* outcomes,
                                                                uint32_t count) {
     return vudaduv::transport::SendAtTheBoundary(target, command, outcomes, count);
+}
+
+extern "C" WQDATASEND_API int32_t WQ_CALL SendDataWithProgress(const WQST* target,
+                                                               const WQST* command,
+                                                               WQDSOutcome* outcomes,
+                                                               uint32_t count,
+                                                               WQDSTargetDone done,
+                                                               void* context) {
+    return vudaduv::transport::SendAtTheBoundary(target, command, outcomes, count,
+                                                 {done, context});
 }

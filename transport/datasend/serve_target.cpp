@@ -73,12 +73,15 @@ class TargetSession {
   public:
     TargetSession(asio::io_context& loop, const std::string& address,
                   const std::vector<std::string>& commands, const SendSettings& settings,
-                  Clock::time_point callStart, TargetOutcome& outcome)
+                  Clock::time_point callStart, TargetOutcome& outcome, std::size_t index,
+                  const TargetDone& done)
         : address_(address),
           commands_(commands),
           settings_(settings),
           callStart_(callStart),
           outcome_(outcome),
+          index_(index),
+          done_(done),
           socket_(loop),
           resolver_(loop),
           timer_(loop),
@@ -95,6 +98,11 @@ class TargetSession {
                 StartTry();
             }
         });
+    }
+
+    // The loop failed before this target was done: it ends with what it has.
+    void EndUnfinished() noexcept {
+        if (!finished_) Finish(WQDS_INTERNAL);
     }
 
   private:
@@ -253,6 +261,11 @@ class TargetSession {
         CloseSocket();
         outcome_.code = code;
         outcome_.milliseconds = MillisecondsSince(callStart_);
+        try {
+            if (done_) done_(index_, outcome_);
+        } catch (...) {
+            // the caller's progress is the caller's: it never stops the send
+        }
     }
 
     // When the timer expires, the socket is closed: the step that waits on it ends at once and
@@ -284,6 +297,8 @@ class TargetSession {
     const SendSettings& settings_;
     Clock::time_point callStart_;
     TargetOutcome& outcome_;
+    std::size_t index_;
+    const TargetDone& done_;
 
     tcp::socket socket_;
     tcp::resolver resolver_;
@@ -306,7 +321,8 @@ class TargetSession {
 std::vector<TargetOutcome> ServeAllTargets(const std::vector<std::string>& addresses,
                                            const std::vector<std::string>& commands,
                                            const SendSettings& settings,
-                                           Clock::time_point callStart) {
+                                           Clock::time_point callStart,
+                                           const TargetDone& done) {
     net::RaiseOpenFileLimit();
     std::vector<TargetOutcome> outcomes(addresses.size());
     asio::io_context loop(1);  // run by this thread alone
@@ -314,14 +330,15 @@ std::vector<TargetOutcome> ServeAllTargets(const std::vector<std::string>& addre
     sessions.reserve(addresses.size());
     for (std::size_t i = 0; i < addresses.size(); ++i) {
         sessions.push_back(std::make_unique<TargetSession>(loop, addresses[i], commands, settings,
-                                                           callStart, outcomes[i]));
+                                                           callStart, outcomes[i], i, done));
         sessions.back()->Start();
     }
     try {
         loop.run();
     } catch (...) {
-        // The loop itself failed (this machine's fault): the targets not done by then keep
+        // The loop itself failed (this machine's fault): the targets not done by then end with
         // WQDS_INTERNAL and the replies they got, which still go to "Rec.txt".
+        for (const auto& session : sessions) session->EndUnfinished();
     }
     return outcomes;
 }

@@ -294,6 +294,26 @@ const Scenario kBadArgumentScenarios[] = {
      2,
      Exact(""),
      Contains("bad address '127.0.0.1:99999'")},
+    {"BadAddressInTargetsFile",
+     {"send", "--type", "2", "--target", "127.0.0.1", "--targets-file", "scales.txt"},
+     "1\n",
+     2,
+     Exact(""),
+     Contains("vudaduv send: scales.txt:3: bad address '127.0.0.1:0'"),
+     {{"scales.txt", "# the shop\n\n 127.0.0.1:0 # gone\n127.0.0.1:4001\n"}}},
+    {"TargetsFileWithoutAddresses",
+     {"send", "--type", "2", "--targets-file", "scales.txt"},
+     "1\n",
+     2,
+     Exact(""),
+     Contains("scales.txt: no scale address in it"),
+     {{"scales.txt", "# none yet\n\n"}}},
+    {"ReportWithoutFormat",
+     {"send", "--type", "2", "--target", "a", "--report", "report.json"},
+     "1\n",
+     2,
+     Exact(""),
+     Contains("--report wants json:FILE")},
     {"EncodeStrayArgument",
      {"encode", "--type", "1", "extra"},
      "",
@@ -358,6 +378,12 @@ const Scenario kUnreadableScenarios[] = {
      Contains("vudaduv encode: missing.txt: ")},
     {"SendMissingFile",
      {"send", "--type", "1", "--target", "127.0.0.1", "--file", "missing.txt"},
+     "",
+     3,
+     Exact(""),
+     Contains("vudaduv send: missing.txt: ")},
+    {"SendMissingTargetsFile",
+     {"send", "--type", "1", "--targets-file", "missing.txt"},
      "",
      3,
      Exact(""),
@@ -624,11 +650,134 @@ TEST(SendFailures, AreNamedWithTheirCause) {
                           "12\n");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "# scale " + httpTarget + "\nHTTP/1.1\n400\nBad\nRequest\n");
-    EXPECT_EQ(run.err, "vudaduv send: " + httpTarget +
-                           ": -:1 (\"!0U0012A\"): not a scale's reply: \"HTTP/1.1 400 Bad "
-                           "Request\"\nvudaduv send: " +
-                           silentTarget +
-                           ": timed out after 2 tries; 0 of 1 command line(s) answered\n");
+    // The replies first, then each failing scale with its cause, then the summary.
+    std::string named =
+        "vudaduv send: " + httpTarget +
+        ": -:1 (\"!0U0012A\"): not a scale's reply: \"HTTP/1.1 400 Bad Request\"\nvudaduv send: " +
+        httpTarget +
+        ": 1 of 1 command line(s) answered with an error or with no scale's reply\nvudaduv send: " +
+        silentTarget +
+        ": timed out after 2 tries; 0 of 1 command line(s) answered\nvudaduv send: served 0, "
+        "failed 2, in ";
+    EXPECT_EQ(run.err.substr(0, named.size()), named);
+    EXPECT_EQ(run.err.substr(run.err.size() - 3), " s\n") << run.err;
+}
+
+// A JSON value, as far as the report's reader needs it: scalars keep their text as written
+// (escapes too), containers their members or items.
+struct Json {
+    char kind = 0;  // '"' a string, '0' a number or literal, '{' an object, '[' an array
+    std::string text;
+    std::vector<std::pair<std::string, Json>> members;
+    std::vector<Json> items;
+
+    const Json& At(const std::string& key) const {
+        static const Json none;
+        for (const auto& [name, value] : members) {
+            if (name == key) return value;
+        }
+        return none;
+    }
+};
+
+// A strict reader of JSON text, so that the test sees what a script's parser would.
+class JsonReader {
+  public:
+    explicit JsonReader(std::string text) : text_(std::move(text)) {}
+    bool ReadAll(Json& value) { return Value(value) && (Skip(), at_ == text_.size()); }
+
+  private:
+    void Skip() {
+        while (at_ < text_.size() && std::string(" \t\r\n").find(text_[at_]) != std::string::npos) ++at_;
+    }
+    bool Take(char c) {
+        Skip();
+        if (at_ >= text_.size() || text_[at_] != c) return false;
+        ++at_;
+        return true;
+    }
+    bool Value(Json& value) {
+        if (Take('{')) return Container(value, '{', '}');
+        if (Take('[')) return Container(value, '[', ']');
+        value.kind = Take('"') ? '"' : '0';
+        if (value.kind == '"') return String(value.text);
+        while (at_ < text_.size() && std::string("-+.eE0123456789truefalsn").find(text_[at_]) !=
+                                         std::string::npos) {
+            value.text += text_[at_++];
+        }
+        char* end = nullptr;
+        bool number = !value.text.empty() && (std::strtod(value.text.c_str(), &end), *end == 0);
+        return number || value.text == "true" || value.text == "false" || value.text == "null";
+    }
+    bool Container(Json& value, char open, char close) {
+        value.kind = open;
+        if (Take(close)) return true;
+        do {
+            Json item;
+            std::string key;
+            if (open == '{' && !(Take('"') && String(key) && Take(':'))) return false;
+            if (!Value(item)) return false;
+            if (open == '{') value.members.emplace_back(key, item);
+            if (open == '[') value.items.push_back(item);
+        } while (Take(','));
+        return Take(close);
+    }
+    bool String(std::string& text) {
+        while (at_ < text_.size()) {
+            char c = text_[at_++];
+            if (c == '"') return true;
+            if (static_cast<unsigned char>(c) < 0x20) return false;
+            text += c;
+            if (c != '\\') continue;
+            if (at_ >= text_.size() || std::string("\"\\/bfnrtu").find(text_[at_]) == std::string::npos) {
+                return false;
+            }
+            text += text_[at_++];
+        }
+        return false;
+    }
+
+    std::string text_;
+    std::size_t at_ = 0;
+};
+
+// A fleet listed in a file with a comment, blanks and a repeat, beside --target, and one dead
+// port: the dead scale is named with its cause, the summary counts every scale, and the report
+// holds each scale's outcome in target order.
+TEST(SendFleet, TargetsFileSummaryAndReport) {
+    TempDirectory directory;
+    ScaleProcess fleet(3, 0);
+    ASSERT_TRUE(fleet.Started()) << fleet.Output();
+    std::vector<std::string> scales = fleet.OutputLines();
+    ASSERT_EQ(scales.size(), 3u);
+    std::string dead = "127.0.0.1:" + std::to_string(ClosedPort());
+    WriteWholeFile("scales.txt", "# the shop floor\n\n" + scales[0] + "\n\t" + scales[1] +
+                                     "  # counter\r\n" + dead + "\n \n" + scales[0] + "\n");
+    ToolRun run = RunTool({"send", "--type", "1", "--target", scales[2], "--targets-file",
+                           "scales.txt", "--retries", "0", "--report", "json:report.json"},
+                          "12A01##Pear\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    for (const std::string& line :
+         {"scales.txt:7: '" + scales[0] + "' is the scale of '" + scales[0] + "' again",
+          dead + ": refused or unreachable (1 try); 0 of 1 command line(s) answered\n",
+          std::string("served 3, failed 1, in ")}) {
+        EXPECT_NE(run.err.find("vudaduv send: " + line), std::string::npos) << run.err;
+    }
+    std::string text = ReadWholeFile("report.json");
+    Json report;
+    ASSERT_TRUE(JsonReader(text).ReadAll(report)) << text;
+    EXPECT_EQ(report.At("failed").text, "1");
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {scales[2], "0"}, {scales[0], "0"}, {scales[1], "0"}, {dead, "3"}};
+    ASSERT_EQ(report.At("scales").items.size(), expected.size()) << text;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        const Json& scale = report.At("scales").items[i];
+        EXPECT_EQ(scale.At("address").text, expected[i].first) << text;
+        EXPECT_EQ(scale.At("code").text, expected[i].second) << text;
+        EXPECT_EQ(scale.At("cause").text.empty(), expected[i].second == "0") << text;
+        EXPECT_EQ(scale.At("answered").text, expected[i].second == "0" ? "1" : "0") << text;
+    }
 }
 
 // A directory in the place of "Rec.txt": the replies cannot be kept, and the send says so.

@@ -1,0 +1,51 @@
+// What a send tells besides the upload lines: its progress on a terminal, and at the end, for a
+// fleet, the summary and the JSON report.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "scale_link.h"
+
+namespace vudaduv::cli {
+
+// One line on stderr, redrawn in place, that counts the scales served, failed and left while the
+// transport works; shown on a terminal only. End it before any other message.
+class ProgressLine {
+  public:
+    // scales: 0 for a serial line, which is not counted; exportName names it then.
+    ProgressLine(bool shown, std::size_t lines, std::size_t scales, std::string exportName);
+    void ScaleDone(bool served);
+    void End();
+
+  private:
+    void Draw();
+
+    bool shown_;
+    std::size_t lines_;
+    std::size_t scales_;
+    std::string exportName_;
+    std::size_t served_ = 0;
+    std::size_t failed_ = 0;
+    std::size_t drawnWidth_ = 0;
+    std::chrono::steady_clock::time_point drawn_;
+};
+
+// Why each scale of the send failed, in its order; "" for a scale that was served.
+std::vector<std::string> ScaleCauses(const SendOutcome& outcome);
+
+// "served N, failed M, in S.s s".
+std::string SendSummary(const std::vector<std::string>& causes, uint32_t milliseconds);
+
+// Every scale's outcome as a JSON object, in target order.
+std::string JsonReport(const SendOutcome& outcome, const std::vector<std::string>& causes,
+                       uint32_t milliseconds);
+
+// The text as a JSON string: quotes, backslashes and control characters escaped, and every
+// byte that is not part of well-formed UTF-8 as U+FFFD.
+std::string JsonString(const std::string& text);
+
+}  // namespace vudaduv::cli

@@ -1,0 +1,31 @@
+// The scales of a fleet, listed in a file: one address a line.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "datasend/target_address.h"
+
+namespace vudaduv::cli {
+
+// Reads a scale address as the network transport does; false with a message when it cannot.
+bool ParseScaleAddress(const std::string& text, transport::TargetAddress& address,
+                       std::string& error);
+
+// The addresses of a send: those of --target first, as given, then those of the targets file in
+// its order.
+struct TargetList {
+    std::vector<std::string> addresses;
+    std::vector<std::string> notes;  // addresses left out, as "FILE:LINE: ..." messages
+};
+
+// Adds the addresses in the bytes of the targets file source to list. Surrounding white space,
+// blank lines and comments (from "#" to the end of the line) are no addresses. Every address
+// must parse as the network transport reads it. An address of the file that names a scale
+// already in the list (the same host, in any case, and the same port) is left out with a note:
+// two connections at once to one scale would send it everything twice.
+// False with a message naming SOURCE:LINE for a bad address, or the file for one without any.
+bool AddTargetsFile(const std::string& source, const std::string& bytes, TargetList& list,
+                    std::string& error);
+
+}  // namespace vudaduv::cli
