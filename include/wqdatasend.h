@@ -9,8 +9,10 @@
  * LF are kept for the next reply. An empty (or NULL) command line is left out: nothing is
  * written for it and no reply is awaited.
  *
- * Each target needs a socket. On POSIX systems SendData raises the process's soft limit of open
- * files to the hard limit; a target that still gets no socket fails alone, with WQDS_INTERNAL.
+ * Each target needs a socket. On POSIX systems, when the process's soft limit of open files
+ * leaves too little room for the targets of a call (their number and 256 more), SendData raises
+ * it that far, at most to the hard limit; a limit that is high enough is left alone. A target
+ * that still gets no socket fails alone, with WQDS_INTERNAL.
  *
  * When all targets are done, it appends the reply lines to "Rec.txt" in the current directory
  * in one write, one per line with CR LF, grouped per target in the order of target->targets;

@@ -323,7 +323,7 @@ std::vector<TargetOutcome> ServeAllTargets(const std::vector<std::string>& addre
                                            const SendSettings& settings,
                                            Clock::time_point callStart,
                                            const TargetDone& done) {
-    net::RaiseOpenFileLimit();
+    net::RaiseOpenFileLimit(addresses.size());
     std::vector<TargetOutcome> outcomes(addresses.size());
     asio::io_context loop(1);  // run by this thread alone
     std::vector<std::unique_ptr<TargetSession>> sessions;

@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include <fcntl.h>
 #include <sys/resource.h>
 
@@ -5,10 +7,14 @@
 
 namespace vudaduv::transport::net {
 
-void RaiseOpenFileLimit() {
+void RaiseOpenFileLimit(std::size_t sockets) {
+    // Room for what the host holds already and for the event loop's own descriptors.
+    constexpr rlim_t kSpare = 256;
     rlimit limit{};
-    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
-    limit.rlim_cur = limit.rlim_max;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
+    rlim_t wanted = static_cast<rlim_t>(sockets) + kSpare;
+    if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= wanted) return;
+    limit.rlim_cur = limit.rlim_max == RLIM_INFINITY ? wanted : std::min(wanted, limit.rlim_max);
     // Refused where the system caps it lower (an unlimited hard limit on some systems): then the
     // targets beyond the limit fail alone.
     setrlimit(RLIMIT_NOFILE, &limit);

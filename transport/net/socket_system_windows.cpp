@@ -7,7 +7,7 @@
 
 namespace vudaduv::transport::net {
 
-void RaiseOpenFileLimit() {
+void RaiseOpenFileLimit(std::size_t) {
     // Windows sets no per-process limit on sockets.
 }
 
