@@ -54,7 +54,12 @@ ReadBackResult ReadBack(const ScaleLink& link, uint32_t recordType,
     }
     std::string before = ReadUploadFile();
     SendOutcome outcome = SendLines(link, readBack.plan.readType, readBack.plan.readLines);
-    if (!keepUploadFile) platform::ReplaceFileBytes(kUploadFileName, before);
+    if (!keepUploadFile && !platform::ReplaceFileBytes(kUploadFileName, before)) {
+        // Nothing is lost, but the file holds more than the user's send left: say so.
+        std::fprintf(stderr,
+                     "verify: \"Rec.txt\" could not be put back as it was: it also holds the "
+                     "upload lines of the read-back\n");
+    }
     readBack.sent = outcome.uploadFileWritten;
     for (const ScaleResult& scale : outcome.scales) {
         std::string cause = FailureCause(scale, outcome.commands.size());
