@@ -92,7 +92,9 @@ std::string ExpectedUploadLine(const Stored& stored, const std::string& line) {
     std::string rest = line.substr(a + 1);
     if ((stored.recordType == 3 || stored.recordType == 5) && rest.empty()) return "";
     if (stored.recordType == 1) {
-        while (rest.size() >= 2 && rest.compare(rest.size() - 2, 2, "##") == 0) rest.resize(rest.size() - 2);
+        while (rest.size() >= 2 && rest.compare(rest.size() - 2, 2, "##") == 0) {
+            rest.resize(rest.size() - 2);
+        }
     }
     return prefix + Padded(line.substr(0, a), stored.numberWidth) + "A" + rest;
 }
