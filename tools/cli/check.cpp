@@ -249,6 +249,11 @@ Finding Rejection(uint32_t recordType, const std::string& line) {
     return {"line", what + ": the line is left out"};
 }
 
+// The library takes a data line as a C string: it ends at its first NUL byte.
+std::string AsTheLibraryTakesIt(const std::string& line) {
+    return line.substr(0, line.find('\0'));
+}
+
 void AddOnce(std::vector<Finding>& findings, Finding finding) {
     for (const Finding& known : findings) {
         if (known.field == finding.field && known.what == finding.what) return;
@@ -441,7 +446,7 @@ std::string Quoted(const std::string& value, std::size_t offset) {
 
 RoundTrip RunRoundTrip(uint32_t recordType, bool en, const std::string& line) {
     RoundTrip trip;
-    std::vector<std::string> list{line};
+    std::vector<std::string> list{AsTheLibraryTakesIt(line)};
     if (EncodeLine(recordType, list, en) == kRejected) {
         trip.rejected = true;
         return trip;
@@ -468,7 +473,7 @@ RoundTrip RunRoundTrip(uint32_t recordType, bool en, const std::string& line) {
 
 std::optional<std::string> NumberedRecordOf(uint32_t recordType, bool en, const std::string& line) {
     const StoredType* type = FindStored(recordType);
-    std::vector<std::string> list{line};
+    std::vector<std::string> list{AsTheLibraryTakesIt(line)};
     if (type == nullptr || *type->numberName == '\0' ||
         EncodeLine(recordType, list, en) == kRejected) {
         return std::nullopt;

@@ -104,6 +104,9 @@ const ReadBackCase kReadBackCases[] = {
     {1, {"12A1##x"}, {}, {"0012 record: 12A1##x ->  (scale)"}, 0},
     {1, {"5A##a##b##c##d"}, {"1P0005A##a##b##c"}, {"0005 text 4: d ->  (foreseen)"}, 0},
     {1, {"12A1"}, {"1P", "1P0012A1"}, {}, 1},
+    // The library ends a line at a NUL byte, as the check said.
+    {1, {std::string("12A1\0x", 6)}, {"1P0012A1"},
+     {std::string("0012 fields: 1\0x", 16) + " -> 1 (foreseen)"}, 0},
     // A message sent empty that comes back with a text: named, no exception.
     {3, {"5A"}, {"3P05Ahi"}, {"05 message text:  -> hi (scale)"}, 0},
     {3, {"5A"}, {}, {}, 0},
