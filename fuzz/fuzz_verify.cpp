@@ -4,8 +4,8 @@
 // answers make (any bytes). Whatever came back, the comparison throws no exception, every
 // difference names a field of a record that was sent ("record" when nothing came back for it)
 // and every upload line it does not match to a record is listed as another line. A read-back
-// that gives back what the check foresaw holds no difference the check did not foresee and no
-// other line, and a record whose line the check passes compares with itself without any.
+// that gives back what the check foresaw holds no difference the check did not foresee, and a
+// record whose line the check passes compares with itself without any.
 #include <exception>
 #include <string>
 #include <string_view>
