@@ -1,5 +1,6 @@
 #include "encode/builders.h"
 #include "encode/encode_line.h"
+#include "encode/message_text.h"
 
 namespace vudaduv {
 
@@ -24,11 +25,11 @@ CommandLines BuildReadItem(std::string_view dataLine) {
 }
 
 CommandLines BuildReadMessage3(std::string_view dataLine) {
-    return {NumberedRequest('W', FormatNumericField(dataLine, 22, 2))};
+    return {NumberedRequest('W', FormatNumericField(dataLine, kMessage3Maximum, 2))};
 }
 
 CommandLines BuildReadMessage5(std::string_view dataLine) {
-    return {NumberedRequest('Y', FormatNumericField(dataLine, 32, 2))};
+    return {NumberedRequest('Y', FormatNumericField(dataLine, kMessage5Maximum, 2))};
 }
 
 CommandLines BuildFreeData(std::string_view dataLine) {

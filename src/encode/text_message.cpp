@@ -16,8 +16,8 @@ struct MessageKind {
 };
 
 MessageKind KindOf(int recordType) {
-    return recordType == 3 ? MessageKind{"!0X", 22, kMessage3CodePageAbove}
-                           : MessageKind{"!0Z", 32, kMessage5CodePageAbove};
+    return recordType == 3 ? MessageKind{"!0X", kMessage3Maximum, kMessage3CodePageAbove}
+                           : MessageKind{"!0Z", kMessage5Maximum, kMessage5CodePageAbove};
 }
 
 // Both cuts keep the same number of characters; the terminator is one code group of zeros.

@@ -1,3 +1,4 @@
+#include "encode/encode_line.h"
 #include "textcode/code_page_text.h"
 #include "textcode/text_scan.h"
 #include "textcode/zone_position_text.h"
@@ -18,7 +19,7 @@ bool EndsWithSeparatorPair(const std::string& line) {
 
 struct MessageReplyKind {
     const char* prefix;
-    int32_t codePageAbove;  // numbers above this were sent as code-page text
+    uint32_t recordType;  // of the download whose message the reply carries
 };
 
 }  // namespace
@@ -47,13 +48,13 @@ void DecodeItemReply(std::string& token, bool en) {
 
 void DecodeMessageReply(std::string& token, bool en) {
     MessageReplyKind kind =
-        token.compare(0, 2, "0w") == 0 ? MessageReplyKind{"3P", 10} : MessageReplyKind{"5P", 16};
+        token.compare(0, 2, "0w") == 0 ? MessageReplyKind{"3P", 3} : MessageReplyKind{"5P", 5};
     std::string rest = token;
     RemoveFront(rest, 2);
 
     std::string_view span = SpanBetween(rest, MarkerPosition(rest, "A"), MarkerPosition(rest, "B"));
     std::string number = rest.substr(0, 2);
-    bool codePage = en || ReadLeadingInteger(number) > kind.codePageAbove;
+    bool codePage = MessageTextIsCodePage(kind.recordType, ReadLeadingInteger(number), en);
     std::string text = DecodeText(span, codePage);
     if (text.empty() || text[0] == '\0') {
         token.clear();

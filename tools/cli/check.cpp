@@ -201,6 +201,16 @@ std::string ExplainText(const Field& field, bool codePage, const std::string& ba
     return parts.empty() ? "comes back as " + Quoted(back) : JoinWhat(parts);
 }
 
+// The first of the letters that mark the end of an item's fields and its texts (B, C, D, E)
+// found in its fields, or 0.
+char MarkerLetterIn(const Field& field) {
+    if (field.name != "fields") return '\0';
+    for (const char* marker : {"B", "C", "D", "E"}) {
+        if (FindSeparator(field.value, marker) != kNotFound) return *marker;
+    }
+    return '\0';
+}
+
 std::string ExplainBytes(const Field& field, const std::string& back) {
     if (char space = FirstSpace(field.value)) {
         return SpaceName(space) + " in it: comes back split";
@@ -209,13 +219,9 @@ std::string ExplainBytes(const Field& field, const std::string& back) {
         return "invalid GBK (it ends in half a double-byte character): comes back as " +
                Quoted(back);
     }
-    if (field.name == "fields") {
-        for (const char* marker : {"B", "C", "D", "E"}) {
-            if (FindSeparator(field.value, marker) != kNotFound) {
-                return std::string("the letter ") + marker + " ends the fields: they come back as " +
-                       Quoted(back);
-            }
-        }
+    if (char marker = MarkerLetterIn(field)) {
+        return std::string("the letter ") + marker + " ends the fields: they come back as " +
+               Quoted(back);
     }
     return "comes back as " + Quoted(back);
 }
@@ -243,6 +249,11 @@ Finding Rejection(uint32_t recordType, const std::string& line) {
     return {"line", what + ": the line is left out"};
 }
 
+// The library takes a data line as a C string: it ends at its first NUL byte.
+std::string AsTheLibraryTakesIt(const std::string& line) {
+    return line.substr(0, line.find('\0'));
+}
+
 void AddOnce(std::vector<Finding>& findings, Finding finding) {
     for (const Finding& known : findings) {
         if (known.field == finding.field && known.what == finding.what) return;
@@ -268,6 +279,18 @@ void CompareFieldByField(uint32_t recordType, bool codePage, const std::vector<F
         } else {
             AddOnce(findings, {sent[i].name, ExplainField(sent[i], codePage, backValue)});
         }
+    }
+    // A text the line does not have, opened by a marker letter in the fields.
+    for (std::size_t i = sent.size(); i < back.size(); ++i) {
+        if (back[i].value.empty()) continue;
+        std::string what = "is not in the line but comes back as " + Quoted(back[i].value);
+        for (const Field& field : sent) {
+            if (char marker = MarkerLetterIn(field)) {
+                what += std::string(" (the letter ") + marker + " in the fields opens it)";
+                break;
+            }
+        }
+        AddOnce(findings, {back[i].name, what});
     }
 }
 
@@ -423,7 +446,7 @@ std::string Quoted(const std::string& value, std::size_t offset) {
 
 RoundTrip RunRoundTrip(uint32_t recordType, bool en, const std::string& line) {
     RoundTrip trip;
-    std::vector<std::string> list{line};
+    std::vector<std::string> list{AsTheLibraryTakesIt(line)};
     if (EncodeLine(recordType, list, en) == kRejected) {
         trip.rejected = true;
         return trip;
@@ -450,7 +473,7 @@ RoundTrip RunRoundTrip(uint32_t recordType, bool en, const std::string& line) {
 
 std::optional<std::string> NumberedRecordOf(uint32_t recordType, bool en, const std::string& line) {
     const StoredType* type = FindStored(recordType);
-    std::vector<std::string> list{line};
+    std::vector<std::string> list{AsTheLibraryTakesIt(line)};
     if (type == nullptr || *type->numberName == '\0' ||
         EncodeLine(recordType, list, en) == kRejected) {
         return std::nullopt;

@@ -32,7 +32,8 @@ std::vector<Finding> CheckDataLine(uint32_t recordType, bool en, const std::stri
 // the scale, as sent; nothing for other lines and for lines the library leaves out.
 std::optional<std::string> NumberedRecordOf(uint32_t recordType, bool en, const std::string& line);
 
-// What one data line does on a virtual scale of its own.
+// What one data line does on a virtual scale of its own, taken as the library takes it (up to
+// a NUL byte).
 struct RoundTrip {
     bool rejected = false;                 // the codec leaves the line out
     std::vector<std::string> commands;     // its command lines, without CR LF

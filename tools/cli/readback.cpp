@@ -76,7 +76,12 @@ ReadBackPlan PlanReadBack(uint32_t recordType, const std::vector<std::string>& d
         ExpectedRecord record;
         record.key = trip.number;
         record.sentLine = line;
-        if (const std::string* foreseen = RecordLine(recordType, trip.uploadLines)) {
+        // A line that comes back under another number (the record's text split it) is no line
+        // of this record: the check foresaw that nothing comes back for it.
+        const std::string* foreseen = RecordLine(recordType, trip.uploadLines);
+        std::string foreseenKey;
+        if (foreseen != nullptr && KeyOfUploadLine(recordType, *foreseen, foreseenKey) &&
+            foreseenKey == record.key) {
             record.foreseenLine = true;
             record.foreseen = *foreseen;
         }

@@ -214,8 +214,8 @@ std::string KeyBlockReply(const SlotFamily& family, std::string_view digits, int
 
 constexpr SlotFamily kFamilies[] = {
     {'V', 'U', 4, 4000, 0, KeepItem, ItemReply},
-    {'X', 'W', 2, 22, kMessage3CodePageAbove, KeepMessage, MessageReply},
-    {'Z', 'Y', 2, 32, kMessage5CodePageAbove, KeepMessage, MessageReply},
+    {'X', 'W', 2, kMessage3Maximum, kMessage3CodePageAbove, KeepMessage, MessageReply},
+    {'Z', 'Y', 2, kMessage5Maximum, kMessage5CodePageAbove, KeepMessage, MessageReply},
     {'T', 'S', 2, 15, 0, KeepLabelText, LabelTextReply},
     {'R', 'Q', 2, 15, 0, KeepLabelText, LabelTextReply},
     {'L', 'K', 2, 3, 0, KeepKeyBlock, KeyBlockReply},

@@ -38,6 +38,8 @@ const CheckCase kCheckCases[] = {
     {1, false, "5A##a##b##c##d", {"text 4: is left out"}},
     {1, false, "5A1B2##x", {"fields: the letter B ends the fields: they come back as \"1\"",
                             "text 1: comes back as \"\xa0\xa2\xa0\xf8\""}},
+    {1, false, "5AxC", {"text 2: is not in the line but comes back as \"\xa0\xa0\" (the letter C "
+                        "in the fields opens it)"}},
     {1, false, "5A1 2##x", {"fields: a blank in it: comes back split"}},
     {1, false, "5A\xe9", {"fields: invalid GBK in a field (it ends in half a double-byte "
                           "character): the record comes back lost"}},
@@ -102,12 +104,17 @@ const ReadBackCase kReadBackCases[] = {
     {1, {"12A1##x"}, {}, {"0012 record: 12A1##x ->  (scale)"}, 0},
     {1, {"5A##a##b##c##d"}, {"1P0005A##a##b##c"}, {"0005 text 4: d ->  (foreseen)"}, 0},
     {1, {"12A1"}, {"1P", "1P0012A1"}, {}, 1},
+    // The library ends a line at a NUL byte, as the check said.
+    {1, {std::string("12A1\0x", 6)}, {"1P0012A1"},
+     {std::string("0012 fields: 1\0x", 16) + " -> 1 (foreseen)"}, 0},
     // A message sent empty that comes back with a text: named, no exception.
     {3, {"5A"}, {"3P05Ahi"}, {"05 message text:  -> hi (scale)"}, 0},
     {3, {"5A"}, {}, {}, 0},
     {3, {"5A"}, {"3P"}, {}, 1},
     {7, {"abc"}, {"7Pabc", "junk"}, {}, 1},
     {10, {"3AxBy"}, {"10P03AxBz"}, {"03 label text 2: y -> z (scale)"}, 0},
+    // A tab splits the label's reply so that its line comes back under another number.
+    {10, {"0Ax\tyBz"}, {"y250", "10P0Bz"}, {"00 record: 0Ax\tyBz ->  (foreseen)"}, 2},
     {2, {"12"}, {"1P", "2P"}, {}, 0},  // a read request stores nothing to compare
 };
 
