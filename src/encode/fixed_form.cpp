@@ -1,6 +1,7 @@
 #include "encode/builders.h"
 #include "encode/encode_line.h"
 #include "encode/message_text.h"
+#include "encode/record_numbers.h"
 
 namespace vudaduv {
 
@@ -21,7 +22,7 @@ std::string TwoClockDigits(int value) {
 }  // namespace
 
 CommandLines BuildReadItem(std::string_view dataLine) {
-    return {NumberedRequest('U', FormatNumericField(dataLine, 4000, 4))};
+    return {NumberedRequest('U', FormatNumericField(dataLine, kItemMaximum, 4))};
 }
 
 CommandLines BuildReadMessage3(std::string_view dataLine) {
@@ -51,7 +52,7 @@ CommandLines BuildSetClock() {
 }
 
 CommandLines BuildReadLabel(std::string_view dataLine) {
-    std::string number = FormatNumericField(dataLine, 15, 2);
+    std::string number = FormatNumericField(dataLine, kLabelMaximum, 2);
     return {NumberedRequest('S', number), NumberedRequest('Q', number)};
 }
 

@@ -1,5 +1,6 @@
 #include "encode/builders.h"
 #include "encode/encode_line.h"
+#include "encode/record_numbers.h"
 #include "textcode/code_page_text.h"
 #include "textcode/text_scan.h"
 #include "textcode/zone_position_text.h"
@@ -37,7 +38,7 @@ std::optional<CommandLines> BuildItemRecord(std::string_view dataLine, bool en) 
     std::size_t firstA = FindSeparator(dataLine, "A");
     if (firstA == kNotFound) return std::nullopt;
 
-    std::string rebuilt = FormatNumericField(dataLine.substr(0, firstA), 4000, 4) +
+    std::string rebuilt = FormatNumericField(dataLine.substr(0, firstA), kItemMaximum, 4) +
                           std::string(dataLine.substr(firstA));
     std::size_t separator = FindSeparator(rebuilt, "##");
     if (separator == kNotFound) return CommandLines{"!0V" + rebuilt + "BCDE\r\n"};

@@ -1,5 +1,6 @@
 #include "encode/builders.h"
 #include "encode/encode_line.h"
+#include "encode/record_numbers.h"
 #include "textcode/text_scan.h"
 
 namespace vudaduv {
@@ -15,7 +16,7 @@ std::optional<CommandLines> BuildLabelText(std::string_view dataLine) {
     std::size_t firstB = FindSeparator(dataLine, "B");
     if (firstA == kNotFound || firstB == kNotFound) return std::nullopt;
 
-    std::string number = FormatNumericField(dataLine.substr(0, firstA), 15, 2);
+    std::string number = FormatNumericField(dataLine.substr(0, firstA), kLabelMaximum, 2);
     // A "B" before the first "A" leaves text 1 empty.
     std::string_view text1 =
         firstB > firstA ? dataLine.substr(firstA + 1, firstB - firstA - 1) : std::string_view();

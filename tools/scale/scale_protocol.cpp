@@ -44,6 +44,7 @@
 #include <string_view>
 
 #include "encode/message_text.h"
+#include "encode/record_numbers.h"
 #include "textcode/code_page_text.h"
 #include "textcode/zone_position_text.h"
 #include "virtual_scale.h"
@@ -213,11 +214,11 @@ std::string KeyBlockReply(const SlotFamily& family, std::string_view digits, int
 }
 
 constexpr SlotFamily kFamilies[] = {
-    {'V', 'U', 4, 4000, 0, KeepItem, ItemReply},
+    {'V', 'U', 4, kItemMaximum, 0, KeepItem, ItemReply},
     {'X', 'W', 2, kMessage3Maximum, kMessage3CodePageAbove, KeepMessage, MessageReply},
     {'Z', 'Y', 2, kMessage5Maximum, kMessage5CodePageAbove, KeepMessage, MessageReply},
-    {'T', 'S', 2, 15, 0, KeepLabelText, LabelTextReply},
-    {'R', 'Q', 2, 15, 0, KeepLabelText, LabelTextReply},
+    {'T', 'S', 2, kLabelMaximum, 0, KeepLabelText, LabelTextReply},
+    {'R', 'Q', 2, kLabelMaximum, 0, KeepLabelText, LabelTextReply},
     {'L', 'K', 2, 3, 0, KeepKeyBlock, KeyBlockReply},
 };
 constexpr std::size_t kFamilyCount = sizeof(kFamilies) / sizeof(kFamilies[0]);
