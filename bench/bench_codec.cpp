@@ -6,7 +6,7 @@
 
 #include "send/command_list.h"
 #include "textcode/code_page_text.h"
-#include "textcode/zone_position_text.h"
+#include "vudaduv_codec.h"
 #include "upload/upload.h"
 
 namespace {

@@ -12,9 +12,8 @@
 #include <vector>
 
 #include "check.h"
-#include "encode/encode_line.h"
 #include "fuzz_driver.h"
-#include "upload/upload.h"
+#include "vudaduv_codec.h"
 #include "virtual_scale.h"
 
 namespace {

@@ -8,10 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "encode/encode_line.h"
-#include "encode/message_text.h"
+#include "vudaduv_codec.h"
 #include "fuzz_driver.h"
-#include "upload/upload.h"
 #include "virtual_scale.h"
 
 namespace {
@@ -60,8 +58,7 @@ bool CodePageCodeFitsZonePosition(std::string_view code) {
 std::string MessageCodeReadBack(const std::string& command, uint32_t recordType, bool en) {
     std::string code = command.substr(6, command.size() - 7);
     int number = std::atoi(command.substr(3, 2).c_str());
-    int codePageAbove =
-        recordType == 3 ? vudaduv::kMessage3CodePageAbove : vudaduv::kMessage5CodePageAbove;
+    int codePageAbove = vudaduv::RecordTypeOf(recordType).codePageAbove;
     bool codePage = en || number > codePageAbove;
     std::size_t terminator = codePage ? vudaduv::kCodePageTerminator.size()
                                       : vudaduv::kZonePositionTerminator.size();

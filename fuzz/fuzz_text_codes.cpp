@@ -3,7 +3,7 @@
 
 #include "fuzz_driver.h"
 #include "textcode/code_page_text.h"
-#include "textcode/zone_position_text.h"
+#include "vudaduv_codec.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "check.h"
 #include "fuzz_driver.h"
 #include "readback.h"
-#include "upload/upload.h"
+#include "vudaduv_codec.h"
 
 using vudaduv::cli::Difference;
 using vudaduv::cli::ExpectedRecord;
@@ -23,7 +23,14 @@ using vudaduv::cli::ReadBackReport;
 
 namespace {
 
-constexpr uint32_t kStoredTypes[] = {1, 3, 5, 7, 10, 12};
+// The record types that store what a read request reads back, in the codec's order.
+std::vector<uint32_t> StoredTypes() {
+    std::vector<uint32_t> stored;
+    for (const vudaduv::RecordType& type : vudaduv::kRecordTypes) {
+        if (type.role == vudaduv::RecordRole::kStores) stored.push_back(type.code);
+    }
+    return stored;
+}
 constexpr std::size_t kMostDataLines = 8;
 
 // Lines between LFs, without a CR at their end (how the tool reads its input and its upload
@@ -100,7 +107,8 @@ void CheckForeseenReadBack(uint32_t recordType, bool en, const ReadBackPlan& pla
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     FuzzInput input(data, size);
     uint8_t choice = input.Byte();
-    uint32_t recordType = kStoredTypes[(choice & 0x7F) % 6];
+    static const std::vector<uint32_t> stored = StoredTypes();
+    uint32_t recordType = stored[(choice & 0x7F) % stored.size()];
     bool en = (choice & 0x80) != 0;
     std::string_view rest = input.Rest();
     std::size_t end = rest.find("\n\n");

@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-namespace vudaduv {
+#include "vudaduv_codec.h"
 
-using CommandLines = std::vector<std::string>;
+namespace vudaduv {
 
 // Read requests and the other lines that carry only numbers or the data line itself.
 CommandLines BuildReadItem(std::string_view dataLine);      // 2

@@ -1,7 +1,6 @@
 #include "encode/builders.h"
 #include "encode/encode_line.h"
-#include "encode/message_text.h"
-#include "encode/record_numbers.h"
+#include "vudaduv_codec.h"
 
 namespace vudaduv {
 
@@ -10,6 +9,12 @@ namespace {
 // "!0" + letter + the number field + "A\r\n": the shape of every read request by number.
 std::string NumberedRequest(char letter, const std::string& number) {
     return std::string("!0") + letter + number + "A\r\n";
+}
+
+// The number field of a read request, as wide and as high as its type allows.
+std::string RequestedNumber(uint32_t readType, std::string_view dataLine) {
+    const RecordType& type = RecordTypeOf(readType);
+    return FormatNumericField(dataLine, type.numberMaximum, type.numberWidth);
 }
 
 // The last two digits of a clock number, "0" in front of a single digit.
@@ -22,15 +27,15 @@ std::string TwoClockDigits(int value) {
 }  // namespace
 
 CommandLines BuildReadItem(std::string_view dataLine) {
-    return {NumberedRequest('U', FormatNumericField(dataLine, kItemMaximum, 4))};
+    return {NumberedRequest('U', RequestedNumber(2, dataLine))};
 }
 
 CommandLines BuildReadMessage3(std::string_view dataLine) {
-    return {NumberedRequest('W', FormatNumericField(dataLine, kMessage3Maximum, 2))};
+    return {NumberedRequest('W', RequestedNumber(4, dataLine))};
 }
 
 CommandLines BuildReadMessage5(std::string_view dataLine) {
-    return {NumberedRequest('Y', FormatNumericField(dataLine, kMessage5Maximum, 2))};
+    return {NumberedRequest('Y', RequestedNumber(6, dataLine))};
 }
 
 CommandLines BuildFreeData(std::string_view dataLine) {
@@ -52,7 +57,7 @@ CommandLines BuildSetClock() {
 }
 
 CommandLines BuildReadLabel(std::string_view dataLine) {
-    std::string number = FormatNumericField(dataLine, kLabelMaximum, 2);
+    std::string number = RequestedNumber(11, dataLine);
     return {NumberedRequest('S', number), NumberedRequest('Q', number)};
 }
 

@@ -1,16 +1,13 @@
 #include "encode/builders.h"
 #include "encode/encode_line.h"
-#include "encode/record_numbers.h"
+#include "vudaduv_codec.h"
 #include "textcode/code_page_text.h"
-#include "textcode/text_scan.h"
-#include "textcode/zone_position_text.h"
 
 namespace vudaduv {
 
 namespace {
 
 constexpr std::size_t kItemTextCount = 3;
-constexpr std::size_t kItemCodeDigits = 48;  // 12 zone-position or 16 code-page characters
 
 // The texts after the first "##", split at every further "##"; always three, extra ones dropped.
 std::vector<std::string> SplitItemTexts(std::string_view rest) {

@@ -1,7 +1,6 @@
 #include "encode/builders.h"
 #include "encode/encode_line.h"
-#include "encode/record_numbers.h"
-#include "textcode/text_scan.h"
+#include "vudaduv_codec.h"
 
 namespace vudaduv {
 

@@ -1,7 +1,7 @@
 #include <string>
 
 #include "encode/encode_line.h"
-#include "textcode/text_scan.h"
+#include "vudaduv_codec.h"
 
 namespace vudaduv {
 

@@ -15,10 +15,6 @@ void AppendEncoded(uint32_t recordType, std::string dataLine, bool en,
 
 }  // namespace
 
-bool ReadsNoDataLine(uint32_t recordType) {
-    return recordType == 8 || recordType == 9 || recordType == 13;
-}
-
 std::vector<std::string> ReadStringList(const WQStringList& list) {
     std::vector<std::string> strings;
     if (list.items == nullptr) return strings;
@@ -29,17 +25,22 @@ std::vector<std::string> ReadStringList(const WQStringList& list) {
     return strings;
 }
 
-std::vector<std::string> BuildCommandList(uint32_t recordType, const WQStringList& lines, bool en) {
+std::vector<std::string> BuildCommandList(uint32_t recordType,
+                                          const std::vector<std::string>& lines, bool en) {
     std::vector<std::string> commands;
-    if (ReadsNoDataLine(recordType)) {
+    if (!RecordTypeOf(recordType).takesDataLine) {
         AppendEncoded(recordType, std::string(), en, commands);
         return commands;
     }
-    if (lines.items == nullptr) return commands;
-    for (uint32_t i = 0; i < lines.count; ++i) {
-        AppendEncoded(recordType, lines.items[i] != nullptr ? lines.items[i] : "", en, commands);
-    }
+    for (const std::string& line : lines) AppendEncoded(recordType, line, en, commands);
     return commands;
+}
+
+std::vector<std::string> BuildCommandList(uint32_t recordType, const WQStringList& lines, bool en) {
+    if (!RecordTypeOf(recordType).takesDataLine) {
+        return BuildCommandList(recordType, std::vector<std::string>(), en);
+    }
+    return BuildCommandList(recordType, ReadStringList(lines), en);
 }
 
 }  // namespace vudaduv

@@ -6,18 +6,14 @@
 #include <vector>
 
 #include "vudaduv.h"
+#include "vudaduv_codec.h"
 
 namespace vudaduv {
-
-// The types whose command lines take nothing from a data line (8, 9 and 13): encoded once, the
-// request's lines unread.
-bool ReadsNoDataLine(uint32_t recordType);
 
 // The strings of a caller's list; a NULL string reads as "", a NULL items array as no strings.
 std::vector<std::string> ReadStringList(const WQStringList& list);
 
-// EncodeLine over every data line in order (once over an empty line for record types 8, 9 and
-// 13), the command lines of the accepted ones joined in order.
+// BuildCommandList over a caller's list.
 std::vector<std::string> BuildCommandList(uint32_t recordType, const WQStringList& lines, bool en);
 
 }  // namespace vudaduv

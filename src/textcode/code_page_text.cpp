@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdint>
 
-#include "textcode/text_scan.h"
+#include "vudaduv_codec.h"
 
 namespace vudaduv {
 

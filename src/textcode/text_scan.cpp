@@ -1,4 +1,4 @@
-#include "textcode/text_scan.h"
+#include "vudaduv_codec.h"
 
 #include <cstdint>
 

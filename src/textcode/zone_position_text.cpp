@@ -1,6 +1,5 @@
-#include "textcode/zone_position_text.h"
+#include "vudaduv_codec.h"
 
-#include "textcode/text_scan.h"
 
 namespace vudaduv {
 

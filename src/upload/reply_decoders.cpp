@@ -1,7 +1,6 @@
 #include "encode/encode_line.h"
 #include "textcode/code_page_text.h"
-#include "textcode/text_scan.h"
-#include "textcode/zone_position_text.h"
+#include "vudaduv_codec.h"
 #include "upload/token_cuts.h"
 #include "upload/upload.h"
 

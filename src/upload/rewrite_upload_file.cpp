@@ -12,20 +12,13 @@ std::size_t SkipBlanks(std::string_view line, std::size_t from) {
     return from;
 }
 
-bool IsUploadLine(std::string_view text) {
-    for (std::string_view prefix : kUploadLinePrefixes) {
-        if (text.substr(0, prefix.size()) == prefix) return true;
-    }
-    return false;
-}
-
 // An upload line written by an earlier rewrite stays whole: its texts may hold blanks, and the
 // application keeps its lines in the file from call to call. Only trailing white space goes.
 // Every other line holds reply tokens, one or several.
 void ConvertLine(std::string_view line, std::string& output, std::vector<std::string>& groups,
                  bool en) {
     std::size_t start = SkipBlanks(line, 0);
-    if (IsUploadLine(line.substr(start))) {
+    if (StoredTypeOfUploadLine(line.substr(start)) != nullptr) {
         std::size_t end = line.size();
         while (end > start && IsTokenBlank(line[end - 1])) --end;
         ConvertReplyToken(std::string(line.substr(start, end - start)), output, groups, en);

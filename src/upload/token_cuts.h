@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "textcode/text_scan.h"
+#include "vudaduv_codec.h"
 
 namespace vudaduv {
 

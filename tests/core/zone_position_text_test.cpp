@@ -1,5 +1,5 @@
 // Zone-position text: four digits per character, sweeps over whole domains and worked values.
-#include "textcode/zone_position_text.h"
+#include "vudaduv_codec.h"
 
 #include <gtest/gtest.h>
 

@@ -2,11 +2,7 @@
 
 #include <algorithm>
 
-#include "encode/encode_line.h"
-#include "textcode/code_page_text.h"
-#include "textcode/text_scan.h"
-#include "textcode/zone_position_text.h"
-#include "upload/upload.h"
+#include "vudaduv_codec.h"
 #include "virtual_scale.h"
 
 namespace vudaduv::cli {
@@ -15,31 +11,16 @@ namespace {
 
 constexpr std::size_t kShownBytes = 60;
 
-// What each stored record type is called and which read request reads it back.
-struct StoredType {
-    uint32_t recordType;
-    uint32_t readType;
-    const char* numberName;  // "" for the types without a number
-};
-
-constexpr StoredType kStoredTypes[] = {
-    {1, 2, "item number"}, {3, 4, "message number"}, {5, 6, "message number"},
-    {7, 8, ""},            {10, 11, "label number"}, {12, 13, ""},
-};
-
-const StoredType* FindStored(uint32_t recordType) {
-    for (const StoredType& type : kStoredTypes) {
-        if (type.recordType == recordType) return &type;
-    }
-    return nullptr;
+// The entry of a stored record type; nullptr for the others.
+const RecordType* FindStored(uint32_t recordType) {
+    const RecordType& type = RecordTypeOf(recordType);
+    return type.role == RecordRole::kStores ? &type : nullptr;
 }
 
-// The stored type whose number a read request asks for.
-const StoredType* FindReadOf(uint32_t readType) {
-    for (const StoredType& type : kStoredTypes) {
-        if (type.readType == readType && *type.numberName != '\0') return &type;
-    }
-    return nullptr;
+// The entry of a read request that asks for a number; nullptr for the others.
+const RecordType* FindReadOf(uint32_t readType) {
+    const RecordType& type = RecordTypeOf(readType);
+    return type.role == RecordRole::kReads && *type.numberName != '\0' ? &type : nullptr;
 }
 
 bool StartsWith(std::string_view text, std::string_view head) {
@@ -326,16 +307,16 @@ bool StoresRecord(uint32_t recordType) {
 }
 
 uint32_t ReadTypeOf(uint32_t recordType) {
-    const StoredType* type = FindStored(recordType);
-    return type == nullptr ? 0 : type->readType;
+    const RecordType* type = FindStored(recordType);
+    return type == nullptr ? 0 : type->partner;
 }
 
 std::string UploadPrefix(uint32_t recordType) {
-    return std::to_string(recordType) + "P";
+    return RecordTypeOf(recordType).uploadPrefix;
 }
 
 std::vector<Field> SplitFields(uint32_t recordType, std::string_view line) {
-    const StoredType* type = FindStored(recordType);
+    const RecordType* type = FindStored(recordType);
     if (type == nullptr) return {};
     if (recordType == 7) return {{"type 7 data", std::string(line), Field::kBytes}};
     if (recordType == 12) return {{"key table", std::string(line), Field::kBytes}};
@@ -452,7 +433,7 @@ RoundTrip RunRoundTrip(uint32_t recordType, bool en, const std::string& line) {
         return trip;
     }
     for (std::string& command : list) trip.commands.push_back(WithoutLineEnd(std::move(command)));
-    if (!RecordTypeHasBuilder(recordType) || trip.commands.empty()) return trip;
+    if (RecordTypeOf(recordType).build == nullptr || trip.commands.empty()) return trip;
     bool numbered = (StoresRecord(recordType) && *FindStored(recordType)->numberName != '\0') ||
                     IsReadWithNumber(recordType);
     if (numbered) trip.number = NumberOfCommand(trip.commands[0]);
@@ -472,7 +453,7 @@ RoundTrip RunRoundTrip(uint32_t recordType, bool en, const std::string& line) {
 }
 
 std::optional<std::string> NumberedRecordOf(uint32_t recordType, bool en, const std::string& line) {
-    const StoredType* type = FindStored(recordType);
+    const RecordType* type = FindStored(recordType);
     std::vector<std::string> list{AsTheLibraryTakesIt(line)};
     if (type == nullptr || *type->numberName == '\0' ||
         EncodeLine(recordType, list, en) == kRejected) {
@@ -482,14 +463,14 @@ std::optional<std::string> NumberedRecordOf(uint32_t recordType, bool en, const 
 }
 
 std::vector<Finding> CheckDataLine(uint32_t recordType, bool en, const std::string& line) {
-    if (!RecordTypeHasBuilder(recordType)) return {};
+    if (RecordTypeOf(recordType).build == nullptr) return {};
     if (line.find('\0') != std::string::npos) {
         return {{"line", "a NUL byte: the line ends there for the library"}};
     }
     RoundTrip trip = RunRoundTrip(recordType, en, line);
     if (trip.rejected) return {Rejection(recordType, line)};
     std::vector<Finding> findings;
-    if (const StoredType* read = FindReadOf(recordType)) {
+    if (const RecordType* read = FindReadOf(recordType)) {
         Field number{read->numberName, line, Field::kNumber};
         if (!SameFieldValue(number, trip.number)) {
             findings.push_back({number.name, ExplainNumber(number, trip.number)});

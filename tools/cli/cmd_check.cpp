@@ -26,7 +26,7 @@ std::string CheckHelp() {
            "Exit status: 0 every line arrives as written, 2 bad arguments, 3 a file could\n"
            "not be read, 4 some line would be changed or left out.\n"
            "\n" +
-           kRecordTypeHelp;
+           RecordTypeHelp();
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 #include "commands.h"
 #include "common_options.h"
 #include "lines.h"
-#include "upload/upload.h"
+#include "vudaduv_codec.h"
 
 namespace vudaduv::cli {
 

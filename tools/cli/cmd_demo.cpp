@@ -7,8 +7,7 @@
 #include "lines.h"
 #include "os.h"
 #include "scale_link.h"
-#include "send/command_list.h"
-#include "upload/upload.h"
+#include "vudaduv_codec.h"
 #include "verify.h"
 #include "virtual_scale.h"
 #include "vudaduv.h"
@@ -176,7 +175,7 @@ void RunStep(std::size_t number, const DemoStep& step, const ScaleLink& link, Ta
         std::printf("   \xE2\x86\x92 %s\n", Shown(line).c_str());
     }
     if (step.recordType == 9) {
-        std::vector<std::string> commands = BuildCommandList(9, WQStringList{nullptr, 0}, false);
+        std::vector<std::string> commands = BuildCommandList(9, {}, false);
         std::string command = commands.empty() ? "" : commands[0];
         std::printf("   \xE2\x86\x92 %s  (the scale keeps no clock to read back)\n",
                     command.substr(0, command.find('\r')).c_str());

@@ -5,7 +5,7 @@
 #include "common_options.h"
 #include "check.h"
 #include "lines.h"
-#include "send/command_list.h"
+#include "vudaduv_codec.h"
 
 namespace vudaduv::cli {
 
@@ -20,7 +20,7 @@ std::string EncodeHelp() {
                "Prints the scale command lines that the data lines of record type N become, one\n"
                "per line, without their CR LF. Nothing is sent and no file is written.\n"
                "\n") +
-           kDataOptionsHelp + "\n" + kRecordTypeHelp;
+           kDataOptionsHelp + "\n" + RecordTypeHelp();
 }
 
 }  // namespace
@@ -34,10 +34,7 @@ int RunEncode(const Arguments& args) {
     for (const std::string& line : input.data.lines) {
         toSend.push_back(LineToSend(input.recordType, line));
     }
-    std::vector<const char*> pointers;
-    for (const std::string& line : toSend) pointers.push_back(line.c_str());
-    WQStringList list{pointers.data(), static_cast<uint32_t>(pointers.size())};
-    std::vector<std::string> commands = BuildCommandList(input.recordType, list, input.en);
+    std::vector<std::string> commands = BuildCommandList(input.recordType, toSend, input.en);
     if (commands.empty()) NoteNothingToSend(kCommand, input.data);
     for (const std::string& command : commands) {
         std::string shown = ShowText(input.charset, WithoutLineEnd(command));

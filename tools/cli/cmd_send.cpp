@@ -13,7 +13,7 @@
 #include "scale_link.h"
 #include "send_report.h"
 #include "targets_file.h"
-#include "upload/upload.h"
+#include "vudaduv_codec.h"
 #include "verify.h"
 
 namespace vudaduv::cli {
@@ -73,7 +73,9 @@ std::string SendHelp() {
            retries +
            ")\n"
            "  --accept-changes  send also lines that the check finds would be changed\n"
-           "  --verify          after a download of type 1, 3, 5, 7, 10 or 12, read the\n"
+           "  --verify          after a download of type " +
+           RecordTypesWithRole(RecordRole::kStores, "or") +
+           ", read the\n"
            "                    records back and report every field that differs\n"
            "  --report json:FILE\n"
            "                    write every network scale's outcome to FILE as JSON\n"
@@ -87,7 +89,7 @@ std::string SendHelp() {
            "arguments or address, 3 a file could not be read, 4 the check found lines that\n"
            "would not arrive as written (nothing sent).\n"
            "\n" +
-           kRecordTypeHelp;
+           RecordTypeHelp();
 }
 
 // The transport settings of --timeout and --retries, in the order the transport reads them.
@@ -326,7 +328,7 @@ int RunSend(const Arguments& args) {
     }
     bool verify = parsed.Has(kVerifyOption.name);
     if (verify && !CanReadBack(recordType)) {
-        return UsageError(kCommand, "--verify works for the record types 1, 3, 5, 7, 10 and 12");
+        return UsageError(kCommand, "--verify works for the record types " + RecordTypesWithRole(RecordRole::kStores));
     }
     std::string device = parsed.Value(kSerialOption.name);
     if (!link.serial) {
@@ -336,7 +338,7 @@ int RunSend(const Arguments& args) {
     DataLines data;
     status = LoadDataLines(kCommand, parsed, recordType, charset, data);
     if (status != kExitOk) return status;
-    if (RecordTypeReadsDataLines(recordType) && data.lines.empty()) {
+    if (RecordTypeOf(recordType).takesDataLine && data.lines.empty()) {
         NoteNothingToSend(kCommand, data);
         return kExitOk;
     }

@@ -1,30 +1,34 @@
 #include "common_options.h"
 
 #include <cctype>
+#include <algorithm>
 #include <cstdio>
 
 #include "charset.h"
 #include "lines.h"
 #include "os.h"
+#include "vudaduv_codec.h"
 
 namespace vudaduv::cli {
 
-const char* const kRecordTypeHelp =
-    "Record types (--type) and their data lines:\n"
-    "   1  item record     <item>A<fields>##<text1>##<text2>##<text3>\n"
-    "   2  read item       <item>\n"
-    "   3  text message    <number>A<text>     (numbers 0..22)\n"
-    "   4  read message    <number>\n"
-    "   5  text message    <number>A<text>     (numbers 0..32)\n"
-    "   6  read message    <number>\n"
-    "   7  free data       any text\n"
-    "   8  read free data  (no data line)\n"
-    "   9  set the clock   (no data line; this computer's time)\n"
-    "  10  label texts     <label>A<text1>B<text2>   (labels 0..15)\n"
-    "  11  read label      <label>\n"
-    "  12  key table       exactly 568 bytes\n"
-    "  13  read key table  (no data line)\n"
-    "  other               each data line is a command line (the tool adds CR LF)\n";
+std::string RecordTypeHelp() {
+    std::string help = "Record types (--type) and their data lines:\n";
+    for (const RecordType& type : kRecordTypes) {
+        std::string row = std::string(type.code < 10 ? "   " : "  ") + std::to_string(type.code) +
+                          "  " + type.name;
+        row.resize(std::max<std::size_t>(row.size() + 1, 21), ' ');
+        row += type.dataLine;
+        std::string_view number = type.numberName;
+        if (type.role == RecordRole::kStores && !number.empty() && type.code != 1) {
+            // "(numbers 0..22)", "(labels 0..15)"
+            std::string word(number.substr(0, number.find(' ')));
+            if (word == "message") word = "number";
+            row += "   (" + word + "s 0.." + std::to_string(type.numberMaximum) + ")";
+        }
+        help += row + "\n";
+    }
+    return help + "  other              " + RecordTypeOf(0).dataLine + " (the tool adds CR LF)\n";
+}
 
 const char* const kDataOptionsHelp =
     "  --type N       record type of the data lines (see below)\n"
@@ -86,7 +90,7 @@ int LoadDataLines(const std::string& command, const ParsedArgs& parsed, uint32_t
     std::string path = parsed.Value(kFileOption.name);
     std::string source = path.empty() ? "-" : path;
     data = DataLines{source, {}, {}, {}};
-    if (!RecordTypeReadsDataLines(recordType)) return kExitOk;
+    if (!RecordTypeOf(recordType).takesDataLine) return kExitOk;
     std::string bytes;
     std::string error;
     if (!ReadInputBytes(path, bytes, error)) {

@@ -17,7 +17,8 @@ constexpr OptionSpec kCharsetOption{"charset", true, false};
 constexpr OptionSpec kFileOption{"file", true, false};
 
 // The record types, for the help of the commands that take --type.
-extern const char* const kRecordTypeHelp;
+// The table of record types for --help, from the codec's own table.
+std::string RecordTypeHelp();
 // The options of the commands that take data lines and no more (check, encode).
 extern const char* const kDataOptionsHelp;
 

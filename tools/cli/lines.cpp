@@ -1,17 +1,11 @@
 #include "lines.h"
 
 #include "charset.h"
-#include "encode/encode_line.h"
+#include "vudaduv_codec.h"
 #include "os.h"
 #include "platform/platform.h"
-#include "send/command_list.h"
-#include "upload/upload.h"
 
 namespace vudaduv::cli {
-
-bool RecordTypeReadsDataLines(uint32_t recordType) {
-    return !ReadsNoDataLine(recordType);
-}
 
 std::vector<std::string> SplitLines(const std::string& text) {
     std::vector<std::string> lines;
@@ -82,7 +76,7 @@ bool LinesToGbk(const std::string& charset, DataLines& data, std::string& error)
 }
 
 std::string LineToSend(uint32_t recordType, const std::string& line) {
-    return RecordTypeHasBuilder(recordType) ? line : line + "\r\n";
+    return RecordTypeOf(recordType).build != nullptr ? line : line + "\r\n";
 }
 
 std::string ShowText(const std::string& charset, const std::string& gbk) {

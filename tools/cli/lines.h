@@ -8,9 +8,6 @@
 
 namespace vudaduv::cli {
 
-// Record types 8, 9 and 13 take no data line.
-bool RecordTypeReadsDataLines(uint32_t recordType);
-
 // The lines of text, split at LF with a CR before it removed; no line for the end of the text.
 std::vector<std::string> SplitLines(const std::string& text);
 

@@ -4,14 +4,14 @@
 #include <map>
 
 #include "check.h"
-#include "send/command_list.h"
+#include "vudaduv_codec.h"
 
 namespace vudaduv::cli {
 
 namespace {
 
 bool Numbered(uint32_t recordType) {
-    return recordType != 7 && recordType != 12;
+    return *RecordTypeOf(recordType).numberName != '\0';
 }
 
 // The fields of an upload line of the record type, without its prefix.
@@ -88,7 +88,7 @@ ReadBackPlan PlanReadBack(uint32_t recordType, const std::vector<std::string>& d
         auto [slot, fresh] = slotOfKey.emplace(record.key, plan.records.size());
         if (fresh) {
             plan.records.push_back(record);
-            if (!ReadsNoDataLine(plan.readType)) plan.readLines.push_back(record.key);
+            if (RecordTypeOf(plan.readType).takesDataLine) plan.readLines.push_back(record.key);
         } else {
             plan.records[slot->second] = record;  // the later download overwrote the earlier
         }
@@ -125,19 +125,11 @@ ReadBackReport CompareReadBack(uint32_t recordType, const ReadBackPlan& plan,
 }
 
 std::string RecordName(uint32_t recordType, const std::string& key) {
-    switch (recordType) {
-        case 1:
-            return "item " + key;
-        case 3:
-        case 5:
-            return "message " + key;
-        case 10:
-            return "label " + key;
-        case 12:
-            return "key table";
-        default:
-            return "type 7 data";
-    }
+    const RecordType& type = RecordTypeOf(recordType);
+    std::string name = type.numberName;
+    // "item number" names the record "item 0012"; a type without a number goes by its name.
+    if (name.empty()) return recordType == 7 ? "type 7 data" : type.name;
+    return name.substr(0, name.find(' ')) + " " + key;
 }
 
 }  // namespace vudaduv::cli

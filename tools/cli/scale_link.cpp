@@ -2,7 +2,7 @@
 
 #include "check.h"
 #include "lines.h"
-#include "send/command_list.h"
+#include "vudaduv_codec.h"
 #include "upload/upload.h"
 #include "vudaduv.h"
 #include "wqdatasend.h"
@@ -27,14 +27,14 @@ struct StringListView {
 // The command list of the send, each command with the data line it came from.
 void BuildCommands(uint32_t recordType, const std::vector<std::string>& lines, bool en,
                    SendOutcome& outcome) {
-    if (!RecordTypeReadsDataLines(recordType)) {
-        outcome.commands = BuildCommandList(recordType, WQStringList{nullptr, 0}, en);
+    if (!RecordTypeOf(recordType).takesDataLine) {
+        outcome.commands = BuildCommandList(recordType, {}, en);
         outcome.lineOfCommand.assign(outcome.commands.size(), kNoDataLine);
         return;
     }
     for (std::size_t i = 0; i < lines.size(); ++i) {
         std::vector<std::string> one{LineToSend(recordType, lines[i])};
-        for (std::string& command : BuildCommandList(recordType, StringListView(one).List(), en)) {
+        for (std::string& command : BuildCommandList(recordType, one, en)) {
             outcome.commands.push_back(std::move(command));
             outcome.lineOfCommand.push_back(i);
         }

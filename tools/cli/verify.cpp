@@ -7,7 +7,7 @@
 #include "check.h"
 #include "lines.h"
 #include "platform/platform.h"
-#include "upload/upload.h"
+#include "vudaduv_codec.h"
 #include "vudaduv.h"
 
 namespace vudaduv::cli {

@@ -43,10 +43,7 @@
 #include <string>
 #include <string_view>
 
-#include "encode/message_text.h"
-#include "encode/record_numbers.h"
-#include "textcode/code_page_text.h"
-#include "textcode/zone_position_text.h"
+#include "vudaduv_codec.h"
 #include "virtual_scale.h"
 
 namespace vudaduv::scale {
