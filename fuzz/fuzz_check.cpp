@@ -11,10 +11,9 @@
 #include <string_view>
 #include <vector>
 
-#include "check.h"
+#include "vudaduv_model.h"
 #include "fuzz_driver.h"
 #include "vudaduv_codec.h"
-#include "virtual_scale.h"
 
 namespace {
 
@@ -66,7 +65,7 @@ std::vector<std::string> Commands(uint32_t recordType, const std::string& line, 
 
 // The upload text that a line of a stored record type leaves, read back from a scale of its own.
 std::string UploadTextOf(const Stored& stored, const std::string& line, bool en) {
-    vudaduv::scale::ScaleMemory memory;
+    vudaduv::model::ScaleMemory memory(vudaduv::model::TextModeOf(en));
     std::vector<std::string> commands = Commands(stored.recordType, line, en);
     for (const std::string& command : commands) {
         std::string reply = memory.Answer(WithoutLineEnd(command));
@@ -123,14 +122,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     bool en = (choice & 0x80) != 0;
     std::string line(input.Rest());
 
-    std::vector<vudaduv::cli::Finding> findings;
+    std::vector<vudaduv::model::Finding> findings;
     try {
-        findings = vudaduv::cli::CheckDataLine(recordType, en, line);
+        findings = vudaduv::model::CheckDataLine(recordType, en, line);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "%s\n", error.what());
         FuzzCheck(false, "the check throws no exception");
     }
-    for (const vudaduv::cli::Finding& finding : findings) {
+    for (const vudaduv::model::Finding& finding : findings) {
         FuzzCheck(!finding.field.empty() && !finding.what.empty(),
                   "a finding names a field and what happens to it");
     }

@@ -10,7 +10,7 @@
 
 #include "vudaduv_codec.h"
 #include "fuzz_driver.h"
-#include "virtual_scale.h"
+#include "vudaduv_model.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ std::string WithoutLineEnd(const std::string& command) {
 }
 
 // What the scale's line reader hands on: the line without its LF.
-std::string Answer(vudaduv::scale::ScaleMemory& memory, const std::string& command) {
+std::string Answer(vudaduv::model::ScaleMemory& memory, const std::string& command) {
     return memory.Answer(std::string_view(command).substr(0, command.size() - 1));
 }
 
@@ -42,19 +42,8 @@ std::string Acknowledgement(const std::string& command) {
     return std::string("0") + static_cast<char>(command[2] - 'A' + 'a');
 }
 
-// The one case in which the scale takes a code-page message for zone-position text: 3, 7, 11, ...
-// 27 characters, the last one's code ending in 0, no group of four digits above 9723.
-bool CodePageCodeFitsZonePosition(std::string_view code) {
-    std::size_t characters = code.size() / 3 - 1;
-    if (characters % 4 != 3 || code[code.size() - 4] != '0') return false;
-    for (std::size_t at = 0; at + 4 < code.size(); at += 4) {
-        if (std::atoi(std::string(code.substr(at, 4)).c_str()) > 9723) return false;
-    }
-    return true;
-}
-
-// "!0X" or "!0Z", two number characters, "A", the code and its terminator, "B": the code as the
-// scale should give it back.
+// "!0X" or "!0Z", two number characters, "A", the code and its terminator, "B": the code as a
+// scale set up for the En flag's text mode gives it back, digit for digit.
 std::string MessageCodeReadBack(const std::string& command, uint32_t recordType, bool en) {
     std::string code = command.substr(6, command.size() - 7);
     int number = std::atoi(command.substr(3, 2).c_str());
@@ -62,14 +51,11 @@ std::string MessageCodeReadBack(const std::string& command, uint32_t recordType,
     bool codePage = en || number > codePageAbove;
     std::size_t terminator = codePage ? vudaduv::kCodePageTerminator.size()
                                       : vudaduv::kZonePositionTerminator.size();
-    if (codePage && number <= codePageAbove && CodePageCodeFitsZonePosition(code)) {
-        terminator = vudaduv::kZonePositionTerminator.size();
-    }
     return code.substr(0, code.size() - terminator);
 }
 
 // The replies to the read request of readType for number, the number field of a download.
-std::vector<std::string> ReadBack(vudaduv::scale::ScaleMemory& memory, uint32_t readType,
+std::vector<std::string> ReadBack(vudaduv::model::ScaleMemory& memory, uint32_t readType,
                                   const std::string& number, bool en) {
     std::vector<std::string> list{number};
     FuzzCheck(vudaduv::EncodeLine(readType, list, en) == vudaduv::kEncoded, "a read is encoded");
@@ -96,7 +82,7 @@ void CheckReadsOfNothing(const std::vector<std::string>& replies, bool en) {
     FuzzCheck(UploadOf(replies, en) == refusals, "nothing read gives no upload line");
 }
 
-void CheckDownload(vudaduv::scale::ScaleMemory& memory, uint32_t recordType,
+void CheckDownload(vudaduv::model::ScaleMemory& memory, uint32_t recordType,
                    const std::vector<std::string>& commands, const std::string& dataLine, bool en) {
     const std::string& first = commands[0];
     std::string number = first.substr(3, first.find('A') - 3);
@@ -163,7 +149,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     std::vector<std::string> commands{dataLine};
     if (vudaduv::EncodeLine(recordType, commands, en) != vudaduv::kEncoded) return 0;
 
-    vudaduv::scale::ScaleMemory memory;
+    vudaduv::model::ScaleMemory memory(vudaduv::model::TextModeOf(en));
     std::vector<std::string> replies;
     for (const std::string& command : commands) {
         replies.push_back(Answer(memory, command));

@@ -11,15 +11,14 @@
 #include <string_view>
 #include <vector>
 
-#include "check.h"
+#include "vudaduv_model.h"
 #include "fuzz_driver.h"
-#include "readback.h"
 #include "vudaduv_codec.h"
 
-using vudaduv::cli::Difference;
-using vudaduv::cli::ExpectedRecord;
-using vudaduv::cli::ReadBackPlan;
-using vudaduv::cli::ReadBackReport;
+using vudaduv::model::Difference;
+using vudaduv::model::ExpectedRecord;
+using vudaduv::model::ReadBackPlan;
+using vudaduv::model::ReadBackReport;
 
 namespace {
 
@@ -50,7 +49,7 @@ std::vector<std::string> LinesOf(std::string_view text) {
 ReadBackReport Compare(uint32_t recordType, const ReadBackPlan& plan,
                        const std::vector<std::string>& uploadLines) {
     try {
-        return vudaduv::cli::CompareReadBack(recordType, plan, uploadLines);
+        return vudaduv::model::CompareReadBack(recordType, plan, uploadLines);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "%s\n", error.what());
         FuzzCheck(false, "the comparison throws no exception");
@@ -97,7 +96,7 @@ void CheckForeseenReadBack(uint32_t recordType, bool en, const ReadBackPlan& pla
     for (const Difference& difference : report.differences) {
         FuzzCheck(difference.foreseen, "what the check foresaw is foreseen");
         const ExpectedRecord* record = RecordOf(plan, difference.key);
-        FuzzCheck(!vudaduv::cli::CheckDataLine(recordType, en, record->sentLine).empty(),
+        FuzzCheck(!vudaduv::model::CheckDataLine(recordType, en, record->sentLine).empty(),
                   "a line the check passes compares with itself without a difference");
     }
 }
@@ -118,7 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     }
     std::string replies(end == std::string_view::npos ? "" : rest.substr(end + 2));
 
-    ReadBackPlan plan = vudaduv::cli::PlanReadBack(recordType, dataLines, en);
+    ReadBackPlan plan = vudaduv::model::PlanReadBack(recordType, dataLines, en);
     std::vector<std::string> uploadLines = LinesOf(vudaduv::ConvertUploadText(replies, en));
     CheckShape(plan, Compare(recordType, plan, uploadLines), uploadLines);
     CheckForeseenReadBack(recordType, en, plan);

@@ -2,6 +2,7 @@
 // library writes "Rec.txt" into the current directory). The program finds the scale through
 // its environment:
 //   VUDADUV_TEST_SCALE        "127.0.0.1:PORT" of a scale on a free loopback port
+//   VUDADUV_TEST_SCALE_EN     the same of a scale set up for code-page text (the En exports)
 //   VUDADUV_TEST_SERIAL_LINE  the number of an open file descriptor, a pseudo-terminal set raw,
 //                             with the same scale at its other end (for the serial exports)
 // The program's exit status is passed on, so a skip code reaches CTest as it is.
@@ -55,8 +56,11 @@ int main(int argc, char** argv) {
     vudaduv::scale::ScaleMemory memory;
     vudaduv::scale::TcpScaleServer server(memory, vudaduv::scale::ServerOptions{});
     vudaduv::scale::PtyScaleServer pty(memory);
+    // The En exports talk to a scale set up for code-page text.
+    vudaduv::scale::ScaleMemory codePageMemory(vudaduv::scale::TextMode::kCodePage);
+    vudaduv::scale::TcpScaleServer codePageServer(codePageMemory, vudaduv::scale::ServerOptions{});
     std::string error;
-    if (!server.Start(error) || !pty.Start(error)) {
+    if (!server.Start(error) || !codePageServer.Start(error) || !pty.Start(error)) {
         std::fprintf(stderr, "with_scale: no virtual scale: %s\n", error.c_str());
         return 1;
     }
@@ -66,6 +70,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     setenv("VUDADUV_TEST_SCALE", ("127.0.0.1:" + std::to_string(server.Port())).c_str(), 1);
+    setenv("VUDADUV_TEST_SCALE_EN", ("127.0.0.1:" + std::to_string(codePageServer.Port())).c_str(),
+           1);
     setenv("VUDADUV_TEST_SERIAL_LINE", std::to_string(line).c_str(), 1);
     vudaduv::testing::TempDirectory directory;
     int status = RunProgram(argv + 1);

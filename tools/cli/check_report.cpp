@@ -3,9 +3,11 @@
 #include <map>
 #include <optional>
 
-#include "check.h"
+#include "vudaduv_model.h"
 
 namespace vudaduv::cli {
+
+using namespace model;  // the scale model is the tool's vocabulary
 
 CheckReport CheckAllLines(uint32_t recordType, bool en, const DataLines& data,
                           const std::string& charset) {

@@ -183,25 +183,42 @@ void RunStep(std::size_t number, const DemoStep& step, const ScaleLink& link, Ta
     SendOutcome sent = SendLines(link, step.recordType, step.lines);
     std::string words = SendWords(sent);
     if (!ReportResult("download", words == "sent", words, tally) ||
-        !CanReadBack(step.recordType)) {
+        !StoresRecord(step.recordType)) {
         return;
     }
     ReadBackAndCheck(step, link, tally);
 }
 
-// Runs the steps that reach the scale over TCP, then the serial one if a pseudo-terminal opens.
-void RunSteps(scale::ScaleMemory& memory, uint16_t port, Tally& tally) {
+// The two scales of the demo, each set up for one text mode, as the plain and the En exports
+// talk to them.
+struct DemoScales {
+    scale::ScaleMemory plain{scale::TextMode::kZonePosition};
+    scale::ScaleMemory codePage{scale::TextMode::kCodePage};
+    scale::TcpScaleServer plainServer{plain, scale::ServerOptions{}};
+    scale::TcpScaleServer codePageServer{codePage, scale::ServerOptions{}};
+
+    bool Start(std::string& error) {
+        return plainServer.Start(error) && codePageServer.Start(error);
+    }
+    std::string Address(bool en) const {
+        return "127.0.0.1:" + std::to_string(en ? codePageServer.Port() : plainServer.Port());
+    }
+    scale::ScaleMemory& Memory(bool en) { return en ? codePage : plain; }
+};
+
+// Runs the steps that reach the scales over TCP, then the serial one if a pseudo-terminal opens.
+void RunSteps(DemoScales& scales, Tally& tally) {
     std::size_t number = 0;
     for (const DemoStep& step : DemoSteps()) {
         ScaleLink link;
         link.en = step.en;
-        link.targets = {"127.0.0.1:" + std::to_string(port)};
+        link.targets = {scales.Address(step.en)};
         if (step.way == Way::kSettings) link.values = {2000, 2000, 1};
         if (step.way != Way::kSerial) {
             RunStep(++number, step, link, tally);
             continue;
         }
-        scale::PtyScaleServer pty(memory);
+        scale::PtyScaleServer pty(scales.Memory(step.en));
         std::string error;
         if (!pty.Start(error) ||
             !os::OpenSerialLine(pty.DevicePath(), 9600, link.serialLink, error)) {
@@ -235,23 +252,24 @@ int RunDemo(const Arguments& args) {
                      error.empty() ? ("cannot enter " + directory).c_str() : error.c_str());
         return kExitFailed;
     }
-    scale::ScaleMemory memory;
-    scale::TcpScaleServer server(memory, scale::ServerOptions{});
-    if (!server.Start(error)) {
+    DemoScales scales;
+    if (!scales.Start(error)) {
         std::fprintf(stderr, "vudaduv demo: cannot start the virtual scale: %s\n", error.c_str());
         os::ChangeDirectory(home);
         os::RemoveFileAndDirectory(directory, kUploadFileName);
         return kExitFailed;
     }
     std::printf("vudaduv demo\n");
-    std::printf("   virtual scale: 127.0.0.1:%u\n", static_cast<unsigned>(server.Port()));
+    std::printf("   virtual scales: %s (zone-position text), %s (code-page text)\n",
+                scales.Address(false).c_str(), scales.Address(true).c_str());
     std::printf("   working in:    %s (its own \"Rec.txt\"; yours is not touched)\n",
                 directory.c_str());
     std::printf("   \xE2\x86\x92 data line sent   \xE2\x86\x90 upload line read back\n");
 
     Tally tally;
-    RunSteps(memory, server.Port(), tally);
-    server.Stop();
+    RunSteps(scales, tally);
+    scales.plainServer.Stop();
+    scales.codePageServer.Stop();
     os::ChangeDirectory(home);
 
     bool allSame = tally.failedSends == 0 && tally.same == tally.records;

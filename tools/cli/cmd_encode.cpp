@@ -3,11 +3,13 @@
 
 #include "commands.h"
 #include "common_options.h"
-#include "check.h"
+#include "vudaduv_model.h"
 #include "lines.h"
 #include "vudaduv_codec.h"
 
 namespace vudaduv::cli {
+
+using namespace model;  // the scale model is the tool's vocabulary
 
 namespace {
 

@@ -26,7 +26,7 @@ constexpr uint64_t kMaxReplyDelayMs = 60000;  // a scale that takes longer has f
 
 const char* const kScaleHelp =
     "Usage: vudaduv scale [--listen HOST:PORT | --port PORT] [--count N]\n"
-    "                     [--reply-delay MS] [--pty]\n"
+    "                     [--reply-delay MS] [--en] [--pty]\n"
     "\n"
     "Runs the virtual scale: it keeps what is downloaded to it and answers read\n"
     "requests, as a label scale does, until Ctrl-C (SIGINT) or SIGTERM.\n"
@@ -41,6 +41,8 @@ const char* const kScaleHelp =
     "                      output\n"
     "  --reply-delay MS    every scale waits MS milliseconds before every reply on\n"
     "                      TCP, as real scales do (default 0, at most 60000)\n"
+    "  --en                scales set up for code-page text, as the En exports and\n"
+    "                      --en talk to them (default: zone-position text)\n"
     "  --pty               also serve a pseudo-terminal, for --serial; its path is\n"
     "                      printed (not with --count)\n"
     "  -h, --help          this help\n";
@@ -95,6 +97,7 @@ bool ReadServerOptions(const ParsedArgs& parsed, bool fleet, scale::ServerOption
     }
     options.port = static_cast<uint16_t>(port);
     options.replyDelay = std::chrono::milliseconds(delayMs);
+    options.mode = model::TextModeOf(parsed.Has(kEnOption.name));
     return true;
 }
 
@@ -137,7 +140,7 @@ int ServeFleet(std::size_t count, const scale::ServerOptions& options) {
 }
 
 int ServeOne(const scale::ServerOptions& options, bool withPty) {
-    scale::ScaleMemory memory;
+    scale::ScaleMemory memory(options.mode);
     scale::TcpScaleServer server(memory, options);
     std::string error;
     if (!server.Start(error)) {
@@ -170,7 +173,7 @@ int RunScale(const Arguments& args) {
     ParsedArgs parsed;
     int status = kExitOk;
     if (!ParseCommandArgs(kCommand, kScaleHelp, args,
-                          {kListenOption, kPortOption, kCountOption, kReplyDelayOption, kPtyOption},
+                          {kListenOption, kPortOption, kCountOption, kReplyDelayOption, kEnOption, kPtyOption},
                           parsed, status)) {
         return status;
     }

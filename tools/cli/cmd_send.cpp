@@ -2,14 +2,13 @@
 #include <chrono>
 #include <cstdio>
 
-#include "check.h"
+#include "vudaduv_model.h"
 #include "check_report.h"
 #include "commands.h"
 #include "common_options.h"
 #include "datasend/send_settings.h"
 #include "lines.h"
 #include "os.h"
-#include "readback.h"
 #include "scale_link.h"
 #include "send_report.h"
 #include "targets_file.h"
@@ -17,6 +16,8 @@
 #include "verify.h"
 
 namespace vudaduv::cli {
+
+using namespace model;  // the scale model is the tool's vocabulary
 
 namespace {
 
@@ -327,7 +328,7 @@ int RunSend(const Arguments& args) {
         return UsageError(kCommand, error);
     }
     bool verify = parsed.Has(kVerifyOption.name);
-    if (verify && !CanReadBack(recordType)) {
+    if (verify && !StoresRecord(recordType)) {
         return UsageError(kCommand, "--verify works for the record types " + RecordTypesWithRole(RecordRole::kStores));
     }
     std::string device = parsed.Value(kSerialOption.name);

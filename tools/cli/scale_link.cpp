@@ -1,6 +1,6 @@
 #include "scale_link.h"
 
-#include "check.h"
+#include "vudaduv_model.h"
 #include "lines.h"
 #include "vudaduv_codec.h"
 #include "upload/upload.h"
@@ -8,6 +8,8 @@
 #include "wqdatasend.h"
 
 namespace vudaduv::cli {
+
+using namespace model;  // the scale model is the tool's vocabulary
 
 namespace {
 

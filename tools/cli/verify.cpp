@@ -4,13 +4,15 @@
 #include <iterator>
 #include <cstdio>
 
-#include "check.h"
+#include "vudaduv_model.h"
 #include "lines.h"
 #include "platform/platform.h"
 #include "vudaduv_codec.h"
 #include "vudaduv.h"
 
 namespace vudaduv::cli {
+
+using namespace model;  // the scale model is the tool's vocabulary
 
 namespace {
 

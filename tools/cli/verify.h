@@ -7,10 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "readback.h"
+#include "vudaduv_model.h"
 #include "scale_link.h"
 
 namespace vudaduv::cli {
+
+using namespace model;  // the scale model is the tool's vocabulary
 
 struct ReadBackResult {
     bool sent = false;  // the read requests went out and every scale answered them

@@ -286,12 +286,21 @@ void TcpScaleServer::Stop() {
 }
 
 ScaleFleet::ScaleFleet(std::size_t count, ServerOptions options)
-    : memories_(std::make_unique<ScaleMemory[]>(count)),
-      server_(MemoriesOf(memories_.get(), count), std::move(options)) {}
+    : memories_(MakeMemories(count, options.mode)),
+      server_(MemoriesOf(memories_), std::move(options)) {}
 
-std::vector<ScaleMemory*> ScaleFleet::MemoriesOf(ScaleMemory* memories, std::size_t count) {
+std::vector<std::unique_ptr<ScaleMemory>> ScaleFleet::MakeMemories(std::size_t count,
+                                                                   TextMode mode) {
+    std::vector<std::unique_ptr<ScaleMemory>> memories;
+    memories.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) memories.push_back(std::make_unique<ScaleMemory>(mode));
+    return memories;
+}
+
+std::vector<ScaleMemory*> ScaleFleet::MemoriesOf(
+    const std::vector<std::unique_ptr<ScaleMemory>>& memories) {
     std::vector<ScaleMemory*> pointers;
-    for (std::size_t i = 0; i < count; ++i) pointers.push_back(&memories[i]);
+    for (const auto& memory : memories) pointers.push_back(memory.get());
     return pointers;
 }
 

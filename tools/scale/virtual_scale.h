@@ -10,37 +10,24 @@
 #include <string_view>
 #include <vector>
 
+#include "vudaduv_model.h"
+
 namespace vudaduv::scale {
 
 // The port a scale listens on unless told otherwise, and the TCP transport's default.
 constexpr uint16_t kDefaultScalePort = 4001;
 
-// The longest command line the scale takes, line end not counted; longer ones get "0eTOOLONG".
-constexpr std::size_t kMaxCommandLineBytes = 8192;
-
-// What the scale keeps and how it answers one command line. Thread-safe: several connections
-// may share one memory.
-class ScaleMemory {
-  public:
-    ScaleMemory();
-    ~ScaleMemory();
-    ScaleMemory(const ScaleMemory&) = delete;
-    ScaleMemory& operator=(const ScaleMemory&) = delete;
-
-    // One command line without its line end (a trailing CR is ignored) in, exactly one reply
-    // line without its line end out.
-    std::string Answer(std::string_view commandLine);
-
-  private:
-    struct State;
-    std::unique_ptr<State> state_;
-};
+// What a scale keeps and how it answers: the model's.
+using model::kMaxCommandLineBytes;
+using model::ScaleMemory;
+using model::TextMode;
 
 struct ServerOptions {
     std::string host = "127.0.0.1";  // loopback by default
     uint16_t port = 0;  // 0: a free port, chosen by the system; with several scales, the first
                         // of as many consecutive ports (0: a free port each)
     std::chrono::milliseconds replyDelay{0};  // how long a scale takes before every reply
+    TextMode mode = TextMode::kZonePosition;  // the text mode of a fleet's scales
 };
 
 // "host:port", with the host in brackets when it is an IPv6 address.
@@ -77,13 +64,16 @@ class ScaleFleet {
 
     bool Start(std::string& error) { return server_.Start(error); }
     const std::vector<uint16_t>& Ports() const { return server_.Ports(); }
-    ScaleMemory& Memory(std::size_t scale) { return memories_[scale]; }
+    ScaleMemory& Memory(std::size_t scale) { return *memories_[scale]; }
     void Stop() { server_.Stop(); }
 
   private:
-    static std::vector<ScaleMemory*> MemoriesOf(ScaleMemory* memories, std::size_t count);
+    static std::vector<std::unique_ptr<ScaleMemory>> MakeMemories(std::size_t count,
+                                                                  TextMode mode);
+    static std::vector<ScaleMemory*> MemoriesOf(
+        const std::vector<std::unique_ptr<ScaleMemory>>& memories);
 
-    std::unique_ptr<ScaleMemory[]> memories_;
+    std::vector<std::unique_ptr<ScaleMemory>> memories_;
     TcpScaleServer server_;
 };
 

@@ -13,6 +13,7 @@ import unittest
 import vudaduv
 
 SCALE = os.environ.get("VUDADUV_TEST_SCALE", "")
+SCALE_EN = os.environ.get("VUDADUV_TEST_SCALE_EN", SCALE)
 SERIAL_LINE = int(os.environ.get("VUDADUV_TEST_SERIAL_LINE", "-1"))
 QUICK = [1000, 1000, 1]  # time-outs in ms, one retry
 KEY_TABLE = "".join(str(1000 + key) for key in range(142))[:568]
@@ -53,9 +54,10 @@ class InScaleDirectory(unittest.TestCase):
             os.remove("Rec.txt")
 
     def scales(self, code_page):
-        """The same scale through each network export of one text mode."""
-        return [("TCP", vudaduv.Scale(SCALE, code_page=code_page)),
-                ("ST", vudaduv.Scale(SCALE, code_page=code_page, settings=QUICK))]
+        """The scale of one text mode through each network export of that mode."""
+        address = SCALE_EN if code_page else SCALE
+        return [("TCP", vudaduv.Scale(address, code_page=code_page)),
+                ("ST", vudaduv.Scale(address, code_page=code_page, settings=QUICK))]
 
 
 class RoundTrips(InScaleDirectory):

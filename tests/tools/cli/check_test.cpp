@@ -5,10 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "check.h"
-#include "readback.h"
+#include "vudaduv_model.h"
 
-namespace vudaduv::cli {
+namespace vudaduv::model {
 namespace {
 
 struct CheckCase {
@@ -52,6 +51,9 @@ const CheckCase kCheckCases[] = {
                               "character): the line is left out"}},
     {1, false, std::string("5A\0x", 4), {"line: a NUL byte: the line ends there for the library"}},
     {3, false, "5Ahi", {}},
+    // A scale set up for code-page text returns a code that ends in a zero as it was sent.
+    {3, true, "5AMilk x2", {}},
+    {5, true, "5A1+2", {}},
     {3, false, "5A", {}},
     {3, false, "11A" + kWelcome, {"message text: characters \"" + kWelcome +
                                   "\" cannot be sent in code-page text"}},
@@ -140,4 +142,4 @@ TEST_P(ReadBackTable, NamesWhoMadeEachDifference) {
 INSTANTIATE_TEST_SUITE_P(Lines, ReadBackTable, ::testing::ValuesIn(kReadBackCases));
 
 }  // namespace
-}  // namespace vudaduv::cli
+}  // namespace vudaduv::model

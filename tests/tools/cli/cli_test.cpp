@@ -2,6 +2,7 @@
 // in, exit status and output out.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -515,9 +516,14 @@ TEST(Decode, LeavesTheFileAsItWas) {
 
 class ScaleScenario : public ::testing::TestWithParam<Scenario> {};
 
+// A scale set up for the text that the scenario sends: code-page text with --en.
+bool SendsCodePageText(const Scenario& scenario) {
+    return std::find(scenario.args.begin(), scenario.args.end(), "--en") != scenario.args.end();
+}
+
 TEST_P(ScaleScenario, Runs) {
     TempDirectory directory;
-    ScaleProcess scale;
+    ScaleProcess scale(SendsCodePageText(GetParam()));
     ASSERT_TRUE(scale.Started()) << scale.Output();
     RunScenario(GetParam(), Places{scale.Port(), scale.PtyPath(), ClosedPort()});
 }

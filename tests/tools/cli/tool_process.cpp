@@ -46,12 +46,14 @@ unsigned ClosedPort() {
     return listener ? listener->Port() : 0;
 }
 
-ScaleProcess::ScaleProcess() : outputPath_(".scale-output") {
+ScaleProcess::ScaleProcess(bool codePage) : outputPath_(".scale-output") {
     // The scale prints its port and its pseudo-terminal, then "press Ctrl-C to stop".
     auto ready = [](const std::string& output) {
         return output.find("press Ctrl-C") != std::string::npos;
     };
-    if (!Launch(kScaleArgs, ready)) return;
+    std::vector<std::string> args = kScaleArgs;
+    if (codePage) args.push_back("--en");
+    if (!Launch(args, ready)) return;
     for (const std::string& line : OutputLines()) {
         std::size_t colon = line.rfind(':');
         if (line.rfind("virtual scale listening on ", 0) == 0 && colon != std::string::npos) {

@@ -30,7 +30,8 @@ unsigned ClosedPort();
 // Windows, which has no pseudo-terminals).
 class ScaleProcess {
   public:
-    ScaleProcess();
+    // "vudaduv scale --pty", with "--en" when codePage is set.
+    explicit ScaleProcess(bool codePage = false);
     // "vudaduv scale --count count", with "--port firstPort" unless it is 0: a fleet, whose
     // addresses are its output lines.
     ScaleProcess(std::size_t count, unsigned firstPort);

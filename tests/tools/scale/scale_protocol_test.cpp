@@ -13,12 +13,14 @@ namespace {
 
 using vudaduv::scale::kMaxCommandLineBytes;
 using vudaduv::scale::ScaleMemory;
+using vudaduv::scale::TextMode;
 
 struct ProtocolCase {
     std::string name;
     std::vector<std::string> before;  // command lines answered first, replies not looked at
     std::string command;
     std::string reply;
+    TextMode mode = TextMode::kZonePosition;  // the scale's text mode
 };
 
 std::string KeyBlock(char fill) {
@@ -58,7 +60,8 @@ std::vector<ProtocolCase> ReadsOfStoredData() {
         {"item_newest_download", {"!0V0007A1BCDE", "!0V0007A2BCDE"}, "!0U0007A", "0u0007A2BCDE"},
         {"message3_zone_position", {"!0X05A037203730000B"}, "!0W05A", "0w05A03720373B"},
         {"message3_10_zone_position", {"!0X10A16010000B"}, "!0W10A", "0w10A1601B"},
-        {"message3_10_code_page", {"!0X10A104105000B"}, "!0W10A", "0w10A104105B"},
+        {"message3_10_code_page", {"!0X10A104105000B"}, "!0W10A", "0w10A104105B",
+         TextMode::kCodePage},
         {"message3_11_always_code_page", {"!0X11A097098100000B"}, "!0W11A", "0w11A097098100B"},
         {"message3_22", {"!0X22A065000B"}, "!0W22A", "0w22A065B"},
         {"message3_empty_zone_position", {"!0X05A0000B"}, "!0W05A", "0w05AB"},
@@ -69,13 +72,21 @@ std::vector<ProtocolCase> ReadsOfStoredData() {
          {"!0X05A000003880000B"},
          "!0W05A",
          "0w05A00000388B"},
-        // 9810 is no zone-position group: code-page "abd".
-        {"message3_code_page_ending_in_zero", {"!0X05A097098100000B"}, "!0W05A", "0w05A097098100B"},
-        // The limit of inferring: code-page "1+2" fits zone-position text too.
-        {"message3_ambiguous_code_page_read_as_zone_position",
+        // A scale reads a message in its own text mode: code-page "abd" and "1+2", whose codes
+        // end in a zero before their terminator, come back digit for digit.
+        {"message3_code_page_ending_in_zero", {"!0X05A097098100000B"}, "!0W05A", "0w05A097098100B",
+         TextMode::kCodePage},
+        {"message3_code_page_that_reads_as_zone_position",
+         {"!0X05A049043050000B"},
+         "!0W05A",
+         "0w05A049043050B",
+         TextMode::kCodePage},
+        {"message3_code_page_sent_to_a_zone_position_scale",
          {"!0X05A049043050000B"},
          "!0W05A",
          "0w05A04904305B"},
+        {"message5_code_page_terminator_on_a_code_page_scale", {"!0Z05A0333000B"}, "!0Y05A",
+         "0y05A0333B", TextMode::kCodePage},
         {"message3_foreign_code_kept_whole", {"!0X05A999000B"}, "!0W05A", "0w05A999000B"},
         {"message5_16_zone_position", {"!0Z16A03330000B"}, "!0Y16A", "0y16A0333B"},
         {"message5_17_code_page", {"!0Z17A065000B"}, "!0Y17A", "0y17A065B"},
@@ -173,7 +184,7 @@ void PrintTo(const ProtocolCase& protocolCase, std::ostream* out) {
 class ProtocolTest : public testing::TestWithParam<ProtocolCase> {};
 
 TEST_P(ProtocolTest, AnswersWithItsReply) {
-    ScaleMemory memory;
+    ScaleMemory memory(GetParam().mode);
     for (const std::string& line : GetParam().before) memory.Answer(line);
     EXPECT_EQ(memory.Answer(GetParam().command), GetParam().reply);
 }

@@ -1,12 +1,11 @@
-#include "readback.h"
 
 #include <algorithm>
 #include <map>
 
-#include "check.h"
+#include "vudaduv_model.h"
 #include "vudaduv_codec.h"
 
-namespace vudaduv::cli {
+namespace vudaduv::model {
 
 namespace {
 
@@ -57,10 +56,6 @@ void CompareRecord(uint32_t recordType, const ExpectedRecord& record, const std:
 }
 
 }  // namespace
-
-bool CanReadBack(uint32_t recordType) {
-    return StoresRecord(recordType);
-}
 
 ReadBackPlan PlanReadBack(uint32_t recordType, const std::vector<std::string>& dataLines, bool en) {
     ReadBackPlan plan;
@@ -132,4 +127,4 @@ std::string RecordName(uint32_t recordType, const std::string& key) {
     return name.substr(0, name.find(' ')) + " " + key;
 }
 
-}  // namespace vudaduv::cli
+}  // namespace vudaduv::model

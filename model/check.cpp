@@ -1,11 +1,10 @@
-#include "check.h"
+#include "vudaduv_model.h"
 
 #include <algorithm>
 
 #include "vudaduv_codec.h"
-#include "virtual_scale.h"
 
-namespace vudaduv::cli {
+namespace vudaduv::model {
 
 namespace {
 
@@ -439,7 +438,7 @@ RoundTrip RunRoundTrip(uint32_t recordType, bool en, const std::string& line) {
     if (numbered) trip.number = NumberOfCommand(trip.commands[0]);
     if (!StoresRecord(recordType)) return trip;
 
-    scale::ScaleMemory memory;
+    ScaleMemory memory(TextModeOf(en));
     for (const std::string& command : trip.commands) {
         std::string reply = memory.Answer(command);
         if (IsErrorReply(reply)) trip.refusals.push_back(reply);
@@ -511,4 +510,4 @@ std::vector<Finding> CheckDataLine(uint32_t recordType, bool en, const std::stri
     return findings;
 }
 
-}  // namespace vudaduv::cli
+}  // namespace vudaduv::model

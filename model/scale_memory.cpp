@@ -1,4 +1,4 @@
-// The virtual scale's protocol: what it keeps and how it answers one command line.
+// A scale's memory: what it keeps and how it answers one command line.
 //
 // Every command line gets exactly one reply line (line ends not shown):
 //   downloads                          "0" + the command letter in lower case
@@ -25,28 +25,22 @@
 // the digits of a reply are always the digits of the request. A trailing CR is ignored.
 //
 // A message code arrives closed by a terminator group, "0000" (zone-position text) or "000"
-// (code-page text), and is read back without it. The scale does not know the text mode, so it
-// reads it from the digits: numbers above 10 (type 3) or 16 (type 5) are always code-page text;
-// otherwise a code fits an encoding when it is whole code groups that the library's encoder
-// gives some character, at most 30 of them, followed by that encoding's terminator. A code that
-// fits one encoding is read in it; one that fits both is read as zone-position text; one that
-// fits neither (not sent by the library) comes back whole. Both fit only for a code-page code
-// of 3, 7, 11, 15, 19, 23 or 27 characters whose last character's code ends in 0 and whose
-// digits, read in groups of four, hold no group above 9723 (the highest zone-position code):
-// such a message, sent with the En flag at a number that allows zone-position text, comes back
-// one digit short.
+// (code-page text), and is read back without it. The scale knows its text mode, as a scale set
+// up for one kind of text does: numbers above 10 (type 3) or 16 (type 5) are always code-page
+// text; the others are text of the scale's mode. A code that does not end in its terminator (not
+// sent by the library) comes back whole.
 #include <cstddef>
 #include <map>
 #include <mutex>
 #include <optional>
-#include <set>
+#include <vector>
 #include <string>
 #include <string_view>
 
 #include "vudaduv_codec.h"
-#include "virtual_scale.h"
+#include "vudaduv_model.h"
 
-namespace vudaduv::scale {
+namespace vudaduv::model {
 
 namespace {
 
@@ -91,56 +85,10 @@ std::string EmptySlotReply(char letter, std::string_view digits) {
     return std::string("0f") + letter + std::string(digits);
 }
 
-using CodeGroups = std::set<std::string, std::less<>>;
-
-// The code groups an encoding gives one character: every text of one character (a byte below
-// 0x80, a lead byte with any byte after it, a lead byte alone) through the library's encoder.
-CodeGroups GroupsOfOneCharacter(std::string (*encode)(std::string_view)) {
-    CodeGroups groups;
-    for (int first = 0; first < 256; ++first) {
-        std::string text(1, static_cast<char>(first));
-        groups.insert(encode(text));
-        if (first < 0x80) continue;
-        for (int second = 0; second < 256; ++second) {
-            groups.insert(encode(text + static_cast<char>(second)));
-        }
-    }
-    groups.erase("");  // a character that the encoding leaves out
-    return groups;
-}
-
-const CodeGroups& ZonePositionGroups() {
-    static const CodeGroups groups = GroupsOfOneCharacter(EncodeZonePositionText);
-    return groups;
-}
-
-const CodeGroups& CodePageGroups() {
-    static const CodeGroups groups = GroupsOfOneCharacter(EncodeCodePageText);
-    return groups;
-}
-
-// Whether the library could have sent code as a message in an encoding: whole code groups that
-// the encoding gives characters, no more than a message keeps, then the encoding's terminator.
-bool FitsMessageCode(std::string_view code, std::string_view terminator,
-                     const CodeGroups& groups) {
-    std::size_t width = terminator.size();
-    if (code.size() % width != 0 || !EndsWith(code, terminator)) return false;
-    if (code.size() / width - 1 > kMessageTextCharacters) return false;
-    for (std::size_t at = 0; at + width < code.size(); at += width) {
-        if (groups.find(code.substr(at, width)) == groups.end()) return false;
-    }
-    return true;
-}
-
-// The terminator of a message code, read from its digits as the comment at the top says.
-std::size_t MessageTerminatorLength(std::string_view code, bool codePageOnly) {
-    if (!codePageOnly && FitsMessageCode(code, kZonePositionTerminator, ZonePositionGroups())) {
-        return kZonePositionTerminator.size();
-    }
-    if (FitsMessageCode(code, kCodePageTerminator, CodePageGroups())) {
-        return kCodePageTerminator.size();
-    }
-    return 0;
+// The terminator of a message code: that of its text's encoding, when the code ends in it.
+std::size_t MessageTerminatorLength(std::string_view code, bool codePage) {
+    std::string_view terminator = codePage ? kCodePageTerminator : kZonePositionTerminator;
+    return EndsWith(code, terminator) ? terminator.size() : 0;
 }
 
 // The three closing digits of a label-text reply: the byte sum modulo 1000.
@@ -159,11 +107,16 @@ struct SlotFamily {
     int maximum;
     int codePageAbove;  // messages: numbers above it are always code-page text
     // What the download keeps from the text after the number's "A"; false: malformed.
-    bool (*keep)(std::string_view digits, std::string_view payload, std::string& kept);
+    using Keep = bool (*)(std::string_view digits, std::string_view payload, std::string& kept);
+    Keep keep;
     // The read reply for a stored slot.
-    std::string (*reply)(const SlotFamily& family, std::string_view digits, int number,
-                         const std::string& kept);
+    using Reply = std::string (*)(const SlotFamily& family, std::string_view digits, int number,
+                                  const std::string& kept, TextMode mode);
+    Reply reply;
 };
+
+using Keep = SlotFamily::Keep;
+using Reply = SlotFamily::Reply;
 
 bool KeepItem(std::string_view digits, std::string_view payload, std::string& kept) {
     if (payload.find('B') == std::string_view::npos) return false;
@@ -171,7 +124,8 @@ bool KeepItem(std::string_view digits, std::string_view payload, std::string& ke
     return true;
 }
 
-std::string ItemReply(const SlotFamily& family, std::string_view, int, const std::string& kept) {
+std::string ItemReply(const SlotFamily& family, std::string_view, int, const std::string& kept,
+                      TextMode) {
     return ReplyCode(family.readLetter) + kept;
 }
 
@@ -183,8 +137,9 @@ bool KeepMessage(std::string_view, std::string_view payload, std::string& kept) 
 }
 
 std::string MessageReply(const SlotFamily& family, std::string_view digits, int number,
-                         const std::string& kept) {
-    std::size_t terminator = MessageTerminatorLength(kept, number > family.codePageAbove);
+                         const std::string& kept, TextMode mode) {
+    bool codePage = mode == TextMode::kCodePage || number > family.codePageAbove;
+    std::size_t terminator = MessageTerminatorLength(kept, codePage);
     return ReplyCode(family.readLetter) + std::string(digits) + "A" +
            kept.substr(0, kept.size() - terminator) + "B";
 }
@@ -195,7 +150,7 @@ bool KeepLabelText(std::string_view, std::string_view payload, std::string& kept
 }
 
 std::string LabelTextReply(const SlotFamily& family, std::string_view digits, int,
-                           const std::string& kept) {
+                           const std::string& kept, TextMode) {
     return ReplyCode(family.readLetter) + std::string(digits) + "A" + kept + LabelChecksum(kept);
 }
 
@@ -206,19 +161,35 @@ bool KeepKeyBlock(std::string_view, std::string_view payload, std::string& kept)
 }
 
 std::string KeyBlockReply(const SlotFamily& family, std::string_view digits, int,
-                          const std::string& kept) {
+                          const std::string& kept, TextMode) {
     return ReplyCode(family.readLetter) + std::string(digits) + "A" + kept + "B";
 }
 
-constexpr SlotFamily kFamilies[] = {
-    {'V', 'U', 4, kItemMaximum, 0, KeepItem, ItemReply},
-    {'X', 'W', 2, kMessage3Maximum, kMessage3CodePageAbove, KeepMessage, MessageReply},
-    {'Z', 'Y', 2, kMessage5Maximum, kMessage5CodePageAbove, KeepMessage, MessageReply},
-    {'T', 'S', 2, kLabelMaximum, 0, KeepLabelText, LabelTextReply},
-    {'R', 'Q', 2, kLabelMaximum, 0, KeepLabelText, LabelTextReply},
-    {'L', 'K', 2, 3, 0, KeepKeyBlock, KeyBlockReply},
-};
-constexpr std::size_t kFamilyCount = sizeof(kFamilies) / sizeof(kFamilies[0]);
+// A family of the slots of a stored record type, its letters and number from the codec's
+// table; part picks the command of a type that sends two (label text 1 and 2).
+SlotFamily FamilyOf(uint32_t storedType, std::size_t part, Keep keep, Reply reply) {
+    const RecordType& stored = RecordTypeOf(storedType);
+    const RecordType& read = RecordTypeOf(stored.partner);
+    return {stored.commands[part], read.commands[part], stored.numberWidth, stored.numberMaximum,
+            stored.codePageAbove, keep, reply};
+}
+
+// The key table's four blocks are numbered like slots: "0" and the block, 0 to 3.
+SlotFamily KeyBlockFamily() {
+    const RecordType& stored = RecordTypeOf(12);
+    return {stored.commands[0], RecordTypeOf(stored.partner).commands[0], 2,
+            static_cast<int>(std::string_view(stored.commands).size()) - 1, 0, KeepKeyBlock,
+            KeyBlockReply};
+}
+
+const std::vector<SlotFamily>& Families() {
+    static const std::vector<SlotFamily> families = {
+        FamilyOf(1, 0, KeepItem, ItemReply),         FamilyOf(3, 0, KeepMessage, MessageReply),
+        FamilyOf(5, 0, KeepMessage, MessageReply),   FamilyOf(10, 0, KeepLabelText, LabelTextReply),
+        FamilyOf(10, 1, KeepLabelText, LabelTextReply), KeyBlockFamily(),
+    };
+    return families;
+}
 
 // The slot number in front of a numbered command's "A": exactly the family's width of digits,
 // within range. On success number holds its value and payload what follows the "A".
@@ -237,13 +208,16 @@ bool ReadSlotNumber(const SlotFamily& family, std::string_view body, int& number
 }  // namespace
 
 struct ScaleMemory::State {
+    explicit State(TextMode m) : mode(m), slots(Families().size()) {}
+
+    TextMode mode;
     std::mutex mutex;
-    Slots slots[kFamilyCount];
+    std::vector<Slots> slots;
     std::optional<std::string> type7;
     std::optional<std::string> clock;
 
     std::string StoreInSlot(std::size_t f, std::string_view body) {
-        const SlotFamily& family = kFamilies[f];
+        const SlotFamily& family = Families()[f];
         int number = 0;
         std::string_view payload;
         std::string kept;
@@ -256,7 +230,7 @@ struct ScaleMemory::State {
     }
 
     std::string ReadSlot(std::size_t f, std::string_view body) {
-        const SlotFamily& family = kFamilies[f];
+        const SlotFamily& family = Families()[f];
         int number = 0;
         std::string_view payload;
         if (!ReadSlotNumber(family, body, number, payload) || !payload.empty()) {
@@ -265,7 +239,7 @@ struct ScaleMemory::State {
         std::string_view digits = body.substr(0, family.digits);
         auto kept = slots[f].find(number);
         if (kept == slots[f].end()) return EmptySlotReply(family.readLetter, digits);
-        return family.reply(family, digits, number, kept->second);
+        return family.reply(family, digits, number, kept->second, mode);
     }
 
     std::string StoreType7(std::string_view body) {
@@ -286,9 +260,10 @@ struct ScaleMemory::State {
     }
 
     std::string Dispatch(char letter, std::string_view body) {
-        for (std::size_t f = 0; f < kFamilyCount; ++f) {
-            if (letter == kFamilies[f].storeLetter) return StoreInSlot(f, body);
-            if (letter == kFamilies[f].readLetter) return ReadSlot(f, body);
+        const std::vector<SlotFamily>& families = Families();
+        for (std::size_t f = 0; f < families.size(); ++f) {
+            if (letter == families[f].storeLetter) return StoreInSlot(f, body);
+            if (letter == families[f].readLetter) return ReadSlot(f, body);
         }
         switch (letter) {
             case 'O':
@@ -303,7 +278,11 @@ struct ScaleMemory::State {
     }
 };
 
-ScaleMemory::ScaleMemory() : state_(std::make_unique<State>()) {}
+ScaleMemory::ScaleMemory(TextMode mode) : state_(std::make_unique<State>(mode)) {}
+
+TextMode ScaleMemory::Mode() const {
+    return state_->mode;
+}
 
 ScaleMemory::~ScaleMemory() = default;
 
@@ -320,4 +299,4 @@ std::string ScaleMemory::Answer(std::string_view commandLine) {
     return state_->Dispatch(letter, body);
 }
 
-}  // namespace vudaduv::scale
+}  // namespace vudaduv::model

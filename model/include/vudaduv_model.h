@@ -1,0 +1,181 @@
+// The model of a scale: what a scale stores and answers, told its text mode; the records and
+// their fields; the check of a data line (its whole round trip through the codec and a scale of
+// its own); and the comparison of what a read-back brought with what was sent. No sockets, no
+// threads of its own: the virtual scale's servers, the fleet and the tool build on it.
+//
+// Thread safety: ScaleMemory may be shared by several threads (it locks itself); every function
+// is safe to call from any thread at the same time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vudaduv::model {
+
+// ---- A scale's memory ------------------------------------------------------------------------
+
+// How a scale reads the message texts that it is sent: a scale is set up for one kind of text,
+// as the plain exports (zone-position text) or the En exports (code-page text) talk to it.
+// Message numbers above a type's code-page threshold are code-page text in either mode.
+enum class TextMode { kZonePosition, kCodePage };
+
+// The mode of a scale that the plain (en false) or the En exports talk to.
+inline TextMode TextModeOf(bool en) {
+    return en ? TextMode::kCodePage : TextMode::kZonePosition;
+}
+
+// The longest command line the scale takes, line end not counted; longer ones get "0eTOOLONG".
+constexpr std::size_t kMaxCommandLineBytes = 8192;
+
+// What the scale keeps and how it answers one command line. Thread-safe: several connections
+// may share one memory.
+class ScaleMemory {
+  public:
+    explicit ScaleMemory(TextMode mode = TextMode::kZonePosition);
+    ~ScaleMemory();
+    ScaleMemory(const ScaleMemory&) = delete;
+    ScaleMemory& operator=(const ScaleMemory&) = delete;
+
+    TextMode Mode() const;
+
+    // One command line without its line end (a trailing CR is ignored) in, exactly one reply
+    // line without its line end out.
+    std::string Answer(std::string_view commandLine);
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+// ---- The check of a data line ----------------------------------------------------------------
+
+// The check of data lines before a send. Each line goes the whole way a download and its
+// read-back go: through the codec into command lines, into an in-memory virtual scale, out again
+// through the matching read request and through the upload-file conversion. The upload line that
+// results is compared with the line as the user wrote it, field by field, and every difference is
+// told in the user's terms (a clamped number, a cut text, characters that cannot be sent, a line
+// the library leaves out, ...).
+//
+// What CheckDataLine guarantees: a line for which it finds nothing comes back from the virtual
+// scale as written. Its read-back gives exactly one upload line, the record type and "P" in front
+// of fields equal to the line's (numbers equal in value, "12" for "0012"; item texts missing at the
+// end are empty ones). An empty message, which reads back as no line, counts as written. Read
+// requests pass when their number is sent as written; the clock and command lines of record types
+// without a builder always pass.
+
+struct Finding {
+    std::string field;  // "item number", "text 1", "message text", "line", ...
+    std::string what;   // what happens to it, e.g. "5000 becomes 4000"
+};
+
+std::vector<Finding> CheckDataLine(uint32_t recordType, bool en, const std::string& line);
+
+// The number of the record that a data line of a numbered record type (1, 3, 5, 10) stores on
+// the scale, as sent; nothing for other lines and for lines the library leaves out.
+std::optional<std::string> NumberedRecordOf(uint32_t recordType, bool en, const std::string& line);
+
+// What one data line does on a virtual scale of its own, taken as the library takes it (up to
+// a NUL byte).
+struct RoundTrip {
+    bool rejected = false;                 // the codec leaves the line out
+    std::vector<std::string> commands;     // its command lines, without CR LF
+    std::string number;                    // the record's number as sent ("0012"); "" without
+    std::vector<std::string> refusals;     // error replies of the scale to the commands
+    std::vector<std::string> uploadLines;  // what its read-back leaves in the upload file
+};
+
+RoundTrip RunRoundTrip(uint32_t recordType, bool en, const std::string& line);
+
+// From the codec's record-type table: whether the type stores a record that can be read back,
+// the read request that reads it (0 for none), and how its upload lines begin ("" for none).
+bool StoresRecord(uint32_t recordType);
+uint32_t ReadTypeOf(uint32_t recordType);
+std::string UploadPrefix(uint32_t recordType);
+
+// One named piece of a data line.
+struct Field {
+    enum Kind { kNumber, kText, kBytes };
+    std::string name;
+    std::string value;
+    Kind kind = kBytes;
+};
+
+// The fields of a data line of a stored record type (an upload line without its prefix reads
+// the same). Item texts are all listed, also beyond the third.
+std::vector<Field> SplitFields(uint32_t recordType, std::string_view line);
+
+// Two values of a field that arrive as the same: numbers by value, the rest byte for byte.
+bool SameFieldValue(const Field& field, const std::string& other);
+
+// The text mode of the texts of a data line, "code-page text" or "zone-position text", given
+// the record's number as sent.
+bool TextsAreCodePage(uint32_t recordType, bool en, const std::string& numberSent);
+
+// What happens to a field that was written as field.value and comes back as back.
+std::string ExplainField(const Field& field, bool codePage, const std::string& back);
+
+// A message with an empty text: it reads back as no line, and that is how it arrives.
+bool IsEmptyMessage(uint32_t recordType, std::string_view line);
+
+// The upload line of a read-back that belongs to the record, or nullptr.
+const std::string* RecordLine(uint32_t recordType, const std::vector<std::string>& uploadLines);
+
+// "0e...": the scale's answer that it refuses a command.
+bool IsErrorReply(std::string_view reply);
+// A scale's answer that is no error: "0" and a lower-case letter other than "e".
+bool IsScaleAnswer(std::string_view reply);
+
+// A command line without the CR LF at its end, if it has one.
+std::string WithoutLineEnd(std::string line);
+
+// A value for a message: control bytes as \xHH, long values cut around offset, in quotes.
+std::string Quoted(const std::string& value, std::size_t offset = 0);
+
+// ---- Reading back and comparing ---------------------------------------------------------------
+
+// Reading back what a download stored, and comparing it with the data lines as written. What
+// each line should come back as is what the check foresaw (above): a difference it foresaw is
+// the library's doing, any other the scale's.
+
+struct ExpectedRecord {
+    std::string key;       // the record's number as sent; "" for type 7 data and the key table
+    std::string sentLine;  // the data line that stored it (the last one, if several share a key)
+    bool foreseenLine = false;  // the check's read-back gave a line for it
+    std::string foreseen;       // that line
+};
+
+struct ReadBackPlan {
+    uint32_t readType = 0;               // the matching read request
+    std::vector<std::string> readLines;  // its data lines, one per record
+    std::vector<ExpectedRecord> records;
+    std::vector<std::string> rejected;  // data lines the library does not send
+};
+
+ReadBackPlan PlanReadBack(uint32_t recordType, const std::vector<std::string>& dataLines, bool en);
+
+struct Difference {
+    std::string key;
+    std::string field;  // "item number", "text 1", ...; "record" when nothing came back
+    std::string sent;   // as written
+    std::string back;   // as it came back
+    bool missing = false;   // nothing came back for the record
+    bool foreseen = false;  // the check said so before the send
+};
+
+struct ReadBackReport {
+    std::vector<Difference> differences;
+    std::vector<std::string> otherLines;  // lines that belong to no record asked for
+};
+
+ReadBackReport CompareReadBack(uint32_t recordType, const ReadBackPlan& plan,
+                               const std::vector<std::string>& uploadLines);
+
+// "item 0012", "message 05", "label 03", "key table", "type 7 data".
+std::string RecordName(uint32_t recordType, const std::string& key);
+
+}  // namespace vudaduv::model
