@@ -12,6 +12,7 @@
 #include "verify.h"
 #include "virtual_scale.h"
 #include "vudaduv.h"
+#include "wqdatasend.h"
 
 namespace vudaduv::cli {
 
@@ -197,7 +198,12 @@ void RunSteps(scale::ScaleMemory& memory, uint16_t port, Tally& tally) {
         ScaleLink link;
         link.en = step.en;
         link.targets = {"127.0.0.1:" + std::to_string(port)};
-        if (step.way == Way::kSettings) link.values = {2000, 2000, 1};
+        if (step.way == Way::kSettings) {
+            link.values.assign(WQDS_VALUE_RETRIES + 1, 0);
+            link.values[WQDS_VALUE_REPLY_TIMEOUT] = 2000;
+            link.values[WQDS_VALUE_CONNECT_TIMEOUT] = 2000;
+            link.values[WQDS_VALUE_RETRIES] = 1;
+        }
         if (step.way != Way::kSerial) {
             RunStep(++number, step, link, tally);
             continue;

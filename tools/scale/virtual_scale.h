@@ -10,10 +10,12 @@
 #include <string_view>
 #include <vector>
 
+#include "wqdatasend.h"
+
 namespace vudaduv::scale {
 
 // The port a scale listens on unless told otherwise, and the TCP transport's default.
-constexpr uint16_t kDefaultScalePort = 4001;
+constexpr uint16_t kDefaultScalePort = WQDS_DEFAULT_PORT;
 
 // The longest command line the scale takes, line end not counted; longer ones get "0eTOOLONG".
 constexpr std::size_t kMaxCommandLineBytes = 8192;
