@@ -18,9 +18,10 @@
  * Thread safety: every function may run on any thread; calls share no state. Callbacks run on
  * the calling thread, inside the call. A serial line must not be shared by two calls at once.
  *
- * Errors: the functions report every failure of a scale or a line in its result code. Only
- * memory running out before the first scale is served makes SendToScales or SendOverSerialLine
- * throw std::bad_alloc; a scale that runs out of memory later ends alone with WQDS_INTERNAL.
+ * Errors: every failure of a scale or a line is reported in its result code. Memory running out
+ * is the one exception: SendToScales throws std::bad_alloc when it happens before the scales are
+ * served (a scale that runs out later ends alone with WQDS_INTERNAL), SendOverSerialLine and the
+ * record readers throw it whenever it happens. Callers at a C boundary catch it.
  *
  * Link the static library wqtransport_core (CMake target of the same name).
  */
