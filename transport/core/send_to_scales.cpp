@@ -288,21 +288,37 @@ class TargetSession {
         }
     }
 
-    // When the timer expires, the socket is closed: the step that waits on it ends at once and
-    // finds timedOut_ set. A timer stopped or started again meanwhile does nothing.
+    // Every wait ends by deadline_: when it passes, the socket is closed and the step that waits
+    // on it ends at once and finds timedOut_ set. A deadline that only moves later (the next
+    // command's) leaves the pending wait alone, which moves on when it expires early, so a long
+    // list does not re-arm the timer for every command. A timer stopped meanwhile does nothing.
     void StartTimer(std::uint32_t milliseconds) {
         timedOut_ = false;
-        timer_.expires_after(std::chrono::milliseconds(milliseconds));
+        deadline_ = Clock::now() + std::chrono::milliseconds(milliseconds);
+        if (!timerArmed_ || timer_.expiry() > deadline_) ArmTimer();
+    }
+
+    void ArmTimer() {
+        timerArmed_ = true;
+        timer_.expires_at(deadline_);
         timer_.async_wait([this, generation = ++timerGeneration_](const asio::error_code& error) {
             if (error || generation != timerGeneration_) return;
-            timedOut_ = true;
-            CloseSocket();
+            Step([this] {
+                if (Clock::now() < deadline_) {
+                    ArmTimer();
+                    return;
+                }
+                timerArmed_ = false;
+                timedOut_ = true;
+                CloseSocket();
+            });
         });
     }
 
     // A wait left pending would hold the loop until it expired.
     void StopTimer() {
         ++timerGeneration_;
+        timerArmed_ = false;
         timedOut_ = false;
         timer_.cancel();  // throws only on failures that a timer never reports
     }
@@ -324,6 +340,8 @@ class TargetSession {
     tcp::resolver resolver_;
     asio::steady_timer timer_;
     std::uint64_t timerGeneration_ = 0;
+    Clock::time_point deadline_;
+    bool timerArmed_ = false;  // a wait for deadline_ (or earlier) is pending
     bool timedOut_ = false;
     bool finished_ = false;
 
