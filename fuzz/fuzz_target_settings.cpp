@@ -5,9 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "datasend/send_settings.h"
-#include "datasend/target_address.h"
 #include "fuzz_driver.h"
+#include "vudaduv_transport.h"
 
 using vudaduv::transport::ParseTargetAddress;
 using vudaduv::transport::ReadSendSettings;
@@ -15,8 +14,6 @@ using vudaduv::transport::SendSettings;
 using vudaduv::transport::TargetAddress;
 
 namespace {
-
-constexpr uint32_t kNoRetry = 0xFFFFFFFFu;
 
 template <typename Field>
 bool TakenOrDefault(Field field, Field fallback, const std::vector<uint32_t>& values,
@@ -29,14 +26,19 @@ SendSettings CheckedSettings(const std::vector<uint32_t>& values) {
     WQValueList list{values.data(), static_cast<uint32_t>(values.size())};
     SendSettings settings = ReadSendSettings(list);
     SendSettings defaults = ReadSendSettings(WQValueList{nullptr, 0});
-    FuzzCheck(TakenOrDefault(settings.replyTimeoutMs, defaults.replyTimeoutMs, values, 0) &&
-                  TakenOrDefault(settings.connectTimeoutMs, defaults.connectTimeoutMs, values, 1) &&
-                  TakenOrDefault(settings.defaultPort, defaults.defaultPort, values, 3) &&
-                  TakenOrDefault(settings.longestReply, defaults.longestReply, values, 4),
-              "a setting of 0 or none keeps the default, any other value is taken");
-    uint32_t retries = values.size() > 2 ? values[2] : 0;
-    FuzzCheck(retries == 0 ? settings.tries == defaults.tries
-                           : settings.tries == (retries == kNoRetry ? 1 : uint64_t{retries} + 1),
+    FuzzCheck(
+        TakenOrDefault(settings.replyTimeoutMs, defaults.replyTimeoutMs, values,
+                       WQDS_VALUE_REPLY_TIMEOUT) &&
+            TakenOrDefault(settings.connectTimeoutMs, defaults.connectTimeoutMs, values,
+                           WQDS_VALUE_CONNECT_TIMEOUT) &&
+            TakenOrDefault(settings.defaultPort, defaults.defaultPort, values, WQDS_VALUE_PORT) &&
+            TakenOrDefault(settings.longestReply, defaults.longestReply, values,
+                           WQDS_VALUE_LONGEST_REPLY),
+        "a setting of 0 or none keeps the default, any other value is taken");
+    uint32_t retries = values.size() > WQDS_VALUE_RETRIES ? values[WQDS_VALUE_RETRIES] : 0;
+    FuzzCheck(retries == 0
+                  ? settings.tries == defaults.tries
+                  : settings.tries == (retries == WQDS_NO_RETRIES ? 1 : uint64_t{retries} + 1),
               "tries are the retries and the first try; 0xFFFFFFFF means one try");
     return settings;
 }

@@ -87,6 +87,17 @@
 #define WQDS_UPLOAD_FILE 7     /* "Rec.txt" could not be appended to */
 #define WQDS_INTERNAL 8        /* out of memory or another failure of this machine */
 
+/* The slots of target->values (see above). */
+#define WQDS_VALUE_REPLY_TIMEOUT 0   /* reply time-out, milliseconds */
+#define WQDS_VALUE_CONNECT_TIMEOUT 1 /* connect time-out, milliseconds */
+#define WQDS_VALUE_RETRIES 2         /* retries after the first try, per target */
+#define WQDS_VALUE_PORT 3            /* port for addresses without one */
+#define WQDS_VALUE_LONGEST_REPLY 4   /* longest reply line accepted, in bytes */
+#define WQDS_VALUE_RETRY_PAUSE 5     /* pause before the first retry, milliseconds */
+
+#define WQDS_NO_RETRIES 0xFFFFFFFFu /* in WQDS_VALUE_RETRIES: one try alone (0 means the default) */
+#define WQDS_DEFAULT_PORT 4001      /* the port of addresses without one, by default */
+
 #ifdef __cplusplus
 extern "C" {
 #endif

@@ -28,5 +28,14 @@ int main(void) {
         commSendEn(&comm) != WQ_NOTHING_TO_SEND) {
         return 2;
     }
+    /* The slots of a target's values and their special values are plain C constants. */
+    {
+        uint32_t settings[WQDS_VALUE_RETRY_PAUSE + 1] = {0};
+        settings[WQDS_VALUE_RETRIES] = WQDS_NO_RETRIES;
+        settings[WQDS_VALUE_PORT] = WQDS_DEFAULT_PORT;
+        if (settings[WQDS_VALUE_PORT] != 4001u || settings[WQDS_VALUE_RETRIES] != 0xFFFFFFFFu) {
+            return 3;
+        }
+    }
     return lines.count + values.count + WQ_OK;
 }

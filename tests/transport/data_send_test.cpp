@@ -22,10 +22,26 @@
 namespace transport_test {
 namespace {
 
-constexpr std::uint32_t kNoRetry = 0xFFFFFFFFu;
+constexpr std::uint32_t kNoRetry = WQDS_NO_RETRIES;
+
+struct Slot {
+    std::size_t index;  // a WQDS_VALUE_ slot
+    std::uint32_t value;
+};
+
+// The target values: the time-outs and the retries, and the slots of more; the rest 0.
+std::vector<std::uint32_t> Settings(std::uint32_t replyMs, std::uint32_t connectMs,
+                                    std::uint32_t retries, const std::vector<Slot>& more = {}) {
+    std::vector<std::uint32_t> values(WQDS_VALUE_RETRY_PAUSE + 1, 0);
+    values[WQDS_VALUE_REPLY_TIMEOUT] = replyMs;
+    values[WQDS_VALUE_CONNECT_TIMEOUT] = connectMs;
+    values[WQDS_VALUE_RETRIES] = retries;
+    for (const Slot& slot : more) values[slot.index] = slot.value;
+    return values;
+}
 
 // Short time-outs and one retry, for the tests where something is meant to fail.
-const std::vector<std::uint32_t> kQuickFailure = {100, 100, 1};
+const std::vector<std::uint32_t> kQuickFailure = Settings(100, 100, 1);
 
 std::int32_t Send(const std::vector<std::string>& targets, const std::vector<std::string>& commands,
                   const std::vector<std::uint32_t>& values = {}) {
@@ -123,7 +139,7 @@ TEST_F(DataSend, TargetsAreServedAtTheSameTime) {
     EXPECT_EQ(ReadUploadFile(), expected);
 }
 
-// "{port}" stands for the peer's port; a form without it gets the port through values[3].
+// "{port}" stands for the peer's port; a form without it gets the port through WQDS_VALUE_PORT.
 struct AddressForm {
     bool ipv6;
     std::string text;
@@ -150,7 +166,7 @@ void ExpectEveryAddressFormReachesThePeer(bool ipv6) {
         if (at != std::string::npos) {
             address.replace(at, 6, std::to_string(peer.Port()));
         } else {
-            values = {0, 0, 0, peer.Port()};
+            values = Settings(0, 0, 0, {{WQDS_VALUE_PORT, peer.Port()}});
         }
         RemoveUploadFile();
 
@@ -277,7 +293,7 @@ TEST_F(DataSend, DropMidSendResumesWithTheUnansweredCommand) {
 
 TEST_F(DataSend, DropsBeyondTheRetriesFail) {
     struct RetryCase {
-        std::uint32_t retries;  // values[2]
+        std::uint32_t retries;  // WQDS_VALUE_RETRIES
         int connections;
     };
     const std::vector<RetryCase> cases = {{0, 3}, {1, 2}, {4, 5}, {kNoRetry, 1}};
@@ -286,7 +302,7 @@ TEST_F(DataSend, DropsBeyondTheRetriesFail) {
         LoopbackPeer peer(false, [](const PeerEvent&) { return PeerAnswer::HangUp(); });
         ASSERT_TRUE(peer.Listening());
 
-        EXPECT_EQ(Send({AddressOf(peer)}, CommandLines(2), {2000, 2000, retryCase.retries}),
+        EXPECT_EQ(Send({AddressOf(peer)}, CommandLines(2), Settings(2000, 2000, retryCase.retries)),
                   WQDS_CLOSED);
 
         EXPECT_EQ(peer.Log().Connections(), retryCase.connections);
@@ -312,7 +328,7 @@ TEST_F(DataSend, SilentPeerTimesOutAndKeepsWhatCameBefore) {
 
 TEST_F(DataSend, RepliesLongerThanTheLimitFailWithoutARetry) {
     struct LimitCase {
-        std::uint32_t limit;  // values[4]; 0 for the default
+        std::uint32_t limit;  // WQDS_VALUE_LONGEST_REPLY; 0 for the default
         std::string bytes;    // what the scale answers
         std::int32_t result;
     };
@@ -333,7 +349,8 @@ TEST_F(DataSend, RepliesLongerThanTheLimitFailWithoutARetry) {
         ASSERT_TRUE(peer.Listening());
         RemoveUploadFile();
 
-        EXPECT_EQ(Send({AddressOf(peer)}, CommandLines(1), {2000, 2000, 2, 0, limitCase.limit}),
+        EXPECT_EQ(Send({AddressOf(peer)}, CommandLines(1),
+                       Settings(2000, 2000, 2, {{WQDS_VALUE_LONGEST_REPLY, limitCase.limit}})),
                   limitCase.result);
 
         EXPECT_EQ(peer.Log().Connections(), 1);
@@ -365,7 +382,8 @@ TEST_F(DataSend, ReplyCutShortByAHangUpIsNotKept) {
     });
     ASSERT_TRUE(peer.Listening());
 
-    EXPECT_EQ(Send({AddressOf(peer)}, CommandLines(2), {2000, 2000, kNoRetry}), WQDS_CLOSED);
+    EXPECT_EQ(Send({AddressOf(peer)}, CommandLines(2), Settings(2000, 2000, kNoRetry)),
+              WQDS_CLOSED);
 
     EXPECT_EQ(ReadUploadFile(), "0u0000A\r\n");
 }
@@ -407,7 +425,7 @@ TEST_F(DataSend, OneDeadTargetDoesNotStopTheOthers) {
         }
         RemoveUploadFile();
 
-        EXPECT_EQ(Send(targets, commands, {1000, 1000, kNoRetry}), cases[c].result);
+        EXPECT_EQ(Send(targets, commands, Settings(1000, 1000, kNoRetry)), cases[c].result);
 
         for (const auto& peer : live) EXPECT_EQ(peer->Log().Received(), WithoutLineEnds(commands));
         EXPECT_EQ(ReadUploadFile(), expected);
@@ -456,7 +474,7 @@ TEST_F(DataSend, WritingToAScaleThatHungUpRaisesNoSignal) {
     });
     ASSERT_TRUE(peer.Listening());
 
-    EXPECT_EQ(Send({AddressOf(peer)}, commands, {5000, 1000, kNoRetry}), WQDS_CLOSED);
+    EXPECT_EQ(Send({AddressOf(peer)}, commands, Settings(5000, 1000, kNoRetry)), WQDS_CLOSED);
 
     EXPECT_EQ(ReadUploadFile(), UploadLinesFor({commands[0]}));
 }
@@ -468,14 +486,15 @@ TEST_F(DataSend, ResetRightAfterTheConnectionIsTakenCountsAsClosed) {
     ASSERT_TRUE(peer.Listening());
     for (int call = 0; call < 20; ++call) {
         SCOPED_TRACE(call);
-        EXPECT_EQ(Send({LoopbackAddress(peer.Port())}, CommandLines(2), {1000, 1000, kNoRetry}),
-                  WQDS_CLOSED);
+        EXPECT_EQ(
+            Send({LoopbackAddress(peer.Port())}, CommandLines(2), Settings(1000, 1000, kNoRetry)),
+            WQDS_CLOSED);
     }
 }
 
 TEST_F(DataSend, RetriesPauseBeforeReconnecting) {
     struct PauseCase {
-        std::uint32_t firstPause;  // values[5]; 0 for the default
+        std::uint32_t firstPause;  // WQDS_VALUE_RETRY_PAUSE; 0 for the default
         std::uint32_t retries;
         std::uint32_t leastMs;  // the pauses added up
     };
@@ -487,10 +506,11 @@ TEST_F(DataSend, RetriesPauseBeforeReconnecting) {
         std::vector<WQDSOutcome> outcomes;
         auto start = std::chrono::steady_clock::now();
 
-        EXPECT_EQ(
-            SendForOutcomes({LoopbackAddress(peer.Port())}, CommandLines(1),
-                            {1000, 1000, pauseCase.retries, 0, 0, pauseCase.firstPause}, outcomes),
-            WQDS_CLOSED);
+        EXPECT_EQ(SendForOutcomes({LoopbackAddress(peer.Port())}, CommandLines(1),
+                                  Settings(1000, 1000, pauseCase.retries,
+                                           {{WQDS_VALUE_RETRY_PAUSE, pauseCase.firstPause}}),
+                                  outcomes),
+                  WQDS_CLOSED);
 
         EXPECT_GE(MillisecondsSince(start), pauseCase.leastMs);
         EXPECT_GE(outcomes[0].milliseconds, pauseCase.leastMs);
@@ -568,8 +588,9 @@ TEST_F(DataSend, ProgressTellsOfEachTargetOnceAsItIsDone) {
     ASSERT_TRUE(slow.Listening() && fast.Listening());
     StringList targets({AddressOf(slow), LoopbackAddress(refusing.Port()), AddressOf(fast)});
     StringList commands(CommandLines(2));
-    std::vector<std::uint32_t> values = {1000, 1000, kNoRetry};
-    WQST target{targets.View(), StringList().View(), WQValueList{values.data(), 3}, 0};
+    std::vector<std::uint32_t> values = Settings(1000, 1000, kNoRetry);
+    WQST target{targets.View(), StringList().View(),
+                WQValueList{values.data(), static_cast<std::uint32_t>(values.size())}, 0};
     WQST command{StringList().View(), commands.View(), WQValueList{nullptr, 0}, 0};
     std::vector<WQDSOutcome> outcomes(3);
     Told told{{}, std::vector<WQDSOutcome>(3, WQDSOutcome{-1, 0, 0, 0})};
@@ -604,7 +625,7 @@ TEST_F(DataSend, UploadFileThatCannotBeAppendedToOutweighsEveryTarget) {
 
     EXPECT_EQ(Send({AddressOf(live)}, CommandLines(2)), WQDS_UPLOAD_FILE);
     EXPECT_EQ(Send({LoopbackAddress(refusing.Port()), AddressOf(live)}, CommandLines(2),
-                   {1000, 1000, kNoRetry}),
+                   Settings(1000, 1000, kNoRetry)),
               WQDS_UPLOAD_FILE);
 }
 

@@ -17,16 +17,19 @@ int main(int argc, char** argv) {
     if (argc < 4) return 2;
     std::vector<const char*> targets(argv + 3, argv + argc);
     const char* commands[] = {"!0U0000A\r\n", "!0U0001A\r\n"};
-    std::uint32_t values[] = {10000, 10000, 0xFFFFFFFFu};
+    std::uint32_t values[WQDS_VALUE_RETRIES + 1] = {};
+    values[WQDS_VALUE_REPLY_TIMEOUT] = 10000;
+    values[WQDS_VALUE_CONNECT_TIMEOUT] = 10000;
+    values[WQDS_VALUE_RETRIES] = WQDS_NO_RETRIES;
     WQST target{WQStringList{targets.data(), static_cast<std::uint32_t>(targets.size())},
-                WQStringList{nullptr, 0}, WQValueList{values, 3}, 0};
+                WQStringList{nullptr, 0}, WQValueList{values, WQDS_VALUE_RETRIES + 1}, 0};
     WQST command{WQStringList{nullptr, 0}, WQStringList{commands, 2}, WQValueList{nullptr, 0}, 0};
 
     // A first call to one scale while descriptors are plenty: the sanitizers' runtime needs one
     // of its own the first time it checks a type, and must not meet a full table then. The
     // call leaves nothing behind but its lines in "Rec.txt", which go.
-    WQST first{WQStringList{targets.data(), 1}, WQStringList{nullptr, 0}, WQValueList{values, 3},
-               0};
+    WQST first{WQStringList{targets.data(), 1}, WQStringList{nullptr, 0},
+               WQValueList{values, WQDS_VALUE_RETRIES + 1}, 0};
     if (SendData(&first, &command) != WQDS_OK || std::remove("Rec.txt") != 0) return 4;
 
     // Whatever the test process left open would count against the limit.

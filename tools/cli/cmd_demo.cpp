@@ -11,6 +11,7 @@
 #include "verify.h"
 #include "virtual_scale.h"
 #include "vudaduv.h"
+#include "wqdatasend.h"
 
 namespace vudaduv::cli {
 
@@ -213,7 +214,12 @@ void RunSteps(DemoScales& scales, Tally& tally) {
         ScaleLink link;
         link.en = step.en;
         link.targets = {scales.Address(step.en)};
-        if (step.way == Way::kSettings) link.values = {2000, 2000, 1};
+        if (step.way == Way::kSettings) {
+            link.values.assign(WQDS_VALUE_RETRIES + 1, 0);
+            link.values[WQDS_VALUE_REPLY_TIMEOUT] = 2000;
+            link.values[WQDS_VALUE_CONNECT_TIMEOUT] = 2000;
+            link.values[WQDS_VALUE_RETRIES] = 1;
+        }
         if (step.way != Way::kSerial) {
             RunStep(++number, step, link, tally);
             continue;

@@ -6,7 +6,6 @@
 #include "check_report.h"
 #include "commands.h"
 #include "common_options.h"
-#include "datasend/send_settings.h"
 #include "lines.h"
 #include "os.h"
 #include "scale_link.h"
@@ -14,6 +13,7 @@
 #include "targets_file.h"
 #include "vudaduv_codec.h"
 #include "verify.h"
+#include "vudaduv_transport.h"
 
 namespace vudaduv::cli {
 
@@ -24,7 +24,6 @@ namespace {
 const char* const kCommand = "send";
 constexpr uint32_t kDefaultBaud = 9600;
 constexpr uint64_t kLongestTimeout = 600000;
-constexpr uint32_t kNoRetries = 0xFFFFFFFFu;  // the transport's "none"; 0 means its default
 
 constexpr OptionSpec kTargetOption{"target", true, true};
 constexpr OptionSpec kTargetsFileOption{"targets-file", true, false};
@@ -106,10 +105,14 @@ bool ReadTransportValues(const ParsedArgs& parsed, std::vector<uint32_t>& values
         error = "--timeout wants at least 1 millisecond";
         return false;
     }
-    if (parsed.Has(kTimeoutOption.name)) values = {uint32_t(timeout), uint32_t(timeout)};
+    if (parsed.Has(kTimeoutOption.name)) {
+        values.resize(WQDS_VALUE_CONNECT_TIMEOUT + 1);
+        values[WQDS_VALUE_REPLY_TIMEOUT] = uint32_t(timeout);
+        values[WQDS_VALUE_CONNECT_TIMEOUT] = uint32_t(timeout);
+    }
     if (parsed.Has(kRetriesOption.name)) {
-        values.resize(2);
-        values.push_back(retries == 0 ? kNoRetries : uint32_t(retries));
+        values.resize(WQDS_VALUE_RETRIES + 1);
+        values[WQDS_VALUE_RETRIES] = retries == 0 ? WQDS_NO_RETRIES : uint32_t(retries);
     }
     return true;
 }

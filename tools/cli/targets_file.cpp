@@ -4,8 +4,8 @@
 #include <map>
 #include <string_view>
 
-#include "datasend/send_settings.h"
 #include "lines.h"
+#include "vudaduv_transport.h"
 
 namespace vudaduv::cli {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "datasend/target_address.h"
+#include "vudaduv_transport.h"
 
 namespace vudaduv::cli {
 

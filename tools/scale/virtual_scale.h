@@ -11,11 +11,12 @@
 #include <vector>
 
 #include "vudaduv_model.h"
+#include "wqdatasend.h"
 
 namespace vudaduv::scale {
 
 // The port a scale listens on unless told otherwise, and the TCP transport's default.
-constexpr uint16_t kDefaultScalePort = 4001;
+constexpr uint16_t kDefaultScalePort = WQDS_DEFAULT_PORT;
 
 // What a scale keeps and how it answers: the model's.
 using model::kMaxCommandLineBytes;

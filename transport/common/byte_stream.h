@@ -1,5 +1,6 @@
-// What both transports need of a connection to a scale: write bytes, read some bytes, each
-// bounded by a deadline. A socket and a serial line each implement it in the platform layer.
+// What a blocking exchange needs of a connection to a scale: write bytes, read some bytes, each
+// bounded by a deadline. The serial line implements it in its platform layer; the network send
+// does not use it, its sockets are served by the event loop (core/send_to_scales.cpp).
 #pragma once
 
 #include <cstddef>

@@ -1,5 +1,6 @@
-// The POSIX side of waiting on a descriptor with poll() and moving bytes through it, shared by
-// the socket and the serial line. Not for Windows: there each platform file waits its own way.
+// The POSIX side of waiting on a descriptor with poll() and moving bytes through it, for the
+// serial line (serial_line_posix.cpp). Sockets do not come here: the event loop serves them. Not
+// for Windows: there the line waits its own way (serial_line_windows.cpp).
 #pragma once
 
 #include <poll.h>

@@ -1,5 +1,7 @@
 #include "common/record_lists.h"
 
+#include "vudaduv_transport.h"
+
 namespace vudaduv::transport {
 
 std::vector<std::string> ReadStringList(const WQStringList& list) {

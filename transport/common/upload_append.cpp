@@ -1,8 +1,7 @@
-#include "common/upload_append.h"
-
 #include <fstream>
 
 #include "platform/platform.h"
+#include "vudaduv_transport.h"
 
 namespace vudaduv::transport {
 

@@ -1,15 +1,12 @@
-// SendData: every target gets the whole command list on a connection of its own, all targets
-// at once; the replies go to "Rec.txt" afterwards, grouped per target in the order of targets.
+// SendData: the transport core's send with the same command list for every target; the replies
+// go to "Rec.txt" afterwards, grouped per target in the order of targets.
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "common/record_lists.h"
-#include "common/upload_append.h"
-#include "datasend/send_settings.h"
-#include "datasend/serve_target.h"
+#include "vudaduv_transport.h"
 #include "wqdatasend.h"
 
 namespace vudaduv::transport {
@@ -17,13 +14,13 @@ namespace vudaduv::transport {
 namespace {
 
 // The caller's view of one target.
-WQDSOutcome ReportedOutcome(const TargetOutcome& outcome) {
+WQDSOutcome ReportedOutcome(const ScaleResult& outcome) {
     return WQDSOutcome{outcome.code, static_cast<std::uint32_t>(outcome.replies.size()),
                        outcome.connections, outcome.milliseconds};
 }
 
 // The caller's view of each target, for as many targets as it has room for.
-void ReportOutcomes(const std::vector<TargetOutcome>& outcomes, WQDSOutcome* reported,
+void ReportOutcomes(const std::vector<ScaleResult>& outcomes, WQDSOutcome* reported,
                     std::uint32_t room) {
     std::size_t count = std::min<std::size_t>(outcomes.size(), room);
     for (std::size_t i = 0; i < count; ++i) reported[i] = ReportedOutcome(outcomes[i]);
@@ -35,24 +32,26 @@ struct Progress {
     void* context = nullptr;
 };
 
-TargetDone TellTheCaller(const Progress& progress) {
-    if (progress.done == nullptr) return {};
-    return [progress](std::size_t index, const TargetOutcome& outcome) {
+SendObserver TellTheCaller(const Progress& progress) {
+    SendObserver observer;
+    if (progress.done == nullptr) return observer;
+    observer.scaleDone = [progress](std::size_t index, const ScaleResult& outcome) {
         WQDSOutcome reported = ReportedOutcome(outcome);
         progress.done(progress.context, static_cast<std::uint32_t>(index), &reported);
     };
+    return observer;
 }
 
 // Replies that could not be kept are lost to the caller whatever the scales did, so that
 // outweighs every target's code; else the code of the first failing target in the order of
 // targets.
-std::int32_t AppendRepliesAndPickResult(const std::vector<TargetOutcome>& outcomes) {
+std::int32_t AppendRepliesAndPickResult(const std::vector<ScaleResult>& outcomes) {
     std::vector<std::string> replies;
-    for (const TargetOutcome& outcome : outcomes) {
+    for (const ScaleResult& outcome : outcomes) {
         replies.insert(replies.end(), outcome.replies.begin(), outcome.replies.end());
     }
     if (!AppendRepliesToUploadFile(replies)) return WQDS_UPLOAD_FILE;
-    for (const TargetOutcome& outcome : outcomes) {
+    for (const ScaleResult& outcome : outcomes) {
         if (outcome.code != WQDS_OK) return outcome.code;
     }
     return WQDS_OK;
@@ -60,14 +59,16 @@ std::int32_t AppendRepliesAndPickResult(const std::vector<TargetOutcome>& outcom
 
 std::int32_t SendToAllTargets(const WQST& target, const WQST& command, WQDSOutcome* reported,
                               std::uint32_t room, const Progress& progress) {
-    auto callStart = std::chrono::steady_clock::now();
     std::vector<std::string> addresses = ReadStringList(target.targets);
     if (addresses.empty()) return WQDS_BAD_REQUEST;
-    std::vector<std::string> commands = ReadCommandLines(command.lines);
-    if (commands.empty()) return WQDS_OK;
-    SendSettings settings = ReadSendSettings(target.values);
-    std::vector<TargetOutcome> outcomes =
-        ServeAllTargets(addresses, commands, settings, callStart, TellTheCaller(progress));
+    auto commands =
+        std::make_shared<const std::vector<std::string>>(ReadCommandLines(command.lines));
+    if (commands->empty()) return WQDS_OK;
+    std::vector<ScaleJob> jobs;
+    jobs.reserve(addresses.size());
+    for (std::string& address : addresses) jobs.push_back({std::move(address), commands});
+    std::vector<ScaleResult> outcomes =
+        SendToScales(jobs, ReadSendSettings(target.values), TellTheCaller(progress));
     ReportOutcomes(outcomes, reported, room);
     return AppendRepliesAndPickResult(outcomes);
 }

@@ -8,16 +8,7 @@ namespace vudaduv::transport {
 
 namespace {
 
-enum SettingIndex : std::size_t {
-    kReplyTimeout = 0,
-    kConnectTimeout = 1,
-    kRetries = 2,
-    kDefaultPort = 3,
-    kLongestReply = 4,
-    kFirstRetryPause = 5,
-};
-
-constexpr std::uint32_t kNoRetry = 0xFFFFFFFFu;
+constexpr std::uint32_t kDefaultRetries = 2;
 constexpr std::uint32_t kLongestRetryPauseMs = 8000;
 
 std::uint32_t ValueOrDefault(const WQValueList& values, std::size_t index, std::uint32_t fallback) {
@@ -29,14 +20,17 @@ std::uint32_t ValueOrDefault(const WQValueList& values, std::size_t index, std::
 
 SendSettings ReadSendSettings(const WQValueList& values) {
     SendSettings settings;
-    settings.replyTimeoutMs = ValueOrDefault(values, kReplyTimeout, settings.replyTimeoutMs);
-    settings.connectTimeoutMs = ValueOrDefault(values, kConnectTimeout, settings.connectTimeoutMs);
-    std::uint32_t retries = ValueOrDefault(values, kRetries, 2);
-    settings.tries = retries == kNoRetry ? 1 : std::uint64_t{retries} + 1;
-    settings.defaultPort = ValueOrDefault(values, kDefaultPort, settings.defaultPort);
-    settings.longestReply = ValueOrDefault(values, kLongestReply, 65536);
+    settings.replyTimeoutMs =
+        ValueOrDefault(values, WQDS_VALUE_REPLY_TIMEOUT, settings.replyTimeoutMs);
+    settings.connectTimeoutMs =
+        ValueOrDefault(values, WQDS_VALUE_CONNECT_TIMEOUT, settings.connectTimeoutMs);
+    std::uint32_t retries = ValueOrDefault(values, WQDS_VALUE_RETRIES, kDefaultRetries);
+    settings.tries = retries == WQDS_NO_RETRIES ? 1 : std::uint64_t{retries} + 1;
+    settings.defaultPort = ValueOrDefault(values, WQDS_VALUE_PORT, settings.defaultPort);
+    settings.longestReply = ValueOrDefault(values, WQDS_VALUE_LONGEST_REPLY,
+                                           static_cast<std::uint32_t>(settings.longestReply));
     settings.firstRetryPauseMs =
-        ValueOrDefault(values, kFirstRetryPause, settings.firstRetryPauseMs);
+        ValueOrDefault(values, WQDS_VALUE_RETRY_PAUSE, settings.firstRetryPauseMs);
     return settings;
 }
 

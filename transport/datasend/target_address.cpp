@@ -1,6 +1,8 @@
-#include "datasend/target_address.h"
-
+// Scale addresses as the application writes them.
 #include <algorithm>
+#include <string>
+
+#include "vudaduv_transport.h"
 
 namespace vudaduv::transport {
 

@@ -1,6 +1,6 @@
 // The platform layer of the serial transport: a serial line that the application opened and
-// configured, borrowed for one send. One implementation per system (serial_line_posix.cpp; a
-// HANDLE one can sit beside it).
+// configured, borrowed for one send. One implementation per system: serial_line_posix.cpp (a
+// descriptor, waited on with poll()) and serial_line_windows.cpp (a HANDLE).
 #pragma once
 
 #include <cstdint>

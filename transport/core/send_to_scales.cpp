@@ -1,5 +1,5 @@
-#include "datasend/serve_target.h"
-
+// SendToScales: every scale of a call served together over one event loop, each with its own
+// command list and a connection of its own, reconnecting after a refusal, a time-out or a drop.
 #include <algorithm>
 #include <array>
 #include <limits>
@@ -11,9 +11,9 @@
 #include "asio/steady_timer.hpp"
 #include "asio/write.hpp"
 #include "common/reply_exchange.h"
-#include "datasend/target_address.h"
+#include "datasend/send_settings.h"
 #include "net/socket_system.h"
-#include "wqdatasend.h"
+#include "vudaduv_transport.h"
 
 namespace vudaduv::transport {
 
@@ -21,6 +21,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using asio::ip::tcp;
+
+const std::vector<std::string> kNoCommands;
 
 bool IsFailureOfThisMachine(const asio::error_code& error) {
     return error == asio::error::no_memory || error == asio::error::no_buffer_space ||
@@ -71,17 +73,16 @@ std::uint32_t MillisecondsSince(Clock::time_point start) {
 // bounded by the one timer, which closes the socket when it expires.
 class TargetSession {
   public:
-    TargetSession(asio::io_context& loop, const std::string& address,
-                  const std::vector<std::string>& commands, const SendSettings& settings,
-                  Clock::time_point callStart, TargetOutcome& outcome, std::size_t index,
-                  const TargetDone& done)
-        : address_(address),
-          commands_(commands),
+    TargetSession(asio::io_context& loop, const ScaleJob& job, const SendSettings& settings,
+                  Clock::time_point callStart, ScaleResult& outcome, std::size_t index,
+                  const SendObserver& observer)
+        : address_(job.address),
+          commands_(job.commands ? *job.commands : kNoCommands),
           settings_(settings),
           callStart_(callStart),
           outcome_(outcome),
           index_(index),
-          done_(done),
+          observer_(observer),
           socket_(loop),
           resolver_(loop),
           timer_(loop),
@@ -94,6 +95,8 @@ class TargetSession {
         Step([this] {
             if (!ParseTargetAddress(address_, settings_.defaultPort, parsed_)) {
                 Finish(WQDS_BAD_ADDRESS);
+            } else if (!SkipEmptyCommands()) {
+                Finish(WQDS_OK);  // nothing to send: no connection either
             } else {
                 StartTry();
             }
@@ -187,14 +190,21 @@ class TargetSession {
         });
     }
 
+    // Moves next_ past empty lines, which put nothing on the wire and so could never be
+    // answered; false when no command is left.
+    bool SkipEmptyCommands() {
+        while (next_ < commands_.size() && commands_[next_].empty()) ++next_;
+        return next_ < commands_.size();
+    }
+
     // The command's write and its whole reply line must fit in the reply time-out.
     void SendNextCommand() {
-        if (outcome_.replies.size() == commands_.size()) {
+        if (!SkipEmptyCommands()) {
             EndTry(WQDS_OK);
             return;
         }
         StartTimer(settings_.replyTimeoutMs);
-        asio::async_write(socket_, asio::buffer(commands_[outcome_.replies.size()]),
+        asio::async_write(socket_, asio::buffer(commands_[next_]),
                           [this](const asio::error_code& error, std::size_t) {
                               Step([&] {
                                   if (timedOut_) {
@@ -212,6 +222,8 @@ class TargetSession {
         switch (reader_.TakeReplyLine(reply_)) {
             case PendingReply::kWhole:
                 outcome_.replies.push_back(std::move(reply_));
+                ++next_;
+                TellLineAnswered();
                 SendNextCommand();
                 return;
             case PendingReply::kTooLong:
@@ -262,27 +274,51 @@ class TargetSession {
         outcome_.code = code;
         outcome_.milliseconds = MillisecondsSince(callStart_);
         try {
-            if (done_) done_(index_, outcome_);
+            if (observer_.scaleDone) observer_.scaleDone(index_, outcome_);
         } catch (...) {
             // the caller's progress is the caller's: it never stops the send
         }
     }
 
-    // When the timer expires, the socket is closed: the step that waits on it ends at once and
-    // finds timedOut_ set. A timer stopped or started again meanwhile does nothing.
+    void TellLineAnswered() noexcept {
+        try {
+            if (observer_.lineAnswered) observer_.lineAnswered(index_, outcome_.replies.size());
+        } catch (...) {
+            // as for scaleDone
+        }
+    }
+
+    // Every wait ends by deadline_: when it passes, the socket is closed and the step that waits
+    // on it ends at once and finds timedOut_ set. A deadline that only moves later (the next
+    // command's) leaves the pending wait alone, which moves on when it expires early, so a long
+    // list does not re-arm the timer for every command. A timer stopped meanwhile does nothing.
     void StartTimer(std::uint32_t milliseconds) {
         timedOut_ = false;
-        timer_.expires_after(std::chrono::milliseconds(milliseconds));
+        deadline_ = Clock::now() + std::chrono::milliseconds(milliseconds);
+        if (!timerArmed_ || timer_.expiry() > deadline_) ArmTimer();
+    }
+
+    void ArmTimer() {
+        timerArmed_ = true;
+        timer_.expires_at(deadline_);
         timer_.async_wait([this, generation = ++timerGeneration_](const asio::error_code& error) {
             if (error || generation != timerGeneration_) return;
-            timedOut_ = true;
-            CloseSocket();
+            Step([this] {
+                if (Clock::now() < deadline_) {
+                    ArmTimer();
+                    return;
+                }
+                timerArmed_ = false;
+                timedOut_ = true;
+                CloseSocket();
+            });
         });
     }
 
     // A wait left pending would hold the loop until it expired.
     void StopTimer() {
         ++timerGeneration_;
+        timerArmed_ = false;
         timedOut_ = false;
         timer_.cancel();  // throws only on failures that a timer never reports
     }
@@ -296,19 +332,22 @@ class TargetSession {
     const std::vector<std::string>& commands_;
     const SendSettings& settings_;
     Clock::time_point callStart_;
-    TargetOutcome& outcome_;
+    ScaleResult& outcome_;
     std::size_t index_;
-    const TargetDone& done_;
+    const SendObserver& observer_;
 
     tcp::socket socket_;
     tcp::resolver resolver_;
     asio::steady_timer timer_;
     std::uint64_t timerGeneration_ = 0;
+    Clock::time_point deadline_;
+    bool timerArmed_ = false;  // a wait for deadline_ (or earlier) is pending
     bool timedOut_ = false;
     bool finished_ = false;
 
     TargetAddress parsed_;
     std::uint64_t tries_ = 0;
+    std::size_t next_ = 0;  // the command to send next, the first unanswered one
     std::vector<tcp::endpoint> endpoints_;
     std::int32_t connectCode_ = WQDS_REFUSED;
     ReplyLineReader reader_;
@@ -318,26 +357,24 @@ class TargetSession {
 
 }  // namespace
 
-std::vector<TargetOutcome> ServeAllTargets(const std::vector<std::string>& addresses,
-                                           const std::vector<std::string>& commands,
-                                           const SendSettings& settings,
-                                           Clock::time_point callStart,
-                                           const TargetDone& done) {
-    net::RaiseOpenFileLimit(addresses.size());
-    std::vector<TargetOutcome> outcomes(addresses.size());
+std::vector<ScaleResult> SendToScales(const std::vector<ScaleJob>& jobs,
+                                      const SendSettings& settings, const SendObserver& observer) {
+    Clock::time_point callStart = Clock::now();
+    net::RaiseOpenFileLimit(jobs.size());
+    std::vector<ScaleResult> outcomes(jobs.size());
     asio::io_context loop(1);  // run by this thread alone
     std::vector<std::unique_ptr<TargetSession>> sessions;
-    sessions.reserve(addresses.size());
-    for (std::size_t i = 0; i < addresses.size(); ++i) {
-        sessions.push_back(std::make_unique<TargetSession>(loop, addresses[i], commands, settings,
-                                                           callStart, outcomes[i], i, done));
+    sessions.reserve(jobs.size());
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        sessions.push_back(std::make_unique<TargetSession>(loop, jobs[i], settings, callStart,
+                                                           outcomes[i], i, observer));
         sessions.back()->Start();
     }
     try {
         loop.run();
     } catch (...) {
-        // The loop itself failed (this machine's fault): the targets not done by then end with
-        // WQDS_INTERNAL and the replies they got, which still go to "Rec.txt".
+        // The loop itself failed (this machine's fault): the scales not done by then end with
+        // WQDS_INTERNAL and the replies they got.
         for (const auto& session : sessions) session->EndUnfinished();
     }
     return outcomes;

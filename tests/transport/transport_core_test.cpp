@@ -1,0 +1,184 @@
+// The transport core through its public header alone: many scales, each with a command list of
+// its own, their replies and outcomes in memory; the serial send likewise; the code names.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "scripted_peer.h"
+#include "test_support.h"
+#include "vudaduv_transport.h"
+
+namespace transport_test {
+namespace {
+
+using vudaduv::transport::CommandList;
+using vudaduv::transport::ScaleJob;
+using vudaduv::transport::ScaleResult;
+using vudaduv::transport::SendObserver;
+using vudaduv::transport::SendSettings;
+using vudaduv::transport::SendToScales;
+
+CommandList Shared(std::vector<std::string> commands) {
+    return std::make_shared<const std::vector<std::string>>(std::move(commands));
+}
+
+// What a peer answering with AnswerAll(tag) sends back for commands, as the core hands it over.
+std::vector<std::string> RepliesFor(const std::vector<std::string>& commands,
+                                    const std::string& tag) {
+    std::vector<std::string> replies;
+    for (const std::string& command : WithoutLineEnds(commands)) {
+        replies.push_back(ScaleReply(command) + tag);
+    }
+    return replies;
+}
+
+SendSettings QuickSettings() {
+    SendSettings settings;
+    settings.replyTimeoutMs = 2000;
+    settings.connectTimeoutMs = 2000;
+    settings.tries = 1;
+    return settings;
+}
+
+class TransportCore : public InFreshDirectory {};
+
+TEST_F(TransportCore, EachScaleGetsItsOwnListAndItsRepliesInOrder) {
+    const std::vector<std::vector<std::string>> lists = {
+        CommandLines(3),
+        {"!0U0100A\r\n", "", "!0U0101A\r\n"},  // the empty line is left out
+        CommandLines(7),
+    };
+    std::vector<std::unique_ptr<LoopbackPeer>> peers;
+    std::vector<ScaleJob> jobs;
+    for (std::size_t i = 0; i < lists.size(); ++i) {
+        peers.push_back(std::make_unique<LoopbackPeer>(false, AnswerAll("#" + std::to_string(i))));
+        ASSERT_TRUE(peers.back()->Listening());
+        jobs.push_back({LoopbackAddress(peers.back()->Port()), Shared(lists[i])});
+    }
+
+    std::vector<ScaleResult> results = SendToScales(jobs, QuickSettings());
+
+    ASSERT_EQ(results.size(), lists.size());
+    for (std::size_t i = 0; i < lists.size(); ++i) {
+        SCOPED_TRACE(i);
+        std::vector<std::string> sent;
+        for (const std::string& line : lists[i]) {
+            if (!line.empty()) sent.push_back(line);
+        }
+        EXPECT_EQ(results[i].code, WQDS_OK);
+        EXPECT_EQ(results[i].replies, RepliesFor(sent, "#" + std::to_string(i)));
+        EXPECT_EQ(results[i].connections, 1u);
+        EXPECT_EQ(peers[i]->Log().Received(), WithoutLineEnds(sent));
+    }
+    EXPECT_FALSE(UploadFileExists());  // the core keeps the replies in memory only
+}
+
+TEST_F(TransportCore, DeadAndBadScalesFailAloneWhileTheOthersComplete) {
+    LoopbackPeer first(false, AnswerAll("a"));
+    LoopbackPeer last(false, AnswerAll("b"));
+    RefusingPort dead;
+    ASSERT_TRUE(first.Listening() && last.Listening());
+    std::vector<std::string> commands = CommandLines(4);
+    std::vector<ScaleJob> jobs = {
+        {LoopbackAddress(first.Port()), Shared(commands)},
+        {LoopbackAddress(dead.Port()), Shared(commands)},
+        {"127.0.0.1:99999", Shared(commands)},
+        {LoopbackAddress(last.Port()), Shared(commands)},
+        {LoopbackAddress(last.Port()), nullptr},  // nothing to send: no connection
+    };
+    std::vector<std::size_t> done;
+    SendObserver observer;
+    observer.scaleDone = [&done](std::size_t scale, const ScaleResult&) { done.push_back(scale); };
+
+    std::vector<ScaleResult> results = SendToScales(jobs, QuickSettings(), observer);
+
+    ASSERT_EQ(results.size(), jobs.size());
+    EXPECT_EQ(results[0].code, WQDS_OK);
+    EXPECT_EQ(results[0].replies, RepliesFor(commands, "a"));
+    EXPECT_EQ(results[1].code, WQDS_REFUSED);
+    EXPECT_TRUE(results[1].replies.empty());
+    EXPECT_EQ(results[1].connections, 1u);
+    EXPECT_EQ(results[2].code, WQDS_BAD_ADDRESS);
+    EXPECT_EQ(results[2].connections, 0u);
+    EXPECT_EQ(results[3].code, WQDS_OK);
+    EXPECT_EQ(results[3].replies, RepliesFor(commands, "b"));
+    EXPECT_EQ(results[4].code, WQDS_OK);
+    EXPECT_EQ(results[4].connections, 0u);
+    std::sort(done.begin(), done.end());
+    EXPECT_EQ(done, (std::vector<std::size_t>{0, 1, 2, 3, 4}));
+    EXPECT_EQ(last.Log().Connections(), 1);
+}
+
+TEST_F(TransportCore, LineProgressCountsEveryAnsweredLineEvenWhenItThrows) {
+    LoopbackPeer shortList(false, AnswerAll());
+    LoopbackPeer longList(false, AnswerAll());
+    ASSERT_TRUE(shortList.Listening() && longList.Listening());
+    std::vector<ScaleJob> jobs = {{LoopbackAddress(shortList.Port()), Shared(CommandLines(2))},
+                                  {LoopbackAddress(longList.Port()), Shared(CommandLines(50))}};
+    std::vector<std::vector<std::size_t>> answered(jobs.size());
+    SendObserver observer;
+    observer.lineAnswered = [&answered](std::size_t scale, std::size_t count) {
+        answered[scale].push_back(count);
+        throw std::runtime_error("the caller's own fault");
+    };
+    observer.scaleDone = [](std::size_t, const ScaleResult&) { throw 1; };
+
+    std::vector<ScaleResult> results = SendToScales(jobs, QuickSettings(), observer);
+
+    for (std::size_t scale = 0; scale < jobs.size(); ++scale) {
+        SCOPED_TRACE(scale);
+        EXPECT_EQ(results[scale].code, WQDS_OK);
+        std::vector<std::size_t> expected;
+        for (std::size_t n = 1; n <= jobs[scale].commands->size(); ++n) expected.push_back(n);
+        EXPECT_EQ(answered[scale], expected);
+    }
+}
+
+TEST_F(TransportCore, SerialSendHandsBackTheRepliesInMemory) {
+    LinePeer peer(AnswerAll("L"));
+    ASSERT_TRUE(peer.Open());
+    std::vector<std::string> commands = CommandLines(3);
+
+    vudaduv::transport::SerialResult result =
+        vudaduv::transport::SendOverSerialLine(peer.Link(), commands);
+
+    EXPECT_EQ(result.code, WQCS_OK);
+    EXPECT_EQ(result.replies, RepliesFor(commands, "L"));
+    EXPECT_FALSE(UploadFileExists());
+}
+
+TEST(TransportCodes, EveryCodeHasItsNameAndCause) {
+    struct CodeCase {
+        std::int32_t code;
+        const char* network;
+        const char* serial;
+        const char* cause;
+    };
+    const std::vector<CodeCase> cases = {
+        {WQDS_OK, "WQDS_OK", "WQCS_OK", "done"},
+        {WQDS_BAD_REQUEST, "WQDS_BAD_REQUEST", "WQCS_BAD_REQUEST", "bad request"},
+        {WQDS_BAD_ADDRESS, "WQDS_BAD_ADDRESS", "unknown", "bad address"},
+        {WQDS_REFUSED, "WQDS_REFUSED", "unknown", "refused or unreachable"},
+        {WQDS_TIMEOUT, "WQDS_TIMEOUT", "WQCS_TIMEOUT", "timed out"},
+        {WQDS_CLOSED, "WQDS_CLOSED", "WQCS_CLOSED", "closed by the scale"},
+        {WQDS_REPLY_TOO_LONG, "WQDS_REPLY_TOO_LONG", "WQCS_REPLY_TOO_LONG", "reply too long"},
+        {WQDS_UPLOAD_FILE, "WQDS_UPLOAD_FILE", "WQCS_UPLOAD_FILE", "Rec.txt not written"},
+        {WQDS_INTERNAL, "WQDS_INTERNAL", "WQCS_INTERNAL", "failure of this machine"},
+        {9, "unknown", "unknown", "unknown code"},
+        {-1, "unknown", "unknown", "unknown code"},
+    };
+    for (const CodeCase& c : cases) {
+        SCOPED_TRACE(c.code);
+        EXPECT_STREQ(vudaduv::transport::TransportCodeName(c.code), c.network);
+        EXPECT_STREQ(vudaduv::transport::TransportCodeName(c.code, true), c.serial);
+        EXPECT_STREQ(vudaduv::transport::TransportCodeCause(c.code), c.cause);
+    }
+}
+
+}  // namespace
+}  // namespace transport_test

@@ -1,0 +1,164 @@
+/*
+ * vudaduv_transport: the transport core in C++, for programs that want the scales' replies in
+ * memory rather than in "Rec.txt". The exports of wqdatasend (SendData and its siblings) and
+ * wqcommsend (COMMSendData) are thin wrappers over it.
+ *
+ * Network: SendToScales serves many scales at once, each with a command list of its own, over
+ * one event loop on the calling thread (no thread per scale, no cap on their number), and hands
+ * back every scale's reply lines and outcome. It writes no file.
+ *
+ * Serial: SendOverSerialLine sends one command list over a serial line that the caller opened
+ * and returns the reply lines and the outcome.
+ *
+ * Lines: a command line is written whole, as it is (it carries its own CR LF); then exactly one
+ * reply line is read (ended by LF, an optional CR before it; both are stripped). Bytes after a
+ * reply's LF are kept for the next reply. An empty command line is left out: nothing is written
+ * for it, no reply is awaited and it has no entry in the replies.
+ *
+ * Thread safety: every function may run on any thread; calls share no state. Callbacks run on
+ * the calling thread, inside the call. A serial line must not be shared by two calls at once.
+ *
+ * Errors: every failure of a scale or a line is reported in its result code. Memory running out
+ * is the one exception: SendToScales throws std::bad_alloc when it happens before the scales are
+ * served (a scale that runs out later ends alone with WQDS_INTERNAL), SendOverSerialLine and the
+ * record readers throw it whenever it happens. Callers at a C boundary catch it.
+ *
+ * Link the static library wqtransport_core (CMake target of the same name).
+ */
+#ifndef VUDADUV_TRANSPORT_H
+#define VUDADUV_TRANSPORT_H
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "vudaduv.h"
+#include "wqcommsend.h"
+#include "wqdatasend.h"
+
+namespace vudaduv::transport {
+
+/* ---- Settings of a network send ------------------------------------------------------------ */
+
+// What SendData reads from the target record's values (the WQDS_VALUE_ slots of wqdatasend.h);
+// the defaults are those of a missing slot or a 0.
+struct SendSettings {
+    std::uint32_t replyTimeoutMs = 3000;            // a command's write and its whole reply line
+    std::uint32_t connectTimeoutMs = 3000;          // all the addresses of a host together
+    std::uint64_t tries = 3;                        // the first try and the retries, per scale
+    std::uint32_t defaultPort = WQDS_DEFAULT_PORT;  // for addresses without one; may be out of
+                                                    // range: then addresses need a port
+    std::uint64_t longestReply = 65536;             // bytes of a reply line, without CR LF
+    std::uint32_t firstRetryPauseMs = 500;          // doubled for each further retry, at most 8000
+};
+
+// The settings of a target record's values: a missing slot or 0 keeps the default, a retry count
+// of WQDS_NO_RETRIES means one try alone.
+SendSettings ReadSendSettings(const WQValueList& values);
+
+/* ---- Scale addresses ------------------------------------------------------------------------ */
+
+struct TargetAddress {
+    std::string host;  // a name, an IPv4 address or an IPv6 address without brackets
+    std::uint16_t port = 0;
+};
+
+// Reads "host", "host:port", "[v6addr]:port" or "[v6addr]"; an IPv6 address without brackets
+// (two or more colons) is taken whole. Addresses without a port get defaultPort. False when the
+// host is empty or a port is not a decimal number from 1 to 65535 (defaultPort included, when it
+// is needed). This is the rule SendToScales and SendData read addresses by.
+bool ParseTargetAddress(const std::string& text, std::uint32_t defaultPort, TargetAddress& address);
+
+/* ---- Many scales over TCP ------------------------------------------------------------------- */
+
+// The command lines of a send, in order, each with its CR LF. Shared, so that a thousand scales
+// that get the same list hold it once.
+using CommandList = std::shared_ptr<const std::vector<std::string>>;
+
+// One scale of a send and what it gets.
+struct ScaleJob {
+    std::string address;   // as ParseTargetAddress reads it
+    CommandList commands;  // nullptr reads as an empty list
+};
+
+// What became of one scale.
+struct ScaleResult {
+    std::int32_t code = WQDS_OK;       // a WQDS_ code, never WQDS_UPLOAD_FILE or WQDS_BAD_REQUEST
+    std::vector<std::string> replies;  // one per answered command line, in command order,
+                                       // without CR LF; kept when the scale fails later
+    std::uint32_t connections = 0;     // connections tried: 1 plus the retries used; 0 for a bad
+                                       // address or a scale with nothing to send
+    std::uint32_t milliseconds = 0;    // from the start of the call until this scale was done
+};
+
+// Told, on the calling thread, while a send goes on. Either member may be empty. While one runs
+// every scale waits: return soon, and do not start another send from inside. An exception thrown
+// by either is swallowed: it never stops the send.
+struct SendObserver {
+    // A command line of the scale at index scale (its place in the jobs) got its reply; answered
+    // is how many of its lines have been answered so far (replies.size()).
+    std::function<void(std::size_t scale, std::size_t answered)> lineAnswered;
+    // The scale at index scale is done; result is final (the reference is valid during the call
+    // only). Called once per scale, in the order the scales finish.
+    std::function<void(std::size_t scale, const ScaleResult& result)> scaleDone;
+};
+
+// Sends every scale its own command list, each over a connection of its own, all at once, and
+// returns their results in the order of jobs. A refused connection, a time-out or a dropped
+// connection is retried (pause, reconnect, resume from the command that got no reply, so each
+// command is answered once) up to settings.tries tries per scale in all. A bad address, a reply
+// over settings.longestReply or a failure of this machine is not retried. A failing scale never
+// stops the others. A scale whose list holds no line to send is done at once with WQDS_OK (after
+// its address is checked), without connecting. On POSIX systems the soft limit of open files is
+// raised, as far as the hard limit allows, when it leaves too little room for one socket per
+// scale. Host names are resolved on a helper thread that lives as long as the call.
+std::vector<ScaleResult> SendToScales(const std::vector<ScaleJob>& jobs,
+                                      const SendSettings& settings,
+                                      const SendObserver& observer = {});
+
+/* ---- One serial line ------------------------------------------------------------------------ */
+
+struct SerialResult {
+    std::int32_t code = WQCS_OK;       // a WQCS_ code, never WQCS_UPLOAD_FILE
+    std::vector<std::string> replies;  // one per answered command line, in command order
+};
+
+// Sends commands in order over the line link (a descriptor on POSIX systems, a HANDLE cut to 32
+// bits on Windows; see wqcommsend.h for what the line must be), which is neither reconfigured nor
+// closed. A reply that does not come within 3000 ms is asked for again by sending the command
+// once more, twice at most; any other failure ends the send at once. WQCS_BAD_REQUEST when link
+// is not a line open for reading and writing; with no line to send, WQCS_OK without touching the
+// line.
+SerialResult SendOverSerialLine(std::uint32_t link, const std::vector<std::string>& commands);
+
+/* ---- The C records and "Rec.txt" ------------------------------------------------------------ */
+
+// Every string of a caller's list, in order: a NULL items array reads as an empty list, a NULL
+// string as "".
+std::vector<std::string> ReadStringList(const WQStringList& list);
+
+// The command lines of a caller's list, in order, empty ones left out.
+std::vector<std::string> ReadCommandLines(const WQStringList& list);
+
+// Appends every reply, each followed by CR LF, to "Rec.txt" in the current directory in one
+// write (a CR LF first when the file's last line is open); creates the file when missing and keeps
+// what it held. All or nothing: when not every byte can be written, the file is cut back to what
+// it held before and the result is false, as it is when the file cannot be appended to at all.
+// Calls that overlap in one directory each append whole.
+bool AppendRepliesToUploadFile(const std::vector<std::string>& replies);
+
+/* ---- Result codes ---------------------------------------------------------------------------- */
+
+// The name of a result code, "WQDS_TIMEOUT" or, for the serial transport (serial true),
+// "WQCS_TIMEOUT"; "unknown" for a number that is no code of that transport. Static strings.
+const char* TransportCodeName(std::int32_t code, bool serial = false);
+
+// What a result code says, in a few words ("timed out"); "unknown code" for any other number.
+const char* TransportCodeCause(std::int32_t code);
+
+}  // namespace vudaduv::transport
+
+#endif /* VUDADUV_TRANSPORT_H */
