@@ -1,14 +1,17 @@
 // vudaduv demo: every record type downloaded to a virtual scale and read back, end to end
 // through the library's exports, in a directory of its own.
+#include <algorithm>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "commands.h"
 #include "common_options.h"
 #include "lines.h"
 #include "os.h"
-#include "scale_link.h"
 #include "vudaduv_codec.h"
 #include "verify.h"
+#include "vudaduv_model.h"
 #include "virtual_scale.h"
 #include "vudaduv.h"
 #include "wqdatasend.h"
@@ -129,15 +132,75 @@ struct Tally {
     std::size_t failedSends = 0;
 };
 
-// "sent", or why a send failed.
-std::string SendWords(const SendOutcome& outcome) {
-    if (outcome.nothingToSend) return "nothing to send";
-    if (!outcome.uploadFileWritten) return "\"Rec.txt\" could not be written";
-    for (const ScaleResult& scale : outcome.scales) {
-        std::string cause = FailureCause(scale, outcome.commands.size());
-        if (!cause.empty()) return cause;
+// How the demo reaches a scale: the network exports with or without settings of their own, or
+// the serial exports over an open line.
+struct DemoLink {
+    std::string address;
+    bool en = false;
+    bool settings = false;
+    bool serial = false;
+    uint32_t line = 0;
+};
+
+// The export that a send over link calls, e.g. "WQTCPSendEn".
+std::string ExportName(const DemoLink& link) {
+    std::string name = link.serial ? "WQCOMMSend" : link.settings ? "WQTCPSendST" : "WQTCPSend";
+    return link.en ? name + "En" : name;
+}
+
+// The lines of "Rec.txt" in the demo's directory; none while it does not exist.
+std::vector<std::string> UploadFileLines() {
+    std::string bytes;
+    std::string error;
+    return os::ReadAllBytes(kUploadFileName, bytes, error) ? SplitLines(bytes)
+                                                           : std::vector<std::string>();
+}
+
+// One call of the export that ExportName names, then the upload lines it added to "Rec.txt":
+// the rewrite keeps the earlier upload lines as they were, so the new ones follow them.
+int32_t CallExport(const DemoLink& link, uint32_t recordType, const std::vector<std::string>& lines,
+                   std::vector<std::string>& uploadLines) {
+    std::vector<std::string> toSend;
+    for (const std::string& line : lines) toSend.push_back(LineToSend(recordType, line));
+    std::vector<const char*> pointers;
+    for (const std::string& line : toSend) pointers.push_back(line.c_str());
+    WQStringList list{pointers.empty() ? nullptr : pointers.data(),
+                      static_cast<uint32_t>(pointers.size())};
+    const char* address = link.address.c_str();
+    WQStringList targets{&address, 1};
+    std::vector<uint32_t> values(WQDS_VALUE_RETRIES + 1, 0);
+    values[WQDS_VALUE_REPLY_TIMEOUT] = 2000;
+    values[WQDS_VALUE_CONNECT_TIMEOUT] = 2000;
+    values[WQDS_VALUE_RETRIES] = 1;
+    std::size_t before = UploadFileLines().size();
+    int32_t result = WQ_OK;
+    if (link.serial) {
+        WQCOMM request{link.line, list, recordType};
+        result = link.en ? WQCOMMSendEn(&request) : WQCOMMSend(&request);
+    } else if (link.settings) {
+        WQST request{targets, list, WQValueList{values.data(), static_cast<uint32_t>(values.size())},
+                     recordType};
+        result = link.en ? WQTCPSendSTEn(&request) : WQTCPSendST(&request);
+    } else {
+        WQTCP request{targets, list, recordType};
+        result = link.en ? WQTCPSendEn(&request) : WQTCPSend(&request);
     }
-    return "sent";
+    std::vector<std::string> after = UploadFileLines();
+    uploadLines.assign(after.begin() + static_cast<std::ptrdiff_t>(std::min(before, after.size())),
+                       after.end());
+    return result;
+}
+
+// What an export's result says.
+std::string ResultWords(int32_t result) {
+    switch (result) {
+        case WQ_OK:
+            return "sent";
+        case WQ_NOTHING_TO_SEND:
+            return "nothing to send";
+        default:
+            return "the transport failed (" + std::to_string(result) + ")";
+    }
 }
 
 bool ReportResult(const char* what, bool ok, const std::string& words, Tally& tally) {
@@ -147,29 +210,29 @@ bool ReportResult(const char* what, bool ok, const std::string& words, Tally& ta
     return false;
 }
 
-void ReadBackAndCheck(const DemoStep& step, const ScaleLink& link, Tally& tally) {
-    ReadBackResult readBack = ReadBack(link, step.recordType, step.lines, true);
-    std::string what = "read back (record type " + std::to_string(readBack.plan.readType) + ")";
-    if (!ReportResult(what.c_str(), readBack.sent, readBack.sent ? "sent" : readBack.failure,
-                      tally)) {
-        return;
-    }
-    for (const std::string& line : readBack.uploadLines) {
+void ReadBackAndCheck(const DemoStep& step, const DemoLink& link, Tally& tally) {
+    ReadBackPlan plan = PlanReadBack(step.recordType, step.lines, link.en);
+    std::vector<std::string> uploadLines;
+    int32_t result = CallExport(link, plan.readType, plan.readLines, uploadLines);
+    std::string what = "read back (record type " + std::to_string(plan.readType) + ")";
+    if (!ReportResult(what.c_str(), result == WQ_OK, ResultWords(result), tally)) return;
+    for (const std::string& line : uploadLines) {
         std::printf("   \xE2\x86\x90 %s\n", Shown(line).c_str());
     }
-    tally.records += readBack.plan.records.size();
-    tally.same += readBack.plan.records.size() - readBack.report.differences.size();
-    for (const Difference& difference : readBack.report.differences) {
+    ReadBackReport report = CompareReadBack(step.recordType, plan, uploadLines);
+    tally.records += plan.records.size();
+    tally.same += plan.records.size() - report.differences.size();
+    for (const Difference& difference : report.differences) {
         PrintDifference(stdout, "   \xE2\x9C\x97 ", "       ", step.recordType, difference,
                         kShownCharset);
     }
-    if (readBack.report.differences.empty()) {
+    if (report.differences.empty()) {
         std::printf("   \xE2\x9C\x93 %zu of %zu upload line(s) equal the data lines sent\n",
-                    readBack.plan.records.size(), readBack.plan.records.size());
+                    plan.records.size(), plan.records.size());
     }
 }
 
-void RunStep(std::size_t number, const DemoStep& step, const ScaleLink& link, Tally& tally) {
+void RunStep(std::size_t number, const DemoStep& step, const DemoLink& link, Tally& tally) {
     std::printf("\n%2zu. %s\n   record type %u through %s\n", number, step.title, step.recordType,
                 ExportName(link).c_str());
     for (const std::string& line : step.lines) {
@@ -181,9 +244,9 @@ void RunStep(std::size_t number, const DemoStep& step, const ScaleLink& link, Ta
         std::printf("   \xE2\x86\x92 %s  (the scale keeps no clock to read back)\n",
                     command.substr(0, command.find('\r')).c_str());
     }
-    SendOutcome sent = SendLines(link, step.recordType, step.lines);
-    std::string words = SendWords(sent);
-    if (!ReportResult("download", words == "sent", words, tally) ||
+    std::vector<std::string> acknowledgements;
+    int32_t result = CallExport(link, step.recordType, step.lines, acknowledgements);
+    if (!ReportResult("download", result == WQ_OK, ResultWords(result), tally) ||
         !StoresRecord(step.recordType)) {
         return;
     }
@@ -211,15 +274,10 @@ struct DemoScales {
 void RunSteps(DemoScales& scales, Tally& tally) {
     std::size_t number = 0;
     for (const DemoStep& step : DemoSteps()) {
-        ScaleLink link;
+        DemoLink link;
         link.en = step.en;
-        link.targets = {scales.Address(step.en)};
-        if (step.way == Way::kSettings) {
-            link.values.assign(WQDS_VALUE_RETRIES + 1, 0);
-            link.values[WQDS_VALUE_REPLY_TIMEOUT] = 2000;
-            link.values[WQDS_VALUE_CONNECT_TIMEOUT] = 2000;
-            link.values[WQDS_VALUE_RETRIES] = 1;
-        }
+        link.address = scales.Address(step.en);
+        link.settings = step.way == Way::kSettings;
         if (step.way != Way::kSerial) {
             RunStep(++number, step, link, tally);
             continue;
@@ -227,13 +285,13 @@ void RunSteps(DemoScales& scales, Tally& tally) {
         scale::PtyScaleServer pty(scales.Memory(step.en));
         std::string error;
         if (!pty.Start(error) ||
-            !os::OpenSerialLine(pty.DevicePath(), 9600, link.serialLink, error)) {
+            !os::OpenSerialLine(pty.DevicePath(), 9600, link.line, error)) {
             std::printf("\n%2zu. %s\n   skipped: %s\n", ++number, step.title, error.c_str());
             continue;
         }
         link.serial = true;
         RunStep(++number, step, link, tally);
-        os::CloseSerialLine(link.serialLink);
+        os::CloseSerialLine(link.line);
         pty.Stop();
     }
 }

@@ -28,6 +28,7 @@ constexpr uint64_t kLongestTimeout = 600000;
 constexpr OptionSpec kTargetOption{"target", true, true};
 constexpr OptionSpec kTargetsFileOption{"targets-file", true, false};
 constexpr OptionSpec kReportOption{"report", true, false};
+constexpr OptionSpec kUploadFileOption{"upload-file", true, false};
 constexpr OptionSpec kSerialOption{"serial", true, false};
 constexpr OptionSpec kBaudOption{"baud", true, false};
 constexpr OptionSpec kTimeoutOption{"timeout", true, false};
@@ -45,10 +46,11 @@ std::string SendHelp() {
            "                    --serial DEVICE [--baud B]) [--en] [--file F]\n"
            "                    [--charset CS] [--timeout MS] [--retries N]\n"
            "                    [--accept-changes] [--verify] [--report json:FILE]\n"
+           "                    [--upload-file F]\n"
            "\n"
            "Checks the data lines of record type N as 'vudaduv check' does; if every one\n"
-           "arrives as written, sends them to the scale(s), then prints the upload lines\n"
-           "that this send added to \"Rec.txt\" in the current directory (on stdout).\n"
+           "arrives as written, sends them to every scale at once, then prints the upload\n"
+           "lines made of this send's replies (on stdout). It writes no \"Rec.txt\".\n"
            "\n"
            "  --type N          record type of the data lines (see below)\n"
            "  --target ADDR     a network scale: host, host:port, [v6addr]:port (port " +
@@ -79,6 +81,8 @@ std::string SendHelp() {
            "                    records back and report every field that differs\n"
            "  --report json:FILE\n"
            "                    write every network scale's outcome to FILE as JSON\n"
+           "  --upload-file F   also append this call's upload lines to F (CR LF),\n"
+           "                    all or nothing, locked against a concurrent writer\n"
            "  -h, --help        this help\n"
            "\n"
            "With several scales the send ends with one line for every scale that failed\n"
@@ -274,11 +278,6 @@ bool ReportScales(const SendOutcome& outcome, const DataLines& data,
     if (outcome.scales.size() > 1) {
         std::fprintf(stderr, "vudaduv send: %s\n", SendSummary(causes, milliseconds).c_str());
     }
-    if (!outcome.uploadFileWritten) {
-        std::fprintf(stderr, "vudaduv send: \"%s\" could not be written in %s\n",
-                     kUploadFileName, os::CurrentDirectory().c_str());
-        ok = false;
-    }
     return ok;
 }
 
@@ -291,17 +290,40 @@ bool WriteReport(const std::string& path, const std::string& json) {
     return false;
 }
 
-bool VerifyEveryScale(const ScaleLink& link, uint32_t recordType,
-                      const std::vector<std::string>& lines, const std::string& charset) {
-    if (link.serial) return VerifyDownload(link, "", recordType, lines, charset);
-    bool allSame = true;
-    for (const std::string& target : link.targets) {
-        ScaleLink one = link;
-        one.targets = {target};
-        std::string name = link.targets.size() > 1 ? target : "";
-        allSame = VerifyDownload(one, name, recordType, lines, charset) && allSame;
+// One read-back of every scale that was served, all at once; the others are named as not
+// verified.
+bool VerifyServedScales(const ScaleLink& link, const SendOutcome& outcome, uint32_t recordType,
+                        const std::vector<std::string>& lines, const std::string& charset) {
+    std::vector<std::string> served;
+    bool allVerified = true;
+    for (const ScaleResult& scale : outcome.scales) {
+        if (scale.code == 0) {
+            served.push_back(scale.name);
+            continue;
+        }
+        allVerified = false;
+        std::fprintf(stderr, "verify %s: not verified: it was not served\n",
+                     scale.name.empty() ? "serial line" : scale.name.c_str());
     }
-    return allSame;
+    if (served.empty()) return false;
+    ReadBackResult readBack = ReadBack(link, served, recordType, lines);
+    bool named = outcome.scales.size() > 1;
+    return PrintVerification(readBack, named, recordType, charset) && allVerified;
+}
+
+// The upload lines of this call appended to path, all or nothing, under a lock that keeps a
+// concurrent writer's lines whole.
+bool AppendUploadLines(const std::string& path, const SendOutcome& outcome,
+                       const std::string& charset) {
+    std::string text;
+    for (const ScaleResult& scale : outcome.scales) {
+        for (const std::string& line : scale.uploadLines) text += ShowText(charset, line) + "\r\n";
+    }
+    std::string error;
+    if (text.empty() || os::AppendLocked(path, text, error)) return true;
+    std::fprintf(stderr, "vudaduv send: the upload lines could not be appended to %s: %s\n",
+                 path.c_str(), error.c_str());
+    return false;
 }
 
 }  // namespace
@@ -313,7 +335,7 @@ int RunSend(const Arguments& args) {
             kCommand, SendHelp(), args,
             {kTypeOption, kEnOption, kCharsetOption, kFileOption, kTargetOption,
              kTargetsFileOption, kSerialOption, kBaudOption, kTimeoutOption, kRetriesOption,
-             kVerifyOption, kAcceptOption, kReportOption},
+             kVerifyOption, kAcceptOption, kReportOption, kUploadFileOption},
             parsed, status)) {
         return status;
     }
@@ -325,6 +347,7 @@ int RunSend(const Arguments& args) {
     std::string charset;
     ScaleLink link;
     std::string reportPath;
+    std::string uploadFile = parsed.Value(kUploadFileOption.name);
     std::string error;
     if (!ReadRecordType(parsed, recordType, error) || !ReadCharset(parsed, charset, error) ||
         !ReadScaleLink(parsed, link, baud, error) || !ReadReportFile(parsed, reportPath, error)) {
@@ -355,11 +378,12 @@ int RunSend(const Arguments& args) {
         return kExitFailed;
     }
     ProgressLine progress(os::StderrIsTerminal(), data.lines.size(), link.targets.size(),
-                          ExportName(link));
+                          RoadName(link));
     auto start = std::chrono::steady_clock::now();
-    SendOutcome outcome =
-        SendLines(link, recordType, data.lines,
-                  [&progress](std::size_t, int32_t code) { progress.ScaleDone(code == 0); });
+    SendProgress told;
+    told.lineAnswered = [&progress](std::size_t, std::size_t) { progress.LineAnswered(); };
+    told.scaleDone = [&progress](std::size_t, int32_t code) { progress.ScaleDone(code == 0); };
+    SendOutcome outcome = SendLines(link, recordType, data.lines, told);
     auto milliseconds = static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                                   std::chrono::steady_clock::now() - start)
                                                   .count());
@@ -371,8 +395,9 @@ int RunSend(const Arguments& args) {
     if (!reportPath.empty() && !outcome.nothingToSend) {
         ok = WriteReport(reportPath, JsonReport(outcome, causes, milliseconds)) && ok;
     }
-    if (ok && verify && !outcome.nothingToSend) {
-        ok = VerifyEveryScale(link, recordType, data.lines, charset);
+    if (!uploadFile.empty()) ok = AppendUploadLines(uploadFile, outcome, charset) && ok;
+    if (verify && !outcome.nothingToSend) {
+        ok = VerifyServedScales(link, outcome, recordType, data.lines, charset) && ok;
     }
     if (link.serial) os::CloseSerialLine(link.serialLink);
     return ok ? kExitOk : kExitFailed;

@@ -5,6 +5,8 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -57,6 +59,46 @@ bool WriteAllBytes(const std::string& path, const std::string& bytes, std::strin
             break;
         }
         written += static_cast<std::size_t>(n);
+    }
+    if (close(fd) != 0 && error.empty()) error = strerror(errno);
+    return error.empty();
+}
+
+bool AppendLocked(const std::string& path, const std::string& bytes, std::string& error) {
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        error = strerror(errno);
+        return false;
+    }
+    // flock is released when the descriptor closes, also when the process dies.
+    while (flock(fd, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            error = strerror(errno);
+            close(fd);
+            return false;
+        }
+    }
+    struct stat before {};
+    if (fstat(fd, &before) != 0) error = strerror(errno);
+    // A last line left open is closed first, so that the new lines stand on lines of their own.
+    char last = '\n';
+    std::string text = bytes;
+    if (error.empty() && before.st_size > 0 && pread(fd, &last, 1, before.st_size - 1) == 1 &&
+        last != '\n') {
+        text.insert(0, "\r\n");
+    }
+    std::size_t written = 0;
+    while (error.empty() && written < text.size()) {
+        ssize_t n = write(fd, text.data() + written, text.size() - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            error = n < 0 ? strerror(errno) : "nothing more could be written";
+            break;
+        }
+        written += static_cast<std::size_t>(n);
+    }
+    if (!error.empty() && written > 0 && ftruncate(fd, before.st_size) != 0) {
+        error += " (and the part written could not be taken back)";
     }
     if (close(fd) != 0 && error.empty()) error = strerror(errno);
     return error.empty();

@@ -143,6 +143,56 @@ bool WriteAllBytes(const std::string& path, const std::string& bytes, std::strin
     return error.empty();
 }
 
+bool AppendLocked(const std::string& path, const std::string& bytes, std::string& error) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = LastErrorText();
+        return false;
+    }
+    // The lock ends with the handle, also when the process dies.
+    OVERLAPPED whole{};
+    if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
+        error = LastErrorText();
+        CloseHandle(file);
+        return false;
+    }
+    LARGE_INTEGER before{};
+    LARGE_INTEGER zero{};
+    std::string text = bytes;
+    if (!GetFileSizeEx(file, &before)) error = LastErrorText();
+    // A last line left open is closed first, so that the new lines stand on lines of their own.
+    if (error.empty() && before.QuadPart > 0) {
+        LARGE_INTEGER lastByte{};
+        lastByte.QuadPart = before.QuadPart - 1;
+        char last = '\n';
+        DWORD read = 0;
+        if (SetFilePointerEx(file, lastByte, nullptr, FILE_BEGIN) &&
+            ReadFile(file, &last, 1, &read, nullptr) && read == 1 && last != '\n') {
+            text.insert(0, "\r\n");
+        }
+    }
+    if (error.empty() && !SetFilePointerEx(file, zero, nullptr, FILE_END)) error = LastErrorText();
+    std::size_t written = 0;
+    while (error.empty() && written < text.size()) {
+        DWORD piece = static_cast<DWORD>(std::min<std::size_t>(text.size() - written, 1u << 20));
+        DWORD done = 0;
+        if (!WriteFile(file, text.data() + written, piece, &done, nullptr) || done == 0) {
+            error = LastErrorText();
+            break;
+        }
+        written += done;
+    }
+    if (!error.empty() && written > 0 &&
+        (!SetFilePointerEx(file, before, nullptr, FILE_BEGIN) || !SetEndOfFile(file))) {
+        error += " (and the part written could not be taken back)";
+    }
+    UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &whole);
+    if (!CloseHandle(file) && error.empty()) error = LastErrorText();
+    return error.empty();
+}
+
 std::string LocaleCharset() {
     UINT codePage = GetACP();
     return codePage == CP_UTF8 ? "UTF-8" : "CP" + std::to_string(codePage);

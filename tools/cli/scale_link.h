@@ -1,5 +1,5 @@
-// The way to the scales: a send of data lines as the library's exports make it, with what each
-// scale answered and what its answers became in "Rec.txt".
+// The way to the scales: the codec's command lines, sent through the transport core, each
+// scale's replies converted into upload lines in memory. No file is written.
 #pragma once
 
 #include <cstddef>
@@ -18,23 +18,22 @@ struct ScaleLink {
     bool en = false;               // code-page text: the En exports
 };
 
-// The export whose send a send over link makes, e.g. "WQTCPSendEn".
-std::string ExportName(const ScaleLink& link);
+// "TCP" or "the serial line", for the progress line.
+std::string RoadName(const ScaleLink& link);
 
 // What became of one scale in a send.
 struct ScaleResult {
     std::string name;  // its address; "" for the serial line
-    int32_t code = 0;  // the network transport's code (wqdatasend.h); the serial one: 0 or not
+    int32_t code = 0;  // the transport's code (WQDS_ or WQCS_, the same numbers)
     uint32_t answered = 0;
     uint32_t connections = 0;
     uint32_t milliseconds = 0;
-    std::vector<std::string> replies;      // the reply lines of this send (network scales)
-    std::vector<std::string> uploadLines;  // what this send's replies became in "Rec.txt"
+    std::vector<std::string> replies;      // the reply lines of this send, in command order
+    std::vector<std::string> uploadLines;  // what they become as upload lines
 };
 
 struct SendOutcome {
     bool nothingToSend = false;  // no data line gave a command line: nothing was sent
-    bool uploadFileWritten = true;
     std::vector<std::string> commands;       // as sent, in order
     std::vector<std::size_t> lineOfCommand;  // the data line each command came from
     std::vector<ScaleResult> scales;         // in the order of link.targets
@@ -42,15 +41,25 @@ struct SendOutcome {
 
 constexpr std::size_t kNoDataLine = static_cast<std::size_t>(-1);
 
-// Told of each network scale as the transport is done with it: its index in link.targets and
-// its code, while the send goes on.
-using ScaleDone = std::function<void(std::size_t index, int32_t code)>;
+// Told, while the send goes on, of each command line answered (the scale's index and how many
+// of its lines are answered) and of each network scale as it is done (its index and code).
+struct SendProgress {
+    std::function<void(std::size_t index, std::size_t answered)> lineAnswered;
+    std::function<void(std::size_t index, int32_t code)> scaleDone;
+};
 
-// Sends the data lines: network scales as the network exports do (the codec's command list,
-// the transport with its outcomes per scale, the rewrite of "Rec.txt"), a serial line through
-// the serial export.
+// Sends the data lines: the codec's command list to every scale of link at once (or over the
+// serial line), the replies converted in memory.
 SendOutcome SendLines(const ScaleLink& link, uint32_t recordType,
-                      const std::vector<std::string>& lines, const ScaleDone& scaleDone = {});
+                      const std::vector<std::string>& lines, const SendProgress& progress = {});
+
+// Sends commands to each of targets (or over link's serial line), all at once.
+std::vector<ScaleResult> SendCommands(const ScaleLink& link, const std::vector<std::string>& targets,
+                                      const std::vector<std::string>& commands,
+                                      const SendProgress& progress = {});
+
+// Reply lines as the upload lines that the library's rewrite would make of them.
+std::vector<std::string> UploadLinesOf(const std::vector<std::string>& replies, bool en);
 
 // Why a network scale was not served, from its outcome; "" when it was.
 std::string FailureCause(const ScaleResult& scale, std::size_t commandCount);

@@ -47,6 +47,11 @@ void ProgressLine::ScaleDone(bool served) {
     if (last || std::chrono::steady_clock::now() - drawn_ >= kRedrawPause) Draw();
 }
 
+void ProgressLine::LineAnswered() {
+    ++answered_;
+    if (std::chrono::steady_clock::now() - drawn_ >= kRedrawPause) Draw();
+}
+
 void ProgressLine::End() {
     if (!shown_) return;
     std::fputs("\n", stderr);
@@ -59,10 +64,12 @@ void ProgressLine::Draw() {
     std::string lines = std::to_string(lines_) + " data line(s)";
     std::string text =
         scales_ == 0
-            ? "vudaduv send: sending " + lines + " through " + exportName_ + "..."
+            ? "vudaduv send: " + lines + " over " + exportName_ + ": " +
+                  std::to_string(answered_) + " command(s) answered"
             : "vudaduv send: " + lines + " to " + std::to_string(scales_) + " scale(s): " +
                   std::to_string(served_) + " served, " + std::to_string(failed_) + " failed, " +
-                  std::to_string(scales_ - served_ - failed_) + " left";
+                  std::to_string(scales_ - served_ - failed_) + " left, " +
+                  std::to_string(answered_) + " answer(s)";
     std::size_t width = text.size();
     if (width < drawnWidth_) text.append(drawnWidth_ - width, ' ');  // over the longer line
     drawnWidth_ = width;

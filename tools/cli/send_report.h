@@ -12,13 +12,15 @@
 
 namespace vudaduv::cli {
 
-// One line on stderr, redrawn in place, that counts the scales served, failed and left while the
-// transport works; shown on a terminal only. End it before any other message.
+// One line on stderr, redrawn in place, that counts the scales served, failed and left and the
+// command lines answered while the transport works; shown on a terminal only. End it before any
+// other message.
 class ProgressLine {
   public:
-    // scales: 0 for a serial line, which is not counted; exportName names it then.
-    ProgressLine(bool shown, std::size_t lines, std::size_t scales, std::string exportName);
+    // scales: 0 for a serial line, which is not counted; roadName names it then.
+    ProgressLine(bool shown, std::size_t lines, std::size_t scales, std::string roadName);
     void ScaleDone(bool served);
+    void LineAnswered();
     void End();
 
   private:
@@ -30,6 +32,7 @@ class ProgressLine {
     std::string exportName_;
     std::size_t served_ = 0;
     std::size_t failed_ = 0;
+    std::size_t answered_ = 0;
     std::size_t drawnWidth_ = 0;
     std::chrono::steady_clock::time_point drawn_;
 };

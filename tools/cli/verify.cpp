@@ -6,9 +6,8 @@
 
 #include "vudaduv_model.h"
 #include "lines.h"
-#include "platform/platform.h"
 #include "vudaduv_codec.h"
-#include "vudaduv.h"
+#include "vudaduv_codec.h"
 
 namespace vudaduv::cli {
 
@@ -46,68 +45,63 @@ void PrintDifference(std::FILE* out, const std::string& prefix, const std::strin
                  indent.c_str(), ShowText(charset, Quoted(difference.back, at)).c_str());
 }
 
-ReadBackResult ReadBack(const ScaleLink& link, uint32_t recordType,
-                        const std::vector<std::string>& dataLines, bool keepUploadFile) {
+ReadBackResult ReadBack(const ScaleLink& link, const std::vector<std::string>& targets,
+                        uint32_t recordType, const std::vector<std::string>& dataLines) {
     ReadBackResult readBack;
     readBack.plan = PlanReadBack(recordType, dataLines, link.en);
-    if (readBack.plan.records.empty()) {
-        readBack.failure = "nothing to read back";
-        return readBack;
+    std::size_t scales = link.serial ? 1 : targets.size();
+    if (readBack.plan.records.empty() || scales == 0) return readBack;
+    std::vector<std::string> reads =
+        BuildCommandList(readBack.plan.readType, readBack.plan.readLines, link.en);
+    std::vector<ScaleResult> results = SendCommands(link, targets, reads);
+    for (ScaleResult& result : results) {
+        ScaleReadBack scale;
+        scale.name = result.name;
+        scale.failure = FailureCause(result, reads.size());
+        scale.uploadLines = std::move(result.uploadLines);
+        scale.report = CompareReadBack(recordType, readBack.plan, scale.uploadLines);
+        readBack.scales.push_back(std::move(scale));
     }
-    std::string before = ReadUploadFile();
-    SendOutcome outcome = SendLines(link, readBack.plan.readType, readBack.plan.readLines);
-    if (!keepUploadFile && !platform::ReplaceFileBytes(kUploadFileName, before)) {
-        // Nothing is lost, but the file holds more than the user's send left: say so.
-        std::fprintf(stderr,
-                     "verify: \"Rec.txt\" could not be put back as it was: it also holds the "
-                     "upload lines of the read-back\n");
-    }
-    readBack.sent = outcome.uploadFileWritten;
-    for (const ScaleResult& scale : outcome.scales) {
-        std::string cause = FailureCause(scale, outcome.commands.size());
-        if (!cause.empty()) {
-            readBack.sent = false;
-            readBack.failure = cause;
-        }
-        readBack.uploadLines.insert(readBack.uploadLines.end(), scale.uploadLines.begin(),
-                                    scale.uploadLines.end());
-    }
-    if (!outcome.uploadFileWritten) readBack.failure = "\"Rec.txt\" could not be written";
-    readBack.report = CompareReadBack(recordType, readBack.plan, readBack.uploadLines);
     return readBack;
 }
 
-bool VerifyDownload(const ScaleLink& link, const std::string& name, uint32_t recordType,
-                    const std::vector<std::string>& dataLines, const std::string& charset) {
-    std::string prefix = name.empty() ? "verify: " : "verify " + name + ": ";
-    ReadBackResult readBack = ReadBack(link, recordType, dataLines);
-    for (const std::string& line : readBack.plan.rejected) {
-        std::fprintf(stderr, "%snot sent (the library leaves this data line out): %s\n",
-                     prefix.c_str(), ShowText(charset, Quoted(line)).c_str());
+bool PrintVerification(const ReadBackResult& readBack, bool named, uint32_t recordType,
+                       const std::string& charset) {
+    bool allSame = true;
+    for (const ScaleReadBack& scale : readBack.scales) {
+        std::string prefix = named ? "verify " + scale.name + ": " : "verify: ";
+        for (const std::string& line : readBack.plan.rejected) {
+            std::fprintf(stderr, "%snot sent (the library leaves this data line out): %s\n",
+                         prefix.c_str(), ShowText(charset, Quoted(line)).c_str());
+        }
+        if (!scale.failure.empty()) {
+            std::fprintf(stderr, "%sreading back failed: %s\n", prefix.c_str(),
+                         scale.failure.c_str());
+            allSame = false;
+            continue;
+        }
+        std::size_t unforeseen = 0;
+        for (const Difference& difference : scale.report.differences) {
+            PrintDifference(stderr, prefix, "  ", recordType, difference, charset);
+            if (!difference.foreseen) ++unforeseen;
+        }
+        for (const std::string& line : scale.report.otherLines) {
+            std::fprintf(stderr, "%sthe scale also answered: %s\n", prefix.c_str(),
+                         ShowText(charset, Quoted(line)).c_str());
+        }
+        std::size_t total = readBack.plan.records.size();
+        std::size_t differing = scale.report.differences.size();
+        if (differing == 0) {
+            std::fprintf(stderr, "%sall %zu record(s) came back as written\n", prefix.c_str(),
+                         total);
+        } else {
+            std::fprintf(stderr,
+                         "%s%zu difference(s) in %zu record(s), %zu not foreseen by the check\n",
+                         prefix.c_str(), differing, total, unforeseen);
+        }
+        allSame = allSame && unforeseen == 0;
     }
-    if (!readBack.sent) {
-        std::fprintf(stderr, "%sreading back failed: %s\n", prefix.c_str(),
-                     readBack.failure.c_str());
-        return false;
-    }
-    std::size_t unforeseen = 0;
-    for (const Difference& difference : readBack.report.differences) {
-        PrintDifference(stderr, prefix, "  ", recordType, difference, charset);
-        if (!difference.foreseen) ++unforeseen;
-    }
-    for (const std::string& line : readBack.report.otherLines) {
-        std::fprintf(stderr, "%sthe scale also answered: %s\n", prefix.c_str(),
-                     ShowText(charset, Quoted(line)).c_str());
-    }
-    std::size_t total = readBack.plan.records.size();
-    std::size_t differing = readBack.report.differences.size();
-    if (differing == 0) {
-        std::fprintf(stderr, "%sall %zu record(s) came back as written\n", prefix.c_str(), total);
-    } else {
-        std::fprintf(stderr, "%s%zu difference(s) in %zu record(s), %zu not foreseen by the check\n",
-                     prefix.c_str(), differing, total, unforeseen);
-    }
-    return unforeseen == 0;
+    return allSame;
 }
 
 }  // namespace vudaduv::cli

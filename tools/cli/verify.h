@@ -14,24 +14,29 @@ namespace vudaduv::cli {
 
 using namespace model;  // the scale model is the tool's vocabulary
 
-struct ReadBackResult {
-    bool sent = false;  // the read requests went out and every scale answered them
-    std::string failure;  // why not, when they did not
-    ReadBackPlan plan;
+// What one scale gave back.
+struct ScaleReadBack {
+    std::string name;     // its address; "" for the serial line
+    std::string failure;  // why the read requests got no answers; "" when they did
+    std::vector<std::string> uploadLines;
     ReadBackReport report;
-    std::vector<std::string> uploadLines;  // what the read request brought back
 };
 
-// Sends the read requests for what dataLines of recordType stored and compares the answers with
-// the lines. "Rec.txt" is left as it was before the read unless keepUploadFile is set.
-ReadBackResult ReadBack(const ScaleLink& link, uint32_t recordType,
-                        const std::vector<std::string>& dataLines, bool keepUploadFile = false);
+struct ReadBackResult {
+    ReadBackPlan plan;
+    std::vector<ScaleReadBack> scales;  // in the order of the targets
+};
 
-// Reads back over link and prints every difference on stderr, texts shown in charset; name
-// says which scale (empty for the only one). True when nothing came back different that the
-// check did not foresee.
-bool VerifyDownload(const ScaleLink& link, const std::string& name, uint32_t recordType,
-                    const std::vector<std::string>& dataLines, const std::string& charset);
+// Sends the read requests for what dataLines of recordType stored to every target at once (or
+// over link's serial line) and compares each scale's answers with the lines. A scale that fails
+// never stops the others' read-back.
+ReadBackResult ReadBack(const ScaleLink& link, const std::vector<std::string>& targets,
+                        uint32_t recordType, const std::vector<std::string>& dataLines);
+
+// Prints every scale's differences on stderr, texts shown in charset; named puts each scale's
+// address in front. True when nothing came back different that the check did not foresee.
+bool PrintVerification(const ReadBackResult& readBack, bool named, uint32_t recordType,
+                       const std::string& charset);
 
 // Prints one difference: which record, which field, what was sent and what came back.
 void PrintDifference(std::FILE* out, const std::string& prefix, const std::string& indent,

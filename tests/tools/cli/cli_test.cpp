@@ -630,14 +630,17 @@ TEST(SendAndRead, ReadPrintsTheUploadLines) {
     ToolRun download = RunTool({"send", "--type", "1", "--target", target, "--charset", "UTF-8"},
                                "12A01##\xe8\x8b\xb9\xe6\x9e\x9c##Apple\n3A##x\n");
     ASSERT_EQ(download.status, 0) << download.err;
-    // The application left the last line of the upload file open.
-    WriteWholeFile("Rec.txt", ReadWholeFile("Rec.txt") + "1P0099Aearlier");
-    ToolRun read =
-        RunTool({"send", "--type", "2", "--target", target, "--charset", "UTF-8"}, "12\n3\n");
+    EXPECT_FALSE(std::filesystem::exists("Rec.txt")) << "the tool writes no upload file";
+    // The application left the last line of its upload file open.
+    WriteWholeFile("mine.txt", "1P0099Aearlier");
+    ToolRun read = RunTool({"send", "--type", "2", "--target", target, "--charset", "UTF-8",
+                            "--upload-file", "mine.txt"},
+                           "12\n3\n");
     EXPECT_EQ(read.status, 0) << read.err;
     EXPECT_EQ(read.out, "1P0012A01##\xe8\x8b\xb9\xe6\x9e\x9c##Apple\n1P0003A##x\n");
-    EXPECT_EQ(ReadWholeFile("Rec.txt"),
-              "1P0099Aearlier\r\n1P0012A01##\xc6\xbb\xb9\xfb##Apple\r\n1P0003A##x\r\n");
+    EXPECT_EQ(ReadWholeFile("mine.txt"), "1P0099Aearlier\r\n1P0012A01##\xe8\x8b\xb9\xe6\x9e\x9c"
+                                         "##Apple\r\n1P0003A##x\r\n");
+    EXPECT_FALSE(std::filesystem::exists("Rec.txt"));
     // With two scales each block of upload lines names its scale.
     ToolRun both = RunTool({"send", "--type", "2", "--target", target, "--target", target}, "3\n");
     EXPECT_EQ(both.status, 0) << both.err;
@@ -786,18 +789,60 @@ TEST(SendFleet, TargetsFileSummaryAndReport) {
     }
 }
 
-// A directory in the place of "Rec.txt": the replies cannot be kept, and the send says so.
+// A directory in the place of the upload file: the lines cannot be kept, and the send says so.
 TEST(SendFailures, UnwritableUploadFileIsNamed) {
     TempDirectory directory;
     ScaleProcess scale;
     ASSERT_TRUE(scale.Started()) << scale.Output();
-    ASSERT_TRUE(std::filesystem::create_directory("Rec.txt"));
-    ToolRun run = RunTool(
-        {"send", "--type", "2", "--target", "127.0.0.1:" + std::to_string(scale.Port())}, "12\n");
-    std::filesystem::remove("Rec.txt");
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out, "");
-    EXPECT_NE(run.err.find("\"Rec.txt\" could not be written in "), std::string::npos) << run.err;
+    ASSERT_TRUE(std::filesystem::create_directory("up.txt"));
+    ToolRun run = RunTool({"send", "--type", "1", "--target",
+                           "127.0.0.1:" + std::to_string(scale.Port()), "--upload-file", "up.txt"},
+                          "12A##x\n");
+    ToolRun read = RunTool({"send", "--type", "2", "--target",
+                            "127.0.0.1:" + std::to_string(scale.Port()), "--upload-file", "up.txt"},
+                           "12\n");
+    EXPECT_EQ(run.status, 0) << "acknowledgements give no upload line to keep";
+    EXPECT_EQ(read.status, 1);
+    EXPECT_EQ(read.out, "1P0012A##x\n");
+    EXPECT_NE(read.err.find("the upload lines could not be appended to up.txt: "),
+              std::string::npos)
+        << read.err;
+}
+
+// Two sends at once in one folder, each appending to the same upload file: every line of both
+// arrives whole, once, and the tool writes no "Rec.txt".
+TEST(SendAndRead, TwoSendsAtOnceInOneFolderLoseNoLine) {
+    TempDirectory directory;
+    ScaleProcess scale;
+    ASSERT_TRUE(scale.Started()) << scale.Output();
+    std::string target = "127.0.0.1:" + std::to_string(scale.Port());
+    std::string items;
+    std::string reads;
+    for (int i = 1; i <= 200; ++i) {
+        items += std::to_string(i) + "A01##item" + std::to_string(i) + "\n";
+        reads += std::to_string(i) + "\n";
+    }
+    ASSERT_EQ(RunTool({"send", "--type", "1", "--target", target}, items).status, 0);
+    WriteWholeFile("reads.txt", reads);
+    std::vector<std::string> args = {"send", "--type", "2", "--target", target, "--file",
+                                     "reads.txt", "--upload-file", "up.txt"};
+    WriteWholeFile("nothing.in", "");
+    ProcessId first = StartProcess(ToolPath(), args, "nothing.in", "first.out", "first.err");
+    ProcessId second = StartProcess(ToolPath(), args, "nothing.in", "second.out", "second.err");
+    ASSERT_EQ(WaitForProcess(first, 30000), 0) << ReadWholeFile("first.err");
+    ASSERT_EQ(WaitForProcess(second, 30000), 0) << ReadWholeFile("second.err");
+    std::string upload = ReadWholeFile("up.txt");
+    for (int i = 1; i <= 200; ++i) {
+        std::string number = std::to_string(i);
+        std::string line = "1P" + std::string(4 - number.size(), '0') + number + "A01##item" +
+                           number + "\r\n";
+        std::size_t at = upload.find(line);
+        ASSERT_NE(at, std::string::npos) << line;
+        EXPECT_NE(upload.find(line, at + 1), std::string::npos) << "both sends keep " << line;
+    }
+    // Each printed line ends in LF, each appended one in CR LF.
+    EXPECT_EQ(upload.size(), 2 * (ReadWholeFile("first.out").size() + 200));
+    EXPECT_FALSE(std::filesystem::exists("Rec.txt"));
 }
 
 // A message sent empty that the scale reads back with a text: the difference is named.
