@@ -114,7 +114,7 @@ int main(int argc, char** argv) {
     fs::create_directories(folder);
     const fs::path source = folder / "replies.txt";
     const fs::path upload = folder / vudaduv::kUploadFileName;
-    WriteMixedFile(source, megabytes << 20);
+    WriteMixedFile(source, megabytes * 1000000);
     const double fileBytes = static_cast<double>(fs::file_size(source));
 
     std::string out;

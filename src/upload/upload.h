@@ -21,8 +21,8 @@ inline bool IsTokenBlank(char c) {
 
 // Converts one reply token: appends nothing or one upload line (with CR LF) to output; groups
 // carries the label or key-table group in progress from token to token.
-void ConvertReplyToken(std::string token, std::string& output, std::vector<std::string>& groups,
-                       bool en);
+void ConvertReplyToken(std::string_view token, std::string& output,
+                       std::vector<std::string>& groups, bool en);
 
 // The whole rewrite as a pure function: the bytes of a reply file in, the upload text out.
 // The file is read line by line (a line ends at CR or LF). A line whose first token begins
