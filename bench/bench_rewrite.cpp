@@ -39,8 +39,8 @@ void AppendRound(std::string& file, int round) {
             vudaduv::EncodeZonePositionText("\xCB\xAE\xB9\xFB") + "E\r\n0v\r\n";
     file += "0w" + Digits(round % 10, 2) + "A" +
             vudaduv::EncodeZonePositionText("\xBB\xB6\xD3\xAD thanks") + "B\r\n0x\r\n";
-    file += "0s" + Digits(round % 16, 2) + "A" + name + "xyz\r\n0q" + Digits(round % 16, 2) +
-            "A" + name + "xyz\r\n0t\r\n0r\r\n";
+    file += "0s" + Digits(round % 16, 2) + "A" + name + "xyz\r\n0q" + Digits(round % 16, 2) + "A" +
+            name + "xyz\r\n0t\r\n0r\r\n";
     if (round % 8 == 0) {
         for (int quarter = 0; quarter < 4; ++quarter) {
             file += "0k" + Digits(quarter, 3) + std::string(144, static_cast<char>('1' + quarter)) +
@@ -108,7 +108,8 @@ std::string Quoted(const std::string& text) {
 int main(int argc, char** argv) {
     if (argc == 2 && std::strcmp(argv[1], "--rewrite-here") == 0) return RunRewrite();
     std::size_t megabytes = 92;
-    if (argc == 3 && std::strcmp(argv[1], "--mb") == 0) megabytes = std::strtoul(argv[2], nullptr, 10);
+    if (argc == 3 && std::strcmp(argv[1], "--mb") == 0)
+        megabytes = std::strtoul(argv[2], nullptr, 10);
 
     fs::path folder = fs::temp_directory_path() / ("bench_rewrite." + std::to_string(getpid()));
     fs::create_directories(folder);
@@ -139,10 +140,11 @@ int main(int argc, char** argv) {
         if (t < rewriteBest) rewriteBest = t;
         if (kb > peakKilobytes) peakKilobytes = kb;
     }
-    std::printf("file %.1f MB, wc -w %.3f s, rewrite %.3f s, speed %.2fx of wc -w, peak memory "
-                "%.1f MB = %.2fx the file, output %.1f MB\n",
-                fileBytes / 1e6, wcBest, rewriteBest, wcBest / rewriteBest, peakKilobytes / 1e3,
-                peakKilobytes * 1024.0 / fileBytes, static_cast<double>(fs::file_size(upload)) / 1e6);
+    std::printf(
+        "file %.1f MB, wc -w %.3f s, rewrite %.3f s, speed %.2fx of wc -w, peak memory "
+        "%.1f MB = %.2fx the file, output %.1f MB\n",
+        fileBytes / 1e6, wcBest, rewriteBest, wcBest / rewriteBest, peakKilobytes / 1e3,
+        peakKilobytes * 1024.0 / fileBytes, static_cast<double>(fs::file_size(upload)) / 1e6);
     fs::remove_all(folder);
     return 0;
 }

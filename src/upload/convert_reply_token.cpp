@@ -33,7 +33,8 @@ constexpr bool EveryCodeIsZeroAndALetter() {
 static_assert(EveryCodeIsZeroAndALetter());
 
 bool IsDroppedCode(std::string_view code) {
-    return code.size() == 2 && code[0] == '0' && kDroppedByLetter[static_cast<unsigned char>(code[1])];
+    return code.size() == 2 && code[0] == '0' &&
+           kDroppedByLetter[static_cast<unsigned char>(code[1])];
 }
 
 // "0s": the first half of a label line, kept until its "0q" arrives.
@@ -46,8 +47,7 @@ void OpenLabelGroup(std::string_view token, std::vector<std::string>& groups) {
 }
 
 // "0q": the second half; a "10P" line when a label group is open.
-bool CloseLabelGroup(std::string_view token, std::vector<std::string>& groups,
-                     std::string& line) {
+bool CloseLabelGroup(std::string_view token, std::vector<std::string>& groups, std::string& line) {
     if (groups.empty()) return false;
     if (groups[0] != kLabelGroup) {
         groups.clear();
@@ -105,8 +105,8 @@ void ConvertReplyToken(std::string_view token, std::string& output,
         OpenLabelGroup(token, groups);
         return;
     } else if (code == "0q" || code == "0k") {
-        bool done = code == "0q" ? CloseLabelGroup(token, groups, line)
-                                 : AddKeyPart(token, groups, line);
+        bool done =
+            code == "0q" ? CloseLabelGroup(token, groups, line) : AddKeyPart(token, groups, line);
         if (!done) return;
         token = line;
     }

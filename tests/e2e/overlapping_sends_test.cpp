@@ -45,8 +45,8 @@ int32_t SendItems(const std::string& address, uint32_t recordType,
     const char* target = address.c_str();
     std::vector<const char*> pointers;
     for (const std::string& line : lines) pointers.push_back(line.c_str());
-    WQTCP request{{&target, 1}, {pointers.data(), static_cast<uint32_t>(pointers.size())},
-                  recordType};
+    WQTCP request{
+        {&target, 1}, {pointers.data(), static_cast<uint32_t>(pointers.size())}, recordType};
     return WQTCPSend(&request);
 }
 
