@@ -29,9 +29,16 @@
  *   13 read key table    (no data line needed)                         -> four !0K
  *   any other value      each data line is sent unchanged as a command line
  *
- * Thread safety: the library keeps no state between calls and takes no lock, but every send
- * rewrites the one file "Rec.txt" of the current directory. Calls must not overlap in time
- * within one process or within one current directory.
+ * Thread safety: the library keeps no state between calls. Every send that reaches a transport
+ * works on the one file "Rec.txt" of the current directory, and holds it from the transport call
+ * until the rewrite has replaced it: calls from any threads, and from processes that share the
+ * current directory, may overlap, and each waits for the one before it, so no reply is lost.
+ * Between processes this is an exclusive lock of the system on the file "Rec.txt.lock" beside
+ * "Rec.txt", which the first send creates and none deletes; the system releases it when the
+ * process ends, also by a crash. A send holds it while its transport waits for the scales, so a
+ * send to a scale that does not answer keeps the others waiting until its time-outs run out.
+ * Where "Rec.txt.lock" cannot be created (a directory that may not be written), only the
+ * threads of one process wait for each other.
  */
 #ifndef VUDADUV_H
 #define VUDADUV_H

@@ -19,7 +19,7 @@ LocalTime GetLocalClock() {
 namespace {
 
 // Writes all of bytes; done counts what reached the file, also when a write fails part-way.
-bool WriteAll(int fd, const std::string& bytes, std::size_t& done) {
+bool WriteAll(int fd, std::string_view bytes, std::size_t& done) {
     done = 0;
     while (done < bytes.size()) {
         ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
@@ -79,6 +79,11 @@ bool ReadFileBytes(const char* path, std::string& out) {
     out.clear();
     int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
+    // Room for the whole file at once: growing by doubling would need up to three times its size.
+    struct stat info {};
+    if (fstat(fd, &info) == 0 && info.st_size > 0) {
+        out.reserve(static_cast<std::size_t>(info.st_size));
+    }
     char buffer[65536];
     for (;;) {
         ssize_t n = read(fd, buffer, sizeof buffer);
@@ -90,26 +95,53 @@ bool ReadFileBytes(const char* path, std::string& out) {
     return true;
 }
 
-bool ReplaceFileBytes(const char* path, const std::string& bytes) {
-    const std::string target = FollowLinks(path);
+FileReplacement::FileReplacement(const char* path) : target_(FollowLinks(path)) {
     struct stat old {};
-    bool exists = stat(target.c_str(), &old) == 0;
+    bool exists = stat(target_.c_str(), &old) == 0;
     // A file that its owner made read-only stays as it is.
-    if (exists && faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return false;
-    std::string temporary;
-    int fd = CreateFileBeside(target, temporary);
-    if (fd < 0) return false;
+    if (exists && faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) != 0) return;
+    int fd = CreateFileBeside(target_, temporary_);
+    if (fd < 0) return;
+    handle_ = fd;
+    ok_ = !exists || fchmod(fd, old.st_mode & 0777) == 0;
+}
+
+FileReplacement::~FileReplacement() {
+    Discard();
+}
+
+void FileReplacement::Discard() {
+    if (handle_ == -1) return;
+    close(static_cast<int>(handle_));
+    unlink(temporary_.c_str());
+    handle_ = -1;
+    ok_ = false;
+}
+
+bool FileReplacement::Write(std::string_view bytes) {
     std::size_t written = 0;
-    bool ok = (!exists || fchmod(fd, old.st_mode & 0777) == 0) && WriteAll(fd, bytes, written) &&
-              fsync(fd) == 0;
+    ok_ = ok_ && WriteAll(static_cast<int>(handle_), bytes, written);
+    return ok_;
+}
+
+bool FileReplacement::Commit() {
+    if (handle_ == -1) return false;
+    int fd = static_cast<int>(handle_);
+    bool ok = ok_ && fsync(fd) == 0;
+    handle_ = -1;
     if (close(fd) != 0) ok = false;
-    ok = ok && rename(temporary.c_str(), target.c_str()) == 0;
+    ok = ok && rename(temporary_.c_str(), target_.c_str()) == 0;
     if (!ok) {
-        unlink(temporary.c_str());
+        unlink(temporary_.c_str());
         return false;
     }
-    FlushDirectoryOf(target);
+    FlushDirectoryOf(target_);
     return true;
+}
+
+bool ReplaceFileBytes(const char* path, const std::string& bytes) {
+    FileReplacement replacement(path);
+    return replacement.Write(bytes) && replacement.Commit();
 }
 
 bool AppendFileBytes(const char* path, const std::string& bytes) {
@@ -120,6 +152,27 @@ bool AppendFileBytes(const char* path, const std::string& bytes) {
     if (!ok && written > 0) CutBackAppend(fd, written);  // part of the bytes is worse than none
     if (close(fd) != 0) ok = false;
     return ok;
+}
+
+FileLock::FileLock(const char* path) {
+    int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return;
+    struct flock whole {};
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET;  // from the start, length 0: the whole file, however long
+    int result = 0;
+    while ((result = fcntl(fd, F_SETLKW, &whole)) != 0 && errno == EINTR) {
+    }
+    if (result != 0) {
+        close(fd);
+        return;
+    }
+    handle_ = fd;
+}
+
+// Closing the file drops the lock.
+FileLock::~FileLock() {
+    if (handle_ != -1) close(static_cast<int>(handle_));
 }
 
 }  // namespace vudaduv::platform

@@ -15,7 +15,7 @@ LocalTime GetLocalClock() {
 
 namespace {
 
-bool WriteAll(HANDLE file, const std::string& bytes) {
+bool WriteAll(HANDLE file, std::string_view bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
         DWORD chunk =
@@ -77,6 +77,12 @@ bool ReadFileBytes(const char* path, std::string& out) {
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
+    // Room for the whole file at once: growing by doubling would need up to three times its size.
+    LARGE_INTEGER size{};
+    if (GetFileSizeEx(file, &size) && size.QuadPart > 0 &&
+        static_cast<unsigned long long>(size.QuadPart) <= out.max_size()) {
+        out.reserve(static_cast<std::size_t>(size.QuadPart));
+    }
     char buffer[65536];
     for (;;) {
         DWORD got = 0;
@@ -87,18 +93,54 @@ bool ReadFileBytes(const char* path, std::string& out) {
     return true;
 }
 
-bool ReplaceFileBytes(const char* path, const std::string& bytes) {
-    const std::string target = FollowLinks(path);
-    if (!MayReplace(target)) return false;
-    std::string temporary;
-    HANDLE file = CreateFileBeside(target, temporary);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    bool ok = WriteAll(file, bytes) && FlushFileBuffers(file);
+namespace {
+
+HANDLE HandleOf(std::intptr_t handle) {
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+}  // namespace
+
+FileReplacement::FileReplacement(const char* path) : target_(FollowLinks(path)) {
+    if (!MayReplace(target_)) return;
+    HANDLE file = CreateFileBeside(target_, temporary_);
+    if (file == INVALID_HANDLE_VALUE) return;
+    handle_ = reinterpret_cast<std::intptr_t>(file);
+    ok_ = true;
+}
+
+FileReplacement::~FileReplacement() {
+    Discard();
+}
+
+void FileReplacement::Discard() {
+    if (handle_ == -1) return;
+    CloseHandle(HandleOf(handle_));
+    DeleteFileA(temporary_.c_str());
+    handle_ = -1;
+    ok_ = false;
+}
+
+bool FileReplacement::Write(std::string_view bytes) {
+    ok_ = ok_ && WriteAll(HandleOf(handle_), bytes);
+    return ok_;
+}
+
+bool FileReplacement::Commit() {
+    if (handle_ == -1) return false;
+    HANDLE file = HandleOf(handle_);
+    bool ok = ok_ && FlushFileBuffers(file);
+    handle_ = -1;
     if (!CloseHandle(file)) ok = false;
-    ok = ok && MoveFileExA(temporary.c_str(), target.c_str(),
+    ok = ok && MoveFileExA(temporary_.c_str(), target_.c_str(),
                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    if (!ok) DeleteFileA(temporary.c_str());
+    if (!ok) DeleteFileA(temporary_.c_str());
     return ok;
+}
+
+bool ReplaceFileBytes(const char* path, const std::string& bytes) {
+    FileReplacement replacement(path);
+    return replacement.Write(bytes) && replacement.Commit();
 }
 
 // Share mode 0: while the file is appended to nobody else may open it.
@@ -112,6 +154,26 @@ bool AppendFileBytes(const char* path, const std::string& bytes) {
     if (positioned && !ok) CutBack(file, start);  // part of the bytes is worse than none
     if (!CloseHandle(file)) ok = false;
     return ok;
+}
+
+FileLock::FileLock(const char* path) {
+    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    OVERLAPPED whole{};  // from offset 0 over every byte the file could ever hold
+    if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
+        CloseHandle(file);
+        return;
+    }
+    handle_ = reinterpret_cast<std::intptr_t>(file);
+}
+
+FileLock::~FileLock() {
+    if (handle_ == -1) return;
+    OVERLAPPED whole{};
+    UnlockFileEx(HandleOf(handle_), 0, MAXDWORD, MAXDWORD, &whole);
+    CloseHandle(HandleOf(handle_));
 }
 
 }  // namespace vudaduv::platform

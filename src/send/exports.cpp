@@ -6,6 +6,7 @@
 
 #include "send/command_list.h"
 #include "upload/upload.h"
+#include "upload/upload_file_lock.h"
 #include "vudaduv.h"
 #include "wqcommsend.h"
 #include "wqdatasend.h"
@@ -45,6 +46,9 @@ int32_t Send(uint32_t recordType, const WQStringList& lines, bool en,
             if (commands.size() > UINT32_MAX) return WQ_UPLOAD_FILE_FAILED;
         }
         OwnedStringList commandList(std::move(commands));
+        // The transport's replies must reach the rewrite before another call's rewrite replaces
+        // the file they are in; the lock is left on every way out.
+        vudaduv::UploadFileLock uploadFileLock;
         int32_t transportResult = callTransport(commandList.View());
         if (!vudaduv::RewriteUploadFile(en)) return WQ_UPLOAD_FILE_FAILED;
         return transportResult == 0 ? WQ_OK : WQ_TRANSPORT_FAILED;

@@ -25,6 +25,20 @@ int DoubleByteCode(unsigned char lead, int trail) {
     return value >= 0 && value <= 9999 ? value : kUnshowableCode;
 }
 
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// A chunk's value as atoi reads it; four plain digits, nearly every chunk, are read directly.
+int ChunkValue(std::string_view chunk) {
+    if (chunk.size() == 4 && IsDigit(chunk[0]) && IsDigit(chunk[1]) && IsDigit(chunk[2]) &&
+        IsDigit(chunk[3])) {
+        return (chunk[0] - '0') * 1000 + (chunk[1] - '0') * 100 + (chunk[2] - '0') * 10 +
+               (chunk[3] - '0');
+    }
+    return ReadLeadingInteger(chunk);
+}
+
 }  // namespace
 
 std::string EncodeZonePositionText(std::string_view text) {
@@ -46,7 +60,7 @@ std::string DecodeZonePositionText(std::string_view digits) {
     std::string out;
     out.reserve(digits.size() / 2 + 2);
     for (std::size_t start = 0; start < digits.size(); start += 4) {
-        int value = ReadLeadingInteger(digits.substr(start, 4));
+        int value = ChunkValue(digits.substr(start, 4));
         if (value >= 300 && value <= 523) {
             out.push_back(static_cast<char>(value - 268));
         } else {

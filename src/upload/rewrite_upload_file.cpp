@@ -7,28 +7,57 @@ namespace vudaduv {
 
 namespace {
 
-std::size_t SkipBlanks(std::string_view line, std::size_t from) {
-    while (from < line.size() && IsTokenBlank(line[from])) ++from;
+// The rewrite hands the new file its upload text in pieces of about this size, so that it never
+// holds more than the file it reads and one piece.
+constexpr std::size_t kOutputPiece = std::size_t{1} << 20;
+
+bool IsLineEnd(char c) {
+    return c == '\r' || c == '\n';
+}
+
+bool EndsToken(char c) {
+    return IsTokenBlank(c) || IsLineEnd(c);
+}
+
+std::size_t SkipBlanks(std::string_view file, std::size_t from) {
+    while (from < file.size() && IsTokenBlank(file[from])) ++from;
     return from;
 }
 
-// An upload line written by an earlier rewrite stays whole: its texts may hold blanks, and the
-// application keeps its lines in the file from call to call. Only trailing white space goes.
-// Every other line holds reply tokens, one or several.
-void ConvertLine(std::string_view line, std::string& output, std::vector<std::string>& groups,
-                 bool en) {
-    std::size_t start = SkipBlanks(line, 0);
-    if (StoredTypeOfUploadLine(line.substr(start)) != nullptr) {
-        std::size_t end = line.size();
-        while (end > start && IsTokenBlank(line[end - 1])) --end;
-        ConvertReplyToken(std::string(line.substr(start, end - start)), output, groups, en);
-        return;
-    }
-    while (start < line.size()) {
-        std::size_t end = start;
-        while (end < line.size() && !IsTokenBlank(line[end])) ++end;
-        ConvertReplyToken(std::string(line.substr(start, end - start)), output, groups, en);
-        start = SkipBlanks(line, end);
+bool IsUploadLine(std::string_view text) {
+    // Reply tokens begin with "0": most lines are told at their first byte.
+    if (text.empty() || text[0] == '0') return false;
+    return StoredTypeOfUploadLine(text) != nullptr;
+}
+
+// Converts the file line by line, in one pass (a line ends at CR or LF). An upload line written
+// by an earlier rewrite stays whole: its texts may hold blanks, and the application keeps its
+// lines in the file from call to call; only white space at its ends goes. Every other line holds
+// reply tokens, one or several. Whenever output has grown to a piece, drain takes it and leaves
+// it empty; what is left at the end stays in output.
+template <typename Drain>
+void ConvertLines(std::string_view file, bool en, std::string& output, Drain drain) {
+    std::vector<std::string> groups;  // a group in progress at the end is discarded
+    std::size_t at = 0;
+    while (at < file.size()) {
+        at = SkipBlanks(file, at);
+        if (IsUploadLine(file.substr(at))) {
+            std::size_t end = at;
+            while (end < file.size() && !IsLineEnd(file[end])) ++end;
+            std::size_t last = end;
+            while (last > at && IsTokenBlank(file[last - 1])) --last;
+            ConvertReplyToken(file.substr(at, last - at), output, groups, en);
+            at = end;
+        } else {
+            while (at < file.size() && !IsLineEnd(file[at])) {
+                std::size_t end = at;
+                while (end < file.size() && !EndsToken(file[end])) ++end;
+                ConvertReplyToken(file.substr(at, end - at), output, groups, en);
+                at = SkipBlanks(file, end);
+            }
+        }
+        ++at;  // the line end
+        if (output.size() >= kOutputPiece) drain(output);
     }
 }
 
@@ -36,25 +65,26 @@ void ConvertLine(std::string_view line, std::string& output, std::vector<std::st
 
 std::string ConvertUploadText(const std::string& fileBytes, bool en) {
     std::string output;
-    std::vector<std::string> groups;  // a group in progress at the end is discarded
-    const std::string_view file(fileBytes);
-    std::size_t start = 0;
-    while (start < file.size()) {
-        std::size_t end = file.find_first_of("\r\n", start);
-        if (end == std::string_view::npos) end = file.size();
-        ConvertLine(file.substr(start, end - start), output, groups, en);
-        start = end + 1;
-    }
+    ConvertLines(fileBytes, en, output, [](std::string&) {});
     return output;
 }
 
 bool RewriteUploadFile(bool en) {
     std::string replies;
     platform::ReadFileBytes(kUploadFileName, replies);  // a missing file holds no tokens
-    std::string output = ConvertUploadText(replies, en);
-    replies = std::string();
+    platform::FileReplacement replacement(kUploadFileName);
+    bool anyOutput = false;
+    auto drain = [&](std::string& piece) {
+        anyOutput = anyOutput || !piece.empty();
+        replacement.Write(piece);
+        piece.clear();
+    };
+    std::string output;
+    output.reserve(kOutputPiece + kOutputPiece / 4);
+    ConvertLines(replies, en, output, drain);
+    drain(output);
     // A file that cannot be written matters only when there is something to write.
-    return platform::ReplaceFileBytes(kUploadFileName, output) || output.empty();
+    return replacement.Commit() || !anyOutput;
 }
 
 }  // namespace vudaduv

@@ -17,6 +17,13 @@ inline void RemoveBack(std::string& token, std::size_t count) {
     token.resize(count < token.size() ? token.size() - count : 0);
 }
 
+// The token without its first `front` and then its last `back` characters.
+inline std::string_view Cut(std::string_view token, std::size_t front, std::size_t back) {
+    token.remove_prefix(front < token.size() ? front : token.size());
+    token.remove_suffix(back < token.size() ? back : token.size());
+    return token;
+}
+
 // Position of the first marker letter, or -1 when the token holds none.
 inline long MarkerPosition(std::string_view token, std::string_view marker) {
     std::size_t position = FindSeparator(token, marker);

@@ -12,8 +12,8 @@ namespace vudaduv {
 
 // Converts one reply token: appends nothing or one upload line (with CR LF) to output; groups
 // carries the label or key-table group in progress from token to token.
-void ConvertReplyToken(std::string token, std::string& output, std::vector<std::string>& groups,
-                       bool en);
+void ConvertReplyToken(std::string_view token, std::string& output,
+                       std::vector<std::string>& groups, bool en);
 
 // Reads "Rec.txt" of the current directory, converts it and creates it anew with the upload
 // lines. Returns false only when there were upload lines and the file could not be written.

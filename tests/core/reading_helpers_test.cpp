@@ -44,6 +44,14 @@ TEST(FindSeparator, FirstOccurrenceSteppingOverDoubleByteCharacters) {
         {"#", "##", kNotFound},
         {"a\x81##", "##", kNotFound},
         {"a\x81###", "##", 3},
+        // Runs of ASCII longer than a machine word, and separators that reach past them.
+        {"xxxxxxxxxxxxxxxxA", "A", 16},
+        {"xxxxxxxxx\x81"
+         "AA",
+         "A", 11},
+        {"xxxxxxx\xB0\xA1xxxxxxxxA", "A", 17},
+        {"aaaaaaaa#\x81##", "##", kNotFound},
+        {"aaaaaaaa##\x81", "##", 8},
         {"\x81#\x81###", "##", 4},
         {"a#b##", "##", 3},
         {"###", "##", 0},

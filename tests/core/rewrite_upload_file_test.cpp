@@ -92,6 +92,27 @@ TEST_F(RewriteUploadFileTest, LargeFileOfManyTokens) {
     EXPECT_EQ(ReadWholeFile("Rec.txt"), expected);
 }
 
+// More upload text than the rewrite writes in one piece, with groups, decoded replies and earlier
+// upload lines in every stretch of it: the file ends as the lines in the order of the replies.
+TEST_F(RewriteUploadFileTest, LargeMixedFileComesOutWholeAndInOrder) {
+    std::string replies;
+    std::string expected;
+    for (int i = 0; expected.size() < 3000000; ++i) {
+        const std::string n = std::to_string(10 + i % 90);
+        replies += "0s" + n + "Aleft000\r\n0u" + n + "A01B03650366C0v\t0n" + std::to_string(i) +
+                   "E\r\n0q" + n + "Aright000 0x\r\n1P" + n + "A02##kept line \r\n";
+        expected += "1P" + n + "A01##ab\r\n7P" + std::to_string(i) + "\r\n10P" + n +
+                    "AleftBright\r\n1P" + n + "A02##kept line\r\n";
+        if (i % 7 == 0) {
+            replies += "0k00AaaaaaaaaaB\r\n0k01AbB 0k02AcB\r\n0k03Ad12345678B\r\n";
+            expected += "12Paaaaaaaaabcd\r\n";
+        }
+    }
+    WriteWholeFile("Rec.txt", replies);
+    EXPECT_TRUE(RewriteUploadFile(false));
+    EXPECT_TRUE(ReadWholeFile("Rec.txt") == expected);
+}
+
 TEST_F(RewriteUploadFileTest, UnwritableFileFailsOnlyWhenThereIsOutput) {
     testing::UnwritableUploadFile unwritable;
     if (!unwritable.Make()) GTEST_SKIP() << "no unwritable file on this system";
