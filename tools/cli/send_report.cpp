@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <utility>
 
+#include <nlohmann/json.hpp>
+
 namespace vudaduv::cli {
 
 namespace {
@@ -13,24 +15,6 @@ std::size_t CountServed(const std::vector<std::string>& causes) {
     std::size_t served = 0;
     for (const std::string& cause : causes) served += cause.empty() ? 1 : 0;
     return served;
-}
-
-// The length of the well-formed UTF-8 sequence at text[at], or 0 when there is none.
-std::size_t Utf8SequenceLength(const std::string& text, std::size_t at) {
-    auto byte = [&](std::size_t i) {
-        return at + i < text.size() ? static_cast<unsigned char>(text[at + i]) : 0u;
-    };
-    unsigned lead = byte(0);
-    std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-    if (lead < 0xC2 || lead > 0xF4) return 0;
-    // The second byte's range rules out overlong forms, surrogates and code points past U+10FFFF.
-    unsigned low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
-    unsigned high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
-    if (byte(1) < low || byte(1) > high) return 0;
-    for (std::size_t i = 2; i < length; ++i) {
-        if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
-    }
-    return length;
 }
 
 }  // namespace
@@ -98,44 +82,23 @@ std::string SendSummary(const std::vector<std::string>& causes, uint32_t millise
 std::string JsonReport(const SendOutcome& outcome, const std::vector<std::string>& causes,
                        uint32_t milliseconds) {
     std::size_t served = CountServed(causes);
-    std::string json = "{\"commands\": " + std::to_string(outcome.commands.size()) +
-                       ", \"served\": " + std::to_string(served) +
-                       ", \"failed\": " + std::to_string(causes.size() - served) +
-                       ", \"milliseconds\": " + std::to_string(milliseconds) + ",\n \"scales\": [";
+    nlohmann::ordered_json scales = nlohmann::ordered_json::array();
     for (std::size_t i = 0; i < outcome.scales.size(); ++i) {
         const ScaleResult& scale = outcome.scales[i];
-        json += std::string(i == 0 ? "\n" : ",\n") + "  {\"address\": " + JsonString(scale.name) +
-                ", \"code\": " + std::to_string(scale.code) +
-                ", \"cause\": " + JsonString(causes[i]) +
-                ", \"answered\": " + std::to_string(scale.answered) +
-                ", \"connections\": " + std::to_string(scale.connections) +
-                ", \"milliseconds\": " + std::to_string(scale.milliseconds) + "}";
+        scales.push_back({{"address", scale.name},
+                          {"code", scale.code},
+                          {"cause", causes[i]},
+                          {"answered", scale.answered},
+                          {"connections", scale.connections},
+                          {"milliseconds", scale.milliseconds}});
     }
-    return json + "\n]}\n";
-}
-
-std::string JsonString(const std::string& text) {
-    std::string json = "\"";
-    for (std::size_t i = 0; i < text.size();) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c == '"' || c == '\\') {
-            json += '\\';
-            json += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            json += escaped;
-        } else if (c >= 0x80) {
-            std::size_t length = Utf8SequenceLength(text, i);
-            json += length == 0 ? "\\ufffd" : text.substr(i, length);
-            i += length == 0 ? 1 : length;
-            continue;
-        } else {
-            json += static_cast<char>(c);
-        }
-        ++i;
-    }
-    return json + "\"";
+    nlohmann::ordered_json report = {{"commands", outcome.commands.size()},
+                                     {"served", served},
+                                     {"failed", causes.size() - served},
+                                     {"milliseconds", milliseconds},
+                                     {"scales", std::move(scales)}};
+    // Bytes that are not UTF-8 (an address given in another charset) become U+FFFD.
+    return report.dump(1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace vudaduv::cli

@@ -47,8 +47,4 @@ std::string SendSummary(const std::vector<std::string>& causes, uint32_t millise
 std::string JsonReport(const SendOutcome& outcome, const std::vector<std::string>& causes,
                        uint32_t milliseconds);
 
-// The text as a JSON string: quotes, backslashes and control characters escaped, and every
-// byte that is not part of well-formed UTF-8 as U+FFFD.
-std::string JsonString(const std::string& text);
-
 }  // namespace vudaduv::cli
