@@ -1,5 +1,7 @@
 #include "args.h"
 
+#include <charconv>
+
 #include <cstdio>
 
 namespace vudaduv::cli {
@@ -85,14 +87,11 @@ bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpe
 }
 
 bool ParseUnsigned(const std::string& text, uint64_t max, uint64_t& value) {
-    if (text.empty() || text.size() > 20) return false;
     uint64_t result = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        uint64_t digit = static_cast<uint64_t>(c - '0');
-        if (digit > max || result > (max - digit) / 10) return false;
-        result = result * 10 + digit;
-    }
+    const char* end = text.data() + text.size();
+    auto [stop, error] = std::from_chars(text.data(), end, result);
+    // Digits only, all of them read, within range: no sign, no blanks, nothing after.
+    if (text.empty() || error != std::errc() || stop != end || result > max) return false;
     value = result;
     return true;
 }

@@ -23,47 +23,6 @@ bool StderrIsTerminal() {
     return isatty(STDERR_FILENO) == 1;
 }
 
-bool ReadAllBytes(const std::string& path, std::string& bytes, std::string& error) {
-    bytes.clear();
-    int fd = path.empty() ? STDIN_FILENO : open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = strerror(errno);
-        return false;
-    }
-    char buffer[65536];
-    ssize_t n = 0;
-    while ((n = read(fd, buffer, sizeof buffer)) != 0) {
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            error = strerror(errno);
-            break;
-        }
-        bytes.append(buffer, static_cast<std::size_t>(n));
-    }
-    if (!path.empty()) close(fd);
-    return n == 0;
-}
-
-bool WriteAllBytes(const std::string& path, const std::string& bytes, std::string& error) {
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        error = strerror(errno);
-        return false;
-    }
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        ssize_t n = write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            error = n < 0 ? strerror(errno) : "nothing more could be written";
-            break;
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    if (close(fd) != 0 && error.empty()) error = strerror(errno);
-    return error.empty();
-}
-
 bool AppendLocked(const std::string& path, const std::string& bytes, std::string& error) {
     int fd = open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
     if (fd < 0) {
@@ -163,38 +122,6 @@ int WaitForStopSignal() {
     while (sigwait(&set, &signal) != 0) {
     }
     return signal;
-}
-
-bool MakeTempDirectory(const std::string& prefix, std::string& path, std::string& error) {
-    const char* base = getenv("TMPDIR");
-    std::string pattern =
-        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/" + prefix + "-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (mkdtemp(buffer.data()) == nullptr) {
-        error = std::string("cannot create a directory like ") + pattern + ": " + strerror(errno);
-        return false;
-    }
-    path = buffer.data();
-    return true;
-}
-
-bool ChangeDirectory(const std::string& path) {
-    return chdir(path.c_str()) == 0;
-}
-
-std::string CurrentDirectory() {
-    std::vector<char> buffer(4096);
-    while (getcwd(buffer.data(), buffer.size()) == nullptr) {
-        if (errno != ERANGE || buffer.size() > (1u << 20)) return ".";
-        buffer.resize(buffer.size() * 2);
-    }
-    return buffer.data();
-}
-
-void RemoveFileAndDirectory(const std::string& directory, const std::string& fileName) {
-    unlink((directory + "/" + fileName).c_str());
-    rmdir(directory.c_str());
 }
 
 bool OpenSerialLineAtKnownSpeed(const std::string& device, uint32_t baud, uint32_t& link,

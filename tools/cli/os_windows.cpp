@@ -106,43 +106,6 @@ bool StderrIsTerminal() {
     return _isatty(_fileno(stderr)) != 0;
 }
 
-bool ReadAllBytes(const std::string& path, std::string& bytes, std::string& error) {
-    bytes.clear();
-    HANDLE file = path.empty() ? GetStdHandle(STD_INPUT_HANDLE)
-                               : CreateFileA(path.c_str(), GENERIC_READ,
-                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        error = LastErrorText();
-        return false;
-    }
-    bool whole = ReadToEnd(file, bytes);
-    if (!whole) error = LastErrorText();
-    if (!path.empty()) CloseHandle(file);
-    return whole;
-}
-
-bool WriteAllBytes(const std::string& path, const std::string& bytes, std::string& error) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        error = LastErrorText();
-        return false;
-    }
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        DWORD piece = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - written, 1u << 20));
-        DWORD done = 0;
-        if (!WriteFile(file, bytes.data() + written, piece, &done, nullptr) || done == 0) {
-            error = LastErrorText();
-            break;
-        }
-        written += done;
-    }
-    if (!CloseHandle(file) && error.empty()) error = LastErrorText();
-    return error.empty();
-}
-
 bool AppendLocked(const std::string& path, const std::string& bytes, std::string& error) {
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
@@ -210,51 +173,6 @@ int WaitForStopSignal() {
         }
     }
     return stopSignal.load();
-}
-
-bool MakeTempDirectory(const std::string& prefix, std::string& path, std::string& error) {
-    char base[MAX_PATH + 1] = {};
-    DWORD length = GetTempPathA(sizeof base, base);
-    if (length == 0 || length > MAX_PATH) {
-        error = "no temporary folder: " + LastErrorText();
-        return false;
-    }
-    static std::atomic<unsigned> serial{0};
-    for (int attempt = 0; attempt < kTempNameTries; ++attempt) {
-        char unique[64];
-        std::snprintf(unique, sizeof unique, "-%lx-%llx-%x",
-                      static_cast<unsigned long>(GetCurrentProcessId()),
-                      static_cast<unsigned long long>(GetTickCount64()), serial.fetch_add(1));
-        std::string candidate = std::string(base, length) + prefix + unique;
-        if (CreateDirectoryA(candidate.c_str(), nullptr)) {
-            path = candidate;
-            return true;
-        }
-        if (GetLastError() != ERROR_ALREADY_EXISTS) {
-            error = "cannot create " + candidate + ": " + LastErrorText();
-            return false;
-        }
-    }
-    error = "cannot find a free name for a directory in " + std::string(base, length);
-    return false;
-}
-
-bool ChangeDirectory(const std::string& path) {
-    return SetCurrentDirectoryA(path.c_str()) != 0;
-}
-
-std::string CurrentDirectory() {
-    DWORD needed = GetCurrentDirectoryA(0, nullptr);
-    if (needed == 0) return ".";
-    std::vector<char> buffer(needed);
-    DWORD length = GetCurrentDirectoryA(needed, buffer.data());
-    if (length == 0 || length >= needed) return ".";
-    return std::string(buffer.data(), length);
-}
-
-void RemoveFileAndDirectory(const std::string& directory, const std::string& fileName) {
-    DeleteFileA((directory + "\\" + fileName).c_str());
-    RemoveDirectoryA(directory.c_str());
 }
 
 bool OpenSerialLineAtKnownSpeed(const std::string& device, uint32_t baud, uint32_t& link,
