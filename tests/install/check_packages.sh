@@ -72,7 +72,9 @@ check_debs_together() {
   local lib=$1 root version said
   shift
   local shared
-  shared=$(for deb in "$@"; do dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}'; done | sort | uniq -d)
+  shared=$(for deb in "$@"; do
+    dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}'
+  done | sort | uniq -d)
   [ -z "$shared" ] || fail "files in more than one package: $shared"
 
   root=$(mktemp -d)
@@ -83,11 +85,13 @@ check_debs_together() {
   version=${version%-*}  # the upstream version, without the Debian revision
   # (Outputs are taken whole before grep -q reads them: with pipefail, a writer that grep -q
   # leaves behind would fail the check.)
-  if ! grep -q 'SONAME.*\[libvudaduv\.so\.1\]' <<<"$(readelf -d "$root/$lib/libvudaduv.so.1.0.0")"; then
+  local dynamic
+  dynamic=$(readelf -d "$root/$lib/libvudaduv.so.1.0.0")
+  if ! grep -q 'SONAME.*\[libvudaduv\.so\.1\]' <<<"$dynamic"; then
     fail "libvudaduv.so.1.0.0 has no SONAME libvudaduv.so.1"
   fi
   said=$("$root/usr/bin/vudaduv" --version)
-  [ "$said" = "vudaduv $version" ] || fail "the tool says '$said', the packages are version $version"
+  [ "$said" = "vudaduv $version" ] || fail "the tool says '$said', the packages are $version"
   # The tool finds the package's libraries, not a copy elsewhere, and they work.
   if ! grep -q "libvudaduv.so.1 => $root/" <<<"$(ldd "$root/usr/bin/vudaduv")"; then
     fail "the packaged tool does not load the packaged libvudaduv.so.1"

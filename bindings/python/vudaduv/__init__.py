@@ -207,7 +207,8 @@ def _many(values):
 
 def _to_bytes(text):
     text = _text(text)
-    data = text if isinstance(text, (bytes, bytearray)) else text.encode(ENCODING, "surrogateescape")
+    data = text if isinstance(text, (bytes, bytearray)) else text.encode(ENCODING,
+                                                                        "surrogateescape")
     if b"\0" in data:
         raise ValueError(f"a string for the library holds a NUL byte: {text!r}")
     return bytes(data)
