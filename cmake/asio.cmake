@@ -8,7 +8,7 @@ find_path(VUDADUV_ASIO_INCLUDE_DIR asio.hpp
   PATHS /usr/include /usr/local/include
   NO_CMAKE_FIND_ROOT_PATH)
 if(NOT VUDADUV_ASIO_INCLUDE_DIR)
-  message(FATAL_ERROR "Standalone Asio not found: install it (Debian: apt-get install libasio-dev)")
+  vudaduv_missing_package("Standalone Asio (asio.hpp)" libasio-dev)
 endif()
 
 set(asio_include_dir ${VUDADUV_ASIO_INCLUDE_DIR})

@@ -1,5 +1,6 @@
-# Installs the build into a fresh prefix and builds two consumers against that copy, one through
-# find_package(vudaduv), one through pkg-config, then runs them and the installed tool.
+# Installs the build into a fresh prefix (or takes PREFIX, where packages were unpacked) and builds
+# two consumers against that copy, one through find_package(vudaduv), one through pkg-config, then
+# runs them and the installed tool.
 cmake_minimum_required(VERSION 3.25)
 
 # Runs a command; stops with its output when it fails. Leaves its standard output in `output`.
@@ -13,8 +14,12 @@ function(run)
 endfunction()
 
 file(REMOVE_RECURSE ${WORK_DIR})
-set(prefix ${WORK_DIR}/prefix)
-run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+if(DEFINED PREFIX)
+  set(prefix ${PREFIX})
+else()
+  set(prefix ${WORK_DIR}/prefix)
+  run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+endif()
 
 run(${prefix}/bin/vudaduv --version)
 if(NOT output STREQUAL "vudaduv ${VERSION}\n")

@@ -11,8 +11,12 @@ that a call adds to "Rec.txt" in the current directory come back as str, decoded
 that are no GBK decode to lone surrogates and encode back to the same bytes). A result code other
 than 0 raises VudaduvError, which names the export and the code.
 
-The library is looked for beside this module, then at the path in the environment variable
-VUDADUV_LIBRARY, then on the system's search path; on Windows its name is VUDADUV.dll.
+A list of lines or numbers must be a list (or another iterable), never one str or bytes, and a
+single text (free data, the key table) must be a str or bytes: anything else raises TypeError.
+
+The library is looked for beside this module (where a wheel puts libvudaduv.so.1 with the two
+transport libraries it needs), then at the path in the environment variable VUDADUV_LIBRARY, then
+as the installed libvudaduv.so.1 on the system's search path; on Windows its name is VUDADUV.dll.
 
 For those who want them, the six exports are here as they are (vudaduv.WQTCPSend and so on,
 taking a pointer to a request record and returning the result code), with the records
@@ -24,6 +28,11 @@ import ctypes.util
 import os
 import re
 import sys
+
+try:
+    from ._version import __version__  # written by the build, from the project's version
+except ImportError:  # the module as it stands in the source tree
+    __version__ = "0+unknown"
 
 __all__ = [
     "Scale", "SerialScale", "VudaduvError", "NothingToSendError", "TransportFailedError",
@@ -116,32 +125,41 @@ def _call_export(export, request):
         raise _ERRORS.get(code, VudaduvError)(export, code)
 
 
+# The files a package may carry beside this module, each after those it needs: the library last.
+if sys.platform == "win32":
+    _BUNDLED = ("WQDATASEND.dll", "WQCOMMSEND.dll", "VUDADUV.dll")
+else:
+    _BUNDLED = ("libwqdatasend.so.1", "libwqcommsend.so.1", "libvudaduv.so.1")
+
+
 def _library_candidates():
-    """Where the library is looked for, in order."""
-    name = "VUDADUV.dll" if sys.platform == "win32" else "libvudaduv.so"
-    beside = os.path.join(os.path.dirname(os.path.abspath(__file__)), name)
-    if os.path.exists(beside):
-        yield beside
+    """Where the library is looked for, in order: each candidate a list of files to load in turn,
+    the library last."""
+    folder = os.path.dirname(os.path.abspath(__file__))
+    bundled = [os.path.join(folder, name) for name in _BUNDLED]
+    if os.path.exists(bundled[-1]):
+        yield [path for path in bundled if os.path.exists(path)]
     if os.environ.get("VUDADUV_LIBRARY"):
-        yield os.environ["VUDADUV_LIBRARY"]
+        yield [os.environ["VUDADUV_LIBRARY"]]
     if sys.platform == "win32":
-        yield ctypes.util.find_library("VUDADUV") or name  # PATH, which LoadLibrary skips
+        yield [ctypes.util.find_library("VUDADUV") or _BUNDLED[-1]]  # PATH, which LoadLibrary skips
     else:
-        yield name  # the dynamic loader's own search: LD_LIBRARY_PATH, ldconfig's cache
+        yield [_BUNDLED[-1]]  # by its SONAME: LD_LIBRARY_PATH, ldconfig's cache
 
 
 def load_library(path=None):
     """Loads the library (from path, or where it is looked for) with the six exports declared."""
     # On 32-bit Windows the exports are __stdcall; elsewhere WinDLL and CDLL call alike.
     loader = ctypes.WinDLL if sys.platform == "win32" else ctypes.CDLL
-    candidates = [path] if path else list(_library_candidates())
+    candidates = [[path]] if path else list(_library_candidates())
     errors = []
-    for candidate in candidates:
+    for files in candidates:
         try:
-            library = loader(candidate)
+            # The transports first, so that the library finds them loaded under their names.
+            library = [loader(file) for file in files][-1]
             break
         except OSError as error:
-            errors.append(f"{candidate}: {error}")
+            errors.append(f"{files[-1]}: {error}")
     else:
         raise OSError("the vudaduv library cannot be loaded (set VUDADUV_LIBRARY to its path): "
                       + "; ".join(errors))
@@ -169,9 +187,28 @@ def __getattr__(name):
     raise AttributeError(f"module 'vudaduv' has no attribute '{name}'")
 
 
+_TEXT_TYPES = (str, bytes, bytearray)
+
+
+def _text(value):
+    """One text for the library: a str or bytes, nothing that would only turn into one."""
+    if not isinstance(value, _TEXT_TYPES):
+        raise TypeError(f"one text (str or bytes) is wanted, not {type(value).__name__}: {value!r}")
+    return value
+
+
+def _many(values):
+    """A list of lines or numbers as a list; one str or bytes would be taken apart into
+    characters, each sent as a line of its own."""
+    if isinstance(values, _TEXT_TYPES):
+        raise TypeError(f"a list is wanted, not one {type(values).__name__}: {values!r}")
+    return list(values)
+
+
 def _to_bytes(text):
-    data = text if isinstance(text, (bytes, bytearray)) else str(text).encode(
-        ENCODING, "surrogateescape")
+    text = _text(text)
+    data = text if isinstance(text, (bytes, bytearray)) else text.encode(ENCODING,
+                                                                        "surrogateescape")
     if b"\0" in data:
         raise ValueError(f"a string for the library holds a NUL byte: {text!r}")
     return bytes(data)
@@ -179,7 +216,7 @@ def _to_bytes(text):
 
 def string_list(strings):
     """A WQStringList of the strings (str in GBK, bytes as they are); it keeps them alive."""
-    encoded = [_to_bytes(s) for s in strings]
+    encoded = [_to_bytes(s) for s in _many(strings)]
     items = (ctypes.c_char_p * len(encoded))(*encoded)
     return WQStringList(ctypes.cast(items, ctypes.POINTER(ctypes.c_char_p)) if encoded else None,
                         len(encoded))
@@ -221,9 +258,9 @@ def _rewritten_lines(text):
 def _added_upload_lines(before, after):
     """The upload lines that a call added to the upload file.
 
-    The library rewrites what the file held before it appends the new lines; upload lines that
-    were there come through that unchanged. When the file does not begin with the old lines,
-    everything in it counts as new.
+    The transport appends the scale's replies to what the file held, then the library rewrites
+    the whole file: the upload lines that were there come through unchanged, ahead of the new
+    ones. When the file does not begin with the old lines, everything in it counts as new.
     """
     old = b"".join(line + b"\r\n" for line in _rewritten_lines(before))
     new = after[len(old):] if after.startswith(old) else after
@@ -231,7 +268,7 @@ def _added_upload_lines(before, after):
 
 
 def _numbers(numbers):
-    return [str(number) for number in numbers]
+    return [str(number) if isinstance(number, int) else number for number in _many(numbers)]
 
 
 class _ScaleBase:
@@ -280,7 +317,7 @@ class _ScaleBase:
 
     def download_free_data(self, text):
         """Free data, sent as it is (type 7)."""
-        return self.send(7, [text])
+        return self.send(7, [_text(text)])
 
     def read_free_data(self):
         """The free data, as "7P..." upload lines (type 8)."""
@@ -300,7 +337,7 @@ class _ScaleBase:
 
     def download_key_table(self, table):
         """The key table, exactly 568 bytes (type 12)."""
-        return self.send(12, [table])
+        return self.send(12, [_text(table)])
 
     def read_key_table(self):
         """The key table, as a "12P..." upload line (type 13)."""
@@ -311,15 +348,16 @@ class Scale(_ScaleBase):
     """Scales on the network: "host", "host:port", "[v6addr]:port"; the port is 4001 unless given.
 
     code_page=True sends and reads texts as three-digit code-page text (the En exports).
-    settings, a list of the transport's values (reply time-out ms, connect time-out ms, retries,
-    default port, longest reply line), goes through WQTCPSendST / WQTCPSendSTEn.
+    settings, a list of the transport's six values (reply time-out ms, connect time-out ms,
+    retries, default port, longest reply line, pause before the first retry ms; a missing value
+    or 0 means the default), goes through WQTCPSendST / WQTCPSendSTEn.
     """
 
     def __init__(self, *addresses, code_page=False, settings=None):
         super().__init__(code_page)
         if not addresses:
             raise ValueError("Scale needs at least one address")
-        self.addresses = list(addresses)
+        self.addresses = [_text(address) for address in addresses]
         self.settings = None if settings is None else list(settings)
 
     def _call(self, record_type, lines):

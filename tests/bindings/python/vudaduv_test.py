@@ -8,6 +8,7 @@ import ctypes
 import io
 import os
 import re
+import sys
 import unittest
 
 import vudaduv
@@ -138,6 +139,49 @@ class ResultCodes(InScaleDirectory):
                 with self.assertRaises(ValueError):
                     vudaduv.Scale(SCALE).download_items([line])
         self.assertFalse(os.path.exists("Rec.txt"))
+
+
+class WrongTypes(unittest.TestCase):
+    """One text where a list is wanted would go out character by character, and a list where one
+    text is wanted would go out as its printed form: both are refused before any call."""
+
+    def test_each_is_a_type_error(self):
+        scale = vudaduv.Scale("127.0.0.1:1")
+        cases = [
+            ("str for item lines", lambda: scale.download_items("12A0100000599##Apple")),
+            ("bytes for item lines", lambda: scale.download_items(b"12A0100000599##Apple")),
+            ("str for item numbers", lambda: scale.read_items("12")),
+            ("str for messages", lambda: scale.download_messages("01Ahi")),
+            ("bytearray for labels", lambda: scale.download_labels(bytearray(b"01AxBy"))),
+            ("str for label numbers", lambda: scale.read_labels("1")),
+            ("str for send's lines", lambda: scale.send(1, "12A##x")),
+            ("str for a string list", lambda: vudaduv.string_list("12A##x")),
+            ("list for the free data", lambda: scale.download_free_data(["PLU-sync"])),
+            ("number for the free data", lambda: scale.download_free_data(7)),
+            ("list for the key table", lambda: scale.download_key_table([KEY_TABLE])),
+            ("list among the lines", lambda: scale.download_items([["12A##x"]])),
+            ("list for an address", lambda: vudaduv.Scale(["127.0.0.1:1"])),
+        ]
+        for name, call in cases:
+            with self.subTest(name):
+                with self.assertRaises(TypeError):
+                    call()
+
+
+@unittest.skipUnless(os.environ.get("VUDADUV_EXPECT_VERSION"), "not the installed wheel")
+class InstalledWheel(unittest.TestCase):
+    def test_the_version_is_the_projects(self):
+        self.assertEqual(vudaduv.__version__, os.environ["VUDADUV_EXPECT_VERSION"])
+
+    def test_the_three_libraries_load_from_the_installed_package(self):
+        folder = os.path.dirname(os.path.abspath(vudaduv.__file__))
+        self.assertTrue(folder.startswith(sys.prefix), folder)
+        vudaduv.load_library()
+        with open("/proc/self/maps") as maps:
+            loaded = {line.split()[-1] for line in maps if ".so" in line}
+        for name in ["libvudaduv.so.1", "libwqdatasend.so.1", "libwqcommsend.so.1"]:
+            with self.subTest(name):
+                self.assertIn(os.path.join(folder, name), loaded)
 
 
 if __name__ == "__main__":
