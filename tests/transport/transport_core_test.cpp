@@ -180,5 +180,42 @@ TEST(TransportCodes, EveryCodeHasItsNameAndCause) {
     }
 }
 
+// A scale's address and an address to listen on follow one rule; only a listener may ask for
+// port 0, a free port.
+TEST(Addresses, ScalesAndListenersReadAlike) {
+    struct AddressCase {
+        const char* text;
+        std::uint32_t defaultPort;
+        bool target;  // a scale's address
+        bool listen;  // an address to listen on
+        const char* host;
+        std::uint16_t port;
+    };
+    const std::vector<AddressCase> cases = {
+        {"127.0.0.1:4001", 9, true, true, "127.0.0.1", 4001},
+        {"scale-7", 4001, true, true, "scale-7", 4001},
+        {"[::1]:5", 4001, true, true, "::1", 5},
+        {"[::1]", 4001, true, true, "::1", 4001},
+        {"::1", 4001, true, true, "::1", 4001},
+        {"127.0.0.1:0", 4001, false, true, "127.0.0.1", 0},
+        {"127.0.0.1", 0, false, true, "127.0.0.1", 0},
+        {"127.0.0.1:65536", 4001, false, false, "", 0},
+        {"127.0.0.1:", 4001, false, false, "", 0},
+        {"[::1:4001", 4001, false, false, "", 0},
+        {":4001", 4001, false, false, "", 0},
+        {"", 4001, false, false, "", 0},
+    };
+    for (const AddressCase& c : cases) {
+        SCOPED_TRACE(c.text);
+        vudaduv::transport::TargetAddress target;
+        vudaduv::transport::TargetAddress listen;
+        EXPECT_EQ(vudaduv::transport::ParseTargetAddress(c.text, c.defaultPort, target), c.target);
+        ASSERT_EQ(vudaduv::transport::ParseListenAddress(c.text, c.defaultPort, listen), c.listen);
+        if (!c.listen) continue;
+        EXPECT_EQ(listen.host, c.host);
+        EXPECT_EQ(listen.port, c.port);
+    }
+}
+
 }  // namespace
 }  // namespace transport_test

@@ -7,6 +7,7 @@
 #include "common_options.h"
 #include "os.h"
 #include "virtual_scale.h"
+#include "vudaduv_transport.h"
 
 namespace vudaduv::cli {
 
@@ -47,32 +48,17 @@ const char* const kScaleHelp =
     "                      printed (not with --count)\n"
     "  -h, --help          this help\n";
 
-// "host:port", "[v6addr]:port", "[v6addr]" or "host"; a missing port is defaultPort.
+// "host:port", "[v6addr]:port", "[v6addr]" or "host", read by the transport's own rule; a
+// missing port is defaultPort, port 0 a free one.
 bool ParseListenAddress(const std::string& text, uint16_t defaultPort,
                         scale::ServerOptions& options, std::string& error) {
-    std::string host = text;
-    std::string port;
-    if (!text.empty() && text[0] == '[') {
-        std::size_t close = text.find(']');
-        if (close == std::string::npos || (close + 1 < text.size() && text[close + 1] != ':')) {
-            error = "bad --listen address '" + text + "'";
-            return false;
-        }
-        host = text.substr(1, close - 1);
-        if (close + 1 < text.size()) port = text.substr(close + 2);
-    } else if (std::size_t colon = text.rfind(':');
-               colon != std::string::npos && text.find(':') == colon) {
-        host = text.substr(0, colon);
-        port = text.substr(colon + 1);
-    }
-    uint64_t number = defaultPort;
-    if (host.empty() || (!port.empty() && !ParseUnsigned(port, kMaxPort, number)) ||
-        (port.empty() && text.back() == ':')) {
+    transport::TargetAddress address;
+    if (!transport::ParseListenAddress(text, defaultPort, address)) {
         error = "bad --listen address '" + text + "' (HOST:PORT, e.g. 127.0.0.1:4001)";
         return false;
     }
-    options.host = host;
-    options.port = static_cast<uint16_t>(number);
+    options.host = address.host;
+    options.port = address.port;
     return true;
 }
 

@@ -72,6 +72,10 @@ struct TargetAddress {
 // is needed). This is the rule SendToScales and SendData read addresses by.
 bool ParseTargetAddress(const std::string& text, std::uint32_t defaultPort, TargetAddress& address);
 
+// The same rule for an address to listen on, where port 0 (named or as defaultPort) asks the
+// system for a free port.
+bool ParseListenAddress(const std::string& text, std::uint32_t defaultPort, TargetAddress& address);
+
 /* ---- Many scales over TCP ------------------------------------------------------------------- */
 
 // The command lines of a send, in order, each with its CR LF. Shared, so that a thousand scales
