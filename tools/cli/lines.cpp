@@ -3,7 +3,6 @@
 #include "charset.h"
 #include "vudaduv_codec.h"
 #include "os.h"
-#include "platform/platform.h"
 
 namespace vudaduv::cli {
 
@@ -81,19 +80,6 @@ std::string LineToSend(uint32_t recordType, const std::string& line) {
 
 std::string ShowText(const std::string& charset, const std::string& gbk) {
     return charset.empty() ? gbk : ConvertFromGbk(charset, gbk);
-}
-
-std::string ReadUploadFile() {
-    std::string bytes;
-    platform::ReadFileBytes(kUploadFileName, bytes);
-    return bytes;
-}
-
-std::vector<std::string> AddedUploadLines(const std::string& before, const std::string& after,
-                                          bool en) {
-    std::string old = ConvertUploadText(before, en);
-    bool keepsOld = after.compare(0, old.size(), old) == 0;
-    return SplitLines(keepsOld ? after.substr(old.size()) : after);
 }
 
 }  // namespace vudaduv::cli

@@ -43,12 +43,4 @@ std::string LineToSend(uint32_t recordType, const std::string& line);
 // A GBK text as the user's charset shows it (unchanged when charset is empty).
 std::string ShowText(const std::string& charset, const std::string& gbk);
 
-// The upload file's bytes, or "" when it does not exist.
-std::string ReadUploadFile();
-// The upload lines that a send added: the old content of "Rec.txt" is rewritten by the send
-// before the new lines are appended, so what follows the rewritten old content is new; a file
-// that does not start with it is new as a whole.
-std::vector<std::string> AddedUploadLines(const std::string& before, const std::string& after,
-                                          bool en);
-
 }  // namespace vudaduv::cli
