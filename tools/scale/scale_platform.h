@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -42,6 +43,12 @@ std::unique_ptr<Stream> ConnectTcp(const std::string& host, uint16_t port, std::
 // it as the system allows; returns the limit now in effect. Systems without such a limit return
 // SIZE_MAX.
 std::size_t RaiseOpenFileLimit(std::size_t wanted);
+
+// Readies a socket (a descriptor or a SOCKET) to be bound as a listener.
+void PrepareToListen(std::uintptr_t socket);
+
+// The CPU time (user and system) the calling thread has spent so far.
+std::chrono::nanoseconds ThreadCpuTime();
 
 class PseudoTerminal {
   public:

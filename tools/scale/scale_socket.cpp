@@ -31,7 +31,7 @@ SocketHandle BindAndListen(const addrinfo& candidate, std::string& error) {
         error = SocketError("socket");
         return kNoSocket;
     }
-    PrepareToListen(listener);
+    PrepareToListen(static_cast<std::uintptr_t>(listener));
     if (bind(listener, candidate.ai_addr, static_cast<SocketLength>(candidate.ai_addrlen)) != 0) {
         error = SocketError("bind");
         CloseSocket(listener);

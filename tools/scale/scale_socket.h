@@ -42,9 +42,6 @@ std::string SocketError(const char* what);
 void CloseSocket(SocketHandle socket);
 void MakeNonBlocking(SocketHandle socket);
 
-// Keeps a listening port usable the way each system needs before it is bound.
-void PrepareToListen(SocketHandle socket);
-
 // A stream that takes socket over, non-blocking.
 std::unique_ptr<Stream> SocketStream(SocketHandle socket);
 

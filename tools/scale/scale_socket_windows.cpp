@@ -113,21 +113,8 @@ void MakeNonBlocking(SocketHandle socket) {
     ioctlsocket(socket, FIONBIO, &on);
 }
 
-void PrepareToListen(SocketHandle socket) {
-    // SO_REUSEADDR would let a second scale take the port from the first on Windows; claim
-    // the port for this socket alone instead.
-    BOOL on = TRUE;
-    setsockopt(socket, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on),
-               sizeof on);
-}
-
 std::unique_ptr<Stream> SocketStream(SocketHandle socket) {
     return std::make_unique<WinsockStream>(socket);
-}
-
-// Sockets are handles on Windows, with no per-process limit to raise.
-std::size_t RaiseOpenFileLimit(std::size_t) {
-    return SIZE_MAX;
 }
 
 }  // namespace vudaduv::scale::platform
