@@ -313,18 +313,19 @@ TEST(ScaleFleet, CommandsSentDuringADelayAreAnsweredInOrder) {
     EXPECT_GE(std::chrono::steady_clock::now() - start, 3 * kDelay);
 }
 
-// The fleet's thread reports the CPU it spent, and keeps the reading once stopped.
+// The fleet's thread reports the CPU it spent, and keeps the reading once stopped. Some systems
+// count a thread's time in ticks of several milliseconds: the exchanges go on until one counts.
 TEST(ScaleFleet, ReportsTheCpuTimeOfItsThread) {
-    ScaleFleet fleet(2, ServerOptions{});
+    ScaleFleet fleet(1, ServerOptions{});
     std::string error;
     ASSERT_TRUE(fleet.Start(error)) << error;
-    std::vector<std::unique_ptr<TcpStream>> streams = ConnectToEach(fleet.Ports());
-    for (auto& stream : streams) {
-        ASSERT_TRUE(stream);
-        for (int round = 0; round < 50; ++round) {
-            ASSERT_TRUE(stream->Write("!0P2603070905\r\n"));
-            ASSERT_EQ(ReadReplyLines(*stream, 1), "0p\r\n");
-        }
+    std::unique_ptr<TcpStream> stream =
+        vudaduv::testing::ConnectTcp("127.0.0.1", fleet.Ports()[0], error);
+    ASSERT_TRUE(stream) << error;
+    auto giveUp = std::chrono::steady_clock::now() + kPatience;
+    while (fleet.CpuTime().count() == 0 && std::chrono::steady_clock::now() < giveUp) {
+        ASSERT_TRUE(stream->Write("!0P2603070905\r\n"));
+        ASSERT_EQ(ReadReplyLines(*stream, 1), "0p\r\n");
     }
     std::chrono::nanoseconds running = fleet.CpuTime();
     EXPECT_GT(running.count(), 0);
