@@ -1,15 +1,30 @@
-// One SendData of 200 item command lines to fleets of 1, 10, 100 and 1000 virtual scales in this
-// process, each scale waiting 20 ms before every reply as real scales do. Prints, per fleet, the
-// wall time of the send, its ratio to one scale's, the process's peak memory and its peak thread
-// count during the send (this program's own threads included: the main one, the fleet's one and
-// the sampler), with SendData's result and the replies that did not come. Run by hand (Linux):
+// One SendData of 200 item command lines to fleets of 1, 10, 100, 1000 and 5000 virtual scales
+// in this process, each scale waiting 20 ms before every reply as real scales do; then, over the
+// same fleet, the same commands through a bare loop: one thread, epoll, non-blocking sockets,
+// write a command, read its reply line, the least any sender can do. Run by hand (Linux):
 //
 //     build/default/bin/bench_fleet [--max N]
 //
-// A send to every scale at once takes about as long as a send to one, whatever the fleet's size;
-// threads do not grow with it.
+// Prints per fleet: the wall time of each, the transport's ratio to one scale's; the sender's
+// CPU per answered command for each; the fleet's CPU per reply; the memory per scale; the peak
+// thread count during the send (this program's own threads included: the main one, the fleet's
+// one and the sampler); SendData's result and the replies that did not come.
+//
+// CPU: getrusage of the process across each phase, less the fleet thread's CPU across the same
+// phase. The fleet thread's CPU is read by the fleet thread itself
+// (clock_gettime(CLOCK_THREAD_CPUTIME_ID), through ScaleFleet::CpuTime, which asks the fleet's
+// loop): a reading of another thread's clock from outside would need its pthread_t, which the
+// fleet keeps to itself. The sampler's few reads of /proc count as the sender's, in both phases.
+//
+// Memory per scale: the peak resident memory during the send less the resident memory before the
+// fleet was made, over the scales: fleet and sender together.
+//
+// With the fleet on the same cores as the sender, a large fleet is bound by CPU: the bare loop
+// shows what the machine allows, and the fleet must cost less per reply than the sender, or the
+// benchmark measures the fleet.
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -21,12 +36,19 @@
 #include <vector>
 
 #include "scale_platform.h"
-#include "send/command_list.h"
 #include "virtual_scale.h"
+#include "vudaduv_codec.h"
 #include "wqdatasend.h"
 
-#ifndef _WIN32
+#ifdef __linux__
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/epoll.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -34,7 +56,7 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-constexpr std::size_t kFleetSizes[] = {1, 10, 100, 1000};
+constexpr std::size_t kFleetSizes[] = {1, 10, 100, 1000, 5000};
 constexpr int kItems = 200;
 constexpr auto kReplyDelay = std::chrono::milliseconds(20);
 constexpr auto kSampleEvery = std::chrono::milliseconds(5);
@@ -42,6 +64,8 @@ constexpr auto kSampleEvery = std::chrono::milliseconds(5);
 // sender's.
 constexpr std::size_t kFilesPerScale = 3;
 constexpr std::size_t kSpareFiles = 64;
+// The bare loop gives up on a fleet that stays silent this long (a safety net).
+constexpr auto kBarePatience = std::chrono::seconds(60);
 
 // Realistic item data lines (number, price fields, GB2312 texts), turned into command lines by
 // the library's own codec.
@@ -51,10 +75,7 @@ std::vector<std::string> ItemCommandLines() {
         data.push_back(std::to_string(i + 1) + "A0012345000150##\xB0\xA1\xB0\xA2\xB0\xA3 apple " +
                        std::to_string(i) + "##\xCB\xAE\xB9\xFB##Fresh");
     }
-    std::vector<const char*> pointers;
-    for (const std::string& line : data) pointers.push_back(line.c_str());
-    WQStringList list{pointers.data(), static_cast<uint32_t>(pointers.size())};
-    return vudaduv::BuildCommandList(1, list, false);
+    return vudaduv::BuildCommandList(1, data, false);
 }
 
 // A line "Name:  value kB" of /proc/self/status, as a number; 0 where there is none.
@@ -77,18 +98,6 @@ bool ResetPeakMemory() {
     clearRefs << "5";
     clearRefs.flush();
     return clearRefs.good() && StatusValue("VmHWM") != 0;
-}
-
-double PeakMemoryMb() {
-    long peakKb = StatusValue("VmHWM");
-#ifndef _WIN32
-    if (peakKb == 0) {
-        rusage usage{};
-        getrusage(RUSAGE_SELF, &usage);
-        peakKb = usage.ru_maxrss;
-    }
-#endif
-    return static_cast<double>(peakKb) / 1024.0;
 }
 
 // Samples the process's thread count while a send runs and keeps the highest.
@@ -116,13 +125,56 @@ class ThreadSampler {
     std::thread thread_;
 };
 
+double ProcessCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// Wall time, the sender's CPU and the fleet's CPU across one phase.
+class PhaseClock {
+  public:
+    explicit PhaseClock(vudaduv::scale::ScaleFleet& fleet)
+        : fleet_(fleet), fleetStart_(FleetSeconds()), processStart_(ProcessCpuSeconds()) {}
+
+    void Stop() {
+        wall_ = std::chrono::duration<double>(Clock::now() - start_).count();
+        fleetCpu_ = FleetSeconds() - fleetStart_;
+        senderCpu_ = ProcessCpuSeconds() - processStart_ - fleetCpu_;
+    }
+
+    double Wall() const { return wall_; }
+    double SenderCpu() const { return senderCpu_; }
+    double FleetCpu() const { return fleetCpu_; }
+
+  private:
+    double FleetSeconds() const {
+        return std::chrono::duration<double>(fleet_.CpuTime()).count();
+    }
+
+    vudaduv::scale::ScaleFleet& fleet_;
+    double fleetStart_;
+    double processStart_;
+    Clock::time_point start_ = Clock::now();
+    double wall_ = 0, senderCpu_ = 0, fleetCpu_ = 0;
+};
+
+struct Phase {
+    double seconds = 0;
+    double senderCpu = 0;
+    double fleetCpu = 0;
+    std::size_t answered = 0;
+};
+
 struct Row {
     std::size_t scales = 0;
-    double seconds = 0;
-    double memoryMb = 0;
+    Phase transport;
+    Phase bare;
+    double kbPerScale = 0;
     long threads = 0;
-    int32_t result = 0;          // SendData's
-    std::size_t missing = 0;     // replies that did not come
+    int32_t result = 0;       // SendData's
+    std::size_t missing = 0;  // replies that did not come, in either phase
 };
 
 // The reply lines in "Rec.txt", one per line.
@@ -134,15 +186,8 @@ std::size_t RepliesReceived() {
     return lines;
 }
 
-bool SendToFleet(std::size_t scales, const std::vector<std::string>& commands, Row& row) {
-    vudaduv::scale::ServerOptions options;
-    options.replyDelay = kReplyDelay;
-    vudaduv::scale::ScaleFleet fleet(scales, options);
-    std::string error;
-    if (!fleet.Start(error)) {
-        std::fprintf(stderr, "bench_fleet: %zu scales: %s\n", scales, error.c_str());
-        return false;
-    }
+void SendThroughTransport(vudaduv::scale::ScaleFleet& fleet,
+                          const std::vector<std::string>& commands, Row& row) {
     std::vector<std::string> targets;
     for (uint16_t port : fleet.Ports()) targets.push_back("127.0.0.1:" + std::to_string(port));
     std::vector<const char*> targetPointers;
@@ -159,15 +204,127 @@ bool SendToFleet(std::size_t scales, const std::vector<std::string>& commands, R
                  0};
 
     ThreadSampler sampler;
-    Clock::time_point start = Clock::now();
+    PhaseClock clock(fleet);
     row.result = SendData(&target, &command);
-    row.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    clock.Stop();
     row.threads = sampler.Peak();
-    row.memoryMb = PeakMemoryMb();
+    row.transport = {clock.Wall(), clock.SenderCpu(), clock.FleetCpu(), RepliesReceived()};
+}
+
+// One scale's connection in the bare loop: the next command to write and the reply lines come.
+struct BarePeer {
+    int fd = -1;
+    std::size_t next = 0;
+    std::size_t answered = 0;
+};
+
+int ConnectTo(uint16_t port) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return -1;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        return -1;
+    }
+    int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL, 0) | O_NONBLOCK);
+    return fd;
+}
+
+bool WriteCommand(BarePeer& peer, const std::vector<std::string>& commands) {
+    const std::string& command = commands[peer.next];
+    return send(peer.fd, command.data(), command.size(), MSG_NOSIGNAL) ==
+           static_cast<ssize_t>(command.size());
+}
+
+void Finish(int poller, BarePeer& peer, std::size_t& open) {
+    epoll_ctl(poller, EPOLL_CTL_DEL, peer.fd, nullptr);
+    close(peer.fd);
+    peer.fd = -1;
+    --open;
+}
+
+// Reads what came and writes the next command after each reply line; a command line is short
+// enough that the socket always takes it whole.
+void TakeReplies(int poller, BarePeer& peer, const std::vector<std::string>& commands,
+                 std::size_t& open) {
+    char buffer[4096];
+    for (;;) {
+        ssize_t got = recv(peer.fd, buffer, sizeof buffer, 0);
+        if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) {
+            return Finish(poller, peer, open);
+        }
+        if (got < 0) return;
+        std::size_t lines = static_cast<std::size_t>(
+            std::count(buffer, buffer + got, '\n'));
+        peer.answered += lines;
+        peer.next += lines;
+        if (peer.next >= commands.size()) return Finish(poller, peer, open);
+        if (lines > 0 && !WriteCommand(peer, commands)) return Finish(poller, peer, open);
+        if (static_cast<std::size_t>(got) < sizeof buffer) return;
+    }
+}
+
+void SendThroughBareLoop(vudaduv::scale::ScaleFleet& fleet,
+                         const std::vector<std::string>& commands, Row& row) {
+    PhaseClock clock(fleet);
+    int poller = epoll_create1(0);
+    std::vector<BarePeer> peers(fleet.Ports().size());
+    std::size_t open = 0;
+    for (std::size_t i = 0; i < peers.size(); ++i) {
+        BarePeer& peer = peers[i];
+        peer.fd = ConnectTo(fleet.Ports()[i]);
+        if (peer.fd < 0) continue;
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.u64 = i;
+        epoll_ctl(poller, EPOLL_CTL_ADD, peer.fd, &event);
+        ++open;
+        if (!WriteCommand(peer, commands)) Finish(poller, peer, open);
+    }
+    std::vector<epoll_event> ready(256);
+    Clock::time_point lastNews = Clock::now();
+    while (open > 0 && Clock::now() - lastNews < kBarePatience) {
+        int count = epoll_wait(poller, ready.data(), static_cast<int>(ready.size()), 1000);
+        if (count > 0) lastNews = Clock::now();
+        for (int i = 0; i < count; ++i) {
+            BarePeer& peer = peers[ready[static_cast<std::size_t>(i)].data.u64];
+            if (peer.fd >= 0) TakeReplies(poller, peer, commands, open);
+        }
+    }
+    for (BarePeer& peer : peers) {
+        if (peer.fd >= 0) Finish(poller, peer, open);
+    }
+    close(poller);
+    clock.Stop();
+    std::size_t answered = 0;
+    for (const BarePeer& peer : peers) answered += peer.answered;
+    row.bare = {clock.Wall(), clock.SenderCpu(), clock.FleetCpu(), answered};
+}
+
+bool SendToFleet(std::size_t scales, const std::vector<std::string>& commands, Row& row) {
+    long residentBefore = StatusValue("VmRSS");
+    vudaduv::scale::ServerOptions options;
+    options.replyDelay = kReplyDelay;
+    vudaduv::scale::ScaleFleet fleet(scales, options);
+    std::string error;
+    if (!fleet.Start(error)) {
+        std::fprintf(stderr, "bench_fleet: %zu scales: %s\n", scales, error.c_str());
+        return false;
+    }
+    ResetPeakMemory();
+    SendThroughTransport(fleet, commands, row);
+    row.kbPerScale = static_cast<double>(StatusValue("VmHWM") - residentBefore) /
+                     static_cast<double>(scales);
+    SendThroughBareLoop(fleet, commands, row);
     row.scales = scales;
-    std::size_t received = RepliesReceived();
     std::size_t expected = scales * commands.size();
-    row.missing = received < expected ? expected - received : 0;
+    row.missing = (expected - std::min(expected, row.transport.answered)) +
+                  (expected - std::min(expected, row.bare.answered));
     fleet.Stop();
     return true;
 }
@@ -205,6 +362,10 @@ struct WorkDirectory {
     }
 };
 
+double MicrosecondsEach(double seconds, std::size_t count) {
+    return count == 0 ? 0 : seconds * 1e6 / static_cast<double>(count);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -223,23 +384,28 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::vector<std::string> commands = ItemCommandLines();
-    bool peakPerRow = ResetPeakMemory();
-    std::printf("one send of %zu item command lines, every scale waiting %lld ms per reply\n",
+    std::printf("one send of %zu item command lines, every scale waiting %lld ms per reply;\n"
+                "wall time and the sender's CPU per answered command for the transport (T) and "
+                "the bare loop (B), the fleet's CPU per reply over both\n",
                 commands.size(), static_cast<long long>(kReplyDelay.count()));
-    std::printf("%8s %10s %7s %18s %8s %7s %8s\n", "scales", "wall (s)", "ratio",
-                peakPerRow ? "peak memory (MB)" : "peak since start", "threads", "result",
-                "missing");
+    std::printf("%7s %8s %8s %6s %10s %10s %11s %9s %7s %6s %7s\n", "scales", "T wall s",
+                "B wall s", "ratio", "T us/cmd", "B us/cmd", "fleet us/r", "kB/scale", "threads",
+                "result", "missing");
     double single = 0;
     for (std::size_t scales : kFleetSizes) {
         if (scales > maximum) break;
         WorkDirectory directory;
-        ResetPeakMemory();
         Row row;
         if (!SendToFleet(scales, commands, row)) return 1;
-        if (single == 0) single = row.seconds;
-        std::printf("%8zu %10.2f %7.2f %18.1f %8ld %7d %8zu\n", row.scales, row.seconds,
-                    row.seconds / single, row.memoryMb, row.threads, static_cast<int>(row.result),
-                    row.missing);
+        if (single == 0) single = row.transport.seconds;
+        std::printf("%7zu %8.2f %8.2f %6.2f %10.1f %10.1f %11.1f %9.1f %7ld %6d %7zu\n",
+                    row.scales, row.transport.seconds, row.bare.seconds,
+                    row.transport.seconds / single,
+                    MicrosecondsEach(row.transport.senderCpu, row.transport.answered),
+                    MicrosecondsEach(row.bare.senderCpu, row.bare.answered),
+                    MicrosecondsEach(row.transport.fleetCpu + row.bare.fleetCpu,
+                                     row.transport.answered + row.bare.answered),
+                    row.kbPerScale, row.threads, static_cast<int>(row.result), row.missing);
         std::fflush(stdout);
     }
     return 0;

@@ -17,8 +17,11 @@ namespace {
 
 // The test program's own use of Winsock, started once and left running.
 bool WinsockStarted() {
-    std::string error;
-    return vudaduv::scale::platform::StartSockets(error);
+    static const bool started = [] {
+        WSADATA data{};
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    return started;
 }
 
 SOCKET SocketOf(const End& end) {

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,12 +13,6 @@ namespace {
 
 constexpr std::size_t kReadChunk = 4096;
 constexpr int kWriteWaitMs = 50;  // how often a blocked write looks at the stop flag
-
-#ifdef MSG_NOSIGNAL
-constexpr int kSendFlags = MSG_NOSIGNAL;  // a peer that has gone must not kill the process
-#else
-constexpr int kSendFlags = 0;
-#endif
 
 bool WaitFor(int fd, short events, int waitMs) {
     pollfd entry{fd, events, 0};
@@ -37,7 +30,7 @@ std::string SystemError(const char* what) {
     return std::string(what) + ": " + std::strerror(errno);
 }
 
-FdStream::FdStream(int fd, FdKind kind) : fd_(fd), kind_(kind) {
+FdStream::FdStream(int fd) : fd_(fd) {
     MakeNonBlocking(fd_);
 }
 
@@ -59,14 +52,9 @@ ReadStatus FdStream::Read(std::string& out, int waitMs) {
     return ReadStatus::kClosed;
 }
 
-long FdStream::WriteSome(std::string_view bytes) {
-    if (kind_ == FdKind::kSocket) return send(fd_, bytes.data(), bytes.size(), kSendFlags);
-    return write(fd_, bytes.data(), bytes.size());
-}
-
 bool FdStream::Write(std::string_view bytes, const std::atomic<bool>& stop) {
     while (!bytes.empty()) {
-        long sent = WriteSome(bytes);
+        ssize_t sent = write(fd_, bytes.data(), bytes.size());
         if (sent > 0) {
             bytes.remove_prefix(static_cast<std::size_t>(sent));
         } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {

@@ -1,15 +1,13 @@
-// A stream over a POSIX file descriptor, shared by the socket and pseudo-terminal layers.
+// A stream over a POSIX terminal descriptor: a pseudo-terminal's master or a serial device.
 #pragma once
 
 #include "scale_platform.h"
 
 namespace vudaduv::scale::platform {
 
-enum class FdKind { kSocket, kTerminal };
-
 class FdStream : public Stream {
   public:
-    FdStream(int fd, FdKind kind);  // takes the descriptor and makes it non-blocking
+    explicit FdStream(int fd);  // takes the descriptor and makes it non-blocking
     ~FdStream() override;
     FdStream(const FdStream&) = delete;
     FdStream& operator=(const FdStream&) = delete;
@@ -18,10 +16,7 @@ class FdStream : public Stream {
     bool Write(std::string_view bytes, const std::atomic<bool>& stop) override;
 
   private:
-    long WriteSome(std::string_view bytes);
-
     int fd_;
-    FdKind kind_;
 };
 
 void MakeNonBlocking(int fd);

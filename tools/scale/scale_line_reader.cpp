@@ -14,6 +14,11 @@ constexpr std::size_t kMaxPendingBytes = kMaxCommandLineBytes + 1;
 
 std::string CommandLineReader::Answers(std::string_view bytes) {
     std::string replies;
+    AppendAnswers(bytes, replies);
+    return replies;
+}
+
+void CommandLineReader::AppendAnswers(std::string_view bytes, std::string& replies) {
     while (!bytes.empty()) {
         std::size_t lineEnd = bytes.find('\n');
         std::string_view piece = bytes.substr(0, lineEnd);
@@ -34,7 +39,6 @@ std::string CommandLineReader::Answers(std::string_view bytes) {
         pending_.clear();
         discarding_ = false;
     }
-    return replies;
 }
 
 void ServeStream(ScaleMemory& memory, platform::Stream& stream, const std::atomic<bool>& stop) {

@@ -18,6 +18,8 @@ class CommandLineReader {
     // command lines they complete. A line that grows past the limit is answered "0eTOOLONG" at
     // once and the rest of it, up to its LF, is dropped.
     std::string Answers(std::string_view bytes);
+    // The same, appended to replies, so that a server can keep one buffer per connection.
+    void AppendAnswers(std::string_view bytes, std::string& replies);
 
   private:
     ScaleMemory& memory_;

@@ -1,10 +1,12 @@
-// The thin layer between the virtual scale and the operating system: byte streams over TCP and
-// over a pseudo-terminal. One implementation per system: scale_socket_posix.cpp and
-// scale_pty_posix.cpp (with scale_fd_posix.cpp) on POSIX systems; scale_socket_windows.cpp and
+// The thin layer between the virtual scale and the operating system, for what Asio does not do:
+// the open-file limit, a listener's socket options, a thread's CPU clock and the byte stream over
+// a pseudo-terminal. One implementation per system: scale_system_posix.cpp and
+// scale_pty_posix.cpp (with scale_fd_posix.cpp) on POSIX systems; scale_system_windows.cpp and
 // scale_pty_windows.cpp on Windows, where the pseudo-terminal reports that it is not available.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -15,7 +17,7 @@ namespace vudaduv::scale::platform {
 
 enum class ReadStatus { kData, kNothingYet, kClosed };
 
-// A connected byte stream; closes itself when destroyed.
+// A byte stream over a pseudo-terminal or a serial device; closes itself when destroyed.
 class Stream {
   public:
     virtual ~Stream() = default;
@@ -25,23 +27,16 @@ class Stream {
     virtual bool Write(std::string_view bytes, const std::atomic<bool>& stop) = 0;
 };
 
-// A listening socket that takes no connection, for tests and tools that need a port held.
-class TcpListener {
-  public:
-    virtual ~TcpListener() = default;
-    virtual uint16_t Port() const = 0;
-};
-
-// Binds host (a numeric IPv4 or IPv6 address) and port (0: any free one) and listens.
-std::unique_ptr<TcpListener> ListenTcp(const std::string& host, uint16_t port, std::string& error);
-
-// The client side, for tests and tools.
-std::unique_ptr<Stream> ConnectTcp(const std::string& host, uint16_t port, std::string& error);
-
 // Raises the limit of files (and sockets) this process may have open to wanted, or as close to
 // it as the system allows; returns the limit now in effect. Systems without such a limit return
 // SIZE_MAX.
 std::size_t RaiseOpenFileLimit(std::size_t wanted);
+
+// Readies a socket (a descriptor or a SOCKET) to be bound as a listener.
+void PrepareToListen(std::uintptr_t socket);
+
+// The CPU time (user and system) the calling thread has spent so far.
+std::chrono::nanoseconds ThreadCpuTime();
 
 class PseudoTerminal {
   public:

@@ -36,7 +36,7 @@ bool DevicePathOf(int master, std::string& path) {
 class PosixPseudoTerminal : public PseudoTerminal {
   public:
     PosixPseudoTerminal(int master, int device, std::string path)
-        : master_(master, FdKind::kTerminal), device_(device), path_(std::move(path)) {}
+        : master_(master), device_(device), path_(std::move(path)) {}
     ~PosixPseudoTerminal() override { close(device_); }
     PosixPseudoTerminal(const PosixPseudoTerminal&) = delete;
     PosixPseudoTerminal& operator=(const PosixPseudoTerminal&) = delete;
@@ -85,7 +85,7 @@ std::unique_ptr<Stream> OpenSerialDevice(const std::string& path, std::string& e
         close(fd);
         return nullptr;
     }
-    return std::make_unique<FdStream>(fd, FdKind::kTerminal);
+    return std::make_unique<FdStream>(fd);
 }
 
 }  // namespace vudaduv::scale::platform

@@ -1,14 +1,21 @@
 // The virtual scale over TCP: every scale it serves, every connection and every reply delay on
 // one event loop, run by one thread, however many scales and connections there are.
+//
+// A fleet of thousands must cost less CPU per reply than whatever talks to it, or a test at that
+// size measures the fleet. So the path of a reply takes no timer of its own and no allocation:
+// the delay is the same for every reply, so the replies waiting for it are due in the order they
+// were queued, and one queue and one timer serve them all; a reply is written at once, without
+// waiting for the socket, which almost always takes a short line whole.
 #include <asio.hpp>
 
 #include <array>
+#include <deque>
+#include <future>
 #include <list>
 #include <thread>
 
 #include "scale_line_reader.h"
 #include "scale_platform.h"
-#include "scale_socket.h"
 #include "virtual_scale.h"
 
 namespace vudaduv::scale {
@@ -16,8 +23,12 @@ namespace vudaduv::scale {
 namespace {
 
 using asio::ip::tcp;
+using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kReadChunk = 4096;
+
+// Reading pauses while this much of a peer's replies is unsent.
+constexpr std::size_t kMaxUnsentReplies = 64 * 1024;
 
 // A failed accept (out of files, say) is tried again after a pause rather than at once, which
 // would spin while the connection waits in the backlog.
@@ -32,68 +43,209 @@ std::vector<ScaleMemory*> OneMemory(ScaleMemory& memory) {
     return {&memory};
 }
 
-// One connection: reads command lines, answers them through the reader and sends each reply,
-// after the reply delay, before it reads on, as a scale that answers one command at a time.
-// Lives as long as one of its operations is pending.
+class Connection;
+
+// The replies waiting for the reply delay, in the order they fall due, and the one timer that
+// wakes the loop for the first of them.
+class DelayQueue {
+  public:
+    DelayQueue(asio::io_context& loop, std::chrono::milliseconds delay)
+        : timer_(loop), delay_(delay) {}
+
+    std::chrono::milliseconds Delay() const { return delay_; }
+    void Add(std::shared_ptr<Connection> connection, Clock::time_point now);
+    void Clear() {
+        waiting_.clear();
+        timer_.cancel();
+    }
+
+  private:
+    struct Waiting {
+        Clock::time_point due;
+        std::shared_ptr<Connection> connection;
+    };
+
+    void Arm();
+    void SendDue();
+
+    asio::steady_timer timer_;
+    std::chrono::milliseconds delay_;
+    std::deque<Waiting> waiting_;
+    bool armed_ = false;
+};
+
+// One connection: reads command lines as they come, answers them through the reader and sends
+// each reply after the reply delay, in order, as a scale that answers one command at a time.
+// Lives as long as one of its operations is pending or it waits in the delay queue.
+//
+// A read is always pending while the peer may send, so that no readiness the loop reports is
+// lost; it pauses only while the peer does not take the replies (they would pile up), and the
+// first read after a pause looks at the socket at once.
 class Connection : public std::enable_shared_from_this<Connection> {
   public:
-    Connection(tcp::socket socket, ScaleMemory& memory, std::chrono::milliseconds replyDelay)
-        : socket_(std::move(socket)),
-          delayTimer_(socket_.get_executor()),
-          reader_(memory),
-          replyDelay_(replyDelay) {}
+    Connection(tcp::socket socket, ScaleMemory& memory, DelayQueue& delays)
+        : socket_(std::move(socket)), reader_(memory), delays_(delays) {
+        asio::error_code ignored;
+        socket_.non_blocking(true, ignored);
+        socket_.set_option(tcp::no_delay(true), ignored);
+    }
 
-    void Start() { ReadMore(); }
+    void Start() { WaitForCommands(); }
 
     void Close() {
         asio::error_code ignored;
         socket_.close(ignored);
-        delayTimer_.cancel();
+    }
+
+    // The reply delay of the next line is over.
+    void SendNextLine(Clock::time_point now) {
+        std::size_t lineEnd = replies_.find('\n', replied_);
+        std::size_t end = lineEnd == std::string::npos ? replies_.size() : lineEnd + 1;
+        Write(end, now);
     }
 
   private:
-    void ReadMore() {
+    // Asio's reactors (epoll, kqueue, select) try a read at once when one is started, which
+    // costs a system call that finds nothing for every command; waiting for readiness first
+    // does not. With completion ports a read is what waits.
+#if defined(ASIO_HAS_IOCP)
+    void WaitForCommands() {
         socket_.async_read_some(asio::buffer(buffer_), [self = shared_from_this()](
                                                            asio::error_code error, std::size_t got) {
-            if (error) return;  // the peer went, or the server stops
-            self->replies_ = self->reader_.Answers(std::string_view(self->buffer_.data(), got));
-            self->replied_ = 0;
-            self->ReplyNext();
+            if (error) return self->EndOfCommands();
+            self->Take(got);
+            self->ReadOn();
         });
     }
 
-    void ReplyNext() {
-        if (replied_ == replies_.size()) return ReadMore();
-        if (replyDelay_.count() == 0) return WriteNext();
-        delayTimer_.expires_after(replyDelay_);
-        delayTimer_.async_wait([self = shared_from_this()](asio::error_code error) {
-            if (!error) self->WriteNext();
-        });
+    void ReadNow() { WaitForCommands(); }
+#else
+    void WaitForCommands() {
+        socket_.async_wait(tcp::socket::wait_read,
+                           [self = shared_from_this()](asio::error_code error) {
+                               if (error) return self->EndOfCommands();
+                               self->ReadNow();
+                           });
     }
 
-    // Without a delay every pending reply goes at once; with one, a line at a time.
-    void WriteNext() {
-        std::size_t end = replies_.size();
-        if (replyDelay_.count() != 0) {
-            std::size_t lineEnd = replies_.find('\n', replied_);
-            if (lineEnd != std::string::npos) end = lineEnd + 1;
+    // A read shorter than the buffer took everything there was; what comes later makes the
+    // socket ready again.
+    void ReadNow() {
+        for (;;) {
+            asio::error_code error;
+            std::size_t got = socket_.read_some(asio::buffer(buffer_), error);
+            if (error == asio::error::would_block || error == asio::error::try_again) break;
+            if (error) return EndOfCommands();
+            Take(got);
+            if (got < buffer_.size()) break;
         }
+        ReadOn();
+    }
+#endif
+
+    void Take(std::size_t got) {
+        reader_.AppendAnswers(std::string_view(buffer_.data(), got), replies_);
+        if (!replying_ && replied_ < replies_.size()) {
+            replying_ = true;
+            ReplyNext(Clock::now());
+        }
+    }
+
+    void ReadOn() {
+        if (PileUp()) {
+            paused_ = true;
+        } else {
+            WaitForCommands();
+        }
+    }
+
+    // The peer sends no more (or went): the replies owed still go.
+    void EndOfCommands() { ended_ = true; }
+
+    // Unsent replies the peer is not taking.
+    bool PileUp() const { return writing_ || replies_.size() - replied_ > kMaxUnsentReplies; }
+
+    void ReplyNext(Clock::time_point now) {
+        if (replied_ == replies_.size()) return RepliesSent();
+        if (delays_.Delay().count() == 0) return Write(replies_.size(), now);
+        delays_.Add(shared_from_this(), now);
+    }
+
+    void RepliesSent() {
+        replies_.clear();
+        replied_ = 0;
+        replying_ = false;
+        if (paused_ && !ended_) {
+            paused_ = false;
+            ReadNow();
+        }
+    }
+
+    // Writes the replies up to end: at once as far as the socket takes them, the rest when it
+    // can take more (reading pauses meanwhile, so the replies stay where the write left them).
+    void Write(std::size_t end, Clock::time_point now) {
+        asio::error_code error;
+        std::size_t sent =
+            socket_.write_some(asio::buffer(replies_.data() + replied_, end - replied_), error);
+        if (error && error != asio::error::would_block && error != asio::error::try_again) {
+            return Abandon();
+        }
+        replied_ += sent;
+        if (replied_ == end) return ReplyNext(now);
+        writing_ = true;
         asio::async_write(socket_, asio::buffer(replies_.data() + replied_, end - replied_),
-                          [self = shared_from_this()](asio::error_code error, std::size_t sent) {
-                              if (error) return;
-                              self->replied_ += sent;
-                              self->ReplyNext();
+                          [self = shared_from_this()](asio::error_code failed, std::size_t more) {
+                              self->writing_ = false;
+                              if (failed) return self->Abandon();
+                              self->replied_ += more;
+                              self->ReplyNext(Clock::now());
                           });
     }
 
+    // The peer takes no more replies: the connection ends once nothing of it is pending.
+    void Abandon() {
+        ended_ = true;
+        asio::error_code ignored;
+        socket_.close(ignored);
+    }
+
     tcp::socket socket_;
-    asio::steady_timer delayTimer_;
     CommandLineReader reader_;
-    std::chrono::milliseconds replyDelay_;
+    DelayQueue& delays_;
     std::array<char, kReadChunk> buffer_{};
     std::string replies_;
     std::size_t replied_ = 0;
+    bool replying_ = false;  // in the delay queue or writing
+    bool writing_ = false;   // a write waits for room in the socket
+    bool paused_ = false;    // no read pending, for the pile of replies
+    bool ended_ = false;     // no read pending, for good
 };
+
+void DelayQueue::Add(std::shared_ptr<Connection> connection, Clock::time_point now) {
+    waiting_.push_back({now + delay_, std::move(connection)});
+    if (!armed_) Arm();
+}
+
+void DelayQueue::Arm() {
+    armed_ = true;
+    timer_.expires_at(waiting_.front().due);
+    timer_.async_wait([this](asio::error_code error) {
+        armed_ = false;
+        if (!error) SendDue();
+    });
+}
+
+// Every reply due by now goes; a connection whose next line waits again goes back at the end
+// of the queue, where its due time belongs.
+void DelayQueue::SendDue() {
+    Clock::time_point now = Clock::now();
+    while (!waiting_.empty() && waiting_.front().due <= now) {
+        std::shared_ptr<Connection> connection = std::move(waiting_.front().connection);
+        waiting_.pop_front();
+        connection->SendNextLine(now);
+    }
+    if (!waiting_.empty() && !armed_) Arm();
+}
 
 struct Listener {
     tcp::acceptor acceptor;
@@ -126,10 +278,12 @@ struct TcpScaleServer::Impl {
     ServerOptions options;
     std::vector<uint16_t> ports;
     std::unique_ptr<asio::io_context> loop;
+    std::unique_ptr<DelayQueue> delays;
     std::vector<std::unique_ptr<Listener>> listeners;
     std::list<std::weak_ptr<Connection>> connections;  // touched on the loop's thread only
     std::size_t pruneAt = 0;
     std::thread thread;
+    std::chrono::nanoseconds lastCpuTime{0};  // the loop's thread's, written as it ends
 
     Impl(std::vector<ScaleMemory*> m, ServerOptions o)
         : memories(std::move(m)), options(std::move(o)) {}
@@ -159,7 +313,7 @@ struct TcpScaleServer::Impl {
         const char* step = "socket";
         acceptor.open(endpoint.protocol(), failure);
         if (!failure) {
-            platform::PrepareToListen(acceptor.native_handle());
+            platform::PrepareToListen(static_cast<std::uintptr_t>(acceptor.native_handle()));
             step = "bind";
             acceptor.bind(endpoint, failure);
         }
@@ -192,6 +346,7 @@ struct TcpScaleServer::Impl {
     void Forget() {
         listeners.clear();
         connections.clear();
+        delays.reset();
         loop.reset();
     }
 
@@ -206,8 +361,8 @@ struct TcpScaleServer::Impl {
                 });
                 return;
             }
-            auto connection = std::make_shared<Connection>(std::move(socket), listener.memory,
-                                                           options.replyDelay);
+            auto connection =
+                std::make_shared<Connection>(std::move(socket), listener.memory, *delays);
             Remember(connection);
             connection->Start();
             Accept(listener);
@@ -231,6 +386,7 @@ struct TcpScaleServer::Impl {
             listener->acceptor.close(ignored);
             listener->retryTimer.cancel();
         }
+        delays->Clear();
         for (auto& weak : connections) {
             if (std::shared_ptr<Connection> connection = weak.lock()) connection->Close();
         }
@@ -258,14 +414,20 @@ bool TcpScaleServer::Start(std::string& error) {
         return false;
     }
     impl.ports.clear();
-    impl.loop = std::make_unique<asio::io_context>(1);
+    // Sockets are only ever touched by the loop's thread (set up before it starts), so the
+    // reactor needs no locks; posting from other threads (Stop, CpuTime) stays safe.
+    impl.loop = std::make_unique<asio::io_context>(ASIO_CONCURRENCY_HINT_UNSAFE_IO);
+    impl.delays = std::make_unique<DelayQueue>(*impl.loop, impl.options.replyDelay);
     if (!impl.PortsFit(error) || !impl.EnoughFiles(error) || !impl.ListenAll(error)) {
         impl.ports.clear();
         impl.Forget();
         return false;
     }
     for (auto& listener : impl.listeners) impl.Accept(*listener);
-    impl.thread = std::thread([loop = impl.loop.get()] { RunUntilDone(*loop); });
+    impl.thread = std::thread([&impl] {
+        RunUntilDone(*impl.loop);
+        impl.lastCpuTime = platform::ThreadCpuTime();
+    });
     return true;
 }
 
@@ -283,6 +445,15 @@ void TcpScaleServer::Stop() {
     asio::post(*impl.loop, [&impl] { impl.CloseAll(); });
     impl.thread.join();
     impl.Forget();
+}
+
+std::chrono::nanoseconds TcpScaleServer::CpuTime() const {
+    Impl& impl = *impl_;
+    if (!impl.thread.joinable()) return impl.lastCpuTime;
+    std::promise<std::chrono::nanoseconds> reading;
+    std::future<std::chrono::nanoseconds> read = reading.get_future();
+    asio::post(*impl.loop, [&reading] { reading.set_value(platform::ThreadCpuTime()); });
+    return read.get();
 }
 
 ScaleFleet::ScaleFleet(std::size_t count, ServerOptions options)

@@ -53,6 +53,10 @@ class TcpScaleServer {
     const std::vector<uint16_t>& Ports() const;  // every port bound, in the memories' order
     void Stop();  // closes the listeners and every connection, joins the thread
 
+    // The CPU time the server's thread has spent since Start, read by that thread's own clock
+    // (the last reading once stopped): what serving costs, apart from whoever talks to it.
+    std::chrono::nanoseconds CpuTime() const;
+
   private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
@@ -67,6 +71,7 @@ class ScaleFleet {
     const std::vector<uint16_t>& Ports() const { return server_.Ports(); }
     ScaleMemory& Memory(std::size_t scale) { return *memories_[scale]; }
     void Stop() { server_.Stop(); }
+    std::chrono::nanoseconds CpuTime() const { return server_.CpuTime(); }
 
   private:
     static std::vector<std::unique_ptr<ScaleMemory>> MakeMemories(std::size_t count,

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "scale_platform.h"
+#include "loopback_socket.h"
 #include "temp_directory.h"
 #include "tool_process.h"
 
@@ -826,11 +826,11 @@ TEST(ScaleCommand, BusyPortIsAFailure) {
 unsigned FreePortRun(unsigned count) {
     for (int attempt = 0; attempt < 20; ++attempt) {
         unsigned first = ClosedPort();
-        std::vector<std::unique_ptr<scale::platform::TcpListener>> held;
+        std::vector<std::unique_ptr<vudaduv::testing::HeldPort>> held;
         std::string error;
         for (unsigned port = first; port != 0 && port < first + count && port <= 65535; ++port) {
             held.push_back(
-                scale::platform::ListenTcp("127.0.0.1", static_cast<uint16_t>(port), error));
+                vudaduv::testing::ListenTcp("127.0.0.1", static_cast<uint16_t>(port), error));
             if (!held.back()) break;
         }
         if (held.size() == count && held.back()) return first;

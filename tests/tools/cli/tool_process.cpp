@@ -5,7 +5,7 @@
 #include <sstream>
 #include <thread>
 
-#include "scale_platform.h"
+#include "loopback_socket.h"
 #include "temp_directory.h"
 
 namespace vudaduv::cli::test {
@@ -41,8 +41,8 @@ ToolRun RunTool(const std::vector<std::string>& args, const std::string& input,
 
 unsigned ClosedPort() {
     std::string error;
-    std::unique_ptr<scale::platform::TcpListener> listener =
-        scale::platform::ListenTcp("127.0.0.1", 0, error);
+    std::unique_ptr<vudaduv::testing::HeldPort> listener =
+        vudaduv::testing::ListenTcp("127.0.0.1", 0, error);
     return listener ? listener->Port() : 0;
 }
 

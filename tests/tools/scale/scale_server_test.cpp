@@ -5,8 +5,10 @@
 #include <chrono>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "loopback_socket.h"
 #include "scale_line_reader.h"
 #include "scale_platform.h"
 #include "virtual_scale.h"
@@ -34,22 +36,33 @@ std::size_t CountLineEnds(const std::string& text) {
     return count;
 }
 
+// The TCP side talks through the tests' own loopback client; the pseudo-terminal side through
+// the scale's device stream.
+using TcpStream = vudaduv::testing::LoopbackStream;
+
+template <typename Status>
+bool Closed(Status status) {
+    return status == Status::kClosed;
+}
+
 // Reads until lineCount reply lines have come, the peer has gone or patience ran out.
-std::string ReadReplyLines(platform::Stream& stream, std::size_t lineCount) {
+template <typename Stream>
+std::string ReadReplyLines(Stream& stream, std::size_t lineCount) {
     std::string replies;
     auto giveUp = std::chrono::steady_clock::now() + kPatience;
     while (CountLineEnds(replies) < lineCount && std::chrono::steady_clock::now() < giveUp) {
-        if (stream.Read(replies, kReadWaitMs) == platform::ReadStatus::kClosed) break;
+        if (Closed(stream.Read(replies, kReadWaitMs))) break;
     }
     return replies;
 }
 
 // True when the peer closes before patience runs out.
-bool PeerCloses(platform::Stream& stream) {
+template <typename Stream>
+bool PeerCloses(Stream& stream) {
     std::string ignored;
     auto giveUp = std::chrono::steady_clock::now() + kPatience;
     while (std::chrono::steady_clock::now() < giveUp) {
-        if (stream.Read(ignored, kReadWaitMs) == platform::ReadStatus::kClosed) return true;
+        if (Closed(stream.Read(ignored, kReadWaitMs))) return true;
     }
     return false;
 }
@@ -71,20 +84,20 @@ class TcpScaleTest : public testing::Test {
         ASSERT_NE(server_.Port(), 0);
     }
 
-    std::unique_ptr<platform::Stream> Connect() {
+    std::unique_ptr<TcpStream> Connect() {
         std::string error;
-        std::unique_ptr<platform::Stream> stream =
-            platform::ConnectTcp("127.0.0.1", server_.Port(), error);
+        std::unique_ptr<TcpStream> stream =
+            vudaduv::testing::ConnectTcp("127.0.0.1", server_.Port(), error);
         EXPECT_TRUE(stream) << error;
         return stream;
     }
 
     // Sends bytes in pieces of chunk bytes on a fresh connection and returns the replies.
     std::string Exchange(const std::string& bytes, std::size_t chunk, std::size_t replyLines) {
-        std::unique_ptr<platform::Stream> stream = Connect();
+        std::unique_ptr<TcpStream> stream = Connect();
         if (!stream) return {};
         for (std::size_t at = 0; at < bytes.size(); at += chunk) {
-            if (!stream->Write(std::string_view(bytes).substr(at, chunk), kNeverStop)) return {};
+            if (!stream->Write(std::string_view(bytes).substr(at, chunk))) return {};
         }
         return ReadReplyLines(*stream, replyLines);
     }
@@ -126,7 +139,7 @@ TEST_F(TcpScaleTest, AnswersAlikeWhateverTheChunks) {
 TEST_F(TcpScaleTest, ServesSeveralConnectionsAtOnce) {
     constexpr int kConnections = 6;
     constexpr int kRounds = 5;
-    std::vector<std::unique_ptr<platform::Stream>> streams;
+    std::vector<std::unique_ptr<TcpStream>> streams;
     for (int c = 0; c < kConnections; ++c) {
         streams.push_back(Connect());
         ASSERT_TRUE(streams.back());
@@ -136,14 +149,14 @@ TEST_F(TcpScaleTest, ServesSeveralConnectionsAtOnce) {
         for (int c = 0; c < kConnections; ++c) {
             std::string item = std::to_string(1000 + c * kRounds + round);
             ASSERT_TRUE(
-                streams[c]->Write("!0V" + item + "A" + std::to_string(c) + "BCDE\r\n", kNeverStop));
+                streams[c]->Write("!0V" + item + "A" + std::to_string(c) + "BCDE\r\n"));
             ASSERT_EQ(ReadReplyLines(*streams[c], 1), "0v\r\n");
         }
     }
     // What one connection downloaded, every other one reads.
     for (int c = 0; c < kConnections; ++c) {
         std::string item = std::to_string(1000 + ((c + 1) % kConnections) * kRounds);
-        ASSERT_TRUE(streams[c]->Write("!0U" + item + "A\r\n", kNeverStop));
+        ASSERT_TRUE(streams[c]->Write("!0U" + item + "A\r\n"));
         EXPECT_EQ(ReadReplyLines(*streams[c], 1),
                   "0u" + item + "A" + std::to_string((c + 1) % kConnections) + "BCDE\r\n");
     }
@@ -174,14 +187,14 @@ TEST_F(TcpScaleTest, GarbageGetsErrorsAndTheScaleGoesOn) {
 }
 
 TEST_F(TcpScaleTest, StopClosesOpenConnections) {
-    std::unique_ptr<platform::Stream> stream = Connect();
+    std::unique_ptr<TcpStream> stream = Connect();
     ASSERT_TRUE(stream);
-    ASSERT_TRUE(stream->Write("!0N\r\n", kNeverStop));
+    ASSERT_TRUE(stream->Write("!0N\r\n"));
     ASSERT_EQ(ReadReplyLines(*stream, 1), "0fN\r\n");
     server_.Stop();
     EXPECT_TRUE(PeerCloses(*stream));
     std::string error;
-    EXPECT_FALSE(platform::ConnectTcp("127.0.0.1", server_.Port(), error));
+    EXPECT_FALSE(vudaduv::testing::ConnectTcp("127.0.0.1", server_.Port(), error));
 }
 
 TEST(TcpScaleServer, RestartsAfterStop) {
@@ -217,17 +230,17 @@ TEST(TcpScaleServer, ServesIpv6Loopback) {
     TcpScaleServer server(memory, ServerOptions{"::1", 0});
     std::string error;
     if (!server.Start(error)) GTEST_SKIP() << "no IPv6 loopback here: " << error;
-    std::unique_ptr<platform::Stream> stream = platform::ConnectTcp("::1", server.Port(), error);
+    std::unique_ptr<TcpStream> stream = vudaduv::testing::ConnectTcp("::1", server.Port(), error);
     ASSERT_TRUE(stream) << error;
-    ASSERT_TRUE(stream->Write("!0P2603070905\r\n", kNeverStop));
+    ASSERT_TRUE(stream->Write("!0P2603070905\r\n"));
     EXPECT_EQ(ReadReplyLines(*stream, 1), "0p\r\n");
 }
 
-std::vector<std::unique_ptr<platform::Stream>> ConnectToEach(const std::vector<uint16_t>& ports) {
-    std::vector<std::unique_ptr<platform::Stream>> streams;
+std::vector<std::unique_ptr<TcpStream>> ConnectToEach(const std::vector<uint16_t>& ports) {
+    std::vector<std::unique_ptr<TcpStream>> streams;
     for (uint16_t port : ports) {
         std::string error;
-        streams.push_back(platform::ConnectTcp("127.0.0.1", port, error));
+        streams.push_back(vudaduv::testing::ConnectTcp("127.0.0.1", port, error));
         EXPECT_TRUE(streams.back()) << port << ": " << error;
     }
     return streams;
@@ -240,16 +253,15 @@ TEST(ScaleFleet, EachScaleHasAMemoryOfItsOwn) {
     std::string error;
     ASSERT_TRUE(fleet.Start(error)) << error;
     ASSERT_EQ(fleet.Ports().size(), kScales);
-    std::vector<std::unique_ptr<platform::Stream>> streams = ConnectToEach(fleet.Ports());
+    std::vector<std::unique_ptr<TcpStream>> streams = ConnectToEach(fleet.Ports());
     for (std::size_t s = 0; s < kScales; ++s) {
         ASSERT_TRUE(streams[s]);
         std::string item = s % 2 == 0 ? "0007" : "0008";  // the neighbour's slot stays empty
-        ASSERT_TRUE(streams[s]->Write("!0V" + item + "A" + std::to_string(s) + "BCDE\r\n",
-                                      kNeverStop));
+        ASSERT_TRUE(streams[s]->Write("!0V" + item + "A" + std::to_string(s) + "BCDE\r\n"));
     }
     for (std::size_t s = 0; s < kScales; ++s) {
         ASSERT_EQ(ReadReplyLines(*streams[s], 1), "0v\r\n") << s;
-        ASSERT_TRUE(streams[s]->Write("!0U0007A\r\n!0U0008A\r\n", kNeverStop));
+        ASSERT_TRUE(streams[s]->Write("!0U0007A\r\n!0U0008A\r\n"));
     }
     for (std::size_t s = 0; s < kScales; ++s) {
         std::string mine = "A" + std::to_string(s) + "BCDE\r\n";
@@ -272,12 +284,53 @@ TEST(ScaleFleet, ReplyDelaysOverlap) {
     ScaleFleet fleet(kScales, options);
     std::string error;
     ASSERT_TRUE(fleet.Start(error)) << error;
-    std::vector<std::unique_ptr<platform::Stream>> streams = ConnectToEach(fleet.Ports());
+    std::vector<std::unique_ptr<TcpStream>> streams = ConnectToEach(fleet.Ports());
     for (auto& stream : streams) {
         ASSERT_TRUE(stream);
-        ASSERT_TRUE(stream->Write("!0P2603070905\r\n!0N\r\n", kNeverStop));
+        ASSERT_TRUE(stream->Write("!0P2603070905\r\n!0N\r\n"));
     }
     for (auto& stream : streams) EXPECT_EQ(ReadReplyLines(*stream, 2), "0p\r\n0fN\r\n");
+}
+
+// Commands that come while earlier replies still wait out the delay, in whatever pieces, are
+// all answered, in order, each after its own delay.
+TEST(ScaleFleet, CommandsSentDuringADelayAreAnsweredInOrder) {
+    constexpr auto kDelay = std::chrono::milliseconds(50);
+    ServerOptions options;
+    options.replyDelay = kDelay;
+    ScaleFleet fleet(1, options);
+    std::string error;
+    ASSERT_TRUE(fleet.Start(error)) << error;
+    std::unique_ptr<TcpStream> stream =
+        vudaduv::testing::ConnectTcp("127.0.0.1", fleet.Ports()[0], error);
+    ASSERT_TRUE(stream) << error;
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(stream->Write("!0V0001A1BCDE\r\n"));
+    std::this_thread::sleep_for(kDelay / 5);
+    const std::string later = "!0V0002A2BCDE\r\n!0U0001A\r\n";
+    for (char byte : later) ASSERT_TRUE(stream->Write(std::string(1, byte)));
+    EXPECT_EQ(ReadReplyLines(*stream, 3), "0v\r\n0v\r\n0u0001A1BCDE\r\n");
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 3 * kDelay);
+}
+
+// The fleet's thread reports the CPU it spent, and keeps the reading once stopped. Some systems
+// count a thread's time in ticks of several milliseconds: the exchanges go on until one counts.
+TEST(ScaleFleet, ReportsTheCpuTimeOfItsThread) {
+    ScaleFleet fleet(1, ServerOptions{});
+    std::string error;
+    ASSERT_TRUE(fleet.Start(error)) << error;
+    std::unique_ptr<TcpStream> stream =
+        vudaduv::testing::ConnectTcp("127.0.0.1", fleet.Ports()[0], error);
+    ASSERT_TRUE(stream) << error;
+    auto giveUp = std::chrono::steady_clock::now() + kPatience;
+    while (fleet.CpuTime().count() == 0 && std::chrono::steady_clock::now() < giveUp) {
+        ASSERT_TRUE(stream->Write("!0P2603070905\r\n"));
+        ASSERT_EQ(ReadReplyLines(*stream, 1), "0p\r\n");
+    }
+    std::chrono::nanoseconds running = fleet.CpuTime();
+    EXPECT_GT(running.count(), 0);
+    fleet.Stop();
+    EXPECT_GE(fleet.CpuTime(), running);
 }
 
 TEST(ScaleFleet, NamesTheConsecutivePortThatIsTaken) {

@@ -1,39 +1,14 @@
-// The socket layer of the virtual scale on POSIX systems.
+// What the virtual scale's servers ask of a POSIX system beyond Asio.
 #include <sys/resource.h>
-#include <unistd.h>
+#include <sys/socket.h>
+#include <time.h>
 
 #include <algorithm>
 #include <cstdint>
 
-#include "scale_fd_posix.h"
-#include "scale_socket.h"
+#include "scale_platform.h"
 
 namespace vudaduv::scale::platform {
-
-bool StartSockets(std::string&) {
-    return true;
-}
-
-std::string AddressErrorText(int status) {
-    return gai_strerror(status);
-}
-
-std::string SocketError(const char* what) {
-    return SystemError(what);
-}
-
-void CloseSocket(SocketHandle socket) {
-    close(socket);
-}
-
-void PrepareToListen(SocketHandle socket) {
-    int on = 1;
-    setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-}
-
-std::unique_ptr<Stream> SocketStream(SocketHandle socket) {
-    return std::make_unique<FdStream>(socket, FdKind::kSocket);
-}
 
 // The soft limit may go up to the hard one without privileges.
 std::size_t RaiseOpenFileLimit(std::size_t wanted) {
@@ -47,6 +22,18 @@ std::size_t RaiseOpenFileLimit(std::size_t wanted) {
         if (setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
     }
     return static_cast<std::size_t>(limit.rlim_cur);
+}
+
+// A scale restarted at once finds its port still held by the last one's closing connections.
+void PrepareToListen(std::uintptr_t socket) {
+    int on = 1;
+    setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+}
+
+std::chrono::nanoseconds ThreadCpuTime() {
+    timespec now{};
+    if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now) != 0) return std::chrono::nanoseconds(0);
+    return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
 }
 
 }  // namespace vudaduv::scale::platform
