@@ -15,6 +15,7 @@
 
 #include "loopback_socket.h"
 #include "temp_directory.h"
+#include "scripted_peer.h"
 #include "tool_process.h"
 
 namespace vudaduv::cli::test {
@@ -23,6 +24,10 @@ namespace {
 using vudaduv::testing::ReadWholeFile;
 using vudaduv::testing::TempDirectory;
 using vudaduv::testing::WriteWholeFile;
+using PeerAnswer = transport_test::PeerAnswer;
+using PeerEvent = transport_test::PeerEvent;
+// A scale on a loopback port that does what its script says with each command line.
+using ScriptedScale = transport_test::LoopbackPeer;
 
 struct Expect {
     bool exact;
@@ -659,8 +664,10 @@ TEST(SendAndRead, ReadPrintsTheUploadLines) {
 // Replies that are no success: each is named with its scale and data line, and fails the send.
 TEST(SendFailures, AreNamedWithTheirCause) {
     TempDirectory directory;
-    ScriptedScale http([](const std::string&) { return "HTTP/1.1 400 Bad Request"; });
-    ScriptedScale silent([](const std::string&) { return ""; });
+    ScriptedScale http(false, [](const PeerEvent&) {
+        return PeerAnswer::Reply("HTTP/1.1 400 Bad Request\r\n");
+    });
+    ScriptedScale silent(false, [](const PeerEvent&) { return PeerAnswer::Silence(); });
     std::string httpTarget = "127.0.0.1:" + std::to_string(http.Port());
     std::string silentTarget = "127.0.0.1:" + std::to_string(silent.Port());
     ToolRun run = RunTool({"send", "--type", "2", "--target", httpTarget, "--target",
@@ -779,8 +786,9 @@ TEST(SendAndRead, TwoSendsAtOnceInOneFolderLoseNoLine) {
 // A message sent empty that the scale reads back with a text: the difference is named.
 TEST(SendVerify, NamesATextTheScaleMadeUp) {
     TempDirectory directory;
-    ScriptedScale scale([](const std::string& line) {
-        return std::string(line.compare(0, 3, "!0W") == 0 ? "0w05A03720373B" : "0x");
+    ScriptedScale scale(false, [](const PeerEvent& event) {
+        return PeerAnswer::Reply(event.command.compare(0, 3, "!0W") == 0 ? "0w05A03720373B\r\n"
+                                                                         : "0x\r\n");
     });
     ToolRun run = RunTool(
         {"send", "--type", "3", "--verify", "--target", "127.0.0.1:" + std::to_string(scale.Port())},

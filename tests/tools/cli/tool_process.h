@@ -61,21 +61,4 @@ class ScaleProcess {
     std::string outputPath_;
 };
 
-// A stand-in for a scale on a loopback port that answers each command line (without its line
-// end) with what answer returns, CR LF added; an empty answer sends nothing back. It serves any
-// number of connections on a thread of its own.
-class ScriptedScale {
-  public:
-    explicit ScriptedScale(std::function<std::string(const std::string&)> answer);
-    ~ScriptedScale();
-    ScriptedScale(const ScriptedScale&) = delete;
-    ScriptedScale& operator=(const ScriptedScale&) = delete;
-
-    unsigned Port() const;
-
-  private:
-    struct Impl;
-    std::unique_ptr<Impl> impl_;
-};
-
 }  // namespace vudaduv::cli::test
