@@ -64,7 +64,8 @@ std::string SendHelp() {
            "  --baud B          speed of the serial line (default " +
            baud +
            ")\n"
-           "  --en              code-page text (three digits a character): the En exports\n"
+           "  --en              code-page text (three digits a character), as the En\n"
+           "                    exports send it\n"
            "  --file F          read the data lines from F (default: standard input)\n"
            "  --charset CS      data lines and upload lines are in CS (default: the\n"
            "                    locale's; GBK, CP936 and the C locale pass bytes as is)\n"
@@ -237,25 +238,14 @@ bool ReportReplies(const ScaleResult& scale, const SendOutcome& outcome, const D
         const std::string& reply = scale.replies[i];
         if (IsScaleAnswer(reply)) continue;
         allAnswers = false;
-        std::fprintf(stderr, "vudaduv send: %s: %s: %s %s\n", scale.name.c_str(),
+        std::fprintf(stderr, "vudaduv send: %s: %s: %s %s\n",
+                     scale.name.empty() ? "serial line" : scale.name.c_str(),
                      PlaceOfCommand(outcome, data, i).c_str(),
                      IsErrorReply(reply) ? "the scale answered with an error:"
                                          : "not a scale's reply:",
                      Quoted(reply).c_str());
     }
     return allAnswers;
-}
-
-// The serial export shows no replies, but error replies pass into the upload lines.
-bool ReportSerialErrors(const ScaleResult& scale) {
-    bool none = true;
-    for (const std::string& line : scale.uploadLines) {
-        if (!IsErrorReply(line)) continue;
-        none = false;
-        std::fprintf(stderr, "vudaduv send: serial line: the scale answered with an error: %s\n",
-                     Quoted(line).c_str());
-    }
-    return none;
 }
 
 // What became of every scale, on stderr: the replies that are no success, then one line for
@@ -265,8 +255,7 @@ bool ReportScales(const SendOutcome& outcome, const DataLines& data,
                   const std::vector<std::string>& causes, uint32_t milliseconds) {
     bool ok = true;
     for (const ScaleResult& scale : outcome.scales) {
-        ok = (scale.name.empty() ? ReportSerialErrors(scale) : ReportReplies(scale, outcome, data)) &&
-             ok;
+        ok = ReportReplies(scale, outcome, data) && ok;
     }
     for (std::size_t i = 0; i < outcome.scales.size(); ++i) {
         if (causes[i].empty()) continue;

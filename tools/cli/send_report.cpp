@@ -20,8 +20,8 @@ std::size_t CountServed(const std::vector<std::string>& causes) {
 }  // namespace
 
 ProgressLine::ProgressLine(bool shown, std::size_t lines, std::size_t scales,
-                           std::string exportName)
-    : shown_(shown), lines_(lines), scales_(scales), exportName_(std::move(exportName)) {
+                           std::string roadName)
+    : shown_(shown), lines_(lines), scales_(scales), roadName_(std::move(roadName)) {
     Draw();
 }
 
@@ -48,7 +48,7 @@ void ProgressLine::Draw() {
     std::string lines = std::to_string(lines_) + " data line(s)";
     std::string text =
         scales_ == 0
-            ? "vudaduv send: " + lines + " over " + exportName_ + ": " +
+            ? "vudaduv send: " + lines + " over " + roadName_ + ": " +
                   std::to_string(answered_) + " command(s) answered"
             : "vudaduv send: " + lines + " to " + std::to_string(scales_) + " scale(s): " +
                   std::to_string(served_) + " served, " + std::to_string(failed_) + " failed, " +

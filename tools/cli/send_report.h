@@ -29,7 +29,7 @@ class ProgressLine {
     bool shown_;
     std::size_t lines_;
     std::size_t scales_;
-    std::string exportName_;
+    std::string roadName_;
     std::size_t served_ = 0;
     std::size_t failed_ = 0;
     std::size_t answered_ = 0;

@@ -629,7 +629,8 @@ const Scenario kSerialScenarios[] = {
      Contains("all 1 record(s)")},
     {"SerialClockSet", Send({"--type", "9"}, true), "", 0, Exact(""), Exact("")},
     {"SerialErrorReplyFails", Send({"--type", "20"}, true), "!0Zfoo\n", 1, Exact("0eMALFORMED\n"),
-     Exact("vudaduv send: serial line: the scale answered with an error: \"0eMALFORMED\"\n")},
+     Exact("vudaduv send: serial line: -:1 (\"!0Zfoo\"): the scale answered with an error: "
+           "\"0eMALFORMED\"\n")},
 };
 INSTANTIATE_TEST_SUITE_P(Serial, ScaleScenario, ::testing::ValuesIn(kSerialScenarios),
                          ScenarioName);
