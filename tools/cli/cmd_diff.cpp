@@ -17,8 +17,8 @@ const std::string kScalePrefix = "scale:";
 
 std::string DiffHelp() {
     return std::string(
-               "Usage: vudaduv diff A B [--type N] [--en] [--charset CS] [--timeout MS]\n"
-               "                    [--retries N]\n"
+               "Usage: vudaduv diff A B [--type N] [--items FIRST-LAST] [--en]\n"
+               "                    [--charset CS] [--timeout MS] [--retries N]\n"
                "\n"
                "Compares what A and B hold, record by record, keyed by record type and\n"
                "number. A and B are each a scale image (as pull writes it), a data file of\n"
@@ -31,6 +31,7 @@ std::string DiffHelp() {
                "\n"
                "  --type N        files that are not images hold data lines of record type\n"
                "                  N; a scale is read for that type only\n"
+               "  --items F-L     the items read of a scale (default 1-4000)\n"
                "  --en            code-page text (three digits a character)\n"
                "  --charset CS    files and output are in CS (default: the locale's)\n"
                "  --timeout MS    reply and connect time-out of a scale (default 3000)\n"
@@ -46,6 +47,7 @@ struct Side {
     bool en = false;
     std::string charset;
     Fleet fleet;  // its settings, for a scale
+    fleet::PullRequest request;  // what is read of a scale
 };
 
 // A file of upload lines alone is an image, --type or not.
@@ -60,7 +62,7 @@ bool IsImage(const DataLines& data) {
 int LoadSide(const std::string& operand, const Side& side, fleet::Image& image) {
     if (operand.compare(0, kScalePrefix.size(), kScalePrefix) == 0) {
         std::string address = operand.substr(kScalePrefix.size());
-        fleet::PullRequest request;
+        fleet::PullRequest request = side.request;
         if (side.recordType != 0) request.types = {side.recordType};
         std::vector<fleet::ScaleImage> read =
             fleet::Pull({address}, fleet::SlotsOf(request), side.en, side.fleet.settings);
@@ -99,7 +101,7 @@ int RunDiff(const Arguments& args) {
     int status = kExitOk;
     if (!ParseCommandArgs(kCommand, DiffHelp(), args,
                           {kTypeOption, kEnOption, kCharsetOption, kFleetTimeoutOption,
-                           kFleetRetriesOption},
+                           kFleetRetriesOption, kFleetItemsOption},
                           parsed, status)) {
         return status;
     }
@@ -111,7 +113,8 @@ int RunDiff(const Arguments& args) {
     side.en = parsed.Has(kEnOption.name);
     if ((parsed.Has(kTypeOption.name) && !ReadRecordType(parsed, side.recordType, error)) ||
         !ReadCharset(parsed, side.charset, error) ||
-        !ReadFleetSettings(parsed, side.fleet.settings, error)) {
+        !ReadFleetSettings(parsed, side.fleet.settings, error) ||
+        !ReadFleetItems(parsed, side.request, error)) {
         return UsageError(kCommand, error);
     }
     if (parsed.Has(kTypeOption.name) && !RecordTypeOf(side.recordType).uploadPrefix[0]) {

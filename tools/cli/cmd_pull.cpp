@@ -16,7 +16,6 @@ const char* const kCommand = "pull";
 
 constexpr OptionSpec kOutOption{"out", true, false};
 constexpr OptionSpec kTypesOption{"types", true, false};
-constexpr OptionSpec kItemsOption{"items", true, false};
 
 std::string PullHelp() {
     return std::string(
@@ -64,22 +63,6 @@ bool ReadTypes(const ParsedArgs& parsed, fleet::PullRequest& request, std::strin
     return true;
 }
 
-bool ReadItems(const ParsedArgs& parsed, fleet::PullRequest& request, std::string& error) {
-    if (!parsed.Has(kItemsOption.name)) return true;
-    std::string text = parsed.Value(kItemsOption.name);
-    std::size_t dash = text.find('-');
-    uint64_t first = 0;
-    uint64_t last = 0;
-    if (dash == std::string::npos || !ParseUnsigned(text.substr(0, dash), kItemMaximum, first) ||
-        !ParseUnsigned(text.substr(dash + 1), kItemMaximum, last) || first > last) {
-        error = "--items wants FIRST-LAST, 0 <= FIRST <= LAST <= " + std::to_string(kItemMaximum);
-        return false;
-    }
-    request.firstItem = static_cast<int32_t>(first);
-    request.lastItem = static_cast<int32_t>(last);
-    return true;
-}
-
 }  // namespace
 
 int RunPull(const Arguments& args) {
@@ -87,7 +70,7 @@ int RunPull(const Arguments& args) {
     int status = kExitOk;
     if (!ParseCommandArgs(kCommand, PullHelp(), args,
                           {kFleetTargetOption, kFleetTargetsFileOption, kFleetTimeoutOption,
-                           kFleetRetriesOption, kOutOption, kTypesOption, kItemsOption, kEnOption,
+                           kFleetRetriesOption, kOutOption, kTypesOption, kFleetItemsOption, kEnOption,
                            kCharsetOption},
                           parsed, status)) {
         return status;
@@ -100,7 +83,7 @@ int RunPull(const Arguments& args) {
     std::string charset;
     std::string out = parsed.Value(kOutOption.name);
     if (out.empty()) return UsageError(kCommand, "--out DIR is required");
-    if (!ReadTypes(parsed, request, error) || !ReadItems(parsed, request, error) ||
+    if (!ReadTypes(parsed, request, error) || !ReadFleetItems(parsed, request, error) ||
         !ReadCharset(parsed, charset, error)) {
         return UsageError(kCommand, error);
     }

@@ -34,6 +34,22 @@ bool ReadFleetSettings(const ParsedArgs& parsed, transport::SendSettings& settin
     return true;
 }
 
+bool ReadFleetItems(const ParsedArgs& parsed, fleet::PullRequest& request, std::string& error) {
+    if (!parsed.Has(kFleetItemsOption.name)) return true;
+    std::string text = parsed.Value(kFleetItemsOption.name);
+    std::size_t dash = text.find('-');
+    uint64_t first = 0;
+    uint64_t last = 0;
+    if (dash == std::string::npos || !ParseUnsigned(text.substr(0, dash), kItemMaximum, first) ||
+        !ParseUnsigned(text.substr(dash + 1), kItemMaximum, last) || first > last) {
+        error = "--items wants FIRST-LAST, 0 <= FIRST <= LAST <= " + std::to_string(kItemMaximum);
+        return false;
+    }
+    request.firstItem = static_cast<int32_t>(first);
+    request.lastItem = static_cast<int32_t>(last);
+    return true;
+}
+
 const char* const kFleetOptionsHelp =
     "  --target ADDR       a network scale: host, host:port, [v6addr]:port; repeat\n"
     "                      for several scales\n"

@@ -20,6 +20,10 @@ constexpr OptionSpec kFleetTargetOption{"target", true, true};
 constexpr OptionSpec kFleetTargetsFileOption{"targets-file", true, false};
 constexpr OptionSpec kFleetTimeoutOption{"timeout", true, false};
 constexpr OptionSpec kFleetRetriesOption{"retries", true, false};
+constexpr OptionSpec kFleetItemsOption{"items", true, false};
+
+// --items FIRST-LAST into the request; false with a message.
+bool ReadFleetItems(const ParsedArgs& parsed, fleet::PullRequest& request, std::string& error);
 
 // The help lines of the options above.
 extern const char* const kFleetOptionsHelp;
