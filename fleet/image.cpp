@@ -76,7 +76,9 @@ bool KeyOfUploadLine(const std::string& line, RecordKey& key) {
     if (type == nullptr) return false;
     key = RecordKey{type->code, -1};
     if (!Numbered(type->code)) return true;
-    std::string number = FieldsOf(key, line)[0].value;
+    // The number runs up to the first "A" (no double-byte text comes before it).
+    std::size_t prefix = std::string_view(type->uploadPrefix).size();
+    std::string number = line.substr(prefix, line.find('A', prefix) - prefix);
     if (!AllDigits(number) || number.size() > type->numberWidth) return false;
     key.number = std::stoi(number);
     return key.number <= type->numberMaximum;
@@ -85,12 +87,16 @@ bool KeyOfUploadLine(const std::string& line, RecordKey& key) {
 bool HoldsNothing(const std::string& uploadLine) {
     RecordKey key;
     if (!KeyOfUploadLine(uploadLine, key) || !Numbered(key.type)) return false;
+    // Only separators may follow the number of an empty record; most records fail this at once.
+    std::size_t a = uploadLine.find('A');
+    if (uploadLine.find_first_not_of("#B", a + 1) != std::string::npos) return false;
     std::vector<model::Field> fields = FieldsOf(key, uploadLine);
     return std::all_of(fields.begin() + 1, fields.end(),
                        [](const model::Field& field) { return field.value.empty(); });
 }
 
 bool SameRecord(const std::string& a, const std::string& b) {
+    if (a == b) return true;
     RecordKey keyA;
     RecordKey keyB;
     if (!KeyOfUploadLine(a, keyA) || !KeyOfUploadLine(b, keyB)) return a == b;
