@@ -20,6 +20,9 @@ if(WIN32)
 endif()
 
 install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# A nightly sync under systemd, as an example to copy and adjust.
+install(FILES examples/systemd/vudaduv-sync.service examples/systemd/vudaduv-sync.timer
+  DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples/systemd)
 if(TARGET vudaduv_cli)
   configure_file(docs/vudaduv.1.in ${CMAKE_CURRENT_BINARY_DIR}/vudaduv.1 @ONLY)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/vudaduv.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
