@@ -41,8 +41,11 @@ std::string JoinPath(const std::string& dir, const std::string& name);
 bool ReadFileIfThere(const std::string& path, std::string& bytes, std::string& error);
 void RemoveFileIfThere(const std::string& path);
 
-// Writes the bytes as the whole file and waits until they are on disk.
-bool WriteFileDurably(const std::string& path, const std::string& bytes, std::string& error);
+// Writes the bytes as the whole file.
+bool WriteWholeFile(const std::string& path, const std::string& bytes, std::string& error);
+// Waits until the files are on disk: one flush of their file system where the system has it,
+// for a thousand scales' images cost what one does.
+bool FlushToDisk(const std::vector<std::string>& paths, std::string& error);
 // Puts from in the place of to in one step, replacing it.
 bool ReplaceFile(const std::string& from, const std::string& to, std::string& error);
 

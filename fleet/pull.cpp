@@ -139,13 +139,14 @@ bool WriteFilesAllOrNothing(const std::string& dir,
     bool ok = true;
     for (const auto& file : files) {
         std::string temp = JoinPath(dir, file.first + kTempSuffix);
-        if (!WriteFileDurably(temp, file.second, error)) {
+        if (!WriteWholeFile(temp, file.second, error)) {
             error = temp + ": " + error;
             ok = false;
             break;
         }
         written.push_back(temp);
     }
+    if (ok && !FlushToDisk(written, error)) ok = false;
     for (std::size_t i = 0; ok && i < files.size(); ++i) {
         if (!ReplaceFile(written[i], JoinPath(dir, files[i].first), error)) {
             error = JoinPath(dir, files[i].first) + ": " + error;

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "fleet_internal.h"
 
@@ -40,16 +41,37 @@ class PosixLock : public FileLock {
 
 }  // namespace
 
-bool WriteFileDurably(const std::string& path, const std::string& bytes, std::string& error) {
+bool WriteWholeFile(const std::string& path, const std::string& bytes, std::string& error) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         error = SystemError();
         return false;
     }
-    bool ok = WriteWhole(fd, bytes) && ::fsync(fd) == 0;
+    bool ok = WriteWhole(fd, bytes);
     if (!ok) error = SystemError();
     ::close(fd);
     return ok;
+}
+
+bool FlushToDisk(const std::vector<std::string>& paths, std::string& error) {
+#ifdef __linux__
+    // Several files: one flush of the whole file system costs what one file's does.
+    if (paths.size() > 1) {
+        int fd = ::open(paths[0].c_str(), O_RDONLY | O_CLOEXEC);
+        bool ok = fd >= 0 && ::syncfs(fd) == 0;
+        if (!ok) error = SystemError();
+        if (fd >= 0) ::close(fd);
+        return ok;
+    }
+#endif
+    for (const std::string& path : paths) {
+        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        bool ok = fd >= 0 && ::fsync(fd) == 0;
+        if (!ok) error = path + ": " + SystemError();
+        if (fd >= 0) ::close(fd);
+        if (!ok) return false;
+    }
+    return true;
 }
 
 bool ReplaceFile(const std::string& from, const std::string& to, std::string& error) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "fleet_internal.h"
 
@@ -47,17 +48,29 @@ class WindowsLock : public FileLock {
 
 }  // namespace
 
-bool WriteFileDurably(const std::string& path, const std::string& bytes, std::string& error) {
+bool WriteWholeFile(const std::string& path, const std::string& bytes, std::string& error) {
     HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         error = SystemError();
         return false;
     }
-    bool ok = WriteWhole(file, bytes) && FlushFileBuffers(file);
+    bool ok = WriteWhole(file, bytes);
     if (!ok) error = SystemError();
     CloseHandle(file);
     return ok;
+}
+
+bool FlushToDisk(const std::vector<std::string>& paths, std::string& error) {
+    for (const std::string& path : paths) {
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        bool ok = file != INVALID_HANDLE_VALUE && FlushFileBuffers(file);
+        if (!ok) error = path + ": " + SystemError();
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        if (!ok) return false;
+    }
+    return true;
 }
 
 bool ReplaceFile(const std::string& from, const std::string& to, std::string& error) {

@@ -1,13 +1,15 @@
 // The sync: what each scale holds (its state image, or a read), the records that differ sent
 // and read back, and the state image updated with what came back as foreseen only.
 //
-// Beside each scale's image, a ".pending" file names the records of a send that has not yet
-// been confirmed. It is written before the send and taken away once the image is; a run that
-// finds one (after a kill, a power cut, a scale that failed) reads those records back first,
-// so that it sends only what is still missing.
+// The state directory's ".pending" file names, scale by scale, the records of a send that have
+// not yet been confirmed. It is written before the send and rewritten once the images are; a
+// run that finds records of a scale there (after a kill, a power cut, a scale that failed)
+// reads them back first, so that it sends only what is still missing. One file and one flush
+// for the whole fleet: a thousand scales cost what one does.
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -20,7 +22,10 @@ namespace vudaduv::fleet {
 namespace {
 
 constexpr const char* kLockFileName = ".lock";
-constexpr const char* kPendingSuffix = ".pending";
+constexpr const char* kPendingFileName = ".pending";
+
+// The pending records of each scale, by the name of its image.
+using Pending = std::map<std::string, std::vector<RecordKey>>;
 
 // One scale on its way through the sync.
 struct ScaleWork {
@@ -40,25 +45,43 @@ struct ScaleWork {
     bool ready = false;  // it may be sent to
 };
 
-std::string WritePending(const std::vector<ScaleWork::Change>& changes) {
+std::string WritePending(const Pending& pending) {
     std::string text;
-    for (const auto& change : changes) {
-        text += std::to_string(change.key.type) + " " + std::to_string(change.key.number) + "\n";
+    for (const auto& scale : pending) {
+        for (const RecordKey& key : scale.second) {
+            text += scale.first + " " + std::to_string(key.type) + " " +
+                    std::to_string(key.number) + "\n";
+        }
     }
     return text;
 }
 
-std::vector<RecordKey> ReadPending(const std::string& text) {
-    std::vector<RecordKey> keys;
+Pending ReadPending(const std::string& text) {
+    Pending pending;
     std::istringstream in(text);
+    std::string file;
     RecordKey key;
-    while (in >> key.type >> key.number) keys.push_back(key);
+    while (in >> file >> key.type >> key.number) pending[file].push_back(key);
+    return pending;
+}
+
+std::vector<RecordKey> KeysOf(const std::vector<ScaleWork::Change>& changes) {
+    std::vector<RecordKey> keys;
+    for (const auto& change : changes) keys.push_back(change.key);
     return keys;
+}
+
+bool WritePendingFile(const std::string& dir, const Pending& pending, std::string& error) {
+    if (!pending.empty()) {
+        return WriteFilesAllOrNothing(dir, {{kPendingFileName, WritePending(pending)}}, error);
+    }
+    RemoveFileIfThere(JoinPath(dir, kPendingFileName));
+    return true;
 }
 
 // What the scale's state image and pending file say, or the slots to read when it has none.
 void LoadState(const std::string& dir, const WantedList& list, const SyncOptions& options,
-               ScaleWork& work, ScaleSync& result) {
+               const Pending& pending, ScaleWork& work, ScaleSync& result) {
     std::string bytes;
     std::string error;
     std::string path = JoinPath(dir, work.file);
@@ -76,8 +99,8 @@ void LoadState(const std::string& dir, const WantedList& list, const SyncOptions
         work.reads.assign(slots.begin(), slots.end());
         return;
     }
-    std::string pending;
-    if (ReadFileIfThere(path + kPendingSuffix, pending, error)) work.reads = ReadPending(pending);
+    auto open = pending.find(work.file);
+    if (open != pending.end()) work.reads = open->second;
 }
 
 std::string Cause(const transport::ScaleResult& scale, std::size_t commands) {
@@ -185,14 +208,14 @@ std::vector<bool> Confirmations(const SyncOptions& options, const ScaleWork& wor
     return confirmed;
 }
 
-// The state image takes the confirmed changes; the pending file keeps the others.
-void Commit(const std::string& dir, const std::vector<bool>& confirmed, ScaleWork& work,
-            ScaleSync& result) {
-    std::vector<ScaleWork::Change> open;
+// The image takes the confirmed changes; the others stay pending.
+std::vector<RecordKey> Commit(const std::vector<bool>& confirmed, ScaleWork& work,
+                              ScaleSync& result) {
+    std::vector<RecordKey> open;
     for (std::size_t i = 0; i < work.changes.size(); ++i) {
         const auto& change = work.changes[i];
         if (!confirmed[i]) {
-            open.push_back(change);
+            open.push_back(change.key);
             continue;
         }
         ++result.confirmed;
@@ -202,22 +225,12 @@ void Commit(const std::string& dir, const std::vector<bool>& confirmed, ScaleWor
             work.held[change.key] = change.foreseen;
         }
     }
-    std::string error;
-    std::string pendingFile = work.file + kPendingSuffix;
-    if (!WriteFilesAllOrNothing(dir, {{work.file, WriteImage(work.held)}}, error)) {
-        result.failure = "the state image could not be written: " + error;
-        return;
-    }
-    if (open.empty()) {
-        RemoveFileIfThere(JoinPath(dir, pendingFile));
-    } else if (!WriteFilesAllOrNothing(dir, {{pendingFile, WritePending(open)}}, error)) {
-        result.notes.push_back("the pending records could not be written: " + error);
-    }
-    if (result.failure.empty() && !open.empty()) {
+    if (!open.empty()) {
         result.failure = std::to_string(open.size()) + " of " +
                          std::to_string(work.changes.size()) +
                          " record(s) not confirmed by the scale";
     }
+    return open;
 }
 
 // Reads what every scale still to be read holds, all at once.
@@ -277,8 +290,15 @@ SyncResult Sync(const WantedList& list, const std::vector<std::string>& addresse
                                                  result.error);
     if (!lock) return result;
 
+    std::string pendingText;
+    std::string error;
+    Pending pending;
+    if (ReadFileIfThere(JoinPath(options.stateDir, kPendingFileName), pendingText, error)) {
+        pending = ReadPending(pendingText);
+    }
     std::vector<ScaleWork> work(addresses.size());
     result.scales.resize(addresses.size());
+    std::map<std::string, std::string> addressOfFile;
     for (std::size_t i = 0; i < addresses.size(); ++i) {
         result.scales[i].address = addresses[i];
         work[i].file = ImageFileName(addresses[i], options.settings.defaultPort);
@@ -286,8 +306,14 @@ SyncResult Sync(const WantedList& list, const std::vector<std::string>& addresse
             result.scales[i].failure = "the address cannot be read";
             continue;
         }
+        // Two jobs on one image would each take the other's records for confirmed.
+        auto [first, fresh] = addressOfFile.emplace(work[i].file, addresses[i]);
+        if (!fresh) {
+            result.scales[i].failure = "the same scale as " + first->second + " (served once)";
+            continue;
+        }
         work[i].ready = true;
-        LoadState(options.stateDir, list, options, work[i], result.scales[i]);
+        LoadState(options.stateDir, list, options, pending, work[i], result.scales[i]);
     }
     ReadScales(addresses, options, work, result.scales);
 
@@ -297,26 +323,38 @@ SyncResult Sync(const WantedList& list, const std::vector<std::string>& addresse
         if (!work[i].ready) continue;
         PlanChanges(list, options, work[i], result.scales[i]);
         if (options.dryRun) continue;
-        std::string error;
-        if (!work[i].changes.empty() &&
-            !WriteFilesAllOrNothing(options.stateDir,
-                                    {{work[i].file + kPendingSuffix, WritePending(work[i].changes)}},
-                                    error)) {
-            result.scales[i].failure = "the state could not be written: " + error;
-            continue;
-        }
+        // What a scale that was read holds is known now: its old pending records are not.
+        pending.erase(work[i].file);
+        if (!work[i].changes.empty()) pending[work[i].file] = KeysOf(work[i].changes);
         jobs.push_back({addresses[i], BuildSyncCommands(options, work[i])});
         index.push_back(i);
     }
     if (options.dryRun) return result;
+    if (!WritePendingFile(options.stateDir, pending, error)) {
+        result.error = "the state could not be written: " + error;
+        return result;
+    }
     std::vector<transport::ScaleResult> sent = transport::SendToScales(jobs, options.settings,
                                                                        options.observer);
+    std::vector<std::pair<std::string, std::string>> images;
     for (std::size_t j = 0; j < sent.size(); ++j) {
         std::size_t i = index[j];
         ScaleSync& scale = result.scales[i];
         std::vector<bool> confirmed = Confirmations(options, work[i], sent[j], scale);
-        Commit(options.stateDir, confirmed, work[i], scale);
+        std::vector<RecordKey> open = Commit(confirmed, work[i], scale);
+        pending.erase(work[i].file);
+        if (!open.empty()) pending[work[i].file] = open;
         if (sent[j].code != WQDS_OK) scale.failure = Cause(sent[j], jobs[j].commands->size());
+        images.push_back({work[i].file, WriteImage(work[i].held)});
+    }
+    // The images first: a pending record of an image that was written is read back for nothing,
+    // an image that claims what was not confirmed would be wrong.
+    if (!WriteFilesAllOrNothing(options.stateDir, images, error)) {
+        for (std::size_t i : index) result.scales[i].failure = "the state image could not be written: " + error;
+        return result;
+    }
+    if (!WritePendingFile(options.stateDir, pending, error)) {
+        for (std::size_t i : index) result.scales[i].notes.push_back("the pending records could not be written: " + error);
     }
     return result;
 }

@@ -189,13 +189,13 @@ TEST_F(Day, ARunKilledHalfWayIsFinishedByTheNext) {
     SyncOptions once;
     once.stateDir = "elsewhere";
     Sync(WantedOfDataLines(1, false, sentBeforeKill), {addresses_[0]}, once);
-    std::string file = "state/" + ImageFileName(addresses_[0], 0);
-    WriteWholeFile((file + ".pending").c_str(), "1 2\n1 3\n1 4\n");
+    std::string name = ImageFileName(addresses_[0], 0);
+    WriteWholeFile("state/.pending", name + " 1 2\n" + name + " 1 3\n" + name + " 1 4\n");
     SyncResult result = Run(today);
     EXPECT_EQ(result.scales[0].failure, "");
     EXPECT_EQ(result.scales[0].sent, 4u);  // 1, 4, 5, 6: 2 and 3 had arrived
     EXPECT_EQ(result.scales[1].sent, 6u);
-    EXPECT_FALSE(std::filesystem::exists(file + ".pending"));
+    EXPECT_FALSE(std::filesystem::exists("state/.pending"));
     for (std::size_t i = 0; i < 3; ++i) {
         EXPECT_EQ(Held(i), ImageOf(WantedOfDataLines(1, false, today))) << i;
     }

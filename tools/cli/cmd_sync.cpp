@@ -209,6 +209,9 @@ int RunSync(const Arguments& args) {
 
     CountLine progress(kCommand, "command(s)", fleet.addresses.size(), 0);
     options.observer.lineAnswered = [&progress](std::size_t, std::size_t) { progress.Answered(); };
+    options.observer.scaleDone = [&progress](std::size_t, const transport::ScaleResult&) {
+        progress.ScaleDone();
+    };
     auto start = std::chrono::steady_clock::now();
     fleet::SyncResult result = fleet::Sync(list, fleet.addresses, options);
     progress.End();
