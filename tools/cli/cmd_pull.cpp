@@ -92,8 +92,11 @@ int RunPull(const Arguments& args) {
     if (status != kExitOk) return status;
 
     std::vector<fleet::RecordKey> slots = fleet::SlotsOf(request);
-    CountLine progress(kCommand, "read(s)", fleet.addresses.size(),
-                       slots.size() * fleet.addresses.size());
+    std::size_t reads = 0;  // a label takes two reads, the key table four: one a command letter
+    for (const fleet::RecordKey& slot : slots) {
+        reads += std::string(RecordTypeOf(RecordTypeOf(slot.type).partner).commands).size();
+    }
+    CountLine progress(kCommand, "read(s)", fleet.addresses.size(), reads * fleet.addresses.size());
     transport::SendObserver observer;
     observer.lineAnswered = [&progress](std::size_t, std::size_t) { progress.Answered(); };
     observer.scaleDone = [&progress](std::size_t, const transport::ScaleResult&) {
