@@ -47,7 +47,7 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes, std::stri
 // for a thousand scales' images cost what one does.
 bool FlushToDisk(const std::vector<std::string>& paths, std::string& error);
 // Puts from in the place of to in one step, replacing it.
-bool ReplaceFile(const std::string& from, const std::string& to, std::string& error);
+bool MoveIntoPlace(const std::string& from, const std::string& to, std::string& error);
 
 // An exclusive lock on a file held while the object lives (and released by the system when the
 // process dies), with this process's id written in the file.

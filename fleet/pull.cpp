@@ -148,7 +148,7 @@ bool WriteFilesAllOrNothing(const std::string& dir,
     }
     if (ok && !FlushToDisk(written, error)) ok = false;
     for (std::size_t i = 0; ok && i < files.size(); ++i) {
-        if (!ReplaceFile(written[i], JoinPath(dir, files[i].first), error)) {
+        if (!MoveIntoPlace(written[i], JoinPath(dir, files[i].first), error)) {
             error = JoinPath(dir, files[i].first) + ": " + error;
             ok = false;
         }

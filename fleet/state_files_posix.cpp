@@ -74,7 +74,7 @@ bool FlushToDisk(const std::vector<std::string>& paths, std::string& error) {
     return true;
 }
 
-bool ReplaceFile(const std::string& from, const std::string& to, std::string& error) {
+bool MoveIntoPlace(const std::string& from, const std::string& to, std::string& error) {
     if (std::rename(from.c_str(), to.c_str()) == 0) return true;
     error = SystemError();
     return false;

@@ -73,7 +73,7 @@ bool FlushToDisk(const std::vector<std::string>& paths, std::string& error) {
     return true;
 }
 
-bool ReplaceFile(const std::string& from, const std::string& to, std::string& error) {
+bool MoveIntoPlace(const std::string& from, const std::string& to, std::string& error) {
     if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         return true;
     }
