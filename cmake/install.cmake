@@ -65,6 +65,9 @@ endforeach()
 
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tool)
 install(FILES examples/send_items.c DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT tool)
+# A nightly sync under systemd, as an example to copy and adjust.
+install(FILES examples/systemd/vudaduv-sync.service examples/systemd/vudaduv-sync.timer
+  DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples/systemd COMPONENT tool)
 if(TARGET vudaduv_cli)
   configure_file(docs/vudaduv.1.in ${CMAKE_CURRENT_BINARY_DIR}/vudaduv.1 @ONLY)
   vudaduv_install_compressed(${CMAKE_CURRENT_BINARY_DIR}/vudaduv.1 ${CMAKE_INSTALL_MANDIR}/man1

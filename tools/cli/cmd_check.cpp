@@ -5,6 +5,7 @@
 #include "check_report.h"
 #include "commands.h"
 #include "common_options.h"
+#include "image_commands.h"
 
 namespace vudaduv::cli {
 
@@ -34,6 +35,13 @@ std::string CheckHelp() {
 int RunCheck(const Arguments& args) {
     DataCommand input;
     int status = kExitOk;
+    ParsedArgs image;
+    std::string ignored;
+    if (ParseArgs(args, {kTypeOption, kEnOption, kCharsetOption, kFileOption}, image,
+                  ignored) &&
+        !image.Has(kHelpOption.name) && image.Positionals().empty() && TakesImage(image)) {
+        return CheckImage(image);
+    }
     if (!ReadDataCommand(kCommand, CheckHelp(), args, input, status)) return status;
 
     CheckReport report = CheckAllLines(input.recordType, input.en, input.data, input.charset);

@@ -5,6 +5,7 @@
 #include "vudaduv_model.h"
 #include "check_report.h"
 #include "commands.h"
+#include "image_commands.h"
 #include "common_options.h"
 #include "lines.h"
 #include "os.h"
@@ -331,6 +332,7 @@ int RunSend(const Arguments& args) {
     if (!parsed.Positionals().empty()) {
         return UsageError(kCommand, "unexpected argument '" + parsed.Positionals()[0] + "'");
     }
+    if (TakesImage(parsed)) return SendImage(parsed);
     uint32_t recordType = 0;
     uint32_t baud = kDefaultBaud;
     std::string charset;

@@ -15,5 +15,8 @@ int RunEncode(const Arguments& args);
 int RunDecode(const Arguments& args);
 int RunScale(const Arguments& args);
 int RunDemo(const Arguments& args);
+int RunPull(const Arguments& args);
+int RunDiff(const Arguments& args);
+int RunSync(const Arguments& args);
 
 }  // namespace vudaduv::cli

@@ -24,6 +24,9 @@ constexpr Subcommand kSubcommands[] = {
     {"encode", "print the command lines of data lines, without sending", RunEncode},
     {"decode", "print the upload lines of a reply file, without changing it", RunDecode},
     {"scale", "run the virtual scale", RunScale},
+    {"pull", "read every slot of every scale into scale images", RunPull},
+    {"diff", "compare images, data files or scales record by record", RunDiff},
+    {"sync", "bring every scale to hold a list, sending only what differs", RunSync},
     {"demo", "download and read back every record type on a virtual scale", RunDemo},
 };
 
@@ -50,7 +53,7 @@ void PrintToolHelp() {
 
 int Dispatch(int argc, char** argv) {
     if (argc < 2) {
-        return UsageError("", "a command is needed (send, check, encode, decode, scale or demo)");
+        return UsageError("", "a command is needed (send, check, pull, diff, sync, scale, ...; see --help)");
     }
     const char* name = argv[1];
     if (std::strcmp(name, "--help") == 0 || std::strcmp(name, "-h") == 0 ||

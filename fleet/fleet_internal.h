@@ -1,0 +1,63 @@
+// What the parts of the fleet library share: the read requests of a set of slots and the
+// records their replies give, and the state directory's files and lock (state_files_*.cpp, one
+// per system).
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "vudaduv_fleet.h"
+
+namespace vudaduv::fleet {
+
+// The read requests of slots, in order, and how many command lines each slot takes.
+struct ReadList {
+    std::vector<RecordKey> slots;
+    std::vector<std::size_t> commandsOfSlot;
+    std::shared_ptr<std::vector<std::string>> commands;
+};
+
+ReadList BuildReadList(const std::vector<RecordKey>& slots, bool en);
+
+// What the replies to a read list gave, from replies[first] on.
+struct ReadOutcome {
+    std::vector<RecordKey> answered;  // slots whose every read was answered
+    Image image;                      // their records that came back whole
+    std::vector<std::string> broken;  // "KEY: why" of those that did not
+};
+
+ReadOutcome ReadReplies(const ReadList& list, const std::vector<std::string>& replies,
+                        std::size_t first, bool en);
+
+// A file beside a final one while it is being written.
+constexpr const char* kTempSuffix = ".new";
+
+std::string JoinPath(const std::string& dir, const std::string& name);
+
+// The file's bytes; false when there is no such file, with error set when it exists but cannot
+// be read.
+bool ReadFileIfThere(const std::string& path, std::string& bytes, std::string& error);
+void RemoveFileIfThere(const std::string& path);
+
+// Writes the bytes as the whole file.
+bool WriteWholeFile(const std::string& path, const std::string& bytes, std::string& error);
+// Waits until the files are on disk: one flush of their file system where the system has it,
+// for a thousand scales' images cost what one does.
+bool FlushToDisk(const std::vector<std::string>& paths, std::string& error);
+// Puts from in the place of to in one step, replacing it.
+bool MoveIntoPlace(const std::string& from, const std::string& to, std::string& error);
+
+// An exclusive lock on a file held while the object lives (and released by the system when the
+// process dies), with this process's id written in the file.
+class FileLock {
+  public:
+    virtual ~FileLock() = default;
+};
+
+// Takes the lock without waiting; nullptr with error naming the holder's process id when
+// another process holds it, or the system's reason.
+std::unique_ptr<FileLock> TryLockFile(const std::string& path, std::string& error);
+
+}  // namespace vudaduv::fleet

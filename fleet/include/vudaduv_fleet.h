@@ -1,0 +1,188 @@
+// The fleet: what each scale holds, kept as a scale image, and the work that keeps many scales
+// in step with one list. Scale images (read, written, compared), the pull of every slot from
+// many scales at once, and the sync that sends each scale only the records that differ, reads
+// back what it sent and keeps a state directory that never claims what a scale did not confirm.
+//
+// Texts are GBK bytes, as the codec takes them; converting from and to a user's character set
+// is the caller's business. Built on the model, the codec and the transport core; no thread of
+// its own (the transport core runs its event loop on the calling thread).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "vudaduv_transport.h"
+
+namespace vudaduv::fleet {
+
+// ---- Records and scale images ------------------------------------------------------------------
+
+// Where a record lives on a scale: its record type and number (-1 for type 7 data and the key
+// table, which have none).
+struct RecordKey {
+    uint32_t type = 0;
+    int32_t number = -1;
+};
+bool operator<(const RecordKey& a, const RecordKey& b);
+bool operator==(const RecordKey& a, const RecordKey& b);
+
+// "item 0042", "message 05", "key table", ...
+std::string KeyName(const RecordKey& key);
+
+// A scale image: one upload line a record ("1P0042A..."), sorted by record type and number.
+using Image = std::map<RecordKey, std::string>;
+
+// The key of an upload line of a stored type; false when the line begins with none of their
+// prefixes or its number is no number.
+bool KeyOfUploadLine(const std::string& line, RecordKey& key);
+
+// A record with nothing after its number ("1P0042A", an empty message): it counts as no record.
+bool HoldsNothing(const std::string& uploadLine);
+
+// Two upload lines that a scale holds alike: numbers by value, item texts missing at the end as
+// empty ones, everything else byte for byte.
+bool SameRecord(const std::string& a, const std::string& b);
+
+// The lines of an image file with their line numbers (blank lines already left out). False
+// with "SOURCE:LINE: ..." for a line that begins with none of the prefixes or names a record
+// twice. Records that hold nothing are left out.
+bool ReadImage(const std::string& source, const std::vector<std::string>& lines,
+               const std::vector<std::size_t>& numbers, Image& image, std::string& error);
+// The same over the bytes of a file (LF or CR LF line ends).
+bool ReadImageText(const std::string& source, const std::string& text, Image& image,
+                   std::string& error);
+// One line a record, each ended by LF, in the image's order.
+std::string WriteImage(const Image& image);
+
+// ---- What a list asks for --------------------------------------------------------------------
+
+// A record as a list asks for it: the data line to send, and the upload line it comes back as
+// (what the check foresees: the codec's clamps and cuts applied).
+struct Wanted {
+    std::string dataLine;
+    std::string line;
+};
+using WantedList = std::map<RecordKey, Wanted>;
+
+// The records of data lines of one stored record type; a later line of the same record wins.
+// Lines the codec leaves out, and records that come back as nothing, ask for no record.
+WantedList WantedOfDataLines(uint32_t recordType, bool en, const std::vector<std::string>& lines);
+// The records of an image, each line sent as the record type of its prefix.
+WantedList WantedOfImage(const Image& image, bool en);
+// The image that a scale holds once it holds the list.
+Image ImageOf(const WantedList& list);
+
+// The data line that empties a record (the empty item "0042A"): the only removal the protocol
+// offers. "" for a record type that has none (type 7 data, the key table).
+std::string RemovalLine(const RecordKey& key);
+
+// ---- Differences -------------------------------------------------------------------------------
+
+struct FieldChange {
+    std::string field;  // "text 1", "fields", ...
+    std::string before;
+    std::string after;
+};
+
+struct DiffRow {
+    enum Kind { kAdded, kRemoved, kChanged };
+    Kind kind = kChanged;
+    RecordKey key;
+    std::string before;  // the line in A ("" when added)
+    std::string after;   // the line in B ("" when removed)
+    std::vector<FieldChange> fields;  // for kChanged
+};
+
+// The records in which b differs from a, in key order.
+std::vector<DiffRow> DiffImages(const Image& a, const Image& b);
+
+// The printed lines of a row: "+ LINE", "- LINE", or "~ KEY: FIELD: OLD -> NEW" per field.
+std::vector<std::string> DiffRowLines(const DiffRow& row);
+
+// ---- Reading scales ----------------------------------------------------------------------------
+
+// The slots a pull reads: every slot of the asked stored types (messages and labels 0 to their
+// maximum), items from firstItem to lastItem.
+struct PullRequest {
+    std::vector<uint32_t> types{1, 3, 5, 7, 10, 12};
+    int32_t firstItem = 1;
+    int32_t lastItem = 4000;
+};
+
+// The keys of the slots a pull reads, in image order.
+std::vector<RecordKey> SlotsOf(const PullRequest& request);
+
+// What one scale gave back.
+struct ScaleImage {
+    std::string address;
+    int32_t code = WQDS_OK;  // the transport's outcome
+    std::size_t reads = 0;   // read commands sent
+    std::size_t answered = 0;
+    Image image;                      // the records that came back intact
+    std::vector<std::string> broken;  // records that did not: "KEY: why"
+};
+
+// Reads the slots from every scale at once, over one event loop.
+std::vector<ScaleImage> Pull(const std::vector<std::string>& addresses,
+                             const std::vector<RecordKey>& slots, bool en,
+                             const transport::SendSettings& settings,
+                             const transport::SendObserver& observer = {});
+
+// The file of a scale's image in a directory: host and port, every character that is no
+// letter, digit, '.' or '-' as '_', the host in lower case: "127.0.0.1_4001.txt",
+// "__1_4001.txt" for [::1]:4001. "" for an address that cannot be read.
+std::string ImageFileName(const std::string& address, uint32_t defaultPort);
+
+// Writes every file into dir, all or nothing: each is written beside its place and renamed
+// there only when every one was written. False with the system's reason.
+bool WriteFilesAllOrNothing(const std::string& dir,
+                            const std::vector<std::pair<std::string, std::string>>& files,
+                            std::string& error);
+
+// ---- The sync ----------------------------------------------------------------------------------
+
+struct SyncOptions {
+    std::string stateDir;
+    std::vector<uint32_t> listTypes;  // the record types the list speaks for (removals)
+    bool en = false;
+    bool removeMissing = false;  // empty the records of the list's types that it lacks
+    bool readScales = false;     // what the scales hold from a pull, not from the state
+    bool dryRun = false;         // plan only: nothing is sent and the state is left alone
+    bool readBackSent = true;    // confirm by reading back; else by the write's answer alone
+    transport::SendSettings settings;
+    transport::SendObserver observer;  // of the send of the records (not of the reads)
+};
+
+// What became of one scale.
+struct ScaleSync {
+    std::string address;
+    std::string failure;  // "" when served and every record sent came back as foreseen
+    std::size_t sent = 0;       // records sent that the list asks for
+    std::size_t unchanged = 0;  // records of the list the scale already held
+    std::size_t removed = 0;    // records emptied
+    std::size_t confirmed = 0;  // records sent or emptied that came back as foreseen
+    bool fromScale = false;     // what it held came from a read, not from the state
+    std::vector<std::string> toSend;    // the data lines, in order
+    std::vector<std::string> toRemove;  // the removal lines, in order
+    std::vector<std::string> notes;     // records that did not come back as foreseen, ...
+};
+
+struct SyncResult {
+    std::string error;  // why nothing was done (the state directory is busy or unusable)
+    std::vector<ScaleSync> scales;  // in the order of the addresses
+};
+
+// Brings every scale to hold the list, all at once. Each scale's image in stateDir is taken as
+// what it holds (a pull when there is none, with readScales, and for the records a run that
+// ended early left unconfirmed); only records that differ are sent, each scale its own command
+// list; what was sent is read back, and the scale's image takes in only records that came back
+// as foreseen, written whole or not at all. A lock on stateDir keeps a second sync out: it
+// fails with an error naming the process that holds it.
+SyncResult Sync(const WantedList& list, const std::vector<std::string>& addresses,
+                const SyncOptions& options);
+
+}  // namespace vudaduv::fleet

@@ -1,0 +1,162 @@
+// Reading scales into images: the read requests of the slots asked for, to many scales at once,
+// and their replies turned into records one read at a time, so that a record that cannot come
+// back intact is known by name.
+#include <algorithm>
+#include <cctype>
+
+#include "fleet_internal.h"
+#include "vudaduv_codec.h"
+#include "vudaduv_model.h"
+
+namespace vudaduv::fleet {
+
+namespace {
+
+// The data line of the read request of a slot ("0042"; none for type 7 data and the key table).
+std::vector<std::string> ReadDataLines(const RecordKey& key) {
+    if (key.number < 0) return {};
+    return {PadNumericField(key.number, RecordTypeOf(key.type).numberWidth)};
+}
+
+// Why the upload lines of one read are not one whole record of the slot; "" when they are.
+std::string WhyNotIntact(const RecordKey& key, const std::vector<std::string>& lines) {
+    if (lines.size() > 1) {
+        return "came back in " + std::to_string(lines.size()) +
+               " pieces (blanks or line breaks in it)";
+    }
+    RecordKey back;
+    if (!KeyOfUploadLine(lines[0], back) || !(back == key)) {
+        return "came back as " + model::Quoted(lines[0]);
+    }
+    return "";
+}
+
+}  // namespace
+
+std::vector<RecordKey> SlotsOf(const PullRequest& request) {
+    std::vector<RecordKey> slots;
+    std::vector<uint32_t> types = request.types;
+    std::sort(types.begin(), types.end());
+    types.erase(std::unique(types.begin(), types.end()), types.end());
+    for (uint32_t code : types) {
+        const RecordType& type = RecordTypeOf(code);
+        if (!model::StoresRecord(code)) continue;
+        if (type.numberWidth == 0) {
+            slots.push_back({code, -1});
+            continue;
+        }
+        int32_t first = code == 1 ? std::max(request.firstItem, 0) : 0;
+        int32_t last = code == 1 ? std::min(request.lastItem, type.numberMaximum) : type.numberMaximum;
+        for (int32_t number = first; number <= last; ++number) slots.push_back({code, number});
+    }
+    return slots;
+}
+
+ReadList BuildReadList(const std::vector<RecordKey>& slots, bool en) {
+    ReadList list;
+    auto commands = std::make_shared<std::vector<std::string>>();
+    for (const RecordKey& slot : slots) {
+        std::vector<std::string> reads =
+            BuildCommandList(model::ReadTypeOf(slot.type), ReadDataLines(slot), en);
+        if (reads.empty()) continue;
+        list.slots.push_back(slot);
+        list.commandsOfSlot.push_back(reads.size());
+        commands->insert(commands->end(), reads.begin(), reads.end());
+    }
+    list.commands = commands;
+    return list;
+}
+
+ReadOutcome ReadReplies(const ReadList& list, const std::vector<std::string>& replies,
+                        std::size_t first, bool en) {
+    ReadOutcome outcome;
+    std::size_t at = first;
+    for (std::size_t i = 0; i < list.slots.size(); ++i) {
+        std::size_t count = list.commandsOfSlot[i];
+        if (at + count > replies.size()) break;  // the scale stopped answering here
+        std::string text;
+        for (std::size_t n = 0; n < count; ++n) text += replies[at + n] + "\r\n";
+        at += count;
+        outcome.answered.push_back(list.slots[i]);
+        std::vector<std::string> lines;
+        std::string converted = ConvertUploadText(text, en);
+        for (std::size_t start = 0; start < converted.size();) {
+            std::size_t end = converted.find("\r\n", start);
+            if (end == std::string::npos) end = converted.size();
+            lines.push_back(converted.substr(start, end - start));
+            start = end + 2;
+        }
+        if (lines.empty()) continue;  // an empty slot
+        std::string why = WhyNotIntact(list.slots[i], lines);
+        if (!why.empty()) {
+            outcome.broken.push_back(KeyName(list.slots[i]) + ": " + why);
+        } else if (!HoldsNothing(lines[0])) {
+            outcome.image.emplace(list.slots[i], lines[0]);
+        }
+    }
+    return outcome;
+}
+
+std::vector<ScaleImage> Pull(const std::vector<std::string>& addresses,
+                             const std::vector<RecordKey>& slots, bool en,
+                             const transport::SendSettings& settings,
+                             const transport::SendObserver& observer) {
+    ReadList list = BuildReadList(slots, en);
+    std::vector<transport::ScaleJob> jobs;
+    for (const std::string& address : addresses) jobs.push_back({address, list.commands});
+    std::vector<transport::ScaleResult> results = transport::SendToScales(jobs, settings, observer);
+    std::vector<ScaleImage> images;
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        ReadOutcome outcome = ReadReplies(list, results[i].replies, 0, en);
+        ScaleImage image;
+        image.address = addresses[i];
+        image.code = results[i].code;
+        image.reads = list.commands->size();
+        image.answered = results[i].replies.size();
+        image.image = std::move(outcome.image);
+        image.broken = std::move(outcome.broken);
+        images.push_back(std::move(image));
+    }
+    return images;
+}
+
+std::string ImageFileName(const std::string& address, uint32_t defaultPort) {
+    transport::TargetAddress target;
+    if (!transport::ParseTargetAddress(address, defaultPort, target)) return "";
+    std::string name;
+    for (char c : target.host) {
+        auto byte = static_cast<unsigned char>(c);
+        bool kept = std::isalnum(byte) != 0 || c == '.' || c == '-';
+        name += kept && byte < 0x80 ? static_cast<char>(std::tolower(byte)) : '_';
+    }
+    return name + "_" + std::to_string(target.port) + ".txt";
+}
+
+bool WriteFilesAllOrNothing(const std::string& dir,
+                            const std::vector<std::pair<std::string, std::string>>& files,
+                            std::string& error) {
+    std::vector<std::string> written;
+    bool ok = true;
+    for (const auto& file : files) {
+        std::string temp = JoinPath(dir, file.first + kTempSuffix);
+        if (!WriteWholeFile(temp, file.second, error)) {
+            error = temp + ": " + error;
+            ok = false;
+            break;
+        }
+        written.push_back(temp);
+    }
+    if (ok && !FlushToDisk(written, error)) ok = false;
+    for (std::size_t i = 0; ok && i < files.size(); ++i) {
+        if (!MoveIntoPlace(written[i], JoinPath(dir, files[i].first), error)) {
+            error = JoinPath(dir, files[i].first) + ": " + error;
+            ok = false;
+        }
+    }
+    if (!ok) {
+        for (const std::string& temp : written) RemoveFileIfThere(temp);
+    }
+    return ok;
+}
+
+}  // namespace vudaduv::fleet

@@ -1,0 +1,122 @@
+// The state directory's files on Windows: durable writes, renames and the lock (LockFileEx on a
+// byte far beyond the process id, so that a second sync can still read who holds it; Windows
+// drops the lock when its holder dies).
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "fleet_internal.h"
+
+namespace vudaduv::fleet {
+
+namespace {
+
+constexpr DWORD kLockedByte = 0x40000000;
+
+std::string SystemError() {
+    DWORD code = GetLastError();
+    char text[256] = {};
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             code, 0, text, sizeof text, nullptr);
+    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == '.')) --n;
+    return n > 0 ? std::string(text, n) : "error " + std::to_string(code);
+}
+
+bool WriteWhole(HANDLE file, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
+        DWORD written = 0;
+        if (!WriteFile(file, bytes.data() + done, chunk, &written, nullptr) || written == 0) {
+            return false;
+        }
+        done += written;
+    }
+    return true;
+}
+
+class WindowsLock : public FileLock {
+  public:
+    explicit WindowsLock(HANDLE file) : file_(file) {}
+    ~WindowsLock() override { CloseHandle(file_); }
+
+  private:
+    HANDLE file_;
+};
+
+}  // namespace
+
+bool WriteWholeFile(const std::string& path, const std::string& bytes, std::string& error) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = SystemError();
+        return false;
+    }
+    bool ok = WriteWhole(file, bytes);
+    if (!ok) error = SystemError();
+    CloseHandle(file);
+    return ok;
+}
+
+bool FlushToDisk(const std::vector<std::string>& paths, std::string& error) {
+    for (const std::string& path : paths) {
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        bool ok = file != INVALID_HANDLE_VALUE && FlushFileBuffers(file);
+        if (!ok) error = path + ": " + SystemError();
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        if (!ok) return false;
+    }
+    return true;
+}
+
+bool MoveIntoPlace(const std::string& from, const std::string& to, std::string& error) {
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return true;
+    }
+    error = SystemError();
+    return false;
+}
+
+std::unique_ptr<FileLock> TryLockFile(const std::string& path, std::string& error) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = path + ": " + SystemError();
+        return nullptr;
+    }
+    OVERLAPPED at = {};
+    at.Offset = kLockedByte;
+    if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+        bool busy = GetLastError() == ERROR_LOCK_VIOLATION;
+        error = path + ": " + SystemError();
+        if (busy) {
+            char holder[32] = {};
+            DWORD n = 0;
+            OVERLAPPED start = {};
+            if (!ReadFile(file, holder, sizeof holder - 1, &n, &start)) n = 0;
+            error = "another sync (process " + (n > 0 ? std::string(holder, n) : "unknown") +
+                    ") holds " + path;
+        }
+        CloseHandle(file);
+        return nullptr;
+    }
+    std::string pid = std::to_string(GetCurrentProcessId());
+    DWORD written = 0;
+    OVERLAPPED start = {};
+    if (!WriteFile(file, pid.data(), static_cast<DWORD>(pid.size()), &written, &start) ||
+        SetFilePointer(file, static_cast<LONG>(pid.size()), nullptr, FILE_BEGIN) ==
+            INVALID_SET_FILE_POINTER ||
+        !SetEndOfFile(file)) {
+        error = path + ": " + SystemError();
+        CloseHandle(file);
+        return nullptr;
+    }
+    return std::make_unique<WindowsLock>(file);
+}
+
+}  // namespace vudaduv::fleet

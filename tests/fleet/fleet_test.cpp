@@ -1,0 +1,247 @@
+// The fleet on a small virtual fleet in this process: named scenarios of a day of syncs, and
+// the rows of the diff.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <thread>
+
+#include "temp_directory.h"
+#include "virtual_scale.h"
+#include "vudaduv_fleet.h"
+
+namespace vudaduv::fleet {
+namespace {
+
+using testing::ReadWholeFile;
+using testing::WriteWholeFile;
+
+// ---- The diff: one row per differing record, data lines as the scale stores them -----------
+
+struct DiffCase {
+    const char* name;
+    std::vector<std::string> a;  // image lines
+    std::vector<std::string> b;  // data lines of items
+    std::vector<std::string> rows;
+};
+
+Image ImageOfLines(const std::vector<std::string>& lines) {
+    Image image;
+    std::string error;
+    EXPECT_TRUE(ReadImage("a", lines, {}, image, error)) << error;
+    return image;
+}
+
+TEST(Diff, RowsAreKeyedByTypeAndNumber) {
+    const DiffCase cases[] = {
+        {"same", {"1P0001A5##Milk"}, {"1A5##Milk"}, {}},
+        {"number padded alike", {"1P0012A5##Milk"}, {"0012A5##Milk"}, {}},
+        {"texts missing at the end are empty", {"1P0002A5"}, {"2A5##"}, {}},
+        {"a cut text is no difference", {"1P0003A5##ABCDEFGHIJKL"}, {"3A5##ABCDEFGHIJKLMNOP"}, {}},
+        {"a clamped number is the last item", {"1P4000A7"}, {"5000A7"}, {}},
+        {"added", {}, {"4A1##Tea"}, {"+ 1P0004A1##Tea"}},
+        {"removed", {"1P0004A1##Tea"}, {}, {"- 1P0004A1##Tea"}},
+        {"the empty item is no item", {"1P0004A"}, {"4A"}, {}},
+        {"changed field", {"1P0005A1##Tea"}, {"5A2##Tea"}, {"~ item 0005: fields: \"1\" -> \"2\""}},
+        {"text added", {"1P0006A1##Tea"}, {"6A1##Tea##Hot"}, {"~ item 0006: text 2: \"\" -> \"Hot\""}},
+        {"a later line wins", {"1P0007A1"}, {"7A2", "7A1"}, {}},
+        {"other types stay apart", {"3P07AHello"}, {}, {"- 3P07AHello"}},
+    };
+    for (const DiffCase& c : cases) {
+        Image b = ImageOf(WantedOfDataLines(1, false, c.b));
+        std::vector<std::string> rows;
+        for (const DiffRow& row : DiffImages(ImageOfLines(c.a), b)) {
+            for (const std::string& line : DiffRowLines(row)) rows.push_back(line);
+        }
+        EXPECT_EQ(rows, c.rows) << c.name;
+    }
+}
+
+TEST(Image, WrittenAndReadBackAlikeAndBadLinesNamed) {
+    Image image = ImageOfLines({"12P" + std::string(568, '1'), "1P0002A1##x", "7Pfree", "3P01Ay"});
+    Image again;
+    std::string error;
+    ASSERT_TRUE(ReadImageText("s", WriteImage(image), again, error)) << error;
+    EXPECT_EQ(again, image);
+    EXPECT_EQ(WriteImage(image).substr(0, 12), "1P0002A1##x\n");  // sorted by type
+    EXPECT_FALSE(ReadImageText("f.txt", "1P0002A\r\n0003A1\r\n", again, error));
+    EXPECT_EQ(error.substr(0, 8), "f.txt:2:");
+    EXPECT_FALSE(ReadImageText("f.txt", "1P0002A1\n1P2A3\n", again, error));
+    EXPECT_NE(error.find("a second time"), std::string::npos) << error;
+}
+
+TEST(Image, FileNamesAreSafeOnEverySystem) {
+    EXPECT_EQ(ImageFileName("127.0.0.1:4001", 4001), "127.0.0.1_4001.txt");
+    EXPECT_EQ(ImageFileName("[::1]:9", 4001), "__1_9.txt");
+    EXPECT_EQ(ImageFileName("Scale-7", 4001), "scale-7_4001.txt");
+    EXPECT_EQ(ImageFileName("", 4001), "");
+}
+
+// ---- A day with a virtual fleet --------------------------------------------------------------
+
+class Day : public testing::InTempDirectory {
+  protected:
+    void SetUp() override {
+        InTempDirectory::SetUp();
+        StartFleet(std::chrono::milliseconds(0));
+    }
+
+    void StartFleet(std::chrono::milliseconds delay) {
+        scale::ServerOptions options;
+        options.replyDelay = delay;
+        fleet_ = std::make_unique<scale::ScaleFleet>(3, options);
+        std::string error;
+        ASSERT_TRUE(fleet_->Start(error)) << error;
+        addresses_.clear();
+        for (uint16_t port : fleet_->Ports()) addresses_.push_back("127.0.0.1:" + std::to_string(port));
+    }
+
+    SyncResult Run(const std::vector<std::string>& items, bool removeMissing = false) {
+        SyncOptions options;
+        options.stateDir = "state";
+        options.listTypes = {1};
+        options.removeMissing = removeMissing;
+        return Sync(WantedOfDataLines(1, false, items), addresses_, options);
+    }
+
+    Image Held(std::size_t scale) {
+        PullRequest items;
+        items.types = {1};
+        items.lastItem = 50;
+        return Pull({addresses_[scale]}, SlotsOf(items), false, {})[0].image;
+    }
+
+    std::unique_ptr<scale::ScaleFleet> fleet_;
+    std::vector<std::string> addresses_;
+};
+
+std::vector<std::string> Items(int count, const std::string& text = "Item") {
+    std::vector<std::string> lines;
+    for (int i = 1; i <= count; ++i) lines.push_back(std::to_string(i) + "A1,2##" + text + std::to_string(i));
+    return lines;
+}
+
+TEST_F(Day, FirstSyncSendsEverythingThenNothing) {
+    SyncResult first = Run(Items(10));
+    ASSERT_EQ(first.error, "");
+    for (const ScaleSync& scale : first.scales) {
+        EXPECT_EQ(scale.failure, "");
+        EXPECT_EQ(scale.sent, 10u);
+        EXPECT_EQ(scale.confirmed, 10u);
+        EXPECT_TRUE(scale.fromScale);
+    }
+    EXPECT_EQ(Held(2), ImageOf(WantedOfDataLines(1, false, Items(10))));
+    SyncResult second = Run(Items(10));
+    EXPECT_EQ(second.scales[0].sent, 0u);
+    EXPECT_EQ(second.scales[0].unchanged, 10u);
+    EXPECT_FALSE(second.scales[0].fromScale);
+}
+
+TEST_F(Day, ChangeAddAndRemoveSendOnlyThose) {
+    Run(Items(10));
+    std::vector<std::string> today = Items(12);
+    today[2] = "3A9,9##Cheaper";
+    today.erase(today.begin());  // item 1 no longer sold
+    SyncResult result = Run(today, true);
+    for (const ScaleSync& scale : result.scales) {
+        EXPECT_EQ(scale.failure, "");
+        EXPECT_EQ(scale.sent, 3u);  // item 3 changed, 11 and 12 new
+        EXPECT_EQ(scale.removed, 1u);
+        EXPECT_EQ(scale.unchanged, 8u);
+    }
+    Image held = Held(1);
+    EXPECT_EQ(held, ImageOf(WantedOfDataLines(1, false, today)));
+    EXPECT_EQ(held.count({1, 1}), 0u);
+    Image state;
+    std::string error;
+    ASSERT_TRUE(ReadImageText("s", ReadWholeFile(("state/" + ImageFileName(addresses_[1], 0)).c_str()),
+                              state, error));
+    EXPECT_EQ(state, held);
+}
+
+TEST_F(Day, DriftAtTheScaleIsFoundByAReadAndMended) {
+    Run(Items(5));
+    fleet_->Memory(0).Answer("!0V0004A7B" + std::string("0369C0388DE"));  // someone at the keys
+    Image state;
+    std::string error;
+    ASSERT_TRUE(ReadImageText("s", ReadWholeFile(("state/" + ImageFileName(addresses_[0], 0)).c_str()),
+                              state, error));
+    std::vector<DiffRow> rows = DiffImages(state, Held(0));
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].key, (RecordKey{1, 4}));
+    EXPECT_EQ(Run(Items(5)).scales[0].sent, 0u);  // the state alone does not see it
+    SyncOptions options;
+    options.stateDir = "state";
+    options.listTypes = {1};
+    options.readScales = true;
+    SyncResult read = Sync(WantedOfDataLines(1, false, Items(5)), addresses_, options);
+    EXPECT_EQ(read.scales[0].sent, 1u);
+    EXPECT_EQ(read.scales[1].sent, 0u);
+    EXPECT_TRUE(DiffImages(Held(0), ImageOf(WantedOfDataLines(1, false, Items(5)))).empty());
+}
+
+TEST_F(Day, ARunKilledHalfWayIsFinishedByTheNext) {
+    Run(Items(6));
+    // What a run killed after sending items 2 and 3 to scale 0 leaves: the old image, and the
+    // records it had started to send.
+    std::vector<std::string> today = Items(6, "New");
+    std::vector<std::string> sentBeforeKill = {"2A1,2##New2", "3A1,2##New3"};
+    SyncOptions once;
+    once.stateDir = "elsewhere";
+    Sync(WantedOfDataLines(1, false, sentBeforeKill), {addresses_[0]}, once);
+    std::string name = ImageFileName(addresses_[0], 0);
+    WriteWholeFile("state/.pending", name + " 1 2\n" + name + " 1 3\n" + name + " 1 4\n");
+    SyncResult result = Run(today);
+    EXPECT_EQ(result.scales[0].failure, "");
+    EXPECT_EQ(result.scales[0].sent, 4u);  // 1, 4, 5, 6: 2 and 3 had arrived
+    EXPECT_EQ(result.scales[1].sent, 6u);
+    EXPECT_FALSE(std::filesystem::exists("state/.pending"));
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(Held(i), ImageOf(WantedOfDataLines(1, false, today))) << i;
+    }
+}
+
+TEST_F(Day, ASecondSyncOnTheSameStateStopsNamingTheFirst) {
+    StartFleet(std::chrono::milliseconds(20));
+    // Empty images in the state: nothing to read first, only the records to send.
+    std::filesystem::create_directory("state");
+    for (const std::string& address : addresses_) {
+        WriteWholeFile(("state/" + ImageFileName(address, 0)).c_str(), "");
+    }
+    std::atomic<bool> done{false};
+    SyncResult first;
+    std::thread running([&] {
+        first = Run(Items(30));
+        done = true;
+    });
+    while (!std::filesystem::exists("state/.lock") && !done) std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    SyncResult second = Run(Items(30));
+    running.join();
+    EXPECT_EQ(first.error, "");
+    EXPECT_NE(second.error.find("another sync (process "), std::string::npos) << second.error;
+    EXPECT_TRUE(second.scales.empty());
+    EXPECT_EQ(Held(0).size(), 30u);
+}
+
+TEST_F(Day, APulledImageLoadsAReplacementScaleIdentically) {
+    Run(Items(8));
+    fleet_->Memory(0).Answer("!0X05A0333B");
+    fleet_->Memory(0).Answer("!0T03A0333");
+    fleet_->Memory(0).Answer("!0R03A0334");
+    std::vector<RecordKey> every = SlotsOf(PullRequest{});
+    ScaleImage before = Pull({addresses_[0]}, every, false, {})[0];
+    ASSERT_EQ(before.code, WQDS_OK);
+    ASSERT_TRUE(before.broken.empty());
+    ASSERT_EQ(before.image.size(), 10u);  // 8 items, a message and a label
+    SyncOptions copy;
+    copy.stateDir = "copy";
+    copy.listTypes = {1, 3, 5, 7, 10, 12};
+    copy.removeMissing = true;
+    Sync(WantedOfImage(before.image, false), {addresses_[2]}, copy);
+    ScaleImage after = Pull({addresses_[2]}, every, false, {})[0];
+    EXPECT_EQ(WriteImage(after.image), WriteImage(before.image));
+}
+
+}  // namespace
+}  // namespace vudaduv::fleet

@@ -1,0 +1,171 @@
+#include "fleet_options.h"
+
+#include <cstdio>
+
+#include "os.h"
+#include "targets_file.h"
+#include "vudaduv_codec.h"
+
+namespace vudaduv::cli {
+
+namespace {
+
+constexpr uint64_t kLongestTimeout = 600000;
+constexpr uint64_t kMostRetries = 1000;
+constexpr auto kRedrawPause = std::chrono::milliseconds(100);
+
+}  // namespace
+
+bool ReadFleetSettings(const ParsedArgs& parsed, transport::SendSettings& settings,
+                       std::string& error) {
+    uint64_t timeout = settings.replyTimeoutMs;
+    uint64_t retries = settings.tries - 1;
+    if (!ReadUnsignedOption(parsed, kFleetTimeoutOption.name, kLongestTimeout, timeout, error) ||
+        !ReadUnsignedOption(parsed, kFleetRetriesOption.name, kMostRetries, retries, error)) {
+        return false;
+    }
+    if (timeout == 0) {
+        error = "--timeout wants at least 1 millisecond";
+        return false;
+    }
+    settings.replyTimeoutMs = static_cast<uint32_t>(timeout);
+    settings.connectTimeoutMs = static_cast<uint32_t>(timeout);
+    settings.tries = retries + 1;
+    return true;
+}
+
+bool ReadFleetItems(const ParsedArgs& parsed, fleet::PullRequest& request, std::string& error) {
+    if (!parsed.Has(kFleetItemsOption.name)) return true;
+    std::string text = parsed.Value(kFleetItemsOption.name);
+    std::size_t dash = text.find('-');
+    uint64_t first = 0;
+    uint64_t last = 0;
+    if (dash == std::string::npos || !ParseUnsigned(text.substr(0, dash), kItemMaximum, first) ||
+        !ParseUnsigned(text.substr(dash + 1), kItemMaximum, last) || first > last) {
+        error = "--items wants FIRST-LAST, 0 <= FIRST <= LAST <= " + std::to_string(kItemMaximum);
+        return false;
+    }
+    request.firstItem = static_cast<int32_t>(first);
+    request.lastItem = static_cast<int32_t>(last);
+    return true;
+}
+
+const char* const kFleetOptionsHelp =
+    "  --target ADDR       a network scale: host, host:port, [v6addr]:port; repeat\n"
+    "                      for several scales\n"
+    "  --targets-file F    network scales, one address a line ('#' comments)\n"
+    "  --timeout MS        reply and connect time-out per scale (default 3000)\n"
+    "  --retries N         retries per scale after the first try (default 2)\n";
+
+int LoadFleet(const std::string& command, const ParsedArgs& parsed, Fleet& fleet) {
+    std::string error;
+    if (!ReadFleetSettings(parsed, fleet.settings, error)) return UsageError(command, error);
+    TargetList list{parsed.Values(kFleetTargetOption.name), {}};
+    for (const std::string& target : list.addresses) {
+        transport::TargetAddress address;
+        if (!ParseScaleAddress(target, address, error)) return UsageError(command, error);
+    }
+    if (parsed.Has(kFleetTargetsFileOption.name)) {
+        std::string path = parsed.Value(kFleetTargetsFileOption.name);
+        std::string bytes;
+        if (path.empty()) return UsageError(command, "--targets-file wants a file name");
+        if (!os::ReadAllBytes(path, bytes, error)) {
+            return UnreadableFile(command, path + ": " + error);
+        }
+        if (!AddTargetsFile(path, bytes, list, error)) return UsageError(command, error);
+        for (const std::string& note : list.notes) {
+            std::fprintf(stderr, "vudaduv %s: %s\n", command.c_str(), note.c_str());
+        }
+    }
+    if (list.addresses.empty()) {
+        return UsageError(command, "say which scales: --target ADDR or --targets-file F");
+    }
+    fleet.addresses = list.addresses;
+    return kExitOk;
+}
+
+int LoadImageFile(const std::string& command, const std::string& path, const std::string& charset,
+                  ImageLines& image) {
+    std::string source = path.empty() ? "-" : path;
+    std::string bytes;
+    std::string error;
+    if (!ReadInputBytes(path, bytes, error)) {
+        return UnreadableFile(command, (source == "-" ? "standard input" : source) + ": " + error);
+    }
+    DataLines lines = SplitDataLines(source, bytes);
+    if (!LinesToGbk(charset, lines, error)) return UsageError(command, error);
+    if (!fleet::ReadImage(source, lines.lines, lines.numbers, image.image, error)) {
+        return UsageError(command, error);
+    }
+    image.data = DataLines{source, {}, lines.numbers, {}};
+    for (const std::string& line : lines.lines) {
+        const RecordType* type = StoredTypeOfUploadLine(line);
+        image.types.push_back(type->code);
+        image.data.lines.push_back(line.substr(std::string(type->uploadPrefix).size()));
+    }
+    return kExitOk;
+}
+
+DataLines LinesOfType(const ImageLines& image, uint32_t recordType) {
+    DataLines lines{image.data.source, {}, {}, {}};
+    for (std::size_t i = 0; i < image.types.size(); ++i) {
+        if (image.types[i] != recordType) continue;
+        lines.lines.push_back(image.data.lines[i]);
+        lines.numbers.push_back(image.data.numbers[i]);
+    }
+    return lines;
+}
+
+std::string ShowImage(const fleet::Image& image, const std::string& charset) {
+    std::string text;
+    for (const auto& record : image) text += ShowText(charset, record.second) + "\n";
+    return text;
+}
+
+CountLine::CountLine(std::string command, std::string unit, std::size_t scales, std::size_t total)
+    : shown_(os::StderrIsTerminal()),
+      command_(std::move(command)),
+      unit_(std::move(unit)),
+      scales_(scales),
+      total_(total) {
+    Draw(true);
+}
+
+void CountLine::Answered() {
+    ++answered_;
+    Draw(false);
+}
+
+void CountLine::ScaleDone() {
+    ++done_;
+    Draw(done_ == scales_);
+}
+
+void CountLine::End() {
+    if (!shown_ || width_ == 0) return;
+    std::fprintf(stderr, "\r%s\r", std::string(width_, ' ').c_str());
+    width_ = 0;
+}
+
+void CountLine::Draw(bool force) {
+    auto now = std::chrono::steady_clock::now();
+    if (!shown_ || (!force && now - drawn_ < kRedrawPause)) return;
+    drawn_ = now;
+    std::string text = "vudaduv " + command_ + ": " + std::to_string(done_) + " of " +
+                       std::to_string(scales_) + " scale(s) done, " + std::to_string(answered_) +
+                       (total_ == 0 ? "" : " of " + std::to_string(total_)) + " " + unit_ +
+                       " answered";
+    std::size_t width = text.size();
+    if (width < width_) text += std::string(width_ - width, ' ');
+    width_ = width;
+    std::fprintf(stderr, "\r%s", text.c_str());
+    std::fflush(stderr);
+}
+
+uint32_t MillisecondsSince(std::chrono::steady_clock::time_point start) {
+    return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now() - start)
+                                     .count());
+}
+
+}  // namespace vudaduv::cli
