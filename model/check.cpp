@@ -1,6 +1,7 @@
 #include "vudaduv_model.h"
 
 #include <algorithm>
+#include <map>
 
 #include "vudaduv_codec.h"
 
@@ -294,6 +295,27 @@ void ExplainLostOrSplit(const std::vector<Field>& sent, bool lost, std::vector<F
     AddOnce(findings, {"line", lost ? "the record comes back lost" : "comes back split"});
 }
 
+// A label line holds its two texts between "A", the first "B" and the end: a "B" after that
+// first one means the user's text 1 held a "B" and was cut there.
+void CheckLabelTextOneEndsAtFirstB(const std::vector<Field>& sent, std::vector<Finding>& findings) {
+    if (sent.size() < 3 || FindSeparator(sent[2].value, "B") == kNotFound) return;
+    findings.push_back({sent[1].name, "the line holds more than one \"B\" and text 1 ends at the "
+                                      "first: text 1 is " + Quoted(sent[1].value) +
+                                          ", text 2 " + Quoted(sent[2].value)});
+}
+
+// A message text holding "##", the separator of an item's texts, is likely an item's data line
+// sent as a message by mistake: it would overwrite a message.
+void CheckMessageIsNoItemLine(uint32_t recordType, const std::vector<Field>& sent,
+                              std::vector<Finding>& findings) {
+    if ((recordType != 3 && recordType != 5) || sent.size() < 2 ||
+        FindSeparator(sent[1].value, "##") == kNotFound) {
+        return;
+    }
+    findings.push_back({sent[1].name, "holds \"##\" as an item's data line does (an item line "
+                                      "wants --type 1): it is stored as a message"});
+}
+
 }  // namespace
 
 bool IsEmptyMessage(uint32_t recordType, std::string_view line) {
@@ -461,6 +483,31 @@ std::optional<std::string> NumberedRecordOf(uint32_t recordType, bool en, const 
     return NumberOfCommand(list[0]);
 }
 
+std::optional<std::string> StoredRecordKeyOf(uint32_t recordType, bool en,
+                                            const std::string& line) {
+    const RecordType* type = FindStored(recordType);
+    if (type == nullptr) return std::nullopt;
+    if (*type->numberName != '\0') return NumberedRecordOf(recordType, en, line);
+    std::vector<std::string> list{AsTheLibraryTakesIt(line)};
+    if (EncodeLine(recordType, list, en) == kRejected) return std::nullopt;
+    return std::string();
+}
+
+std::vector<std::size_t> LinesStoredOverLater(uint32_t recordType, bool en,
+                                              const std::vector<std::string>& lines) {
+    std::vector<std::optional<std::string>> keys;
+    std::map<std::string, std::size_t> lastLineOf;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        keys.push_back(StoredRecordKeyOf(recordType, en, lines[i]));
+        if (keys.back()) lastLineOf[*keys.back()] = i;
+    }
+    std::vector<std::size_t> over(lines.size(), kNotOverwritten);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (keys[i] && lastLineOf[*keys[i]] != i) over[i] = lastLineOf[*keys[i]];
+    }
+    return over;
+}
+
 std::vector<Finding> CheckDataLine(uint32_t recordType, bool en, const std::string& line) {
     if (RecordTypeOf(recordType).build == nullptr) return {};
     if (line.find('\0') != std::string::npos) {
@@ -482,6 +529,8 @@ std::vector<Finding> CheckDataLine(uint32_t recordType, bool en, const std::stri
     if (sent[0].kind == Field::kNumber && !SameFieldValue(sent[0], trip.number)) {
         findings.push_back({sent[0].name, ExplainNumber(sent[0], trip.number)});
     }
+    if (recordType == 10) CheckLabelTextOneEndsAtFirstB(sent, findings);
+    CheckMessageIsNoItemLine(recordType, sent, findings);
     for (const std::string& refusal : trip.refusals) {
         AddOnce(findings, {"line", "the scale refuses it: " + refusal});
     }

@@ -79,6 +79,18 @@ std::vector<Finding> CheckDataLine(uint32_t recordType, bool en, const std::stri
 // the scale, as sent; nothing for other lines and for lines the library leaves out.
 std::optional<std::string> NumberedRecordOf(uint32_t recordType, bool en, const std::string& line);
 
+// The key of the record that a data line of a stored record type keeps on the scale: its
+// number as sent for the numbered types (1, 3, 5, 10), "" for type 7 data and the key table,
+// which a later line replaces whole; nothing for other lines and for lines the library leaves
+// out.
+std::optional<std::string> StoredRecordKeyOf(uint32_t recordType, bool en, const std::string& line);
+
+// For every data line, the index of the last later line that stores the same record over it,
+// or kNotOverwritten when none does: the scale keeps only the last.
+constexpr std::size_t kNotOverwritten = static_cast<std::size_t>(-1);
+std::vector<std::size_t> LinesStoredOverLater(uint32_t recordType, bool en,
+                                              const std::vector<std::string>& lines);
+
 // What one data line does on a virtual scale of its own, taken as the library takes it (up to
 // a NUL byte).
 struct RoundTrip {
