@@ -37,17 +37,11 @@ std::string_view WithoutLeadingZeros(std::string_view digits) {
     return digits;
 }
 
-// The upload text split into the lines as the file holds them, each ended by CR LF.
-std::vector<std::string> UploadFileLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find("\r\n", start);
-        if (end == std::string::npos) end = text.size();
-        lines.push_back(text.substr(start, end - start));
-        start = end + 2;
-    }
-    return lines;
+// What a scale answers to a command line as it comes over the wire: the scale reads up to the
+// LF and ignores one CR before it, so a data line's own CR stays in the record.
+std::string AnswerOnTheWire(ScaleMemory& memory, std::string_view command) {
+    if (!command.empty() && command.back() == '\n') command.remove_suffix(1);
+    return memory.Answer(command);
 }
 
 // The digits between a numbered command's letter and its first "A".
@@ -413,6 +407,20 @@ bool IsScaleAnswer(std::string_view reply) {
            !IsErrorReply(reply);
 }
 
+std::vector<std::string> SplitLines(std::string_view text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        lines.emplace_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
 std::string WithoutLineEnd(std::string line) {
     if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0) {
         line.resize(line.size() - 2);
@@ -453,7 +461,7 @@ RoundTrip RunRoundTrip(uint32_t recordType, bool en, const std::string& line) {
         trip.rejected = true;
         return trip;
     }
-    for (std::string& command : list) trip.commands.push_back(WithoutLineEnd(std::move(command)));
+    for (const std::string& command : list) trip.commands.push_back(WithoutLineEnd(command));
     if (RecordTypeOf(recordType).build == nullptr || trip.commands.empty()) return trip;
     bool numbered = (StoresRecord(recordType) && *FindStored(recordType)->numberName != '\0') ||
                     IsReadWithNumber(recordType);
@@ -461,15 +469,15 @@ RoundTrip RunRoundTrip(uint32_t recordType, bool en, const std::string& line) {
     if (!StoresRecord(recordType)) return trip;
 
     ScaleMemory memory(TextModeOf(en));
-    for (const std::string& command : trip.commands) {
-        std::string reply = memory.Answer(command);
+    for (const std::string& command : list) {
+        std::string reply = AnswerOnTheWire(memory, command);
         if (IsErrorReply(reply)) trip.refusals.push_back(reply);
     }
     std::vector<std::string> reads{trip.number};
     EncodeLine(ReadTypeOf(recordType), reads, en);
     std::string replies;
-    for (const std::string& read : reads) replies += memory.Answer(WithoutLineEnd(read)) + "\r\n";
-    trip.uploadLines = UploadFileLines(ConvertUploadText(replies, en));
+    for (const std::string& read : reads) replies += AnswerOnTheWire(memory, read) + "\r\n";
+    trip.uploadLines = SplitLines(ConvertUploadText(replies, en));
     return trip;
 }
 

@@ -142,6 +142,11 @@ bool IsErrorReply(std::string_view reply);
 // A scale's answer that is no error: "0" and a lower-case letter other than "e".
 bool IsScaleAnswer(std::string_view reply);
 
+// The lines of a text as the tool and the programs that read upload files take them: split at
+// LF, one CR before it removed; no line for the end of the text. The check and the read-back of
+// a send split by this one rule, so that what the check foresees is what a read-back shows.
+std::vector<std::string> SplitLines(std::string_view text);
+
 // A command line without the CR LF at its end, if it has one.
 std::string WithoutLineEnd(std::string line);
 
