@@ -34,7 +34,7 @@ std::string CheckHelp() {
 int RunCheck(const Arguments& args) {
     DataCommand input;
     int status = kExitOk;
-    if (!ReadDataCommand(kCommand, CheckHelp(), args, input, status)) return status;
+    if (!ReadDataCommand(kCommand, CheckHelp(), args, input, status, true)) return status;
 
     CheckReport report = CheckAllLines(input.recordType, input.en, input.data, input.charset);
     for (const std::string& line : report.lines) std::printf("%s\n", line.c_str());

@@ -1,5 +1,6 @@
 // vudaduv send: data lines through the library to one or more scales, and what came back.
 #include <chrono>
+#include <optional>
 #include <cstdio>
 
 #include "vudaduv_model.h"
@@ -10,6 +11,7 @@
 #include "os.h"
 #include "scale_link.h"
 #include "send_report.h"
+#include "stop_request.h"
 #include "targets_file.h"
 #include "vudaduv_codec.h"
 #include "verify.h"
@@ -190,6 +192,8 @@ bool ReadReportFile(const ParsedArgs& parsed, std::string& path, std::string& er
         error = "--report json:- would mix the report with the upload lines; name a file";
     } else if (path.empty()) {
         error = "--report wants json:FILE, not '" + value + "'";
+    } else if (!os::CanWriteFile(path, error)) {
+        error = "--report: " + path + " cannot be written: " + error;
     }
     return error.empty();
 }
@@ -231,41 +235,62 @@ std::string PlaceOfCommand(const SendOutcome& outcome, const DataLines& data, st
 
 // Error replies and replies that are no scale's, each with the data line it answered; true when
 // there is none.
-bool ReportReplies(const ScaleResult& scale, const SendOutcome& outcome, const DataLines& data) {
+bool ReportReplies(const ScaleResult& scale, const SendOutcome& outcome, const DataLines& data,
+                   const std::string& charset) {
     bool allAnswers = true;
     for (std::size_t i = 0; i < scale.replies.size() && i < outcome.commands.size(); ++i) {
         const std::string& reply = scale.replies[i];
         if (IsScaleAnswer(reply)) continue;
         allAnswers = false;
         std::fprintf(stderr, "vudaduv send: %s: %s: %s %s\n", scale.name.c_str(),
-                     PlaceOfCommand(outcome, data, i).c_str(),
+                     ShowText(charset, PlaceOfCommand(outcome, data, i)).c_str(),
                      IsErrorReply(reply) ? "the scale answered with an error:"
                                          : "not a scale's reply:",
-                     Quoted(reply).c_str());
+                     ShowText(charset, Quoted(reply)).c_str());
     }
     return allAnswers;
 }
 
 // The serial export shows no replies, but error replies pass into the upload lines.
-bool ReportSerialErrors(const ScaleResult& scale) {
+bool ReportSerialErrors(const ScaleResult& scale, const std::string& charset) {
     bool none = true;
     for (const std::string& line : scale.uploadLines) {
         if (!IsErrorReply(line)) continue;
         none = false;
         std::fprintf(stderr, "vudaduv send: serial line: the scale answered with an error: %s\n",
-                     Quoted(line).c_str());
+                     ShowText(charset, Quoted(line)).c_str());
     }
     return none;
+}
+
+// A read of an empty slot is answered "0f" with the letter and the number asked for, and gives
+// no upload line: each is named on stderr, so that silence is not taken for a lost reply.
+void NoteEmptySlots(const ScaleResult& scale, bool named, uint32_t recordType) {
+    const RecordType& read = RecordTypeOf(recordType);
+    if (read.role != RecordRole::kReads) return;
+    std::string last;  // a label is read in two halves, and named once
+    for (const std::string& reply : scale.replies) {
+        if (reply.compare(0, 2, "0f") != 0) continue;
+        std::string number = reply.size() > 3 ? reply.substr(3) : std::string();
+        std::string record = RecordName(read.partner, number);
+        if (record == last) continue;
+        last = record;
+        std::fprintf(stderr, "vudaduv send: %s%s: the scale holds none\n",
+                     named ? (scale.name + ": ").c_str() : "", record.c_str());
+    }
 }
 
 // What became of every scale, on stderr: the replies that are no success, then one line for
 // every scale that failed and, with several scales, the summary. True when every one was served
 // without an error.
 bool ReportScales(const SendOutcome& outcome, const DataLines& data,
-                  const std::vector<std::string>& causes, uint32_t milliseconds) {
+                  const std::vector<std::string>& causes, uint32_t milliseconds,
+                  uint32_t recordType, const std::string& charset) {
     bool ok = true;
     for (const ScaleResult& scale : outcome.scales) {
-        ok = (scale.name.empty() ? ReportSerialErrors(scale) : ReportReplies(scale, outcome, data)) &&
+        NoteEmptySlots(scale, outcome.scales.size() > 1, recordType);
+        ok = (scale.name.empty() ? ReportSerialErrors(scale, charset)
+                                 : ReportReplies(scale, outcome, data, charset)) &&
              ok;
     }
     for (std::size_t i = 0; i < outcome.scales.size(); ++i) {
@@ -363,13 +388,19 @@ int RunSend(const Arguments& args) {
         if (status != kExitOk) return status;
     }
     DataLines data;
-    status = LoadDataLines(kCommand, parsed, recordType, charset, data);
+    status = LoadDataLines(kCommand, parsed, recordType, charset, data, true);
     if (status != kExitOk) return status;
     if (RecordTypeOf(recordType).takesDataLine && data.lines.empty()) {
         NoteNothingToSend(kCommand, data);
         return kExitOk;
     }
     if (!CheckBeforeSending(recordType, link.en, parsed.Has(kAcceptOption.name), data, charset)) {
+        return kExitChanged;
+    }
+    // Lines that are no text of their character set cannot be sent, accepted or not.
+    data = ConvertedLinesOnly(data);
+    if (RecordTypeOf(recordType).takesDataLine && data.lines.empty()) {
+        std::fprintf(stderr, "vudaduv send: every data line is left out: nothing sent\n");
         return kExitChanged;
     }
 
@@ -383,23 +414,40 @@ int RunSend(const Arguments& args) {
     SendProgress told;
     told.lineAnswered = [&progress](std::size_t, std::size_t) { progress.LineAnswered(); };
     told.scaleDone = [&progress](std::size_t, int32_t code) { progress.ScaleDone(code == 0); };
+    // A network send stopped by Ctrl-C shows what had arrived; the serial transport has no stop.
+    std::optional<StopRequest> stop;
+    if (!link.serial) {
+        stop.emplace();
+        link.stop = stop->Flag();
+    }
     SendOutcome outcome = SendLines(link, recordType, data.lines, told);
     auto milliseconds = static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                                   std::chrono::steady_clock::now() - start)
                                                   .count());
     progress.End();
-    if (outcome.nothingToSend) NoteNothingToSend(kCommand, data);
+    if (outcome.nothingToSend) {
+        // Every line left out by the library: the check said so, and nothing went.
+        NoteNothingToSend(kCommand, data);
+        return kExitChanged;
+    }
     PrintUploadLines(outcome, charset);
     std::vector<std::string> causes = ScaleCauses(outcome);
-    bool ok = ReportScales(outcome, data, causes, milliseconds);
-    if (!reportPath.empty() && !outcome.nothingToSend) {
+    bool ok = ReportScales(outcome, data, causes, milliseconds, recordType, charset);
+    if (!reportPath.empty()) {
         ok = WriteReport(reportPath, JsonReport(outcome, causes, milliseconds)) && ok;
     }
     if (!uploadFile.empty()) ok = AppendUploadLines(uploadFile, outcome, charset) && ok;
-    if (verify && !outcome.nothingToSend) {
+    bool interrupted = stop && stop->Requested();
+    if (verify && !interrupted) {
         ok = VerifyServedScales(link, outcome, recordType, data.lines, charset) && ok;
+        interrupted = stop && stop->Requested();
     }
     if (link.serial) os::CloseSerialLine(link.serialLink);
+    if (interrupted) {
+        std::fprintf(stderr, "vudaduv send: interrupted: the upload lines above are what had "
+                             "arrived\n");
+        return kExitInterrupted;
+    }
     return ok ? kExitOk : kExitFailed;
 }
 

@@ -33,7 +33,7 @@ std::string RecordTypeHelp() {
 const char* const kDataOptionsHelp =
     "  --type N       record type of the data lines (see below)\n"
     "  --en           code-page text (three digits a character), as the En exports\n"
-    "  --charset CS   data lines are in CS (default: the locale's; GBK bytes pass)\n"
+    "  --charset CS   data lines are in CS (default: the locale's, UTF-8 in C)\n"
     "  --file F       read the data lines from F (default: standard input)\n"
     "  -h, --help     this help\n";
 
@@ -86,10 +86,10 @@ bool ReadCharset(const ParsedArgs& parsed, std::string& charset, std::string& er
 }
 
 int LoadDataLines(const std::string& command, const ParsedArgs& parsed, uint32_t recordType,
-                  const std::string& charset, DataLines& data) {
+                  const std::string& charset, DataLines& data, bool keepUnconvertible) {
     std::string path = parsed.Value(kFileOption.name);
     std::string source = path.empty() ? "-" : path;
-    data = DataLines{source, {}, {}, {}};
+    data = DataLines{source, {}, {}, {}, {}};
     if (!RecordTypeOf(recordType).takesDataLine) return kExitOk;
     std::string bytes;
     std::string error;
@@ -100,12 +100,17 @@ int LoadDataLines(const std::string& command, const ParsedArgs& parsed, uint32_t
     for (const std::string& note : data.notes) {
         std::fprintf(stderr, "vudaduv %s: %s\n", command.c_str(), note.c_str());
     }
-    if (!LinesToGbk(charset, data, error)) return UsageError(command, error);
+    if (LinesToGbk(charset, data) || keepUnconvertible) return kExitOk;
+    for (std::size_t i = 0; i < data.lines.size(); ++i) {
+        if (!data.unconvertible[i].empty()) {
+            return UsageError(command, LinePlace(data, i) + ": " + data.unconvertible[i]);
+        }
+    }
     return kExitOk;
 }
 
 bool ReadDataCommand(const std::string& command, const std::string& help, const Arguments& args,
-                     DataCommand& out, int& status) {
+                     DataCommand& out, int& status, bool keepUnconvertible) {
     ParsedArgs parsed;
     status = kExitOk;
     if (!ParseCommandArgs(command, help, args,
@@ -123,7 +128,8 @@ bool ReadDataCommand(const std::string& command, const std::string& help, const 
         return false;
     }
     out.en = parsed.Has(kEnOption.name);
-    status = LoadDataLines(command, parsed, out.recordType, out.charset, out.data);
+    status = LoadDataLines(command, parsed, out.recordType, out.charset, out.data,
+                           keepUnconvertible);
     return status == kExitOk;
 }
 

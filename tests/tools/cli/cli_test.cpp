@@ -165,6 +165,12 @@ const Scenario kCheckScenarios[] = {
      Exact("vudaduv check: data.txt:2: blank line skipped\n"
            "vudaduv check: 2 of 3 data line(s) would not arrive as written\n"),
      {{"data.txt", "5Ahi\r\n\r\n11A\xe6\xac\xa2\xe8\xbf\x8e\r\n40Ahi\r\n"}}},
+    {"CheckNamesTheCharacterGbkLacks", {"check", "--type", "1", "--charset", "UTF-8"},
+     "72A01##\xf0\x9f\x8d\x8e##x\n5000A1\n", 4,
+     Exact("-:1: line: \"\xf0\x9f\x8d\x8e\" (U+1F34E) at byte 8 is a character that GBK lacks: "
+           "it cannot be sent\n-:2: item number: 5000 becomes 4000\n")},
+    {"CheckNamesALaterType7Line", {"check", "--type", "7"}, "a\nb\n", 4,
+     Exact("-:1: line: the same record is stored again by line 2, which overwrites it\n")},
 };
 INSTANTIATE_TEST_SUITE_P(Check, ToolScenario, ::testing::ValuesIn(kCheckScenarios), ScenarioName);
 
@@ -178,22 +184,27 @@ TEST(Output, FullDeviceIsAFailure) {
         << run.err;
 }
 
-// Without --charset the locale's character set applies; the C locale passes bytes.
+// Without --charset the locale's character set applies; the C and POSIX locales read UTF-8, and
+// GBK bytes there are named with a hint.
 TEST(Charset, DefaultsToTheLocale) {
     TempDirectory directory;
     const char* saved = std::getenv("LC_ALL");
     std::string old = saved != nullptr ? saved : "";
-    setenv("LC_ALL", "C.UTF-8", 1);
-    ToolRun utf8 = RunTool({"encode", "--type", "1"}, "5A##\xe5\x95\x8a\n");
-    setenv("LC_ALL", "C", 1);
-    ToolRun bytes = RunTool({"encode", "--type", "1"}, "5A##\xb0\xa1\n");
+    std::vector<ToolRun> utf8;
+    for (const char* locale : {"C.UTF-8", "C", "POSIX"}) {
+        setenv("LC_ALL", locale, 1);
+        utf8.push_back(RunTool({"encode", "--type", "1"}, "5A##\xe5\x95\x8a\n"));
+    }
+    ToolRun gbk = RunTool({"check", "--type", "1"}, "5A##\xb0\xa1\n6A\n");
     if (saved != nullptr) {
         setenv("LC_ALL", old.c_str(), 1);
     } else {
         unsetenv("LC_ALL");
     }
-    EXPECT_EQ(utf8.out, "!0V0005AB1601CDE\n") << utf8.err;
-    EXPECT_EQ(bytes.out, "!0V0005AB1601CDE\n") << bytes.err;
+    for (const ToolRun& run : utf8) EXPECT_EQ(run.out, "!0V0005AB1601CDE\n") << run.err;
+    EXPECT_EQ(gbk.status, 4);
+    EXPECT_EQ(gbk.out, "-:1: line: not UTF-8 text: the byte \\xB0 at byte 5 (text in GBK wants "
+                       "--charset GBK)\n");
 }
 #endif
 
@@ -555,7 +566,8 @@ const Scenario kSendScenarios[] = {
      Contains("-:2: item number: 5000 becomes 4000\n-:3: line: no \"A\": the line is left "
               "out\nvudaduv send: 2 of 3 data line(s) would not arrive as written: nothing "
               "sent")},
-    {"EmptySlotGivesNoLine", Send({"--type", "2"}), "12\n", 0, Exact(""), Exact("")},
+    {"EmptySlotGivesNoLine", Send({"--type", "2"}), "12\n", 0, Exact(""),
+     Exact("vudaduv send: item 0012: the scale holds none\n")},
     {"ItemsVerified", Send({"--type", "1", "--verify", "--charset", "GBK"}),
      "12A0100##\xc6\xbb\xb9\xfb##Apple\n13A02##x##y##z\n", 0, Exact(""),
      Contains("all 2 record(s) came back as written")},
@@ -606,8 +618,22 @@ const Scenario kSendScenarios[] = {
      "3\n",
      0,
      Exact(""),
-     Exact(""),
+     Exact("vudaduv send: label 03: the scale holds none\n"),
      {{"Rec.txt", "1P0001Aold\r\n"}}},
+    // The check and the read-back split lines alike: what the check foresaw is not the scale's.
+    {"DataLineEndingInACrOfItsOwn", Send({"--type", "7", "--verify", "--accept-changes"}),
+     "ab\r\r\n", 0, Exact(""), Contains("0 not foreseen by the check")},
+    {"DecodedTextHoldingAnLf", Send({"--type", "1", "--en", "--verify", "--accept-changes"}),
+     "12AD120010121\n", 0, Exact(""), Contains("0 not foreseen by the check")},
+    {"AcceptedButEveryLineLeftOut", Send({"--type", "1", "--accept-changes"}), "no separator\n",
+     4, Exact(""), Contains("nothing to send")},
+    {"UnwritableReportStopsBeforeTheSend",
+     Send({"--type", "1", "--report", "json:no/such/folder/r.json"}), "12A1\n", 2, Exact(""),
+     Contains("--report: no/such/folder/r.json cannot be written")},
+    {"UnconvertibleLineIsNeverSent", Send({"--type", "1", "--charset", "UTF-8", "--accept-changes"}),
+     "5A##\xff\n6A##x\n", 0, Exact(""), Contains("-:1: line: not UTF-8 text: the byte \\xFF")},
+    {"RepliesShownInTheUsersCharset", Send({"--type", "14", "--charset", "UTF-8"}),
+     "!0Z\xe5\x95\x8a\n", 1, Exact("0eMALFORMED\n"), Contains("(\"!0Z\xe5\x95\x8a\")")},
     {"SerialDeviceMissing",
      {"send", "--type", "1", "--serial", "/nonexistent/tty"},
      "1A\n",

@@ -1,0 +1,42 @@
+#include "stop_request.h"
+
+#include <csignal>
+
+namespace vudaduv::cli {
+
+namespace {
+
+// Lock-free, so that a signal handler may set it.
+std::atomic<bool> stopRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void OnStopSignal(int) {
+    stopRequested.store(true);
+}
+
+using Handler = void (*)(int);
+Handler previousInterrupt = SIG_DFL;
+Handler previousTerminate = SIG_DFL;
+
+}  // namespace
+
+StopRequest::StopRequest() {
+    stopRequested.store(false);
+    previousInterrupt = std::signal(SIGINT, OnStopSignal);
+    previousTerminate = std::signal(SIGTERM, OnStopSignal);
+}
+
+StopRequest::~StopRequest() {
+    std::signal(SIGINT, previousInterrupt == SIG_ERR ? SIG_DFL : previousInterrupt);
+    std::signal(SIGTERM, previousTerminate == SIG_ERR ? SIG_DFL : previousTerminate);
+}
+
+const std::atomic<bool>* StopRequest::Flag() const {
+    return &stopRequested;
+}
+
+bool StopRequest::Requested() const {
+    return stopRequested.load();
+}
+
+}  // namespace vudaduv::cli

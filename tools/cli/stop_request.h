@@ -1,0 +1,25 @@
+// Ctrl-C (SIGINT) and SIGTERM during a send: instead of ending the process they set a flag that
+// the transport reads, so that the replies that had arrived can still be shown.
+#pragma once
+
+#include <atomic>
+
+namespace vudaduv::cli {
+
+// Exit status of a run stopped by a signal: 128 + SIGINT, as shells report it.
+constexpr int kExitInterrupted = 130;
+
+// While one lives, SIGINT and SIGTERM set Flag() instead of ending the process; the signals'
+// earlier handling comes back when it ends. One at a time.
+class StopRequest {
+  public:
+    StopRequest();
+    ~StopRequest();
+    StopRequest(const StopRequest&) = delete;
+    StopRequest& operator=(const StopRequest&) = delete;
+
+    const std::atomic<bool>* Flag() const;
+    bool Requested() const;
+};
+
+}  // namespace vudaduv::cli
