@@ -446,7 +446,7 @@ int RunSend(const Arguments& args) {
     if (interrupted) {
         std::fprintf(stderr, "vudaduv send: interrupted: the upload lines above are what had "
                              "arrived\n");
-        return kExitInterrupted;
+        return stop->ExitStatus();
     }
     return ok ? kExitOk : kExitFailed;
 }

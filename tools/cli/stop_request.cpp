@@ -8,9 +8,11 @@ namespace {
 
 // Lock-free, so that a signal handler may set it.
 std::atomic<bool> stopRequested{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
+std::atomic<int> stopSignal{0};
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free);
 
-extern "C" void OnStopSignal(int) {
+extern "C" void OnStopSignal(int signal) {
+    stopSignal.store(signal);
     stopRequested.store(true);
 }
 
@@ -37,6 +39,10 @@ const std::atomic<bool>* StopRequest::Flag() const {
 
 bool StopRequest::Requested() const {
     return stopRequested.load();
+}
+
+int StopRequest::ExitStatus() const {
+    return 128 + stopSignal.load();
 }
 
 }  // namespace vudaduv::cli

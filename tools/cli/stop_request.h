@@ -6,8 +6,6 @@
 
 namespace vudaduv::cli {
 
-// Exit status of a run stopped by a signal: 128 + SIGINT, as shells report it.
-constexpr int kExitInterrupted = 130;
 
 // While one lives, SIGINT and SIGTERM set Flag() instead of ending the process; the signals'
 // earlier handling comes back when it ends. One at a time.
@@ -20,6 +18,9 @@ class StopRequest {
 
     const std::atomic<bool>* Flag() const;
     bool Requested() const;
+    // The exit status of a run stopped by the signal, as shells report it: 128 + its number
+    // (130 for Ctrl-C).
+    int ExitStatus() const;
 };
 
 }  // namespace vudaduv::cli

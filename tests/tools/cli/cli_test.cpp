@@ -5,6 +5,10 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -16,6 +20,10 @@
 #include "loopback_socket.h"
 #include "temp_directory.h"
 #include "tool_process.h"
+
+#ifndef _WIN32
+#include <signal.h>
+#endif
 
 namespace vudaduv::cli::test {
 namespace {
@@ -821,6 +829,30 @@ TEST(SendVerify, NamesATextTheScaleMadeUp) {
 
 // Only POSIX systems have a stop request to send to a program without a console.
 #ifndef _WIN32
+// Ctrl-C during a long read: the replies that had arrived are printed, then exit 130.
+TEST(SendInterrupted, PrintsWhatArrived) {
+    TempDirectory directory;
+    std::atomic<int> received{0};
+    ScriptedScale scale([&received](const std::string&) {
+        int n = ++received;
+        return n <= 2 ? "0u000" + std::to_string(n) + "A1BCDE" : std::string();
+    });
+    WriteWholeFile("reads.txt", "1\n2\n3\n4\n");
+    WriteWholeFile("nothing.in", "");
+    ProcessId tool = StartProcess(ToolPath(),
+                                  {"send", "--type", "2", "--file", "reads.txt", "--timeout",
+                                   "60000", "--target", "127.0.0.1:" + std::to_string(scale.Port())},
+                                  "nothing.in", "send.out", "send.err");
+    for (int wait = 0; wait < 500 && received < 3; ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_EQ(received, 3);
+    kill(static_cast<pid_t>(tool), SIGINT);
+    EXPECT_EQ(WaitForProcess(tool, 10000), 130) << ReadWholeFile("send.err");
+    EXPECT_EQ(ReadWholeFile("send.out"), "1P0001A1\n1P0002A1\n");
+    EXPECT_NE(ReadWholeFile("send.err").find("interrupted"), std::string::npos);
+}
+
 TEST(ScaleCommand, StopsOnTerminate) {
     TempDirectory directory;
     ScaleProcess scale;
