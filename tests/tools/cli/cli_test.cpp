@@ -95,7 +95,7 @@ std::string Substitute(std::string arg, const Places& places) {
 }
 
 void RunScenario(const Scenario& scenario, const Places& places) {
-    for (const auto& [name, bytes] : scenario.files) WriteWholeFile(name.c_str(), bytes);
+    for (const auto& [name, bytes] : scenario.files) WriteWholeFile(name.c_str(), Substitute(bytes, places));
     std::vector<std::string> args;
     for (const std::string& arg : scenario.args) args.push_back(Substitute(arg, places));
     ToolRun run = RunTool(args, scenario.input);
@@ -323,6 +323,13 @@ const Scenario kBadArgumentScenarios[] = {
      Exact(""),
      Contains("vudaduv send: scales.txt:3: bad address '127.0.0.1:0'"),
      {{"scales.txt", "# the shop\n\n 127.0.0.1:0 # gone\n127.0.0.1:4001\n"}}},
+    {"TargetsFileHostWithColonsIsNoIpv6Address",
+     {"send", "--type", "2", "--targets-file", "scales.txt"},
+     "1\n",
+     2,
+     Exact(""),
+     Contains("vudaduv send: scales.txt:2: bad address 'bad:addr:x'"),
+     {{"scales.txt", "127.0.0.1:4001\nbad:addr:x\n"}}},
     {"TargetsFileWithoutAddresses",
      {"send", "--type", "2", "--targets-file", "scales.txt"},
      "1\n",
@@ -633,6 +640,10 @@ const Scenario kSendScenarios[] = {
      "ab\r\r\n", 0, Exact(""), Contains("0 not foreseen by the check")},
     {"DecodedTextHoldingAnLf", Send({"--type", "1", "--en", "--verify", "--accept-changes"}),
      "12AD120010121\n", 0, Exact(""), Contains("0 not foreseen by the check")},
+    {"NameOfAScaleAlreadyListedIsServedOnce",
+     Send({"--type", "2", "--targets-file", "scales.txt"}), "12\n", 0, Exact(""),
+     Contains("scales.txt:1: 'LOCALHOST:"),
+     {{"scales.txt", "LOCALHOST:{port}\n"}}},
     {"AcceptedButEveryLineLeftOut", Send({"--type", "1", "--accept-changes"}), "no separator\n",
      4, Exact(""), Contains("nothing to send")},
     {"UnwritableReportStopsBeforeTheSend",
