@@ -134,6 +134,8 @@ const Scenario kHelpScenarios[] = {
     {"ScaleHelp", {"scale", "--help"}, "", 0, Contains("Usage: vudaduv scale")},
     {"DemoHelp", {"demo", "--help"}, "", 0, Contains("Usage: vudaduv demo")},
     {"HelpWinsOverMissingType", {"encode", "--help"}, "", 0, Contains("Record types")},
+    {"HelpOfACommand", {"help", "send"}, "", 0, Contains("Usage: vudaduv send")},
+    {"HelpOfNoCommand", {"help", "frobnicate"}, "", 2, Exact(""), Contains("unknown command")},
 };
 INSTANTIATE_TEST_SUITE_P(Help, ToolScenario, ::testing::ValuesIn(kHelpScenarios), ScenarioName);
 
@@ -190,6 +192,14 @@ TEST(Output, FullDeviceIsAFailure) {
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("cannot write to standard output: No space left"), std::string::npos)
         << run.err;
+}
+
+// A fleet whose addresses cannot be written serves no one.
+TEST(Output, FleetWithoutItsAddressesStops) {
+    TempDirectory directory;
+    ToolRun run = RunTool({"scale", "--count", "2"}, "", "/dev/full");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("the addresses could not be written"), std::string::npos) << run.err;
 }
 
 // Without --charset the locale's character set applies; the C and POSIX locales read UTF-8, and
@@ -291,7 +301,7 @@ const Scenario kBadArgumentScenarios[] = {
      "",
      2,
      Exact(""),
-     Contains("at least 1 millisecond")},
+     Contains("--timeout wants a number from 1 to 600000")},
     {"VerifyOfReadRequest",
      {"send", "--type", "2", "--target", "a", "--verify"},
      "",
@@ -375,7 +385,8 @@ const Scenario kBadArgumentScenarios[] = {
      2,
      Exact(""),
      Contains("not both")},
-    {"ScaleNoScales", {"scale", "--count", "0"}, "", 2, Exact(""), Contains("at least 1")},
+    {"ScaleNoScales", {"scale", "--count", "0"}, "", 2, Exact(""),
+     Contains("--count wants a number from 1 to 65535")},
     {"ScaleFleetWithPty",
      {"scale", "--count", "2", "--pty"},
      "",
