@@ -27,7 +27,22 @@ std::string RecordTypeHelp() {
         }
         help += row + "\n";
     }
-    return help + "  other              " + RecordTypeOf(0).dataLine + " (the tool adds CR LF)\n";
+    return help + "  other              " + RecordTypeOf(0).dataLine + " (the tool adds CR LF)\n" +
+           "\n" + TextLimitsHelp();
+}
+
+std::string TextLimitsHelp() {
+    std::string zonePosition = std::to_string(kItemCodeDigits / kZonePositionTerminator.size());
+    std::string codePage = std::to_string(kItemCodeDigits / kCodePageTerminator.size());
+    return "What a scale keeps (the check names every text that is cut):\n"
+           "  type 1   each item text: " + zonePosition + " characters of zone-position text, " +
+           codePage + " of\n"
+           "           code-page text (--en)\n"
+           "  type 3/5 the message text: " + std::to_string(kMessageTextCharacters) +
+           " characters; messages above " + std::to_string(kMessage3CodePageAbove) + " (type 3)\n"
+           "           and " + std::to_string(kMessage5CodePageAbove) +
+           " (type 5) are code-page text in either mode\n"
+           "  type 12  the key table: exactly " + std::to_string(kKeyTableBytes) + " bytes\n";
 }
 
 const char* const kDataOptionsHelp =

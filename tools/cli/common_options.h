@@ -19,6 +19,8 @@ constexpr OptionSpec kFileOption{"file", true, false};
 // The record types, for the help of the commands that take --type.
 // The table of record types for --help, from the codec's own table.
 std::string RecordTypeHelp();
+// How many characters each text keeps, from the codec's own limits; part of RecordTypeHelp.
+std::string TextLimitsHelp();
 // The options of the commands that take data lines and no more (check, encode).
 extern const char* const kDataOptionsHelp;
 
