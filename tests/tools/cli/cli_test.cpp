@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -159,6 +161,39 @@ TEST(Help, FitsEightyColumns) {
             EXPECT_NE(run.out.find("(default 2)"), std::string::npos) << run.out;
         }
     }
+}
+
+// The bash completion offers every command of the tool's help and every option of each
+// command's help.
+TEST(Help, BashCompletionKnowsEveryCommandAndOption) {
+    TempDirectory directory;
+    std::string completion = ReadWholeFile(VUDADUV_COMPLETION_FILE);
+#ifdef _WIN32
+    if (completion.empty()) GTEST_SKIP() << "the sources are not reachable from here";
+#endif
+    ASSERT_FALSE(completion.empty());
+    auto offered = [&completion](const std::string& word) {
+        return std::regex_search(completion, std::regex("(^|[\\s\"])" + word + "($|[\\s\"|)])"));
+    };
+    ToolRun tool = RunTool({"--help"});
+    std::istringstream commands(tool.out.substr(tool.out.find("Commands:")));
+    const std::regex commandLine(R"(^  ([a-z]+) +\S)");
+    const std::regex optionLine(R"(^ +(?:-h, )?(--[a-z-]+))");
+    std::size_t seen = 0;
+    for (std::string command; std::getline(commands, command) && !command.empty();) {
+        std::smatch name;
+        if (!std::regex_search(command, name, commandLine)) continue;
+        ++seen;
+        EXPECT_TRUE(offered(name[1])) << name[1];
+        std::istringstream lines(RunTool({name[1], "--help"}).out);
+        for (std::string line; std::getline(lines, line);) {
+            std::smatch option;
+            if (std::regex_search(line, option, optionLine)) {
+                EXPECT_TRUE(offered(option[1])) << name[1] << " " << option[1];
+            }
+        }
+    }
+    EXPECT_GE(seen, 6u);
 }
 
 const Scenario kCheckScenarios[] = {
