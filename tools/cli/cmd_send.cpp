@@ -69,7 +69,7 @@ std::string SendHelp() {
            "  --en              code-page text (three digits a character): the En exports\n"
            "  --file F          read the data lines from F (default: standard input)\n"
            "  --charset CS      data lines and upload lines are in CS (default: the\n"
-           "                    locale's; GBK, CP936 and the C locale pass bytes as is)\n"
+           "                    locale's, UTF-8 in the C locale; GBK passes bytes)\n"
            "  --timeout MS      reply and connect time-out per scale (default " +
            timeout +
            ")\n"
@@ -93,7 +93,8 @@ std::string SendHelp() {
            "Exit status: 0 sent (and verified), 1 a scale was not served, answered with an\n"
            "error or came back different, or the report could not be written, 2 bad\n"
            "arguments or address, 3 a file could not be read, 4 the check found lines that\n"
-           "would not arrive as written (nothing sent).\n"
+           "would not arrive as written or every line is left out (nothing sent), 130\n"
+           "stopped by Ctrl-C (the upload lines that had arrived are printed first).\n"
            "\n" +
            RecordTypeHelp();
 }
