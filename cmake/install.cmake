@@ -72,9 +72,9 @@ if(TARGET vudaduv_cli)
   configure_file(docs/vudaduv.1.in ${CMAKE_CURRENT_BINARY_DIR}/vudaduv.1 @ONLY)
   vudaduv_install_compressed(${CMAKE_CURRENT_BINARY_DIR}/vudaduv.1 ${CMAKE_INSTALL_MANDIR}/man1
     tool)
-  # The tool's bash completion, once there is one, goes with it:
-  #   install(FILES ... DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions
-  #     RENAME vudaduv COMPONENT tool)
+  install(FILES tools/cli/completion/vudaduv.bash
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions RENAME vudaduv
+    COMPONENT tool)
 endif()
 
 include(CMakePackageConfigHelpers)

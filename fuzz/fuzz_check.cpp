@@ -56,6 +56,11 @@ std::string WithoutLineEnd(const std::string& command) {
     return command.substr(0, command.size() - kLineEnd.size());
 }
 
+// A command line as the scale reads it off the wire: up to its LF.
+std::string WithoutLf(const std::string& command) {
+    return command.substr(0, command.size() - 1);
+}
+
 std::vector<std::string> Commands(uint32_t recordType, const std::string& line, bool en) {
     std::vector<std::string> list{line};
     FuzzCheck(vudaduv::EncodeLine(recordType, list, en) == vudaduv::kEncoded,
@@ -68,14 +73,14 @@ std::string UploadTextOf(const Stored& stored, const std::string& line, bool en)
     vudaduv::model::ScaleMemory memory(vudaduv::model::TextModeOf(en));
     std::vector<std::string> commands = Commands(stored.recordType, line, en);
     for (const std::string& command : commands) {
-        std::string reply = memory.Answer(WithoutLineEnd(command));
+        std::string reply = memory.Answer(WithoutLf(command));
         FuzzCheck(reply == std::string("0") + static_cast<char>(command[2] - 'A' + 'a'),
                   "a line the check passes is stored by the scale");
     }
     std::string number = commands[0].substr(3, stored.numberWidth);
     std::string replies;
     for (const std::string& read : Commands(stored.readType, number, en)) {
-        replies += memory.Answer(WithoutLineEnd(read)) + std::string(kLineEnd);
+        replies += memory.Answer(WithoutLf(read)) + std::string(kLineEnd);
     }
     return vudaduv::ConvertUploadText(replies, en);
 }

@@ -1,6 +1,7 @@
 #include "vudaduv_model.h"
 
 #include <algorithm>
+#include <map>
 
 #include "vudaduv_codec.h"
 
@@ -36,17 +37,11 @@ std::string_view WithoutLeadingZeros(std::string_view digits) {
     return digits;
 }
 
-// The upload text split into the lines as the file holds them, each ended by CR LF.
-std::vector<std::string> UploadFileLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find("\r\n", start);
-        if (end == std::string::npos) end = text.size();
-        lines.push_back(text.substr(start, end - start));
-        start = end + 2;
-    }
-    return lines;
+// What a scale answers to a command line as it comes over the wire: the scale reads up to the
+// LF and ignores one CR before it, so a data line's own CR stays in the record.
+std::string AnswerOnTheWire(ScaleMemory& memory, std::string_view command) {
+    if (!command.empty() && command.back() == '\n') command.remove_suffix(1);
+    return memory.Answer(command);
 }
 
 // The digits between a numbered command's letter and its first "A".
@@ -294,6 +289,27 @@ void ExplainLostOrSplit(const std::vector<Field>& sent, bool lost, std::vector<F
     AddOnce(findings, {"line", lost ? "the record comes back lost" : "comes back split"});
 }
 
+// A label line holds its two texts between "A", the first "B" and the end: a "B" after that
+// first one means the user's text 1 held a "B" and was cut there.
+void CheckLabelTextOneEndsAtFirstB(const std::vector<Field>& sent, std::vector<Finding>& findings) {
+    if (sent.size() < 3 || FindSeparator(sent[2].value, "B") == kNotFound) return;
+    findings.push_back({sent[1].name, "the line holds more than one \"B\" and text 1 ends at the "
+                                      "first: text 1 is " + Quoted(sent[1].value) +
+                                          ", text 2 " + Quoted(sent[2].value)});
+}
+
+// A message text holding "##", the separator of an item's texts, is likely an item's data line
+// sent as a message by mistake: it would overwrite a message.
+void CheckMessageIsNoItemLine(uint32_t recordType, const std::vector<Field>& sent,
+                              std::vector<Finding>& findings) {
+    if ((recordType != 3 && recordType != 5) || sent.size() < 2 ||
+        FindSeparator(sent[1].value, "##") == kNotFound) {
+        return;
+    }
+    findings.push_back({sent[1].name, "holds \"##\" as an item's data line does (an item line "
+                                      "wants --type 1): it is stored as a message"});
+}
+
 }  // namespace
 
 bool IsEmptyMessage(uint32_t recordType, std::string_view line) {
@@ -391,6 +407,20 @@ bool IsScaleAnswer(std::string_view reply) {
            !IsErrorReply(reply);
 }
 
+std::vector<std::string> SplitLines(std::string_view text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        lines.emplace_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
 std::string WithoutLineEnd(std::string line) {
     if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0) {
         line.resize(line.size() - 2);
@@ -431,7 +461,7 @@ RoundTrip RunRoundTrip(uint32_t recordType, bool en, const std::string& line) {
         trip.rejected = true;
         return trip;
     }
-    for (std::string& command : list) trip.commands.push_back(WithoutLineEnd(std::move(command)));
+    for (const std::string& command : list) trip.commands.push_back(WithoutLineEnd(command));
     if (RecordTypeOf(recordType).build == nullptr || trip.commands.empty()) return trip;
     bool numbered = (StoresRecord(recordType) && *FindStored(recordType)->numberName != '\0') ||
                     IsReadWithNumber(recordType);
@@ -439,15 +469,15 @@ RoundTrip RunRoundTrip(uint32_t recordType, bool en, const std::string& line) {
     if (!StoresRecord(recordType)) return trip;
 
     ScaleMemory memory(TextModeOf(en));
-    for (const std::string& command : trip.commands) {
-        std::string reply = memory.Answer(command);
+    for (const std::string& command : list) {
+        std::string reply = AnswerOnTheWire(memory, command);
         if (IsErrorReply(reply)) trip.refusals.push_back(reply);
     }
     std::vector<std::string> reads{trip.number};
     EncodeLine(ReadTypeOf(recordType), reads, en);
     std::string replies;
-    for (const std::string& read : reads) replies += memory.Answer(WithoutLineEnd(read)) + "\r\n";
-    trip.uploadLines = UploadFileLines(ConvertUploadText(replies, en));
+    for (const std::string& read : reads) replies += AnswerOnTheWire(memory, read) + "\r\n";
+    trip.uploadLines = SplitLines(ConvertUploadText(replies, en));
     return trip;
 }
 
@@ -459,6 +489,31 @@ std::optional<std::string> NumberedRecordOf(uint32_t recordType, bool en, const 
         return std::nullopt;
     }
     return NumberOfCommand(list[0]);
+}
+
+std::optional<std::string> StoredRecordKeyOf(uint32_t recordType, bool en,
+                                            const std::string& line) {
+    const RecordType* type = FindStored(recordType);
+    if (type == nullptr) return std::nullopt;
+    if (*type->numberName != '\0') return NumberedRecordOf(recordType, en, line);
+    std::vector<std::string> list{AsTheLibraryTakesIt(line)};
+    if (EncodeLine(recordType, list, en) == kRejected) return std::nullopt;
+    return std::string();
+}
+
+std::vector<std::size_t> LinesStoredOverLater(uint32_t recordType, bool en,
+                                              const std::vector<std::string>& lines) {
+    std::vector<std::optional<std::string>> keys;
+    std::map<std::string, std::size_t> lastLineOf;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        keys.push_back(StoredRecordKeyOf(recordType, en, lines[i]));
+        if (keys.back()) lastLineOf[*keys.back()] = i;
+    }
+    std::vector<std::size_t> over(lines.size(), kNotOverwritten);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (keys[i] && lastLineOf[*keys[i]] != i) over[i] = lastLineOf[*keys[i]];
+    }
+    return over;
 }
 
 std::vector<Finding> CheckDataLine(uint32_t recordType, bool en, const std::string& line) {
@@ -482,6 +537,8 @@ std::vector<Finding> CheckDataLine(uint32_t recordType, bool en, const std::stri
     if (sent[0].kind == Field::kNumber && !SameFieldValue(sent[0], trip.number)) {
         findings.push_back({sent[0].name, ExplainNumber(sent[0], trip.number)});
     }
+    if (recordType == 10) CheckLabelTextOneEndsAtFirstB(sent, findings);
+    CheckMessageIsNoItemLine(recordType, sent, findings);
     for (const std::string& refusal : trip.refusals) {
         AddOnce(findings, {"line", "the scale refuses it: " + refusal});
     }

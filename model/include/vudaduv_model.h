@@ -79,6 +79,18 @@ std::vector<Finding> CheckDataLine(uint32_t recordType, bool en, const std::stri
 // the scale, as sent; nothing for other lines and for lines the library leaves out.
 std::optional<std::string> NumberedRecordOf(uint32_t recordType, bool en, const std::string& line);
 
+// The key of the record that a data line of a stored record type keeps on the scale: its
+// number as sent for the numbered types (1, 3, 5, 10), "" for type 7 data and the key table,
+// which a later line replaces whole; nothing for other lines and for lines the library leaves
+// out.
+std::optional<std::string> StoredRecordKeyOf(uint32_t recordType, bool en, const std::string& line);
+
+// For every data line, the index of the last later line that stores the same record over it,
+// or kNotOverwritten when none does: the scale keeps only the last.
+constexpr std::size_t kNotOverwritten = static_cast<std::size_t>(-1);
+std::vector<std::size_t> LinesStoredOverLater(uint32_t recordType, bool en,
+                                              const std::vector<std::string>& lines);
+
 // What one data line does on a virtual scale of its own, taken as the library takes it (up to
 // a NUL byte).
 struct RoundTrip {
@@ -129,6 +141,11 @@ const std::string* RecordLine(uint32_t recordType, const std::vector<std::string
 bool IsErrorReply(std::string_view reply);
 // A scale's answer that is no error: "0" and a lower-case letter other than "e".
 bool IsScaleAnswer(std::string_view reply);
+
+// The lines of a text as the tool and the programs that read upload files take them: split at
+// LF, one CR before it removed; no line for the end of the text. The check and the read-back of
+// a send split by this one rule, so that what the check foresees is what a read-back shows.
+std::vector<std::string> SplitLines(std::string_view text);
 
 // A command line without the CR LF at its end, if it has one.
 std::string WithoutLineEnd(std::string line);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -137,6 +138,39 @@ TEST_F(TransportCore, LineProgressCountsEveryAnsweredLineEvenWhenItThrows) {
         for (std::size_t n = 1; n <= jobs[scale].commands->size(); ++n) expected.push_back(n);
         EXPECT_EQ(answered[scale], expected);
     }
+}
+
+// A stop request set while a scale stays silent ends the call at once, with the replies that
+// had arrived; a scale already done keeps its outcome.
+TEST_F(TransportCore, StopRequestEndsTheSendWithWhatArrived) {
+    LoopbackPeer quick(false, AnswerAll("q"));
+    LoopbackPeer stalling(false, [](const PeerEvent& event) {
+        return event.received < 2 ? PeerAnswer::Reply(ScaleReply(event.command) + "\r\n")
+                                  : PeerAnswer::Silence();
+    });
+    ASSERT_TRUE(quick.Listening() && stalling.Listening());
+    std::vector<ScaleJob> jobs = {{LoopbackAddress(quick.Port()), Shared(CommandLines(2))},
+                                  {LoopbackAddress(stalling.Port()), Shared(CommandLines(5))}};
+    std::atomic<bool> stop{false};
+    SendObserver observer;
+    observer.stop = &stop;
+    observer.lineAnswered = [&stop](std::size_t scale, std::size_t answered) {
+        if (scale == 1 && answered == 2) stop = true;
+    };
+    SendSettings settings = QuickSettings();
+    settings.replyTimeoutMs = 60000;  // the stop, not the time-out, ends the wait
+
+    std::vector<ScaleResult> results = SendToScales(jobs, settings, observer);
+
+    EXPECT_EQ(results[1].code, WQDS_INTERNAL);
+    EXPECT_EQ(results[1].replies.size(), 2u);
+    EXPECT_LT(results[1].milliseconds, 30000u);
+    // Without a stop request the flag costs nothing but its reading.
+    stop = false;
+    observer.lineAnswered = nullptr;
+    std::vector<ScaleResult> whole = SendToScales({jobs[0]}, QuickSettings(), observer);
+    EXPECT_EQ(whole[0].code, WQDS_OK);
+    EXPECT_EQ(whole[0].replies, RepliesFor(CommandLines(2), "q"));
 }
 
 TEST_F(TransportCore, SerialSendHandsBackTheRepliesInMemory) {

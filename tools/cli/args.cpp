@@ -98,10 +98,19 @@ bool ParseUnsigned(const std::string& text, uint64_t max, uint64_t& value) {
 
 bool ReadUnsignedOption(const ParsedArgs& parsed, const std::string& name, uint64_t max,
                         uint64_t& value, std::string& error) {
+    return ReadUnsignedOption(parsed, name, 0, max, value, error);
+}
+
+bool ReadUnsignedOption(const ParsedArgs& parsed, const std::string& name, uint64_t min,
+                        uint64_t max, uint64_t& value, std::string& error) {
     if (!parsed.Has(name)) return true;
-    if (ParseUnsigned(parsed.Value(name), max, value)) return true;
-    error = "--" + name + " wants a number from 0 to " + std::to_string(max) + ", not '" +
-            parsed.Value(name) + "'";
+    uint64_t read = 0;
+    if (ParseUnsigned(parsed.Value(name), max, read) && read >= min) {
+        value = read;
+        return true;
+    }
+    error = "--" + name + " wants a number from " + std::to_string(min) + " to " +
+            std::to_string(max) + ", not '" + parsed.Value(name) + "'";
     return false;
 }
 

@@ -54,6 +54,9 @@ bool ParseUnsigned(const std::string& text, uint64_t max, uint64_t& value);
 // message when the text is not a number within [0, max].
 bool ReadUnsignedOption(const ParsedArgs& parsed, const std::string& name, uint64_t max,
                         uint64_t& value, std::string& error);
+// The same within [min, max]; the message names that range.
+bool ReadUnsignedOption(const ParsedArgs& parsed, const std::string& name, uint64_t min,
+                        uint64_t max, uint64_t& value, std::string& error);
 
 // Prints "vudaduv <command>: <message>" and a hint to --help on stderr; returns kExitUsage.
 int UsageError(const std::string& command, const std::string& message);

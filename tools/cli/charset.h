@@ -14,6 +14,9 @@ bool CharsetKnown(const std::string& charset);
 // Strict: false when text is not valid in charset or holds a character that GBK lacks.
 bool ConvertToGbk(const std::string& charset, std::string_view text, std::string& gbk);
 
+// Strict, for naming a character in messages: false when text is not valid in charset.
+bool ConvertToUtf8(const std::string& charset, std::string_view text, std::string& utf8);
+
 // Lenient, for showing: a byte that does not start a GBK character becomes "?".
 std::string ConvertFromGbk(const std::string& charset, std::string_view gbk);
 

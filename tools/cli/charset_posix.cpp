@@ -65,6 +65,11 @@ bool ConvertToGbk(const std::string& charset, std::string_view text, std::string
     return converter.Ok() && converter.Run(text, gbk, [](std::string&) { return false; });
 }
 
+bool ConvertToUtf8(const std::string& charset, std::string_view text, std::string& utf8) {
+    Converter converter("UTF-8", charset);
+    return converter.Ok() && converter.Run(text, utf8, [](std::string&) { return false; });
+}
+
 std::string ConvertFromGbk(const std::string& charset, std::string_view gbk) {
     Converter converter(charset, kGbk);
     std::string out;

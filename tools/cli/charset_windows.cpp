@@ -123,6 +123,11 @@ bool ConvertToGbk(const std::string& charset, std::string_view text, std::string
     return FindCodePage(charset, codePage) && ConvertStrictly(codePage, kGbk, text, gbk);
 }
 
+bool ConvertToUtf8(const std::string& charset, std::string_view text, std::string& utf8) {
+    UINT codePage = 0;
+    return FindCodePage(charset, codePage) && ConvertStrictly(codePage, CP_UTF8, text, utf8);
+}
+
 std::string ConvertFromGbk(const std::string& charset, std::string_view gbk) {
     UINT codePage = 0;
     if (!FindCodePage(charset, codePage)) return std::string(gbk);

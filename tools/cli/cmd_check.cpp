@@ -42,7 +42,7 @@ int RunCheck(const Arguments& args) {
         !image.Has(kHelpOption.name) && image.Positionals().empty() && TakesImage(image)) {
         return CheckImage(image);
     }
-    if (!ReadDataCommand(kCommand, CheckHelp(), args, input, status)) return status;
+    if (!ReadDataCommand(kCommand, CheckHelp(), args, input, status, true)) return status;
 
     CheckReport report = CheckAllLines(input.recordType, input.en, input.data, input.charset);
     for (const std::string& line : report.lines) std::printf("%s\n", line.c_str());

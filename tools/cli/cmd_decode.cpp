@@ -22,7 +22,7 @@ const char* const kDecodeHelp =
     "\n"
     "  --en           texts are code-page text (three digits a character), as the\n"
     "                 En exports\n"
-    "  --charset CS   print the lines in CS (default: the locale's; GBK bytes pass)\n"
+    "  --charset CS   print the lines in CS (default: the locale's, UTF-8 in C)\n"
     "  -h, --help     this help\n";
 
 }  // namespace

@@ -82,7 +82,7 @@ int LoadSide(const std::string& operand, const Side& side, fleet::Image& image) 
     std::string error;
     if (!ReadInputBytes(operand, bytes, error)) return UnreadableFile(kCommand, operand + ": " + error);
     DataLines data = SplitDataLines(operand, bytes);
-    if (!LinesToGbk(side.charset, data, error)) return UsageError(kCommand, error);
+    if (!LinesToGbk(side.charset, data)) return UsageError(kCommand, FirstUnconvertible(data));
     if (side.recordType == 0 || IsImage(data)) {
         if (!fleet::ReadImage(operand, data.lines, data.numbers, image, error)) {
             return UsageError(kCommand, error);

@@ -1,6 +1,8 @@
 // vudaduv scale: the virtual scale on TCP and optionally on a pseudo-terminal, or a fleet of
 // independent scales on as many ports.
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <cstdio>
 
 #include "commands.h"
@@ -90,11 +92,7 @@ bool ReadServerOptions(const ParsedArgs& parsed, bool fleet, scale::ServerOption
 // --count, 0 when absent (one scale, which may also have a pseudo-terminal).
 bool ReadCount(const ParsedArgs& parsed, uint64_t& count, std::string& error) {
     count = 0;
-    if (!ReadUnsignedOption(parsed, kCountOption.name, kMaxCount, count, error)) return false;
-    if (parsed.Has(kCountOption.name) && count == 0) {
-        error = "--count must be at least 1";
-        return false;
-    }
+    if (!ReadUnsignedOption(parsed, kCountOption.name, 1, kMaxCount, count, error)) return false;
     if (count != 0 && parsed.Has(kPtyOption.name)) {
         error = "--pty serves one scale; it does not go with --count";
         return false;
@@ -117,7 +115,13 @@ int ServeFleet(std::size_t count, const scale::ServerOptions& options) {
     for (uint16_t port : fleet.Ports()) {
         std::printf("%s\n", scale::ShowAddress(options.host, port).c_str());
     }
-    std::fflush(stdout);
+    // Scales whose addresses were lost serve no one: the fleet stops at once.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "vudaduv scale: the addresses could not be written: %s\n",
+                     std::strerror(errno));
+        fleet.Stop();
+        return kExitFailed;
+    }
     std::fprintf(stderr, "%zu virtual scale(s) listening; press Ctrl-C to stop\n", count);
     int signal = os::WaitForStopSignal();
     fleet.Stop();

@@ -1,5 +1,6 @@
 // vudaduv send: data lines through the library to one or more scales, and what came back.
 #include <chrono>
+#include <optional>
 #include <cstdio>
 
 #include "vudaduv_model.h"
@@ -11,6 +12,7 @@
 #include "os.h"
 #include "scale_link.h"
 #include "send_report.h"
+#include "stop_request.h"
 #include "targets_file.h"
 #include "vudaduv_codec.h"
 #include "verify.h"
@@ -69,7 +71,7 @@ std::string SendHelp() {
            "                    exports send it\n"
            "  --file F          read the data lines from F (default: standard input)\n"
            "  --charset CS      data lines and upload lines are in CS (default: the\n"
-           "                    locale's; GBK, CP936 and the C locale pass bytes as is)\n"
+           "                    locale's, UTF-8 in the C locale; GBK passes bytes)\n"
            "  --timeout MS      reply and connect time-out per scale (default " +
            timeout +
            ")\n"
@@ -93,7 +95,8 @@ std::string SendHelp() {
            "Exit status: 0 sent (and verified), 1 a scale was not served, answered with an\n"
            "error or came back different, or the report could not be written, 2 bad\n"
            "arguments or address, 3 a file could not be read, 4 the check found lines that\n"
-           "would not arrive as written (nothing sent).\n"
+           "would not arrive as written or every line is left out (nothing sent), 130\n"
+           "stopped by Ctrl-C (the upload lines that had arrived are printed first).\n"
            "\n" +
            RecordTypeHelp();
 }
@@ -103,12 +106,8 @@ bool ReadTransportValues(const ParsedArgs& parsed, std::vector<uint32_t>& values
                          std::string& error) {
     uint64_t timeout = 0;
     uint64_t retries = 0;
-    if (!ReadUnsignedOption(parsed, kTimeoutOption.name, kLongestTimeout, timeout, error) ||
+    if (!ReadUnsignedOption(parsed, kTimeoutOption.name, 1, kLongestTimeout, timeout, error) ||
         !ReadUnsignedOption(parsed, kRetriesOption.name, 1000, retries, error)) {
-        return false;
-    }
-    if (parsed.Has(kTimeoutOption.name) && timeout == 0) {
-        error = "--timeout wants at least 1 millisecond";
         return false;
     }
     if (parsed.Has(kTimeoutOption.name)) {
@@ -192,6 +191,8 @@ bool ReadReportFile(const ParsedArgs& parsed, std::string& path, std::string& er
         error = "--report json:- would mix the report with the upload lines; name a file";
     } else if (path.empty()) {
         error = "--report wants json:FILE, not '" + value + "'";
+    } else if (!os::CanWriteFile(path, error)) {
+        error = "--report: " + path + " cannot be written: " + error;
     }
     return error.empty();
 }
@@ -233,7 +234,8 @@ std::string PlaceOfCommand(const SendOutcome& outcome, const DataLines& data, st
 
 // Error replies and replies that are no scale's, each with the data line it answered; true when
 // there is none.
-bool ReportReplies(const ScaleResult& scale, const SendOutcome& outcome, const DataLines& data) {
+bool ReportReplies(const ScaleResult& scale, const SendOutcome& outcome, const DataLines& data,
+                   const std::string& charset) {
     bool allAnswers = true;
     for (std::size_t i = 0; i < scale.replies.size() && i < outcome.commands.size(); ++i) {
         const std::string& reply = scale.replies[i];
@@ -241,22 +243,41 @@ bool ReportReplies(const ScaleResult& scale, const SendOutcome& outcome, const D
         allAnswers = false;
         std::fprintf(stderr, "vudaduv send: %s: %s: %s %s\n",
                      scale.name.empty() ? "serial line" : scale.name.c_str(),
-                     PlaceOfCommand(outcome, data, i).c_str(),
+                     ShowText(charset, PlaceOfCommand(outcome, data, i)).c_str(),
                      IsErrorReply(reply) ? "the scale answered with an error:"
                                          : "not a scale's reply:",
-                     Quoted(reply).c_str());
+                     ShowText(charset, Quoted(reply)).c_str());
     }
     return allAnswers;
+}
+
+// A read of an empty slot is answered "0f" with the letter and the number asked for, and gives
+// no upload line: each is named on stderr, so that silence is not taken for a lost reply.
+void NoteEmptySlots(const ScaleResult& scale, bool named, uint32_t recordType) {
+    const RecordType& read = RecordTypeOf(recordType);
+    if (read.role != RecordRole::kReads) return;
+    std::string last;  // a label is read in two halves, and named once
+    for (const std::string& reply : scale.replies) {
+        if (reply.compare(0, 2, "0f") != 0) continue;
+        std::string number = reply.size() > 3 ? reply.substr(3) : std::string();
+        std::string record = RecordName(read.partner, number);
+        if (record == last) continue;
+        last = record;
+        std::fprintf(stderr, "vudaduv send: %s%s: the scale holds none\n",
+                     named ? (scale.name + ": ").c_str() : "", record.c_str());
+    }
 }
 
 // What became of every scale, on stderr: the replies that are no success, then one line for
 // every scale that failed and, with several scales, the summary. True when every one was served
 // without an error.
 bool ReportScales(const SendOutcome& outcome, const DataLines& data,
-                  const std::vector<std::string>& causes, uint32_t milliseconds) {
+                  const std::vector<std::string>& causes, uint32_t milliseconds,
+                  uint32_t recordType, const std::string& charset) {
     bool ok = true;
     for (const ScaleResult& scale : outcome.scales) {
-        ok = ReportReplies(scale, outcome, data) && ok;
+        NoteEmptySlots(scale, outcome.scales.size() > 1, recordType);
+        ok = ReportReplies(scale, outcome, data, charset) && ok;
     }
     for (std::size_t i = 0; i < outcome.scales.size(); ++i) {
         if (causes[i].empty()) continue;
@@ -354,13 +375,19 @@ int RunSend(const Arguments& args) {
         if (status != kExitOk) return status;
     }
     DataLines data;
-    status = LoadDataLines(kCommand, parsed, recordType, charset, data);
+    status = LoadDataLines(kCommand, parsed, recordType, charset, data, true);
     if (status != kExitOk) return status;
     if (RecordTypeOf(recordType).takesDataLine && data.lines.empty()) {
         NoteNothingToSend(kCommand, data);
         return kExitOk;
     }
     if (!CheckBeforeSending(recordType, link.en, parsed.Has(kAcceptOption.name), data, charset)) {
+        return kExitChanged;
+    }
+    // Lines that are no text of their character set cannot be sent, accepted or not.
+    data = ConvertedLinesOnly(data);
+    if (RecordTypeOf(recordType).takesDataLine && data.lines.empty()) {
+        std::fprintf(stderr, "vudaduv send: every data line is left out: nothing sent\n");
         return kExitChanged;
     }
 
@@ -374,23 +401,40 @@ int RunSend(const Arguments& args) {
     SendProgress told;
     told.lineAnswered = [&progress](std::size_t, std::size_t) { progress.LineAnswered(); };
     told.scaleDone = [&progress](std::size_t, int32_t code) { progress.ScaleDone(code == 0); };
+    // A network send stopped by Ctrl-C shows what had arrived; the serial transport has no stop.
+    std::optional<StopRequest> stop;
+    if (!link.serial) {
+        stop.emplace();
+        link.stop = stop->Flag();
+    }
     SendOutcome outcome = SendLines(link, recordType, data.lines, told);
     auto milliseconds = static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                                   std::chrono::steady_clock::now() - start)
                                                   .count());
     progress.End();
-    if (outcome.nothingToSend) NoteNothingToSend(kCommand, data);
+    if (outcome.nothingToSend) {
+        // Every line left out by the library: the check said so, and nothing went.
+        NoteNothingToSend(kCommand, data);
+        return kExitChanged;
+    }
     PrintUploadLines(outcome, charset);
     std::vector<std::string> causes = ScaleCauses(outcome);
-    bool ok = ReportScales(outcome, data, causes, milliseconds);
-    if (!reportPath.empty() && !outcome.nothingToSend) {
+    bool ok = ReportScales(outcome, data, causes, milliseconds, recordType, charset);
+    if (!reportPath.empty()) {
         ok = WriteReport(reportPath, JsonReport(outcome, causes, milliseconds)) && ok;
     }
     if (!uploadFile.empty()) ok = AppendUploadLines(uploadFile, outcome, charset) && ok;
-    if (verify && !outcome.nothingToSend) {
+    bool interrupted = stop && stop->Requested();
+    if (verify && !interrupted) {
         ok = VerifyServedScales(link, outcome, recordType, data.lines, charset) && ok;
+        interrupted = stop && stop->Requested();
     }
     if (link.serial) os::CloseSerialLine(link.serialLink);
+    if (interrupted) {
+        std::fprintf(stderr, "vudaduv send: interrupted: the upload lines above are what had "
+                             "arrived\n");
+        return stop->ExitStatus();
+    }
     return ok ? kExitOk : kExitFailed;
 }
 

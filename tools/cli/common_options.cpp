@@ -27,13 +27,28 @@ std::string RecordTypeHelp() {
         }
         help += row + "\n";
     }
-    return help + "  other              " + RecordTypeOf(0).dataLine + " (the tool adds CR LF)\n";
+    return help + "  other              " + RecordTypeOf(0).dataLine + " (the tool adds CR LF)\n" +
+           "\n" + TextLimitsHelp();
+}
+
+std::string TextLimitsHelp() {
+    std::string zonePosition = std::to_string(kItemCodeDigits / kZonePositionTerminator.size());
+    std::string codePage = std::to_string(kItemCodeDigits / kCodePageTerminator.size());
+    return "What a scale keeps (the check names every text that is cut):\n"
+           "  type 1   each item text: " + zonePosition + " characters of zone-position text, " +
+           codePage + " of\n"
+           "           code-page text (--en)\n"
+           "  type 3/5 the message text: " + std::to_string(kMessageTextCharacters) +
+           " characters; messages above " + std::to_string(kMessage3CodePageAbove) + " (type 3)\n"
+           "           and " + std::to_string(kMessage5CodePageAbove) +
+           " (type 5) are code-page text in either mode\n"
+           "  type 12  the key table: exactly " + std::to_string(kKeyTableBytes) + " bytes\n";
 }
 
 const char* const kDataOptionsHelp =
     "  --type N       record type of the data lines (see below)\n"
     "  --en           code-page text (three digits a character), as the En exports\n"
-    "  --charset CS   data lines are in CS (default: the locale's; GBK bytes pass)\n"
+    "  --charset CS   data lines are in CS (default: the locale's, UTF-8 in C)\n"
     "  --file F       read the data lines from F (default: standard input)\n"
     "  -h, --help     this help\n";
 
@@ -86,10 +101,10 @@ bool ReadCharset(const ParsedArgs& parsed, std::string& charset, std::string& er
 }
 
 int LoadDataLines(const std::string& command, const ParsedArgs& parsed, uint32_t recordType,
-                  const std::string& charset, DataLines& data) {
+                  const std::string& charset, DataLines& data, bool keepUnconvertible) {
     std::string path = parsed.Value(kFileOption.name);
     std::string source = path.empty() ? "-" : path;
-    data = DataLines{source, {}, {}, {}};
+    data = DataLines{source, {}, {}, {}, {}};
     if (!RecordTypeOf(recordType).takesDataLine) return kExitOk;
     std::string bytes;
     std::string error;
@@ -100,12 +115,12 @@ int LoadDataLines(const std::string& command, const ParsedArgs& parsed, uint32_t
     for (const std::string& note : data.notes) {
         std::fprintf(stderr, "vudaduv %s: %s\n", command.c_str(), note.c_str());
     }
-    if (!LinesToGbk(charset, data, error)) return UsageError(command, error);
-    return kExitOk;
+    if (LinesToGbk(charset, data) || keepUnconvertible) return kExitOk;
+    return UsageError(command, FirstUnconvertible(data));
 }
 
 bool ReadDataCommand(const std::string& command, const std::string& help, const Arguments& args,
-                     DataCommand& out, int& status) {
+                     DataCommand& out, int& status, bool keepUnconvertible) {
     ParsedArgs parsed;
     status = kExitOk;
     if (!ParseCommandArgs(command, help, args,
@@ -123,7 +138,8 @@ bool ReadDataCommand(const std::string& command, const std::string& help, const 
         return false;
     }
     out.en = parsed.Has(kEnOption.name);
-    status = LoadDataLines(command, parsed, out.recordType, out.charset, out.data);
+    status = LoadDataLines(command, parsed, out.recordType, out.charset, out.data,
+                           keepUnconvertible);
     return status == kExitOk;
 }
 

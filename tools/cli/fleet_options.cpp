@@ -93,11 +93,11 @@ int LoadImageFile(const std::string& command, const std::string& path, const std
         return UnreadableFile(command, (source == "-" ? "standard input" : source) + ": " + error);
     }
     DataLines lines = SplitDataLines(source, bytes);
-    if (!LinesToGbk(charset, lines, error)) return UsageError(command, error);
+    if (!LinesToGbk(charset, lines)) return UsageError(command, FirstUnconvertible(lines));
     if (!fleet::ReadImage(source, lines.lines, lines.numbers, image.image, error)) {
         return UsageError(command, error);
     }
-    image.data = DataLines{source, {}, lines.numbers, {}};
+    image.data = DataLines{source, {}, lines.numbers, {}, {}};
     for (const std::string& line : lines.lines) {
         const RecordType* type = StoredTypeOfUploadLine(line);
         image.types.push_back(type->code);
@@ -107,7 +107,7 @@ int LoadImageFile(const std::string& command, const std::string& path, const std
 }
 
 DataLines LinesOfType(const ImageLines& image, uint32_t recordType) {
-    DataLines lines{image.data.source, {}, {}, {}};
+    DataLines lines{image.data.source, {}, {}, {}, {}};
     for (std::size_t i = 0; i < image.types.size(); ++i) {
         if (image.types[i] != recordType) continue;
         lines.lines.push_back(image.data.lines[i]);

@@ -1,24 +1,13 @@
 #include "lines.h"
 
+#include <cctype>
+#include <cstdio>
+
 #include "charset.h"
 #include "vudaduv_codec.h"
 #include "os.h"
 
 namespace vudaduv::cli {
-
-std::vector<std::string> SplitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(std::move(line));
-        start = end + 1;
-    }
-    return lines;
-}
 
 bool ReadInputBytes(const std::string& path, std::string& bytes, std::string& error) {
     return os::ReadAllBytes(path == "-" ? std::string() : path, bytes, error);
@@ -61,17 +50,99 @@ std::string LinePlace(const DataLines& data, std::size_t i) {
     return data.source + ":" + std::to_string(data.numbers[i]);
 }
 
-bool LinesToGbk(const std::string& charset, DataLines& data, std::string& error) {
+namespace {
+
+// The longest character of any character set the tool converts from, in bytes.
+constexpr std::size_t kLongestCharacter = 8;
+
+std::string HexBytes(std::string_view bytes) {
+    const char* hex = "0123456789ABCDEF";
+    std::string shown;
+    for (char c : bytes) {
+        auto byte = static_cast<unsigned char>(c);
+        shown += std::string("\\x") + hex[byte >> 4] + hex[byte & 15];
+    }
+    return shown;
+}
+
+// "U+1F34E" of a character given as UTF-8; "" when it is not one whole character.
+std::string CodePointOf(std::string_view utf8) {
+    if (utf8.empty()) return "";
+    auto lead = static_cast<unsigned char>(utf8[0]);
+    std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+    if (length == 0 || length != utf8.size()) return "";
+    uint32_t code = length == 1 ? lead : lead & (0x7Fu >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+        code = (code << 6) | (static_cast<unsigned char>(utf8[i]) & 0x3Fu);
+    }
+    char text[16];
+    std::snprintf(text, sizeof text, "U+%04X", static_cast<unsigned>(code));
+    return text;
+}
+
+bool IsUnicodeName(const std::string& charset) {
+    std::string upper;
+    for (char c : charset) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return upper.compare(0, 3, "UTF") == 0 || upper == "GB18030";
+}
+
+}  // namespace
+
+std::string WhyNotGbk(const std::string& charset, std::string_view text) {
+    std::string converted;
+    if (ConvertToGbk(charset, text, converted)) return "";
+    std::size_t at = 0;
+    while (at < text.size()) {
+        // The character at "at": the fewest bytes that make a whole one.
+        std::size_t length = 0;
+        std::string utf8;
+        for (std::size_t n = 1; n <= kLongestCharacter && at + n <= text.size(); ++n) {
+            if (ConvertToUtf8(charset, text.substr(at, n), utf8)) {
+                length = n;
+                break;
+            }
+        }
+        std::string column = " at byte " + std::to_string(at + 1);
+        if (length == 0) {
+            return "not " + charset + " text: the byte " + HexBytes(text.substr(at, 1)) + column +
+                   " (text in GBK wants --charset GBK)";
+        }
+        std::string_view character = text.substr(at, length);
+        if (!ConvertToGbk(charset, character, converted)) {
+            std::string code = IsUnicodeName(charset) ? CodePointOf(utf8) : "";
+            return "\"" + std::string(character) + "\"" + (code.empty() ? "" : " (" + code + ")") +
+                   column + " is a character that GBK lacks: it cannot be sent";
+        }
+        at += length;
+    }
+    return "not " + charset + " text that GBK can hold";
+}
+
+bool LinesToGbk(const std::string& charset, DataLines& data) {
+    data.unconvertible.assign(data.lines.size(), std::string());
     if (charset.empty()) return true;
+    bool all = true;
     for (std::size_t i = 0; i < data.lines.size(); ++i) {
         std::string gbk;
-        if (!ConvertToGbk(charset, data.lines[i], gbk)) {
-            error = LinePlace(data, i) + ": not " + charset + " text that GBK can hold";
-            return false;
+        if (ConvertToGbk(charset, data.lines[i], gbk)) {
+            data.lines[i] = std::move(gbk);
+            continue;
         }
-        data.lines[i] = std::move(gbk);
+        data.unconvertible[i] = WhyNotGbk(charset, data.lines[i]);
+        all = false;
     }
-    return true;
+    return all;
+}
+
+DataLines ConvertedLinesOnly(const DataLines& data) {
+    DataLines kept{data.source, {}, {}, data.notes, {}};
+    for (std::size_t i = 0; i < data.lines.size(); ++i) {
+        if (i < data.unconvertible.size() && !data.unconvertible[i].empty()) continue;
+        kept.lines.push_back(data.lines[i]);
+        kept.numbers.push_back(data.numbers[i]);
+        kept.unconvertible.emplace_back();
+    }
+    return kept;
 }
 
 std::string LineToSend(uint32_t recordType, const std::string& line) {
@@ -80,6 +151,13 @@ std::string LineToSend(uint32_t recordType, const std::string& line) {
 
 std::string ShowText(const std::string& charset, const std::string& gbk) {
     return charset.empty() ? gbk : ConvertFromGbk(charset, gbk);
+}
+
+std::string FirstUnconvertible(const DataLines& data) {
+    for (std::size_t i = 0; i < data.unconvertible.size(); ++i) {
+        if (!data.unconvertible[i].empty()) return LinePlace(data, i) + ": " + data.unconvertible[i];
+    }
+    return "";
 }
 
 }  // namespace vudaduv::cli

@@ -6,10 +6,13 @@
 #include <string_view>
 #include <vector>
 
+#include "vudaduv_model.h"
+
 namespace vudaduv::cli {
 
 // The lines of text, split at LF with a CR before it removed; no line for the end of the text.
-std::vector<std::string> SplitLines(const std::string& text);
+// The model's rule, the one the check foresees upload lines by.
+using model::SplitLines;
 
 // The bytes of a file, or of standard input when path is empty or "-"; false with the system's
 // reason when it cannot be read.
@@ -24,6 +27,9 @@ struct DataLines {
     std::vector<std::string> lines;
     std::vector<std::size_t> numbers;
     std::vector<std::string> notes;  // what was skipped, as "SOURCE:LINE: ..." messages
+    // Why each line could not be converted to GBK ("" for a line that was): such a line keeps
+    // the bytes it was read with and must not be sent.
+    std::vector<std::string> unconvertible;
 };
 
 // Splits the bytes into data lines: a UTF-8 byte-order mark at the start and blank lines (empty
@@ -33,9 +39,21 @@ DataLines SplitDataLines(const std::string& source, const std::string& bytes);
 // "SOURCE:LINE" of the i-th data line.
 std::string LinePlace(const DataLines& data, std::size_t i);
 
-// Converts every line from charset to GBK in place (nothing when charset is empty). False with a
-// message naming the first line that cannot be converted.
-bool LinesToGbk(const std::string& charset, DataLines& data, std::string& error);
+// Converts every line from charset to GBK in place (nothing when charset is empty); a line that
+// cannot be converted is left as it was, with the reason in data.unconvertible. False when some
+// line could not be converted.
+bool LinesToGbk(const std::string& charset, DataLines& data);
+
+// "SOURCE:LINE: why" of the first line that could not be converted; "" when there is none.
+std::string FirstUnconvertible(const DataLines& data);
+
+// Why text cannot be converted from charset to GBK: the first character that GBK lacks, named
+// with its code point when the charset is a Unicode one, or the first bytes not valid in
+// charset, with a hint at --charset GBK. "" when it converts.
+std::string WhyNotGbk(const std::string& charset, std::string_view text);
+
+// The data lines that could be converted, the others left out (with their numbers).
+DataLines ConvertedLinesOnly(const DataLines& data);
 
 // The line handed to the library: a record type without a builder sends its data line as the
 // command line, so it gets the CR LF that every command line ends with.

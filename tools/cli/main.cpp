@@ -56,6 +56,13 @@ int Dispatch(int argc, char** argv) {
         return UsageError("", "a command is needed (send, check, pull, diff, sync, scale, ...; see --help)");
     }
     const char* name = argv[1];
+    // "vudaduv help send" is "vudaduv send --help".
+    if (std::strcmp(name, "help") == 0 && argc > 2) {
+        for (const Subcommand& command : kSubcommands) {
+            if (std::strcmp(argv[2], command.name) == 0) return command.run(Arguments{"--help"});
+        }
+        return UsageError("", std::string("unknown command '") + argv[2] + "'");
+    }
     if (std::strcmp(name, "--help") == 0 || std::strcmp(name, "-h") == 0 ||
         std::strcmp(name, "help") == 0) {
         PrintToolHelp();

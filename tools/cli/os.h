@@ -21,6 +21,10 @@ bool ReadAllBytes(const std::string& path, std::string& bytes, std::string& erro
 // system's reason when it cannot be made or written whole.
 bool WriteAllBytes(const std::string& path, const std::string& bytes, std::string& error);
 
+// True when the file can be written (made, when missing; one that is there is left as it was,
+// one made for the test removed again); false with the system's reason.
+bool CanWriteFile(const std::string& path, std::string& error);
+
 // Appends the bytes to a file, made when missing, all or nothing, under an exclusive lock of the
 // whole file that another process's AppendLocked waits for (released on every path, a crash
 // included): concurrent writers never lose or mix a line. False with the system's reason; the
@@ -28,7 +32,7 @@ bool WriteAllBytes(const std::string& path, const std::string& bytes, std::strin
 bool AppendLocked(const std::string& path, const std::string& bytes, std::string& error);
 
 // The character set of the user's locale (LC_CTYPE's codeset on POSIX systems, the ANSI code
-// page on Windows); "" for the C or POSIX locale.
+// page on Windows); "UTF-8" for the C or POSIX locale.
 std::string LocaleCharset();
 
 // Holds SIGINT and SIGTERM back so that WaitForStopSignal can take them. Call before any thread

@@ -65,6 +65,22 @@ bool WriteAllBytes(const std::string& path, const std::string& bytes, std::strin
     return false;
 }
 
+bool CanWriteFile(const std::string& path, std::string& error) {
+    std::error_code missing;
+    bool existed = fs::exists(fs::u8path(path), missing);
+    errno = 0;
+    // Opened for appending, so that a file that is there keeps what it holds.
+    std::ofstream out(fs::u8path(path), std::ios::binary | std::ios::app);
+    if (!out) {
+        error = errno != 0 ? LastReason() : "cannot be made";
+        return false;
+    }
+    out.close();
+    std::error_code ignored;
+    if (!existed) fs::remove(fs::u8path(path), ignored);
+    return true;
+}
+
 bool MakeTempDirectory(const std::string& prefix, std::string& path, std::string& error) {
     std::error_code code;
     fs::path base = fs::temp_directory_path(code);

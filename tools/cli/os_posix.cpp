@@ -65,7 +65,9 @@ bool AppendLocked(const std::string& path, const std::string& bytes, std::string
 
 std::string LocaleCharset() {
     const char* locale = setlocale(LC_CTYPE, "");
-    std::string charset;
+    // The C and POSIX locales say nothing of a character set: text is taken as UTF-8 there, as
+    // current language runtimes take it.
+    std::string charset = "UTF-8";
     if (locale != nullptr && strcmp(locale, "C") != 0 && strcmp(locale, "POSIX") != 0) {
         charset = nl_langinfo(CODESET);
     }

@@ -59,6 +59,7 @@ std::vector<ScaleResult> SendCommands(const ScaleLink& link, const std::vector<s
     WQValueList values{link.values.empty() ? nullptr : link.values.data(),
                        static_cast<uint32_t>(link.values.size())};
     transport::SendObserver observer;
+    observer.stop = link.stop;
     if (progress.lineAnswered) observer.lineAnswered = progress.lineAnswered;
     if (progress.scaleDone) {
         observer.scaleDone = [&progress](std::size_t index, const transport::ScaleResult& result) {

@@ -2,6 +2,7 @@
 // scale's replies converted into upload lines in memory. No file is written.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -16,6 +17,8 @@ struct ScaleLink {
     uint32_t serialLink = 0;       // the open line, for the serial exports
     std::vector<uint32_t> values;  // settings of the network transport (see wqdatasend.h)
     bool en = false;               // code-page text: the En exports
+    // When set, a network send ends early once it reads true (see transport::SendObserver).
+    const std::atomic<bool>* stop = nullptr;
 };
 
 // "TCP" or "the serial line", for the progress line.

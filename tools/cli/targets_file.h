@@ -21,9 +21,11 @@ struct TargetList {
 
 // Adds the addresses in the bytes of the targets file source to list. Surrounding white space,
 // blank lines and comments (from "#" to the end of the line) are no addresses. Every address
-// must parse as the network transport reads it. An address of the file that names a scale
-// already in the list (the same host, in any case, and the same port) is left out with a note:
-// two connections at once to one scale would send it everything twice.
+// must parse as the network transport reads it (a host with a colon must be an IPv6 address),
+// all of them before any is resolved. An address of the file that names a scale already in the
+// list (the same host, in any case, and the same port, or a name that resolves to an address
+// and port of it) is left out with a note: two connections at once to one scale would send it
+// everything twice.
 // False with a message naming SOURCE:LINE for a bad address, or the file for one without any.
 bool AddTargetsFile(const std::string& source, const std::string& bytes, TargetList& list,
                     std::string& error);

@@ -20,6 +20,10 @@ namespace vudaduv::transport {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// How often a caller's stop flag is read; the call returns at most this much later than its
+// last scale is done.
+constexpr std::chrono::milliseconds kStopCheckPeriod{25};
 using asio::ip::tcp;
 
 const std::vector<std::string> kNoCommands;
@@ -103,10 +107,13 @@ class TargetSession {
         });
     }
 
-    // The loop failed before this target was done: it ends with what it has.
+    // The loop failed or was asked to stop before this target was done: it ends with what it
+    // has.
     void EndUnfinished() noexcept {
         if (!finished_) Finish(WQDS_INTERNAL);
     }
+
+    bool Finished() const { return finished_; }
 
   private:
     // Runs one step; memory running out ends this target alone, with what it has so far.
@@ -370,6 +377,24 @@ std::vector<ScaleResult> SendToScales(const std::vector<ScaleJob>& jobs,
                                                            outcomes[i], i, observer));
         sessions.back()->Start();
     }
+    // A stop request is looked for on a timer of its own, so that a caller's flag needs no
+    // wake-up of the loop.
+    asio::steady_timer stopTimer(loop);
+    std::function<void()> watchStop = [&] {
+        stopTimer.expires_after(kStopCheckPeriod);
+        stopTimer.async_wait([&](const asio::error_code& error) {
+            if (error) return;
+            if (!observer.stop->load()) {
+                bool allDone = std::all_of(sessions.begin(), sessions.end(),
+                                           [](const auto& session) { return session->Finished(); });
+                if (!allDone) watchStop();
+                return;
+            }
+            for (const auto& session : sessions) session->EndUnfinished();
+            loop.stop();
+        });
+    };
+    if (observer.stop != nullptr) watchStop();
     try {
         loop.run();
     } catch (...) {

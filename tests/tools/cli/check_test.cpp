@@ -66,6 +66,12 @@ const CheckCase kCheckCases[] = {
     {10, false, "20AxBy", {"label number: 20 becomes 15"}},
     {10, false, "3Aone twoBx", {"label text 1: a blank in it: comes back split"}},
     {10, false, "3Ax", {"line: no \"B\": the line is left out"}},
+    {10, false, "3ABESTBOpen", {"label text 1: the line holds more than one \"B\" and text 1 ends "
+                                "at the first: text 1 is \"\", text 2 \"ESTBOpen\""}},
+    {3, false, "12A0100000599##Apple", {"message text: holds \"##\" as an item's data line does "
+                                        "(an item line wants --type 1): it is stored as a message"}},
+    {5, false, "2Aa##b", {"message text: holds \"##\" as an item's data line does (an item line "
+                          "wants --type 1): it is stored as a message"}},
     {12, false, std::string(568, '7'), {}},
     {12, false, "ab", {"key table: 2 bytes, not 568: the line is left out"}},
     {2, false, "0012", {}},
@@ -91,6 +97,29 @@ TEST_P(CheckTable, ReportsEveryDifference) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, CheckTable, ::testing::ValuesIn(kCheckCases));
+
+struct OverwriteCase {
+    uint32_t recordType;
+    std::vector<std::string> lines;
+    std::vector<std::size_t> storedOverBy;  // kNotOverwritten for a line that stays
+};
+
+constexpr std::size_t kStays = kNotOverwritten;
+
+const OverwriteCase kOverwriteCases[] = {
+    {1, {"12A1", "13A1", "0012A2"}, {2, kStays, kStays}},
+    {10, {"3AxBy", "4AxBy", "03AzBy"}, {2, kStays, kStays}},
+    {7, {"first", "second", "third"}, {2, 2, kStays}},
+    {12, {std::string(568, '1'), "ab", std::string(568, '2')}, {2, kStays, kStays}},
+    {2, {"12", "12"}, {kStays, kStays}},  // a read request stores nothing
+};
+
+TEST(OverwriteTable, NamesTheLineThatStoresOverEachLine) {
+    for (const OverwriteCase& c : kOverwriteCases) {
+        EXPECT_EQ(LinesStoredOverLater(c.recordType, false, c.lines), c.storedOverBy)
+            << "type " << c.recordType;
+    }
+}
 
 struct ReadBackCase {
     uint32_t recordType;

@@ -5,10 +5,16 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,6 +23,10 @@
 #include "temp_directory.h"
 #include "scripted_peer.h"
 #include "tool_process.h"
+
+#ifndef _WIN32
+#include <signal.h>
+#endif
 
 namespace vudaduv::cli::test {
 namespace {
@@ -92,7 +102,7 @@ std::string Substitute(std::string arg, const Places& places) {
 }
 
 void RunScenario(const Scenario& scenario, const Places& places) {
-    for (const auto& [name, bytes] : scenario.files) WriteWholeFile(name.c_str(), bytes);
+    for (const auto& [name, bytes] : scenario.files) WriteWholeFile(name.c_str(), Substitute(bytes, places));
     std::vector<std::string> args;
     for (const std::string& arg : scenario.args) args.push_back(Substitute(arg, places));
     ToolRun run = RunTool(args, scenario.input);
@@ -131,6 +141,8 @@ const Scenario kHelpScenarios[] = {
     {"ScaleHelp", {"scale", "--help"}, "", 0, Contains("Usage: vudaduv scale")},
     {"DemoHelp", {"demo", "--help"}, "", 0, Contains("Usage: vudaduv demo")},
     {"HelpWinsOverMissingType", {"encode", "--help"}, "", 0, Contains("Record types")},
+    {"HelpOfACommand", {"help", "send"}, "", 0, Contains("Usage: vudaduv send")},
+    {"HelpOfNoCommand", {"help", "frobnicate"}, "", 2, Exact(""), Contains("unknown command")},
 };
 INSTANTIATE_TEST_SUITE_P(Help, ToolScenario, ::testing::ValuesIn(kHelpScenarios), ScenarioName);
 
@@ -156,6 +168,39 @@ TEST(Help, FitsEightyColumns) {
     }
 }
 
+// The bash completion offers every command of the tool's help and every option of each
+// command's help.
+TEST(Help, BashCompletionKnowsEveryCommandAndOption) {
+    TempDirectory directory;
+    std::string completion = ReadWholeFile(VUDADUV_COMPLETION_FILE);
+#ifdef _WIN32
+    if (completion.empty()) GTEST_SKIP() << "the sources are not reachable from here";
+#endif
+    ASSERT_FALSE(completion.empty());
+    auto offered = [&completion](const std::string& word) {
+        return std::regex_search(completion, std::regex("(^|[\\s\"])" + word + "($|[\\s\"|)])"));
+    };
+    ToolRun tool = RunTool({"--help"});
+    std::istringstream commands(tool.out.substr(tool.out.find("Commands:")));
+    const std::regex commandLine(R"(^  ([a-z]+) +\S)");
+    const std::regex optionLine(R"(^ +(?:-h, )?(--[a-z-]+))");
+    std::size_t seen = 0;
+    for (std::string command; std::getline(commands, command) && !command.empty();) {
+        std::smatch name;
+        if (!std::regex_search(command, name, commandLine)) continue;
+        ++seen;
+        EXPECT_TRUE(offered(name[1])) << name[1];
+        std::istringstream lines(RunTool({name[1], "--help"}).out);
+        for (std::string line; std::getline(lines, line);) {
+            std::smatch option;
+            if (std::regex_search(line, option, optionLine)) {
+                EXPECT_TRUE(offered(option[1])) << name[1] << " " << option[1];
+            }
+        }
+    }
+    EXPECT_GE(seen, 6u);
+}
+
 const Scenario kCheckScenarios[] = {
     {"CheckPasses", {"check", "--type", "1"}, "12A0100##Apple\n13A1\n", 0, Exact(""), Exact("")},
     {"CheckNamesARecordStoredTwice", {"check", "--type", "10"}, "3AxBy\n4AxBy\n03AzBy\n", 4,
@@ -170,6 +215,12 @@ const Scenario kCheckScenarios[] = {
      Exact("vudaduv check: data.txt:2: blank line skipped\n"
            "vudaduv check: 2 of 3 data line(s) would not arrive as written\n"),
      {{"data.txt", "5Ahi\r\n\r\n11A\xe6\xac\xa2\xe8\xbf\x8e\r\n40Ahi\r\n"}}},
+    {"CheckNamesTheCharacterGbkLacks", {"check", "--type", "1", "--charset", "UTF-8"},
+     "72A01##\xf0\x9f\x8d\x8e##x\n5000A1\n", 4,
+     Exact("-:1: line: \"\xf0\x9f\x8d\x8e\" (U+1F34E) at byte 8 is a character that GBK lacks: "
+           "it cannot be sent\n-:2: item number: 5000 becomes 4000\n")},
+    {"CheckNamesALaterType7Line", {"check", "--type", "7"}, "a\nb\n", 4,
+     Exact("-:1: line: the same record is stored again by line 2, which overwrites it\n")},
 };
 INSTANTIATE_TEST_SUITE_P(Check, ToolScenario, ::testing::ValuesIn(kCheckScenarios), ScenarioName);
 
@@ -183,22 +234,35 @@ TEST(Output, FullDeviceIsAFailure) {
         << run.err;
 }
 
-// Without --charset the locale's character set applies; the C locale passes bytes.
+// A fleet whose addresses cannot be written serves no one.
+TEST(Output, FleetWithoutItsAddressesStops) {
+    TempDirectory directory;
+    ToolRun run = RunTool({"scale", "--count", "2"}, "", "/dev/full");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("the addresses could not be written"), std::string::npos) << run.err;
+}
+
+// Without --charset the locale's character set applies; the C and POSIX locales read UTF-8, and
+// GBK bytes there are named with a hint.
 TEST(Charset, DefaultsToTheLocale) {
     TempDirectory directory;
     const char* saved = std::getenv("LC_ALL");
     std::string old = saved != nullptr ? saved : "";
-    setenv("LC_ALL", "C.UTF-8", 1);
-    ToolRun utf8 = RunTool({"encode", "--type", "1"}, "5A##\xe5\x95\x8a\n");
-    setenv("LC_ALL", "C", 1);
-    ToolRun bytes = RunTool({"encode", "--type", "1"}, "5A##\xb0\xa1\n");
+    std::vector<ToolRun> utf8;
+    for (const char* locale : {"C.UTF-8", "C", "POSIX"}) {
+        setenv("LC_ALL", locale, 1);
+        utf8.push_back(RunTool({"encode", "--type", "1"}, "5A##\xe5\x95\x8a\n"));
+    }
+    ToolRun gbk = RunTool({"check", "--type", "1"}, "5A##\xb0\xa1\n6A\n");
     if (saved != nullptr) {
         setenv("LC_ALL", old.c_str(), 1);
     } else {
         unsetenv("LC_ALL");
     }
-    EXPECT_EQ(utf8.out, "!0V0005AB1601CDE\n") << utf8.err;
-    EXPECT_EQ(bytes.out, "!0V0005AB1601CDE\n") << bytes.err;
+    for (const ToolRun& run : utf8) EXPECT_EQ(run.out, "!0V0005AB1601CDE\n") << run.err;
+    EXPECT_EQ(gbk.status, 4);
+    EXPECT_EQ(gbk.out, "-:1: line: not UTF-8 text: the byte \\xB0 at byte 5 (text in GBK wants "
+                       "--charset GBK)\n");
 }
 #endif
 
@@ -277,7 +341,7 @@ const Scenario kBadArgumentScenarios[] = {
      "",
      2,
      Exact(""),
-     Contains("at least 1 millisecond")},
+     Contains("--timeout wants a number from 1 to 600000")},
     {"VerifyOfReadRequest",
      {"send", "--type", "2", "--target", "a", "--verify"},
      "",
@@ -309,6 +373,13 @@ const Scenario kBadArgumentScenarios[] = {
      Exact(""),
      Contains("vudaduv send: scales.txt:3: bad address '127.0.0.1:0'"),
      {{"scales.txt", "# the shop\n\n 127.0.0.1:0 # gone\n127.0.0.1:4001\n"}}},
+    {"TargetsFileHostWithColonsIsNoIpv6Address",
+     {"send", "--type", "2", "--targets-file", "scales.txt"},
+     "1\n",
+     2,
+     Exact(""),
+     Contains("vudaduv send: scales.txt:2: bad address 'bad:addr:x'"),
+     {{"scales.txt", "127.0.0.1:4001\nbad:addr:x\n"}}},
     {"TargetsFileWithoutAddresses",
      {"send", "--type", "2", "--targets-file", "scales.txt"},
      "1\n",
@@ -354,7 +425,8 @@ const Scenario kBadArgumentScenarios[] = {
      2,
      Exact(""),
      Contains("not both")},
-    {"ScaleNoScales", {"scale", "--count", "0"}, "", 2, Exact(""), Contains("at least 1")},
+    {"ScaleNoScales", {"scale", "--count", "0"}, "", 2, Exact(""),
+     Contains("--count wants a number from 1 to 65535")},
     {"ScaleFleetWithPty",
      {"scale", "--count", "2", "--pty"},
      "",
@@ -560,7 +632,8 @@ const Scenario kSendScenarios[] = {
      Contains("-:2: item number: 5000 becomes 4000\n-:3: line: no \"A\": the line is left "
               "out\nvudaduv send: 2 of 3 data line(s) would not arrive as written: nothing "
               "sent")},
-    {"EmptySlotGivesNoLine", Send({"--type", "2"}), "12\n", 0, Exact(""), Exact("")},
+    {"EmptySlotGivesNoLine", Send({"--type", "2"}), "12\n", 0, Exact(""),
+     Exact("vudaduv send: item 0012: the scale holds none\n")},
     {"ItemsVerified", Send({"--type", "1", "--verify", "--charset", "GBK"}),
      "12A0100##\xc6\xbb\xb9\xfb##Apple\n13A02##x##y##z\n", 0, Exact(""),
      Contains("all 2 record(s) came back as written")},
@@ -611,8 +684,26 @@ const Scenario kSendScenarios[] = {
      "3\n",
      0,
      Exact(""),
-     Exact(""),
+     Exact("vudaduv send: label 03: the scale holds none\n"),
      {{"Rec.txt", "1P0001Aold\r\n"}}},
+    // The check and the read-back split lines alike: what the check foresaw is not the scale's.
+    {"DataLineEndingInACrOfItsOwn", Send({"--type", "7", "--verify", "--accept-changes"}),
+     "ab\r\r\n", 0, Exact(""), Contains("0 not foreseen by the check")},
+    {"DecodedTextHoldingAnLf", Send({"--type", "1", "--en", "--verify", "--accept-changes"}),
+     "12AD120010121\n", 0, Exact(""), Contains("0 not foreseen by the check")},
+    {"NameOfAScaleAlreadyListedIsServedOnce",
+     Send({"--type", "2", "--targets-file", "scales.txt"}), "12\n", 0, Exact(""),
+     Contains("scales.txt:1: 'LOCALHOST:"),
+     {{"scales.txt", "LOCALHOST:{port}\n"}}},
+    {"AcceptedButEveryLineLeftOut", Send({"--type", "1", "--accept-changes"}), "no separator\n",
+     4, Exact(""), Contains("nothing to send")},
+    {"UnwritableReportStopsBeforeTheSend",
+     Send({"--type", "1", "--report", "json:no/such/folder/r.json"}), "12A1\n", 2, Exact(""),
+     Contains("--report: no/such/folder/r.json cannot be written")},
+    {"UnconvertibleLineIsNeverSent", Send({"--type", "1", "--charset", "UTF-8", "--accept-changes"}),
+     "5A##\xff\n6A##x\n", 0, Exact(""), Contains("-:1: line: not UTF-8 text: the byte \\xFF")},
+    {"RepliesShownInTheUsersCharset", Send({"--type", "14", "--charset", "UTF-8"}),
+     "!0Z\xe5\x95\x8a\n", 1, Exact("0eMALFORMED\n"), Contains("(\"!0Z\xe5\x95\x8a\")")},
     {"SerialDeviceMissing",
      {"send", "--type", "1", "--serial", "/nonexistent/tty"},
      "1A\n",
@@ -804,6 +895,31 @@ TEST(SendVerify, NamesATextTheScaleMadeUp) {
 
 // Only POSIX systems have a stop request to send to a program without a console.
 #ifndef _WIN32
+// Ctrl-C during a long read: the replies that had arrived are printed, then exit 130.
+TEST(SendInterrupted, PrintsWhatArrived) {
+    TempDirectory directory;
+    std::atomic<int> received{0};
+    ScriptedScale scale(false, [&received](const PeerEvent&) {
+        int n = ++received;
+        return n <= 2 ? PeerAnswer::Reply("0u000" + std::to_string(n) + "A1BCDE\r\n")
+                      : PeerAnswer::Silence();
+    });
+    WriteWholeFile("reads.txt", "1\n2\n3\n4\n");
+    WriteWholeFile("nothing.in", "");
+    ProcessId tool = StartProcess(ToolPath(),
+                                  {"send", "--type", "2", "--file", "reads.txt", "--timeout",
+                                   "60000", "--target", "127.0.0.1:" + std::to_string(scale.Port())},
+                                  "nothing.in", "send.out", "send.err");
+    for (int wait = 0; wait < 500 && received < 3; ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_EQ(received, 3);
+    kill(static_cast<pid_t>(tool), SIGINT);
+    EXPECT_EQ(WaitForProcess(tool, 10000), 130) << ReadWholeFile("send.err");
+    EXPECT_EQ(ReadWholeFile("send.out"), "1P0001A1\n1P0002A1\n");
+    EXPECT_NE(ReadWholeFile("send.err").find("interrupted"), std::string::npos);
+}
+
 TEST(ScaleCommand, StopsOnTerminate) {
     TempDirectory directory;
     ScaleProcess scale;

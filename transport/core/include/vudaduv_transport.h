@@ -28,6 +28,7 @@
 #ifndef VUDADUV_TRANSPORT_H
 #define VUDADUV_TRANSPORT_H
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -108,6 +109,10 @@ struct SendObserver {
     // The scale at index scale is done; result is final (the reference is valid during the call
     // only). Called once per scale, in the order the scales finish.
     std::function<void(std::size_t scale, const ScaleResult& result)> scaleDone;
+    // When not null, read every few tens of milliseconds while the send goes on (it may be set
+    // from any thread or from a signal handler): once true, every scale not done yet ends at once
+    // with WQDS_INTERNAL and the replies it got so far (scaleDone is told), and the call returns.
+    const std::atomic<bool>* stop = nullptr;
 };
 
 // Sends every scale its own command list, each over a connection of its own, all at once, and

@@ -1,0 +1,69 @@
+# bash completion for vudaduv: its commands, each command's options and their values.
+# Installed as share/bash-completion/completions/vudaduv; a test holds every option of every
+# command's --help to this file.
+
+_vudaduv_options() {
+    case "$1" in
+        send)
+            echo "--type --target --targets-file --serial --baud --en --file --charset --timeout" \
+                 "--retries --accept-changes --verify --report --upload-file --help" ;;
+        check | encode) echo "--type --en --charset --file --help" ;;
+        decode) echo "--en --charset --help" ;;
+        scale) echo "--listen --port --count --reply-delay --en --pty --help" ;;
+        demo) echo "--keep --help" ;;
+        pull)
+            echo "--target --targets-file --out --types --items --en --charset --timeout" \
+                 "--retries --help" ;;
+        diff) echo "--type --items --en --charset --timeout --retries --help" ;;
+        sync)
+            echo "--file --type --target --targets-file --state --remove-missing --read-back" \
+                 "--dry-run --accept-changes --report --en --charset --timeout --retries --help" ;;
+    esac
+}
+
+_vudaduv() {
+    local cur prev commands="send check encode decode pull diff sync scale demo help"
+    cur="${COMP_WORDS[COMP_CWORD]}"
+    prev="${COMP_WORDS[COMP_CWORD - 1]}"
+    if ((COMP_CWORD == 1)); then
+        mapfile -t COMPREPLY < <(compgen -W "$commands --help --version" -- "$cur")
+        return
+    fi
+    local command="${COMP_WORDS[1]}"
+    if [[ $command == help ]]; then
+        ((COMP_CWORD == 2)) && mapfile -t COMPREPLY < <(compgen -W "$commands" -- "$cur")
+        return
+    fi
+    case "$prev" in
+        --file | --targets-file | --upload-file)
+            mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+            return ;;
+        --out | --state)
+            mapfile -t COMPREPLY < <(compgen -d -- "$cur")
+            return ;;
+        --report)
+            mapfile -t COMPREPLY < <(compgen -P json: -f -- "${cur#json:}")
+            return ;;
+        --serial)
+            mapfile -t COMPREPLY < <(compgen -f -- "${cur:-/dev/tty}")
+            return ;;
+        --charset)
+            mapfile -t COMPREPLY < <(compgen -W "UTF-8 GBK GB18030" -- "$cur")
+            return ;;
+        --type)
+            mapfile -t COMPREPLY < <(compgen -W "1 2 3 4 5 6 7 8 9 10 11 12 13" -- "$cur")
+            return ;;
+        --baud)
+            mapfile -t COMPREPLY < <(compgen -W "1200 2400 4800 9600 19200 38400 57600 115200 230400" -- "$cur")
+            return ;;
+        --target | --listen | --port | --count | --reply-delay | --timeout | --retries | --types | --items)
+            return ;;
+    esac
+    if [[ ($command == decode || $command == diff) && $cur != -* ]]; then
+        mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+        return
+    fi
+    mapfile -t COMPREPLY < <(compgen -W "$(_vudaduv_options "$command")" -- "$cur")
+}
+
+complete -F _vudaduv vudaduv
