@@ -1,6 +1,8 @@
 // The sync against a plain send, and a fleet's pull against one scale's, on virtual scales in
 // this process; run by hand:
 //   bench_sync [--scales N] [--delay MS] [--items N] [--changed N] [--pull-scales N]
+//              [--state DIR]
+// (--pull-scales 0 leaves the pull out; --state puts the state directory on another disk)
 // Every scale holds the items (and the state says so) before the runs; then the changed ones
 // are sent by a plain send of their lines, by a sync that confirms by the scales' answers, and
 // by a sync that reads back what it sent. The records each scale answered are counted.
@@ -9,7 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,7 @@ struct Settings {
     int items = 4000;
     int changed = 200;
     std::size_t pullScales = 1000;
+    std::string state = "bench-sync-state";
 };
 
 double SecondsSince(Clock::time_point start) {
@@ -54,7 +56,8 @@ std::vector<std::string> Addresses(const vudaduv::scale::ScaleFleet& fleet, std:
     return addresses;
 }
 
-// Every scale and its state image hold the list, without the network.
+// Every scale and its state image hold the list, without the network. The images are on disk
+// before the clock starts: the sync's one flush is not charged with the setup's writes.
 void Prefill(vudaduv::scale::ScaleFleet& fleet, const std::vector<std::string>& addresses,
              const std::vector<std::string>& lines, const std::string& stateDir) {
     std::vector<std::string> commands = vudaduv::BuildCommandList(1, lines, false);
@@ -62,13 +65,16 @@ void Prefill(vudaduv::scale::ScaleFleet& fleet, const std::vector<std::string>& 
         vudaduv::fleet::ImageOf(vudaduv::fleet::WantedOfDataLines(1, false, lines)));
     std::filesystem::remove_all(stateDir);
     std::filesystem::create_directories(stateDir);
+    std::vector<std::pair<std::string, std::string>> files;
     for (std::size_t i = 0; i < addresses.size(); ++i) {
         for (const std::string& command : commands) {
             fleet.Memory(i).Answer(command.substr(0, command.size() - 2));
         }
-        std::ofstream(stateDir + "/" + vudaduv::fleet::ImageFileName(addresses[i], 0),
-                      std::ios::binary)
-            << image;
+        files.emplace_back(vudaduv::fleet::ImageFileName(addresses[i], 0), image);
+    }
+    std::string error;
+    if (!vudaduv::fleet::WriteFilesAllOrNothing(stateDir, files, error)) {
+        std::fprintf(stderr, "bench_sync: %s\n", error.c_str());
     }
 }
 
@@ -90,6 +96,7 @@ int main(int argc, char** argv) {
         if (name == "--items") settings.items = static_cast<int>(value);
         if (name == "--changed") settings.changed = static_cast<int>(value);
         if (name == "--pull-scales") settings.pullScales = static_cast<std::size_t>(value);
+        if (name == "--state") settings.state = argv[i + 1];
     }
     vudaduv::scale::ServerOptions options;
     options.replyDelay = std::chrono::milliseconds(settings.delayMs);
@@ -110,7 +117,7 @@ int main(int argc, char** argv) {
     }
     std::printf("%zu scales, %d ms a reply, %d items, %zu changed\n", settings.scales,
                 settings.delayMs, settings.items, changedLines.size());
-    const std::string state = "bench-sync-state";
+    const std::string state = settings.state;
 
     // A plain send of the changed lines.
     Prefill(fleet, addresses, before, state);
@@ -148,7 +155,11 @@ int main(int argc, char** argv) {
                     seconds / plainSeconds, sent, confirmed, failed);
     }
 
-    // Every slot of one scale, then of every scale at once.
+    // Every slot of one scale, then of every scale at once (--pull-scales 0 leaves it out).
+    if (settings.pullScales == 0) {
+        std::filesystem::remove_all(state);
+        return 0;
+    }
     std::vector<vudaduv::fleet::RecordKey> slots =
         vudaduv::fleet::SlotsOf(vudaduv::fleet::PullRequest{});
     std::vector<std::string> pullAddresses = Addresses(fleet, settings.pullScales);

@@ -6,6 +6,11 @@
 // run that finds records of a scale there (after a kill, a power cut, a scale that failed)
 // reads them back first, so that it sends only what is still missing. One file and one flush
 // for the whole fleet: a thousand scales cost what one does.
+//
+// Scales that hold alike (their state files byte for byte, or what their reads gave) share one
+// image, one plan and one command list; the first scale of such a group whose replies are the
+// same as another's takes that one's verdict and new image as they are. A fleet that holds one
+// list costs about what one scale does, beside the round trips.
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -27,23 +32,44 @@ constexpr const char* kPendingFileName = ".pending";
 // The pending records of each scale, by the name of its image.
 using Pending = std::map<std::string, std::vector<RecordKey>>;
 
+struct Change {
+    RecordKey key;
+    std::string dataLine;
+    std::string foreseen;  // "" for a removal
+};
+
+// What the replies of one scale of a group gave, for the next whose replies are the same.
+struct Verdict {
+    std::vector<std::string> replies;
+    std::vector<bool> confirmed;
+    std::vector<std::string> notes;
+    std::string text;  // the image once the confirmed changes are in
+};
+
+// What the scales that hold one image share: the plan against the list and its commands.
+struct Group {
+    std::shared_ptr<const Image> held;
+    ScaleSync plan;  // the figures and the lines to send and remove
+    std::vector<Change> changes;
+    std::vector<std::size_t> commandsOfChange;
+    std::size_t writeCommands = 0;
+    ReadList readBack;
+    transport::CommandList commands;
+    std::vector<Verdict> verdicts;  // a few: scales mostly answer alike
+};
+
 // One scale on its way through the sync.
 struct ScaleWork {
     std::string file;  // its image's name in the state directory
-    Image held;
+    std::shared_ptr<const Image> held;
     bool fullRead = false;
     std::vector<RecordKey> reads;  // what is read before the plan
-    struct Change {
-        RecordKey key;
-        std::string dataLine;
-        std::string foreseen;  // "" for a removal
-    };
-    std::vector<Change> changes;
-    ReadList readBack;
-    std::size_t writeCommands = 0;
-    std::vector<std::size_t> commandsOfChange;
+    std::shared_ptr<Group> group;
     bool ready = false;  // it may be sent to
 };
+
+// The images of the scales, each distinct one parsed and held once, by the text it came from.
+using Interned = std::map<std::string, std::shared_ptr<const Image>>;
 
 std::string WritePending(const Pending& pending) {
     std::string text;
@@ -65,7 +91,7 @@ Pending ReadPending(const std::string& text) {
     return pending;
 }
 
-std::vector<RecordKey> KeysOf(const std::vector<ScaleWork::Change>& changes) {
+std::vector<RecordKey> KeysOf(const std::vector<Change>& changes) {
     std::vector<RecordKey> keys;
     for (const auto& change : changes) keys.push_back(change.key);
     return keys;
@@ -79,18 +105,31 @@ bool WritePendingFile(const std::string& dir, const Pending& pending, std::strin
     return true;
 }
 
+// The image read from text, parsed once for every scale whose text is the same; nullptr with
+// error when the text is no image.
+std::shared_ptr<const Image> InternImage(Interned& interned, const std::string& path,
+                                         std::string text, std::string& error) {
+    auto known = interned.find(text);
+    if (known != interned.end()) return known->second;
+    auto image = std::make_shared<Image>();
+    if (!ReadImageText(path, text, *image, error)) return nullptr;
+    interned.emplace(std::move(text), image);
+    return image;
+}
+
 // What the scale's state image and pending file say, or the slots to read when it has none.
 void LoadState(const std::string& dir, const WantedList& list, const SyncOptions& options,
-               const Pending& pending, ScaleWork& work, ScaleSync& result) {
+               const Pending& pending, Interned& interned, ScaleWork& work, ScaleSync& result) {
     std::string bytes;
     std::string error;
     std::string path = JoinPath(dir, work.file);
-    bool haveState = !options.readScales && ReadFileIfThere(path, bytes, error) &&
-                     ReadImageText(path, bytes, work.held, error);
+    if (!options.readScales && ReadFileIfThere(path, bytes, error)) {
+        work.held = InternImage(interned, path, std::move(bytes), error);
+    }
     if (!error.empty()) result.notes.push_back(error + " (read from the scale instead)");
-    if (!haveState) {
+    if (!work.held) {
         work.fullRead = true;
-        work.held.clear();
+        work.held = std::make_shared<const Image>();
         PullRequest request;
         request.types = options.listTypes;
         std::set<RecordKey> slots;
@@ -111,16 +150,26 @@ std::string Cause(const transport::ScaleResult& scale, std::size_t commands) {
 
 // Takes in what the reads before the plan gave; false when the scale could not be read.
 bool TakeReads(const ReadList& reads, const transport::ScaleResult& scale, bool en,
-               ScaleWork& work, ScaleSync& result) {
+               Interned& interned, ScaleWork& work, ScaleSync& result) {
     ReadOutcome outcome = ReadReplies(reads, scale.replies, 0, en);
     if (scale.code != WQDS_OK) {
         result.failure = "could not be read: " + Cause(scale, reads.commands->size());
         return false;
     }
-    for (const RecordKey& key : outcome.answered) work.held.erase(key);
-    for (auto& record : outcome.image) work.held[record.first] = record.second;
     for (const std::string& broken : outcome.broken) result.notes.push_back(broken);
     result.fromScale = work.fullRead;
+    if (outcome.answered.empty()) return true;
+    Image held = *work.held;
+    for (const RecordKey& key : outcome.answered) held.erase(key);
+    for (auto& record : outcome.image) held[record.first] = record.second;
+    std::string text = WriteImage(held);
+    auto known = interned.find(text);
+    if (known != interned.end()) {
+        work.held = known->second;
+    } else {
+        work.held = std::make_shared<const Image>(std::move(held));
+        interned.emplace(std::move(text), work.held);
+    }
     return true;
 }
 
@@ -129,11 +178,11 @@ bool InListTypes(const SyncOptions& options, uint32_t type) {
            options.listTypes.end();
 }
 
-void PlanChanges(const WantedList& list, const SyncOptions& options, ScaleWork& work,
-                 ScaleSync& result) {
+void PlanChanges(const WantedList& list, const SyncOptions& options, Group& work) {
+    ScaleSync& result = work.plan;
     for (const auto& record : list) {
-        auto held = work.held.find(record.first);
-        if (held != work.held.end() && SameRecord(held->second, record.second.line)) {
+        auto held = work.held->find(record.first);
+        if (held != work.held->end() && SameRecord(held->second, record.second.line)) {
             ++result.unchanged;
             continue;
         }
@@ -142,7 +191,7 @@ void PlanChanges(const WantedList& list, const SyncOptions& options, ScaleWork& 
         ++result.sent;
     }
     if (!options.removeMissing) return;
-    for (const auto& record : work.held) {
+    for (const auto& record : *work.held) {
         std::string removal = RemovalLine(record.first);
         if (list.count(record.first) != 0 || removal.empty() ||
             !InListTypes(options, record.first.type)) {
@@ -155,7 +204,7 @@ void PlanChanges(const WantedList& list, const SyncOptions& options, ScaleWork& 
 }
 
 // The writes of the changes, then (when asked) the reads of the same records.
-transport::CommandList BuildSyncCommands(const SyncOptions& options, ScaleWork& work) {
+transport::CommandList BuildSyncCommands(const SyncOptions& options, Group& work) {
     auto commands = std::make_shared<std::vector<std::string>>();
     std::vector<RecordKey> keys;
     for (const auto& change : work.changes) {
@@ -176,8 +225,9 @@ transport::CommandList BuildSyncCommands(const SyncOptions& options, ScaleWork& 
 
 // Which changes the scale confirmed: every write answered as a scale answers and, when read
 // back, the record as foreseen (a removal: nothing).
-std::vector<bool> Confirmations(const SyncOptions& options, const ScaleWork& work,
-                                const transport::ScaleResult& scale, ScaleSync& result) {
+std::vector<bool> Confirmations(const SyncOptions& options, const Group& work,
+                                const transport::ScaleResult& scale,
+                                std::vector<std::string>& notes) {
     std::vector<bool> confirmed(work.changes.size(), false);
     std::size_t at = 0;
     for (std::size_t i = 0; i < work.changes.size(); ++i) {
@@ -198,44 +248,106 @@ std::vector<bool> Confirmations(const SyncOptions& options, const ScaleWork& wor
                               ? line == back.image.end()
                               : line != back.image.end() && SameRecord(line->second, change.foreseen);
         if (confirmed[i] && answered.count(change.key) != 0 && !asForeseen) {
-            result.notes.push_back(KeyName(change.key) + ": came back as " +
+            notes.push_back(KeyName(change.key) + ": came back as " +
                                    (line == back.image.end() ? std::string("nothing")
                                                              : model::Quoted(line->second)));
         }
         confirmed[i] = confirmed[i] && answered.count(change.key) != 0 && asForeseen;
     }
-    for (const std::string& broken : back.broken) result.notes.push_back(broken);
+    for (const std::string& broken : back.broken) notes.push_back(broken);
     return confirmed;
 }
 
-// The image takes the confirmed changes; the others stay pending.
-std::vector<RecordKey> Commit(const std::vector<bool>& confirmed, ScaleWork& work,
-                              ScaleSync& result) {
-    std::vector<RecordKey> open;
-    for (std::size_t i = 0; i < work.changes.size(); ++i) {
-        const auto& change = work.changes[i];
-        if (!confirmed[i]) {
-            open.push_back(change.key);
-            continue;
-        }
-        ++result.confirmed;
-        if (change.foreseen.empty()) {
-            work.held.erase(change.key);
+// The text of the held image once the confirmed changes are in.
+std::string CommittedImage(const Image& held, const std::vector<Change>& changes,
+                           const std::vector<bool>& confirmed) {
+    std::map<RecordKey, const std::string*> taken;  // nullptr: emptied
+    for (std::size_t i = 0; i < changes.size(); ++i) {
+        if (confirmed[i]) taken[changes[i].key] = changes[i].foreseen.empty() ? nullptr : &changes[i].foreseen;
+    }
+    std::string text;
+    auto change = taken.begin();
+    auto emit = [&text](const std::string* line) {
+        if (line == nullptr) return;
+        text += *line;
+        text += '\n';
+    };
+    for (const auto& record : held) {
+        for (; change != taken.end() && change->first < record.first; ++change) emit(change->second);
+        if (change != taken.end() && change->first == record.first) {
+            emit(change->second);
+            ++change;
         } else {
-            work.held[change.key] = change.foreseen;
+            emit(&record.second);
         }
     }
+    for (; change != taken.end(); ++change) emit(change->second);
+    return text;
+}
+
+// What the scale's replies confirm, taken from a scale of the group that answered alike when
+// there is one.
+const Verdict& VerdictOf(const SyncOptions& options, Group& group,
+                         const transport::ScaleResult& scale) {
+    for (const Verdict& verdict : group.verdicts) {
+        if (verdict.replies == scale.replies) return verdict;
+    }
+    Verdict verdict;
+    verdict.replies = scale.replies;
+    verdict.confirmed = Confirmations(options, group, scale, verdict.notes);
+    verdict.text = CommittedImage(*group.held, group.changes, verdict.confirmed);
+    // A scale that answered unlike the others is kept apart; only the first few are remembered.
+    constexpr std::size_t kRemembered = 4;
+    if (group.verdicts.size() == kRemembered) group.verdicts.erase(group.verdicts.begin());
+    group.verdicts.push_back(std::move(verdict));
+    return group.verdicts.back();
+}
+
+// The confirmed changes counted; the others stay pending.
+std::vector<RecordKey> Commit(const Group& group, const Verdict& verdict, ScaleSync& result) {
+    std::vector<RecordKey> open;
+    for (std::size_t i = 0; i < group.changes.size(); ++i) {
+        if (verdict.confirmed[i]) {
+            ++result.confirmed;
+        } else {
+            open.push_back(group.changes[i].key);
+        }
+    }
+    result.notes.insert(result.notes.end(), verdict.notes.begin(), verdict.notes.end());
     if (!open.empty()) {
         result.failure = std::to_string(open.size()) + " of " +
-                         std::to_string(work.changes.size()) +
+                         std::to_string(group.changes.size()) +
                          " record(s) not confirmed by the scale";
     }
     return open;
 }
 
+// One group for the scales that hold the same image, planned once.
+void PlanGroups(const WantedList& list, const SyncOptions& options, std::vector<ScaleWork>& work,
+                std::vector<ScaleSync>& results) {
+    std::map<const Image*, std::shared_ptr<Group>> groups;
+    for (std::size_t i = 0; i < work.size(); ++i) {
+        if (!work[i].ready) continue;
+        std::shared_ptr<Group>& group = groups[work[i].held.get()];
+        if (!group) {
+            group = std::make_shared<Group>();
+            group->held = work[i].held;
+            PlanChanges(list, options, *group);
+            if (!options.dryRun) group->commands = BuildSyncCommands(options, *group);
+        }
+        work[i].group = group;
+        ScaleSync& result = results[i];
+        result.sent = group->plan.sent;
+        result.unchanged = group->plan.unchanged;
+        result.removed = group->plan.removed;
+        result.toSend = group->plan.toSend;
+        result.toRemove = group->plan.toRemove;
+    }
+}
+
 // Reads what every scale still to be read holds, all at once.
 void ReadScales(const std::vector<std::string>& addresses, const SyncOptions& options,
-                std::vector<ScaleWork>& work, std::vector<ScaleSync>& results) {
+                Interned& interned, std::vector<ScaleWork>& work, std::vector<ScaleSync>& results) {
     std::vector<transport::ScaleJob> jobs;
     std::vector<ReadList> lists;
     std::vector<std::size_t> index;
@@ -248,7 +360,7 @@ void ReadScales(const std::vector<std::string>& addresses, const SyncOptions& op
     std::vector<transport::ScaleResult> read = transport::SendToScales(jobs, options.settings);
     for (std::size_t j = 0; j < read.size(); ++j) {
         std::size_t i = index[j];
-        work[i].ready = TakeReads(lists[j], read[j], options.en, work[i], results[i]);
+        work[i].ready = TakeReads(lists[j], read[j], options.en, interned, work[i], results[i]);
     }
 }
 
@@ -299,6 +411,7 @@ SyncResult Sync(const WantedList& list, const std::vector<std::string>& addresse
     std::vector<ScaleWork> work(addresses.size());
     result.scales.resize(addresses.size());
     std::map<std::string, std::string> addressOfFile;
+    Interned interned;
     for (std::size_t i = 0; i < addresses.size(); ++i) {
         result.scales[i].address = addresses[i];
         work[i].file = ImageFileName(addresses[i], options.settings.defaultPort);
@@ -313,20 +426,21 @@ SyncResult Sync(const WantedList& list, const std::vector<std::string>& addresse
             continue;
         }
         work[i].ready = true;
-        LoadState(options.stateDir, list, options, pending, work[i], result.scales[i]);
+        LoadState(options.stateDir, list, options, pending, interned, work[i], result.scales[i]);
     }
-    ReadScales(addresses, options, work, result.scales);
+    ReadScales(addresses, options, interned, work, result.scales);
+    interned.clear();
+    PlanGroups(list, options, work, result.scales);
 
     std::vector<transport::ScaleJob> jobs;
     std::vector<std::size_t> index;
     for (std::size_t i = 0; i < work.size(); ++i) {
-        if (!work[i].ready) continue;
-        PlanChanges(list, options, work[i], result.scales[i]);
-        if (options.dryRun) continue;
+        if (!work[i].ready || options.dryRun) continue;
+        const Group& group = *work[i].group;
         // What a scale that was read holds is known now: its old pending records are not.
         pending.erase(work[i].file);
-        if (!work[i].changes.empty()) pending[work[i].file] = KeysOf(work[i].changes);
-        jobs.push_back({addresses[i], BuildSyncCommands(options, work[i])});
+        if (!group.changes.empty()) pending[work[i].file] = KeysOf(group.changes);
+        jobs.push_back({addresses[i], group.commands});
         index.push_back(i);
     }
     if (options.dryRun) return result;
@@ -340,12 +454,12 @@ SyncResult Sync(const WantedList& list, const std::vector<std::string>& addresse
     for (std::size_t j = 0; j < sent.size(); ++j) {
         std::size_t i = index[j];
         ScaleSync& scale = result.scales[i];
-        std::vector<bool> confirmed = Confirmations(options, work[i], sent[j], scale);
-        std::vector<RecordKey> open = Commit(confirmed, work[i], scale);
+        const Verdict& verdict = VerdictOf(options, *work[i].group, sent[j]);
+        std::vector<RecordKey> open = Commit(*work[i].group, verdict, scale);
         pending.erase(work[i].file);
         if (!open.empty()) pending[work[i].file] = open;
         if (sent[j].code != WQDS_OK) scale.failure = Cause(sent[j], jobs[j].commands->size());
-        images.push_back({work[i].file, WriteImage(work[i].held)});
+        images.push_back({work[i].file, verdict.text});
     }
     // The images first: a pending record of an image that was written is read back for nothing,
     // an image that claims what was not confirmed would be wrong.

@@ -224,6 +224,31 @@ TEST_F(Day, ASecondSyncOnTheSameStateStopsNamingTheFirst) {
     EXPECT_EQ(Held(0).size(), 30u);
 }
 
+TEST_F(Day, AScaleThatFailsAmongScalesThatHoldAlikeKeepsItsOldImage) {
+    scale::ScaleFleet spare(1, scale::ServerOptions{});
+    std::string error;
+    ASSERT_TRUE(spare.Start(error)) << error;
+    addresses_.push_back("127.0.0.1:" + std::to_string(spare.Ports()[0]));
+    Run(Items(5));
+    std::string name = ImageFileName(addresses_[3], 0);
+    std::string before = ReadWholeFile(("state/" + name).c_str());
+    spare.Stop();
+    SyncOptions options;
+    options.stateDir = "state";
+    options.listTypes = {1};
+    options.settings.tries = 1;
+    SyncResult result = Sync(WantedOfDataLines(1, false, Items(5, "New")), addresses_, options);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(result.scales[i].failure, "") << i;
+        EXPECT_EQ(result.scales[i].confirmed, 5u) << i;
+    }
+    EXPECT_NE(result.scales[3].failure, "");
+    EXPECT_EQ(result.scales[3].confirmed, 0u);
+    EXPECT_EQ(ReadWholeFile(("state/" + name).c_str()), before);
+    EXPECT_EQ(ReadWholeFile("state/.pending").substr(0, name.size() + 5), name + " 1 1\n");
+    EXPECT_EQ(Held(0), ImageOf(WantedOfDataLines(1, false, Items(5, "New"))));
+}
+
 TEST_F(Day, APulledImageLoadsAReplacementScaleIdentically) {
     Run(Items(8));
     fleet_->Memory(0).Answer("!0X05A0333B");

@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "temp_directory.h"
 #include "tool_process.h"
 
@@ -18,9 +20,9 @@ using vudaduv::testing::ReadWholeFile;
 using vudaduv::testing::TempDirectory;
 using vudaduv::testing::WriteWholeFile;
 
-// "vudaduv scale --count 2 --reply-delay 2": its addresses, once it prints them.
-std::vector<std::string> StartSlowFleet(ProcessId& process) {
-    process = StartProcess(ToolPath(), {"scale", "--count", "2", "--reply-delay", "2"}, ".stdin",
+// "vudaduv scale --count 2 --reply-delay MS": its addresses, once it prints them.
+std::vector<std::string> StartSlowFleet(ProcessId& process, const char* delay = "2") {
+    process = StartProcess(ToolPath(), {"scale", "--count", "2", "--reply-delay", delay}, ".stdin",
                            ".fleet", ".fleet-err");
     for (int i = 0; i < 500 && process != kNoProcess; ++i) {
         std::string text = ReadWholeFile(".fleet");
@@ -86,6 +88,104 @@ TEST(SyncTool, AnImageLineWithoutAPrefixIsNamed) {
     EXPECT_NE(run.err.find("image.txt:2: "), std::string::npos) << run.err;
     ToolRun sync = RunTool({"sync", "--file", "image.txt", "--target", "127.0.0.1:1", "--state", "s"});
     EXPECT_EQ(sync.status, 2);
+}
+
+// Two scales that answer at once, in a directory of their own.
+class FleetTool : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        WriteWholeFile(".stdin", "");
+        scales_ = StartSlowFleet(fleet_, "0");
+        ASSERT_EQ(scales_.size(), 2u);
+    }
+    void TearDown() override {
+        AskToEnd(fleet_);
+        WaitForProcess(fleet_, 5000);
+    }
+
+    // The image file a pull of the scale's first items writes; "" when it wrote none.
+    std::string PullItems(std::size_t scale, const std::string& types = "1") {
+        ToolRun run = RunTool({"pull", "--target", scales_[scale], "--out", "pulled", "--types", types,
+                               "--items", "1-9"});
+        EXPECT_EQ(run.status, 0) << run.err;
+        return ReadWholeFile(("pulled/" + FileName(scale)).c_str());
+    }
+
+    std::string FileName(std::size_t scale) const {
+        std::string name = scales_[scale];
+        for (char& c : name) c = c == ':' ? '_' : c;
+        return name + ".txt";
+    }
+
+    void Send(std::size_t scale, const std::string& items) {
+        ToolRun run = RunTool({"send", "--type", "1", "--accept-changes", "--target", scales_[scale]}, items);
+        ASSERT_EQ(run.status, 0) << run.err;
+    }
+
+    TempDirectory directory_;
+    ProcessId fleet_ = kNoProcess;
+    std::vector<std::string> scales_;
+};
+
+TEST_F(FleetTool, DryRunPrintsWhatWouldBeSentAndRemovedAndSendsNothing) {
+    std::filesystem::create_directory("state");
+    WriteWholeFile(("state/" + FileName(0)).c_str(), "1P0002A1##Milk\n1P0003A1##Old\n");
+    WriteWholeFile("items.txt", "1A1##Tea\n2A1##Milk\n");
+    ToolRun run = RunTool({"sync", "--file", "items.txt", "--type", "1", "--target", scales_[0],
+                           "--state", "state", "--remove-missing", "--dry-run"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out.substr(0, run.out.find("planned")),
+              scales_[0] + ": would send 1, unchanged 1, would remove 1\n  send 1A1##Tea\n  remove 0003A\n");
+    EXPECT_EQ(PullItems(0), "");
+    EXPECT_EQ(ReadWholeFile(("state/" + FileName(0)).c_str()), "1P0002A1##Milk\n1P0003A1##Old\n");
+}
+
+TEST_F(FleetTool, RemoveMissingWithAnImageMakesAnExactCopyAndTheReportCountsIt) {
+    Send(0, "1A1##Tea\n2A3##Milk\n3A1##Salt\n");
+    std::string image = PullItems(0);
+    WriteWholeFile("image.txt", image);
+    Send(1, "2A1##Old\n8A1##Gone\n9A1##Gone\n");
+    ToolRun run = RunTool({"sync", "--file", "image.txt", "--target", scales_[1], "--state", "state",
+                           "--remove-missing", "--report", "json:report.json"});
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_EQ(PullItems(1), image);
+    nlohmann::json scale = nlohmann::json::parse(ReadWholeFile("report.json"))["scales"][0];
+    EXPECT_EQ(scale["address"], scales_[1]);
+    EXPECT_EQ(scale["ok"], true);
+    EXPECT_EQ(scale["sent"], 3);  // item 2 changed, 1 and 3 new
+    EXPECT_EQ(scale["removed"], 2);
+    EXPECT_EQ(scale["unchanged"], 0);
+    EXPECT_EQ(scale["read_from_scale"], true);
+}
+
+TEST_F(FleetTool, PullReadsOnlyTheAskedSlotsAndNamesARecordThatCannotComeBack) {
+    Send(0, "1A1##Tea\n5A1 2##Split\n20A1##Beyond\n");
+    RunTool({"send", "--type", "3", "--target", scales_[0]}, "7AHello\n");
+    ToolRun run = RunTool({"pull", "--target", scales_[0], "--out", "pulled", "--types", "1",
+                           "--items", "1-10"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find(scales_[0] + ": item 0005: came back"), std::string::npos) << run.err;
+    EXPECT_EQ(ReadWholeFile(("pulled/" + FileName(0)).c_str()), "1P0001A1##Tea\n");
+}
+
+TEST_F(FleetTool, AnImageSentToAnEmptyScalePullsBackTheSame) {
+    Send(0, "1A1##Tea\n4A2,5##Milk##Fresh\n");
+    RunTool({"send", "--type", "3", "--target", scales_[0]}, "7AHello\n");
+    std::string image = PullItems(0, "1,3");
+    ASSERT_NE(image.find("3P07AHello"), std::string::npos) << image;
+    WriteWholeFile("image.txt", image);
+    ToolRun send = RunTool({"send", "--file", "image.txt", "--target", scales_[1]});
+    EXPECT_EQ(send.status, 0) << send.err;
+    EXPECT_EQ(PullItems(1, "1,3"), image);
+}
+
+TEST_F(FleetTool, DiffTakesADataLineAsTheScaleStoresIt) {
+    WriteWholeFile("items.txt", "3A5##ABCDEFGHIJKLMNOPQRSTUVWXYZ\n");
+    Send(0, "3A5##ABCDEFGHIJKLMNOPQRSTUVWXYZ\n");
+    ASSERT_EQ(PullItems(0), "1P0003A5##ABCDEFGHIJKL\n");  // the scale keeps a cut text
+    ToolRun diff = RunTool({"diff", "scale:" + scales_[0], "items.txt", "--type", "1", "--items", "1-9"});
+    EXPECT_EQ(diff.status, 0) << diff.out << diff.err;
+    EXPECT_EQ(diff.out, "");
 }
 
 }  // namespace
