@@ -7,7 +7,7 @@
 // while a peer does not take its replies; a read takes what is there and answers every whole
 // command line in it. The reply delay is the same for every reply, so the replies waiting for it
 // are due in the order they were queued: one queue serves them all, and the loop's wait ends when
-// the first falls due. A reply is written at once; only what the socket did not take waits for
+// the first falls due, to the millisecond. A reply is written at once; only what the socket did not take waits for
 // room.
 #include <arpa/inet.h>
 #include <errno.h>
@@ -16,7 +16,6 @@
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,12 +33,6 @@
 #include "scale_platform.h"
 #include "scale_tcp_server_common.h"
 #include "virtual_scale.h"
-
-// epoll_pwait2 waits to the nanosecond, so a reply leaves when its delay is over rather than at
-// the next whole millisecond.
-#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 35))
-#define VUDADUV_SCALE_HAS_EPOLL_PWAIT2 1
-#endif
 
 namespace vudaduv::scale {
 
@@ -136,7 +129,6 @@ struct TcpScaleServer::Impl {
     std::deque<Waiting> delays;
     std::deque<Paused> pausedListeners;
     std::vector<char> buffer;
-    bool noPwait2 = false;
 
     Impl(std::vector<ScaleMemory*> m, ServerOptions o)
         : memories(std::move(m)), options(std::move(o)) {}
@@ -284,17 +276,10 @@ struct TcpScaleServer::Impl {
         return count < 0 ? 0 : count;  // interrupted, or a failure that the next wait tells again
     }
 
+    // Whole milliseconds, rounded up: a reply may leave up to a millisecond after its delay, and
+    // the replies of many scales fall due together, each wake-up sending a batch of them (waking
+    // to the nanosecond costs a wake-up for almost every reply).
     int WaitAtMost(epoll_event* ready, int maximum, std::chrono::nanoseconds left) {
-#ifdef VUDADUV_SCALE_HAS_EPOLL_PWAIT2
-        if (!noPwait2) {
-            timespec timeout{};
-            timeout.tv_sec = static_cast<time_t>(left.count() / 1000000000);
-            timeout.tv_nsec = static_cast<long>(left.count() % 1000000000);
-            int count = epoll_pwait2(poller, ready, maximum, &timeout, nullptr);
-            if (count >= 0 || errno != ENOSYS) return count;
-            noPwait2 = true;  // an older kernel: whole milliseconds, rounded up
-        }
-#endif
         auto milliseconds = std::chrono::ceil<std::chrono::milliseconds>(left).count();
         return epoll_wait(poller, ready, maximum,
                           static_cast<int>(std::min<decltype(milliseconds)>(milliseconds, 1 << 30)));
