@@ -32,19 +32,6 @@ std::string LastErrorText() {
     return message.empty() ? "error " + std::to_string(code) : message;
 }
 
-// Reads a handle to its end; a pipe whose writer has gone has ended too.
-bool ReadToEnd(HANDLE handle, std::string& bytes) {
-    char buffer[65536];
-    while (true) {
-        DWORD got = 0;
-        if (!ReadFile(handle, buffer, sizeof buffer, &got, nullptr)) {
-            return GetLastError() == ERROR_BROKEN_PIPE;
-        }
-        if (got == 0) return true;
-        bytes.append(buffer, got);
-    }
-}
-
 // The stop request that the console control handler saw: SIGINT or SIGTERM, 0 for none yet.
 std::atomic<int> stopSignal{0};
 HANDLE stopEvent = nullptr;
