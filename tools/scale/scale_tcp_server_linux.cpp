@@ -7,7 +7,7 @@
 // while a peer does not take its replies; a read takes what is there and answers every whole
 // command line in it. The reply delay is the same for every reply, so the replies waiting for it
 // are due in the order they were queued: one queue serves them all, and the loop's wait ends when
-// the first falls due. While commands keep coming, the loop looks at its sockets once a tick. A reply is written at once; only what the socket did not take waits for
+// the first falls due, to the millisecond. A reply is written at once; only what the socket did not take waits for
 // room.
 #include <arpa/inet.h>
 #include <errno.h>
@@ -15,7 +15,6 @@
 #include <netinet/tcp.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -44,8 +43,6 @@ using Clock = std::chrono::steady_clock;
 // One read takes up to this much: every command line that is there.
 constexpr std::size_t kReadChunk = 64 * 1024;
 constexpr int kEventsPerWait = 256;
-// While commands keep coming, the loop looks at the sockets this often.
-constexpr auto kTick = std::chrono::milliseconds(1);
 
 bool WouldBlock(int error) {
     return error == EAGAIN || error == EWOULDBLOCK;
@@ -132,9 +129,6 @@ struct TcpScaleServer::Impl {
     std::deque<Waiting> delays;
     std::deque<Paused> pausedListeners;
     std::vector<char> buffer;
-    Clock::time_point lastLook;  // when the loop last looked at the sockets
-    bool busy = false;           // that look found something, with something due
-    bool moreReady = false;      // more than one wait's worth was ready
 
     Impl(std::vector<ScaleMemory*> m, ServerOptions o)
         : memories(std::move(m)), options(std::move(o)) {}
@@ -262,51 +256,33 @@ struct TcpScaleServer::Impl {
         connections.clear();
     }
 
-    Clock::time_point NextDue() const {
+    std::chrono::nanoseconds TimeToNextDue() const {
         Clock::time_point next = Clock::time_point::max();
         if (!delays.empty()) next = delays.front().due;
         if (!pausedListeners.empty()) next = std::min(next, pausedListeners.front().due);
-        return next;
+        if (next == Clock::time_point::max()) return std::chrono::nanoseconds::max();
+        return std::max(next - Clock::now(), Clock::duration::zero());
     }
 
-    // The loop waits for whatever comes first: a socket, or the first thing due (to the
-    // millisecond, rounded up). But while commands keep coming it sleeps a tick after each look
-    // and then looks at every socket at once, so that a wake-up reads and answers a batch of
-    // commands rather than one: a command is read at most a tick late, and its reply leaves at
-    // most a tick after its delay. A wake-up of the loop (Stop, CpuTime) ends any sleep.
     int Wait(std::vector<epoll_event>& ready) {
+        std::chrono::nanoseconds left = TimeToNextDue();
         int maximum = static_cast<int>(ready.size());
-        Clock::time_point due = NextDue();
         int count = 0;
-        if (moreReady) {
-            count = epoll_wait(poller, ready.data(), maximum, 0);
-        } else if (due == Clock::time_point::max()) {
+        if (left == std::chrono::nanoseconds::max()) {
             count = epoll_wait(poller, ready.data(), maximum, -1);
-        } else if (busy) {
-            SleepUntil(lastLook + kTick);
-            count = epoll_wait(poller, ready.data(), maximum, 0);
         } else {
-            auto left = std::max(due - Clock::now(), Clock::duration::zero());
-            auto milliseconds = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-            count = epoll_wait(poller, ready.data(), maximum,
-                               static_cast<int>(std::min<decltype(milliseconds)>(milliseconds,
-                                                                                 1 << 30)));
+            count = WaitAtMost(ready.data(), maximum, left);
         }
-        lastLook = Clock::now();
-        count = std::max(count, 0);  // interrupted, or a failure the next wait tells again
-        busy = count > 0 && due != Clock::time_point::max();
-        moreReady = count == maximum;
-        return count;
+        return count < 0 ? 0 : count;  // interrupted, or a failure that the next wait tells again
     }
 
-    void SleepUntil(Clock::time_point until) {
-        auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(until - Clock::now());
-        if (left.count() <= 0) return;
-        timespec timeout{};
-        timeout.tv_sec = static_cast<time_t>(left.count() / 1000000000);
-        timeout.tv_nsec = static_cast<long>(left.count() % 1000000000);
-        pollfd wake{wakeFd, POLLIN, 0};
-        ppoll(&wake, 1, &timeout, nullptr);
+    // Whole milliseconds, rounded up: a reply may leave up to a millisecond after its delay, and
+    // the replies of many scales fall due together, each wake-up sending a batch of them (waking
+    // to the nanosecond costs a wake-up for almost every reply).
+    int WaitAtMost(epoll_event* ready, int maximum, std::chrono::nanoseconds left) {
+        auto milliseconds = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+        return epoll_wait(poller, ready, maximum,
+                          static_cast<int>(std::min<decltype(milliseconds)>(milliseconds, 1 << 30)));
     }
 
     void Handle(Watched& watched, uint32_t events) {
