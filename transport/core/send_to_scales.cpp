@@ -21,6 +21,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using asio::ip::tcp;
+// Bound to the loop's own executor type: every wait skips the type-erased executor's work.
+using Executor = asio::io_context::executor_type;
+using Socket = asio::basic_stream_socket<tcp, Executor>;
+using Resolver = asio::ip::basic_resolver<tcp, Executor>;
+using Timer = asio::basic_waitable_timer<Clock, asio::wait_traits<Clock>, Executor>;
 
 const std::vector<std::string> kNoCommands;
 
@@ -131,8 +136,8 @@ class TargetSession {
         }
         // A name, or a numeric form only the system's resolver reads ("127.1").
         resolver_.async_resolve(
-            parsed_.host, std::to_string(parsed_.port), tcp::resolver::numeric_service,
-            [this](const asio::error_code& error, const tcp::resolver::results_type& results) {
+            parsed_.host, std::to_string(parsed_.port), Resolver::numeric_service,
+            [this](const asio::error_code& error, const Resolver::results_type& results) {
                 Step([&] {
                     if (error || results.empty()) {
                         EndTry(ResolveFailureCode(error));
@@ -369,9 +374,9 @@ class TargetSession {
     std::size_t index_;
     const SendObserver& observer_;
 
-    tcp::socket socket_;
-    tcp::resolver resolver_;
-    asio::steady_timer timer_;
+    Socket socket_;
+    Resolver resolver_;
+    Timer timer_;
     std::uint64_t timerGeneration_ = 0;
     Clock::time_point deadline_;
     bool writeAtOnce_ = false;  // the socket is non-blocking: a write returns at once
