@@ -458,8 +458,8 @@ struct TcpScaleServer::Impl {
         if (!Send(connection, connection.writeEnd)) return Abandon(connection);
         if (connection.replied < connection.writeEnd) return;
         connection.writing = false;
-        WatchFor(connection);
         ReplyNext(connection, Clock::now());
+        WatchFor(connection);  // once, for what the next reply left
     }
 
     // Sends what the socket takes of the replies up to end; false when the peer is gone.
