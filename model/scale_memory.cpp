@@ -30,7 +30,6 @@
 // text; the others are text of the scale's mode. A code that does not end in its terminator (not
 // sent by the library) comes back whole.
 #include <cstddef>
-#include <map>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -53,9 +52,9 @@ constexpr std::string_view kTooLong = "0eTOOLONG";
 constexpr std::size_t kKeyBlockBytes = 144;
 constexpr std::size_t kClockDigits = 10;
 
-// Only the slots that hold something: a fleet of a thousand scales keeps little more than what
-// was stored in them.
-using Slots = std::map<int, std::string>;
+// A family's slots, indexed by number, up to the highest number stored so far: a scale keeps
+// little more than what was stored in it, and a store or a read finds its slot at once.
+using Slots = std::vector<std::optional<std::string>>;
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
@@ -120,7 +119,7 @@ using Reply = SlotFamily::Reply;
 
 bool KeepItem(std::string_view digits, std::string_view payload, std::string& kept) {
     if (payload.find('B') == std::string_view::npos) return false;
-    kept = std::string(digits) + "A" + std::string(payload);
+    kept.assign(digits).append(1, 'A').append(payload);
     return true;
 }
 
@@ -132,7 +131,7 @@ std::string ItemReply(const SlotFamily& family, std::string_view, int, const std
 bool KeepMessage(std::string_view, std::string_view payload, std::string& kept) {
     std::size_t end = payload.find('B');
     if (end == std::string_view::npos) return false;
-    kept = std::string(payload.substr(0, end));
+    kept.assign(payload.substr(0, end));
     return true;
 }
 
@@ -145,7 +144,7 @@ std::string MessageReply(const SlotFamily& family, std::string_view digits, int 
 }
 
 bool KeepLabelText(std::string_view, std::string_view payload, std::string& kept) {
-    kept = std::string(payload);
+    kept.assign(payload);
     return true;
 }
 
@@ -156,7 +155,7 @@ std::string LabelTextReply(const SlotFamily& family, std::string_view digits, in
 
 bool KeepKeyBlock(std::string_view, std::string_view payload, std::string& kept) {
     if (payload.size() != kKeyBlockBytes + 1 || payload.back() != 'B') return false;
-    kept = std::string(payload.substr(0, kKeyBlockBytes));
+    kept.assign(payload.substr(0, kKeyBlockBytes));
     return true;
 }
 
@@ -213,6 +212,7 @@ struct ScaleMemory::State {
     TextMode mode;
     std::mutex mutex;
     std::vector<Slots> slots;
+    std::string scratch;  // what a store keeps, before it goes into its slot
     std::optional<std::string> type7;
     std::optional<std::string> clock;
 
@@ -220,12 +220,21 @@ struct ScaleMemory::State {
         const SlotFamily& family = Families()[f];
         int number = 0;
         std::string_view payload;
-        std::string kept;
         if (!ReadSlotNumber(family, body, number, payload) ||
-            !family.keep(body.substr(0, family.digits), payload, kept)) {
+            !family.keep(body.substr(0, family.digits), payload, scratch)) {
             return std::string(kMalformed);
         }
-        slots[f][number] = std::move(kept);
+        Slots& familySlots = slots[f];
+        auto index = static_cast<std::size_t>(number);
+        if (index >= familySlots.size()) familySlots.resize(index + 1);
+        // The slot's old text becomes the next store's scratch, so an overwrite allocates
+        // nothing when it fits.
+        if (familySlots[index]) {
+            familySlots[index]->swap(scratch);
+        } else {
+            familySlots[index] = std::move(scratch);
+            scratch = std::string();
+        }
         return ReplyCode(family.storeLetter);
     }
 
@@ -237,9 +246,11 @@ struct ScaleMemory::State {
             return std::string(kMalformed);
         }
         std::string_view digits = body.substr(0, family.digits);
-        auto kept = slots[f].find(number);
-        if (kept == slots[f].end()) return EmptySlotReply(family.readLetter, digits);
-        return family.reply(family, digits, number, kept->second, mode);
+        auto index = static_cast<std::size_t>(number);
+        if (index >= slots[f].size() || !slots[f][index]) {
+            return EmptySlotReply(family.readLetter, digits);
+        }
+        return family.reply(family, digits, number, *slots[f][index], mode);
     }
 
     std::string StoreType7(std::string_view body) {

@@ -25,6 +25,11 @@ using Clock = std::chrono::steady_clock;
 // last scale is done.
 constexpr std::chrono::milliseconds kStopCheckPeriod{25};
 using asio::ip::tcp;
+// Bound to the loop's own executor type: every wait skips the type-erased executor's work.
+using Executor = asio::io_context::executor_type;
+using Socket = asio::basic_stream_socket<tcp, Executor>;
+using Resolver = asio::ip::basic_resolver<tcp, Executor>;
+using Timer = asio::basic_waitable_timer<Clock, asio::wait_traits<Clock>, Executor>;
 
 const std::vector<std::string> kNoCommands;
 
@@ -138,8 +143,8 @@ class TargetSession {
         }
         // A name, or a numeric form only the system's resolver reads ("127.1").
         resolver_.async_resolve(
-            parsed_.host, std::to_string(parsed_.port), tcp::resolver::numeric_service,
-            [this](const asio::error_code& error, const tcp::resolver::results_type& results) {
+            parsed_.host, std::to_string(parsed_.port), Resolver::numeric_service,
+            [this](const asio::error_code& error, const Resolver::results_type& results) {
                 Step([&] {
                     if (error || results.empty()) {
                         EndTry(ResolveFailureCode(error));
@@ -191,6 +196,10 @@ class TargetSession {
                     CloseSocket();
                     ConnectTo(index + 1);
                 } else {
+                    // Writes are tried at once only on a socket that never blocks the loop.
+                    asio::error_code blocking;
+                    socket_.non_blocking(true, blocking);
+                    writeAtOnce_ = !blocking;
                     SendNextCommand();
                 }
             });
@@ -204,41 +213,70 @@ class TargetSession {
         return next_ < commands_.size();
     }
 
-    // The command's write and its whole reply line must fit in the reply time-out.
+    // The command's write and its whole reply line must fit in the reply time-out. Goes on with
+    // the next command for as long as a write and a reply need no wait.
     void SendNextCommand() {
-        if (!SkipEmptyCommands()) {
-            EndTry(WQDS_OK);
-            return;
+        for (;;) {
+            if (!SkipEmptyCommands()) {
+                EndTry(WQDS_OK);
+                return;
+            }
+            StartTimer(settings_.replyTimeoutMs);
+            if (!WriteAtOnce()) return;
+            if (!TakeReply()) return;
         }
-        StartTimer(settings_.replyTimeoutMs);
-        asio::async_write(socket_, asio::buffer(commands_[next_]),
+    }
+
+    // A command line almost always fits the socket's buffer: written at once, it waits for no
+    // completion. False when the write goes on through the loop, or the try ended.
+    bool WriteAtOnce() {
+        const std::string& command = commands_[next_];
+        std::size_t written = 0;
+        if (writeAtOnce_) {
+            asio::error_code error;
+            written = socket_.write_some(asio::buffer(command), error);
+            if (error && error != asio::error::would_block && error != asio::error::try_again) {
+                EndTry(StreamFailureCode(error));
+                return false;
+            }
+            if (error) written = 0;
+        }
+        if (written == command.size()) return true;
+        asio::async_write(socket_, asio::buffer(command) + written,
                           [this](const asio::error_code& error, std::size_t) {
                               Step([&] {
                                   if (timedOut_) {
                                       EndTry(WQDS_TIMEOUT);
                                   } else if (error) {
                                       EndTry(StreamFailureCode(error));
-                                  } else {
-                                      TakeReplyOrRead();
+                                  } else if (TakeReply()) {
+                                      SendNextCommand();
                                   }
                               });
                           });
+        return false;
     }
 
-    void TakeReplyOrRead() {
+    // Takes the reply to the command sent, when it is all there; false when a read goes on
+    // through the loop, or the try ended.
+    bool TakeReply() {
         switch (reader_.TakeReplyLine(reply_)) {
             case PendingReply::kWhole:
                 outcome_.replies.push_back(std::move(reply_));
                 ++next_;
                 TellLineAnswered();
-                SendNextCommand();
-                return;
+                return true;
             case PendingReply::kTooLong:
                 EndTry(WQDS_REPLY_TOO_LONG);
-                return;
+                return false;
             case PendingReply::kIncomplete:
                 break;
         }
+        ReadOn();
+        return false;
+    }
+
+    void ReadOn() {
         socket_.async_read_some(
             asio::buffer(piece_), [this](const asio::error_code& error, std::size_t received) {
                 Step([&] {
@@ -248,7 +286,7 @@ class TargetSession {
                         EndTry(StreamFailureCode(error));  // the end of the stream among them
                     } else {
                         reader_.AddReceived(piece_.data(), received);
-                        TakeReplyOrRead();
+                        if (TakeReply()) SendNextCommand();
                     }
                 });
             });
@@ -343,11 +381,12 @@ class TargetSession {
     std::size_t index_;
     const SendObserver& observer_;
 
-    tcp::socket socket_;
-    tcp::resolver resolver_;
-    asio::steady_timer timer_;
+    Socket socket_;
+    Resolver resolver_;
+    Timer timer_;
     std::uint64_t timerGeneration_ = 0;
     Clock::time_point deadline_;
+    bool writeAtOnce_ = false;  // the socket is non-blocking: a write returns at once
     bool timerArmed_ = false;  // a wait for deadline_ (or earlier) is pending
     bool timedOut_ = false;
     bool finished_ = false;
@@ -369,7 +408,9 @@ std::vector<ScaleResult> SendToScales(const std::vector<ScaleJob>& jobs,
     Clock::time_point callStart = Clock::now();
     net::RaiseOpenFileLimit(jobs.size());
     std::vector<ScaleResult> outcomes(jobs.size());
-    asio::io_context loop(1);  // run by this thread alone
+    // Run by this thread alone, sockets and timers touched by it alone: the reactor needs no
+    // locks (the resolver's own thread only posts to the loop, which stays locked).
+    asio::io_context loop(ASIO_CONCURRENCY_HINT_UNSAFE_IO);
     std::vector<std::unique_ptr<TargetSession>> sessions;
     sessions.reserve(jobs.size());
     for (std::size_t i = 0; i < jobs.size(); ++i) {

@@ -162,6 +162,24 @@ TEST_F(TcpScaleTest, ServesSeveralConnectionsAtOnce) {
     }
 }
 
+// Replies far beyond what the sockets hold, asked for before the peer reads any: the scale waits
+// for room to write them, and once the peer reads, every one comes, whole and in order.
+TEST_F(TcpScaleTest, RepliesThePeerDoesNotTakeYetAllComeOnceItReads) {
+    constexpr int kReads = 2000;  // 16 MB of replies
+    std::string commands = "!0V0001A" + std::string(8000, 'x') + "BCDE\r\n";
+    for (int i = 0; i < kReads; ++i) commands += "!0U0001A\r\n";
+    const std::string expected = ExpectedReplies(commands);
+    std::unique_ptr<TcpStream> stream = Connect();
+    ASSERT_TRUE(stream);
+    ASSERT_TRUE(stream->Write(commands));
+    std::string replies;
+    auto giveUp = std::chrono::steady_clock::now() + kPatience;
+    while (replies.size() < expected.size() && std::chrono::steady_clock::now() < giveUp) {
+        if (Closed(stream->Read(replies, kReadWaitMs))) break;
+    }
+    EXPECT_TRUE(replies == expected) << replies.size() << " of " << expected.size() << " bytes";
+}
+
 TEST_F(TcpScaleTest, OverLongLineIsAnsweredOnceAndDropped) {
     const std::string overLong = "!0O" + std::string(3 * kMaxCommandLineBytes, 'x') + "\r\n";
     const std::string bytes = overLong + "!0N\r\n";
