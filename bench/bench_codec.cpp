@@ -6,8 +6,8 @@
 
 #include "send/command_list.h"
 #include "textcode/code_page_text.h"
-#include "vudaduv_codec.h"
 #include "upload/upload.h"
+#include "vudaduv_codec.h"
 
 namespace {
 

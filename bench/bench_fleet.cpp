@@ -149,9 +149,7 @@ class PhaseClock {
     double FleetCpu() const { return fleetCpu_; }
 
   private:
-    double FleetSeconds() const {
-        return std::chrono::duration<double>(fleet_.CpuTime()).count();
-    }
+    double FleetSeconds() const { return std::chrono::duration<double>(fleet_.CpuTime()).count(); }
 
     vudaduv::scale::ScaleFleet& fleet_;
     double fleetStart_;
@@ -259,8 +257,7 @@ void TakeReplies(int poller, BarePeer& peer, const std::vector<std::string>& com
             return Finish(poller, peer, open);
         }
         if (got < 0) return;
-        std::size_t lines = static_cast<std::size_t>(
-            std::count(buffer, buffer + got, '\n'));
+        std::size_t lines = static_cast<std::size_t>(std::count(buffer, buffer + got, '\n'));
         peer.answered += lines;
         peer.next += lines;
         if (peer.next >= commands.size()) return Finish(poller, peer, open);
@@ -318,8 +315,8 @@ bool SendToFleet(std::size_t scales, const std::vector<std::string>& commands, R
     }
     ResetPeakMemory();
     SendThroughTransport(fleet, commands, row);
-    row.kbPerScale = static_cast<double>(StatusValue("VmHWM") - residentBefore) /
-                     static_cast<double>(scales);
+    row.kbPerScale =
+        static_cast<double>(StatusValue("VmHWM") - residentBefore) / static_cast<double>(scales);
     SendThroughBareLoop(fleet, commands, row);
     row.scales = scales;
     std::size_t expected = scales * commands.size();
@@ -384,10 +381,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::vector<std::string> commands = ItemCommandLines();
-    std::printf("one send of %zu item command lines, every scale waiting %lld ms per reply;\n"
-                "wall time and the sender's CPU per answered command for the transport (T) and "
-                "the bare loop (B), the fleet's CPU per reply over both\n",
-                commands.size(), static_cast<long long>(kReplyDelay.count()));
+    std::printf(
+        "one send of %zu item command lines, every scale waiting %lld ms per reply;\n"
+        "wall time and the sender's CPU per answered command for the transport (T) and "
+        "the bare loop (B), the fleet's CPU per reply over both\n",
+        commands.size(), static_cast<long long>(kReplyDelay.count()));
     std::printf("%7s %8s %8s %6s %10s %10s %11s %9s %7s %6s %7s\n", "scales", "T wall s",
                 "B wall s", "ratio", "T us/cmd", "B us/cmd", "fleet us/r", "kB/scale", "threads",
                 "result", "missing");
@@ -398,9 +396,8 @@ int main(int argc, char** argv) {
         Row row;
         if (!SendToFleet(scales, commands, row)) return 1;
         if (single == 0) single = row.transport.seconds;
-        std::printf("%7zu %8.2f %8.2f %6.2f %10.1f %10.1f %11.1f %9.1f %7ld %6d %7zu\n",
-                    row.scales, row.transport.seconds, row.bare.seconds,
-                    row.transport.seconds / single,
+        std::printf("%7zu %8.2f %8.2f %6.2f %10.1f %10.1f %11.1f %9.1f %7ld %6d %7zu\n", row.scales,
+                    row.transport.seconds, row.bare.seconds, row.transport.seconds / single,
                     MicrosecondsEach(row.transport.senderCpu, row.transport.answered),
                     MicrosecondsEach(row.bare.senderCpu, row.bare.answered),
                     MicrosecondsEach(row.transport.fleetCpu + row.bare.fleetCpu,

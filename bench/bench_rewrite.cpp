@@ -13,8 +13,8 @@
 #include <fstream>
 #include <string>
 
-#include "vudaduv_codec.h"
 #include "upload/upload.h"
+#include "vudaduv_codec.h"
 
 namespace {
 

@@ -149,10 +149,11 @@ int main(int argc, char** argv) {
             confirmed += scale.confirmed;
             failed += scale.failure.empty() ? 0 : 1;
         }
-        std::printf("sync%s: %.2f s (%.2fx the plain send), %zu records sent, %zu confirmed, "
-                    "%zu scales failed\n",
-                    readBack ? " with read-back" : " confirmed by the answers", seconds,
-                    seconds / plainSeconds, sent, confirmed, failed);
+        std::printf(
+            "sync%s: %.2f s (%.2fx the plain send), %zu records sent, %zu confirmed, "
+            "%zu scales failed\n",
+            readBack ? " with read-back" : " confirmed by the answers", seconds,
+            seconds / plainSeconds, sent, confirmed, failed);
     }
 
     // Every slot of one scale, then of every scale at once (--pull-scales 0 leaves it out).
@@ -171,10 +172,11 @@ int main(int argc, char** argv) {
     double allSeconds = SecondsSince(start);
     std::size_t records = 0;
     for (const auto& scale : all) records += scale.image.size();
-    std::printf("pull of %zu slots: one scale %.2f s (%zu records); %zu scales %.2f s "
-                "(%.2fx, %zu records)\n",
-                slots.size(), oneSeconds, one[0].image.size(), pullAddresses.size(), allSeconds,
-                allSeconds / oneSeconds, records);
+    std::printf(
+        "pull of %zu slots: one scale %.2f s (%zu records); %zu scales %.2f s "
+        "(%.2fx, %zu records)\n",
+        slots.size(), oneSeconds, one[0].image.size(), pullAddresses.size(), allSeconds,
+        allSeconds / oneSeconds, records);
     std::filesystem::remove_all(state);
     return 0;
 }

@@ -174,8 +174,8 @@ WantedList WantedOfImage(const Image& image, bool en) {
     WantedList list;
     for (const auto& record : image) {
         std::string prefix = model::UploadPrefix(record.first.type);
-        WantedList one = WantedOfDataLines(record.first.type, en,
-                                           {record.second.substr(prefix.size())});
+        WantedList one =
+            WantedOfDataLines(record.first.type, en, {record.second.substr(prefix.size())});
         list.insert(one.begin(), one.end());
     }
     return list;
@@ -205,7 +205,8 @@ std::vector<DiffRow> DiffImages(const Image& a, const Image& b) {
             rows.push_back({DiffRow::kAdded, right->first, "", right->second, {}});
             ++right;
         } else {
-            std::vector<FieldChange> fields = ChangedFields(left->first, left->second, right->second);
+            std::vector<FieldChange> fields =
+                ChangedFields(left->first, left->second, right->second);
             if (!fields.empty()) {
                 rows.push_back({DiffRow::kChanged, left->first, left->second, right->second,
                                 std::move(fields)});

@@ -46,7 +46,8 @@ std::vector<RecordKey> SlotsOf(const PullRequest& request) {
             continue;
         }
         int32_t first = code == 1 ? std::max(request.firstItem, 0) : 0;
-        int32_t last = code == 1 ? std::min(request.lastItem, type.numberMaximum) : type.numberMaximum;
+        int32_t last =
+            code == 1 ? std::min(request.lastItem, type.numberMaximum) : type.numberMaximum;
         for (int32_t number = first; number <= last; ++number) slots.push_back({code, number});
     }
     return slots;

@@ -244,13 +244,13 @@ std::vector<bool> Confirmations(const SyncOptions& options, const Group& work,
     for (std::size_t i = 0; i < work.changes.size(); ++i) {
         const auto& change = work.changes[i];
         auto line = back.image.find(change.key);
-        bool asForeseen = change.foreseen.empty()
-                              ? line == back.image.end()
-                              : line != back.image.end() && SameRecord(line->second, change.foreseen);
+        bool asForeseen = change.foreseen.empty() ? line == back.image.end()
+                                                  : line != back.image.end() &&
+                                                        SameRecord(line->second, change.foreseen);
         if (confirmed[i] && answered.count(change.key) != 0 && !asForeseen) {
-            notes.push_back(KeyName(change.key) + ": came back as " +
-                                   (line == back.image.end() ? std::string("nothing")
-                                                             : model::Quoted(line->second)));
+            notes.push_back(
+                KeyName(change.key) + ": came back as " +
+                (line == back.image.end() ? std::string("nothing") : model::Quoted(line->second)));
         }
         confirmed[i] = confirmed[i] && answered.count(change.key) != 0 && asForeseen;
     }
@@ -263,7 +263,8 @@ std::string CommittedImage(const Image& held, const std::vector<Change>& changes
                            const std::vector<bool>& confirmed) {
     std::map<RecordKey, const std::string*> taken;  // nullptr: emptied
     for (std::size_t i = 0; i < changes.size(); ++i) {
-        if (confirmed[i]) taken[changes[i].key] = changes[i].foreseen.empty() ? nullptr : &changes[i].foreseen;
+        if (confirmed[i])
+            taken[changes[i].key] = changes[i].foreseen.empty() ? nullptr : &changes[i].foreseen;
     }
     std::string text;
     auto change = taken.begin();
@@ -273,7 +274,8 @@ std::string CommittedImage(const Image& held, const std::vector<Change>& changes
         text += '\n';
     };
     for (const auto& record : held) {
-        for (; change != taken.end() && change->first < record.first; ++change) emit(change->second);
+        for (; change != taken.end() && change->first < record.first; ++change)
+            emit(change->second);
         if (change != taken.end() && change->first == record.first) {
             emit(change->second);
             ++change;
@@ -398,8 +400,8 @@ SyncResult Sync(const WantedList& list, const std::vector<std::string>& addresse
         result.error = options.stateDir + ": " + code.message();
         return result;
     }
-    std::unique_ptr<FileLock> lock = TryLockFile(JoinPath(options.stateDir, kLockFileName),
-                                                 result.error);
+    std::unique_ptr<FileLock> lock =
+        TryLockFile(JoinPath(options.stateDir, kLockFileName), result.error);
     if (!lock) return result;
 
     std::string pendingText;
@@ -448,8 +450,8 @@ SyncResult Sync(const WantedList& list, const std::vector<std::string>& addresse
         result.error = "the state could not be written: " + error;
         return result;
     }
-    std::vector<transport::ScaleResult> sent = transport::SendToScales(jobs, options.settings,
-                                                                       options.observer);
+    std::vector<transport::ScaleResult> sent =
+        transport::SendToScales(jobs, options.settings, options.observer);
     std::vector<std::pair<std::string, std::string>> images;
     for (std::size_t j = 0; j < sent.size(); ++j) {
         std::size_t i = index[j];
@@ -464,11 +466,13 @@ SyncResult Sync(const WantedList& list, const std::vector<std::string>& addresse
     // The images first: a pending record of an image that was written is read back for nothing,
     // an image that claims what was not confirmed would be wrong.
     if (!WriteFilesAllOrNothing(options.stateDir, images, error)) {
-        for (std::size_t i : index) result.scales[i].failure = "the state image could not be written: " + error;
+        for (std::size_t i : index)
+            result.scales[i].failure = "the state image could not be written: " + error;
         return result;
     }
     if (!WritePendingFile(options.stateDir, pending, error)) {
-        for (std::size_t i : index) result.scales[i].notes.push_back("the pending records could not be written: " + error);
+        for (std::size_t i : index)
+            result.scales[i].notes.push_back("the pending records could not be written: " + error);
     }
     return result;
 }

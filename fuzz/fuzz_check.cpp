@@ -11,9 +11,9 @@
 #include <string_view>
 #include <vector>
 
-#include "vudaduv_model.h"
 #include "fuzz_driver.h"
 #include "vudaduv_codec.h"
+#include "vudaduv_model.h"
 
 namespace {
 

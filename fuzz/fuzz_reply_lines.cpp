@@ -26,7 +26,9 @@ class PieceStream : public ByteStream {
     PieceStream(std::string_view bytes, unsigned seed, StreamStatus end)
         : bytes_(bytes), random_(seed + 1), largest_(seed % 2 == 0 ? 8 : 9000), end_(end) {}
 
-    StreamStatus WriteAll(const std::string&, const Deadline&) override { return StreamStatus::kOk; }
+    StreamStatus WriteAll(const std::string&, const Deadline&) override {
+        return StreamStatus::kOk;
+    }
 
     StreamStatus ReadSome(char* buffer, std::size_t capacity, const Deadline&,
                           std::size_t& received) override {

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "vudaduv_codec.h"
 #include "fuzz_driver.h"
+#include "vudaduv_codec.h"
 #include "vudaduv_model.h"
 
 namespace {
@@ -49,8 +49,8 @@ std::string MessageCodeReadBack(const std::string& command, uint32_t recordType,
     int number = std::atoi(command.substr(3, 2).c_str());
     int codePageAbove = vudaduv::RecordTypeOf(recordType).codePageAbove;
     bool codePage = en || number > codePageAbove;
-    std::size_t terminator = codePage ? vudaduv::kCodePageTerminator.size()
-                                      : vudaduv::kZonePositionTerminator.size();
+    std::size_t terminator =
+        codePage ? vudaduv::kCodePageTerminator.size() : vudaduv::kZonePositionTerminator.size();
     return code.substr(0, code.size() - terminator);
 }
 
@@ -112,13 +112,14 @@ void CheckDownload(vudaduv::model::ScaleMemory& memory, uint32_t recordType,
             replies = ReadBack(memory, 11, number, en);
             std::string text1 = WithoutLineEnd(first).substr(6);
             std::string text2 = WithoutLineEnd(commands[1]).substr(6);
-            FuzzCheck(replies[0].compare(0, replies[0].size() - 3, "0s" + number + "A" + text1) == 0 &&
-                          replies[1].compare(0, replies[1].size() - 3,
-                                             "0q" + number + "A" + text2) == 0,
-                      "label texts come back as sent, each with three closing digits");
+            FuzzCheck(
+                replies[0].compare(0, replies[0].size() - 3, "0s" + number + "A" + text1) == 0 &&
+                    replies[1].compare(0, replies[1].size() - 3, "0q" + number + "A" + text2) == 0,
+                "label texts come back as sent, each with three closing digits");
             if (!HoldsWhiteSpace(text1 + text2)) {
-                FuzzCheck(UploadOf(replies, en) == "10P" + number + "A" + text1 + "B" + text2 + "\r\n",
-                          "label upload line");
+                FuzzCheck(
+                    UploadOf(replies, en) == "10P" + number + "A" + text1 + "B" + text2 + "\r\n",
+                    "label upload line");
             }
             return;
         }
@@ -129,7 +130,8 @@ void CheckDownload(vudaduv::model::ScaleMemory& memory, uint32_t recordType,
                           "key-table blocks come back as sent");
             }
             if (!HoldsWhiteSpace(dataLine)) {
-                FuzzCheck(UploadOf(replies, en) == "12P" + dataLine + "\r\n", "key-table upload line");
+                FuzzCheck(UploadOf(replies, en) == "12P" + dataLine + "\r\n",
+                          "key-table upload line");
             }
             return;
         default:

@@ -62,8 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     FuzzCheck(whole.compare(0, expected.size(), expected) == 0,
               "each ended line gets the reply the scale gives it alone");
     std::string rest = whole.substr(std::min(expected.size(), whole.size()));
-    FuzzCheck(rest.empty() || (rest == "0eTOOLONG\r\n" &&
-                               tail.size() > vudaduv::scale::kMaxCommandLineBytes),
+    FuzzCheck(rest.empty() ||
+                  (rest == "0eTOOLONG\r\n" && tail.size() > vudaduv::scale::kMaxCommandLineBytes),
               "an unended line gets no reply unless it is too long");
     FuzzCheck(AnswersInChunks(stream, seed) == whole, "chunks of any size give the same replies");
     return 0;

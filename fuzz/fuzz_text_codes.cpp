@@ -15,7 +15,9 @@ std::size_t CharacterCount(const std::string& text) {
     return count;
 }
 
-bool AllDigits(const std::string& s) { return s.find_first_not_of("0123456789") == s.npos; }
+bool AllDigits(const std::string& s) {
+    return s.find_first_not_of("0123456789") == s.npos;
+}
 
 }  // namespace
 

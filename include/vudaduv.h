@@ -104,13 +104,15 @@ typedef struct WQCOMM {
 } WQCOMM;
 
 /* Result codes of the six exports. Fixed values, never renumbered. */
-#define WQ_OK 0                /* the commands were sent and the transport returned 0 */
-#define WQ_NOTHING_TO_SEND -1  /* no command line came out (or request was NULL); nothing was \
+#define WQ_OK 0 /* the commands were sent and the transport returned 0 */
+#define WQ_NOTHING_TO_SEND                                                                    \
+    -1                         /* no command line came out (or request was NULL); nothing was \
                                   sent and "Rec.txt" was not touched */
 #define WQ_TRANSPORT_FAILED -2 /* the transport returned non-zero; "Rec.txt" was rewritten */
-#define WQ_UPLOAD_FILE_FAILED -3 /* "Rec.txt" could not be written: a full disk, a directory \
-                                    or file that may not be written, a file another program \
-                                    holds open (or memory ran out); it is left as it was */
+#define WQ_UPLOAD_FILE_FAILED                                      \
+    -3 /* "Rec.txt" could not be written: a full disk, a directory \
+          or file that may not be written, a file another program  \
+          holds open (or memory ran out); it is left as it was */
 
 /*
  * The six exports. Each takes a pointer to its request record, never changes it, and returns

@@ -49,8 +49,9 @@
 /* Result codes of COMMSendData. Fixed values, never renumbered; the same numbers as SendData's
  * codes where the meaning is the same. When "Rec.txt" could not be appended to, the result is
  * WQCS_UPLOAD_FILE whatever the line did: the replies are lost. */
-#define WQCS_OK 0             /* every command was answered */
-#define WQCS_BAD_REQUEST 1    /* a NULL record, or a link that is not a line open for reading
+#define WQCS_OK 0 /* every command was answered */
+#define WQCS_BAD_REQUEST                                                                      \
+    1                         /* a NULL record, or a link that is not a line open for reading \
                                  and writing */
 #define WQCS_TIMEOUT 4        /* no whole reply within the time-out, after the retries */
 #define WQCS_CLOSED 5         /* the line was closed or hung up */

@@ -77,15 +77,15 @@
  * appended to, the result is WQDS_UPLOAD_FILE whatever the targets did: their replies are lost.
  * Otherwise, when several targets fail, it is the code of the first failing target in the order
  * of target->targets, the code of its last try. */
-#define WQDS_OK 0              /* every target answered every command */
-#define WQDS_BAD_REQUEST 1     /* a NULL record, or no target at all */
-#define WQDS_BAD_ADDRESS 2     /* an address that cannot be parsed or resolved */
-#define WQDS_REFUSED 3         /* the connection was refused or the host unreachable */
-#define WQDS_TIMEOUT 4         /* no connection or no whole reply within the time-out */
-#define WQDS_CLOSED 5          /* the scale closed the connection before replying */
-#define WQDS_REPLY_TOO_LONG 6  /* a reply line longer than the limit */
-#define WQDS_UPLOAD_FILE 7     /* "Rec.txt" could not be appended to */
-#define WQDS_INTERNAL 8        /* out of memory or another failure of this machine */
+#define WQDS_OK 0             /* every target answered every command */
+#define WQDS_BAD_REQUEST 1    /* a NULL record, or no target at all */
+#define WQDS_BAD_ADDRESS 2    /* an address that cannot be parsed or resolved */
+#define WQDS_REFUSED 3        /* the connection was refused or the host unreachable */
+#define WQDS_TIMEOUT 4        /* no connection or no whole reply within the time-out */
+#define WQDS_CLOSED 5         /* the scale closed the connection before replying */
+#define WQDS_REPLY_TOO_LONG 6 /* a reply line longer than the limit */
+#define WQDS_UPLOAD_FILE 7    /* "Rec.txt" could not be appended to */
+#define WQDS_INTERNAL 8       /* out of memory or another failure of this machine */
 
 /* The slots of target->values (see above). */
 #define WQDS_VALUE_REPLY_TIMEOUT 0   /* reply time-out, milliseconds */
@@ -95,7 +95,7 @@
 #define WQDS_VALUE_LONGEST_REPLY 4   /* longest reply line accepted, in bytes */
 #define WQDS_VALUE_RETRY_PAUSE 5     /* pause before the first retry, milliseconds */
 
-#define WQDS_NO_RETRIES 0xFFFFFFFFu /* in WQDS_VALUE_RETRIES: one try alone (0 means the default) */
+#define WQDS_NO_RETRIES 0xFFFFFFFFu /* in WQDS_VALUE_RETRIES: one try alone (0: the default) */
 #define WQDS_DEFAULT_PORT 4001      /* the port of addresses without one, by default */
 
 #ifdef __cplusplus
@@ -117,7 +117,7 @@ typedef struct WQDSOutcome {
  * when count is 0. Its result is SendData's. When the request is bad (WQDS_BAD_REQUEST) or there is
  * no command line to send, outcomes is left as it was. Same thread safety as SendData. */
 WQDATASEND_API int32_t WQ_CALL SendDataWithOutcomes(const WQST* target, const WQST* command,
-                                                     WQDSOutcome* outcomes, uint32_t count);
+                                                    WQDSOutcome* outcomes, uint32_t count);
 
 /* Told of each target as it is done: index is its place in target->targets, outcome its final
  * outcome (valid during the call only). */
@@ -129,8 +129,8 @@ typedef void(WQ_CALL* WQDSTargetDone)(void* context, uint32_t index, const WQDSO
  * command line to send. While done runs, every other target waits: it should return soon, and
  * must not call SendData or its siblings. */
 WQDATASEND_API int32_t WQ_CALL SendDataWithProgress(const WQST* target, const WQST* command,
-                                                     WQDSOutcome* outcomes, uint32_t count,
-                                                     WQDSTargetDone done, void* context);
+                                                    WQDSOutcome* outcomes, uint32_t count,
+                                                    WQDSTargetDone done, void* context);
 
 #ifdef __cplusplus
 }

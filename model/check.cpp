@@ -1,9 +1,8 @@
-#include "vudaduv_model.h"
-
 #include <algorithm>
 #include <map>
 
 #include "vudaduv_codec.h"
+#include "vudaduv_model.h"
 
 namespace vudaduv::model {
 
@@ -164,8 +163,8 @@ std::string ExplainText(const Field& field, bool codePage, const std::string& ba
     } else if (back != whole && back.size() < whole.size() &&
                whole.compare(0, back.size(), back) == 0) {
         std::size_t kept = 0;
-        for (std::size_t length = 0; kept < fate.arriving.size() &&
-                                     length + fate.arriving[kept].size() <= back.size();
+        for (std::size_t length = 0;
+             kept < fate.arriving.size() && length + fate.arriving[kept].size() <= back.size();
              ++kept) {
             length += fate.arriving[kept].size();
         }
@@ -218,8 +217,8 @@ Finding Rejection(uint32_t recordType, const std::string& line) {
     const char* missing = FindSeparator(line, "A") == kNotFound ? "A" : "B";
     std::string what = std::string("no \"") + missing + "\"";
     if (line.find(missing) != std::string::npos) {
-        what += std::string(" (its \"") + missing +
-                "\" is the second byte of a double-byte character)";
+        what +=
+            std::string(" (its \"") + missing + "\" is the second byte of a double-byte character)";
     }
     return {"line", what + ": the line is left out"};
 }
@@ -242,8 +241,9 @@ void CompareFieldByField(uint32_t recordType, bool codePage, const std::vector<F
     for (std::size_t i = 0; i < sent.size(); ++i) {
         std::string backValue = i < back.size() ? back[i].value : std::string();
         if (HoldsLineBreak(backValue)) {
-            AddOnce(findings, {sent[i].name, "comes back holding a line break (CR or LF): the "
-                                             "upload line breaks in two"});
+            AddOnce(findings, {sent[i].name,
+                               "comes back holding a line break (CR or LF): the "
+                               "upload line breaks in two"});
         }
         if (SameFieldValue(sent[i], backValue)) continue;
         // An item text that would arrive but has no place in the line that came back.
@@ -293,9 +293,10 @@ void ExplainLostOrSplit(const std::vector<Field>& sent, bool lost, std::vector<F
 // first one means the user's text 1 held a "B" and was cut there.
 void CheckLabelTextOneEndsAtFirstB(const std::vector<Field>& sent, std::vector<Finding>& findings) {
     if (sent.size() < 3 || FindSeparator(sent[2].value, "B") == kNotFound) return;
-    findings.push_back({sent[1].name, "the line holds more than one \"B\" and text 1 ends at the "
-                                      "first: text 1 is " + Quoted(sent[1].value) +
-                                          ", text 2 " + Quoted(sent[2].value)});
+    findings.push_back({sent[1].name,
+                        "the line holds more than one \"B\" and text 1 ends at the "
+                        "first: text 1 is " +
+                            Quoted(sent[1].value) + ", text 2 " + Quoted(sent[2].value)});
 }
 
 // A message text holding "##", the separator of an item's texts, is likely an item's data line
@@ -306,8 +307,9 @@ void CheckMessageIsNoItemLine(uint32_t recordType, const std::vector<Field>& sen
         FindSeparator(sent[1].value, "##") == kNotFound) {
         return;
     }
-    findings.push_back({sent[1].name, "holds \"##\" as an item's data line does (an item line "
-                                      "wants --type 1): it is stored as a message"});
+    findings.push_back({sent[1].name,
+                        "holds \"##\" as an item's data line does (an item line "
+                        "wants --type 1): it is stored as a message"});
 }
 
 }  // namespace
@@ -358,8 +360,8 @@ std::vector<Field> SplitFields(uint32_t recordType, std::string_view line) {
     rest.remove_prefix(separator + 2);
     for (std::size_t n = 1;; ++n) {
         std::size_t next = FindSeparator(rest, "##");
-        fields.push_back({"text " + std::to_string(n), std::string(rest.substr(0, next)),
-                          Field::kText});
+        fields.push_back(
+            {"text " + std::to_string(n), std::string(rest.substr(0, next)), Field::kText});
         if (next == kNotFound) break;
         rest.remove_prefix(next + 2);
     }
@@ -492,7 +494,7 @@ std::optional<std::string> NumberedRecordOf(uint32_t recordType, bool en, const 
 }
 
 std::optional<std::string> StoredRecordKeyOf(uint32_t recordType, bool en,
-                                            const std::string& line) {
+                                             const std::string& line) {
     const RecordType* type = FindStored(recordType);
     if (type == nullptr) return std::nullopt;
     if (*type->numberName != '\0') return NumberedRecordOf(recordType, en, line);
@@ -547,8 +549,8 @@ std::vector<Finding> CheckDataLine(uint32_t recordType, bool en, const std::stri
     const std::string* back = RecordLine(recordType, trip.uploadLines);
     std::size_t prefixSize = UploadPrefix(recordType).size();
     if (back != nullptr) {
-        CompareFieldByField(recordType, codePage,
-                            sent, SplitFields(recordType, std::string_view(*back).substr(prefixSize)),
+        CompareFieldByField(recordType, codePage, sent,
+                            SplitFields(recordType, std::string_view(*back).substr(prefixSize)),
                             findings);
     } else if (recordType == 3 || recordType == 5) {
         // A message whose text arrives empty reads back as no line at all.

@@ -2,8 +2,8 @@
 #include <algorithm>
 #include <map>
 
-#include "vudaduv_model.h"
 #include "vudaduv_codec.h"
+#include "vudaduv_model.h"
 
 namespace vudaduv::model {
 
@@ -50,8 +50,7 @@ void CompareRecord(uint32_t recordType, const ExpectedRecord& record, const std:
         bool wasForeseen = field.kind == Field::kNumber
                                ? SameFieldValue(Field{"", foreseenValue, Field::kNumber}, backValue)
                                : foreseenValue == backValue;
-        differences.push_back(
-            {record.key, field.name, field.value, backValue, false, wasForeseen});
+        differences.push_back({record.key, field.name, field.value, backValue, false, wasForeseen});
     }
 }
 

@@ -32,9 +32,9 @@
 #include <cstddef>
 #include <mutex>
 #include <optional>
-#include <vector>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "vudaduv_codec.h"
 #include "vudaduv_model.h"
@@ -169,23 +169,35 @@ std::string KeyBlockReply(const SlotFamily& family, std::string_view digits, int
 SlotFamily FamilyOf(uint32_t storedType, std::size_t part, Keep keep, Reply reply) {
     const RecordType& stored = RecordTypeOf(storedType);
     const RecordType& read = RecordTypeOf(stored.partner);
-    return {stored.commands[part], read.commands[part], stored.numberWidth, stored.numberMaximum,
-            stored.codePageAbove, keep, reply};
+    return {stored.commands[part],
+            read.commands[part],
+            stored.numberWidth,
+            stored.numberMaximum,
+            stored.codePageAbove,
+            keep,
+            reply};
 }
 
 // The key table's four blocks are numbered like slots: "0" and the block, 0 to 3.
 SlotFamily KeyBlockFamily() {
     const RecordType& stored = RecordTypeOf(12);
-    return {stored.commands[0], RecordTypeOf(stored.partner).commands[0], 2,
-            static_cast<int>(std::string_view(stored.commands).size()) - 1, 0, KeepKeyBlock,
+    return {stored.commands[0],
+            RecordTypeOf(stored.partner).commands[0],
+            2,
+            static_cast<int>(std::string_view(stored.commands).size()) - 1,
+            0,
+            KeepKeyBlock,
             KeyBlockReply};
 }
 
 const std::vector<SlotFamily>& Families() {
     static const std::vector<SlotFamily> families = {
-        FamilyOf(1, 0, KeepItem, ItemReply),         FamilyOf(3, 0, KeepMessage, MessageReply),
-        FamilyOf(5, 0, KeepMessage, MessageReply),   FamilyOf(10, 0, KeepLabelText, LabelTextReply),
-        FamilyOf(10, 1, KeepLabelText, LabelTextReply), KeyBlockFamily(),
+        FamilyOf(1, 0, KeepItem, ItemReply),
+        FamilyOf(3, 0, KeepMessage, MessageReply),
+        FamilyOf(5, 0, KeepMessage, MessageReply),
+        FamilyOf(10, 0, KeepLabelText, LabelTextReply),
+        FamilyOf(10, 1, KeepLabelText, LabelTextReply),
+        KeyBlockFamily(),
     };
     return families;
 }

@@ -92,8 +92,8 @@ struct DiffRow {
     enum Kind { kAdded, kRemoved, kChanged };
     Kind kind = kChanged;
     RecordKey key;
-    std::string before;  // the line in A ("" when added)
-    std::string after;   // the line in B ("" when removed)
+    std::string before;               // the line in A ("" when added)
+    std::string after;                // the line in B ("" when removed)
     std::vector<FieldChange> fields;  // for kChanged
 };
 
@@ -160,13 +160,13 @@ struct SyncOptions {
 // What became of one scale.
 struct ScaleSync {
     std::string address;
-    std::string failure;  // "" when served and every record sent came back as foreseen
-    std::size_t sent = 0;       // records sent that the list asks for
-    std::size_t unchanged = 0;  // records of the list the scale already held
-    std::size_t removed = 0;    // records emptied
-    std::size_t confirmed = 0;  // records sent or emptied that came back as foreseen
-    bool fromScale = false;     // what it held came from a read, not from the state
-    std::vector<std::string> toSend;    // the data lines, in order
+    std::string failure;              // "" when served and every record sent came back as foreseen
+    std::size_t sent = 0;             // records sent that the list asks for
+    std::size_t unchanged = 0;        // records of the list the scale already held
+    std::size_t removed = 0;          // records emptied
+    std::size_t confirmed = 0;        // records sent or emptied that came back as foreseen
+    bool fromScale = false;           // what it held came from a read, not from the state
+    std::vector<std::string> toSend;  // the data lines, in order
     std::vector<std::string> toRemove;  // the removal lines, in order
     std::vector<std::string> notes;     // records that did not come back as foreseen, ...
 };

@@ -177,9 +177,9 @@ ReadBackPlan PlanReadBack(uint32_t recordType, const std::vector<std::string>& d
 
 struct Difference {
     std::string key;
-    std::string field;  // "item number", "text 1", ...; "record" when nothing came back
-    std::string sent;   // as written
-    std::string back;   // as it came back
+    std::string field;      // "item number", "text 1", ...; "record" when nothing came back
+    std::string sent;       // as written
+    std::string back;       // as it came back
     bool missing = false;   // nothing came back for the record
     bool foreseen = false;  // the check said so before the send
 };

@@ -1,7 +1,7 @@
 #include "encode/builders.h"
 #include "encode/encode_line.h"
-#include "vudaduv_codec.h"
 #include "textcode/code_page_text.h"
+#include "vudaduv_codec.h"
 
 namespace vudaduv {
 

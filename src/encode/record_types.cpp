@@ -50,9 +50,10 @@ std::optional<CommandLines> ReadKeyTable(std::string_view, bool) {
 constexpr RecordRole kStores = RecordRole::kStores;
 constexpr RecordRole kReads = RecordRole::kReads;
 
-constexpr RecordType kAnyOther{
-    0,  "command line", "a command line, sent as it is", "", RecordRole::kCommandLine, 0, "", "",
-    0,  0,              0,                               true, false,                  nullptr};
+// clang-format off
+constexpr RecordType kAnyOther{0, "command line", "a command line, sent as it is", "",
+                               RecordRole::kCommandLine, 0, "", "", 0, 0, 0, true, false, nullptr};
+// clang-format on
 
 }  // namespace
 
@@ -74,8 +75,8 @@ const std::array<RecordType, kRecordTypeCount> kRecordTypes = {{
     {7, "free data", "any text", "O", kStores, 8, "7P", "", 0, 0, 0, true, false, FreeData},
     {8, "read free data", "(no data line)", "N", kReads, 7, "", "", 0, 0, 0, false, false,
      ReadFreeData},
-    {9, "set the clock", "(no data line; this computer's time)", "P", RecordRole::kSetsClock, 0,
-     "", "", 0, 0, 0, false, false, SetClock},
+    {9, "set the clock", "(no data line; this computer's time)", "P", RecordRole::kSetsClock, 0, "",
+     "", 0, 0, 0, false, false, SetClock},
     {10, "label texts", "<label>A<text1>B<text2>", "TR", kStores, 11, "10P", "label number", 2,
      kLabelMaximum, 0, true, false, LabelText},
     {11, "read label", "<label>", "SQ", kReads, 10, "", "label number", 2, kLabelMaximum, 0, true,

@@ -1,7 +1,7 @@
 #include "encode/builders.h"
 #include "encode/encode_line.h"
-#include "vudaduv_codec.h"
 #include "textcode/code_page_text.h"
+#include "vudaduv_codec.h"
 
 namespace vudaduv {
 
@@ -29,7 +29,8 @@ std::optional<CommandLines> BuildTextMessage(int recordType, std::string_view da
     const RecordType& type = RecordTypeOf(static_cast<uint32_t>(recordType));
     int32_t number = NumericFieldValue(dataLine.substr(0, firstA), type.numberMaximum);
     bool codePage = MessageTextIsCodePage(type.code, number, en);
-    return CommandLines{"!0" + std::string(type.commands) + PadNumericField(number, type.numberWidth) + "A" +
+    return CommandLines{"!0" + std::string(type.commands) +
+                        PadNumericField(number, type.numberWidth) + "A" +
                         EncodeMessageText(dataLine.substr(firstA + 1), codePage) + "B\r\n"};
 }
 

@@ -57,10 +57,10 @@ using CommandLines = std::vector<std::string>;
 using BuildCommands = std::optional<CommandLines> (*)(std::string_view dataLine, bool en);
 
 struct RecordType {
-    uint32_t code;             // 1 to 13; 0 stands for every type without a builder
-    const char* name;          // as help texts show it: "item record", "read item", ...
-    const char* dataLine;      // the shape of its data line: "<item>A<fields>##<text1>..."
-    const char* commands;      // the command letters of its lines in send order: "V", "SQ"
+    uint32_t code;         // 1 to 13; 0 stands for every type without a builder
+    const char* name;      // as help texts show it: "item record", "read item", ...
+    const char* dataLine;  // the shape of its data line: "<item>A<fields>##<text1>..."
+    const char* commands;  // the command letters of its lines in send order: "V", "SQ"
     RecordRole role;
     uint32_t partner;          // the read request of a stored type and back; 0 for none
     const char* uploadPrefix;  // how its upload lines begin ("1P"); "" unless it stores

@@ -1,7 +1,7 @@
-#include "vudaduv_codec.h"
-
 #include <cstdint>
 #include <cstring>
+
+#include "vudaduv_codec.h"
 
 namespace vudaduv {
 

@@ -1,6 +1,5 @@
 #include "vudaduv_codec.h"
 
-
 namespace vudaduv {
 
 namespace {

@@ -1,8 +1,8 @@
 #include "encode/encode_line.h"
 #include "textcode/code_page_text.h"
-#include "vudaduv_codec.h"
 #include "upload/token_cuts.h"
 #include "upload/upload.h"
+#include "vudaduv_codec.h"
 
 namespace vudaduv {
 

@@ -75,8 +75,8 @@ TEST(DocumentedRecordTypes, ReadmeExamplesEncodeAsShown) {
         std::size_t en = shown.find(" (with `En`: ");
         EXPECT_EQ(shown.substr(0, en), plain) << line;
         if (en != std::string::npos) {
-            EXPECT_EQ(shown.substr(en), " (with `En`: " +
-                                            Joined(BuildCommandList(code, {match[3]}, true)) + ")")
+            EXPECT_EQ(shown.substr(en),
+                      " (with `En`: " + Joined(BuildCommandList(code, {match[3]}, true)) + ")")
                 << line;
         }
     }

@@ -133,7 +133,8 @@ TEST(BuildCommandList, AcceptedLinesJoinedInOrder) {
     EXPECT_EQ(BuildCommandList(7, lines, true),
               (std::vector<std::string>{"!0O1Aa\r\n", "!0O\r\n", "!0Onoa\r\n", "!0O3Ab\r\n"}));
     EXPECT_EQ(BuildCommandList(8, lines, false), (std::vector<std::string>{"!0N\r\n"}));
-    EXPECT_EQ(BuildCommandList(8, WQStringList{nullptr, 0}, false), (std::vector<std::string>{"!0N\r\n"}));
+    EXPECT_EQ(BuildCommandList(8, WQStringList{nullptr, 0}, false),
+              (std::vector<std::string>{"!0N\r\n"}));
     EXPECT_TRUE(BuildCommandList(2, WQStringList{nullptr, 0}, false).empty());
     EXPECT_TRUE(BuildCommandList(12, lines, false).empty());
 }
@@ -148,8 +149,9 @@ TEST(BuildCommandList, ManyLinesKeepTheirOrder) {
         std::string number = std::to_string(i % 4001);
         expected.push_back("!0U" + std::string(4 - number.size(), '0') + number + "A\r\n");
     }
-    EXPECT_EQ(BuildCommandList(2, WQStringList{items.data(), static_cast<uint32_t>(items.size())}, false),
-              expected);
+    EXPECT_EQ(
+        BuildCommandList(2, WQStringList{items.data(), static_cast<uint32_t>(items.size())}, false),
+        expected);
 }
 
 }  // namespace

@@ -13,12 +13,19 @@ namespace {
 // A data line of each type that the encoder accepts, with a number where the type has one.
 std::string SampleLine(uint32_t code) {
     switch (code) {
-        case 1: return "5Ax##ab";
-        case 3: case 5: return "5Ahi";
-        case 7: return "abc";
-        case 10: return "3AxByz";
-        case 12: return std::string(kKeyTableBytes, 'k');
-        default: return "5";
+        case 1:
+            return "5Ax##ab";
+        case 3:
+        case 5:
+            return "5Ahi";
+        case 7:
+            return "abc";
+        case 10:
+            return "3AxByz";
+        case 12:
+            return std::string(kKeyTableBytes, 'k');
+        default:
+            return "5";
     }
 }
 

@@ -1,12 +1,11 @@
 // Zone-position text: four digits per character, sweeps over whole domains and worked values.
-#include "vudaduv_codec.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
 
 #include "byte_strings.h"
+#include "vudaduv_codec.h"
 
 namespace vudaduv {
 namespace {

@@ -43,7 +43,10 @@ TEST(Diff, RowsAreKeyedByTypeAndNumber) {
         {"removed", {"1P0004A1##Tea"}, {}, {"- 1P0004A1##Tea"}},
         {"the empty item is no item", {"1P0004A"}, {"4A"}, {}},
         {"changed field", {"1P0005A1##Tea"}, {"5A2##Tea"}, {"~ item 0005: fields: \"1\" -> \"2\""}},
-        {"text added", {"1P0006A1##Tea"}, {"6A1##Tea##Hot"}, {"~ item 0006: text 2: \"\" -> \"Hot\""}},
+        {"text added",
+         {"1P0006A1##Tea"},
+         {"6A1##Tea##Hot"},
+         {"~ item 0006: text 2: \"\" -> \"Hot\""}},
         {"a later line wins", {"1P0007A1"}, {"7A2", "7A1"}, {}},
         {"other types stay apart", {"3P07AHello"}, {}, {"- 3P07AHello"}},
     };
@@ -93,7 +96,8 @@ class Day : public testing::InTempDirectory {
         std::string error;
         ASSERT_TRUE(fleet_->Start(error)) << error;
         addresses_.clear();
-        for (uint16_t port : fleet_->Ports()) addresses_.push_back("127.0.0.1:" + std::to_string(port));
+        for (uint16_t port : fleet_->Ports())
+            addresses_.push_back("127.0.0.1:" + std::to_string(port));
     }
 
     SyncResult Run(const std::vector<std::string>& items, bool removeMissing = false) {
@@ -117,7 +121,8 @@ class Day : public testing::InTempDirectory {
 
 std::vector<std::string> Items(int count, const std::string& text = "Item") {
     std::vector<std::string> lines;
-    for (int i = 1; i <= count; ++i) lines.push_back(std::to_string(i) + "A1,2##" + text + std::to_string(i));
+    for (int i = 1; i <= count; ++i)
+        lines.push_back(std::to_string(i) + "A1,2##" + text + std::to_string(i));
     return lines;
 }
 
@@ -154,8 +159,8 @@ TEST_F(Day, ChangeAddAndRemoveSendOnlyThose) {
     EXPECT_EQ(held.count({1, 1}), 0u);
     Image state;
     std::string error;
-    ASSERT_TRUE(ReadImageText("s", ReadWholeFile(("state/" + ImageFileName(addresses_[1], 0)).c_str()),
-                              state, error));
+    ASSERT_TRUE(ReadImageText(
+        "s", ReadWholeFile(("state/" + ImageFileName(addresses_[1], 0)).c_str()), state, error));
     EXPECT_EQ(state, held);
 }
 
@@ -164,8 +169,8 @@ TEST_F(Day, DriftAtTheScaleIsFoundByAReadAndMended) {
     fleet_->Memory(0).Answer("!0V0004A7B" + std::string("0369C0388DE"));  // someone at the keys
     Image state;
     std::string error;
-    ASSERT_TRUE(ReadImageText("s", ReadWholeFile(("state/" + ImageFileName(addresses_[0], 0)).c_str()),
-                              state, error));
+    ASSERT_TRUE(ReadImageText(
+        "s", ReadWholeFile(("state/" + ImageFileName(addresses_[0], 0)).c_str()), state, error));
     std::vector<DiffRow> rows = DiffImages(state, Held(0));
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].key, (RecordKey{1, 4}));

@@ -1,8 +1,7 @@
 #include "loopback_socket.h"
 
-#include <asio.hpp>
-
 #include <array>
+#include <asio.hpp>
 #include <chrono>
 
 namespace vudaduv::testing {

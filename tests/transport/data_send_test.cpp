@@ -444,8 +444,7 @@ TEST_F(DataSend, ExistingUploadFileKeepsItsLines) {
     EXPECT_EQ(Send({AddressOf(peer)}, second), WQDS_OK);
 
     // The last line, left open by hand, is ended first, so the first reply is not glued onto it.
-    EXPECT_EQ(ReadUploadFile(),
-              earlier + "\r\n" + UploadLinesFor(first) + UploadLinesFor(second));
+    EXPECT_EQ(ReadUploadFile(), earlier + "\r\n" + UploadLinesFor(first) + UploadLinesFor(second));
 }
 
 TEST_F(DataSend, HowRepliesArriveDoesNotChangeTheFile) {

@@ -98,14 +98,13 @@ static void CheckVersion(const char* dll) {
     snprintf(what, sizeof what, "%s has the file and product version %s", dll, VERSION_TEXT);
     Check(VerQueryValueA(info, "\\", (void**)&fixed, &size) && size >= sizeof *fixed &&
               fixed->dwFileVersionMS == expectedHigh && fixed->dwFileVersionLS == expectedLow &&
-              fixed->dwProductVersionMS == expectedHigh &&
-              fixed->dwProductVersionLS == expectedLow,
+              fixed->dwProductVersionMS == expectedHigh && fixed->dwProductVersionLS == expectedLow,
           what);
     snprintf(what, sizeof what, "%s shows the product version %s", dll, VERSION_TEXT);
-    Check(VerQueryValueA(info, "\\StringFileInfo\\040904B0\\ProductVersion", (void**)&text,
-                         &size) &&
-              strcmp(text, VERSION_TEXT) == 0,
-          what);
+    Check(
+        VerQueryValueA(info, "\\StringFileInfo\\040904B0\\ProductVersion", (void**)&text, &size) &&
+            strcmp(text, VERSION_TEXT) == 0,
+        what);
 }
 
 static void ReadUploadFile(char* out, size_t size) {

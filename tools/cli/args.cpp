@@ -1,7 +1,6 @@
 #include "args.h"
 
 #include <charconv>
-
 #include <cstdio>
 
 namespace vudaduv::cli {

@@ -37,8 +37,7 @@ int RunCheck(const Arguments& args) {
     int status = kExitOk;
     ParsedArgs image;
     std::string ignored;
-    if (ParseArgs(args, {kTypeOption, kEnOption, kCharsetOption, kFileOption}, image,
-                  ignored) &&
+    if (ParseArgs(args, {kTypeOption, kEnOption, kCharsetOption, kFileOption}, image, ignored) &&
         !image.Has(kHelpOption.name) && image.Positionals().empty() && TakesImage(image)) {
         return CheckImage(image);
     }

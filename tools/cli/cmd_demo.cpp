@@ -9,11 +9,11 @@
 #include "common_options.h"
 #include "lines.h"
 #include "os.h"
-#include "vudaduv_codec.h"
 #include "verify.h"
-#include "vudaduv_model.h"
 #include "virtual_scale.h"
 #include "vudaduv.h"
+#include "vudaduv_codec.h"
+#include "vudaduv_model.h"
 #include "wqdatasend.h"
 
 namespace vudaduv::cli {
@@ -178,8 +178,8 @@ int32_t CallExport(const DemoLink& link, uint32_t recordType, const std::vector<
         WQCOMM request{link.line, list, recordType};
         result = link.en ? WQCOMMSendEn(&request) : WQCOMMSend(&request);
     } else if (link.settings) {
-        WQST request{targets, list, WQValueList{values.data(), static_cast<uint32_t>(values.size())},
-                     recordType};
+        WQST request{targets, list,
+                     WQValueList{values.data(), static_cast<uint32_t>(values.size())}, recordType};
         result = link.en ? WQTCPSendSTEn(&request) : WQTCPSendST(&request);
     } else {
         WQTCP request{targets, list, recordType};
@@ -284,8 +284,7 @@ void RunSteps(DemoScales& scales, Tally& tally) {
         }
         scale::PtyScaleServer pty(scales.Memory(step.en));
         std::string error;
-        if (!pty.Start(error) ||
-            !os::OpenSerialLine(pty.DevicePath(), 9600, link.line, error)) {
+        if (!pty.Start(error) || !os::OpenSerialLine(pty.DevicePath(), 9600, link.line, error)) {
             std::printf("\n%2zu. %s\n   skipped: %s\n", ++number, step.title, error.c_str());
             continue;
         }

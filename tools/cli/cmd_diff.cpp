@@ -17,36 +17,36 @@ const std::string kScalePrefix = "scale:";
 
 std::string DiffHelp() {
     return std::string(
-               "Usage: vudaduv diff A B [--type N] [--items FIRST-LAST] [--en]\n"
-               "                    [--charset CS] [--timeout MS] [--retries N]\n"
-               "\n"
-               "Compares what A and B hold, record by record, keyed by record type and\n"
-               "number. A and B are each a scale image (as pull writes it), a data file of\n"
-               "record type N (with --type), or scale:ADDR, read back at once. Data lines are\n"
-               "compared as the scale will store them (after the clamps and cuts that check\n"
-               "foresees), so a cut text is no difference. One line per difference:\n"
-               "  + LINE                     only in B\n"
-               "  - LINE                     only in A\n"
-               "  ~ KEY: FIELD: OLD -> NEW   in both, a field differs\n"
-               "\n"
-               "  --type N        files that are not images hold data lines of record type\n"
-               "                  N; a scale is read for that type only\n"
-               "  --items F-L     the items read of a scale (default 1-4000)\n"
-               "  --en            code-page text (three digits a character)\n"
-               "  --charset CS    files and output are in CS (default: the locale's)\n"
-               "  --timeout MS    reply and connect time-out of a scale (default 3000)\n"
-               "  --retries N     retries of a scale after the first try (default 2)\n"
-               "  -h, --help      this help\n"
-               "\n"
-               "Exit status: 0 A and B agree, 1 they differ, 2 bad arguments, 3 a file or a\n"
-               "scale could not be read.\n");
+        "Usage: vudaduv diff A B [--type N] [--items FIRST-LAST] [--en]\n"
+        "                    [--charset CS] [--timeout MS] [--retries N]\n"
+        "\n"
+        "Compares what A and B hold, record by record, keyed by record type and\n"
+        "number. A and B are each a scale image (as pull writes it), a data file of\n"
+        "record type N (with --type), or scale:ADDR, read back at once. Data lines are\n"
+        "compared as the scale will store them (after the clamps and cuts that check\n"
+        "foresees), so a cut text is no difference. One line per difference:\n"
+        "  + LINE                     only in B\n"
+        "  - LINE                     only in A\n"
+        "  ~ KEY: FIELD: OLD -> NEW   in both, a field differs\n"
+        "\n"
+        "  --type N        files that are not images hold data lines of record type\n"
+        "                  N; a scale is read for that type only\n"
+        "  --items F-L     the items read of a scale (default 1-4000)\n"
+        "  --en            code-page text (three digits a character)\n"
+        "  --charset CS    files and output are in CS (default: the locale's)\n"
+        "  --timeout MS    reply and connect time-out of a scale (default 3000)\n"
+        "  --retries N     retries of a scale after the first try (default 2)\n"
+        "  -h, --help      this help\n"
+        "\n"
+        "Exit status: 0 A and B agree, 1 they differ, 2 bad arguments, 3 a file or a\n"
+        "scale could not be read.\n");
 }
 
 struct Side {
     uint32_t recordType = 0;  // 0: an image
     bool en = false;
     std::string charset;
-    Fleet fleet;  // its settings, for a scale
+    Fleet fleet;                 // its settings, for a scale
     fleet::PullRequest request;  // what is read of a scale
 };
 
@@ -54,8 +54,9 @@ struct Side {
 bool IsImage(const DataLines& data) {
     fleet::RecordKey key;
     return !data.lines.empty() &&
-           std::all_of(data.lines.begin(), data.lines.end(),
-                       [&key](const std::string& line) { return fleet::KeyOfUploadLine(line, key); });
+           std::all_of(data.lines.begin(), data.lines.end(), [&key](const std::string& line) {
+               return fleet::KeyOfUploadLine(line, key);
+           });
 }
 
 // What one operand holds, in the form the scale stores; kExitOk or the exit status.
@@ -80,7 +81,8 @@ int LoadSide(const std::string& operand, const Side& side, fleet::Image& image) 
     }
     std::string bytes;
     std::string error;
-    if (!ReadInputBytes(operand, bytes, error)) return UnreadableFile(kCommand, operand + ": " + error);
+    if (!ReadInputBytes(operand, bytes, error))
+        return UnreadableFile(kCommand, operand + ": " + error);
     DataLines data = SplitDataLines(operand, bytes);
     if (!LinesToGbk(side.charset, data)) return UsageError(kCommand, FirstUnconvertible(data));
     if (side.recordType == 0 || IsImage(data)) {

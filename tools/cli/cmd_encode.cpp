@@ -3,9 +3,9 @@
 
 #include "commands.h"
 #include "common_options.h"
-#include "vudaduv_model.h"
 #include "lines.h"
 #include "vudaduv_codec.h"
+#include "vudaduv_model.h"
 
 namespace vudaduv::cli {
 

@@ -54,8 +54,8 @@ bool ReadTypes(const ParsedArgs& parsed, fleet::PullRequest& request, std::strin
         uint64_t type = 0;
         if (!ParseUnsigned(text.substr(start, comma - start), 13, type) ||
             RecordTypeOf(static_cast<uint32_t>(type)).role != RecordRole::kStores) {
-            error = "--types wants stored record types (" + RecordTypesWithRole(RecordRole::kStores) +
-                    "), separated by commas";
+            error = "--types wants stored record types (" +
+                    RecordTypesWithRole(RecordRole::kStores) + "), separated by commas";
             return false;
         }
         request.types.push_back(static_cast<uint32_t>(type));
@@ -68,11 +68,11 @@ bool ReadTypes(const ParsedArgs& parsed, fleet::PullRequest& request, std::strin
 int RunPull(const Arguments& args) {
     ParsedArgs parsed;
     int status = kExitOk;
-    if (!ParseCommandArgs(kCommand, PullHelp(), args,
-                          {kFleetTargetOption, kFleetTargetsFileOption, kFleetTimeoutOption,
-                           kFleetRetriesOption, kOutOption, kTypesOption, kFleetItemsOption, kEnOption,
-                           kCharsetOption},
-                          parsed, status)) {
+    if (!ParseCommandArgs(
+            kCommand, PullHelp(), args,
+            {kFleetTargetOption, kFleetTargetsFileOption, kFleetTimeoutOption, kFleetRetriesOption,
+             kOutOption, kTypesOption, kFleetItemsOption, kEnOption, kCharsetOption},
+            parsed, status)) {
         return status;
     }
     if (!parsed.Positionals().empty()) {

@@ -2,8 +2,8 @@
 // independent scales on as many ports.
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 
 #include "commands.h"
 #include "common_options.h"
@@ -24,7 +24,7 @@ constexpr OptionSpec kReplyDelayOption{"reply-delay", true, false};
 constexpr OptionSpec kPtyOption{"pty", false, false};
 
 constexpr uint64_t kMaxPort = 65535;
-constexpr uint64_t kMaxCount = 65535;          // no more scales than ports
+constexpr uint64_t kMaxCount = 65535;         // no more scales than ports
 constexpr uint64_t kMaxReplyDelayMs = 60000;  // a scale that takes longer has failed
 
 const char* const kScaleHelp =
@@ -162,9 +162,10 @@ int ServeOne(const scale::ServerOptions& options, bool withPty) {
 int RunScale(const Arguments& args) {
     ParsedArgs parsed;
     int status = kExitOk;
-    if (!ParseCommandArgs(kCommand, kScaleHelp, args,
-                          {kListenOption, kPortOption, kCountOption, kReplyDelayOption, kEnOption, kPtyOption},
-                          parsed, status)) {
+    if (!ParseCommandArgs(
+            kCommand, kScaleHelp, args,
+            {kListenOption, kPortOption, kCountOption, kReplyDelayOption, kEnOption, kPtyOption},
+            parsed, status)) {
         return status;
     }
     if (!parsed.Positionals().empty()) {

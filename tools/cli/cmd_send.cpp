@@ -1,21 +1,21 @@
 // vudaduv send: data lines through the library to one or more scales, and what came back.
 #include <chrono>
-#include <optional>
 #include <cstdio>
+#include <optional>
 
-#include "vudaduv_model.h"
 #include "check_report.h"
 #include "commands.h"
-#include "image_commands.h"
 #include "common_options.h"
+#include "image_commands.h"
 #include "lines.h"
 #include "os.h"
 #include "scale_link.h"
 #include "send_report.h"
 #include "stop_request.h"
 #include "targets_file.h"
-#include "vudaduv_codec.h"
 #include "verify.h"
+#include "vudaduv_codec.h"
+#include "vudaduv_model.h"
 #include "vudaduv_transport.h"
 
 namespace vudaduv::cli {
@@ -241,12 +241,12 @@ bool ReportReplies(const ScaleResult& scale, const SendOutcome& outcome, const D
         const std::string& reply = scale.replies[i];
         if (IsScaleAnswer(reply)) continue;
         allAnswers = false;
-        std::fprintf(stderr, "vudaduv send: %s: %s: %s %s\n",
-                     scale.name.empty() ? "serial line" : scale.name.c_str(),
-                     ShowText(charset, PlaceOfCommand(outcome, data, i)).c_str(),
-                     IsErrorReply(reply) ? "the scale answered with an error:"
-                                         : "not a scale's reply:",
-                     ShowText(charset, Quoted(reply)).c_str());
+        std::fprintf(
+            stderr, "vudaduv send: %s: %s: %s %s\n",
+            scale.name.empty() ? "serial line" : scale.name.c_str(),
+            ShowText(charset, PlaceOfCommand(outcome, data, i)).c_str(),
+            IsErrorReply(reply) ? "the scale answered with an error:" : "not a scale's reply:",
+            ShowText(charset, Quoted(reply)).c_str());
     }
     return allAnswers;
 }
@@ -344,9 +344,9 @@ int RunSend(const Arguments& args) {
     int status = kExitOk;
     if (!ParseCommandArgs(
             kCommand, SendHelp(), args,
-            {kTypeOption, kEnOption, kCharsetOption, kFileOption, kTargetOption,
-             kTargetsFileOption, kSerialOption, kBaudOption, kTimeoutOption, kRetriesOption,
-             kVerifyOption, kAcceptOption, kReportOption, kUploadFileOption},
+            {kTypeOption, kEnOption, kCharsetOption, kFileOption, kTargetOption, kTargetsFileOption,
+             kSerialOption, kBaudOption, kTimeoutOption, kRetriesOption, kVerifyOption,
+             kAcceptOption, kReportOption, kUploadFileOption},
             parsed, status)) {
         return status;
     }
@@ -367,7 +367,8 @@ int RunSend(const Arguments& args) {
     }
     bool verify = parsed.Has(kVerifyOption.name);
     if (verify && !StoresRecord(recordType)) {
-        return UsageError(kCommand, "--verify works for the record types " + RecordTypesWithRole(RecordRole::kStores));
+        return UsageError(kCommand, "--verify works for the record types " +
+                                        RecordTypesWithRole(RecordRole::kStores));
     }
     std::string device = parsed.Value(kSerialOption.name);
     if (!link.serial) {
@@ -431,8 +432,9 @@ int RunSend(const Arguments& args) {
     }
     if (link.serial) os::CloseSerialLine(link.serialLink);
     if (interrupted) {
-        std::fprintf(stderr, "vudaduv send: interrupted: the upload lines above are what had "
-                             "arrived\n");
+        std::fprintf(stderr,
+                     "vudaduv send: interrupted: the upload lines above are what had "
+                     "arrived\n");
         return stop->ExitStatus();
     }
     return ok ? kExitOk : kExitFailed;

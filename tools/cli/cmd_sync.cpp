@@ -64,8 +64,8 @@ std::string SyncHelp() {
 }
 
 // LIST as records, its record types, and the check's verdict; kExitOk or the exit status.
-int LoadList(const ParsedArgs& parsed, bool en, const std::string& charset,
-             fleet::WantedList& list, std::vector<uint32_t>& types) {
+int LoadList(const ParsedArgs& parsed, bool en, const std::string& charset, fleet::WantedList& list,
+             std::vector<uint32_t>& types) {
     std::string error;
     std::string path = parsed.Value(kFileOption.name);
     CheckReport report;
@@ -78,7 +78,8 @@ int LoadList(const ParsedArgs& parsed, bool en, const std::string& charset,
                                             RecordTypesWithRole(RecordRole::kStores) + ")");
         }
         if (parsed.Has(kRemoveOption.name) && type != 1) {
-            return UsageError(kCommand, "--remove-missing wants a list of items (--type 1) or an image");
+            return UsageError(kCommand,
+                              "--remove-missing wants a list of items (--type 1) or an image");
         }
         DataLines data;
         int status = LoadDataLines(kCommand, parsed, type, charset, data);
@@ -171,12 +172,12 @@ std::string JsonReport(const fleet::SyncResult& result, uint32_t milliseconds) {
 int RunSync(const Arguments& args) {
     ParsedArgs parsed;
     int status = kExitOk;
-    if (!ParseCommandArgs(kCommand, SyncHelp(), args,
-                          {kFileOption, kTypeOption, kEnOption, kCharsetOption, kFleetTargetOption,
-                           kFleetTargetsFileOption, kFleetTimeoutOption, kFleetRetriesOption,
-                           kStateOption, kRemoveOption, kReadBackOption, kDryRunOption,
-                           kAcceptOption, kReportOption},
-                          parsed, status)) {
+    if (!ParseCommandArgs(
+            kCommand, SyncHelp(), args,
+            {kFileOption, kTypeOption, kEnOption, kCharsetOption, kFleetTargetOption,
+             kFleetTargetsFileOption, kFleetTimeoutOption, kFleetRetriesOption, kStateOption,
+             kRemoveOption, kReadBackOption, kDryRunOption, kAcceptOption, kReportOption},
+            parsed, status)) {
         return status;
     }
     if (!parsed.Positionals().empty()) {

@@ -1,7 +1,7 @@
 #include "common_options.h"
 
-#include <cctype>
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 #include "charset.h"
@@ -35,14 +35,19 @@ std::string TextLimitsHelp() {
     std::string zonePosition = std::to_string(kItemCodeDigits / kZonePositionTerminator.size());
     std::string codePage = std::to_string(kItemCodeDigits / kCodePageTerminator.size());
     return "What a scale keeps (the check names every text that is cut):\n"
-           "  type 1   each item text: " + zonePosition + " characters of zone-position text, " +
-           codePage + " of\n"
+           "  type 1   each item text: " +
+           zonePosition + " characters of zone-position text, " + codePage +
+           " of\n"
            "           code-page text (--en)\n"
-           "  type 3/5 the message text: " + std::to_string(kMessageTextCharacters) +
-           " characters; messages above " + std::to_string(kMessage3CodePageAbove) + " (type 3)\n"
-           "           and " + std::to_string(kMessage5CodePageAbove) +
+           "  type 3/5 the message text: " +
+           std::to_string(kMessageTextCharacters) + " characters; messages above " +
+           std::to_string(kMessage3CodePageAbove) +
+           " (type 3)\n"
+           "           and " +
+           std::to_string(kMessage5CodePageAbove) +
            " (type 5) are code-page text in either mode\n"
-           "  type 12  the key table: exactly " + std::to_string(kKeyTableBytes) + " bytes\n";
+           "  type 12  the key table: exactly " +
+           std::to_string(kKeyTableBytes) + " bytes\n";
 }
 
 const char* const kDataOptionsHelp =
@@ -138,8 +143,8 @@ bool ReadDataCommand(const std::string& command, const std::string& help, const 
         return false;
     }
     out.en = parsed.Has(kEnOption.name);
-    status = LoadDataLines(command, parsed, out.recordType, out.charset, out.data,
-                           keepUnconvertible);
+    status =
+        LoadDataLines(command, parsed, out.recordType, out.charset, out.data, keepUnconvertible);
     return status == kExitOk;
 }
 

@@ -45,8 +45,8 @@ int CheckImage(const ParsedArgs& parsed) {
     if (status != kExitOk) return status;
     std::size_t changed = CheckLines(image, parsed.Has(kEnOption.name), charset, stdout);
     if (changed == 0) return kExitOk;
-    std::fprintf(stderr, "vudaduv check: %zu of %zu line(s) would not arrive as written\n",
-                 changed, image.types.size());
+    std::fprintf(stderr, "vudaduv check: %zu of %zu line(s) would not arrive as written\n", changed,
+                 image.types.size());
     return kExitChanged;
 }
 
@@ -76,8 +76,7 @@ int SendImage(const ParsedArgs& parsed) {
     }
     std::vector<std::string> commands;
     for (std::size_t i = 0; i < image.types.size(); ++i) {
-        std::vector<std::string> one =
-            BuildCommandList(image.types[i], {image.data.lines[i]}, en);
+        std::vector<std::string> one = BuildCommandList(image.types[i], {image.data.lines[i]}, en);
         commands.insert(commands.end(), one.begin(), one.end());
     }
     ScaleLink link;

@@ -4,8 +4,8 @@
 #include <cstdio>
 
 #include "charset.h"
-#include "vudaduv_codec.h"
 #include "os.h"
+#include "vudaduv_codec.h"
 
 namespace vudaduv::cli {
 
@@ -69,7 +69,11 @@ std::string HexBytes(std::string_view bytes) {
 std::string CodePointOf(std::string_view utf8) {
     if (utf8.empty()) return "";
     auto lead = static_cast<unsigned char>(utf8[0]);
-    std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+    std::size_t length = lead < 0x80    ? 1
+                         : lead >= 0xF0 ? 4
+                         : lead >= 0xE0 ? 3
+                         : lead >= 0xC0 ? 2
+                                        : 0;
     if (length == 0 || length != utf8.size()) return "";
     uint32_t code = length == 1 ? lead : lead & (0x7Fu >> length);
     for (std::size_t i = 1; i < length; ++i) {
@@ -155,7 +159,8 @@ std::string ShowText(const std::string& charset, const std::string& gbk) {
 
 std::string FirstUnconvertible(const DataLines& data) {
     for (std::size_t i = 0; i < data.unconvertible.size(); ++i) {
-        if (!data.unconvertible[i].empty()) return LinePlace(data, i) + ": " + data.unconvertible[i];
+        if (!data.unconvertible[i].empty())
+            return LinePlace(data, i) + ": " + data.unconvertible[i];
     }
     return "";
 }

@@ -53,7 +53,8 @@ void PrintToolHelp() {
 
 int Dispatch(int argc, char** argv) {
     if (argc < 2) {
-        return UsageError("", "a command is needed (send, check, pull, diff, sync, scale, ...; see --help)");
+        return UsageError(
+            "", "a command is needed (send, check, pull, diff, sync, scale, ...; see --help)");
     }
     const char* name = argv[1];
     // "vudaduv help send" is "vudaduv send --help".

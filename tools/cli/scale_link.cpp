@@ -39,7 +39,8 @@ std::vector<std::string> UploadLinesOf(const std::vector<std::string>& replies, 
     return SplitLines(ConvertUploadText(text, en));
 }
 
-std::vector<ScaleResult> SendCommands(const ScaleLink& link, const std::vector<std::string>& targets,
+std::vector<ScaleResult> SendCommands(const ScaleLink& link,
+                                      const std::vector<std::string>& targets,
                                       const std::vector<std::string>& commands,
                                       const SendProgress& progress) {
     std::vector<ScaleResult> scales;
@@ -69,10 +70,13 @@ std::vector<ScaleResult> SendCommands(const ScaleLink& link, const std::vector<s
     std::vector<transport::ScaleResult> results =
         transport::SendToScales(jobs, transport::ReadSendSettings(values), observer);
     for (std::size_t i = 0; i < results.size(); ++i) {
-        ScaleResult scale{targets[i], results[i].code,
+        ScaleResult scale{targets[i],
+                          results[i].code,
                           static_cast<uint32_t>(results[i].replies.size()),
-                          results[i].connections, results[i].milliseconds,
-                          std::move(results[i].replies), {}};
+                          results[i].connections,
+                          results[i].milliseconds,
+                          std::move(results[i].replies),
+                          {}};
         scale.uploadLines = UploadLinesOf(scale.replies, link.en);
         scales.push_back(std::move(scale));
     }
@@ -96,8 +100,8 @@ SendOutcome SendLines(const ScaleLink& link, uint32_t recordType,
 }
 
 std::string FailureCause(const ScaleResult& scale, std::size_t commandCount) {
-    std::string tries = std::to_string(scale.connections) +
-                        (scale.connections == 1 ? " try" : " tries");
+    std::string tries =
+        std::to_string(scale.connections) + (scale.connections == 1 ? " try" : " tries");
     std::string answered = "; " + std::to_string(scale.answered) + " of " +
                            std::to_string(commandCount) + " command line(s) answered";
     switch (scale.code) {

@@ -36,7 +36,7 @@ struct ScaleResult {
 };
 
 struct SendOutcome {
-    bool nothingToSend = false;  // no data line gave a command line: nothing was sent
+    bool nothingToSend = false;              // no data line gave a command line: nothing was sent
     std::vector<std::string> commands;       // as sent, in order
     std::vector<std::size_t> lineOfCommand;  // the data line each command came from
     std::vector<ScaleResult> scales;         // in the order of link.targets
@@ -57,7 +57,8 @@ SendOutcome SendLines(const ScaleLink& link, uint32_t recordType,
                       const std::vector<std::string>& lines, const SendProgress& progress = {});
 
 // Sends commands to each of targets (or over link's serial line), all at once.
-std::vector<ScaleResult> SendCommands(const ScaleLink& link, const std::vector<std::string>& targets,
+std::vector<ScaleResult> SendCommands(const ScaleLink& link,
+                                      const std::vector<std::string>& targets,
                                       const std::vector<std::string>& commands,
                                       const SendProgress& progress = {});
 

@@ -1,9 +1,8 @@
 #include "send_report.h"
 
 #include <cstdio>
-#include <utility>
-
 #include <nlohmann/json.hpp>
+#include <utility>
 
 namespace vudaduv::cli {
 
@@ -19,8 +18,7 @@ std::size_t CountServed(const std::vector<std::string>& causes) {
 
 }  // namespace
 
-ProgressLine::ProgressLine(bool shown, std::size_t lines, std::size_t scales,
-                           std::string roadName)
+ProgressLine::ProgressLine(bool shown, std::size_t lines, std::size_t scales, std::string roadName)
     : shown_(shown), lines_(lines), scales_(scales), roadName_(std::move(roadName)) {
     Draw();
 }
@@ -46,14 +44,13 @@ void ProgressLine::Draw() {
     if (!shown_) return;
     // Short enough for a terminal of 80 columns, where a line that wraps cannot be redrawn.
     std::string lines = std::to_string(lines_) + " data line(s)";
-    std::string text =
-        scales_ == 0
-            ? "vudaduv send: " + lines + " over " + roadName_ + ": " +
-                  std::to_string(answered_) + " command(s) answered"
-            : "vudaduv send: " + lines + " to " + std::to_string(scales_) + " scale(s): " +
-                  std::to_string(served_) + " served, " + std::to_string(failed_) + " failed, " +
-                  std::to_string(scales_ - served_ - failed_) + " left, " +
-                  std::to_string(answered_) + " answer(s)";
+    std::string text = scales_ == 0 ? "vudaduv send: " + lines + " over " + roadName_ + ": " +
+                                          std::to_string(answered_) + " command(s) answered"
+                                    : "vudaduv send: " + lines + " to " + std::to_string(scales_) +
+                                          " scale(s): " + std::to_string(served_) + " served, " +
+                                          std::to_string(failed_) + " failed, " +
+                                          std::to_string(scales_ - served_ - failed_) + " left, " +
+                                          std::to_string(answered_) + " answer(s)";
     std::size_t width = text.size();
     if (width < drawnWidth_) text.append(drawnWidth_ - width, ' ');  // over the longer line
     drawnWidth_ = width;

@@ -6,7 +6,6 @@
 
 namespace vudaduv::cli {
 
-
 // While one lives, SIGINT and SIGTERM set Flag() instead of ending the process; the signals'
 // earlier handling comes back when it ends. One at a time.
 class StopRequest {

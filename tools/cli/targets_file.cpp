@@ -8,7 +8,6 @@
 #include "asio/io_context.hpp"
 #include "asio/ip/address.hpp"
 #include "asio/ip/tcp.hpp"
-
 #include "lines.h"
 #include "vudaduv_transport.h"
 
@@ -123,8 +122,10 @@ bool AddTargetsFile(const std::string& source, const std::string& bytes, TargetL
             std::optional<std::string> shared = SameScale(identity, listed[earlier]);
             if (!shared) continue;
             again = true;
-            std::string both = shared->empty() || *shared == target || *shared ==
-                                   list.addresses[earlier] ? "" : " (both reach " + *shared + ")";
+            std::string both =
+                shared->empty() || *shared == target || *shared == list.addresses[earlier]
+                    ? ""
+                    : " (both reach " + *shared + ")";
             list.notes.push_back(source + ":" + std::to_string(i + 1) + ": '" + target +
                                  "' is the scale of '" + list.addresses[earlier] + "' again" +
                                  both + ": sent to once");

@@ -1,13 +1,12 @@
 #include "verify.h"
 
 #include <algorithm>
-#include <iterator>
 #include <cstdio>
+#include <iterator>
 
-#include "vudaduv_model.h"
 #include "lines.h"
 #include "vudaduv_codec.h"
-#include "vudaduv_codec.h"
+#include "vudaduv_model.h"
 
 namespace vudaduv::cli {
 
@@ -32,11 +31,11 @@ void PrintDifference(std::FILE* out, const std::string& prefix, const std::strin
         return;
     }
     std::size_t at = static_cast<std::size_t>(
-        std::mismatch(difference.sent.begin(),
-                      difference.sent.begin() +
-                          static_cast<std::ptrdiff_t>(
-                              std::min(difference.sent.size(), difference.back.size())),
-                      difference.back.begin())
+        std::mismatch(
+            difference.sent.begin(),
+            difference.sent.begin() + static_cast<std::ptrdiff_t>(
+                                          std::min(difference.sent.size(), difference.back.size())),
+            difference.back.begin())
             .first -
         difference.sent.begin());
     std::fprintf(out, "%s%s: %s came back different (%s)\n%ssent:      %s\n%scame back: %s\n",

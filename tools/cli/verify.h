@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "vudaduv_model.h"
 #include "scale_link.h"
+#include "vudaduv_model.h"
 
 namespace vudaduv::cli {
 

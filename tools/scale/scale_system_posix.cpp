@@ -17,8 +17,9 @@ std::size_t RaiseOpenFileLimit(std::size_t wanted) {
     if (limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
     if (limit.rlim_cur < wanted) {
         rlimit raised = limit;
-        raised.rlim_cur = limit.rlim_max == RLIM_INFINITY ? static_cast<rlim_t>(wanted)
-                                                          : std::min<rlim_t>(limit.rlim_max, wanted);
+        raised.rlim_cur = limit.rlim_max == RLIM_INFINITY
+                              ? static_cast<rlim_t>(wanted)
+                              : std::min<rlim_t>(limit.rlim_max, wanted);
         if (setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
     }
     return static_cast<std::size_t>(limit.rlim_cur);

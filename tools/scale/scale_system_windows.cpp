@@ -1,6 +1,6 @@
 // What the virtual scale's servers ask of Windows beyond Asio.
-#include <winsock2.h>
 #include <windows.h>
+#include <winsock2.h>
 
 #include <cstdint>
 

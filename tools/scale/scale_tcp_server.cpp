@@ -35,8 +35,8 @@ bool EnoughFiles(std::size_t scales, std::string& error) {
     std::size_t limit = platform::RaiseOpenFileLimit(wanted);
     if (limit >= wanted) return true;
     error = "serving " + std::to_string(scales) + " scale(s) takes " + std::to_string(wanted) +
-            " open files (a listener and a connection each), but this process may open " +
-            "only " + std::to_string(limit);
+            " open files (a listener and a connection each), but this process may open " + "only " +
+            std::to_string(limit);
     return false;
 }
 

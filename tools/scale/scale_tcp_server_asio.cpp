@@ -7,9 +7,8 @@
 // the delay is the same for every reply, so the replies waiting for it are due in the order they
 // were queued, and one queue and one timer serve them all; a reply is written at once, without
 // waiting for the socket, which almost always takes a short line whole.
-#include <asio.hpp>
-
 #include <array>
+#include <asio.hpp>
 #include <deque>
 #include <future>
 #include <list>
@@ -96,15 +95,18 @@ class Connection : public std::enable_shared_from_this<Connection> {
     // does not. With completion ports a read is what waits.
 #if defined(ASIO_HAS_IOCP)
     void WaitForCommands() {
-        socket_.async_read_some(asio::buffer(buffer_), [self = shared_from_this()](
-                                                           asio::error_code error, std::size_t got) {
-            if (error) return self->EndOfCommands();
-            self->Take(got);
-            self->ReadOn();
-        });
+        socket_.async_read_some(
+            asio::buffer(buffer_),
+            [self = shared_from_this()](asio::error_code error, std::size_t got) {
+                if (error) return self->EndOfCommands();
+                self->Take(got);
+                self->ReadOn();
+            });
     }
 
-    void ReadNow() { WaitForCommands(); }
+    void ReadNow() {
+        WaitForCommands();
+    }
 #else
     void WaitForCommands() {
         socket_.async_wait(tcp::socket::wait_read,
@@ -146,10 +148,14 @@ class Connection : public std::enable_shared_from_this<Connection> {
     }
 
     // The peer sends no more (or went): the replies owed still go.
-    void EndOfCommands() { ended_ = true; }
+    void EndOfCommands() {
+        ended_ = true;
+    }
 
     // Unsent replies the peer is not taking.
-    bool PileUp() const { return writing_ || replies_.size() - replied_ > kMaxUnsentReplies; }
+    bool PileUp() const {
+        return writing_ || replies_.size() - replied_ > kMaxUnsentReplies;
+    }
 
     void ReplyNext(Clock::time_point now) {
         if (replied_ == replies_.size()) return RepliesSent();
@@ -238,7 +244,8 @@ struct Listener {
     asio::steady_timer retryTimer;
     ScaleMemory& memory;
 
-    Listener(asio::io_context& loop, ScaleMemory& m) : acceptor(loop), retryTimer(loop), memory(m) {}
+    Listener(asio::io_context& loop, ScaleMemory& m)
+        : acceptor(loop), retryTimer(loop), memory(m) {}
 };
 
 // A handler that fails (out of memory) loses its connection, not the whole server.
@@ -312,22 +319,22 @@ struct TcpScaleServer::Impl {
     }
 
     void Accept(Listener& listener) {
-        listener.acceptor.async_accept([this, &listener](asio::error_code error,
-                                                         tcp::socket socket) {
-            if (!listener.acceptor.is_open()) return;
-            if (error) {
-                listener.retryTimer.expires_after(kAcceptRetryPause);
-                listener.retryTimer.async_wait([this, &listener](asio::error_code stopped) {
-                    if (!stopped) Accept(listener);
-                });
-                return;
-            }
-            auto connection =
-                std::make_shared<Connection>(std::move(socket), listener.memory, *delays);
-            Remember(connection);
-            connection->Start();
-            Accept(listener);
-        });
+        listener.acceptor.async_accept(
+            [this, &listener](asio::error_code error, tcp::socket socket) {
+                if (!listener.acceptor.is_open()) return;
+                if (error) {
+                    listener.retryTimer.expires_after(kAcceptRetryPause);
+                    listener.retryTimer.async_wait([this, &listener](asio::error_code stopped) {
+                        if (!stopped) Accept(listener);
+                    });
+                    return;
+                }
+                auto connection =
+                    std::make_shared<Connection>(std::move(socket), listener.memory, *delays);
+                Remember(connection);
+                connection->Start();
+                Accept(listener);
+            });
     }
 
     // Keeps a handle on every open connection for CloseAll, dropping the ended ones now and

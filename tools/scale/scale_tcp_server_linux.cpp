@@ -7,8 +7,8 @@
 // while a peer does not take its replies; a read takes what is there and answers every whole
 // command line in it. The reply delay is the same for every reply, so the replies waiting for it
 // are due in the order they were queued: one queue serves them all, and the loop's wait ends when
-// the first falls due, to the millisecond. A reply is written at once; only what the socket did not take waits for
-// room.
+// the first falls due, to the millisecond. A reply is written at once; only what the socket did not
+// take waits for room.
 #include <arpa/inet.h>
 #include <errno.h>
 #include <netinet/in.h>
@@ -201,8 +201,9 @@ struct TcpScaleServer::Impl {
             uint16_t port = options.port == 0 ? 0 : static_cast<uint16_t>(options.port + i);
             v4.sin_port = htons(port);
             v6.sin6_port = htons(port);
-            bool ok = isV4 ? Listen(reinterpret_cast<sockaddr*>(&v4), sizeof v4, *memories[i], error)
-                           : Listen(reinterpret_cast<sockaddr*>(&v6), sizeof v6, *memories[i], error);
+            bool ok =
+                isV4 ? Listen(reinterpret_cast<sockaddr*>(&v4), sizeof v4, *memories[i], error)
+                     : Listen(reinterpret_cast<sockaddr*>(&v6), sizeof v6, *memories[i], error);
             if (!ok) return false;
         }
         return true;
@@ -281,8 +282,9 @@ struct TcpScaleServer::Impl {
     // to the nanosecond costs a wake-up for almost every reply).
     int WaitAtMost(epoll_event* ready, int maximum, std::chrono::nanoseconds left) {
         auto milliseconds = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-        return epoll_wait(poller, ready, maximum,
-                          static_cast<int>(std::min<decltype(milliseconds)>(milliseconds, 1 << 30)));
+        return epoll_wait(
+            poller, ready, maximum,
+            static_cast<int>(std::min<decltype(milliseconds)>(milliseconds, 1 << 30)));
     }
 
     void Handle(Watched& watched, uint32_t events) {

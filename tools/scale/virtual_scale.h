@@ -49,7 +49,7 @@ class TcpScaleServer {
     // nothing listens). Raises the process's open-file limit as far as the scales need and fails
     // when it cannot go that far.
     bool Start(std::string& error);
-    uint16_t Port() const;                      // the first port bound, after Start
+    uint16_t Port() const;                       // the first port bound, after Start
     const std::vector<uint16_t>& Ports() const;  // every port bound, in the memories' order
     void Stop();  // closes the listeners and every connection, joins the thread
 
@@ -74,8 +74,7 @@ class ScaleFleet {
     std::chrono::nanoseconds CpuTime() const { return server_.CpuTime(); }
 
   private:
-    static std::vector<std::unique_ptr<ScaleMemory>> MakeMemories(std::size_t count,
-                                                                  TextMode mode);
+    static std::vector<std::unique_ptr<ScaleMemory>> MakeMemories(std::size_t count, TextMode mode);
     static std::vector<ScaleMemory*> MemoriesOf(
         const std::vector<std::unique_ptr<ScaleMemory>>& memories);
 

@@ -387,7 +387,7 @@ class TargetSession {
     std::uint64_t timerGeneration_ = 0;
     Clock::time_point deadline_;
     bool writeAtOnce_ = false;  // the socket is non-blocking: a write returns at once
-    bool timerArmed_ = false;  // a wait for deadline_ (or earlier) is pending
+    bool timerArmed_ = false;   // a wait for deadline_ (or earlier) is pending
     bool timedOut_ = false;
     bool finished_ = false;
 

@@ -108,9 +108,7 @@ extern "C" WQDATASEND_API int32_t WQ_CALL SendDataWithOutcomes(const WQST* targe
 extern "C" WQDATASEND_API int32_t WQ_CALL SendDataWithProgress(const WQST* target,
                                                                const WQST* command,
                                                                WQDSOutcome* outcomes,
-                                                               uint32_t count,
-                                                               WQDSTargetDone done,
+                                                               uint32_t count, WQDSTargetDone done,
                                                                void* context) {
-    return vudaduv::transport::SendAtTheBoundary(target, command, outcomes, count,
-                                                 {done, context});
+    return vudaduv::transport::SendAtTheBoundary(target, command, outcomes, count, {done, context});
 }

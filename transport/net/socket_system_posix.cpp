@@ -1,7 +1,7 @@
-#include <algorithm>
-
 #include <fcntl.h>
 #include <sys/resource.h>
+
+#include <algorithm>
 
 #include "net/socket_system.h"
 

@@ -11,5 +11,7 @@ int main(void) {
     int32_t tcp = SendData(NULL, NULL);
     int32_t serial = COMMSendData(NULL, NULL);
     printf("WQTCPSend %d, SendData %d, COMMSendData %d\n", library, tcp, serial);
-    return library == WQ_NOTHING_TO_SEND && tcp == WQDS_BAD_REQUEST && serial == WQCS_BAD_REQUEST ? 0 : 1;
+    return library == WQ_NOTHING_TO_SEND && tcp == WQDS_BAD_REQUEST && serial == WQCS_BAD_REQUEST
+               ? 0
+               : 1;
 }

@@ -2,26 +2,25 @@
 // in, exit status and output out.
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
-#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "loopback_socket.h"
-#include "temp_directory.h"
 #include "scripted_peer.h"
+#include "temp_directory.h"
 #include "tool_process.h"
 
 #ifndef _WIN32
@@ -102,7 +101,8 @@ std::string Substitute(std::string arg, const Places& places) {
 }
 
 void RunScenario(const Scenario& scenario, const Places& places) {
-    for (const auto& [name, bytes] : scenario.files) WriteWholeFile(name.c_str(), Substitute(bytes, places));
+    for (const auto& [name, bytes] : scenario.files)
+        WriteWholeFile(name.c_str(), Substitute(bytes, places));
     std::vector<std::string> args;
     for (const std::string& arg : scenario.args) args.push_back(Substitute(arg, places));
     ToolRun run = RunTool(args, scenario.input);
@@ -203,7 +203,10 @@ TEST(Help, BashCompletionKnowsEveryCommandAndOption) {
 
 const Scenario kCheckScenarios[] = {
     {"CheckPasses", {"check", "--type", "1"}, "12A0100##Apple\n13A1\n", 0, Exact(""), Exact("")},
-    {"CheckNamesARecordStoredTwice", {"check", "--type", "10"}, "3AxBy\n4AxBy\n03AzBy\n", 4,
+    {"CheckNamesARecordStoredTwice",
+     {"check", "--type", "10"},
+     "3AxBy\n4AxBy\n03AzBy\n",
+     4,
      Exact("-:1: line: the same record is stored again by line 3, which overwrites it\n"),
      kAnything},
     {"CheckReportsPlaces",
@@ -215,11 +218,16 @@ const Scenario kCheckScenarios[] = {
      Exact("vudaduv check: data.txt:2: blank line skipped\n"
            "vudaduv check: 2 of 3 data line(s) would not arrive as written\n"),
      {{"data.txt", "5Ahi\r\n\r\n11A\xe6\xac\xa2\xe8\xbf\x8e\r\n40Ahi\r\n"}}},
-    {"CheckNamesTheCharacterGbkLacks", {"check", "--type", "1", "--charset", "UTF-8"},
-     "72A01##\xf0\x9f\x8d\x8e##x\n5000A1\n", 4,
+    {"CheckNamesTheCharacterGbkLacks",
+     {"check", "--type", "1", "--charset", "UTF-8"},
+     "72A01##\xf0\x9f\x8d\x8e##x\n5000A1\n",
+     4,
      Exact("-:1: line: \"\xf0\x9f\x8d\x8e\" (U+1F34E) at byte 8 is a character that GBK lacks: "
            "it cannot be sent\n-:2: item number: 5000 becomes 4000\n")},
-    {"CheckNamesALaterType7Line", {"check", "--type", "7"}, "a\nb\n", 4,
+    {"CheckNamesALaterType7Line",
+     {"check", "--type", "7"},
+     "a\nb\n",
+     4,
      Exact("-:1: line: the same record is stored again by line 2, which overwrites it\n")},
 };
 INSTANTIATE_TEST_SUITE_P(Check, ToolScenario, ::testing::ValuesIn(kCheckScenarios), ScenarioName);
@@ -261,8 +269,9 @@ TEST(Charset, DefaultsToTheLocale) {
     }
     for (const ToolRun& run : utf8) EXPECT_EQ(run.out, "!0V0005AB1601CDE\n") << run.err;
     EXPECT_EQ(gbk.status, 4);
-    EXPECT_EQ(gbk.out, "-:1: line: not UTF-8 text: the byte \\xB0 at byte 5 (text in GBK wants "
-                       "--charset GBK)\n");
+    EXPECT_EQ(gbk.out,
+              "-:1: line: not UTF-8 text: the byte \\xB0 at byte 5 (text in GBK wants "
+              "--charset GBK)\n");
 }
 #endif
 
@@ -425,7 +434,11 @@ const Scenario kBadArgumentScenarios[] = {
      2,
      Exact(""),
      Contains("not both")},
-    {"ScaleNoScales", {"scale", "--count", "0"}, "", 2, Exact(""),
+    {"ScaleNoScales",
+     {"scale", "--count", "0"},
+     "",
+     2,
+     Exact(""),
      Contains("--count wants a number from 1 to 65535")},
     {"ScaleFleetWithPty",
      {"scale", "--count", "2", "--pty"},
@@ -514,11 +527,24 @@ const Scenario kEncodeScenarios[] = {
      Exact("!0X05A104105000B\n")},
     {"MessagesType5", {"encode", "--type", "5"}, "99A\n", 0, Exact("!0Z32A000B\n")},
     {"ReadMessages", {"encode", "--type", "4"}, "23\n5\n", 0, Exact("!0W22A\n!0W05A\n")},
-    {"FreeData", {"encode", "--type", "7"}, "hello world\n\n", 0, Exact("!0Ohello world\n"),
+    {"FreeData",
+     {"encode", "--type", "7"},
+     "hello world\n\n",
+     0,
+     Exact("!0Ohello world\n"),
      Exact("vudaduv encode: -:2: blank line skipped\n")},
-    {"ByteOrderMarkAndCrLf", {"encode", "--type", "2"}, "\xef\xbb\xbf" "12\r\n \r\n13\r\n", 0,
-     Exact("!0U0012A\n!0U0013A\n"), Contains("-:1: UTF-8 byte-order mark skipped")},
-    {"EncodeEmptyInput", {"encode", "--type", "1"}, "", 0, Exact(""),
+    {"ByteOrderMarkAndCrLf",
+     {"encode", "--type", "2"},
+     "\xef\xbb\xbf"
+     "12\r\n \r\n13\r\n",
+     0,
+     Exact("!0U0012A\n!0U0013A\n"),
+     Contains("-:1: UTF-8 byte-order mark skipped")},
+    {"EncodeEmptyInput",
+     {"encode", "--type", "1"},
+     "",
+     0,
+     Exact(""),
      Exact("vudaduv encode: -: no data lines: nothing to send\n")},
     {"ReadFreeDataReadsNoInput", {"encode", "--type", "8"}, "ignored\n", 0, Exact("!0N\n")},
     {"Clock", {"encode", "--type", "9"}, "", 0, Contains("!0P")},
@@ -692,16 +718,20 @@ const Scenario kSendScenarios[] = {
     {"DecodedTextHoldingAnLf", Send({"--type", "1", "--en", "--verify", "--accept-changes"}),
      "12AD120010121\n", 0, Exact(""), Contains("0 not foreseen by the check")},
     {"NameOfAScaleAlreadyListedIsServedOnce",
-     Send({"--type", "2", "--targets-file", "scales.txt"}), "12\n", 0, Exact(""),
+     Send({"--type", "2", "--targets-file", "scales.txt"}),
+     "12\n",
+     0,
+     Exact(""),
      Contains("scales.txt:1: 'LOCALHOST:"),
      {{"scales.txt", "LOCALHOST:{port}\n"}}},
-    {"AcceptedButEveryLineLeftOut", Send({"--type", "1", "--accept-changes"}), "no separator\n",
-     4, Exact(""), Contains("nothing to send")},
+    {"AcceptedButEveryLineLeftOut", Send({"--type", "1", "--accept-changes"}), "no separator\n", 4,
+     Exact(""), Contains("nothing to send")},
     {"UnwritableReportStopsBeforeTheSend",
      Send({"--type", "1", "--report", "json:no/such/folder/r.json"}), "12A1\n", 2, Exact(""),
      Contains("--report: no/such/folder/r.json cannot be written")},
-    {"UnconvertibleLineIsNeverSent", Send({"--type", "1", "--charset", "UTF-8", "--accept-changes"}),
-     "5A##\xff\n6A##x\n", 0, Exact(""), Contains("-:1: line: not UTF-8 text: the byte \\xFF")},
+    {"UnconvertibleLineIsNeverSent",
+     Send({"--type", "1", "--charset", "UTF-8", "--accept-changes"}), "5A##\xff\n6A##x\n", 0,
+     Exact(""), Contains("-:1: line: not UTF-8 text: the byte \\xFF")},
     {"RepliesShownInTheUsersCharset", Send({"--type", "14", "--charset", "UTF-8"}),
      "!0Z\xe5\x95\x8a\n", 1, Exact("0eMALFORMED\n"), Contains("(\"!0Z\xe5\x95\x8a\")")},
     {"SerialDeviceMissing",
@@ -744,8 +774,9 @@ TEST(SendAndRead, ReadPrintsTheUploadLines) {
                            "12\n3\n");
     EXPECT_EQ(read.status, 0) << read.err;
     EXPECT_EQ(read.out, "1P0012A01##\xe8\x8b\xb9\xe6\x9e\x9c##Apple\n1P0003A##x\n");
-    EXPECT_EQ(ReadWholeFile("mine.txt"), "1P0099Aearlier\r\n1P0012A01##\xe8\x8b\xb9\xe6\x9e\x9c"
-                                         "##Apple\r\n1P0003A##x\r\n");
+    EXPECT_EQ(ReadWholeFile("mine.txt"),
+              "1P0099Aearlier\r\n1P0012A01##\xe8\x8b\xb9\xe6\x9e\x9c"
+              "##Apple\r\n1P0003A##x\r\n");
     EXPECT_FALSE(std::filesystem::exists("Rec.txt"));
     // With two scales each block of upload lines names its scale.
     ToolRun both = RunTool({"send", "--type", "2", "--target", target, "--target", target}, "3\n");
@@ -756,14 +787,13 @@ TEST(SendAndRead, ReadPrintsTheUploadLines) {
 // Replies that are no success: each is named with its scale and data line, and fails the send.
 TEST(SendFailures, AreNamedWithTheirCause) {
     TempDirectory directory;
-    ScriptedScale http(false, [](const PeerEvent&) {
-        return PeerAnswer::Reply("HTTP/1.1 400 Bad Request\r\n");
-    });
+    ScriptedScale http(
+        false, [](const PeerEvent&) { return PeerAnswer::Reply("HTTP/1.1 400 Bad Request\r\n"); });
     ScriptedScale silent(false, [](const PeerEvent&) { return PeerAnswer::Silence(); });
     std::string httpTarget = "127.0.0.1:" + std::to_string(http.Port());
     std::string silentTarget = "127.0.0.1:" + std::to_string(silent.Port());
-    ToolRun run = RunTool({"send", "--type", "2", "--target", httpTarget, "--target",
-                           silentTarget, "--timeout", "200", "--retries", "1"},
+    ToolRun run = RunTool({"send", "--type", "2", "--target", httpTarget, "--target", silentTarget,
+                           "--timeout", "200", "--retries", "1"},
                           "12\n");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "# scale " + httpTarget + "\nHTTP/1.1\n400\nBad\nRequest\n");
@@ -854,7 +884,8 @@ TEST(SendAndRead, TwoSendsAtOnceInOneFolderLoseNoLine) {
     }
     ASSERT_EQ(RunTool({"send", "--type", "1", "--target", target}, items).status, 0);
     WriteWholeFile("reads.txt", reads);
-    std::vector<std::string> args = {"send", "--type", "2", "--target", target, "--file",
+    std::vector<std::string> args = {"send",      "--type",        "2",
+                                     "--target",  target,          "--file",
                                      "reads.txt", "--upload-file", "up.txt"};
     WriteWholeFile("nothing.in", "");
     ProcessId first = StartProcess(ToolPath(), args, "nothing.in", "first.out", "first.err");
@@ -864,8 +895,8 @@ TEST(SendAndRead, TwoSendsAtOnceInOneFolderLoseNoLine) {
     std::string upload = ReadWholeFile("up.txt");
     for (int i = 1; i <= 200; ++i) {
         std::string number = std::to_string(i);
-        std::string line = "1P" + std::string(4 - number.size(), '0') + number + "A01##item" +
-                           number + "\r\n";
+        std::string line =
+            "1P" + std::string(4 - number.size(), '0') + number + "A01##item" + number + "\r\n";
         std::size_t at = upload.find(line);
         ASSERT_NE(at, std::string::npos) << line;
         EXPECT_NE(upload.find(line, at + 1), std::string::npos) << "both sends keep " << line;
@@ -882,9 +913,9 @@ TEST(SendVerify, NamesATextTheScaleMadeUp) {
         return PeerAnswer::Reply(event.command.compare(0, 3, "!0W") == 0 ? "0w05A03720373B\r\n"
                                                                          : "0x\r\n");
     });
-    ToolRun run = RunTool(
-        {"send", "--type", "3", "--verify", "--target", "127.0.0.1:" + std::to_string(scale.Port())},
-        "5A\n");
+    ToolRun run = RunTool({"send", "--type", "3", "--verify", "--target",
+                           "127.0.0.1:" + std::to_string(scale.Port())},
+                          "5A\n");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "");
     EXPECT_NE(run.err.find("verify: message 05: message text came back different (made by the "
@@ -906,10 +937,11 @@ TEST(SendInterrupted, PrintsWhatArrived) {
     });
     WriteWholeFile("reads.txt", "1\n2\n3\n4\n");
     WriteWholeFile("nothing.in", "");
-    ProcessId tool = StartProcess(ToolPath(),
-                                  {"send", "--type", "2", "--file", "reads.txt", "--timeout",
-                                   "60000", "--target", "127.0.0.1:" + std::to_string(scale.Port())},
-                                  "nothing.in", "send.out", "send.err");
+    ProcessId tool =
+        StartProcess(ToolPath(),
+                     {"send", "--type", "2", "--file", "reads.txt", "--timeout", "60000",
+                      "--target", "127.0.0.1:" + std::to_string(scale.Port())},
+                     "nothing.in", "send.out", "send.err");
     for (int wait = 0; wait < 500 && received < 3; ++wait) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }

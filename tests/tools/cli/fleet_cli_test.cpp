@@ -4,11 +4,10 @@
 
 #include <chrono>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "temp_directory.h"
 #include "tool_process.h"
@@ -43,7 +42,8 @@ TEST(SyncTool, KilledHalfWayThenRunAgainEndsWithTheList) {
     std::vector<std::string> scales = StartSlowFleet(fleet);
     ASSERT_EQ(scales.size(), 2u);
     std::string items;
-    for (int i = 1; i <= 300; ++i) items += std::to_string(i) + "A1,25##Item " + std::to_string(i) + "\n";
+    for (int i = 1; i <= 300; ++i)
+        items += std::to_string(i) + "A1,25##Item " + std::to_string(i) + "\n";
     WriteWholeFile("items.txt", items);
     WriteWholeFile("scales.txt", scales[0] + "\n" + scales[1] + "\n");
     // Empty images: the scales are known to be new, so nothing is read before the send.
@@ -53,8 +53,8 @@ TEST(SyncTool, KilledHalfWayThenRunAgainEndsWithTheList) {
         for (char& c : name) c = c == ':' ? '_' : c;
         WriteWholeFile(("state/" + name + ".txt").c_str(), "");
     }
-    std::vector<std::string> sync = {"sync", "--file", "items.txt", "--type", "1",
-                                     "--targets-file", "scales.txt", "--state", "state"};
+    std::vector<std::string> sync = {"sync",           "--file",     "items.txt", "--type", "1",
+                                     "--targets-file", "scales.txt", "--state",   "state"};
     ProcessId first = StartProcess(ToolPath(), sync, ".stdin", ".first-out", ".first-err");
     std::this_thread::sleep_for(std::chrono::milliseconds(600));
     AskToEnd(first);
@@ -64,7 +64,8 @@ TEST(SyncTool, KilledHalfWayThenRunAgainEndsWithTheList) {
     EXPECT_EQ(again.status, 0) << again.out << again.err;
     EXPECT_EQ(again.out.find("sent 300,"), std::string::npos) << again.out;  // some had arrived
     for (const std::string& scale : scales) {
-        ToolRun diff = RunTool({"diff", "items.txt", "scale:" + scale, "--type", "1", "--items", "1-400"});
+        ToolRun diff =
+            RunTool({"diff", "items.txt", "scale:" + scale, "--type", "1", "--items", "1-400"});
         EXPECT_EQ(diff.status, 0) << diff.out << diff.err;
     }
     ToolRun third = RunTool(sync);
@@ -73,7 +74,8 @@ TEST(SyncTool, KilledHalfWayThenRunAgainEndsWithTheList) {
 
     // A drift at the scale: diff finds it, with exit status 1.
     RunTool({"send", "--type", "1", "--target", scales[1]}, "7A9##Item 7\n");
-    ToolRun drift = RunTool({"diff", "items.txt", "scale:" + scales[1], "--type", "1", "--items", "1-400"});
+    ToolRun drift =
+        RunTool({"diff", "items.txt", "scale:" + scales[1], "--type", "1", "--items", "1-400"});
     EXPECT_EQ(drift.status, 1);
     EXPECT_EQ(drift.out, "~ item 0007: fields: \"1,25\" -> \"9\"\n");
     AskToEnd(fleet);
@@ -86,7 +88,8 @@ TEST(SyncTool, AnImageLineWithoutAPrefixIsNamed) {
     ToolRun run = RunTool({"check", "--file", "image.txt"});
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.err.find("image.txt:2: "), std::string::npos) << run.err;
-    ToolRun sync = RunTool({"sync", "--file", "image.txt", "--target", "127.0.0.1:1", "--state", "s"});
+    ToolRun sync =
+        RunTool({"sync", "--file", "image.txt", "--target", "127.0.0.1:1", "--state", "s"});
     EXPECT_EQ(sync.status, 2);
 }
 
@@ -105,8 +108,8 @@ class FleetTool : public ::testing::Test {
 
     // The image file a pull of the scale's first items writes; "" when it wrote none.
     std::string PullItems(std::size_t scale, const std::string& types = "1") {
-        ToolRun run = RunTool({"pull", "--target", scales_[scale], "--out", "pulled", "--types", types,
-                               "--items", "1-9"});
+        ToolRun run = RunTool({"pull", "--target", scales_[scale], "--out", "pulled", "--types",
+                               types, "--items", "1-9"});
         EXPECT_EQ(run.status, 0) << run.err;
         return ReadWholeFile(("pulled/" + FileName(scale)).c_str());
     }
@@ -118,7 +121,8 @@ class FleetTool : public ::testing::Test {
     }
 
     void Send(std::size_t scale, const std::string& items) {
-        ToolRun run = RunTool({"send", "--type", "1", "--accept-changes", "--target", scales_[scale]}, items);
+        ToolRun run =
+            RunTool({"send", "--type", "1", "--accept-changes", "--target", scales_[scale]}, items);
         ASSERT_EQ(run.status, 0) << run.err;
     }
 
@@ -135,7 +139,8 @@ TEST_F(FleetTool, DryRunPrintsWhatWouldBeSentAndRemovedAndSendsNothing) {
                            "--state", "state", "--remove-missing", "--dry-run"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out.substr(0, run.out.find("planned")),
-              scales_[0] + ": would send 1, unchanged 1, would remove 1\n  send 1A1##Tea\n  remove 0003A\n");
+              scales_[0] +
+                  ": would send 1, unchanged 1, would remove 1\n  send 1A1##Tea\n  remove 0003A\n");
     EXPECT_EQ(PullItems(0), "");
     EXPECT_EQ(ReadWholeFile(("state/" + FileName(0)).c_str()), "1P0002A1##Milk\n1P0003A1##Old\n");
 }
@@ -145,8 +150,8 @@ TEST_F(FleetTool, RemoveMissingWithAnImageMakesAnExactCopyAndTheReportCountsIt) 
     std::string image = PullItems(0);
     WriteWholeFile("image.txt", image);
     Send(1, "2A1##Old\n8A1##Gone\n9A1##Gone\n");
-    ToolRun run = RunTool({"sync", "--file", "image.txt", "--target", scales_[1], "--state", "state",
-                           "--remove-missing", "--report", "json:report.json"});
+    ToolRun run = RunTool({"sync", "--file", "image.txt", "--target", scales_[1], "--state",
+                           "state", "--remove-missing", "--report", "json:report.json"});
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_EQ(PullItems(1), image);
     nlohmann::json scale = nlohmann::json::parse(ReadWholeFile("report.json"))["scales"][0];
@@ -161,8 +166,8 @@ TEST_F(FleetTool, RemoveMissingWithAnImageMakesAnExactCopyAndTheReportCountsIt) 
 TEST_F(FleetTool, PullReadsOnlyTheAskedSlotsAndNamesARecordThatCannotComeBack) {
     Send(0, "1A1##Tea\n5A1 2##Split\n20A1##Beyond\n");
     RunTool({"send", "--type", "3", "--target", scales_[0]}, "7AHello\n");
-    ToolRun run = RunTool({"pull", "--target", scales_[0], "--out", "pulled", "--types", "1",
-                           "--items", "1-10"});
+    ToolRun run = RunTool(
+        {"pull", "--target", scales_[0], "--out", "pulled", "--types", "1", "--items", "1-10"});
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find(scales_[0] + ": item 0005: came back"), std::string::npos) << run.err;
     EXPECT_EQ(ReadWholeFile(("pulled/" + FileName(0)).c_str()), "1P0001A1##Tea\n");
@@ -183,7 +188,8 @@ TEST_F(FleetTool, DiffTakesADataLineAsTheScaleStoresIt) {
     WriteWholeFile("items.txt", "3A5##ABCDEFGHIJKLMNOPQRSTUVWXYZ\n");
     Send(0, "3A5##ABCDEFGHIJKLMNOPQRSTUVWXYZ\n");
     ASSERT_EQ(PullItems(0), "1P0003A5##ABCDEFGHIJKL\n");  // the scale keeps a cut text
-    ToolRun diff = RunTool({"diff", "scale:" + scales_[0], "items.txt", "--type", "1", "--items", "1-9"});
+    ToolRun diff =
+        RunTool({"diff", "scale:" + scales_[0], "items.txt", "--type", "1", "--items", "1-9"});
     EXPECT_EQ(diff.status, 0) << diff.out << diff.err;
     EXPECT_EQ(diff.out, "");
 }

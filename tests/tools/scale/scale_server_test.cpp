@@ -148,8 +148,7 @@ TEST_F(TcpScaleTest, ServesSeveralConnectionsAtOnce) {
     for (int round = 0; round < kRounds; ++round) {
         for (int c = 0; c < kConnections; ++c) {
             std::string item = std::to_string(1000 + c * kRounds + round);
-            ASSERT_TRUE(
-                streams[c]->Write("!0V" + item + "A" + std::to_string(c) + "BCDE\r\n"));
+            ASSERT_TRUE(streams[c]->Write("!0V" + item + "A" + std::to_string(c) + "BCDE\r\n"));
             ASSERT_EQ(ReadReplyLines(*streams[c], 1), "0v\r\n");
         }
     }
