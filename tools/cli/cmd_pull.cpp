@@ -70,7 +70,7 @@ int RunPull(const Arguments& args) {
     int status = kExitOk;
     if (!ParseCommandArgs(
             kCommand, PullHelp(), args,
-            {kFleetTargetOption, kFleetTargetsFileOption, kFleetTimeoutOption, kFleetRetriesOption,
+            {kTargetOption, kTargetsFileOption, kFleetTimeoutOption, kFleetRetriesOption,
              kOutOption, kTypesOption, kFleetItemsOption, kEnOption, kCharsetOption},
             parsed, status)) {
         return status;

@@ -28,8 +28,6 @@ const char* const kCommand = "send";
 constexpr uint32_t kDefaultBaud = 9600;
 constexpr uint64_t kLongestTimeout = 600000;
 
-constexpr OptionSpec kTargetOption{"target", true, true};
-constexpr OptionSpec kTargetsFileOption{"targets-file", true, false};
 constexpr OptionSpec kReportOption{"report", true, false};
 constexpr OptionSpec kUploadFileOption{"upload-file", true, false};
 constexpr OptionSpec kSerialOption{"serial", true, false};
@@ -159,24 +157,9 @@ bool ReadScaleLink(const ParsedArgs& parsed, ScaleLink& link, uint32_t& baud, st
 // The addresses of --target and --targets-file, every one read as the network transport reads
 // it before anything is sent; kExitOk, or the exit status after saying why not.
 int LoadTargets(const ParsedArgs& parsed, ScaleLink& link) {
-    std::string error;
-    TargetList list{parsed.Values(kTargetOption.name), {}};
-    for (const std::string& target : list.addresses) {
-        transport::TargetAddress address;
-        if (!ParseScaleAddress(target, address, error)) return UsageError(kCommand, error);
-    }
-    if (parsed.Has(kTargetsFileOption.name)) {
-        std::string path = parsed.Value(kTargetsFileOption.name);
-        std::string bytes;
-        if (path.empty()) return UsageError(kCommand, "--targets-file wants a file name");
-        if (!os::ReadAllBytes(path, bytes, error)) {
-            return UnreadableFile(kCommand, path + ": " + error);
-        }
-        if (!AddTargetsFile(path, bytes, list, error)) return UsageError(kCommand, error);
-        for (const std::string& note : list.notes) {
-            std::fprintf(stderr, "vudaduv send: %s\n", note.c_str());
-        }
-    }
+    TargetList list;
+    int status = LoadTargetList(kCommand, parsed, list);
+    if (status != kExitOk) return status;
     link.targets = list.addresses;
     return kExitOk;
 }

@@ -174,9 +174,9 @@ int RunSync(const Arguments& args) {
     int status = kExitOk;
     if (!ParseCommandArgs(
             kCommand, SyncHelp(), args,
-            {kFileOption, kTypeOption, kEnOption, kCharsetOption, kFleetTargetOption,
-             kFleetTargetsFileOption, kFleetTimeoutOption, kFleetRetriesOption, kStateOption,
-             kRemoveOption, kReadBackOption, kDryRunOption, kAcceptOption, kReportOption},
+            {kFileOption, kTypeOption, kEnOption, kCharsetOption, kTargetOption, kTargetsFileOption,
+             kFleetTimeoutOption, kFleetRetriesOption, kStateOption, kRemoveOption, kReadBackOption,
+             kDryRunOption, kAcceptOption, kReportOption},
             parsed, status)) {
         return status;
     }

@@ -60,23 +60,9 @@ const char* const kFleetOptionsHelp =
 int LoadFleet(const std::string& command, const ParsedArgs& parsed, Fleet& fleet) {
     std::string error;
     if (!ReadFleetSettings(parsed, fleet.settings, error)) return UsageError(command, error);
-    TargetList list{parsed.Values(kFleetTargetOption.name), {}};
-    for (const std::string& target : list.addresses) {
-        transport::TargetAddress address;
-        if (!ParseScaleAddress(target, address, error)) return UsageError(command, error);
-    }
-    if (parsed.Has(kFleetTargetsFileOption.name)) {
-        std::string path = parsed.Value(kFleetTargetsFileOption.name);
-        std::string bytes;
-        if (path.empty()) return UsageError(command, "--targets-file wants a file name");
-        if (!os::ReadAllBytes(path, bytes, error)) {
-            return UnreadableFile(command, path + ": " + error);
-        }
-        if (!AddTargetsFile(path, bytes, list, error)) return UsageError(command, error);
-        for (const std::string& note : list.notes) {
-            std::fprintf(stderr, "vudaduv %s: %s\n", command.c_str(), note.c_str());
-        }
-    }
+    TargetList list;
+    int status = LoadTargetList(command, parsed, list);
+    if (status != kExitOk) return status;
     if (list.addresses.empty()) {
         return UsageError(command, "say which scales: --target ADDR or --targets-file F");
     }

@@ -11,6 +11,7 @@
 
 #include "args.h"
 #include "lines.h"
+#include "targets_file.h"
 #include "vudaduv_fleet.h"
 #include "vudaduv_transport.h"
 

@@ -1,6 +1,7 @@
 #include "targets_file.h"
 
 #include <cctype>
+#include <cstdio>
 #include <optional>
 #include <set>
 #include <string_view>
@@ -9,6 +10,7 @@
 #include "asio/ip/address.hpp"
 #include "asio/ip/tcp.hpp"
 #include "lines.h"
+#include "os.h"
 #include "vudaduv_transport.h"
 
 namespace vudaduv::cli {
@@ -135,6 +137,27 @@ bool AddTargetsFile(const std::string& source, const std::string& bytes, TargetL
         listed.push_back(std::move(identity));
     }
     return true;
+}
+
+int LoadTargetList(const std::string& command, const ParsedArgs& parsed, TargetList& list) {
+    std::string error;
+    list = TargetList{parsed.Values(kTargetOption.name), {}};
+    for (const std::string& target : list.addresses) {
+        transport::TargetAddress address;
+        if (!ParseScaleAddress(target, address, error)) return UsageError(command, error);
+    }
+    if (!parsed.Has(kTargetsFileOption.name)) return kExitOk;
+    std::string path = parsed.Value(kTargetsFileOption.name);
+    std::string bytes;
+    if (path.empty()) return UsageError(command, "--targets-file wants a file name");
+    if (!os::ReadAllBytes(path, bytes, error)) {
+        return UnreadableFile(command, path + ": " + error);
+    }
+    if (!AddTargetsFile(path, bytes, list, error)) return UsageError(command, error);
+    for (const std::string& note : list.notes) {
+        std::fprintf(stderr, "vudaduv %s: %s\n", command.c_str(), note.c_str());
+    }
+    return kExitOk;
 }
 
 }  // namespace vudaduv::cli

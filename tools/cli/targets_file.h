@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "args.h"
 #include "vudaduv_transport.h"
 
 namespace vudaduv::cli {
@@ -29,5 +30,14 @@ struct TargetList {
 // False with a message naming SOURCE:LINE for a bad address, or the file for one without any.
 bool AddTargetsFile(const std::string& source, const std::string& bytes, TargetList& list,
                     std::string& error);
+
+// The options that name network scales, for every command that sends to them.
+constexpr OptionSpec kTargetOption{"target", true, true};
+constexpr OptionSpec kTargetsFileOption{"targets-file", true, false};
+
+// The addresses of --target and --targets-file, every one read as the network transport reads
+// it before anything is sent; the notes of the file go to stderr. kExitOk, or the exit status
+// after saying why not.
+int LoadTargetList(const std::string& command, const ParsedArgs& parsed, TargetList& list);
 
 }  // namespace vudaduv::cli
