@@ -102,8 +102,8 @@ int RunDiff(const Arguments& args) {
     ParsedArgs parsed;
     int status = kExitOk;
     if (!ParseCommandArgs(kCommand, DiffHelp(), args,
-                          {kTypeOption, kEnOption, kCharsetOption, kFleetTimeoutOption,
-                           kFleetRetriesOption, kFleetItemsOption},
+                          {kTypeOption, kEnOption, kCharsetOption, kTimeoutOption, kRetriesOption,
+                           kFleetItemsOption},
                           parsed, status)) {
         return status;
     }

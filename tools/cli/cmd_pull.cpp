@@ -68,11 +68,10 @@ bool ReadTypes(const ParsedArgs& parsed, fleet::PullRequest& request, std::strin
 int RunPull(const Arguments& args) {
     ParsedArgs parsed;
     int status = kExitOk;
-    if (!ParseCommandArgs(
-            kCommand, PullHelp(), args,
-            {kTargetOption, kTargetsFileOption, kFleetTimeoutOption, kFleetRetriesOption,
-             kOutOption, kTypesOption, kFleetItemsOption, kEnOption, kCharsetOption},
-            parsed, status)) {
+    if (!ParseCommandArgs(kCommand, PullHelp(), args,
+                          {kTargetOption, kTargetsFileOption, kTimeoutOption, kRetriesOption,
+                           kOutOption, kTypesOption, kFleetItemsOption, kEnOption, kCharsetOption},
+                          parsed, status)) {
         return status;
     }
     if (!parsed.Positionals().empty()) {

@@ -26,14 +26,11 @@ namespace {
 
 const char* const kCommand = "send";
 constexpr uint32_t kDefaultBaud = 9600;
-constexpr uint64_t kLongestTimeout = 600000;
 
 constexpr OptionSpec kReportOption{"report", true, false};
 constexpr OptionSpec kUploadFileOption{"upload-file", true, false};
 constexpr OptionSpec kSerialOption{"serial", true, false};
 constexpr OptionSpec kBaudOption{"baud", true, false};
-constexpr OptionSpec kTimeoutOption{"timeout", true, false};
-constexpr OptionSpec kRetriesOption{"retries", true, false};
 constexpr OptionSpec kVerifyOption{"verify", false, false};
 constexpr OptionSpec kAcceptOption{"accept-changes", false, false};
 
@@ -97,27 +94,6 @@ std::string SendHelp() {
            "stopped by Ctrl-C (the upload lines that had arrived are printed first).\n"
            "\n" +
            RecordTypeHelp();
-}
-
-// The transport settings of --timeout and --retries, in the order the transport reads them.
-bool ReadTransportValues(const ParsedArgs& parsed, std::vector<uint32_t>& values,
-                         std::string& error) {
-    uint64_t timeout = 0;
-    uint64_t retries = 0;
-    if (!ReadUnsignedOption(parsed, kTimeoutOption.name, 1, kLongestTimeout, timeout, error) ||
-        !ReadUnsignedOption(parsed, kRetriesOption.name, 1000, retries, error)) {
-        return false;
-    }
-    if (parsed.Has(kTimeoutOption.name)) {
-        values.resize(WQDS_VALUE_CONNECT_TIMEOUT + 1);
-        values[WQDS_VALUE_REPLY_TIMEOUT] = uint32_t(timeout);
-        values[WQDS_VALUE_CONNECT_TIMEOUT] = uint32_t(timeout);
-    }
-    if (parsed.Has(kRetriesOption.name)) {
-        values.resize(WQDS_VALUE_RETRIES + 1);
-        values[WQDS_VALUE_RETRIES] = retries == 0 ? WQDS_NO_RETRIES : uint32_t(retries);
-    }
-    return true;
 }
 
 // Where to send: network scales or a serial line, as the options say.

@@ -175,7 +175,7 @@ int RunSync(const Arguments& args) {
     if (!ParseCommandArgs(
             kCommand, SyncHelp(), args,
             {kFileOption, kTypeOption, kEnOption, kCharsetOption, kTargetOption, kTargetsFileOption,
-             kFleetTimeoutOption, kFleetRetriesOption, kStateOption, kRemoveOption, kReadBackOption,
+             kTimeoutOption, kRetriesOption, kStateOption, kRemoveOption, kReadBackOption,
              kDryRunOption, kAcceptOption, kReportOption},
             parsed, status)) {
         return status;

@@ -8,29 +8,14 @@
 
 namespace vudaduv::cli {
 
-namespace {
-
-constexpr uint64_t kLongestTimeout = 600000;
-constexpr uint64_t kMostRetries = 1000;
-constexpr auto kRedrawPause = std::chrono::milliseconds(100);
-
-}  // namespace
+namespace {}  // namespace
 
 bool ReadFleetSettings(const ParsedArgs& parsed, transport::SendSettings& settings,
                        std::string& error) {
-    uint64_t timeout = settings.replyTimeoutMs;
-    uint64_t retries = settings.tries - 1;
-    if (!ReadUnsignedOption(parsed, kFleetTimeoutOption.name, kLongestTimeout, timeout, error) ||
-        !ReadUnsignedOption(parsed, kFleetRetriesOption.name, kMostRetries, retries, error)) {
-        return false;
-    }
-    if (timeout == 0) {
-        error = "--timeout wants at least 1 millisecond";
-        return false;
-    }
-    settings.replyTimeoutMs = static_cast<uint32_t>(timeout);
-    settings.connectTimeoutMs = static_cast<uint32_t>(timeout);
-    settings.tries = retries + 1;
+    std::vector<uint32_t> values;
+    if (!ReadTransportValues(parsed, values, error)) return false;
+    settings = transport::ReadSendSettings(WQValueList{values.empty() ? nullptr : values.data(),
+                                                       static_cast<uint32_t>(values.size())});
     return true;
 }
 
@@ -109,7 +94,7 @@ std::string ShowImage(const fleet::Image& image, const std::string& charset) {
 }
 
 CountLine::CountLine(std::string command, std::string unit, std::size_t scales, std::size_t total)
-    : shown_(os::StderrIsTerminal()),
+    : line_(os::StderrIsTerminal()),
       command_(std::move(command)),
       unit_(std::move(unit)),
       scales_(scales),
@@ -128,24 +113,14 @@ void CountLine::ScaleDone() {
 }
 
 void CountLine::End() {
-    if (!shown_ || width_ == 0) return;
-    std::fprintf(stderr, "\r%s\r", std::string(width_, ' ').c_str());
-    width_ = 0;
+    line_.End(false);
 }
 
 void CountLine::Draw(bool force) {
-    auto now = std::chrono::steady_clock::now();
-    if (!shown_ || (!force && now - drawn_ < kRedrawPause)) return;
-    drawn_ = now;
-    std::string text = "vudaduv " + command_ + ": " + std::to_string(done_) + " of " +
-                       std::to_string(scales_) + " scale(s) done, " + std::to_string(answered_) +
-                       (total_ == 0 ? "" : " of " + std::to_string(total_)) + " " + unit_ +
-                       " answered";
-    std::size_t width = text.size();
-    if (width < width_) text += std::string(width_ - width, ' ');
-    width_ = width;
-    std::fprintf(stderr, "\r%s", text.c_str());
-    std::fflush(stderr);
+    line_.Draw("vudaduv " + command_ + ": " + std::to_string(done_) + " of " +
+                   std::to_string(scales_) + " scale(s) done, " + std::to_string(answered_) +
+                   (total_ == 0 ? "" : " of " + std::to_string(total_)) + " " + unit_ + " answered",
+               force);
 }
 
 uint32_t MillisecondsSince(std::chrono::steady_clock::time_point start) {

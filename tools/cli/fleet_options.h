@@ -11,6 +11,7 @@
 
 #include "args.h"
 #include "lines.h"
+#include "send_report.h"
 #include "targets_file.h"
 #include "vudaduv_fleet.h"
 #include "vudaduv_transport.h"
@@ -19,8 +20,6 @@ namespace vudaduv::cli {
 
 constexpr OptionSpec kFleetTargetOption{"target", true, true};
 constexpr OptionSpec kFleetTargetsFileOption{"targets-file", true, false};
-constexpr OptionSpec kFleetTimeoutOption{"timeout", true, false};
-constexpr OptionSpec kFleetRetriesOption{"retries", true, false};
 constexpr OptionSpec kFleetItemsOption{"items", true, false};
 
 // --items FIRST-LAST into the request; false with a message.
@@ -74,15 +73,13 @@ class CountLine {
   private:
     void Draw(bool force);
 
-    bool shown_;
+    RedrawnLine line_;
     std::string command_;
     std::string unit_;
     std::size_t scales_;
     std::size_t total_;
     std::size_t done_ = 0;
     std::size_t answered_ = 0;
-    std::size_t width_ = 0;
-    std::chrono::steady_clock::time_point drawn_;
 };
 
 // Milliseconds since start.

@@ -18,45 +18,57 @@ std::size_t CountServed(const std::vector<std::string>& causes) {
 
 }  // namespace
 
+void RedrawnLine::Draw(std::string text, bool force) {
+    auto now = std::chrono::steady_clock::now();
+    if (!shown_ || (!force && now - drawn_ < kRedrawPause)) return;
+    drawn_ = now;
+    std::size_t width = text.size();
+    if (width < width_) text.append(width_ - width, ' ');  // over the longer line
+    width_ = width;
+    std::fprintf(stderr, "\r%s", text.c_str());
+    std::fflush(stderr);
+}
+
+void RedrawnLine::End(bool keep) {
+    if (!shown_) return;
+    shown_ = false;
+    if (keep) {
+        std::fputs("\n", stderr);
+    } else if (width_ > 0) {
+        std::fprintf(stderr, "\r%s\r", std::string(width_, ' ').c_str());
+    }
+}
+
 ProgressLine::ProgressLine(bool shown, std::size_t lines, std::size_t scales, std::string roadName)
-    : shown_(shown), lines_(lines), scales_(scales), roadName_(std::move(roadName)) {
-    Draw();
+    : line_(shown), lines_(lines), scales_(scales), roadName_(std::move(roadName)) {
+    Draw(true);
 }
 
 void ProgressLine::ScaleDone(bool served) {
     ++(served ? served_ : failed_);
-    bool last = served_ + failed_ == scales_;
-    if (last || std::chrono::steady_clock::now() - drawn_ >= kRedrawPause) Draw();
+    Draw(served_ + failed_ == scales_);
 }
 
 void ProgressLine::LineAnswered() {
     ++answered_;
-    if (std::chrono::steady_clock::now() - drawn_ >= kRedrawPause) Draw();
+    Draw(false);
 }
 
 void ProgressLine::End() {
-    if (!shown_) return;
-    std::fputs("\n", stderr);
-    shown_ = false;
+    line_.End(true);
 }
 
-void ProgressLine::Draw() {
-    if (!shown_) return;
+void ProgressLine::Draw(bool force) {
     // Short enough for a terminal of 80 columns, where a line that wraps cannot be redrawn.
     std::string lines = std::to_string(lines_) + " data line(s)";
-    std::string text = scales_ == 0 ? "vudaduv send: " + lines + " over " + roadName_ + ": " +
-                                          std::to_string(answered_) + " command(s) answered"
-                                    : "vudaduv send: " + lines + " to " + std::to_string(scales_) +
-                                          " scale(s): " + std::to_string(served_) + " served, " +
-                                          std::to_string(failed_) + " failed, " +
-                                          std::to_string(scales_ - served_ - failed_) + " left, " +
-                                          std::to_string(answered_) + " answer(s)";
-    std::size_t width = text.size();
-    if (width < drawnWidth_) text.append(drawnWidth_ - width, ' ');  // over the longer line
-    drawnWidth_ = width;
-    std::fprintf(stderr, "\r%s", text.c_str());
-    std::fflush(stderr);
-    drawn_ = std::chrono::steady_clock::now();
+    line_.Draw(scales_ == 0 ? "vudaduv send: " + lines + " over " + roadName_ + ": " +
+                                  std::to_string(answered_) + " command(s) answered"
+                            : "vudaduv send: " + lines + " to " + std::to_string(scales_) +
+                                  " scale(s): " + std::to_string(served_) + " served, " +
+                                  std::to_string(failed_) + " failed, " +
+                                  std::to_string(scales_ - served_ - failed_) + " left, " +
+                                  std::to_string(answered_) + " answer(s)",
+               force);
 }
 
 std::vector<std::string> ScaleCauses(const SendOutcome& outcome) {

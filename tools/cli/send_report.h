@@ -12,6 +12,21 @@
 
 namespace vudaduv::cli {
 
+// One line on stderr, redrawn in place on a terminal (shown) at most every 100 ms, at once when
+// forced, and padded over a longer line drawn before it.
+class RedrawnLine {
+  public:
+    explicit RedrawnLine(bool shown) : shown_(shown) {}
+    void Draw(std::string text, bool force);
+    // Leaves the line standing (keep) or wipes it; nothing is drawn after.
+    void End(bool keep);
+
+  private:
+    bool shown_;
+    std::size_t width_ = 0;
+    std::chrono::steady_clock::time_point drawn_{};
+};
+
 // One line on stderr, redrawn in place, that counts the scales served, failed and left and the
 // command lines answered while the transport works; shown on a terminal only. End it before any
 // other message.
@@ -24,17 +39,15 @@ class ProgressLine {
     void End();
 
   private:
-    void Draw();
+    void Draw(bool force);
 
-    bool shown_;
+    RedrawnLine line_;
     std::size_t lines_;
     std::size_t scales_;
     std::string roadName_;
     std::size_t served_ = 0;
     std::size_t failed_ = 0;
     std::size_t answered_ = 0;
-    std::size_t drawnWidth_ = 0;
-    std::chrono::steady_clock::time_point drawn_;
 };
 
 // Why each scale of the send failed, in its order; "" for a scale that was served.

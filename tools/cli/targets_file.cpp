@@ -139,6 +139,33 @@ bool AddTargetsFile(const std::string& source, const std::string& bytes, TargetL
     return true;
 }
 
+namespace {
+
+constexpr uint64_t kLongestTimeout = 600000;  // ten minutes: a scale that takes longer is gone
+constexpr uint64_t kMostRetries = 1000;
+
+}  // namespace
+
+bool ReadTransportValues(const ParsedArgs& parsed, std::vector<uint32_t>& values,
+                         std::string& error) {
+    uint64_t timeout = 0;
+    uint64_t retries = 0;
+    if (!ReadUnsignedOption(parsed, kTimeoutOption.name, 1, kLongestTimeout, timeout, error) ||
+        !ReadUnsignedOption(parsed, kRetriesOption.name, kMostRetries, retries, error)) {
+        return false;
+    }
+    if (parsed.Has(kTimeoutOption.name)) {
+        values.resize(WQDS_VALUE_CONNECT_TIMEOUT + 1);
+        values[WQDS_VALUE_REPLY_TIMEOUT] = uint32_t(timeout);
+        values[WQDS_VALUE_CONNECT_TIMEOUT] = uint32_t(timeout);
+    }
+    if (parsed.Has(kRetriesOption.name)) {
+        values.resize(WQDS_VALUE_RETRIES + 1);
+        values[WQDS_VALUE_RETRIES] = retries == 0 ? WQDS_NO_RETRIES : uint32_t(retries);
+    }
+    return true;
+}
+
 int LoadTargetList(const std::string& command, const ParsedArgs& parsed, TargetList& list) {
     std::string error;
     list = TargetList{parsed.Values(kTargetOption.name), {}};

@@ -1,6 +1,7 @@
 // The scales of a fleet, listed in a file: one address a line.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -31,9 +32,17 @@ struct TargetList {
 bool AddTargetsFile(const std::string& source, const std::string& bytes, TargetList& list,
                     std::string& error);
 
-// The options that name network scales, for every command that sends to them.
+// The options that name network scales and set the transport, for every command that sends to
+// them.
 constexpr OptionSpec kTargetOption{"target", true, true};
 constexpr OptionSpec kTargetsFileOption{"targets-file", true, false};
+constexpr OptionSpec kTimeoutOption{"timeout", true, false};
+constexpr OptionSpec kRetriesOption{"retries", true, false};
+
+// The transport settings of --timeout and --retries, in the slots of wqdatasend.h: only those
+// given, the others left to the transport's defaults.
+bool ReadTransportValues(const ParsedArgs& parsed, std::vector<uint32_t>& values,
+                         std::string& error);
 
 // The addresses of --target and --targets-file, every one read as the network transport reads
 // it before anything is sent; the notes of the file go to stderr. kExitOk, or the exit status
