@@ -1,6 +1,8 @@
 // What the virtual scale's servers ask of Windows beyond Asio.
-#include <windows.h>
+// winsock2.h must come before windows.h.
 #include <winsock2.h>
+// (a group of its own, so that sorting keeps that order)
+#include <windows.h>
 
 #include <cstdint>
 
