@@ -7,8 +7,9 @@
 
 namespace vudaduv::cli::os {
 
-// Standard output and error carry bytes as they are: upload lines and command lines come out
-// alike on every system, with no CR added before LF on Windows. Call before any output.
+// Standard input, output and error carry bytes as they are: data lines come in and upload lines
+// and command lines go out alike on every system, with no CR added or taken away on Windows.
+// Call before any input or output.
 void UseRawStandardStreams();
 
 bool StderrIsTerminal();

@@ -85,6 +85,8 @@ bool ConfigureLine(HANDLE line, DWORD rate) {
 
 void UseRawStandardStreams() {
     std::fflush(stdout);
+    // Standard input too: in text mode CR LF would become LF and a 0x1A byte would end the data.
+    _setmode(_fileno(stdin), _O_BINARY);
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
 }

@@ -23,6 +23,15 @@ namespace vudaduv::scale {
 
 namespace {
 
+// Sockets and timers are touched by the loop's own thread alone, so on Linux its reactor runs
+// without locks. On Windows the completion port takes work posted from other threads (the
+// resolver's, a stop) through the loop's locks, which must stay.
+#ifdef _WIN32
+constexpr int kLoopConcurrency = 1;
+#else
+constexpr int kLoopConcurrency = ASIO_CONCURRENCY_HINT_UNSAFE_IO;
+#endif
+
 using asio::ip::tcp;
 using Clock = std::chrono::steady_clock;
 
@@ -379,9 +388,7 @@ bool TcpScaleServer::Start(std::string& error) {
         return false;
     }
     impl.ports.clear();
-    // Sockets are only ever touched by the loop's thread (set up before it starts), so the
-    // reactor needs no locks; posting from other threads (Stop, CpuTime) stays safe.
-    impl.loop = std::make_unique<asio::io_context>(ASIO_CONCURRENCY_HINT_UNSAFE_IO);
+    impl.loop = std::make_unique<asio::io_context>(kLoopConcurrency);
     impl.delays = std::make_unique<DelayQueue>(*impl.loop, impl.options.replyDelay);
     if (!PortsFit(impl.options.port, impl.memories.size(), error) ||
         !EnoughFiles(impl.memories.size(), error) || !impl.ListenAll(error)) {

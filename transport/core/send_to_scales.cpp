@@ -19,6 +19,15 @@ namespace vudaduv::transport {
 
 namespace {
 
+// Sockets and timers are touched by the loop's own thread alone, so on Linux its reactor runs
+// without locks. On Windows the completion port takes work posted from other threads (the
+// resolver's, a stop) through the loop's locks, which must stay.
+#ifdef _WIN32
+constexpr int kLoopConcurrency = 1;
+#else
+constexpr int kLoopConcurrency = ASIO_CONCURRENCY_HINT_UNSAFE_IO;
+#endif
+
 using Clock = std::chrono::steady_clock;
 
 // How often a caller's stop flag is read; the call returns at most this much later than its
@@ -408,9 +417,7 @@ std::vector<ScaleResult> SendToScales(const std::vector<ScaleJob>& jobs,
     Clock::time_point callStart = Clock::now();
     net::RaiseOpenFileLimit(jobs.size());
     std::vector<ScaleResult> outcomes(jobs.size());
-    // Run by this thread alone, sockets and timers touched by it alone: the reactor needs no
-    // locks (the resolver's own thread only posts to the loop, which stays locked).
-    asio::io_context loop(ASIO_CONCURRENCY_HINT_UNSAFE_IO);
+    asio::io_context loop(kLoopConcurrency);
     std::vector<std::unique_ptr<TargetSession>> sessions;
     sessions.reserve(jobs.size());
     for (std::size_t i = 0; i < jobs.size(); ++i) {
