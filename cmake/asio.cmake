@@ -28,4 +28,11 @@ if(WIN32)
   # Windows 7 and later: I/O completion ports with the calls Asio takes from Vista on.
   target_compile_definitions(vudaduv_asio INTERFACE _WIN32_WINNT=0x0601)
   target_link_libraries(vudaduv_asio INTERFACE ws2_32 mswsock)
+  # Asio takes POSIX threads when <pthread.h> came before its configuration (MinGW's standard
+  # library brings it in through <memory>) and Windows threads otherwise. Two files of one
+  # program that decided differently start a thread of one kind and join it as the other: the
+  # loop's timer thread then outlives its loop and writes into freed memory. Its configuration
+  # is read first in every file, so every file takes Windows threads.
+  target_compile_options(vudaduv_asio INTERFACE
+    "$<$<COMPILE_LANGUAGE:CXX>:SHELL:-include asio/detail/config.hpp>")
 endif()
