@@ -22,6 +22,8 @@ endif()
 find_package(Threads REQUIRED)
 add_library(vudaduv_asio INTERFACE)
 target_include_directories(vudaduv_asio SYSTEM INTERFACE ${asio_include_dir})
+# How the project's event loops are made, one header beside Asio for every floor that runs one.
+target_include_directories(vudaduv_asio INTERFACE ${PROJECT_SOURCE_DIR}/transport/asio_loop)
 target_compile_definitions(vudaduv_asio INTERFACE ASIO_STANDALONE ASIO_NO_DEPRECATED)
 target_link_libraries(vudaduv_asio INTERFACE Threads::Threads)
 if(WIN32)

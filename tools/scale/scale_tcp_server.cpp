@@ -16,13 +16,7 @@ std::vector<ScaleMemory*> OneMemory(ScaleMemory& memory) {
     return {&memory};
 }
 
-}  // namespace
-
-std::string ShowAddress(const std::string& host, uint16_t port) {
-    bool v6 = host.find(':') != std::string::npos;
-    return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
-}
-
+// The scales' ports: consecutive from firstPort, or all free ones (0).
 bool PortsFit(uint16_t firstPort, std::size_t scales, std::string& error) {
     if (firstPort == 0 || firstPort + (scales - 1) <= 65535) return true;
     error = std::to_string(scales) + " consecutive ports from " + std::to_string(firstPort) +
@@ -30,14 +24,22 @@ bool PortsFit(uint16_t firstPort, std::size_t scales, std::string& error) {
     return false;
 }
 
+// Raises the open-file limit as far as serving the scales takes.
 bool EnoughFiles(std::size_t scales, std::string& error) {
     std::size_t wanted = kFilesPerScale * scales + kSpareFiles;
     std::size_t limit = platform::RaiseOpenFileLimit(wanted);
     if (limit >= wanted) return true;
     error = "serving " + std::to_string(scales) + " scale(s) takes " + std::to_string(wanted) +
-            " open files (a listener and a connection each), but this process may open " + "only " +
+            " open files (a listener and a connection each), but this process may open only " +
             std::to_string(limit);
     return false;
+}
+
+}  // namespace
+
+std::string ShowAddress(const std::string& host, uint16_t port) {
+    bool v6 = host.find(':') != std::string::npos;
+    return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
 }
 
 std::string NotAnAddress(const std::string& host) {
@@ -69,6 +71,14 @@ std::vector<ScaleMemory*> ScaleFleet::MemoriesOf(
     std::vector<ScaleMemory*> pointers;
     for (const auto& memory : memories) pointers.push_back(memory.get());
     return pointers;
+}
+
+bool MayServe(uint16_t firstPort, std::size_t scales, std::string& error) {
+    if (scales == 0) {
+        error = "no scale to serve";
+        return false;
+    }
+    return PortsFit(firstPort, scales, error) && EnoughFiles(scales, error);
 }
 
 }  // namespace vudaduv::scale

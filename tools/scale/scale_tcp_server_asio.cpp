@@ -18,19 +18,11 @@
 #include "scale_platform.h"
 #include "scale_tcp_server_common.h"
 #include "virtual_scale.h"
+#include "vudaduv_asio_loop.h"
 
 namespace vudaduv::scale {
 
 namespace {
-
-// Sockets and timers are touched by the loop's own thread alone, so on Linux its reactor runs
-// without locks. On Windows the completion port takes work posted from other threads (the
-// resolver's, a stop) through the loop's locks, which must stay.
-#ifdef _WIN32
-constexpr int kLoopConcurrency = 1;
-#else
-constexpr int kLoopConcurrency = ASIO_CONCURRENCY_HINT_UNSAFE_IO;
-#endif
 
 using asio::ip::tcp;
 using Clock = std::chrono::steady_clock;
@@ -383,15 +375,10 @@ bool TcpScaleServer::Start(std::string& error) {
         error = "the scale is already listening";
         return false;
     }
-    if (impl.memories.empty()) {
-        error = "no scale to serve";
-        return false;
-    }
     impl.ports.clear();
-    impl.loop = std::make_unique<asio::io_context>(kLoopConcurrency);
+    impl.loop = std::make_unique<asio::io_context>(vudaduv::kLoopConcurrency);
     impl.delays = std::make_unique<DelayQueue>(*impl.loop, impl.options.replyDelay);
-    if (!PortsFit(impl.options.port, impl.memories.size(), error) ||
-        !EnoughFiles(impl.memories.size(), error) || !impl.ListenAll(error)) {
+    if (!MayServe(impl.options.port, impl.memories.size(), error) || !impl.ListenAll(error)) {
         impl.ports.clear();
         impl.Forget();
         return false;

@@ -16,13 +16,9 @@ constexpr std::size_t kMaxUnsentReplies = 64 * 1024;
 // would spin while the connection waits in the backlog.
 constexpr auto kAcceptRetryPause = std::chrono::milliseconds(50);
 
-// The scales' ports: consecutive from firstPort, or all free ones (0); false with a message when
-// they would go past the last port.
-bool PortsFit(uint16_t firstPort, std::size_t scales, std::string& error);
-
-// Raises the open-file limit as far as serving the scales takes; false with a message when the
-// system does not allow that far.
-bool EnoughFiles(std::size_t scales, std::string& error);
+// Whether this many scales from firstPort can be served here: at least one, ports that fit and
+// enough files (the limit raised as far as it takes); false with a message.
+bool MayServe(uint16_t firstPort, std::size_t scales, std::string& error);
 
 std::string NotAnAddress(const std::string& host);
 std::string CannotListen(const std::string& host, uint16_t port, const char* step,

@@ -531,13 +531,8 @@ bool TcpScaleServer::Start(std::string& error) {
         error = "the scale is already listening";
         return false;
     }
-    if (impl.memories.empty()) {
-        error = "no scale to serve";
-        return false;
-    }
     impl.ports.clear();
-    if (!PortsFit(impl.options.port, impl.memories.size(), error) ||
-        !EnoughFiles(impl.memories.size(), error) || !impl.OpenLoop(error) ||
+    if (!MayServe(impl.options.port, impl.memories.size(), error) || !impl.OpenLoop(error) ||
         !impl.ListenAll(error)) {
         impl.ports.clear();
         impl.Forget();

@@ -13,20 +13,12 @@
 #include "common/reply_exchange.h"
 #include "datasend/send_settings.h"
 #include "net/socket_system.h"
+#include "vudaduv_asio_loop.h"
 #include "vudaduv_transport.h"
 
 namespace vudaduv::transport {
 
 namespace {
-
-// Sockets and timers are touched by the loop's own thread alone, so on Linux its reactor runs
-// without locks. On Windows the completion port takes work posted from other threads (the
-// resolver's, a stop) through the loop's locks, which must stay.
-#ifdef _WIN32
-constexpr int kLoopConcurrency = 1;
-#else
-constexpr int kLoopConcurrency = ASIO_CONCURRENCY_HINT_UNSAFE_IO;
-#endif
 
 using Clock = std::chrono::steady_clock;
 
@@ -417,7 +409,7 @@ std::vector<ScaleResult> SendToScales(const std::vector<ScaleJob>& jobs,
     Clock::time_point callStart = Clock::now();
     net::RaiseOpenFileLimit(jobs.size());
     std::vector<ScaleResult> outcomes(jobs.size());
-    asio::io_context loop(kLoopConcurrency);
+    asio::io_context loop(vudaduv::kLoopConcurrency);
     std::vector<std::unique_ptr<TargetSession>> sessions;
     sessions.reserve(jobs.size());
     for (std::size_t i = 0; i < jobs.size(); ++i) {
