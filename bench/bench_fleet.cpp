@@ -3,7 +3,7 @@
 // same fleet, the same commands through a bare loop: one thread, epoll, non-blocking sockets,
 // write a command, read its reply line, the least any sender can do. Run by hand (Linux):
 //
-//     build/default/bin/bench_fleet [--max N]
+//     build/default/bin/bench_fleet [--max N] [--rounds N]
 //
 // Prints per fleet: the wall time of each, the transport's ratio to one scale's; the sender's
 // CPU per answered command for each; the fleet's CPU per reply; the memory per scale; the peak
@@ -11,10 +11,14 @@
 // one and the sampler); SendData's result and the replies that did not come.
 //
 // CPU: getrusage of the process across each phase, less the fleet thread's CPU across the same
-// phase. The fleet thread's CPU is read by the fleet thread itself
-// (clock_gettime(CLOCK_THREAD_CPUTIME_ID), through ScaleFleet::CpuTime, which asks the fleet's
-// loop): a reading of another thread's clock from outside would need its pthread_t, which the
-// fleet keeps to itself. The sampler's few reads of /proc count as the sender's, in both phases.
+// phase, and less the thread sampler's. Each of those threads reads its own clock
+// (clock_gettime(CLOCK_THREAD_CPUTIME_ID); the fleet's through ScaleFleet::CpuTime, which asks
+// the fleet's loop): a reading of another thread's clock from outside would need its pthread_t,
+// which the fleet keeps to itself.
+//
+// Rounds: this machine's other work moves the figures by a fifth from run to run, so each fleet
+// takes the transport and then the bare loop three times (--rounds N), and every figure printed
+// is the median of its rounds.
 //
 // Memory per scale: the peak resident memory during the send less the resident memory before the
 // fleet was made, over the scales: fleet and sender together.
@@ -100,7 +104,8 @@ bool ResetPeakMemory() {
     return clearRefs.good() && StatusValue("VmHWM") != 0;
 }
 
-// Samples the process's thread count while a send runs and keeps the highest.
+// Samples the process's thread count while a send runs and keeps the highest. Its own CPU is
+// read by itself as it ends, so that the sender is not charged with it.
 class ThreadSampler {
   public:
     ThreadSampler()
@@ -109,6 +114,7 @@ class ThreadSampler {
                   peak_ = std::max(peak_, StatusValue("Threads"));
                   std::this_thread::sleep_for(kSampleEvery);
               }
+              cpu_ = vudaduv::scale::platform::ThreadCpuTime();
           }) {}
 
     long Peak() {
@@ -117,11 +123,17 @@ class ThreadSampler {
         return peak_;
     }
 
+    double CpuSeconds() {
+        Peak();
+        return std::chrono::duration<double>(cpu_).count();
+    }
+
     ~ThreadSampler() { Peak(); }
 
   private:
     std::atomic<bool> done_{false};
     long peak_ = 0;
+    std::chrono::nanoseconds cpu_{0};
     std::thread thread_;
 };
 
@@ -165,14 +177,49 @@ struct Phase {
     std::size_t answered = 0;
 };
 
+// Rec.txt goes to a directory of its own, made anew for each send through the transport.
+struct WorkDirectory {
+    fs::path path;
+    fs::path previous = fs::current_path();
+
+    WorkDirectory() {
+        path = fs::temp_directory_path() /
+               ("bench_fleet-" + std::to_string(Clock::now().time_since_epoch().count()));
+        fs::create_directories(path);
+        fs::current_path(path);
+    }
+    ~WorkDirectory() {
+        std::error_code ignored;
+        fs::current_path(previous, ignored);
+        fs::remove_all(path, ignored);
+    }
+};
+
+double MicrosecondsEach(double seconds, std::size_t count) {
+    return count == 0 ? 0 : seconds * 1e6 / static_cast<double>(count);
+}
+
+double SenderPerCommand(const Phase& phase) {
+    return MicrosecondsEach(phase.senderCpu, phase.answered);
+}
+
+double FleetPerReply(const Phase& phase) {
+    return MicrosecondsEach(phase.fleetCpu, phase.answered);
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
 struct Row {
     std::size_t scales = 0;
-    Phase transport;
-    Phase bare;
+    std::vector<Phase> transport;  // round by round
+    std::vector<Phase> bare;
     double kbPerScale = 0;
     long threads = 0;
     int32_t result = 0;       // SendData's
-    std::size_t missing = 0;  // replies that did not come, in either phase
+    std::size_t missing = 0;  // replies that did not come, in any round
 };
 
 // The reply lines in "Rec.txt", one per line.
@@ -185,7 +232,7 @@ std::size_t RepliesReceived() {
 }
 
 void SendThroughTransport(vudaduv::scale::ScaleFleet& fleet,
-                          const std::vector<std::string>& commands, Row& row) {
+                          const std::vector<std::string>& commands, Phase& phase, Row& row) {
     std::vector<std::string> targets;
     for (uint16_t port : fleet.Ports()) targets.push_back("127.0.0.1:" + std::to_string(port));
     std::vector<const char*> targetPointers;
@@ -203,10 +250,12 @@ void SendThroughTransport(vudaduv::scale::ScaleFleet& fleet,
 
     ThreadSampler sampler;
     PhaseClock clock(fleet);
-    row.result = SendData(&target, &command);
+    int32_t result = SendData(&target, &command);
+    if (row.result == 0) row.result = result;
     clock.Stop();
-    row.threads = sampler.Peak();
-    row.transport = {clock.Wall(), clock.SenderCpu(), clock.FleetCpu(), RepliesReceived()};
+    row.threads = std::max(row.threads, sampler.Peak());
+    phase = {clock.Wall(), clock.SenderCpu() - sampler.CpuSeconds(), clock.FleetCpu(),
+             RepliesReceived()};
 }
 
 // One scale's connection in the bare loop: the next command to write and the reply lines come.
@@ -267,7 +316,7 @@ void TakeReplies(int poller, BarePeer& peer, const std::vector<std::string>& com
 }
 
 void SendThroughBareLoop(vudaduv::scale::ScaleFleet& fleet,
-                         const std::vector<std::string>& commands, Row& row) {
+                         const std::vector<std::string>& commands, Phase& phase) {
     PhaseClock clock(fleet);
     int poller = epoll_create1(0);
     std::vector<BarePeer> peers(fleet.Ports().size());
@@ -300,10 +349,11 @@ void SendThroughBareLoop(vudaduv::scale::ScaleFleet& fleet,
     clock.Stop();
     std::size_t answered = 0;
     for (const BarePeer& peer : peers) answered += peer.answered;
-    row.bare = {clock.Wall(), clock.SenderCpu(), clock.FleetCpu(), answered};
+    phase = {clock.Wall(), clock.SenderCpu(), clock.FleetCpu(), answered};
 }
 
-bool SendToFleet(std::size_t scales, const std::vector<std::string>& commands, Row& row) {
+bool SendToFleet(std::size_t scales, const std::vector<std::string>& commands, int rounds,
+                 Row& row) {
     long residentBefore = StatusValue("VmRSS");
     vudaduv::scale::ServerOptions options;
     options.replyDelay = kReplyDelay;
@@ -314,61 +364,53 @@ bool SendToFleet(std::size_t scales, const std::vector<std::string>& commands, R
         return false;
     }
     ResetPeakMemory();
-    SendThroughTransport(fleet, commands, row);
-    row.kbPerScale =
-        static_cast<double>(StatusValue("VmHWM") - residentBefore) / static_cast<double>(scales);
-    SendThroughBareLoop(fleet, commands, row);
-    row.scales = scales;
+    std::vector<Phase>& transport = row.transport;
+    std::vector<Phase>& bare = row.bare;
+    transport.resize(static_cast<std::size_t>(rounds));
+    bare.resize(transport.size());
     std::size_t expected = scales * commands.size();
-    row.missing = (expected - std::min(expected, row.transport.answered)) +
-                  (expected - std::min(expected, row.bare.answered));
+    for (std::size_t round = 0; round < transport.size(); ++round) {
+        {
+            WorkDirectory directory;  // a Rec.txt of the round's own
+            SendThroughTransport(fleet, commands, transport[round], row);
+        }
+        if (round == 0) {
+            row.kbPerScale = static_cast<double>(StatusValue("VmHWM") - residentBefore) /
+                             static_cast<double>(scales);
+        }
+        SendThroughBareLoop(fleet, commands, bare[round]);
+        row.missing += (expected - std::min(expected, transport[round].answered)) +
+                       (expected - std::min(expected, bare[round].answered));
+    }
+    row.scales = scales;
     fleet.Stop();
     return true;
 }
 
-// "--max N" stops after the fleets of up to N scales.
-bool ReadMaximum(int argc, char** argv, std::size_t& maximum) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--max") == 0 && i + 1 < argc) {
-            char* end = nullptr;
-            unsigned long value = std::strtoul(argv[++i], &end, 10);
-            if (end == argv[i] || *end != '\0' || value == 0) return false;
+// "--max N" stops after the fleets of up to N scales; "--rounds N" takes each fleet N times.
+bool ReadOptions(int argc, char** argv, std::size_t& maximum, int& rounds) {
+    for (int i = 1; i + 1 < argc; i += 2) {
+        char* end = nullptr;
+        unsigned long value = std::strtoul(argv[i + 1], &end, 10);
+        if (end == argv[i + 1] || *end != '\0' || value == 0) return false;
+        if (std::strcmp(argv[i], "--max") == 0) {
             maximum = value;
+        } else if (std::strcmp(argv[i], "--rounds") == 0 && value <= 99) {
+            rounds = static_cast<int>(value);
         } else {
             return false;
         }
     }
-    return true;
-}
-
-// Rec.txt goes to a directory of its own, made anew for each send.
-struct WorkDirectory {
-    fs::path path;
-    fs::path previous = fs::current_path();
-
-    WorkDirectory() {
-        path = fs::temp_directory_path() /
-               ("bench_fleet-" + std::to_string(Clock::now().time_since_epoch().count()));
-        fs::create_directories(path);
-        fs::current_path(path);
-    }
-    ~WorkDirectory() {
-        std::error_code ignored;
-        fs::current_path(previous, ignored);
-        fs::remove_all(path, ignored);
-    }
-};
-
-double MicrosecondsEach(double seconds, std::size_t count) {
-    return count == 0 ? 0 : seconds * 1e6 / static_cast<double>(count);
+    return argc % 2 == 1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::size_t maximum = kFleetSizes[std::size(kFleetSizes) - 1];
-    if (!ReadMaximum(argc, argv, maximum)) {
-        std::fprintf(stderr, "usage: bench_fleet [--max N]\n");
+    int rounds = 3;
+    if (!ReadOptions(argc, argv, maximum, rounds)) {
+        std::fprintf(stderr, "usage: bench_fleet [--max N] [--rounds N]\n");
         return 2;
     }
     std::size_t wantedFiles = kFilesPerScale * maximum + kSpareFiles;
@@ -382,27 +424,40 @@ int main(int argc, char** argv) {
     }
     std::vector<std::string> commands = ItemCommandLines();
     std::printf(
-        "one send of %zu item command lines, every scale waiting %lld ms per reply;\n"
-        "wall time and the sender's CPU per answered command for the transport (T) and "
-        "the bare loop (B), the fleet's CPU per reply over both\n",
-        commands.size(), static_cast<long long>(kReplyDelay.count()));
-    std::printf("%7s %8s %8s %6s %10s %10s %11s %9s %7s %6s %7s\n", "scales", "T wall s",
-                "B wall s", "ratio", "T us/cmd", "B us/cmd", "fleet us/r", "kB/scale", "threads",
-                "result", "missing");
+        "one send of %zu item command lines, every scale waiting %lld ms per reply, %d rounds;\n"
+        "medians of the rounds: wall time and the sender's CPU per answered command for the\n"
+        "transport (T) and the bare loop (B), T's to B's, the fleet's CPU per reply and its ratio\n"
+        "to B's per command (ratios: the median of each round's)\n",
+        commands.size(), static_cast<long long>(kReplyDelay.count()), rounds);
+    std::printf("%7s %8s %8s %6s %9s %9s %6s %9s %7s %9s %7s %6s %7s\n", "scales", "T wall s",
+                "B wall s", "ratio", "T us/cmd", "B us/cmd", "T/B", "fleet us", "fleet/B",
+                "kB/scale", "threads", "result", "missing");
     double single = 0;
     for (std::size_t scales : kFleetSizes) {
         if (scales > maximum) break;
-        WorkDirectory directory;
         Row row;
-        if (!SendToFleet(scales, commands, row)) return 1;
-        if (single == 0) single = row.transport.seconds;
-        std::printf("%7zu %8.2f %8.2f %6.2f %10.1f %10.1f %11.1f %9.1f %7ld %6d %7zu\n", row.scales,
-                    row.transport.seconds, row.bare.seconds, row.transport.seconds / single,
-                    MicrosecondsEach(row.transport.senderCpu, row.transport.answered),
-                    MicrosecondsEach(row.bare.senderCpu, row.bare.answered),
-                    MicrosecondsEach(row.transport.fleetCpu + row.bare.fleetCpu,
-                                     row.transport.answered + row.bare.answered),
-                    row.kbPerScale, row.threads, static_cast<int>(row.result), row.missing);
+        if (!SendToFleet(scales, commands, rounds, row)) return 1;
+        std::vector<double> transportWall, bareWall, transportCpu, bareCpu, senderRatio;
+        std::vector<double> fleetCpu, fleetRatio;
+        for (std::size_t i = 0; i < row.transport.size(); ++i) {
+            const Phase& t = row.transport[i];
+            const Phase& b = row.bare[i];
+            transportWall.push_back(t.seconds);
+            bareWall.push_back(b.seconds);
+            transportCpu.push_back(SenderPerCommand(t));
+            bareCpu.push_back(SenderPerCommand(b));
+            senderRatio.push_back(SenderPerCommand(t) / SenderPerCommand(b));
+            // The fleet's work per reply is the same in both phases.
+            fleetCpu.push_back(FleetPerReply(t));
+            fleetCpu.push_back(FleetPerReply(b));
+            fleetRatio.push_back(FleetPerReply(b) / SenderPerCommand(b));
+        }
+        if (single == 0) single = Median(transportWall);
+        std::printf("%7zu %8.2f %8.2f %6.2f %9.1f %9.1f %6.2f %9.1f %7.2f %9.1f %7ld %6d %7zu\n",
+                    row.scales, Median(transportWall), Median(bareWall),
+                    Median(transportWall) / single, Median(transportCpu), Median(bareCpu),
+                    Median(senderRatio), Median(fleetCpu), Median(fleetRatio), row.kbPerScale,
+                    row.threads, static_cast<int>(row.result), row.missing);
         std::fflush(stdout);
     }
     return 0;

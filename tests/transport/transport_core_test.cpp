@@ -8,8 +8,15 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "asio/connect.hpp"
+#include "asio/io_context.hpp"
+#include "asio/ip/tcp.hpp"
+#include "asio/read_until.hpp"
+#include "asio/streambuf.hpp"
+#include "asio/write.hpp"
 #include "scripted_peer.h"
 #include "test_support.h"
 #include "vudaduv_transport.h"
@@ -171,6 +178,72 @@ TEST_F(TransportCore, StopRequestEndsTheSendWithWhatArrived) {
     std::vector<ScaleResult> whole = SendToScales({jobs[0]}, QuickSettings(), observer);
     EXPECT_EQ(whole[0].code, WQDS_OK);
     EXPECT_EQ(whole[0].replies, RepliesFor(CommandLines(2), "q"));
+}
+
+// A command far larger than the sockets' buffers waits for room while the scale reads nothing,
+// then goes whole; the scale answers it and the next.
+TEST_F(TransportCore, CommandLargerThanTheSocketBuffersGoesWholeWhenTheScaleReads) {
+    using asio::ip::tcp;
+    asio::io_context context;
+    tcp::acceptor acceptor(context, tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
+    std::vector<std::size_t> lengths;  // of each line the scale took, without its CR LF
+    std::thread scale([&] {
+        asio::error_code error;
+        tcp::socket connection(context);
+        acceptor.accept(connection, error);
+        if (error) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the sender's buffers fill
+        asio::streambuf received;
+        for (int line = 0; line < 2; ++line) {
+            std::size_t length = asio::read_until(connection, received, "\r\n", error);
+            if (error) return;
+            received.consume(length);
+            lengths.push_back(length - 2);
+            asio::write(connection, asio::buffer(std::string("0a\r\n")), error);
+        }
+    });
+    const std::string large = "!0U" + std::string(16 * 1024 * 1024, '7') + "\r\n";
+    std::vector<ScaleJob> jobs = {
+        {LoopbackAddress(acceptor.local_endpoint().port()), Shared({large, "!0V0001A\r\n"})}};
+    SendSettings settings = QuickSettings();
+    settings.replyTimeoutMs = 20000;
+
+    std::vector<ScaleResult> results = SendToScales(jobs, settings);
+    scale.join();
+
+    EXPECT_EQ(results[0].code, WQDS_OK);
+    EXPECT_EQ(results[0].replies, (std::vector<std::string>{"0a", "0a"}));
+    EXPECT_EQ(lengths, (std::vector<std::size_t>{large.size() - 2, 8}));
+}
+
+// A scale that answers and then shuts its side (keeping the connection open to read) is closed
+// at once for the command after, not waited for until the time-out.
+TEST_F(TransportCore, ScaleThatShutsItsSideAfterAReplyCountsAsClosedAtOnce) {
+    using asio::ip::tcp;
+    asio::io_context context;
+    tcp::acceptor acceptor(context, tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
+    std::thread scale([&] {
+        asio::error_code error;
+        tcp::socket connection(context);
+        acceptor.accept(connection, error);
+        asio::streambuf received;
+        asio::read_until(connection, received, "\r\n", error);
+        asio::write(connection, asio::buffer(std::string("0a\r\n")), error);
+        connection.shutdown(tcp::socket::shutdown_send, error);
+        char rest[256];
+        while (!error) connection.read_some(asio::buffer(rest), error);  // until the sender goes
+    });
+    std::vector<ScaleJob> jobs = {
+        {LoopbackAddress(acceptor.local_endpoint().port()), Shared(CommandLines(3))}};
+    SendSettings settings = QuickSettings();
+    settings.replyTimeoutMs = 30000;
+
+    std::vector<ScaleResult> results = SendToScales(jobs, settings);
+    scale.join();
+
+    EXPECT_EQ(results[0].code, WQDS_CLOSED);
+    EXPECT_EQ(results[0].replies, (std::vector<std::string>{"0a"}));
+    EXPECT_LT(results[0].milliseconds, 10000u);
 }
 
 TEST_F(TransportCore, SerialSendHandsBackTheRepliesInMemory) {

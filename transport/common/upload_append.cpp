@@ -1,4 +1,6 @@
 #include <fstream>
+#include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "vudaduv_transport.h"
@@ -20,15 +22,34 @@ bool EndsInLineEnd(const char* path) {
     return last == '\n' || last == '\r';
 }
 
+// Every reply of every list, in one append, the bytes sized once.
+bool AppendReplyLists(const std::vector<const std::vector<std::string>*>& lists) {
+    std::string bytes = EndsInLineEnd(kUploadFileName) ? "" : "\r\n";
+    std::size_t size = bytes.size();
+    for (const std::vector<std::string>* replies : lists) {
+        for (const std::string& reply : *replies) size += reply.size() + 2;
+    }
+    bytes.reserve(size);
+    for (const std::vector<std::string>* replies : lists) {
+        for (const std::string& reply : *replies) {
+            bytes += reply;
+            bytes += "\r\n";
+        }
+    }
+    return platform::AppendFileBytes(kUploadFileName, bytes);
+}
+
 }  // namespace
 
 bool AppendRepliesToUploadFile(const std::vector<std::string>& replies) {
-    std::string bytes = EndsInLineEnd(kUploadFileName) ? "" : "\r\n";
-    for (const std::string& reply : replies) {
-        bytes += reply;
-        bytes += "\r\n";
-    }
-    return platform::AppendFileBytes(kUploadFileName, bytes);
+    return AppendReplyLists({&replies});
+}
+
+bool AppendRepliesToUploadFile(const std::vector<ScaleResult>& outcomes) {
+    std::vector<const std::vector<std::string>*> lists;
+    lists.reserve(outcomes.size());
+    for (const ScaleResult& outcome : outcomes) lists.push_back(&outcome.replies);
+    return AppendReplyLists(lists);
 }
 
 }  // namespace vudaduv::transport

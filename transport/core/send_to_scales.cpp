@@ -6,11 +6,19 @@
 #include <memory>
 #include <system_error>
 
+#ifdef __linux__
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
+
 #include "asio/io_context.hpp"
 #include "asio/ip/tcp.hpp"
 #include "asio/steady_timer.hpp"
 #include "asio/write.hpp"
 #include "common/reply_exchange.h"
+#include "core/ready_sockets.h"
 #include "datasend/send_settings.h"
 #include "net/socket_system.h"
 #include "vudaduv_asio_loop.h"
@@ -77,26 +85,43 @@ std::uint32_t MillisecondsSince(Clock::time_point start) {
         std::clamp<decltype(elapsed)>(elapsed, 0, std::numeric_limits<std::uint32_t>::max()));
 }
 
+// What the sessions of one call share: the event loop, and on Linux the set that their connected
+// sockets join.
+struct CallLoop {
+    asio::io_context& loop;
+#ifdef __linux__
+    ReadySockets& ready;
+#endif
+};
+
 // One target, as a chain of steps that the event loop runs as each wait ends: resolve, connect
 // to each address in turn, then for each command write it whole and read its reply line; after
 // a failure worth a retry, pause and start again at the unanswered command. Every wait is
 // bounded by the one timer, which closes the socket when it expires.
-class TargetSession {
+//
+// On Linux a connected socket leaves Asio for the call's ReadySockets: the commands are written
+// and the replies read here, each read only when bytes came (see ready_sockets.h).
+#ifdef __linux__
+class alignas(64) TargetSession : private ReadySockets::Watcher {
+#else
+class alignas(64) TargetSession {
+#endif
   public:
-    TargetSession(asio::io_context& loop, const ScaleJob& job, const SendSettings& settings,
+    TargetSession(CallLoop& call, const ScaleJob& job, const SendSettings& settings,
                   Clock::time_point callStart, ScaleResult& outcome, std::size_t index,
                   const SendObserver& observer)
-        : address_(job.address),
+        : call_(call),
           commands_(job.commands ? *job.commands : kNoCommands),
+          reader_(settings.longestReply),
+          address_(job.address),
           settings_(settings),
           callStart_(callStart),
           outcome_(outcome),
           index_(index),
           observer_(observer),
-          socket_(loop),
-          resolver_(loop),
-          timer_(loop),
-          reader_(settings.longestReply) {
+          socket_(call.loop),
+          resolver_(call.loop),
+          timer_(call.loop) {
         // Until the session says otherwise: a step that could not finish is this machine's fault.
         outcome_.code = WQDS_INTERNAL;
     }
@@ -108,6 +133,8 @@ class TargetSession {
             } else if (!SkipEmptyCommands()) {
                 Finish(WQDS_OK);  // nothing to send: no connection either
             } else {
+                // A reply for each command at most: the list never moves as replies come.
+                replies_.reserve(commands_.size());
                 StartTry();
             }
         });
@@ -119,7 +146,9 @@ class TargetSession {
         if (!finished_) Finish(WQDS_INTERNAL);
     }
 
-    bool Finished() const { return finished_; }
+    bool Finished() const {
+        return finished_;
+    }
 
   private:
     // Runs one step; memory running out ends this target alone, with what it has so far.
@@ -197,15 +226,37 @@ class TargetSession {
                     CloseSocket();
                     ConnectTo(index + 1);
                 } else {
-                    // Writes are tried at once only on a socket that never blocks the loop.
-                    asio::error_code blocking;
-                    socket_.non_blocking(true, blocking);
-                    writeAtOnce_ = !blocking;
-                    SendNextCommand();
+                    Connected();
                 }
             });
         });
     }
+
+#ifdef __linux__
+    void Connected() {
+        asio::error_code error;
+        int fd = socket_.release(error);
+        if (error) {
+            EndTry(StreamFailureCode(error));
+            return;
+        }
+        if (std::error_code watching = call_.ready.Watch(fd, *this)) {
+            close(fd);
+            EndTry(StreamFailureCode(watching));
+            return;
+        }
+        fd_ = fd;
+        SendNextCommand();
+    }
+#else
+    void Connected() {
+        // Writes are tried at once only on a socket that never blocks the loop.
+        asio::error_code blocking;
+        socket_.non_blocking(true, blocking);
+        writeAtOnce_ = !blocking;
+        SendNextCommand();
+    }
+#endif
 
     // Moves next_ past empty lines, which put nothing on the wire and so could never be
     // answered; false when no command is left.
@@ -228,6 +279,108 @@ class TargetSession {
         }
     }
 
+    // Takes the reply to the command sent, when it is all there; false when a read goes on
+    // through the loop, or the try ended.
+    bool TakeReply() {
+        std::string reply;
+        switch (reader_.TakeReplyLine(reply)) {
+            case PendingReply::kWhole:
+                replies_.push_back(std::move(reply));
+                ++next_;
+                TellLineAnswered();
+                return true;
+            case PendingReply::kTooLong:
+                EndTry(WQDS_REPLY_TOO_LONG);
+                return false;
+            case PendingReply::kIncomplete:
+                break;
+        }
+        ReadOn();
+        return false;
+    }
+
+#ifdef __linux__
+    // A command line almost always fits the socket's buffer: written at once, it waits for no
+    // readiness. False when the rest waits for room, or the try ended.
+    bool WriteAtOnce() {
+        written_ = 0;
+        if (!WriteRest()) return false;
+        if (written_ == commands_[next_].size()) return true;
+        writing_ = true;
+        return false;
+    }
+
+    // Writes what the socket takes of the command; false when the try ended.
+    bool WriteRest() {
+        const std::string& command = commands_[next_];
+        while (written_ < command.size()) {
+            ssize_t sent = send(fd_, command.data() + written_, command.size() - written_,
+                                MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (sent >= 0) {
+                written_ += static_cast<std::size_t>(sent);
+            } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                return true;
+            } else if (errno != EINTR) {
+                EndTry(StreamFailureCode(std::error_code(errno, std::system_category())));
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // The reply is awaited: read at once when bytes came already, else when the set says so.
+    void ReadOn() {
+        awaitingReply_ = true;
+        if (readable_ && !reading_) ReadWhileAwaited();
+    }
+
+    // Reads while a reply is awaited and bytes are there, and goes on with the commands as
+    // replies are whole. A loop, not a recursion, however many replies come in one go.
+    void ReadWhileAwaited() {
+        reading_ = true;
+        while (awaitingReply_ && readable_ && fd_ >= 0) {
+            auto& piece = call_.ready.ReadPiece();
+            ssize_t received = recv(fd_, piece.data(), piece.size(), MSG_DONTWAIT);
+            if (received < 0 && errno == EINTR) continue;
+            if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                readable_ = false;  // edge-triggered: the next bytes are told anew
+                break;
+            }
+            if (received <= 0) {
+                // The end of the stream counts as a drop, as any other failure of the socket.
+                EndTry(received == 0
+                           ? WQDS_CLOSED
+                           : StreamFailureCode(std::error_code(errno, std::system_category())));
+                break;
+            }
+            // A read shorter than the piece took all there was; after a hang-up the end of the
+            // stream is there too, and no new edge will tell it.
+            if (static_cast<std::size_t>(received) < piece.size() && !hungUp_) readable_ = false;
+            reader_.AddReceived(piece.data(), static_cast<std::size_t>(received));
+            awaitingReply_ = false;
+            if (TakeReply()) SendNextCommand();
+        }
+        reading_ = false;
+    }
+
+    void OnReady(std::uint32_t events) noexcept override {
+        Step([&] {
+            if (fd_ < 0) return;
+            if (writing_ && (events & (EPOLLOUT | EPOLLERR | EPOLLHUP)) != 0) {
+                if (!WriteRest()) return;
+                if (written_ < commands_[next_].size()) return;
+                writing_ = false;
+                if (TakeReply()) SendNextCommand();
+            }
+            if (fd_ < 0) return;
+            if ((events & (EPOLLRDHUP | EPOLLERR | EPOLLHUP)) != 0) hungUp_ = true;
+            if ((events & (EPOLLIN | EPOLLRDHUP | EPOLLERR | EPOLLHUP)) != 0) {
+                readable_ = true;
+                if (awaitingReply_ && !reading_) ReadWhileAwaited();
+            }
+        });
+    }
+#else
     // A command line almost always fits the socket's buffer: written at once, it waits for no
     // completion. False when the write goes on through the loop, or the try ended.
     bool WriteAtOnce() {
@@ -258,25 +411,6 @@ class TargetSession {
         return false;
     }
 
-    // Takes the reply to the command sent, when it is all there; false when a read goes on
-    // through the loop, or the try ended.
-    bool TakeReply() {
-        switch (reader_.TakeReplyLine(reply_)) {
-            case PendingReply::kWhole:
-                outcome_.replies.push_back(std::move(reply_));
-                ++next_;
-                TellLineAnswered();
-                return true;
-            case PendingReply::kTooLong:
-                EndTry(WQDS_REPLY_TOO_LONG);
-                return false;
-            case PendingReply::kIncomplete:
-                break;
-        }
-        ReadOn();
-        return false;
-    }
-
     void ReadOn() {
         socket_.async_read_some(
             asio::buffer(piece_), [this](const asio::error_code& error, std::size_t received) {
@@ -292,6 +426,7 @@ class TargetSession {
                 });
             });
     }
+#endif
 
     void EndTry(std::int32_t code) {
         StopTimer();
@@ -319,6 +454,10 @@ class TargetSession {
         CloseSocket();
         outcome_.code = code;
         outcome_.milliseconds = MillisecondsSince(callStart_);
+        if (!replies_.empty()) {
+            outcome_.replies = std::move(replies_);
+            replies_.clear();
+        }
         try {
             if (observer_.scaleDone) observer_.scaleDone(index_, outcome_);
         } catch (...) {
@@ -328,7 +467,7 @@ class TargetSession {
 
     void TellLineAnswered() noexcept {
         try {
-            if (observer_.lineAnswered) observer_.lineAnswered(index_, outcome_.replies.size());
+            if (observer_.lineAnswered) observer_.lineAnswered(index_, replies_.size());
         } catch (...) {
             // as for scaleDone
         }
@@ -341,11 +480,12 @@ class TargetSession {
     void StartTimer(std::uint32_t milliseconds) {
         timedOut_ = false;
         deadline_ = Clock::now() + std::chrono::milliseconds(milliseconds);
-        if (!timerArmed_ || timer_.expiry() > deadline_) ArmTimer();
+        if (!timerArmed_ || armedUntil_ > deadline_) ArmTimer();
     }
 
     void ArmTimer() {
         timerArmed_ = true;
+        armedUntil_ = deadline_;
         timer_.expires_at(deadline_);
         timer_.async_wait([this, generation = ++timerGeneration_](const asio::error_code& error) {
             if (error || generation != timerGeneration_) return;
@@ -355,6 +495,13 @@ class TargetSession {
                     return;
                 }
                 timerArmed_ = false;
+#ifdef __linux__
+                // A connected socket waits in the ready set, where nothing ends by a close.
+                if (fd_ >= 0) {
+                    EndTry(WQDS_TIMEOUT);
+                    return;
+                }
+#endif
                 timedOut_ = true;
                 CloseSocket();
             });
@@ -372,34 +519,57 @@ class TargetSession {
     void CloseSocket() noexcept {
         asio::error_code ignored;
         socket_.close(ignored);
+#ifdef __linux__
+        if (fd_ >= 0) {
+            call_.ready.Forget(fd_, *this);
+            close(fd_);
+            fd_ = -1;
+        }
+        writing_ = readable_ = hungUp_ = awaitingReply_ = false;
+#endif
     }
 
-    const std::string& address_;
+    // What every command touches comes first and together, in three cache lines: with
+    // thousands of scales, each reply is a walk through memory the caches no longer hold.
+    CallLoop& call_;
     const std::vector<std::string>& commands_;
+    std::size_t next_ = 0;  // the command to send next, the first unanswered one
+    Clock::time_point deadline_;
+    Clock::time_point armedUntil_;  // the pending wait's expiry
+    bool timerArmed_ = false;       // a wait for deadline_ (or earlier) is pending
+    bool timedOut_ = false;
+    bool finished_ = false;
+#ifdef __linux__
+    bool writing_ = false;   // the rest of the command waits for room
+    bool readable_ = false;  // bytes may be there: the last read did not find the end
+    bool hungUp_ = false;    // the scale closed or the connection failed: reads end at once
+    bool awaitingReply_ = false;
+    bool reading_ = false;     // ReadWhileAwaited runs: a reply awaited meanwhile is read there
+    int fd_ = -1;              // the connected socket, once it is in the ready set
+    std::size_t written_ = 0;  // of the command being written
+#else
+    bool writeAtOnce_ = false;  // the socket is non-blocking: a write returns at once
+#endif
+    ReplyLineReader reader_;
+    std::vector<std::string> replies_;  // the outcome's, handed over when the session ends
+
+    const std::string& address_;
     const SendSettings& settings_;
     Clock::time_point callStart_;
     ScaleResult& outcome_;
     std::size_t index_;
     const SendObserver& observer_;
-
     Socket socket_;
     Resolver resolver_;
     Timer timer_;
     std::uint64_t timerGeneration_ = 0;
-    Clock::time_point deadline_;
-    bool writeAtOnce_ = false;  // the socket is non-blocking: a write returns at once
-    bool timerArmed_ = false;   // a wait for deadline_ (or earlier) is pending
-    bool timedOut_ = false;
-    bool finished_ = false;
-
     TargetAddress parsed_;
     std::uint64_t tries_ = 0;
-    std::size_t next_ = 0;  // the command to send next, the first unanswered one
     std::vector<tcp::endpoint> endpoints_;
     std::int32_t connectCode_ = WQDS_REFUSED;
-    ReplyLineReader reader_;
+#ifndef __linux__
     std::array<char, ReplyLineReader::kReadPiece> piece_{};
-    std::string reply_;
+#endif
 };
 
 }  // namespace
@@ -410,10 +580,16 @@ std::vector<ScaleResult> SendToScales(const std::vector<ScaleJob>& jobs,
     net::RaiseOpenFileLimit(jobs.size());
     std::vector<ScaleResult> outcomes(jobs.size());
     asio::io_context loop(vudaduv::kLoopConcurrency);
+#ifdef __linux__
+    ReadySockets ready(loop);
+    CallLoop call{loop, ready};
+#else
+    CallLoop call{loop};
+#endif
     std::vector<std::unique_ptr<TargetSession>> sessions;
     sessions.reserve(jobs.size());
     for (std::size_t i = 0; i < jobs.size(); ++i) {
-        sessions.push_back(std::make_unique<TargetSession>(loop, jobs[i], settings, callStart,
+        sessions.push_back(std::make_unique<TargetSession>(call, jobs[i], settings, callStart,
                                                            outcomes[i], i, observer));
         sessions.back()->Start();
     }

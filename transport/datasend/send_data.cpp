@@ -2,7 +2,6 @@
 // go to "Rec.txt" afterwards, grouped per target in the order of targets.
 #include <algorithm>
 #include <cstdint>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -46,17 +45,8 @@ SendObserver TellTheCaller(const Progress& progress) {
 // Replies that could not be kept are lost to the caller whatever the scales did, so that
 // outweighs every target's code; else the code of the first failing target in the order of
 // targets.
-// The replies move out of the outcomes, which are not read again for them.
-std::int32_t AppendRepliesAndPickResult(std::vector<ScaleResult>& outcomes) {
-    std::size_t count = 0;
-    for (const ScaleResult& outcome : outcomes) count += outcome.replies.size();
-    std::vector<std::string> replies;
-    replies.reserve(count);
-    for (ScaleResult& outcome : outcomes) {
-        replies.insert(replies.end(), std::make_move_iterator(outcome.replies.begin()),
-                       std::make_move_iterator(outcome.replies.end()));
-    }
-    if (!AppendRepliesToUploadFile(replies)) return WQDS_UPLOAD_FILE;
+std::int32_t AppendRepliesAndPickResult(const std::vector<ScaleResult>& outcomes) {
+    if (!AppendRepliesToUploadFile(outcomes)) return WQDS_UPLOAD_FILE;
     for (const ScaleResult& outcome : outcomes) {
         if (outcome.code != WQDS_OK) return outcome.code;
     }

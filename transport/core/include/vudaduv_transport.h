@@ -159,6 +159,9 @@ std::vector<std::string> ReadCommandLines(const WQStringList& list);
 // Calls that overlap in one directory each append whole.
 bool AppendRepliesToUploadFile(const std::vector<std::string>& replies);
 
+// The same for the replies of every scale of a send, scale after scale in their order.
+bool AppendRepliesToUploadFile(const std::vector<ScaleResult>& outcomes);
+
 /* ---- Result codes ---------------------------------------------------------------------------- */
 
 // The name of a result code, "WQDS_TIMEOUT" or, for the serial transport (serial true),
