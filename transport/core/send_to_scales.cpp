@@ -102,9 +102,9 @@ struct CallLoop {
 // On Linux a connected socket leaves Asio for the call's ReadySockets: the commands are written
 // and the replies read here, each read only when bytes came (see ready_sockets.h).
 #ifdef __linux__
-class alignas(64) TargetSession : private ReadySockets::Watcher {
+class alignas(64) TargetSession final : private ReadySockets::Watcher {
 #else
-class alignas(64) TargetSession {
+class alignas(64) TargetSession final {
 #endif
   public:
     TargetSession(CallLoop& call, const ScaleJob& job, const SendSettings& settings,
