@@ -88,4 +88,16 @@ std::unique_ptr<HeldPort> ListenTcp(const std::string& host, uint16_t port, std:
     return std::unique_ptr<HeldPort>(new HeldPort(std::move(impl), bound.port()));
 }
 
+bool LocalhostIsLoopback() {
+    asio::io_context io{1};
+    tcp::resolver resolver(io);
+    asio::error_code failure;
+    auto results = resolver.resolve("localhost", "", failure);
+    if (failure) return false;
+    for (const auto& entry : results) {
+        if (entry.endpoint().address() == asio::ip::make_address_v4("127.0.0.1")) return true;
+    }
+    return false;
+}
+
 }  // namespace vudaduv::testing

@@ -52,4 +52,8 @@ class HeldPort {
 // Binds host (numeric) and port (0: any free one) and listens; null with a message on failure.
 std::unique_ptr<HeldPort> ListenTcp(const std::string& host, uint16_t port, std::string& error);
 
+// Whether the name "localhost" resolves to 127.0.0.1 here. A minimal container may lack
+// /etc/hosts, and then the name resolves to nothing (or only through whatever DNS says).
+bool LocalhostIsLoopback();
+
 }  // namespace vudaduv::testing
