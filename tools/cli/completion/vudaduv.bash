@@ -16,8 +16,30 @@ _vudaduv_options() {
                  "--retries --help" ;;
         diff) echo "--type --items --en --charset --timeout --retries --help" ;;
         sync)
-            echo "--file --type --target --targets-file --state --remove-missing --read-back" \
-                 "--dry-run --accept-changes --report --en --charset --timeout --retries --help" ;;
+            echo "--file --type --target --targets-file --state --remove-missing --max-remove" \
+                 "--read-back --probe --dry-run --accept-changes --report --failed-targets" \
+                 "--en --charset --timeout --retries --help" ;;
+    esac
+}
+
+# The value of --report, FORMAT:FILE: the formats, then the file names after json: or html:.
+# Readline takes the colon for a word break (COMP_WORDBREAKS), so the word it completes is then
+# what follows the colon alone; the word as typed is read from the line up to the cursor.
+_vudaduv_report() {
+    local typed="${COMP_LINE:0:COMP_POINT}"
+    typed="${typed##*[[:space:]]}"
+    case "$typed" in
+        json:* | html:*)
+            local files=()
+            mapfile -t files < <(compgen -f -- "${typed#*:}")
+            if [[ $COMP_WORDBREAKS == *:* ]]; then
+                COMPREPLY=("${files[@]}")
+            else
+                COMPREPLY=("${files[@]/#/${typed%%:*}:}")
+            fi ;;
+        *)
+            mapfile -t COMPREPLY < <(compgen -W "json: html:" -- "$typed")
+            compopt -o nospace 2>/dev/null || true ;;
     esac
 }
 
@@ -34,15 +56,20 @@ _vudaduv() {
         ((COMP_CWORD == 2)) && mapfile -t COMPREPLY < <(compgen -W "$commands" -- "$cur")
         return
     fi
+    # The word before the one being completed, as typed (a colon splits no word here).
+    local before="${COMP_LINE:0:COMP_POINT}"
+    before="${before%"${before##*[[:space:]]}"}"
+    before="${before%"${before##*[![:space:]]}"}"
+    if [[ ${before##*[[:space:]]} == --report ]]; then
+        _vudaduv_report
+        return
+    fi
     case "$prev" in
-        --file | --targets-file | --upload-file)
+        --file | --targets-file | --upload-file | --failed-targets)
             mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             return ;;
         --out | --state)
             mapfile -t COMPREPLY < <(compgen -d -- "$cur")
-            return ;;
-        --report)
-            mapfile -t COMPREPLY < <(compgen -P json: -f -- "${cur#json:}")
             return ;;
         --serial)
             mapfile -t COMPREPLY < <(compgen -f -- "${cur:-/dev/tty}")
@@ -56,7 +83,8 @@ _vudaduv() {
         --baud)
             mapfile -t COMPREPLY < <(compgen -W "1200 2400 4800 9600 19200 38400 57600 115200 230400" -- "$cur")
             return ;;
-        --target | --listen | --port | --count | --reply-delay | --timeout | --retries | --types | --items)
+        --target | --listen | --port | --count | --reply-delay | --timeout | --retries | --types | --items \
+            | --max-remove | --probe)
             return ;;
     esac
     if [[ ($command == decode || $command == diff) && $cur != -* ]]; then
