@@ -26,6 +26,10 @@ struct ReadOutcome {
     std::vector<RecordKey> answered;  // slots whose every read was answered
     Image image;                      // their records that came back whole
     std::vector<std::string> broken;  // "KEY: why" of those that did not
+    // Why the replies are no reading of the scale (error replies, or lines no scale sends),
+    // naming the first such reply; "" when every reply is a scale's answer. Such a reading says
+    // nothing of what the scale holds: nothing of it is to be kept or trusted.
+    std::string failure;
 };
 
 ReadOutcome ReadReplies(const ReadList& list, const std::vector<std::string>& replies,

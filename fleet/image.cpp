@@ -1,6 +1,7 @@
 // Scale images: records keyed by type and number, read and written one upload line a record,
 // compared in the form the scale stores.
 #include <algorithm>
+#include <set>
 
 #include "vudaduv_codec.h"
 #include "vudaduv_fleet.h"
@@ -106,6 +107,7 @@ bool SameRecord(const std::string& a, const std::string& b) {
 bool ReadImage(const std::string& source, const std::vector<std::string>& lines,
                const std::vector<std::size_t>& numbers, Image& image, std::string& error) {
     image.clear();
+    std::set<RecordKey> named;  // empty records too: a key named twice is refused either way
     for (std::size_t i = 0; i < lines.size(); ++i) {
         std::string place =
             source + ":" + std::to_string(i < numbers.size() ? numbers[i] : i + 1) + ": ";
@@ -115,8 +117,13 @@ bool ReadImage(const std::string& source, const std::vector<std::string>& lines,
                     "1P, 3P, 5P, 7P, 10P, 12P and a number in range)";
             return false;
         }
-        if (image.count(key) != 0) {
+        if (!named.insert(key).second) {
             error = place + KeyName(key) + " a second time";
+            return false;
+        }
+        std::string held = model::WhatNoFileLineHolds(lines[i]);
+        if (!held.empty()) {
+            error = place + KeyName(key) + ": holds " + held + ", which an image line cannot hold";
             return false;
         }
         if (!HoldsNothing(lines[i])) image.emplace(key, lines[i]);
@@ -158,6 +165,13 @@ WantedList WantedOfDataLines(uint32_t recordType, bool en, const std::vector<std
         const std::string* back = model::RecordLine(recordType, trip.uploadLines);
         RecordKey key{recordType, -1};
         if (Numbered(recordType)) key.number = ReadLeadingInteger(trip.number);
+        // What is sent is what the check foresaw: the line up to its NUL.
+        std::string sent = model::AsTheLibraryTakesIt(line);
+        std::string unkeepable = model::WhyNoImageLineHolds(recordType, trip);
+        if (!unkeepable.empty()) {
+            list[key] = Wanted{sent, back == nullptr ? "" : *back, unkeepable};
+            continue;
+        }
         RecordKey backKey;
         // Nothing (or another record) comes back: the line asks for the record to hold nothing.
         if (back == nullptr || !KeyOfUploadLine(*back, backKey) || !(backKey == key) ||
@@ -165,7 +179,7 @@ WantedList WantedOfDataLines(uint32_t recordType, bool en, const std::vector<std
             list.erase(key);
             continue;
         }
-        list[key] = Wanted{line, *back};
+        list[key] = Wanted{sent, *back, ""};
     }
     return list;
 }
@@ -183,7 +197,9 @@ WantedList WantedOfImage(const Image& image, bool en) {
 
 Image ImageOf(const WantedList& list) {
     Image image;
-    for (const auto& record : list) image.emplace(record.first, record.second.line);
+    for (const auto& record : list) {
+        if (record.second.unkeepable.empty()) image.emplace(record.first, record.second.line);
+    }
     return image;
 }
 

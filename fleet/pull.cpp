@@ -28,7 +28,33 @@ std::string WhyNotIntact(const RecordKey& key, const std::vector<std::string>& l
     if (!KeyOfUploadLine(lines[0], back) || !(back == key)) {
         return "came back as " + model::Quoted(lines[0]);
     }
+    // A decoded text may hold them; the image file would split or cut the record there.
+    std::string held = model::WhatNoFileLineHolds(lines[0]);
+    if (!held.empty()) return "holds " + held + ", which an image line cannot hold";
     return "";
+}
+
+// Why the replies to the list from first on are no reading of the scale: an error reply or a
+// line no scale sends answers a read, and an empty slot cannot be told from a refusal. Counts
+// them and names the first with its slot; "" when there is none.
+std::string WhyNoReading(const ReadList& list, const std::vector<std::string>& replies,
+                         std::size_t first) {
+    std::size_t looked = 0;
+    std::size_t wrong = 0;
+    std::string firstWrong;
+    std::size_t at = first;
+    for (std::size_t i = 0; i < list.slots.size() && at < replies.size(); ++i) {
+        for (std::size_t n = 0; n < list.commandsOfSlot[i] && at < replies.size(); ++n, ++at) {
+            ++looked;
+            if (model::IsScaleAnswer(replies[at])) continue;
+            if (wrong++ == 0) {
+                firstWrong = "for " + KeyName(list.slots[i]) + ": " + model::Quoted(replies[at]);
+            }
+        }
+    }
+    if (wrong == 0) return "";
+    return std::to_string(wrong) + " of " + std::to_string(looked) +
+           " read(s) answered with an error or no scale's reply; the first, " + firstWrong;
 }
 
 }  // namespace
@@ -71,6 +97,8 @@ ReadList BuildReadList(const std::vector<RecordKey>& slots, bool en) {
 ReadOutcome ReadReplies(const ReadList& list, const std::vector<std::string>& replies,
                         std::size_t first, bool en) {
     ReadOutcome outcome;
+    outcome.failure = WhyNoReading(list, replies, first);
+    if (!outcome.failure.empty()) return outcome;  // nothing of such a reading is kept
     std::size_t at = first;
     for (std::size_t i = 0; i < list.slots.size(); ++i) {
         std::size_t count = list.commandsOfSlot[i];
@@ -116,6 +144,7 @@ std::vector<ScaleImage> Pull(const std::vector<std::string>& addresses,
         image.answered = results[i].replies.size();
         image.image = std::move(outcome.image);
         image.broken = std::move(outcome.broken);
+        image.failure = std::move(outcome.failure);
         images.push_back(std::move(image));
     }
     return images;
@@ -142,6 +171,7 @@ bool WriteFilesAllOrNothing(const std::string& dir,
         std::string temp = JoinPath(dir, file.first + kTempSuffix);
         if (!WriteWholeFile(temp, file.second, error)) {
             error = temp + ": " + error;
+            RemoveFileIfThere(temp);  // a part written to a full disk keeps it full
             ok = false;
             break;
         }

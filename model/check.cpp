@@ -223,11 +223,6 @@ Finding Rejection(uint32_t recordType, const std::string& line) {
     return {"line", what + ": the line is left out"};
 }
 
-// The library takes a data line as a C string: it ends at its first NUL byte.
-std::string AsTheLibraryTakesIt(const std::string& line) {
-    return line.substr(0, line.find('\0'));
-}
-
 void AddOnce(std::vector<Finding>& findings, Finding finding) {
     for (const Finding& known : findings) {
         if (known.field == finding.field && known.what == finding.what) return;
@@ -313,6 +308,41 @@ void CheckMessageIsNoItemLine(uint32_t recordType, const std::vector<Field>& sen
 }
 
 }  // namespace
+
+std::string AsTheLibraryTakesIt(const std::string& line) {
+    return line.substr(0, line.find('\0'));
+}
+
+std::string WhatNoFileLineHolds(std::string_view line) {
+    std::size_t at = line.find_first_of(std::string_view("\n\r\0", 3));
+    if (at == std::string_view::npos) return "";
+    switch (line[at]) {
+        case '\n':
+            return "a line break";
+        case '\r':
+            return "a CR";
+        default:
+            return "a NUL";
+    }
+}
+
+std::string WhyNoImageLineHolds(uint32_t recordType, const RoundTrip& trip) {
+    std::string prefix = UploadPrefix(recordType);
+    if (prefix.empty()) return "";
+    // The reply lines end in CR LF; a CR or LF of a decoded text stays inside its line.
+    std::string_view text = trip.uploadText;
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find("\r\n", start);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = text.substr(start, end - start);
+        std::string what = WhatNoFileLineHolds(line);
+        if (StartsWith(line, prefix) && !what.empty()) {
+            return "holds " + what + ", which an image line cannot hold";
+        }
+        start = end + 2;
+    }
+    return "";
+}
 
 bool IsEmptyMessage(uint32_t recordType, std::string_view line) {
     std::vector<Field> fields = SplitFields(recordType, line);
@@ -479,7 +509,8 @@ RoundTrip RunRoundTrip(uint32_t recordType, bool en, const std::string& line) {
     EncodeLine(ReadTypeOf(recordType), reads, en);
     std::string replies;
     for (const std::string& read : reads) replies += AnswerOnTheWire(memory, read) + "\r\n";
-    trip.uploadLines = SplitLines(ConvertUploadText(replies, en));
+    trip.uploadText = ConvertUploadText(replies, en);
+    trip.uploadLines = SplitLines(trip.uploadText);
     return trip;
 }
 
@@ -562,6 +593,12 @@ std::vector<Finding> CheckDataLine(uint32_t recordType, bool en, const std::stri
     }
     if (trip.uploadLines.size() > (back != nullptr ? 1u : 0u)) {
         ExplainLostOrSplit(sent, back == nullptr, findings);
+    }
+    // The fleet neither sends nor keeps such a record, so the check names it, when nothing
+    // above has named the line break already.
+    std::string unkeepable = WhyNoImageLineHolds(recordType, trip);
+    if (findings.empty() && !unkeepable.empty()) {
+        findings.push_back({"record", "comes back and " + unkeepable});
     }
     if (findings.empty() && back == nullptr && !IsEmptyMessage(recordType, line)) {
         findings.push_back({"line", "the record comes back lost"});

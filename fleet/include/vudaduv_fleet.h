@@ -48,8 +48,9 @@ bool HoldsNothing(const std::string& uploadLine);
 bool SameRecord(const std::string& a, const std::string& b);
 
 // The lines of an image file with their line numbers (blank lines already left out). False
-// with "SOURCE:LINE: ..." for a line that begins with none of the prefixes or names a record
-// twice. Records that hold nothing are left out.
+// with "SOURCE:LINE: ..." for a line that begins with none of the prefixes, names a record
+// twice (an empty one too, in either order) or holds a CR, an LF or a NUL, which no line of a
+// file keeps as it is. Records that hold nothing are left out.
 bool ReadImage(const std::string& source, const std::vector<std::string>& lines,
                const std::vector<std::size_t>& numbers, Image& image, std::string& error);
 // The same over the bytes of a file (LF or CR LF line ends).
@@ -60,20 +61,25 @@ std::string WriteImage(const Image& image);
 
 // ---- What a list asks for --------------------------------------------------------------------
 
-// A record as a list asks for it: the data line to send, and the upload line it comes back as
-// (what the check foresees: the codec's clamps and cuts applied).
+// A record as a list asks for it: the data line to send (as the library takes it, up to a NUL),
+// and the upload line it comes back as (what the check foresees: the codec's clamps and cuts
+// applied). A record whose upload line would hold a line break, a CR or a NUL cannot be kept in
+// an image: unkeepable says why ("holds a CR, which an image line cannot hold"); such a record
+// is neither sent nor removed, and ImageOf leaves it out.
 struct Wanted {
     std::string dataLine;
     std::string line;
+    std::string unkeepable;
 };
 using WantedList = std::map<RecordKey, Wanted>;
 
 // The records of data lines of one stored record type; a later line of the same record wins.
-// Lines the codec leaves out, and records that come back as nothing, ask for no record.
+// Lines the codec leaves out, and records that come back as nothing, ask for no record; a
+// record that no image line can hold is in the list with its unkeepable reason.
 WantedList WantedOfDataLines(uint32_t recordType, bool en, const std::vector<std::string>& lines);
 // The records of an image, each line sent as the record type of its prefix.
 WantedList WantedOfImage(const Image& image, bool en);
-// The image that a scale holds once it holds the list.
+// The image that a scale holds once it holds the list (its unkeepable records left out).
 Image ImageOf(const WantedList& list);
 
 // The data line that empties a record (the empty item "0042A"): the only removal the protocol
@@ -124,6 +130,10 @@ struct ScaleImage {
     std::size_t answered = 0;
     Image image;                      // the records that came back intact
     std::vector<std::string> broken;  // records that did not: "KEY: why"
+    // Why the replies are no reading of the scale: error replies or lines that no scale sends,
+    // counted, the first named with its slot. "" when every reply is a scale's answer; when
+    // set, image and broken are empty and nothing of the scale is known.
+    std::string failure;
 };
 
 // Reads the slots from every scale at once, over one event loop.

@@ -99,9 +99,24 @@ struct RoundTrip {
     std::string number;                    // the record's number as sent ("0012"); "" without
     std::vector<std::string> refusals;     // error replies of the scale to the commands
     std::vector<std::string> uploadLines;  // what its read-back leaves in the upload file
+    std::string uploadText;                // the same, before it is split into lines
 };
 
 RoundTrip RunRoundTrip(uint32_t recordType, bool en, const std::string& line);
+
+// A data line as the library takes it: a C string, which ends at its first NUL byte.
+std::string AsTheLibraryTakesIt(const std::string& line);
+
+// What in a line a file of lines cannot keep: "a line break" (LF), "a CR" or "a NUL", the
+// first of them; "" when it holds none. Such a line reads back from a file split, cut or
+// shortened by its CR, so it is no record of a scale image.
+std::string WhatNoFileLineHolds(std::string_view line);
+
+// Why the record that a round trip stores cannot be kept as a line of a scale image: its
+// upload line (the upload text split at CR LF only, as a read of the scale splits it) holds a
+// line break, a CR or a NUL that its decoded texts brought: "holds a CR, which an image line
+// cannot hold". "" when it can be kept, and for a line that stores nothing.
+std::string WhyNoImageLineHolds(uint32_t recordType, const RoundTrip& trip);
 
 // From the codec's record-type table: whether the type stores a record that can be read back,
 // the read request that reads it (0 for none), and how its upload lines begin ("" for none).

@@ -6,9 +6,12 @@
 #include <filesystem>
 #include <thread>
 
+#include "fleet_internal.h"
 #include "temp_directory.h"
 #include "virtual_scale.h"
+#include "vudaduv_codec.h"
 #include "vudaduv_fleet.h"
+#include "vudaduv_model.h"
 
 namespace vudaduv::fleet {
 namespace {
@@ -71,6 +74,134 @@ TEST(Image, WrittenAndReadBackAlikeAndBadLinesNamed) {
     EXPECT_EQ(error.substr(0, 8), "f.txt:2:");
     EXPECT_FALSE(ReadImageText("f.txt", "1P0002A1\n1P2A3\n", again, error));
     EXPECT_NE(error.find("a second time"), std::string::npos) << error;
+}
+
+// ---- Records that no image line can hold, and keys named twice ---------------------------
+
+struct ImageLinesCase {
+    const char* name;
+    std::vector<std::string> lines;
+    std::string error;  // "" when the lines are taken
+};
+
+TEST(Image, KeysNamedTwiceAndLinesNoFileKeepsAreRefused) {
+    const ImageLinesCase cases[] = {
+        {"the empty one last", {"1P0012A0100000599", "1P0012A"}, "a:2: item 0012 a second time"},
+        {"the empty one first", {"1P0012A", "1P0012A0100000599"}, "a:2: item 0012 a second time"},
+        {"two empty ones", {"3P05A", "3P5A"}, "a:2: message 05 a second time"},
+        {"a CR in a text",
+         {"3P05Aab\r"},
+         "a:1: message 05: holds a CR, which an image line cannot hold"},
+        {"an LF in a text",
+         {"1P0001A1##T\nea"},
+         "a:1: item 0001: holds a line break, which an image line cannot hold"},
+        {"a NUL in a text",
+         {"1P0001A1", std::string("1P0002A1##T\0ea", 14)},
+         "a:2: item 0002: holds a NUL, which an image line cannot hold"},
+        {"one of each", {"1P0012A", "1P0013A1", "3P05Aab"}, ""},
+    };
+    for (const ImageLinesCase& c : cases) {
+        Image image;
+        std::string error;
+        EXPECT_EQ(ReadImage("a", c.lines, {}, image, error), c.error.empty()) << c.name;
+        EXPECT_EQ(error, c.error) << c.name;
+    }
+}
+
+struct WantedCase {
+    const char* name;
+    uint32_t type;
+    bool en;
+    std::string line;
+    std::string sent;        // the data line the fleet sends
+    std::string foreseen;    // the upload line it comes back as
+    std::string unkeepable;  // why no image line holds it
+};
+
+TEST(Wanted, WhatIsSentIsWhatIsForeseenAndAnUnkeepableRecordIsNamed) {
+    const WantedCase cases[] = {
+        {"a NUL ends the line", 1, false, std::string("12A5##Tea\0xyz", 13), "12A5##Tea",
+         "1P0012A5##Tea", ""},
+        {"code-page text ending in a CR", 3, true, "5Aab\r", "5Aab\r", "3P05Aab",
+         "holds a CR, which an image line cannot hold"},
+        {"a text code decoded to an LF", 1, true, "12AD120010121", "12AD120010121", "1P0012AD12",
+         "holds a line break, which an image line cannot hold"},
+        {"code-page text", 3, true, "5Aab", "5Aab", "3P05Aab", ""},
+    };
+    for (const WantedCase& c : cases) {
+        WantedList list = WantedOfDataLines(c.type, c.en, {c.line});
+        ASSERT_EQ(list.size(), 1u) << c.name;
+        const Wanted& wanted = list.begin()->second;
+        EXPECT_EQ(wanted.dataLine, c.sent) << c.name;
+        EXPECT_EQ(wanted.line.substr(0, c.foreseen.size()), c.foreseen) << c.name;
+        EXPECT_EQ(wanted.unkeepable, c.unkeepable) << c.name;
+        // An unkeepable record is in no image and is named by the check.
+        EXPECT_EQ(ImageOf(list).size(), c.unkeepable.empty() ? 1u : 0u) << c.name;
+        if (!c.unkeepable.empty()) {
+            EXPECT_FALSE(model::CheckDataLine(c.type, c.en, c.line).empty()) << c.name;
+        }
+    }
+}
+
+struct RepliesCase {
+    const char* name;
+    bool en;
+    std::vector<std::string> sent;     // item data lines sent to a scale first
+    std::vector<std::string> replies;  // in place of the scale's own, when not empty
+    std::string failure;
+    std::vector<std::string> broken;
+    std::size_t records;
+};
+
+// The replies of a scale that holds the items to the reads of items 12 and 13.
+std::vector<std::string> ScaleReplies(const ReadList& list, const RepliesCase& c) {
+    if (!c.replies.empty()) return c.replies;
+    model::ScaleMemory memory(model::TextModeOf(c.en));
+    for (const std::string& command : BuildCommandList(1, c.sent, c.en)) {
+        memory.Answer(model::WithoutLineEnd(command));
+    }
+    std::vector<std::string> replies;
+    for (const std::string& command : *list.commands) {
+        replies.push_back(memory.Answer(model::WithoutLineEnd(command)));
+    }
+    return replies;
+}
+
+TEST(ReadReplies, ErrorsAndNoScalesRepliesFailTheReadingAndLineBreaksBreakTheRecord) {
+    const RepliesCase cases[] = {
+        {"an empty scale", false, {}, {}, "", {}, 0},
+        {"two records", false, {"12A1##Tea", "13A2##Milk"}, {}, "", {}, 2},
+        {"every read refused",
+         false,
+         {},
+         {"0eUNKNOWN", "0eUNKNOWN"},
+         "2 of 2 read(s) answered with an error or no scale's reply; the first, for item 0012: "
+         "\"0eUNKNOWN\"",
+         {},
+         0},
+        {"a line no scale sends",
+         false,
+         {},
+         {"0fU0012", "HTTP/1.1 400 Bad Request"},
+         "1 of 2 read(s) answered with an error or no scale's reply; the first, for item 0013: "
+         "\"HTTP/1.1 400 Bad Request\"",
+         {},
+         0},
+        {"a text decoded to an LF",
+         true,
+         {"12AD120010121", "13A1##Tea"},
+         {},
+         "",
+         {"item 0012: holds a line break, which an image line cannot hold"},
+         1},
+    };
+    for (const RepliesCase& c : cases) {
+        ReadList reads = BuildReadList({{1, 12}, {1, 13}}, c.en);
+        ReadOutcome outcome = ReadReplies(reads, ScaleReplies(reads, c), 0, c.en);
+        EXPECT_EQ(outcome.failure, c.failure) << c.name;
+        EXPECT_EQ(outcome.broken, c.broken) << c.name;
+        EXPECT_EQ(outcome.image.size(), c.records) << c.name;
+    }
 }
 
 TEST(Image, FileNamesAreSafeOnEverySystem) {
@@ -174,10 +305,12 @@ TEST_F(Day, DriftAtTheScaleIsFoundByAReadAndMended) {
     std::vector<DiffRow> rows = DiffImages(state, Held(0));
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].key, (RecordKey{1, 4}));
-    EXPECT_EQ(Run(Items(5)).scales[0].sent, 0u);  // the state alone does not see it
     SyncOptions options;
     options.stateDir = "state";
     options.listTypes = {1};
+    options.probe = 0;
+    // The state alone does not see it.
+    EXPECT_EQ(Sync(WantedOfDataLines(1, false, Items(5)), addresses_, options).scales[0].sent, 0u);
     options.readScales = true;
     SyncResult read = Sync(WantedOfDataLines(1, false, Items(5)), addresses_, options);
     EXPECT_EQ(read.scales[0].sent, 1u);
@@ -242,6 +375,7 @@ TEST_F(Day, AScaleThatFailsAmongScalesThatHoldAlikeKeepsItsOldImage) {
     options.stateDir = "state";
     options.listTypes = {1};
     options.settings.tries = 1;
+    options.probe = 0;  // first contacted by the send itself
     SyncResult result = Sync(WantedOfDataLines(1, false, Items(5, "New")), addresses_, options);
     for (std::size_t i = 0; i < 3; ++i) {
         EXPECT_EQ(result.scales[i].failure, "") << i;

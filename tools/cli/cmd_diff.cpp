@@ -67,6 +67,11 @@ int LoadSide(const std::string& operand, const Side& side, fleet::Image& image) 
         if (side.recordType != 0) request.types = {side.recordType};
         std::vector<fleet::ScaleImage> read =
             fleet::Pull({address}, fleet::SlotsOf(request), side.en, side.fleet.settings);
+        if (!read[0].failure.empty()) {
+            std::fprintf(stderr, "vudaduv diff: %s: not read: %s\n", address.c_str(),
+                         ShowText(side.charset, read[0].failure).c_str());
+            return kExitUnreadable;
+        }
         for (const std::string& broken : read[0].broken) {
             std::fprintf(stderr, "vudaduv diff: %s: %s\n", address.c_str(),
                          ShowText(side.charset, broken).c_str());

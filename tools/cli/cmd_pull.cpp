@@ -28,7 +28,9 @@ std::string PullHelp() {
                "every character but letters, digits, '.' and '-' as '_': 127.0.0.1_4001.txt,\n"
                "__1_4001.txt for [::1]:4001). The images of the scales read are written\n"
                "together, all or nothing. A record that cannot come back intact (blanks in\n"
-               "type 7 data, ...) is named on stderr.\n"
+               "type 7 data, a text holding a line break, ...) is named on stderr. A scale\n"
+               "that answers a read with an error or with no scale's reply is not read, and\n"
+               "no image of it is written.\n"
                "\n"
                "  --out DIR           where the images go (made when missing)\n"
                "  --types LIST        the stored record types to read (default all six)\n"
@@ -114,6 +116,12 @@ int RunPull(const Arguments& args) {
             std::fprintf(stderr, "vudaduv pull: %s: %s\n", scale.address.c_str(),
                          ShowText(charset, broken).c_str());
             ok = false;
+        }
+        if (!scale.failure.empty()) {
+            std::fprintf(stderr, "vudaduv pull: %s: not read: %s\n", scale.address.c_str(),
+                         ShowText(charset, scale.failure).c_str());
+            ok = false;
+            continue;
         }
         if (scale.code != WQDS_OK) {
             std::fprintf(stderr, "vudaduv pull: %s: not read: %s (%zu of %zu read(s) answered)\n",

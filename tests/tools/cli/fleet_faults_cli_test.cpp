@@ -1,0 +1,140 @@
+// pull and diff as a user runs them against a device whose replies are no scale's reading (error
+// replies, a web server's lines) and against a virtual scale that holds records no image line
+// can hold (a text decoded to an LF, a text ending in a CR).
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "loopback_socket.h"
+#include "scripted_peer.h"
+#include "temp_directory.h"
+#include "tool_process.h"
+
+namespace vudaduv::cli::test {
+namespace {
+
+using transport_test::PeerAnswer;
+using transport_test::PeerEvent;
+using vudaduv::testing::ReadWholeFile;
+using vudaduv::testing::TempDirectory;
+using vudaduv::testing::WriteWholeFile;
+
+std::string ImageFileOf(const std::string& address) {
+    std::string name = address;
+    for (char& c : name) c = c == ':' ? '_' : c;
+    return name + ".txt";
+}
+
+struct DeviceCase {
+    const char* name;
+    std::string answer;  // to every command line
+    std::string first;   // the first reply as the cause names it
+};
+
+TEST(NoScalesReading, PullFailsWithoutAnImageAndDiffCannotReadIt) {
+    const DeviceCase cases[] = {
+        {"every read refused", "0eUNKNOWN\r\n", "\"0eUNKNOWN\""},
+        {"a web server", "HTTP/1.1 400 Bad Request\r\n", "\"HTTP/1.1 400 Bad Request\""},
+    };
+    for (const DeviceCase& c : cases) {
+        TempDirectory directory;
+        std::string answer = c.answer;
+        transport_test::LoopbackPeer device(
+            false, [answer](const PeerEvent&) { return PeerAnswer::Reply(answer); });
+        ASSERT_TRUE(device.Listening()) << c.name;
+        std::string address = "127.0.0.1:" + std::to_string(device.Port());
+        std::string cause = address +
+                            ": not read: 3 of 3 read(s) answered with an error or no scale's "
+                            "reply; the first, for item 0001: " +
+                            c.first + "\n";
+
+        ToolRun pull = RunTool(
+            {"pull", "--target", address, "--out", "pulled", "--types", "1", "--items", "1-3"});
+        EXPECT_EQ(pull.status, 1) << c.name;
+        EXPECT_NE(pull.err.find("vudaduv pull: " + cause), std::string::npos) << pull.err;
+        EXPECT_NE(pull.err.find("read 0 of 1 scale(s)"), std::string::npos) << pull.err;
+        EXPECT_FALSE(std::filesystem::exists("pulled/" + ImageFileOf(address))) << c.name;
+
+        WriteWholeFile("items.txt", "1A1##Tea\n");
+        ToolRun diff =
+            RunTool({"diff", "items.txt", "scale:" + address, "--type", "1", "--items", "1-3"});
+        EXPECT_EQ(diff.status, 3) << c.name;
+        EXPECT_EQ(diff.out, "") << c.name;
+        EXPECT_NE(diff.err.find("vudaduv diff: " + cause), std::string::npos) << diff.err;
+    }
+}
+
+// A virtual scale holding item 1, a message 12 whose text decodes to "a" LF "b" (a command line
+// of its own: no data line can hold an LF), and a message 06 whose code-page text ends in a CR.
+class UnkeepableRecords : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(scale_.Started());
+        ASSERT_FALSE(scale_.OutputLines().empty());
+        address_ = scale_.OutputLines()[0];
+        std::string port = address_.substr(address_.rfind(':') + 1);
+        std::string error;
+        auto stream = vudaduv::testing::ConnectTcp("127.0.0.1", uint16_t(std::stoi(port)), error);
+        ASSERT_NE(stream, nullptr) << error;
+        ASSERT_TRUE(stream->Write("!0X12A097010098000B\r\n"));
+        std::string reply;
+        while (reply.find('\n') == std::string::npos &&
+               stream->Read(reply, 5000) == vudaduv::testing::ReadStatus::kData) {
+        }
+        ASSERT_EQ(reply, "0x\r\n");
+        ToolRun message =
+            RunTool({"send", "--type", "3", "--en", "--accept-changes", "--target", address_},
+                    "6Aab\r\r\n");
+        ASSERT_EQ(message.status, 0) << message.err;
+        ToolRun item = RunTool({"send", "--type", "1", "--en", "--target", address_}, "1A1##Tea\n");
+        ASSERT_EQ(item.status, 0) << item.err;
+    }
+
+    TempDirectory directory_;
+    ScaleProcess scale_{1, 0};
+    std::string address_;
+};
+
+TEST_F(UnkeepableRecords, PullNamesThemFailsAndKeepsTheRest) {
+    ToolRun pull = RunTool({"pull", "--target", address_, "--out", "pulled", "--types", "1,3",
+                            "--items", "1-3", "--en"});
+    EXPECT_EQ(pull.status, 1);
+    for (const char* named :
+         {"message 06: holds a CR, which an image line cannot hold\n",
+          "message 12: holds a line break, which an image line cannot hold\n"}) {
+        EXPECT_NE(pull.err.find("vudaduv pull: " + address_ + ": " + named), std::string::npos)
+            << pull.err;
+    }
+    std::string image = ReadWholeFile(("pulled/" + ImageFileOf(address_)).c_str());
+    EXPECT_EQ(image, "1P0001A1##Tea\n");
+
+    // The image is what the scale holds of what an image can hold: diff finds no difference,
+    // and names the rest again.
+    ToolRun diff = RunTool(
+        {"diff", "pulled/" + ImageFileOf(address_), "scale:" + address_, "--items", "1-3", "--en"});
+    EXPECT_EQ(diff.status, 0) << diff.out << diff.err;
+    EXPECT_EQ(diff.out, "");
+    EXPECT_NE(diff.err.find(address_ + ": message 12: holds a line break"), std::string::npos)
+        << diff.err;
+}
+
+TEST_F(UnkeepableRecords, AnImageLineHoldingACrIsNamedAndNothingIsSent) {
+    WriteWholeFile("image.txt", "1P0001A1##Tea\n3P06Aab\r\r\n");
+    for (const char* command : {"check", "send"}) {
+        std::vector<std::string> args = {command, "--file", "image.txt", "--en"};
+        if (std::string(command) == "send") {
+            args.insert(args.end(), {"--target", address_});
+        }
+        ToolRun run = RunTool(args);
+        EXPECT_EQ(run.status, 2) << command;
+        EXPECT_NE(run.err.find("image.txt:2: message 06: holds a CR, which an image line cannot "
+                               "hold"),
+                  std::string::npos)
+            << run.err;
+    }
+}
+
+}  // namespace
+}  // namespace vudaduv::cli::test
