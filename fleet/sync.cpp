@@ -11,10 +11,17 @@
 // image, one plan and one command list; the first scale of such a group whose replies are the
 // same as another's takes that one's verdict and new image as they are. A fleet that holds one
 // list costs about what one scale does, beside the round trips.
+//
+// The state is trusted only as far as the scale bears it out: every run reads back a few of the
+// records each state image names, and one slot it says is empty. A scale that does not answer
+// fails; one whose sample differs is read in full before its plan. A plan that would empty more
+// of a scale than the removal cap allows leaves that scale untouched.
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <set>
 #include <sstream>
 
@@ -28,6 +35,9 @@ namespace {
 
 constexpr const char* kLockFileName = ".lock";
 constexpr const char* kPendingFileName = ".pending";
+constexpr const char* kTrialFileName = ".room.new";  // with the temporaries' ending: never kept
+constexpr std::uintmax_t kTrialBytes = 64 * 1024;
+constexpr std::uintmax_t kPendingBytesPerScale = 64;
 
 // The pending records of each scale, by the name of its image.
 using Pending = std::map<std::string, std::vector<RecordKey>>;
@@ -41,6 +51,7 @@ struct Change {
 // What the replies of one scale of a group gave, for the next whose replies are the same.
 struct Verdict {
     std::vector<std::string> replies;
+    std::vector<bool> written;  // every write of the change answered as a scale answers
     std::vector<bool> confirmed;
     std::vector<std::string> notes;
     std::string text;  // the image once the confirmed changes are in
@@ -62,8 +73,11 @@ struct Group {
 struct ScaleWork {
     std::string file;  // its image's name in the state directory
     std::shared_ptr<const Image> held;
+    std::size_t stateBytes = 0;  // of its state image, as read
     bool fullRead = false;
-    std::vector<RecordKey> reads;  // what is read before the plan
+    bool drift = false;            // its probe differed from the state: read in full
+    std::vector<RecordKey> reads;  // what is read before the plan: pending records, then probes
+    std::size_t probes = 0;        // the last this many of reads are the probe
     std::shared_ptr<Group> group;
     bool ready = false;  // it may be sent to
 };
@@ -117,6 +131,26 @@ std::shared_ptr<const Image> InternImage(Interned& interned, const std::string& 
     return image;
 }
 
+// The slots of the list's types, every item from 0 as the scale keeps them.
+std::vector<RecordKey> SlotsOfListTypes(const SyncOptions& options) {
+    PullRequest request;
+    request.types = options.listTypes;
+    request.firstItem = 0;
+    return SlotsOf(request);
+}
+
+// What the scale holds is not known: every slot of the list's types is read, and every record
+// of the list.
+void ReadInFull(const WantedList& list, const SyncOptions& options, ScaleWork& work) {
+    work.fullRead = true;
+    work.held = std::make_shared<const Image>();
+    work.probes = 0;
+    std::set<RecordKey> slots;
+    for (const RecordKey& key : SlotsOfListTypes(options)) slots.insert(key);
+    for (const auto& record : list) slots.insert(record.first);
+    work.reads.assign(slots.begin(), slots.end());
+}
+
 // What the scale's state image and pending file say, or the slots to read when it has none.
 void LoadState(const std::string& dir, const WantedList& list, const SyncOptions& options,
                const Pending& pending, Interned& interned, ScaleWork& work, ScaleSync& result) {
@@ -124,18 +158,12 @@ void LoadState(const std::string& dir, const WantedList& list, const SyncOptions
     std::string error;
     std::string path = JoinPath(dir, work.file);
     if (!options.readScales && ReadFileIfThere(path, bytes, error)) {
+        work.stateBytes = bytes.size();
         work.held = InternImage(interned, path, std::move(bytes), error);
     }
     if (!error.empty()) result.notes.push_back(error + " (read from the scale instead)");
     if (!work.held) {
-        work.fullRead = true;
-        work.held = std::make_shared<const Image>();
-        PullRequest request;
-        request.types = options.listTypes;
-        std::set<RecordKey> slots;
-        for (const RecordKey& key : SlotsOf(request)) slots.insert(key);
-        for (const auto& record : list) slots.insert(record.first);
-        work.reads.assign(slots.begin(), slots.end());
+        ReadInFull(list, options, work);
         return;
     }
     auto open = pending.find(work.file);
@@ -148,20 +176,61 @@ std::string Cause(const transport::ScaleResult& scale, std::size_t commands) {
            " command line(s) answered)";
 }
 
-// Takes in what the reads before the plan gave; false when the scale could not be read.
+// How many of the probed slots the scale holds otherwise than the state says: a record it lacks
+// or holds unlike, or a record in a slot the state says is empty.
+std::size_t DifferingProbes(const ScaleWork& work, const ReadOutcome& outcome, std::size_t probed) {
+    std::set<std::string> broken;  // the names of records that did not come back whole
+    for (const std::string& why : outcome.broken) broken.insert(why.substr(0, why.find(':')));
+    std::size_t differing = 0;
+    for (std::size_t i = work.reads.size() - probed; i < work.reads.size(); ++i) {
+        const RecordKey& key = work.reads[i];
+        auto state = work.held->find(key);
+        auto scale = outcome.image.find(key);
+        bool same = state == work.held->end()
+                        ? scale == outcome.image.end() && broken.count(KeyName(key)) == 0
+                        : scale != outcome.image.end() && SameRecord(state->second, scale->second);
+        differing += same ? 0 : 1;
+    }
+    return differing;
+}
+
+// Takes in what the reads before the plan gave; false when the scale could not be read. A probe
+// that differs marks the scale for a read in full (drift).
 bool TakeReads(const ReadList& reads, const transport::ScaleResult& scale, bool en,
                Interned& interned, ScaleWork& work, ScaleSync& result) {
     ReadOutcome outcome = ReadReplies(reads, scale.replies, 0, en);
+    result.code = scale.code;
     if (scale.code != WQDS_OK) {
         result.failure = "could not be read: " + Cause(scale, reads.commands->size());
         return false;
     }
+    if (!outcome.failure.empty()) {
+        result.failure = "could not be read: " + outcome.failure;
+        return false;
+    }
     for (const std::string& broken : outcome.broken) result.notes.push_back(broken);
     result.fromScale = work.fullRead;
-    if (outcome.answered.empty()) return true;
+    if (work.probes > 0) {
+        result.probed = work.probes;
+        result.differing = DifferingProbes(work, outcome, work.probes);
+        if (result.differing > 0) {
+            work.drift = true;
+            return true;
+        }
+        work.reads.resize(work.reads.size() - work.probes);
+        work.probes = 0;
+    }
+    // The probed records agreed with the state: only what the pending reads gave is taken in,
+    // so that scales that hold alike keep sharing one image.
+    std::set<RecordKey> taken(work.reads.begin(), work.reads.end());
+    if (taken.empty()) return true;
     Image held = *work.held;
-    for (const RecordKey& key : outcome.answered) held.erase(key);
-    for (auto& record : outcome.image) held[record.first] = record.second;
+    for (const RecordKey& key : outcome.answered) {
+        if (taken.count(key) != 0) held.erase(key);
+    }
+    for (auto& record : outcome.image) {
+        if (taken.count(record.first) != 0) held[record.first] = record.second;
+    }
     std::string text = WriteImage(held);
     auto known = interned.find(text);
     if (known != interned.end()) {
@@ -173,6 +242,65 @@ bool TakeReads(const ReadList& reads, const transport::ScaleResult& scale, bool 
     return true;
 }
 
+// The probe of a scale whose state is trusted: up to count records the state names, of the
+// list's types, and one slot it says is empty, none of them pending. Drawn afresh each run.
+class ProbeDraw {
+  public:
+    ProbeDraw(const SyncOptions& options)
+        : count_(options.probe),
+          slots_(SlotsOfListTypes(options)),
+          random_(std::random_device{}()) {
+        types_.insert(options.listTypes.begin(), options.listTypes.end());
+    }
+
+    void AddTo(ScaleWork& work) {
+        if (count_ == 0 || work.fullRead) return;
+        std::set<RecordKey> chosen(work.reads.begin(), work.reads.end());  // pending: read anyway
+        std::size_t before = work.reads.size();
+        const std::vector<RecordKey>& held = HeldKeys(*work.held);
+        // Floyd's draw of distinct places; a pending record drawn is passed over.
+        std::size_t want = std::min(count_, held.size());
+        std::set<std::size_t> places;
+        for (std::size_t top = held.size() - want; top < held.size(); ++top) {
+            std::size_t place = std::uniform_int_distribution<std::size_t>(0, top)(random_);
+            places.insert(places.count(place) != 0 ? top : place);
+        }
+        for (std::size_t place : places) {
+            if (chosen.insert(held[place]).second) work.reads.push_back(held[place]);
+        }
+        if (!slots_.empty()) {
+            std::size_t start =
+                std::uniform_int_distribution<std::size_t>(0, slots_.size() - 1)(random_);
+            for (std::size_t step = 0; step < slots_.size(); ++step) {
+                const RecordKey& slot = slots_[(start + step) % slots_.size()];
+                if (work.held->count(slot) == 0 && chosen.count(slot) == 0) {
+                    work.reads.push_back(slot);
+                    break;
+                }
+            }
+        }
+        work.probes = work.reads.size() - before;
+    }
+
+  private:
+    // The keys of the list's types in an image, listed once for all the scales that hold it.
+    const std::vector<RecordKey>& HeldKeys(const Image& image) {
+        std::vector<RecordKey>& keys = heldKeys_[&image];
+        if (keys.empty()) {
+            for (const auto& record : image) {
+                if (types_.count(record.first.type) != 0) keys.push_back(record.first);
+            }
+        }
+        return keys;
+    }
+
+    std::size_t count_;
+    std::vector<RecordKey> slots_;
+    std::set<uint32_t> types_;
+    std::mt19937_64 random_;
+    std::map<const Image*, std::vector<RecordKey>> heldKeys_;
+};
+
 bool InListTypes(const SyncOptions& options, uint32_t type) {
     return std::find(options.listTypes.begin(), options.listTypes.end(), type) !=
            options.listTypes.end();
@@ -181,6 +309,8 @@ bool InListTypes(const SyncOptions& options, uint32_t type) {
 void PlanChanges(const WantedList& list, const SyncOptions& options, Group& work) {
     ScaleSync& result = work.plan;
     for (const auto& record : list) {
+        // A record no image line can hold is neither sent nor removed: the check named it.
+        if (!record.second.unkeepable.empty()) continue;
         auto held = work.held->find(record.first);
         if (held != work.held->end() && SameRecord(held->second, record.second.line)) {
             ++result.unchanged;
@@ -191,6 +321,11 @@ void PlanChanges(const WantedList& list, const SyncOptions& options, Group& work
         ++result.sent;
     }
     if (!options.removeMissing) return;
+    std::size_t heldOfTypes = 0;
+    for (const auto& record : *work.held) {
+        heldOfTypes += InListTypes(options, record.first.type) ? 1 : 0;
+    }
+    result.removalCap = MaxRemovals(options.maxRemove, heldOfTypes);
     for (const auto& record : *work.held) {
         std::string removal = RemovalLine(record.first);
         if (list.count(record.first) != 0 || removal.empty() ||
@@ -226,7 +361,7 @@ transport::CommandList BuildSyncCommands(const SyncOptions& options, Group& work
 // Which changes the scale confirmed: every write answered as a scale answers and, when read
 // back, the record as foreseen (a removal: nothing).
 std::vector<bool> Confirmations(const SyncOptions& options, const Group& work,
-                                const transport::ScaleResult& scale,
+                                const transport::ScaleResult& scale, std::vector<bool>& written,
                                 std::vector<std::string>& notes) {
     std::vector<bool> confirmed(work.changes.size(), false);
     std::size_t at = 0;
@@ -238,6 +373,7 @@ std::vector<bool> Confirmations(const SyncOptions& options, const Group& work,
         at += work.commandsOfChange[i];
         confirmed[i] = answered;
     }
+    written = confirmed;
     if (!options.readBackSent) return confirmed;
     ReadOutcome back = ReadReplies(work.readBack, scale.replies, work.writeCommands, options.en);
     std::set<RecordKey> answered(back.answered.begin(), back.answered.end());
@@ -296,7 +432,7 @@ const Verdict& VerdictOf(const SyncOptions& options, Group& group,
     }
     Verdict verdict;
     verdict.replies = scale.replies;
-    verdict.confirmed = Confirmations(options, group, scale, verdict.notes);
+    verdict.confirmed = Confirmations(options, group, scale, verdict.written, verdict.notes);
     verdict.text = CommittedImage(*group.held, group.changes, verdict.confirmed);
     // A scale that answered unlike the others is kept apart; only the first few are remembered.
     constexpr std::size_t kRemembered = 4;
@@ -309,12 +445,15 @@ const Verdict& VerdictOf(const SyncOptions& options, Group& group,
 std::vector<RecordKey> Commit(const Group& group, const Verdict& verdict, ScaleSync& result) {
     std::vector<RecordKey> open;
     for (std::size_t i = 0; i < group.changes.size(); ++i) {
+        result.written += verdict.written[i] ? 1 : 0;
         if (verdict.confirmed[i]) {
             ++result.confirmed;
+            result.removalsConfirmed += group.changes[i].foreseen.empty() ? 1 : 0;
         } else {
             open.push_back(group.changes[i].key);
         }
     }
+    result.pending = open.size();
     result.notes.insert(result.notes.end(), verdict.notes.begin(), verdict.notes.end());
     if (!open.empty()) {
         result.failure = std::to_string(open.size()) + " of " +
@@ -324,7 +463,13 @@ std::vector<RecordKey> Commit(const Group& group, const Verdict& verdict, ScaleS
     return open;
 }
 
-// One group for the scales that hold the same image, planned once.
+// A plan that empties more records than the cap allows: a cut list, not a day's changes.
+bool ExceedsRemovalCap(const SyncOptions& options, const ScaleSync& plan) {
+    return options.removeMissing && plan.removed > plan.removalCap;
+}
+
+// One group for the scales that hold the same image, planned once. The scales of a plan over
+// the removal cap are refused: nothing is sent to them.
 void PlanGroups(const WantedList& list, const SyncOptions& options, std::vector<ScaleWork>& work,
                 std::vector<ScaleSync>& results) {
     std::map<const Image*, std::shared_ptr<Group>> groups;
@@ -335,35 +480,143 @@ void PlanGroups(const WantedList& list, const SyncOptions& options, std::vector<
             group = std::make_shared<Group>();
             group->held = work[i].held;
             PlanChanges(list, options, *group);
-            if (!options.dryRun) group->commands = BuildSyncCommands(options, *group);
+            if (!options.dryRun && !ExceedsRemovalCap(options, group->plan)) {
+                group->commands = BuildSyncCommands(options, *group);
+            }
         }
         work[i].group = group;
         ScaleSync& result = results[i];
         result.sent = group->plan.sent;
         result.unchanged = group->plan.unchanged;
         result.removed = group->plan.removed;
+        result.removalCap = group->plan.removalCap;
         result.toSend = group->plan.toSend;
         result.toRemove = group->plan.toRemove;
+        if (ExceedsRemovalCap(options, group->plan)) {
+            result.status = SyncStatus::kRefusedCap;
+            work[i].ready = false;
+        }
     }
 }
 
-// Reads what every scale still to be read holds, all at once.
-void ReadScales(const std::vector<std::string>& addresses, const SyncOptions& options,
-                Interned& interned, std::vector<ScaleWork>& work, std::vector<ScaleSync>& results) {
+bool StopAsked(const SyncOptions& options) {
+    return options.observer.stop != nullptr && options.observer.stop->load();
+}
+
+// One exchange with the scales of index, told to the observer as the scales of the addresses.
+std::vector<transport::ScaleResult> Exchange(const std::vector<transport::ScaleJob>& jobs,
+                                             const std::vector<std::size_t>& index, SyncPhase phase,
+                                             const SyncOptions& options, uint32_t startedMs) {
+    std::size_t commands = 0;
+    for (const auto& job : jobs) commands += job.commands ? job.commands->size() : 0;
+    if (options.phaseStarted) options.phaseStarted(phase, jobs.size(), commands);
+    transport::SendObserver observer;
+    observer.stop = options.observer.stop;
+    if (options.observer.lineAnswered) {
+        observer.lineAnswered = [&](std::size_t job, std::size_t answered) {
+            options.observer.lineAnswered(index[job], answered);
+        };
+    }
+    if (options.observer.scaleDone) {
+        observer.scaleDone = [&](std::size_t job, const transport::ScaleResult& result) {
+            options.observer.scaleDone(index[job], result);
+        };
+    }
+    std::vector<transport::ScaleResult> results =
+        transport::SendToScales(jobs, options.settings, observer);
+    for (auto& result : results) result.milliseconds += startedMs;
+    return results;
+}
+
+// Reads what every scale still to be read holds, all at once: the pending records and the probe
+// of every scale (phase kReading), or every slot of the scales whose probe differed
+// (kReadingInFull).
+void ReadScales(const WantedList& list, const std::vector<std::string>& addresses,
+                const SyncOptions& options, SyncPhase phase, uint32_t startedMs, Interned& interned,
+                std::vector<ScaleWork>& work, std::vector<ScaleSync>& results) {
     std::vector<transport::ScaleJob> jobs;
     std::vector<ReadList> lists;
     std::vector<std::size_t> index;
+    bool inFull = phase == SyncPhase::kReadingInFull;
     for (std::size_t i = 0; i < work.size(); ++i) {
-        if (!work[i].ready) continue;
+        if (!work[i].ready || (inFull && !work[i].drift)) continue;
         lists.push_back(BuildReadList(work[i].reads, options.en));
         jobs.push_back({addresses[i], lists.back().commands});
         index.push_back(i);
     }
-    std::vector<transport::ScaleResult> read = transport::SendToScales(jobs, options.settings);
+    if (jobs.empty()) return;
+    std::vector<transport::ScaleResult> read = Exchange(jobs, index, phase, options, startedMs);
     for (std::size_t j = 0; j < read.size(); ++j) {
         std::size_t i = index[j];
+        results[i].milliseconds = read[j].milliseconds;
         work[i].ready = TakeReads(lists[j], read[j], options.en, interned, work[i], results[i]);
+        if (work[i].ready && work[i].drift && !inFull) ReadInFull(list, options, work[i]);
     }
+}
+
+// The word for a scale that was served: what its figures say happened.
+SyncStatus StatusOf(const ScaleSync& scale, const ScaleWork& work, bool dryRun) {
+    if (!scale.failure.empty()) return SyncStatus::kFailed;
+    if (dryRun) return scale.sent + scale.removed > 0 ? SyncStatus::kPlanned : SyncStatus::kInStep;
+    if (work.drift) return SyncStatus::kDriftRepaired;
+    return scale.sent + scale.removed > 0 ? SyncStatus::kSynced : SyncStatus::kInStep;
+}
+
+// A scale the stop cut short (its exchange ended with WQDS_INTERNAL) or kept from being served.
+void MarkInterrupted(ScaleSync& scale, const std::string& why) {
+    scale.status = SyncStatus::kInterrupted;
+    scale.failure = why;
+}
+
+// Stopped after the reads: nothing is sent, the state stays as it was, and every scale that had
+// not failed on its own is interrupted.
+void EndAfterReads(const std::vector<ScaleWork>& work, SyncResult& result) {
+    result.interrupted = true;
+    for (std::size_t i = 0; i < work.size(); ++i) {
+        ScaleSync& scale = result.scales[i];
+        if (scale.status == SyncStatus::kRefusedCap) continue;
+        if (work[i].ready) {
+            MarkInterrupted(scale, "interrupted before anything was sent");
+        } else if (scale.code == WQDS_INTERNAL) {
+            MarkInterrupted(scale, "interrupted while it was read");
+        }
+    }
+}
+
+// The room that the images written after the send take at most: each scale's image as large as
+// the list's or as its state image, whichever is larger.
+std::uintmax_t RoomForImages(const WantedList& list, const std::vector<ScaleWork>& work) {
+    std::uintmax_t listBytes = WriteImage(ImageOf(list)).size();
+    std::uintmax_t bytes = 0;
+    for (const ScaleWork& scale : work) {
+        if (scale.file.empty()) continue;
+        bytes += std::max<std::uintmax_t>(listBytes, scale.stateBytes) + kPendingBytesPerScale;
+    }
+    return bytes;
+}
+
+// Whether the state directory takes the images of this run, asked before any scale is read so
+// that a full disk is found at once, not after the whole read: a trial file is written and
+// removed (nothing is left behind), and the free space is compared with what the images need.
+bool CheckRoomForState(const std::string& dir, std::uintmax_t needed, std::string& error) {
+    std::string trial = JoinPath(dir, kTrialFileName);
+    std::string bytes(static_cast<std::size_t>(std::min<std::uintmax_t>(needed, kTrialBytes)),
+                      '\n');
+    bool written = WriteWholeFile(trial, bytes, error);
+    RemoveFileIfThere(trial);
+    if (!written) {
+        error = "the state directory " + dir + " cannot be written: " + error;
+        return false;
+    }
+    std::error_code code;
+    std::filesystem::space_info space = std::filesystem::space(dir, code);
+    if (!code && space.available < needed) {
+        error = "the state directory " + dir + " has " + std::to_string(space.available / 1024) +
+                " KiB free; the images of this run need about " + std::to_string(needed / 1024) +
+                " KiB";
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -391,9 +644,53 @@ void RemoveFileIfThere(const std::string& path) {
     std::filesystem::remove(path, ignored);
 }
 
+std::size_t MaxRemovals(const RemovalCap& cap, std::size_t held) {
+    switch (cap.kind) {
+        case RemovalCap::kAll:
+            return held;
+        case RemovalCap::kCount:
+            return cap.value;
+        default:
+            return std::max<std::size_t>(1, held / 100 * cap.value + held % 100 * cap.value / 100);
+    }
+}
+
+const char* SyncStatusName(SyncStatus status) {
+    switch (status) {
+        case SyncStatus::kInStep:
+            return "in-step";
+        case SyncStatus::kSynced:
+            return "synced";
+        case SyncStatus::kDriftRepaired:
+            return "drift-repaired";
+        case SyncStatus::kRefusedCap:
+            return "refused-cap";
+        case SyncStatus::kFailed:
+            return "failed";
+        case SyncStatus::kInterrupted:
+            return "interrupted";
+        case SyncStatus::kPlanned:
+            return "planned";
+    }
+    return "unknown";
+}
+
 SyncResult Sync(const WantedList& list, const std::vector<std::string>& addresses,
                 const SyncOptions& options) {
     SyncResult result;
+    auto start = std::chrono::steady_clock::now();
+    auto elapsedMs = [&start] {
+        return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                         std::chrono::steady_clock::now() - start)
+                                         .count());
+    };
+    // An empty list is an export that failed or has not been written yet, not a shop that
+    // sells nothing: removing what it lacks would empty every scale.
+    if (options.removeMissing && list.empty() && options.maxRemove.kind != RemovalCap::kAll) {
+        result.refused = true;
+        result.error = "the list holds no record: removing what it lacks would empty every scale";
+        return result;
+    }
     std::error_code code;
     std::filesystem::create_directories(options.stateDir, code);
     if (code) {
@@ -419,25 +716,52 @@ SyncResult Sync(const WantedList& list, const std::vector<std::string>& addresse
         work[i].file = ImageFileName(addresses[i], options.settings.defaultPort);
         if (work[i].file.empty()) {
             result.scales[i].failure = "the address cannot be read";
+            result.scales[i].status = SyncStatus::kFailed;
             continue;
         }
         // Two jobs on one image would each take the other's records for confirmed.
         auto [first, fresh] = addressOfFile.emplace(work[i].file, addresses[i]);
         if (!fresh) {
             result.scales[i].failure = "the same scale as " + first->second + " (served once)";
+            result.scales[i].status = SyncStatus::kFailed;
             continue;
         }
         work[i].ready = true;
         LoadState(options.stateDir, list, options, pending, interned, work[i], result.scales[i]);
     }
-    ReadScales(addresses, options, interned, work, result.scales);
+    if (!options.dryRun &&
+        !CheckRoomForState(options.stateDir, RoomForImages(list, work), result.error)) {
+        return result;
+    }
+    result.probed = options.probe > 0;
+    ProbeDraw probe(options);
+    for (ScaleWork& scale : work) {
+        if (scale.ready) probe.AddTo(scale);
+    }
+    ReadScales(list, addresses, options, SyncPhase::kReading, elapsedMs(), interned, work,
+               result.scales);
+    if (!StopAsked(options)) {
+        ReadScales(list, addresses, options, SyncPhase::kReadingInFull, elapsedMs(), interned, work,
+                   result.scales);
+    }
     interned.clear();
+    for (ScaleSync& scale : result.scales) {
+        if (!scale.failure.empty()) scale.status = SyncStatus::kFailed;
+    }
+    if (StopAsked(options)) {
+        EndAfterReads(work, result);
+        return result;
+    }
     PlanGroups(list, options, work, result.scales);
 
     std::vector<transport::ScaleJob> jobs;
     std::vector<std::size_t> index;
     for (std::size_t i = 0; i < work.size(); ++i) {
-        if (!work[i].ready || options.dryRun) continue;
+        if (!work[i].ready) continue;
+        if (options.dryRun) {
+            result.scales[i].status = StatusOf(result.scales[i], work[i], true);
+            continue;
+        }
         const Group& group = *work[i].group;
         // What a scale that was read holds is known now: its old pending records are not.
         pending.erase(work[i].file);
@@ -447,11 +771,12 @@ SyncResult Sync(const WantedList& list, const std::vector<std::string>& addresse
     }
     if (options.dryRun) return result;
     if (!WritePendingFile(options.stateDir, pending, error)) {
-        result.error = "the state could not be written: " + error;
+        result.error = "the state could not be written (nothing was sent): " + error;
         return result;
     }
     std::vector<transport::ScaleResult> sent =
-        transport::SendToScales(jobs, options.settings, options.observer);
+        Exchange(jobs, index, SyncPhase::kSending, options, elapsedMs());
+    bool stopped = StopAsked(options);
     std::vector<std::pair<std::string, std::string>> images;
     for (std::size_t j = 0; j < sent.size(); ++j) {
         std::size_t i = index[j];
@@ -460,19 +785,33 @@ SyncResult Sync(const WantedList& list, const std::vector<std::string>& addresse
         std::vector<RecordKey> open = Commit(*work[i].group, verdict, scale);
         pending.erase(work[i].file);
         if (!open.empty()) pending[work[i].file] = open;
+        scale.code = sent[j].code;
+        scale.milliseconds = sent[j].milliseconds;
         if (sent[j].code != WQDS_OK) scale.failure = Cause(sent[j], jobs[j].commands->size());
+        scale.status = StatusOf(scale, work[i], false);
+        if (stopped && sent[j].code == WQDS_INTERNAL) {
+            MarkInterrupted(scale, "interrupted while it was sent to");
+        }
         images.push_back({work[i].file, verdict.text});
     }
+    result.interrupted = stopped;
     // The images first: a pending record of an image that was written is read back for nothing,
-    // an image that claims what was not confirmed would be wrong.
+    // an image that claims what was not confirmed would be wrong. A failure is told once, for
+    // the run; each scale's records stay pending, for the next run to read back.
     if (!WriteFilesAllOrNothing(options.stateDir, images, error)) {
-        for (std::size_t i : index)
-            result.scales[i].failure = "the state image could not be written: " + error;
+        result.stateError = "the state images could not be written in " + options.stateDir + ": " +
+                            error + "; the next run reads back what this one sent";
+        for (std::size_t i : index) {
+            ScaleSync& scale = result.scales[i];
+            if (scale.status == SyncStatus::kInterrupted) continue;
+            scale.status = SyncStatus::kFailed;
+            if (scale.failure.empty()) scale.failure = "its state image could not be written";
+        }
         return result;
     }
     if (!WritePendingFile(options.stateDir, pending, error)) {
-        for (std::size_t i : index)
-            result.scales[i].notes.push_back("the pending records could not be written: " + error);
+        result.stateError = "the pending records could not be written in " + options.stateDir +
+                            ": " + error + "; the next run reads back what this one sent";
     }
     return result;
 }

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -155,43 +156,97 @@ bool WriteFilesAllOrNothing(const std::string& dir,
 
 // ---- The sync ----------------------------------------------------------------------------------
 
+// How many records a sync may empty on one scale: a list that came empty or cut must not wipe
+// the scales. A scale whose plan empties more than its cap allows is left untouched.
+struct RemovalCap {
+    enum Kind { kCount, kPercent, kAll };
+    Kind kind = kPercent;
+    std::size_t value = 10;  // records (kCount) or per cent (kPercent) of what the scale holds
+};
+
+// The most records a scale that holds `held` records of the list's types may lose: the count,
+// or the per cent of held (rounded down), at least 1; every record for kAll.
+std::size_t MaxRemovals(const RemovalCap& cap, std::size_t held);
+
+// The phases of a sync, told as each starts with the scales and command lines it takes.
+enum class SyncPhase { kReading, kReadingInFull, kSending };
+
 struct SyncOptions {
     std::string stateDir;
     std::vector<uint32_t> listTypes;  // the record types the list speaks for (removals)
     bool en = false;
     bool removeMissing = false;  // empty the records of the list's types that it lacks
+    RemovalCap maxRemove;        // with removeMissing: the most a scale may lose in one run
     bool readScales = false;     // what the scales hold from a pull, not from the state
     bool dryRun = false;         // plan only: nothing is sent and the state is left alone
     bool readBackSent = true;    // confirm by reading back; else by the write's answer alone
+    // Records of each scale's state read back before the plan, chosen afresh each run, plus one
+    // slot the state says is empty: a scale that is off fails, one whose sample differs (it was
+    // reset, swapped or changed at its keys) is read in full and repaired in the same run. 0
+    // leaves it out: a scale with nothing to change is then not contacted at all.
+    std::size_t probe = 8;
     transport::SendSettings settings;
-    transport::SendObserver observer;  // of the send of the records (not of the reads)
+    // Told of every command line answered and every scale done, in every phase (the scale index
+    // is its place in the addresses); its stop flag ends the sync early: nothing new is started,
+    // what was confirmed is kept and the rest stays pending for the next run.
+    transport::SendObserver observer;
+    std::function<void(SyncPhase phase, std::size_t scales, std::size_t commands)> phaseStarted;
 };
+
+// What became of one scale, in a word.
+enum class SyncStatus {
+    kInStep,         // it held the list already (probed, or not checked: probed == 0)
+    kSynced,         // the records that differed were sent and confirmed
+    kDriftRepaired,  // its sample differed from the state: read in full and brought in step
+    kRefusedCap,     // its plan empties more than the removal cap allows: nothing sent
+    kFailed,         // unreachable, unreadable, or not every change confirmed
+    kInterrupted,    // the run was stopped before it was done with this scale
+    kPlanned,        // a dry run: the plan holds changes
+};
+
+// "in-step", "synced", "drift-repaired", "refused-cap", "failed", "interrupted", "planned".
+const char* SyncStatusName(SyncStatus status);
 
 // What became of one scale.
 struct ScaleSync {
     std::string address;
-    std::string failure;              // "" when served and every record sent came back as foreseen
-    std::size_t sent = 0;             // records sent that the list asks for
-    std::size_t unchanged = 0;        // records of the list the scale already held
-    std::size_t removed = 0;          // records emptied
-    std::size_t confirmed = 0;        // records sent or emptied that came back as foreseen
-    bool fromScale = false;           // what it held came from a read, not from the state
-    std::vector<std::string> toSend;  // the data lines, in order
+    SyncStatus status = SyncStatus::kInStep;
+    std::string failure;        // the cause, for kFailed and kInterrupted; "" otherwise
+    int32_t code = WQDS_OK;     // the transport's outcome of the last exchange with the scale
+    std::size_t sent = 0;       // planned: records of the list that the scale lacks or holds unlike
+    std::size_t removed = 0;    // planned: records to empty (the list lacks them)
+    std::size_t unchanged = 0;  // records of the list the scale already held
+    std::size_t written = 0;    // changes whose every write the scale answered
+    std::size_t confirmed = 0;  // changes that came back as foreseen (or were answered, without
+                                // read-back): the state takes in these alone
+    std::size_t removalsConfirmed = 0;  // of confirmed, the records emptied
+    std::size_t pending = 0;            // changes left for the next run to finish
+    std::size_t probed = 0;             // records and empty slots of the state read back first
+    std::size_t differing = 0;          // of those, the ones the scale holds otherwise
+    std::size_t removalCap = 0;         // the most removals its cap allows (for kRefusedCap)
+    bool fromScale = false;             // what it held came from a read, not from the state
+    uint32_t milliseconds = 0;          // from the start of the sync until the scale was done
+    std::vector<std::string> toSend;    // the data lines, in order
     std::vector<std::string> toRemove;  // the removal lines, in order
     std::vector<std::string> notes;     // records that did not come back as foreseen, ...
 };
 
 struct SyncResult {
-    std::string error;  // why nothing was done (the state directory is busy or unusable)
+    std::string error;         // why nothing was done (the state directory is busy or unusable)
+    bool refused = false;      // nothing done: the list holds no record and removals are asked for
+    bool interrupted = false;  // the stop flag ended the run early
+    std::string stateError;    // the state could not be written after the send (names the file)
+    bool probed = false;       // every scale was probed (options.probe > 0)
     std::vector<ScaleSync> scales;  // in the order of the addresses
 };
 
 // Brings every scale to hold the list, all at once. Each scale's image in stateDir is taken as
 // what it holds (a pull when there is none, with readScales, and for the records a run that
-// ended early left unconfirmed); only records that differ are sent, each scale its own command
-// list; what was sent is read back, and the scale's image takes in only records that came back
-// as foreseen, written whole or not at all. A lock on stateDir keeps a second sync out: it
-// fails with an error naming the process that holds it.
+// ended early left unconfirmed), checked by a probe of a few of its records; only records that
+// differ are sent, each scale its own command list; what was sent is read back, and the
+// scale's image takes in only records that came back as foreseen, written whole or not at all.
+// A lock on stateDir keeps a second sync out: it fails with an error naming the process that
+// holds it. Before any scale is read the state directory is checked for room for the images.
 SyncResult Sync(const WantedList& list, const std::vector<std::string>& addresses,
                 const SyncOptions& options);
 

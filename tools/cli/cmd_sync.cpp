@@ -1,6 +1,7 @@
 // vudaduv sync: every scale brought to hold a list, sending each only what differs.
 #include <cstdio>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <set>
 
 #include "check_report.h"
@@ -8,6 +9,7 @@
 #include "common_options.h"
 #include "fleet_options.h"
 #include "os.h"
+#include "stop_request.h"
 #include "vudaduv_codec.h"
 
 namespace vudaduv::cli {
@@ -22,21 +24,30 @@ constexpr OptionSpec kReadBackOption{"read-back", false, false};
 constexpr OptionSpec kDryRunOption{"dry-run", false, false};
 constexpr OptionSpec kAcceptOption{"accept-changes", false, false};
 constexpr OptionSpec kReportOption{"report", true, false};
+constexpr OptionSpec kMaxRemoveOption{"max-remove", true, false};
+constexpr OptionSpec kProbeOption{"probe", true, false};
+constexpr OptionSpec kFailedTargetsOption{"failed-targets", true, false};
+
+constexpr uint64_t kMaxProbe = 100000;  // more than any scale holds: every record it holds
 
 std::string SyncHelp() {
     return std::string(
                "Usage: vudaduv sync --file LIST [--type N] (--target ADDR... |\n"
-               "                    --targets-file F) --state DIR [--remove-missing]\n"
-               "                    [--read-back] [--dry-run] [--accept-changes]\n"
-               "                    [--report json:FILE] [--en] [--charset CS]\n"
+               "                    --targets-file F) --state DIR [--remove-missing\n"
+               "                    [--max-remove N|P%|all]] [--probe N] [--read-back]\n"
+               "                    [--dry-run] [--accept-changes] [--report json:FILE]\n"
+               "                    [--failed-targets FILE] [--en] [--charset CS]\n"
                "                    [--timeout MS] [--retries N]\n"
                "\n"
                "Brings every scale to hold LIST, all scales at once. What a scale holds is\n"
                "its image in DIR from the last sync (read from the scale when DIR has none,\n"
                "or with --read-back); only records that differ are sent, then read back, and\n"
                "DIR's image takes in only records that came back as the check foresaw. A run\n"
-               "that ended early (a kill, a power cut, a failed scale) is finished by the\n"
-               "next. A second sync on DIR stops, naming the first.\n"
+               "that ended early (a kill, a power cut, a failed scale, Ctrl-C) is finished\n"
+               "by the next. A second sync on DIR stops, naming the first. Every run reaches\n"
+               "every scale: a probe reads back a few records DIR says it holds; a scale\n"
+               "that does not answer fails, one that holds otherwise (reset, swapped) is\n"
+               "read in full and brought in step in the same run.\n"
                "\n"
                "  --file LIST       data lines of record type N (with --type) or a scale image\n"
                "  --type N          LIST holds data lines of this stored record type\n"
@@ -45,22 +56,39 @@ std::string SyncHelp() {
                "                    LIST's record types: the empty item NNNNA (an empty\n"
                "                    message, empty label texts), the only removal the scales\n"
                "                    know; type 7 data and the key table are never removed\n"
+               "  --max-remove N|P%|all  the most records a scale may lose in one run: N\n"
+               "                    records, P per cent of what it holds of LIST's types,\n"
+               "                    or all (default 10%, at least 1); a scale whose plan\n"
+               "                    removes more is left untouched, and a LIST with no\n"
+               "                    record at all is refused unless 'all'\n"
+               "  --probe N         records of each scale's image read back first, drawn\n"
+               "                    afresh each run, plus one slot it says is empty\n"
+               "                    (default 8; 0: a scale with nothing to change is not\n"
+               "                    contacted, and is not checked)\n"
                "  --read-back       read what the scales hold instead of trusting DIR\n"
                "  --dry-run         print what would be sent and removed; send nothing\n"
                "  --accept-changes  sync also when the check finds lines that would change\n"
-               "  --report json:FILE  every scale's figures as JSON\n"
+               "  --report json:FILE  every scale's status and figures as JSON (tried before\n"
+               "                    anything is sent)\n"
+               "  --failed-targets FILE  the addresses of the scales that failed or were\n"
+               "                    interrupted, one a line, for the next run's\n"
+               "                    --targets-file (an empty file when none did)\n"
                "  --en              code-page text (three digits a character)\n"
                "  --charset CS      LIST is in CS (default: the locale's)\n") +
            kFleetOptionsHelp +
            "  -h, --help        this help\n"
            "\n"
-           "Output: one line a scale, 'ADDR: sent N, unchanged M, removed K' or its\n"
-           "failure and cause, then a summary.\n"
+           "Output: one line a scale, 'ADDR: sent N, unchanged M, removed K' (what it\n"
+           "confirmed), 'ADDR: drift: ...' before those figures when its probe differed,\n"
+           "or its refusal, failure or interruption with what was planned, written,\n"
+           "confirmed and left pending; then a summary.\n"
            "\n"
            "Exit status: 0 every scale holds LIST, 1 a scale failed or did not confirm\n"
-           "what it was sent, DIR is held by another sync, or the report could not be\n"
-           "written, 2 bad arguments, 3 a file could not be read, 4 the check found lines\n"
-           "that would not arrive as written (nothing sent).\n";
+           "what it was sent, DIR is held by another sync or cannot take the images,\n"
+           "or a report could not be written, 2 bad arguments, 3 a file could not be\n"
+           "read, 4 the check found lines that would not arrive as written, or a scale's\n"
+           "plan (or an empty LIST) exceeds --max-remove (nothing sent to it), 130\n"
+           "stopped by Ctrl-C (what was confirmed is kept; the next run sends the rest).\n";
 }
 
 // LIST as records, its record types, and the check's verdict; kExitOk or the exit status.
@@ -112,11 +140,74 @@ int LoadList(const ParsedArgs& parsed, bool en, const std::string& charset, flee
     return accept ? kExitOk : kExitChanged;
 }
 
+// --max-remove N, P% or all; false with a message.
+bool ReadRemovalCap(const ParsedArgs& parsed, fleet::RemovalCap& cap, std::string& error) {
+    if (!parsed.Has(kMaxRemoveOption.name)) return true;
+    if (!parsed.Has(kRemoveOption.name)) {
+        error = "--max-remove goes with --remove-missing";
+        return false;
+    }
+    std::string text = parsed.Value(kMaxRemoveOption.name);
+    uint64_t value = 0;
+    if (text == "all") {
+        cap.kind = fleet::RemovalCap::kAll;
+    } else if (!text.empty() && text.back() == '%' &&
+               ParseUnsigned(text.substr(0, text.size() - 1), 100, value)) {
+        cap = {fleet::RemovalCap::kPercent, static_cast<std::size_t>(value)};
+    } else if (ParseUnsigned(text, UINT32_MAX, value)) {
+        cap = {fleet::RemovalCap::kCount, static_cast<std::size_t>(value)};
+    } else {
+        error = "--max-remove wants N (records), P% (0% to 100%) or all, not '" + text + "'";
+        return false;
+    }
+    return true;
+}
+
+// The file of --report json:FILE, tried before anything is sent; "" without --report.
+bool ReadSyncReportFile(const ParsedArgs& parsed, std::string& path, std::string& error) {
+    const std::string prefix = "json:";
+    if (!parsed.Has(kReportOption.name)) return true;
+    std::string value = parsed.Value(kReportOption.name);
+    path = value.compare(0, prefix.size(), prefix) == 0 ? value.substr(prefix.size()) : "";
+    if (path == "-") {
+        error = "--report json:- would mix the report with the scales' lines; name a file";
+    } else if (path.empty()) {
+        error = "--report wants json:FILE, not '" + value + "'";
+    } else if (!os::CanWriteFile(path, error)) {
+        error = "--report: " + path + " cannot be written: " + error;
+    }
+    return error.empty();
+}
+
+// The figures of a scale in step: what it was sent and confirmed (or would be sent).
 std::string Figures(const fleet::ScaleSync& scale, bool dryRun) {
-    std::string would = dryRun ? "would " : "";
-    return would + "send " + std::to_string(scale.sent) + ", unchanged " +
-           std::to_string(scale.unchanged) + ", " + would + "remove " +
-           std::to_string(scale.removed);
+    if (dryRun) {
+        return "would send " + std::to_string(scale.sent) + ", unchanged " +
+               std::to_string(scale.unchanged) + ", would remove " + std::to_string(scale.removed);
+    }
+    return "sent " + std::to_string(scale.sent) + ", unchanged " + std::to_string(scale.unchanged) +
+           ", removed " + std::to_string(scale.removed);
+}
+
+// What happened to a scale that did not end in step: the plan, and how much of it the scale
+// answered, confirmed and left for the next run.
+std::string Progress(const fleet::ScaleSync& scale) {
+    return "planned " + std::to_string(scale.sent) + " and " + std::to_string(scale.removed) +
+           " removal(s): written " + std::to_string(scale.written) + ", confirmed " +
+           std::to_string(scale.confirmed) + ", pending " + std::to_string(scale.pending) +
+           "; unchanged " + std::to_string(scale.unchanged);
+}
+
+std::string DriftWords(const fleet::ScaleSync& scale) {
+    return "drift: " + std::to_string(scale.differing) + " of " + std::to_string(scale.probed) +
+           " probed records differ; read in full; ";
+}
+
+// The line of a scale whose plan empties more than --max-remove allows.
+std::string RefusalLine(const fleet::ScaleSync& scale) {
+    return "refused: would remove " + std::to_string(scale.removed) +
+           " record(s), more than --max-remove allows (" + std::to_string(scale.removalCap) +
+           "); nothing sent (a larger --max-remove, or 'all', allows it)";
 }
 
 // One line a scale on stdout, its notes on stderr; with --dry-run, every line it would get.
@@ -125,59 +216,164 @@ void PrintScale(const fleet::ScaleSync& scale, bool dryRun, const std::string& c
         std::fprintf(stderr, "vudaduv sync: %s: %s\n", scale.address.c_str(),
                      ShowText(charset, note).c_str());
     }
-    if (dryRun) {
-        std::printf("%s: %s\n", scale.address.c_str(), Figures(scale, true).c_str());
-        for (const std::string& line : scale.toSend) {
-            std::printf("  send %s\n", ShowText(charset, line).c_str());
-        }
-        for (const std::string& line : scale.toRemove) {
-            std::printf("  remove %s\n", ShowText(charset, line).c_str());
-        }
-        return;
+    const char* address = scale.address.c_str();
+    std::string drift = scale.differing > 0 ? DriftWords(scale) : "";
+    switch (scale.status) {
+        case fleet::SyncStatus::kFailed:
+            std::printf("%s: failed: %s%s (%s)\n", address, drift.c_str(), scale.failure.c_str(),
+                        Progress(scale).c_str());
+            return;
+        case fleet::SyncStatus::kInterrupted:
+            std::printf("%s: %s%s (%s)\n", address, drift.c_str(), scale.failure.c_str(),
+                        Progress(scale).c_str());
+            return;
+        case fleet::SyncStatus::kRefusedCap:
+            std::printf("%s: %s%s\n", address, drift.c_str(), RefusalLine(scale).c_str());
+            break;
+        default:
+            std::printf("%s: %s%s\n", address, drift.c_str(), Figures(scale, dryRun).c_str());
+            break;
     }
-    std::string figures = "sent " + std::to_string(scale.sent) + ", unchanged " +
-                          std::to_string(scale.unchanged) + ", removed " +
-                          std::to_string(scale.removed);
-    if (scale.failure.empty()) {
-        std::printf("%s: %s\n", scale.address.c_str(), figures.c_str());
-    } else {
-        std::printf("%s: failed: %s (%s; %zu confirmed)\n", scale.address.c_str(),
-                    scale.failure.c_str(), figures.c_str(), scale.confirmed);
+    if (!dryRun) return;
+    for (const std::string& line : scale.toSend) {
+        std::printf("  send %s\n", ShowText(charset, line).c_str());
+    }
+    for (const std::string& line : scale.toRemove) {
+        std::printf("  remove %s\n", ShowText(charset, line).c_str());
     }
 }
 
-std::string JsonReport(const fleet::SyncResult& result, uint32_t milliseconds) {
-    nlohmann::json scales = nlohmann::json::array();
+// The run's figures: how many scales ended how.
+struct Tally {
     std::size_t failed = 0;
+    std::size_t refused = 0;
+    std::size_t interrupted = 0;
+    std::size_t drift = 0;
+};
+
+Tally TallyOf(const fleet::SyncResult& result) {
+    Tally tally;
     for (const fleet::ScaleSync& scale : result.scales) {
-        failed += scale.failure.empty() ? 0 : 1;
-        scales.push_back({{"address", scale.address},
-                          {"ok", scale.failure.empty()},
-                          {"failure", scale.failure},
-                          {"sent", scale.sent},
-                          {"unchanged", scale.unchanged},
-                          {"removed", scale.removed},
-                          {"confirmed", scale.confirmed},
-                          {"read_from_scale", scale.fromScale}});
+        tally.failed += scale.status == fleet::SyncStatus::kFailed ? 1 : 0;
+        tally.refused += scale.status == fleet::SyncStatus::kRefusedCap ? 1 : 0;
+        tally.interrupted += scale.status == fleet::SyncStatus::kInterrupted ? 1 : 0;
+        tally.drift += scale.differing > 0 ? 1 : 0;
     }
-    nlohmann::json report = {{"scales", scales},
-                             {"served", result.scales.size() - failed},
-                             {"failed", failed},
-                             {"milliseconds", milliseconds}};
+    return tally;
+}
+
+bool ScaleOk(const fleet::ScaleSync& scale) {
+    switch (scale.status) {
+        case fleet::SyncStatus::kFailed:
+        case fleet::SyncStatus::kRefusedCap:
+        case fleet::SyncStatus::kInterrupted:
+            return false;
+        default:
+            return true;
+    }
+}
+
+// The report's shape; a change that takes a field away or changes its meaning counts it up.
+constexpr int kReportSchema = 1;
+
+std::string JsonReport(const fleet::SyncResult& result, const Tally& tally, bool dryRun,
+                       uint32_t milliseconds) {
+    nlohmann::json scales = nlohmann::json::array();
+    for (const fleet::ScaleSync& scale : result.scales) {
+        scales.push_back({{"address", scale.address},
+                          {"status", fleet::SyncStatusName(scale.status)},
+                          {"ok", ScaleOk(scale)},
+                          {"failure", scale.failure},
+                          {"transport_code", scale.code},
+                          {"transport_code_name", transport::TransportCodeName(scale.code)},
+                          {"sent", scale.confirmed - scale.removalsConfirmed},
+                          {"removed", scale.removalsConfirmed},
+                          {"planned", scale.sent},
+                          {"removals_planned", scale.removed},
+                          {"written", scale.written},
+                          {"confirmed", scale.confirmed},
+                          {"pending", scale.pending},
+                          {"unchanged", scale.unchanged},
+                          {"removal_cap", scale.removalCap},
+                          {"probed", scale.probed},
+                          {"differing", scale.differing},
+                          {"read_from_scale", scale.fromScale},
+                          {"seconds", scale.milliseconds / 1000.0}});
+    }
+    std::size_t notOk = 0;
+    for (const fleet::ScaleSync& scale : result.scales) notOk += ScaleOk(scale) ? 0 : 1;
+    nlohmann::json report = {{"schema", kReportSchema},
+                             {"command", "sync"},
+                             {"dry_run", dryRun},
+                             {"ok", notOk == 0 && result.stateError.empty()},
+                             {"interrupted", result.interrupted},
+                             {"probed", result.probed},
+                             {"state_error", result.stateError},
+                             {"scales", scales},
+                             {"served", result.scales.size() - notOk},
+                             {"failed", tally.failed},
+                             {"refused", tally.refused},
+                             {"interrupted_scales", tally.interrupted},
+                             {"drift_repaired", tally.drift},
+                             {"milliseconds", milliseconds},
+                             {"seconds", milliseconds / 1000.0}};
     return report.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
+
+// The addresses of the scales that did not end in step, one a line.
+std::string FailedTargets(const fleet::SyncResult& result) {
+    std::string text;
+    for (const fleet::ScaleSync& scale : result.scales) {
+        if (!ScaleOk(scale)) text += scale.address + "\n";
+    }
+    return text;
+}
+
+// A file the run writes at its end; false after saying why it could not be written.
+bool WriteRunFile(const char* what, const std::string& path, const std::string& bytes) {
+    std::string error;
+    if (os::WriteAllBytes(path, bytes, error)) return true;
+    std::fprintf(stderr, "vudaduv sync: the %s %s could not be written: %s\n", what, path.c_str(),
+                 error.c_str());
+    return false;
+}
+
+// The progress of every phase on a terminal's stderr, with its totals.
+class PhaseProgress {
+  public:
+    void Start(fleet::SyncPhase phase, std::size_t scales, std::size_t commands) {
+        if (line_) line_->End();
+        const char* names[] = {"sync: reading", "sync: reading in full", "sync: sending"};
+        line_.emplace(names[static_cast<int>(phase)],
+                      phase == fleet::SyncPhase::kSending ? "command(s)" : "read(s)", scales,
+                      commands);
+    }
+    void Answered() {
+        if (line_) line_->Answered();
+    }
+    void ScaleDone() {
+        if (line_) line_->ScaleDone();
+    }
+    void End() {
+        if (line_) line_->End();
+        line_.reset();
+    }
+
+  private:
+    std::optional<CountLine> line_;
+};
 
 }  // namespace
 
 int RunSync(const Arguments& args) {
     ParsedArgs parsed;
     int status = kExitOk;
-    if (!ParseCommandArgs(
-            kCommand, SyncHelp(), args,
-            {kFileOption, kTypeOption, kEnOption, kCharsetOption, kTargetOption, kTargetsFileOption,
-             kTimeoutOption, kRetriesOption, kStateOption, kRemoveOption, kReadBackOption,
-             kDryRunOption, kAcceptOption, kReportOption},
-            parsed, status)) {
+    if (!ParseCommandArgs(kCommand, SyncHelp(), args,
+                          {kFileOption, kTypeOption, kEnOption, kCharsetOption, kTargetOption,
+                           kTargetsFileOption, kTimeoutOption, kRetriesOption, kStateOption,
+                           kRemoveOption, kReadBackOption, kDryRunOption, kAcceptOption,
+                           kReportOption, kMaxRemoveOption, kProbeOption, kFailedTargetsOption},
+                          parsed, status)) {
         return status;
     }
     if (!parsed.Positionals().empty()) {
@@ -187,15 +383,22 @@ int RunSync(const Arguments& args) {
     std::string charset;
     fleet::SyncOptions options;
     options.stateDir = parsed.Value(kStateOption.name);
-    std::string report = parsed.Value(kReportOption.name);
-    const std::string json = "json:";
+    std::string reportPath;
+    std::string failedPath = parsed.Value(kFailedTargetsOption.name);
+    uint64_t probe = options.probe;
     if (!parsed.Has(kFileOption.name)) return UsageError(kCommand, "--file LIST is required");
     if (options.stateDir.empty()) return UsageError(kCommand, "--state DIR is required");
-    if (parsed.Has(kReportOption.name) &&
-        (report.compare(0, json.size(), json) != 0 || report.size() == json.size())) {
-        return UsageError(kCommand, "--report wants json:FILE, not '" + report + "'");
+    if (!ReadSyncReportFile(parsed, reportPath, error) ||
+        !ReadRemovalCap(parsed, options.maxRemove, error) ||
+        !ReadUnsignedOption(parsed, kProbeOption.name, kMaxProbe, probe, error) ||
+        !ReadCharset(parsed, charset, error)) {
+        return UsageError(kCommand, error);
     }
-    if (!ReadCharset(parsed, charset, error)) return UsageError(kCommand, error);
+    if (parsed.Has(kFailedTargetsOption.name) && !os::CanWriteFile(failedPath, error)) {
+        return UsageError(kCommand,
+                          "--failed-targets: " + failedPath + " cannot be written: " + error);
+    }
+    options.probe = static_cast<std::size_t>(probe);
     options.en = parsed.Has(kEnOption.name);
     options.removeMissing = parsed.Has(kRemoveOption.name);
     options.readScales = parsed.Has(kReadBackOption.name);
@@ -208,35 +411,62 @@ int RunSync(const Arguments& args) {
     status = LoadList(parsed, options.en, charset, list, options.listTypes);
     if (status != kExitOk) return status;
 
-    CountLine progress(kCommand, "command(s)", fleet.addresses.size(), 0);
+    PhaseProgress progress;
+    options.phaseStarted = [&progress](fleet::SyncPhase phase, std::size_t scales,
+                                       std::size_t commands) {
+        progress.Start(phase, scales, commands);
+    };
     options.observer.lineAnswered = [&progress](std::size_t, std::size_t) { progress.Answered(); };
     options.observer.scaleDone = [&progress](std::size_t, const transport::ScaleResult&) {
         progress.ScaleDone();
     };
+    // Ctrl-C and SIGTERM end the run at the next reply: what was confirmed is kept.
+    StopRequest stop;
+    options.observer.stop = stop.Flag();
     auto start = std::chrono::steady_clock::now();
     fleet::SyncResult result = fleet::Sync(list, fleet.addresses, options);
     progress.End();
+    if (result.refused) {
+        std::fprintf(stderr, "vudaduv sync: %s; nothing sent (--max-remove all allows it)\n",
+                     result.error.c_str());
+        return kExitChanged;
+    }
     if (!result.error.empty()) {
         std::fprintf(stderr, "vudaduv sync: %s\n", result.error.c_str());
         return kExitFailed;
     }
-    std::size_t failed = 0;
     for (const fleet::ScaleSync& scale : result.scales) {
         PrintScale(scale, options.dryRun, charset);
-        failed += scale.failure.empty() ? 0 : 1;
     }
+    Tally tally = TallyOf(result);
     uint32_t milliseconds = MillisecondsSince(start);
-    std::printf("%s %zu of %zu scale(s), failed %zu, in %.1f s\n",
-                options.dryRun ? "planned" : "synced", result.scales.size() - failed,
-                result.scales.size(), failed, milliseconds / 1000.0);
-    bool ok = failed == 0;
-    if (!report.empty() &&
-        !os::WriteAllBytes(report.substr(json.size()), JsonReport(result, milliseconds), error)) {
-        std::fprintf(stderr, "vudaduv sync: the report %s could not be written: %s\n",
-                     report.substr(json.size()).c_str(), error.c_str());
-        ok = false;
+    std::size_t done = result.scales.size() - tally.failed - tally.refused - tally.interrupted;
+    std::printf("%s %zu of %zu scale(s), failed %zu, refused %zu, in %.1f s\n",
+                options.dryRun ? "planned" : "synced", done, result.scales.size(), tally.failed,
+                tally.refused, milliseconds / 1000.0);
+    if (!result.probed) {
+        std::printf(
+            "the scales were not checked (--probe 0): a scale that is off or was reset "
+            "is not noticed when it has nothing to change\n");
     }
-    return ok ? kExitOk : kExitFailed;
+    if (!result.stateError.empty()) {
+        std::fprintf(stderr, "vudaduv sync: %s\n", result.stateError.c_str());
+    }
+    bool ok = tally.failed == 0 && result.stateError.empty();
+    if (!reportPath.empty()) {
+        ok = WriteRunFile("report", reportPath,
+                          JsonReport(result, tally, options.dryRun, milliseconds)) &&
+             ok;
+    }
+    if (!failedPath.empty()) {
+        ok = WriteRunFile("list of failed scales", failedPath, FailedTargets(result)) && ok;
+    }
+    if (result.interrupted) {
+        std::fprintf(stderr, "vudaduv sync: interrupted: the next run sends the rest\n");
+        return stop.ExitStatus();
+    }
+    if (!ok) return kExitFailed;
+    return tally.refused > 0 ? kExitChanged : kExitOk;
 }
 
 }  // namespace vudaduv::cli

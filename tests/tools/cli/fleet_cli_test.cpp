@@ -136,7 +136,7 @@ TEST_F(FleetTool, DryRunPrintsWhatWouldBeSentAndRemovedAndSendsNothing) {
     WriteWholeFile(("state/" + FileName(0)).c_str(), "1P0002A1##Milk\n1P0003A1##Old\n");
     WriteWholeFile("items.txt", "1A1##Tea\n2A1##Milk\n");
     ToolRun run = RunTool({"sync", "--file", "items.txt", "--type", "1", "--target", scales_[0],
-                           "--state", "state", "--remove-missing", "--dry-run"});
+                           "--state", "state", "--remove-missing", "--dry-run", "--probe", "0"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out.substr(0, run.out.find("planned")),
               scales_[0] +
@@ -150,8 +150,9 @@ TEST_F(FleetTool, RemoveMissingWithAnImageMakesAnExactCopyAndTheReportCountsIt) 
     std::string image = PullItems(0);
     WriteWholeFile("image.txt", image);
     Send(1, "2A1##Old\n8A1##Gone\n9A1##Gone\n");
-    ToolRun run = RunTool({"sync", "--file", "image.txt", "--target", scales_[1], "--state",
-                           "state", "--remove-missing", "--report", "json:report.json"});
+    ToolRun run =
+        RunTool({"sync", "--file", "image.txt", "--target", scales_[1], "--state", "state",
+                 "--remove-missing", "--max-remove", "all", "--report", "json:report.json"});
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_EQ(PullItems(1), image);
     nlohmann::json scale = nlohmann::json::parse(ReadWholeFile("report.json"))["scales"][0];

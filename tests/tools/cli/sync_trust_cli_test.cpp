@@ -1,0 +1,309 @@
+// The nightly sync left running unattended, as named scenarios: a list that came empty or cut,
+// a scale that is off, one that lost its memory, a device that answers every read with an
+// error, Ctrl-C half-way, and a state directory that cannot take the images. Real virtual scales
+// and the tool as a process.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "file_size_limit.h"
+#include "loopback_socket.h"
+#include "scripted_peer.h"
+#include "temp_directory.h"
+#include "tool_process.h"
+
+namespace vudaduv::cli::test {
+namespace {
+
+using vudaduv::testing::ReadWholeFile;
+using vudaduv::testing::TempDirectory;
+using vudaduv::testing::WriteWholeFile;
+
+std::string Items(int first, int last, const std::string& text = "Item") {
+    std::string lines;
+    for (int i = first; i <= last; ++i)
+        lines += std::to_string(i) + "A1,25##" + text + " " + std::to_string(i) + "\n";
+    return lines;
+}
+
+unsigned PortOf(const std::string& address) {
+    return static_cast<unsigned>(std::stoul(address.substr(address.rfind(':') + 1)));
+}
+
+// What the scale holds of items 0 to 400, as pull writes it; "" when it holds none.
+std::string Held(const std::string& address) {
+    ToolRun run =
+        RunTool({"pull", "--target", address, "--out", "held", "--types", "1", "--items", "0-400"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    std::string name = address;
+    for (char& c : name) c = c == ':' ? '_' : c;
+    return ReadWholeFile(("held/" + name + ".txt").c_str());
+}
+
+// No file the sync writes for a while (".new") is left in the directory.
+std::vector<std::string> Temporaries(const std::string& dir) {
+    std::vector<std::string> left;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, ignored)) {
+        std::string name = entry.path().filename().string();
+        if (name.size() > 4 && name.substr(name.size() - 4) == ".new") left.push_back(name);
+    }
+    return left;
+}
+
+// Two virtual scales, each with 20 items sent and synced into "state".
+class NightlySync : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fleet_ = std::make_unique<ScaleProcess>(2, 0);
+        ASSERT_TRUE(fleet_->Started());
+        scales_ = fleet_->OutputLines();
+        ASSERT_EQ(scales_.size(), 2u);
+        WriteWholeFile("items.txt", Items(1, 20));
+        ToolRun first = Sync({});
+        ASSERT_EQ(first.status, 0) << first.out << first.err;
+    }
+
+    ToolRun Sync(std::vector<std::string> more, const std::string& list = "items.txt") {
+        std::vector<std::string> args = {"sync", "--file", list, "--type", "1", "--state", "state"};
+        for (const std::string& scale : scales_) {
+            args.push_back("--target");
+            args.push_back(scale);
+        }
+        args.insert(args.end(), more.begin(), more.end());
+        return RunTool(args);
+    }
+
+    TempDirectory directory_;
+    std::unique_ptr<ScaleProcess> fleet_;
+    std::vector<std::string> scales_;
+};
+
+TEST_F(NightlySync, AnEmptyListWithRemoveMissingIsRefusedAndTouchesNothing) {
+    WriteWholeFile("empty.txt", "");
+    std::string before = Held(scales_[0]);
+    for (auto extra : {std::vector<std::string>{}, std::vector<std::string>{"--dry-run"}}) {
+        extra.push_back("--remove-missing");
+        ToolRun run = Sync(extra, "empty.txt");
+        EXPECT_EQ(run.status, 4) << run.out << run.err;
+        EXPECT_NE(run.err.find("the list holds no record"), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("--max-remove all"), std::string::npos) << run.err;
+        EXPECT_EQ(run.out, "");
+    }
+    EXPECT_EQ(Held(scales_[0]), before);
+    ToolRun all = Sync({"--remove-missing", "--max-remove", "all"}, "empty.txt");
+    EXPECT_EQ(all.status, 0) << all.out << all.err;
+    EXPECT_EQ(Held(scales_[1]), "");
+}
+
+TEST_F(NightlySync, ACutListOverTheRemovalCapLeavesTheScaleUntouched) {
+    WriteWholeFile("cut.txt", Items(1, 12));  // the export stopped half-way: 8 of 20 missing
+    std::string before = Held(scales_[0]);
+    for (auto extra : {std::vector<std::string>{}, std::vector<std::string>{"--dry-run"}}) {
+        extra.push_back("--remove-missing");
+        ToolRun run = Sync(extra, "cut.txt");
+        EXPECT_EQ(run.status, 4) << run.out << run.err;
+        EXPECT_NE(
+            run.out.find(scales_[0] + ": refused: would remove 8 record(s), more than --max-remove "
+                                      "allows (2); nothing sent"),
+            std::string::npos)
+            << run.out;
+    }
+    EXPECT_EQ(Held(scales_[0]), before);
+    // Within the cap it is a day's change; an explicit count allows more.
+    WriteWholeFile("today.txt", Items(1, 18));
+    EXPECT_EQ(Sync({"--remove-missing"}, "today.txt").status, 0);
+    ToolRun allowed = Sync({"--remove-missing", "--max-remove", "6"}, "cut.txt");
+    EXPECT_EQ(allowed.status, 0) << allowed.out << allowed.err;
+    EXPECT_EQ(Held(scales_[1]), Held(scales_[0]));
+    EXPECT_EQ(Sync({"--remove-missing", "--max-remove", "12x"}, "cut.txt").status, 2);
+    EXPECT_EQ(Sync({"--max-remove", "5"}, "cut.txt").status, 2);  // without --remove-missing
+}
+
+TEST_F(NightlySync, AScaleThatIsOffFailsEvenWithNothingToChange) {
+    ToolRun inStep = Sync({"--report", "json:in-step.json"});
+    EXPECT_EQ(inStep.status, 0) << inStep.out << inStep.err;
+    nlohmann::json scale = nlohmann::json::parse(ReadWholeFile("in-step.json"))["scales"][0];
+    EXPECT_EQ(scale["status"], "in-step");
+    EXPECT_EQ(scale["probed"], 9);
+    EXPECT_EQ(scale["differing"], 0);
+
+    fleet_->Stop();
+    ToolRun off = Sync({"--report", "json:off.json", "--failed-targets", "failed.txt", "--timeout",
+                        "300", "--retries", "0"});
+    EXPECT_EQ(off.status, 1) << off.out << off.err;
+    EXPECT_NE(off.out.find(scales_[0] + ": failed: could not be read: "), std::string::npos)
+        << off.out;
+    EXPECT_NE(off.out.find("synced 0 of 2 scale(s), failed 2"), std::string::npos) << off.out;
+    nlohmann::json report = nlohmann::json::parse(ReadWholeFile("off.json"));
+    EXPECT_EQ(report["schema"], 1);
+    EXPECT_EQ(report["ok"], false);
+    EXPECT_EQ(report["scales"][1]["status"], "failed");
+    EXPECT_EQ(report["scales"][1]["ok"], false);
+    EXPECT_EQ(report["scales"][1]["transport_code_name"], "WQDS_REFUSED");
+    EXPECT_EQ(ReadWholeFile("failed.txt"), scales_[0] + "\n" + scales_[1] + "\n");
+
+    // Without the probe a scale with nothing to change is not contacted, and the run says so.
+    ToolRun unchecked = Sync({"--probe", "0"});
+    EXPECT_EQ(unchecked.status, 0) << unchecked.out << unchecked.err;
+    EXPECT_NE(unchecked.out.find("the scales were not checked (--probe 0)"), std::string::npos);
+}
+
+TEST_F(NightlySync, AScaleDownDuringTheSendCountsOnlyWhatHappened) {
+    WriteWholeFile("new.txt", Items(1, 20, "New"));
+    fleet_->Stop();
+    ToolRun run =
+        Sync({"--probe", "0", "--report", "json:down.json", "--timeout", "300", "--retries", "0"},
+             "new.txt");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find(scales_[0] +
+                           ": failed: refused or unreachable (0 of 40 command line(s) answered) "
+                           "(planned 20 and 0 removal(s): written 0, confirmed 0, pending 20; "
+                           "unchanged 0)\n"),
+              std::string::npos)
+        << run.out;
+    nlohmann::json scale = nlohmann::json::parse(ReadWholeFile("down.json"))["scales"][0];
+    EXPECT_EQ(scale["planned"], 20);
+    EXPECT_EQ(scale["sent"], 0);
+    EXPECT_EQ(scale["written"], 0);
+    EXPECT_EQ(scale["confirmed"], 0);
+    EXPECT_EQ(scale["pending"], 20);
+}
+
+TEST_F(NightlySync, AScaleThatLostItsMemoryIsReadInFullAndRepaired) {
+    std::string before = Held(scales_[1]);
+    // The scale restarts empty on the same address (swapped, or its memory lost).
+    fleet_->Stop();
+    ScaleProcess first(1, PortOf(scales_[0]));
+    ScaleProcess second(1, PortOf(scales_[1]));
+    ASSERT_TRUE(first.Started() && second.Started());
+    ToolRun run = Sync({});
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(
+        run.out.find(scales_[0] + ": drift: 8 of 9 probed records differ; read in full; sent 20, "
+                                  "unchanged 0, removed 0\n"),
+        std::string::npos)
+        << run.out;
+    EXPECT_EQ(Held(scales_[1]), before);
+    ToolRun again = Sync({});
+    EXPECT_NE(again.out.find(scales_[1] + ": sent 0, unchanged 20, removed 0\n"), std::string::npos)
+        << again.out;
+}
+
+TEST(SyncTrust, ADeviceThatAnswersErrorsIsAFailedReadNotAnEmptyScale) {
+    TempDirectory directory;
+    transport_test::LoopbackPeer device(false, [](const transport_test::PeerEvent&) {
+        return transport_test::PeerAnswer::Reply("0eUNKNOWN\r\n");
+    });
+    ASSERT_TRUE(device.Listening());
+    std::string address = "127.0.0.1:" + std::to_string(device.Port());
+    WriteWholeFile("items.txt", Items(1, 3));
+    ToolRun run = RunTool({"sync", "--file", "items.txt", "--type", "1", "--target", address,
+                           "--state", "state", "--remove-missing"});
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    EXPECT_NE(run.out.find(address + ": failed: could not be read: "), std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("\"0eUNKNOWN\""), std::string::npos) << run.out;
+    EXPECT_LT(run.err.size(), 400u) << run.err;  // one cause, not a line a slot
+    // Nothing sent after the reads, and no image that says the device holds nothing.
+    EXPECT_FALSE(
+        std::filesystem::exists("state/127.0.0.1_" + std::to_string(device.Port()) + ".txt"));
+}
+
+TEST(SyncTrust, CtrlCKeepsWhatWasConfirmedAndTheNextRunSendsTheRest) {
+    TempDirectory directory;
+    WriteWholeFile(".stdin", "");
+    // A fleet of one scale that takes 5 ms a reply.
+    ProcessId fleet = StartProcess(ToolPath(), {"scale", "--count", "1", "--reply-delay", "5"},
+                                   ".stdin", ".fleet", ".fleet-err");
+    std::string address;
+    for (int i = 0; i < 500 && address.empty(); ++i) {
+        std::string text = ReadWholeFile(".fleet");
+        if (text.find('\n') != std::string::npos) address = text.substr(0, text.find('\n'));
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_FALSE(address.empty());
+    WriteWholeFile("items.txt", Items(1, 400));
+    // An empty image: the scale is known to be new, so the run goes straight to the send.
+    std::string name = address;
+    for (char& c : name) c = c == ':' ? '_' : c;
+    std::filesystem::create_directory("state");
+    WriteWholeFile(("state/" + name + ".txt").c_str(), "");
+    std::vector<std::string> sync = {"sync",  "--file",   "items.txt",       "--type",
+                                     "1",     "--target", address,           "--state",
+                                     "state", "--report", "json:report.json"};
+    ProcessId first = StartProcess(ToolPath(), sync, ".stdin", ".first-out", ".first-err");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    AskToEnd(first);
+    int status = WaitForProcess(first, 10000);
+    EXPECT_NE(status, 0);
+    EXPECT_NE(status, -1);
+    std::string err = ReadWholeFile(".first-err");
+    EXPECT_NE(err.find("vudaduv sync: interrupted: the next run sends the rest"), std::string::npos)
+        << err;
+    EXPECT_NE(ReadWholeFile(".first-out").find(address + ": interrupted "), std::string::npos)
+        << ReadWholeFile(".first-out");
+    nlohmann::json report = nlohmann::json::parse(ReadWholeFile("report.json"));
+    EXPECT_EQ(report["interrupted"], true);
+    EXPECT_EQ(report["scales"][0]["status"], "interrupted");
+    // Stopped among the writes, before their read-back: what the scale answered is pending, and
+    // the next run reads it back first instead of sending it again.
+    std::size_t written = report["scales"][0]["written"];
+    EXPECT_GT(written, 0u);
+    EXPECT_LT(written, 400u);
+    EXPECT_EQ(report["scales"][0]["pending"], 400);
+
+    ToolRun again = RunTool(sync);
+    EXPECT_EQ(again.status, 0) << again.out << again.err;
+    nlohmann::json second = nlohmann::json::parse(ReadWholeFile("report.json"));
+    // The command on its way when the stop came may have arrived without its answer.
+    std::size_t planned = second["scales"][0]["planned"];
+    EXPECT_TRUE(planned == 400 - written || planned + 1 == 400 - written) << planned;
+    AskToEnd(fleet);
+    WaitForProcess(fleet, 5000);
+}
+
+TEST_F(NightlySync, AStateDirectoryWithoutRoomIsFoundBeforeAnyScaleIsRead) {
+    WriteWholeFile("new.txt", Items(1, 20, "New"));
+    std::string before = Held(scales_[0]);
+    {
+        vudaduv::testing::FileSizeLimit limit;
+        if (!limit.Set(200)) GTEST_SKIP() << "no cap on file sizes on this system";
+        ToolRun run = Sync({}, "new.txt");
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.err.find("the state directory state cannot be written"), std::string::npos)
+            << run.err;
+        EXPECT_EQ(run.out, "");
+    }
+    EXPECT_EQ(Held(scales_[0]), before);  // nothing sent
+    EXPECT_EQ(Temporaries("state"), std::vector<std::string>{});
+}
+
+TEST_F(NightlySync, StateImagesThatCannotBeWrittenAreNamedOnceAndLeaveNoTemporary) {
+    WriteWholeFile("new.txt", Items(1, 20, "New"));
+    std::string name = scales_[1];
+    for (char& c : name) c = c == ':' ? '_' : c;
+    // Something in the place of one image's temporary: the write of the images fails after
+    // the send.
+    std::filesystem::create_directories("state/" + name + ".txt.new/in-the-way");
+    ToolRun run = Sync({}, "new.txt");
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    std::size_t named = run.err.find("the state images could not be written in state: ");
+    EXPECT_NE(named, std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("could not be written", named + 1 + 20), std::string::npos) << run.err;
+    std::filesystem::remove_all("state/" + name + ".txt.new");
+    EXPECT_EQ(Temporaries("state"), std::vector<std::string>{});
+    // The next run reads back what this one sent and finds it there.
+    ToolRun again = Sync({}, "new.txt");
+    EXPECT_EQ(again.status, 0) << again.out << again.err;
+    EXPECT_NE(again.out.find(scales_[0] + ": sent 0, unchanged 20, removed 0\n"), std::string::npos)
+        << again.out;
+}
+
+}  // namespace
+}  // namespace vudaduv::cli::test
