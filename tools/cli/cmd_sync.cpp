@@ -1,6 +1,5 @@
 // vudaduv sync: every scale brought to hold a list, sending each only what differs.
 #include <cstdio>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
 
@@ -10,6 +9,7 @@
 #include "fleet_options.h"
 #include "os.h"
 #include "stop_request.h"
+#include "sync_report.h"
 #include "vudaduv_codec.h"
 
 namespace vudaduv::cli {
@@ -163,23 +163,6 @@ bool ReadRemovalCap(const ParsedArgs& parsed, fleet::RemovalCap& cap, std::strin
     return true;
 }
 
-// The file of --report json:FILE, tried before anything is sent; "" without --report.
-bool ReadSyncReportFile(const ParsedArgs& parsed, std::string& path, std::string& error) {
-    const std::string prefix = "json:";
-    if (!parsed.Has(kReportOption.name)) return true;
-    std::string value = parsed.Value(kReportOption.name);
-    path = value.compare(0, prefix.size(), prefix) == 0 ? value.substr(prefix.size()) : "";
-    if (path == "-") {
-        error = "--report json:- would mix the report with the scales' lines; name a file";
-    } else if (path.empty()) {
-        error = "--report wants json:FILE, not '" + value + "'";
-    } else if (!os::CanWriteFile(path, error)) {
-        error = "--report: " + path + " cannot be written: " + error;
-    }
-    return error.empty();
-}
-
-// The figures of a scale in step: what it was sent and confirmed (or would be sent).
 std::string Figures(const fleet::ScaleSync& scale, bool dryRun) {
     if (dryRun) {
         return "would send " + std::to_string(scale.sent) + ", unchanged " +
@@ -243,92 +226,6 @@ void PrintScale(const fleet::ScaleSync& scale, bool dryRun, const std::string& c
     }
 }
 
-// The run's figures: how many scales ended how.
-struct Tally {
-    std::size_t failed = 0;
-    std::size_t refused = 0;
-    std::size_t interrupted = 0;
-    std::size_t drift = 0;
-};
-
-Tally TallyOf(const fleet::SyncResult& result) {
-    Tally tally;
-    for (const fleet::ScaleSync& scale : result.scales) {
-        tally.failed += scale.status == fleet::SyncStatus::kFailed ? 1 : 0;
-        tally.refused += scale.status == fleet::SyncStatus::kRefusedCap ? 1 : 0;
-        tally.interrupted += scale.status == fleet::SyncStatus::kInterrupted ? 1 : 0;
-        tally.drift += scale.differing > 0 ? 1 : 0;
-    }
-    return tally;
-}
-
-bool ScaleOk(const fleet::ScaleSync& scale) {
-    switch (scale.status) {
-        case fleet::SyncStatus::kFailed:
-        case fleet::SyncStatus::kRefusedCap:
-        case fleet::SyncStatus::kInterrupted:
-            return false;
-        default:
-            return true;
-    }
-}
-
-// The report's shape; a change that takes a field away or changes its meaning counts it up.
-constexpr int kReportSchema = 1;
-
-std::string JsonReport(const fleet::SyncResult& result, const Tally& tally, bool dryRun,
-                       uint32_t milliseconds) {
-    nlohmann::json scales = nlohmann::json::array();
-    for (const fleet::ScaleSync& scale : result.scales) {
-        scales.push_back({{"address", scale.address},
-                          {"status", fleet::SyncStatusName(scale.status)},
-                          {"ok", ScaleOk(scale)},
-                          {"failure", scale.failure},
-                          {"transport_code", scale.code},
-                          {"transport_code_name", transport::TransportCodeName(scale.code)},
-                          {"sent", scale.confirmed - scale.removalsConfirmed},
-                          {"removed", scale.removalsConfirmed},
-                          {"planned", scale.sent},
-                          {"removals_planned", scale.removed},
-                          {"written", scale.written},
-                          {"confirmed", scale.confirmed},
-                          {"pending", scale.pending},
-                          {"unchanged", scale.unchanged},
-                          {"removal_cap", scale.removalCap},
-                          {"probed", scale.probed},
-                          {"differing", scale.differing},
-                          {"read_from_scale", scale.fromScale},
-                          {"seconds", scale.milliseconds / 1000.0}});
-    }
-    std::size_t notOk = 0;
-    for (const fleet::ScaleSync& scale : result.scales) notOk += ScaleOk(scale) ? 0 : 1;
-    nlohmann::json report = {{"schema", kReportSchema},
-                             {"command", "sync"},
-                             {"dry_run", dryRun},
-                             {"ok", notOk == 0 && result.stateError.empty()},
-                             {"interrupted", result.interrupted},
-                             {"probed", result.probed},
-                             {"state_error", result.stateError},
-                             {"scales", scales},
-                             {"served", result.scales.size() - notOk},
-                             {"failed", tally.failed},
-                             {"refused", tally.refused},
-                             {"interrupted_scales", tally.interrupted},
-                             {"drift_repaired", tally.drift},
-                             {"milliseconds", milliseconds},
-                             {"seconds", milliseconds / 1000.0}};
-    return report.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-}
-
-// The addresses of the scales that did not end in step, one a line.
-std::string FailedTargets(const fleet::SyncResult& result) {
-    std::string text;
-    for (const fleet::ScaleSync& scale : result.scales) {
-        if (!ScaleOk(scale)) text += scale.address + "\n";
-    }
-    return text;
-}
-
 // A file the run writes at its end; false after saying why it could not be written.
 bool WriteRunFile(const char* what, const std::string& path, const std::string& bytes) {
     std::string error;
@@ -388,7 +285,8 @@ int RunSync(const Arguments& args) {
     uint64_t probe = options.probe;
     if (!parsed.Has(kFileOption.name)) return UsageError(kCommand, "--file LIST is required");
     if (options.stateDir.empty()) return UsageError(kCommand, "--state DIR is required");
-    if (!ReadSyncReportFile(parsed, reportPath, error) ||
+    if (!ReadSyncReportFile(parsed.Value(kReportOption.name), parsed.Has(kReportOption.name),
+                            reportPath, error) ||
         !ReadRemovalCap(parsed, options.maxRemove, error) ||
         !ReadUnsignedOption(parsed, kProbeOption.name, kMaxProbe, probe, error) ||
         !ReadCharset(parsed, charset, error)) {
@@ -455,7 +353,7 @@ int RunSync(const Arguments& args) {
     bool ok = tally.failed == 0 && result.stateError.empty();
     if (!reportPath.empty()) {
         ok = WriteRunFile("report", reportPath,
-                          JsonReport(result, tally, options.dryRun, milliseconds)) &&
+                          SyncJsonReport(result, tally, options.dryRun, milliseconds)) &&
              ok;
     }
     if (!failedPath.empty()) {
