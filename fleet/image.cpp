@@ -1,6 +1,7 @@
 // Scale images: records keyed by type and number, read and written one upload line a record,
 // compared in the form the scale stores.
 #include <algorithm>
+#include <optional>
 #include <set>
 
 #include "vudaduv_codec.h"
@@ -182,6 +183,17 @@ WantedList WantedOfDataLines(uint32_t recordType, bool en, const std::vector<std
         list[key] = Wanted{sent, *back, ""};
     }
     return list;
+}
+
+bool KeyOfDataLine(uint32_t recordType, bool en, const std::string& line, RecordKey& key) {
+    std::optional<std::string> number = model::StoredRecordKeyOf(recordType, en, line);
+    if (!number) return false;
+    key = RecordKey{recordType, number->empty() ? -1 : ReadLeadingInteger(*number)};
+    return true;
+}
+
+void LeaveRecordAlone(WantedList& list, const RecordKey& key, const std::string& why) {
+    list.emplace(key, Wanted{"", "", why});
 }
 
 WantedList WantedOfImage(const Image& image, bool en) {

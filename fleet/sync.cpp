@@ -503,6 +503,14 @@ bool StopAsked(const SyncOptions& options) {
     return options.observer.stop != nullptr && options.observer.stop->load();
 }
 
+// The places in the caller's addresses of the scales of index.
+std::vector<std::size_t> PlacesOf(const std::vector<std::size_t>& index,
+                                  const std::vector<std::size_t>& places) {
+    std::vector<std::size_t> out;
+    for (std::size_t i : index) out.push_back(places[i]);
+    return out;
+}
+
 // One exchange with the scales of index, told to the observer as the scales of the addresses.
 std::vector<transport::ScaleResult> Exchange(const std::vector<transport::ScaleJob>& jobs,
                                              const std::vector<std::size_t>& index, SyncPhase phase,
@@ -532,8 +540,9 @@ std::vector<transport::ScaleResult> Exchange(const std::vector<transport::ScaleJ
 // of every scale (phase kReading), or every slot of the scales whose probe differed
 // (kReadingInFull).
 void ReadScales(const WantedList& list, const std::vector<std::string>& addresses,
-                const SyncOptions& options, SyncPhase phase, uint32_t startedMs, Interned& interned,
-                std::vector<ScaleWork>& work, std::vector<ScaleSync>& results) {
+                const std::vector<std::size_t>& places, const SyncOptions& options, SyncPhase phase,
+                uint32_t startedMs, Interned& interned, std::vector<ScaleWork>& work,
+                std::vector<ScaleSync>& results) {
     std::vector<transport::ScaleJob> jobs;
     std::vector<ReadList> lists;
     std::vector<std::size_t> index;
@@ -545,7 +554,8 @@ void ReadScales(const WantedList& list, const std::vector<std::string>& addresse
         index.push_back(i);
     }
     if (jobs.empty()) return;
-    std::vector<transport::ScaleResult> read = Exchange(jobs, index, phase, options, startedMs);
+    std::vector<transport::ScaleResult> read =
+        Exchange(jobs, PlacesOf(index, places), phase, options, startedMs);
     for (std::size_t j = 0; j < read.size(); ++j) {
         std::size_t i = index[j];
         results[i].milliseconds = read[j].milliseconds;
@@ -675,8 +685,12 @@ const char* SyncStatusName(SyncStatus status) {
     return "unknown";
 }
 
-SyncResult Sync(const WantedList& list, const std::vector<std::string>& addresses,
-                const SyncOptions& options) {
+namespace {
+
+// The sync of distinct scales; places gives each one's place in the caller's addresses, for the
+// observer.
+SyncResult SyncScales(const WantedList& list, const std::vector<std::string>& addresses,
+                      const std::vector<std::size_t>& places, const SyncOptions& options) {
     SyncResult result;
     auto start = std::chrono::steady_clock::now();
     auto elapsedMs = [&start] {
@@ -719,10 +733,12 @@ SyncResult Sync(const WantedList& list, const std::vector<std::string>& addresse
             result.scales[i].status = SyncStatus::kFailed;
             continue;
         }
-        // Two jobs on one image would each take the other's records for confirmed.
+        // Two jobs on one image would each take the other's records for confirmed: distinct
+        // scales whose names make one file name are not served.
         auto [first, fresh] = addressOfFile.emplace(work[i].file, addresses[i]);
         if (!fresh) {
-            result.scales[i].failure = "the same scale as " + first->second + " (served once)";
+            result.scales[i].failure =
+                "its state image " + work[i].file + " is that of " + first->second;
             result.scales[i].status = SyncStatus::kFailed;
             continue;
         }
@@ -738,11 +754,11 @@ SyncResult Sync(const WantedList& list, const std::vector<std::string>& addresse
     for (ScaleWork& scale : work) {
         if (scale.ready) probe.AddTo(scale);
     }
-    ReadScales(list, addresses, options, SyncPhase::kReading, elapsedMs(), interned, work,
+    ReadScales(list, addresses, places, options, SyncPhase::kReading, elapsedMs(), interned, work,
                result.scales);
     if (!StopAsked(options)) {
-        ReadScales(list, addresses, options, SyncPhase::kReadingInFull, elapsedMs(), interned, work,
-                   result.scales);
+        ReadScales(list, addresses, places, options, SyncPhase::kReadingInFull, elapsedMs(),
+                   interned, work, result.scales);
     }
     interned.clear();
     for (ScaleSync& scale : result.scales) {
@@ -775,7 +791,7 @@ SyncResult Sync(const WantedList& list, const std::vector<std::string>& addresse
         return result;
     }
     std::vector<transport::ScaleResult> sent =
-        Exchange(jobs, index, SyncPhase::kSending, options, elapsedMs());
+        Exchange(jobs, PlacesOf(index, places), SyncPhase::kSending, options, elapsedMs());
     bool stopped = StopAsked(options);
     std::vector<std::pair<std::string, std::string>> images;
     for (std::size_t j = 0; j < sent.size(); ++j) {
@@ -812,6 +828,37 @@ SyncResult Sync(const WantedList& list, const std::vector<std::string>& addresse
     if (!WritePendingFile(options.stateDir, pending, error)) {
         result.stateError = "the pending records could not be written in " + options.stateDir +
                             ": " + error + "; the next run reads back what this one sent";
+    }
+    return result;
+}
+
+}  // namespace
+
+// Every scale is served once however often the addresses name it; an address that names a
+// scale again gets that scale's outcome, with a note.
+SyncResult Sync(const WantedList& list, const std::vector<std::string>& addresses,
+                const SyncOptions& options) {
+    std::vector<ScaleOfAddress> scales = IdentifyScales(addresses, options.settings.defaultPort);
+    std::vector<std::string> distinct;
+    std::vector<std::size_t> places;
+    std::vector<std::size_t> slot(addresses.size());
+    for (std::size_t i = 0; i < addresses.size(); ++i) {
+        if (scales[i].first != i) continue;
+        slot[i] = distinct.size();
+        distinct.push_back(addresses[i]);
+        places.push_back(i);
+    }
+    SyncResult served = SyncScales(list, distinct, places, options);
+    if (distinct.size() == addresses.size() || served.scales.empty()) return served;
+    SyncResult result = std::move(served);
+    std::vector<ScaleSync> once = std::move(result.scales);
+    for (std::size_t i = 0; i < addresses.size(); ++i) {
+        std::size_t first = scales[i].first;
+        result.scales.push_back(once[slot[first]]);
+        if (first == i) continue;
+        result.scales.back().address = addresses[i];
+        result.scales.back().notes.insert(result.scales.back().notes.begin(),
+                                          SameScaleNote(addresses[i], addresses[first], scales[i]));
     }
     return result;
 }

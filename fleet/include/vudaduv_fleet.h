@@ -78,6 +78,13 @@ using WantedList = std::map<RecordKey, Wanted>;
 // Lines the codec leaves out, and records that come back as nothing, ask for no record; a
 // record that no image line can hold is in the list with its unkeepable reason.
 WantedList WantedOfDataLines(uint32_t recordType, bool en, const std::vector<std::string>& lines);
+// The record a data line of a stored record type keeps on a scale, read from its number as the
+// codec sends it; false for a line the codec leaves out. The line need not be GBK text: the
+// number comes first.
+bool KeyOfDataLine(uint32_t recordType, bool en, const std::string& line, RecordKey& key);
+// A record that the list names but cannot send (its line has no GBK form): kept in the list
+// with why, so that it is neither sent nor removed, unless a line that can be sent names it.
+void LeaveRecordAlone(WantedList& list, const RecordKey& key, const std::string& why);
 // The records of an image, each line sent as the record type of its prefix.
 WantedList WantedOfImage(const Image& image, bool en);
 // The image that a scale holds once it holds the list (its unkeepable records left out).
@@ -116,7 +123,7 @@ std::vector<std::string> DiffRowLines(const DiffRow& row);
 // maximum), items from firstItem to lastItem.
 struct PullRequest {
     std::vector<uint32_t> types{1, 3, 5, 7, 10, 12};
-    int32_t firstItem = 1;
+    int32_t firstItem = 0;  // item 0 is a slot like any other
     int32_t lastItem = 4000;
 };
 
@@ -153,6 +160,23 @@ std::string ImageFileName(const std::string& address, uint32_t defaultPort);
 bool WriteFilesAllOrNothing(const std::string& dir,
                             const std::vector<std::pair<std::string, std::string>>& files,
                             std::string& error);
+
+// ---- Scale identity ----------------------------------------------------------------------------
+
+// Two addresses name one scale when they are the same host (in any case) and port, or when they
+// reach a common address and port (127.0.0.1 and localhost). Host names are resolved now.
+struct ScaleOfAddress {
+    std::size_t first = 0;  // the first address of the list that names this scale (itself when
+                            // none before it does); an address that cannot be read is its own
+    std::string shared;     // the address and port both reach, when that is how they meet
+};
+
+std::vector<ScaleOfAddress> IdentifyScales(const std::vector<std::string>& addresses,
+                                           uint32_t defaultPort);
+
+// "'localhost:4001' is the scale of '127.0.0.1:4001' again (both reach ...): sent to once".
+std::string SameScaleNote(const std::string& address, const std::string& first,
+                          const ScaleOfAddress& scale);
 
 // ---- The sync ----------------------------------------------------------------------------------
 

@@ -31,7 +31,7 @@ std::string DiffHelp() {
         "\n"
         "  --type N        files that are not images hold data lines of record type\n"
         "                  N; a scale is read for that type only\n"
-        "  --items F-L     the items read of a scale (default 1-4000)\n"
+        "  --items F-L     the items read of a scale (default 0-4000)\n"
         "  --en            code-page text (three digits a character)\n"
         "  --charset CS    files and output are in CS (default: the locale's)\n"
         "  --timeout MS    reply and connect time-out of a scale (default 3000)\n"

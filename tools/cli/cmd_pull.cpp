@@ -34,7 +34,7 @@ std::string PullHelp() {
                "\n"
                "  --out DIR           where the images go (made when missing)\n"
                "  --types LIST        the stored record types to read (default all six)\n"
-               "  --items FIRST-LAST  the items to read (default 1-" +
+               "  --items FIRST-LAST  the items to read (default 0-" +
                std::to_string(kItemMaximum) +
                ")\n"
                "  --en                code-page text (three digits a character)\n"

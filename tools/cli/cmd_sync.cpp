@@ -23,7 +23,7 @@ constexpr OptionSpec kRemoveOption{"remove-missing", false, false};
 constexpr OptionSpec kReadBackOption{"read-back", false, false};
 constexpr OptionSpec kDryRunOption{"dry-run", false, false};
 constexpr OptionSpec kAcceptOption{"accept-changes", false, false};
-constexpr OptionSpec kReportOption{"report", true, false};
+constexpr OptionSpec kReportOption{"report", true, true};
 constexpr OptionSpec kMaxRemoveOption{"max-remove", true, false};
 constexpr OptionSpec kProbeOption{"probe", true, false};
 constexpr OptionSpec kFailedTargetsOption{"failed-targets", true, false};
@@ -36,8 +36,8 @@ std::string SyncHelp() {
                "                    --targets-file F) --state DIR [--remove-missing\n"
                "                    [--max-remove N|P%|all]] [--probe N] [--read-back]\n"
                "                    [--dry-run] [--accept-changes] [--report json:FILE]\n"
-               "                    [--failed-targets FILE] [--en] [--charset CS]\n"
-               "                    [--timeout MS] [--retries N]\n"
+               "                    [--report html:FILE] [--failed-targets FILE] [--en]\n"
+               "                    [--charset CS] [--timeout MS] [--retries N]\n"
                "\n"
                "Brings every scale to hold LIST, all scales at once. What a scale holds is\n"
                "its image in DIR from the last sync (read from the scale when DIR has none,\n"
@@ -70,6 +70,8 @@ std::string SyncHelp() {
                "  --accept-changes  sync also when the check finds lines that would change\n"
                "  --report json:FILE  every scale's status and figures as JSON (tried before\n"
                "                    anything is sent)\n"
+               "  --report html:FILE  the same as one page: a summary and a table of the\n"
+               "                    scales to sort and filter (both may be given)\n"
                "  --failed-targets FILE  the addresses of the scales that failed or were\n"
                "                    interrupted, one a line, for the next run's\n"
                "                    --targets-file (an empty file when none did)\n"
@@ -110,24 +112,38 @@ int LoadList(const ParsedArgs& parsed, bool en, const std::string& charset, flee
                               "--remove-missing wants a list of items (--type 1) or an image");
         }
         DataLines data;
-        int status = LoadDataLines(kCommand, parsed, type, charset, data);
+        int status = LoadDataLines(kCommand, parsed, type, charset, data, true);
         if (status != kExitOk) return status;
         report = CheckAllLines(type, en, data, charset);
         lineCount = data.lines.size();
-        list = fleet::WantedOfDataLines(type, en, data.lines);
+        list = fleet::WantedOfDataLines(type, en, ConvertedLinesOnly(data).lines);
+        // A line with no GBK form cannot be sent, accepted or not; its record is left alone.
+        for (std::size_t i = 0; i < data.lines.size(); ++i) {
+            fleet::RecordKey key;
+            if (data.unconvertible[i].empty() ||
+                !fleet::KeyOfDataLine(type, en, data.lines[i], key))
+                continue;
+            fleet::LeaveRecordAlone(list, key, data.unconvertible[i]);
+        }
         types = {type};
     } else {
         ImageLines image;
-        int status = LoadImageFile(kCommand, path, charset, image);
+        int status = LoadImageFile(kCommand, path, charset, image, true);
         if (status != kExitOk) return status;
+        report.lines = image.unconvertible;
+        report.changedLines = image.unconvertible.size();
         std::set<uint32_t> present(image.types.begin(), image.types.end());
         for (uint32_t type : present) {
             CheckReport one = CheckAllLines(type, en, LinesOfType(image, type), charset);
             report.lines.insert(report.lines.end(), one.lines.begin(), one.lines.end());
             report.changedLines += one.changedLines;
         }
-        lineCount = image.types.size();
+        lineCount = image.types.size() + image.unconvertible.size();
         list = fleet::WantedOfImage(image.image, en);
+        for (std::size_t i = 0; i < image.unconvertibleKeys.size(); ++i) {
+            fleet::LeaveRecordAlone(list, image.unconvertibleKeys[i], image.unconvertible[i]);
+            present.insert(image.unconvertibleKeys[i].type);
+        }
         types.assign(present.begin(), present.end());
     }
     for (const std::string& line : report.lines) std::fprintf(stderr, "%s\n", line.c_str());
@@ -280,13 +296,12 @@ int RunSync(const Arguments& args) {
     std::string charset;
     fleet::SyncOptions options;
     options.stateDir = parsed.Value(kStateOption.name);
-    std::string reportPath;
+    ReportFiles reports;
     std::string failedPath = parsed.Value(kFailedTargetsOption.name);
     uint64_t probe = options.probe;
     if (!parsed.Has(kFileOption.name)) return UsageError(kCommand, "--file LIST is required");
     if (options.stateDir.empty()) return UsageError(kCommand, "--state DIR is required");
-    if (!ReadSyncReportFile(parsed.Value(kReportOption.name), parsed.Has(kReportOption.name),
-                            reportPath, error) ||
+    if (!ReadReportFiles(parsed.Values(kReportOption.name), "the scales' lines", reports, error) ||
         !ReadRemovalCap(parsed, options.maxRemove, error) ||
         !ReadUnsignedOption(parsed, kProbeOption.name, kMaxProbe, probe, error) ||
         !ReadCharset(parsed, charset, error)) {
@@ -351,11 +366,9 @@ int RunSync(const Arguments& args) {
         std::fprintf(stderr, "vudaduv sync: %s\n", result.stateError.c_str());
     }
     bool ok = tally.failed == 0 && result.stateError.empty();
-    if (!reportPath.empty()) {
-        ok = WriteRunFile("report", reportPath,
-                          SyncJsonReport(result, tally, options.dryRun, milliseconds)) &&
-             ok;
-    }
+    ok = WriteReportFiles(kCommand, reports,
+                          SyncReport(result, tally, options.dryRun, milliseconds)) &&
+         ok;
     if (!failedPath.empty()) {
         ok = WriteRunFile("list of failed scales", failedPath, FailedTargets(result)) && ok;
     }

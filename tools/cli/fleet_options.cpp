@@ -56,7 +56,7 @@ int LoadFleet(const std::string& command, const ParsedArgs& parsed, Fleet& fleet
 }
 
 int LoadImageFile(const std::string& command, const std::string& path, const std::string& charset,
-                  ImageLines& image) {
+                  ImageLines& image, bool keepUnconvertible) {
     std::string source = path.empty() ? "-" : path;
     std::string bytes;
     std::string error;
@@ -64,7 +64,21 @@ int LoadImageFile(const std::string& command, const std::string& path, const std
         return UnreadableFile(command, (source == "-" ? "standard input" : source) + ": " + error);
     }
     DataLines lines = SplitDataLines(source, bytes);
-    if (!LinesToGbk(charset, lines)) return UsageError(command, FirstUnconvertible(lines));
+    if (!LinesToGbk(charset, lines)) {
+        if (!keepUnconvertible) return UsageError(command, FirstUnconvertible(lines));
+        for (std::size_t i = 0; i < lines.lines.size(); ++i) {
+            if (lines.unconvertible[i].empty()) continue;
+            // The prefix and the number are plain ASCII in every character set the tool takes.
+            fleet::RecordKey key;
+            if (!fleet::KeyOfUploadLine(lines.lines[i], key)) {
+                return UsageError(command, LinePlace(lines, i) + ": " + lines.unconvertible[i]);
+            }
+            image.unconvertible.push_back(LinePlace(lines, i) +
+                                          ": line: " + lines.unconvertible[i]);
+            image.unconvertibleKeys.push_back(key);
+        }
+        lines = ConvertedLinesOnly(lines);
+    }
     if (!fleet::ReadImage(source, lines.lines, lines.numbers, image.image, error)) {
         return UsageError(command, error);
     }

@@ -47,13 +47,17 @@ struct ImageLines {
     DataLines data;               // the data lines, prefixes taken off, in GBK
     std::vector<uint32_t> types;  // the record type of each
     fleet::Image image;           // the records, by type and number
+    // With keepUnconvertible: the lines that are no text of the character set, left out of the
+    // above, as "FILE:LINE: line: why", and the records they name.
+    std::vector<std::string> unconvertible;
+    std::vector<fleet::RecordKey> unconvertibleKeys;
 };
 
 // Reads an image file (or standard input for "-" or ""), converted from charset; kExitOk, or
 // the exit status after saying why not: a line without one of the prefixes is named
-// FILE:LINE.
+// FILE:LINE. A line that cannot be converted stops it unless keepUnconvertible is set.
 int LoadImageFile(const std::string& command, const std::string& path, const std::string& charset,
-                  ImageLines& image);
+                  ImageLines& image, bool keepUnconvertible = false);
 
 // The image's lines of one record type, as data lines of that type.
 DataLines LinesOfType(const ImageLines& image, uint32_t recordType);

@@ -18,19 +18,21 @@ bool ParseScaleAddress(const std::string& text, transport::TargetAddress& addres
 // its order.
 struct TargetList {
     std::vector<std::string> addresses;
-    std::vector<std::string> notes;  // addresses left out, as "FILE:LINE: ..." messages
+    std::vector<std::string> notes;   // addresses left out, as "FILE:LINE: ..." messages
+    std::vector<std::string> places;  // where each address was given: "--target ", "FILE:LINE: "
 };
 
 // Adds the addresses in the bytes of the targets file source to list. Surrounding white space,
 // blank lines and comments (from "#" to the end of the line) are no addresses. Every address
-// must parse as the network transport reads it (a host with a colon must be an IPv6 address),
-// all of them before any is resolved. An address of the file that names a scale already in the
-// list (the same host, in any case, and the same port, or a name that resolves to an address
-// and port of it) is left out with a note: two connections at once to one scale would send it
-// everything twice.
+// must parse as the network transport reads it (a host with a colon must be an IPv6 address).
 // False with a message naming SOURCE:LINE for a bad address, or the file for one without any.
 bool AddTargetsFile(const std::string& source, const std::string& bytes, TargetList& list,
                     std::string& error);
+
+// Leaves out, with a note, every address that names a scale already in the list, by the fleet's
+// rule of scale identity (the same host and port, or a name that reaches an address and port of
+// it): two connections at once to one scale would send it everything twice.
+void KeepEachScaleOnce(TargetList& list);
 
 // The options that name network scales and set the transport, for every command that sends to
 // them.

@@ -707,13 +707,13 @@ const Scenario kSendScenarios[] = {
      Contains("all 1 record(s)")},
     {"Utf8SendAndVerify", Send({"--type", "1", "--verify", "--charset", "UTF-8"}),
      "7A##\xe5\x95\x8a\n", 0, Exact(""), Contains("all 1 record(s)")},
-    {"TwoTargetsVerifiedEach",
+    {"TheSameTargetTwiceIsServedAndVerifiedOnce",
      {"send", "--type", "3", "--verify", "--target", "127.0.0.1:{port}", "--target",
       "127.0.0.1:{port}"},
      "2Ahi\n",
      0,
      Exact(""),
-     Contains("verify 127.0.0.1:")},
+     Contains("again: sent to once\nverify: all 1 record(s) came back as written")},
     {"DeadScaleLeavesTheOthersVerified",
      {"send", "--type", "3", "--verify", "--target", "127.0.0.1:{port}", "--target",
       "127.0.0.1:{closed}", "--timeout", "300", "--retries", "0"},
@@ -795,9 +795,21 @@ TEST(SendAndRead, ReadPrintsTheUploadLines) {
               "##Apple\r\n1P0003A##x\r\n");
     EXPECT_FALSE(std::filesystem::exists("Rec.txt"));
     // With two scales each block of upload lines names its scale.
-    ToolRun both = RunTool({"send", "--type", "2", "--target", target, "--target", target}, "3\n");
+    ScaleProcess second;
+    ASSERT_TRUE(second.Started()) << second.Output();
+    std::string other = "127.0.0.1:" + std::to_string(second.Port());
+    ASSERT_EQ(RunTool({"send", "--type", "1", "--target", other}, "3A##x\n").status, 0);
+    ToolRun both = RunTool({"send", "--type", "2", "--target", target, "--target", other}, "3\n");
     EXPECT_EQ(both.status, 0) << both.err;
-    EXPECT_EQ(both.out, "# scale " + target + "\n1P0003A##x\n# scale " + target + "\n1P0003A##x\n");
+    EXPECT_EQ(both.out, "# scale " + target + "\n1P0003A##x\n# scale " + other + "\n1P0003A##x\n");
+    // The same scale named twice is one scale: read once, with a note.
+    ToolRun twice = RunTool({"send", "--type", "2", "--target", target, "--target", target}, "3\n");
+    EXPECT_EQ(twice.status, 0) << twice.err;
+    EXPECT_EQ(twice.out, "1P0003A##x\n");
+    EXPECT_NE(twice.err.find("--target '" + target + "' is the scale of '" + target +
+                             "' again: sent to once"),
+              std::string::npos)
+        << twice.err;
 }
 
 // Replies that are no success: each is named with its scale and data line, and fails the send.

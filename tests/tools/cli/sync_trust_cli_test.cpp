@@ -307,3 +307,45 @@ TEST_F(NightlySync, StateImagesThatCannotBeWrittenAreNamedOnceAndLeaveNoTemporar
 
 }  // namespace
 }  // namespace vudaduv::cli::test
+
+namespace vudaduv::cli::test {
+namespace {
+
+// One check and one rule for scales, as send has them: every line a scale cannot get is named,
+// the rest is sent with --accept-changes, a line with no GBK form leaves its record alone, item 0
+// is a slot like the others, and one scale named twice is served once.
+TEST_F(NightlySync, TheListIsCheckedAsSendChecksItAndEachScaleServedOnce) {
+    ASSERT_EQ(RunTool({"send", "--type", "1", "--target", scales_[0]}, "0A1##Zero\n").status, 0);
+    // Item 3 cannot be sent in UTF-8 (GBK lacks the character); item 5 is cut.
+    WriteWholeFile("mixed.txt", "1A1,25##Item 1\n3A1##Tea \xf0\x9f\x98\x80\n5A1##" +
+                                    std::string(60, 'x') + "\n");
+    ToolRun refused =
+        Sync({"--charset", "UTF-8", "--remove-missing", "--max-remove", "all"}, "mixed.txt");
+    EXPECT_EQ(refused.status, 4) << refused.out << refused.err;
+    EXPECT_NE(refused.err.find("mixed.txt:2: line: "), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("mixed.txt:3: "), std::string::npos) << refused.err;
+    EXPECT_EQ(refused.out, "");
+
+    std::vector<std::string> args = {
+        "sync",         "--file",   "mixed.txt",        "--type",   "1",
+        "--state",      "state",    "--charset",        "UTF-8",    "--remove-missing",
+        "--max-remove", "all",      "--accept-changes", "--target", scales_[0],
+        "--target",     scales_[0], "--read-back"};
+    ToolRun accepted = RunTool(args);
+    EXPECT_EQ(accepted.status, 0) << accepted.out << accepted.err;
+    EXPECT_NE(accepted.err.find("--target '" + scales_[0] + "' is the scale of '" + scales_[0] +
+                                "' again: sent to once"),
+              std::string::npos)
+        << accepted.err;
+    // Read back whole: item 0 removed, 1 kept, 3 left as it was (not sent, not removed), 5 sent
+    // cut, the rest of the 20 removed.
+    std::string held = Held(scales_[0]);
+    EXPECT_EQ(held.find("1P0000A"), std::string::npos) << held;
+    EXPECT_NE(held.find("1P0001A1,25##Item 1\n"), std::string::npos) << held;
+    EXPECT_NE(held.find("1P0003A1,25##Item 3\n"), std::string::npos) << held;
+    EXPECT_NE(held.find("1P0005A1##xxxx"), std::string::npos) << held;
+    EXPECT_EQ(held.find("1P0007A"), std::string::npos) << held;
+}
+
+}  // namespace
+}  // namespace vudaduv::cli::test

@@ -77,6 +77,11 @@ bool ParseTargetAddress(const std::string& text, std::uint32_t defaultPort, Targ
 // system for a free port.
 bool ParseListenAddress(const std::string& text, std::uint32_t defaultPort, TargetAddress& address);
 
+// The addresses and ports the address reaches now, "127.0.0.1:4001" or "[::1]:4001": a numeric
+// host as it is, a name as the system resolves it (blocking); none when the name does not
+// resolve.
+std::vector<std::string> ResolveEndpoints(const TargetAddress& address);
+
 /* ---- Many scales over TCP ------------------------------------------------------------------- */
 
 // The command lines of a send, in order, each with its CR LF. Shared, so that a thousand scales
