@@ -27,7 +27,7 @@ namespace {
 const char* const kCommand = "send";
 constexpr uint32_t kDefaultBaud = 9600;
 
-constexpr OptionSpec kReportOption{"report", true, false};
+constexpr OptionSpec kReportOption{"report", true, true};
 constexpr OptionSpec kUploadFileOption{"upload-file", true, false};
 constexpr OptionSpec kSerialOption{"serial", true, false};
 constexpr OptionSpec kBaudOption{"baud", true, false};
@@ -44,7 +44,7 @@ std::string SendHelp() {
            "                    --serial DEVICE [--baud B]) [--en] [--file F]\n"
            "                    [--charset CS] [--timeout MS] [--retries N]\n"
            "                    [--accept-changes] [--verify] [--report json:FILE]\n"
-           "                    [--upload-file F]\n"
+           "                    [--report html:FILE] [--upload-file F]\n"
            "\n"
            "Checks the data lines of record type N as 'vudaduv check' does; if every one\n"
            "arrives as written, sends them to every scale at once, then prints the upload\n"
@@ -80,6 +80,9 @@ std::string SendHelp() {
            "                    records back and report every field that differs\n"
            "  --report json:FILE\n"
            "                    write every network scale's outcome to FILE as JSON\n"
+           "  --report html:FILE\n"
+           "                    the same as one page, a table to sort and filter (both\n"
+           "                    may be given)\n"
            "  --upload-file F   also append this call's upload lines to F (CR LF),\n"
            "                    all or nothing, locked against a concurrent writer\n"
            "  -h, --help        this help\n"
@@ -138,22 +141,6 @@ int LoadTargets(const ParsedArgs& parsed, ScaleLink& link) {
     if (status != kExitOk) return status;
     link.targets = list.addresses;
     return kExitOk;
-}
-
-// The file of --report json:FILE; "" without --report.
-bool ReadReportFile(const ParsedArgs& parsed, std::string& path, std::string& error) {
-    const std::string prefix = "json:";
-    std::string value = parsed.Value(kReportOption.name);
-    if (!parsed.Has(kReportOption.name)) return true;
-    path = value.compare(0, prefix.size(), prefix) == 0 ? value.substr(prefix.size()) : "";
-    if (path == "-") {
-        error = "--report json:- would mix the report with the upload lines; name a file";
-    } else if (path.empty()) {
-        error = "--report wants json:FILE, not '" + value + "'";
-    } else if (!os::CanWriteFile(path, error)) {
-        error = "--report: " + path + " cannot be written: " + error;
-    }
-    return error.empty();
 }
 
 // The check before the send: the report on stderr; false when the send is to stop there.
@@ -251,19 +238,11 @@ bool ReportScales(const SendOutcome& outcome, const DataLines& data,
     return ok;
 }
 
-// The JSON report; false after saying why it could not be written.
-bool WriteReport(const std::string& path, const std::string& json) {
-    std::string error;
-    if (os::WriteAllBytes(path, json, error)) return true;
-    std::fprintf(stderr, "vudaduv send: the report %s could not be written: %s\n", path.c_str(),
-                 error.c_str());
-    return false;
-}
-
-// One read-back of every scale that was served, all at once; the others are named as not
-// verified.
+// One read-back of every scale that was served, all at once (kept in readBack for the report);
+// the others are named as not verified.
 bool VerifyServedScales(const ScaleLink& link, const SendOutcome& outcome, uint32_t recordType,
-                        const std::vector<std::string>& lines, const std::string& charset) {
+                        const std::vector<std::string>& lines, const std::string& charset,
+                        std::optional<ReadBackResult>& readBack) {
     std::vector<std::string> served;
     bool allVerified = true;
     for (const ScaleResult& scale : outcome.scales) {
@@ -276,9 +255,9 @@ bool VerifyServedScales(const ScaleLink& link, const SendOutcome& outcome, uint3
                      scale.name.empty() ? "serial line" : scale.name.c_str());
     }
     if (served.empty()) return false;
-    ReadBackResult readBack = ReadBack(link, served, recordType, lines);
+    readBack = ReadBack(link, served, recordType, lines);
     bool named = outcome.scales.size() > 1;
-    return PrintVerification(readBack, named, recordType, charset) && allVerified;
+    return PrintVerification(*readBack, named, recordType, charset) && allVerified;
 }
 
 // The upload lines of this call appended to path, all or nothing, under a lock that keeps a
@@ -317,11 +296,12 @@ int RunSend(const Arguments& args) {
     uint32_t baud = kDefaultBaud;
     std::string charset;
     ScaleLink link;
-    std::string reportPath;
+    ReportFiles reports;
     std::string uploadFile = parsed.Value(kUploadFileOption.name);
     std::string error;
     if (!ReadRecordType(parsed, recordType, error) || !ReadCharset(parsed, charset, error) ||
-        !ReadScaleLink(parsed, link, baud, error) || !ReadReportFile(parsed, reportPath, error)) {
+        !ReadScaleLink(parsed, link, baud, error) ||
+        !ReadReportFiles(parsed.Values(kReportOption.name), "the upload lines", reports, error)) {
         return UsageError(kCommand, error);
     }
     bool verify = parsed.Has(kVerifyOption.name);
@@ -380,15 +360,15 @@ int RunSend(const Arguments& args) {
     PrintUploadLines(outcome, charset);
     std::vector<std::string> causes = ScaleCauses(outcome);
     bool ok = ReportScales(outcome, data, causes, milliseconds, recordType, charset);
-    if (!reportPath.empty()) {
-        ok = WriteReport(reportPath, JsonReport(outcome, causes, milliseconds)) && ok;
-    }
     if (!uploadFile.empty()) ok = AppendUploadLines(uploadFile, outcome, charset) && ok;
     bool interrupted = stop && stop->Requested();
+    std::optional<ReadBackResult> readBack;
     if (verify && !interrupted) {
-        ok = VerifyServedScales(link, outcome, recordType, data.lines, charset) && ok;
+        ok = VerifyServedScales(link, outcome, recordType, data.lines, charset, readBack) && ok;
         interrupted = stop && stop->Requested();
     }
+    SendEnd end{recordType, milliseconds, interrupted, readBack ? &*readBack : nullptr};
+    ok = WriteReportFiles(kCommand, reports, SendReport(outcome, causes, end)) && ok;
     if (link.serial) os::CloseSerialLine(link.serialLink);
     if (interrupted) {
         std::fprintf(stderr,

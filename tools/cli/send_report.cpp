@@ -1,8 +1,12 @@
 #include "send_report.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <nlohmann/json.hpp>
+#include <set>
 #include <utility>
+
+#include "vudaduv_model.h"
+#include "vudaduv_transport.h"
 
 namespace vudaduv::cli {
 
@@ -14,6 +18,55 @@ std::size_t CountServed(const std::vector<std::string>& causes) {
     std::size_t served = 0;
     for (const std::string& cause : causes) served += cause.empty() ? 1 : 0;
     return served;
+}
+
+// A scale's read-back of --verify, found by its address; nullptr when it was not read back.
+const ScaleReadBack* ReadBackOf(const ReadBackResult* readBack, const std::string& name) {
+    if (!readBack) return nullptr;
+    for (const ScaleReadBack& scale : readBack->scales) {
+        if (scale.name == name) return &scale;
+    }
+    return nullptr;
+}
+
+// The records that came back otherwise than the check foresaw (a record counted once however
+// many of its fields differ).
+std::size_t UnforeseenRecords(const ScaleReadBack& scale) {
+    std::set<std::string> keys;
+    for (const Difference& difference : scale.report.differences) {
+        if (!difference.foreseen) keys.insert(difference.key);
+    }
+    return keys.size();
+}
+
+std::size_t RecordsAsForeseen(const ScaleReadBack& scale, const ReadBackResult& readBack) {
+    if (!scale.failure.empty()) return 0;
+    return readBack.plan.records.size() - UnforeseenRecords(scale);
+}
+
+// Why a served scale's read-back failed it; "" when it came back as foreseen or was not read.
+std::string ReadBackFailure(const ScaleReadBack* scale) {
+    if (!scale) return "";
+    if (!scale->failure.empty()) return "reading back failed: " + scale->failure;
+    std::size_t differing = UnforeseenRecords(*scale);
+    if (differing == 0) return "";
+    return std::to_string(differing) + " record(s) came back different (--verify)";
+}
+
+// Without --verify, the scale's answer to a command line is its confirmation; an error reply
+// or a line that is no scale's confirms nothing.
+std::size_t ScaleAnswers(const ScaleResult& scale, std::size_t commands) {
+    std::size_t answers = 0;
+    for (std::size_t i = 0; i < scale.replies.size() && i < commands; ++i) {
+        answers += IsScaleAnswer(scale.replies[i]) ? 1 : 0;
+    }
+    return answers;
+}
+
+// A scale that Ctrl-C cut short, before every line was answered, was interrupted, not failed.
+const char* StatusOf(const std::string& failure, bool cutShort) {
+    if (failure.empty()) return "synced";
+    return cutShort ? "interrupted" : "failed";
 }
 
 }  // namespace
@@ -88,26 +141,56 @@ std::string SendSummary(const std::vector<std::string>& causes, uint32_t millise
            std::to_string(causes.size() - served) + ", in " + seconds + " s";
 }
 
-std::string JsonReport(const SendOutcome& outcome, const std::vector<std::string>& causes,
-                       uint32_t milliseconds) {
-    std::size_t served = CountServed(causes);
-    nlohmann::ordered_json scales = nlohmann::ordered_json::array();
+ReportJson SendReport(const SendOutcome& outcome, const std::vector<std::string>& causes,
+                      const SendEnd& end) {
+    ReportJson scales = ReportJson::array();
+    std::size_t notOk = 0;
+    std::size_t interrupted = 0;
     for (std::size_t i = 0; i < outcome.scales.size(); ++i) {
         const ScaleResult& scale = outcome.scales[i];
+        const ScaleReadBack* readBack = ReadBackOf(end.readBack, scale.name);
+        std::string failure = causes[i].empty() ? ReadBackFailure(readBack) : causes[i];
+        std::size_t written = std::min<std::size_t>(scale.answered, outcome.commands.size());
+        const char* status =
+            StatusOf(failure, end.interrupted && written < outcome.commands.size());
+        std::size_t confirmed = readBack ? RecordsAsForeseen(*readBack, *end.readBack)
+                                         : ScaleAnswers(scale, outcome.commands.size());
+        notOk += failure.empty() ? 0 : 1;
+        interrupted += std::string(status) == "interrupted" ? 1 : 0;
         scales.push_back({{"address", scale.name},
+                          {"status", status},
+                          {"ok", failure.empty()},
+                          {"failure", failure},
+                          {"transport_code", scale.code},
+                          {"transport_code_name", transport::TransportCodeName(scale.code)},
+                          {"planned", outcome.commands.size()},
+                          {"written", written},
+                          {"confirmed", confirmed},
+                          {"pending", outcome.commands.size() - written},
+                          {"verified", readBack != nullptr && readBack->failure.empty()},
+                          {"differing", readBack ? UnforeseenRecords(*readBack) : 0},
+                          {"seconds", scale.milliseconds / 1000.0},
+                          // The fields of the first report, for the readers written against it.
                           {"code", scale.code},
                           {"cause", causes[i]},
                           {"answered", scale.answered},
                           {"connections", scale.connections},
                           {"milliseconds", scale.milliseconds}});
     }
-    nlohmann::ordered_json report = {{"commands", outcome.commands.size()},
-                                     {"served", served},
-                                     {"failed", causes.size() - served},
-                                     {"milliseconds", milliseconds},
-                                     {"scales", std::move(scales)}};
-    // Bytes that are not UTF-8 (an address given in another charset) become U+FFFD.
-    return report.dump(1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+    std::size_t served = CountServed(causes);
+    return {{"schema", kReportSchema},
+            {"command", "send"},
+            {"record_type", end.recordType},
+            {"verify", end.readBack != nullptr},
+            {"ok", notOk == 0},
+            {"interrupted", end.interrupted},
+            {"scales", std::move(scales)},
+            {"served", served},
+            {"failed", causes.size() - served},
+            {"interrupted_scales", interrupted},
+            {"commands", outcome.commands.size()},
+            {"milliseconds", end.milliseconds},
+            {"seconds", end.milliseconds / 1000.0}};
 }
 
 }  // namespace vudaduv::cli

@@ -1,5 +1,5 @@
 // What a send tells besides the upload lines: its progress on a terminal, and at the end, for a
-// fleet, the summary and the JSON report.
+// fleet, the summary and the report.
 #pragma once
 
 #include <chrono>
@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "report_files.h"
 #include "scale_link.h"
+#include "verify.h"
 
 namespace vudaduv::cli {
 
@@ -56,8 +58,17 @@ std::vector<std::string> ScaleCauses(const SendOutcome& outcome);
 // "served N, failed M, in S.s s".
 std::string SendSummary(const std::vector<std::string>& causes, uint32_t milliseconds);
 
-// Every scale's outcome as a JSON object, in target order.
-std::string JsonReport(const SendOutcome& outcome, const std::vector<std::string>& causes,
-                       uint32_t milliseconds);
+// How the send ended, for its report.
+struct SendEnd {
+    uint32_t recordType = 0;
+    uint32_t milliseconds = 0;
+    bool interrupted = false;                  // stopped by Ctrl-C
+    const ReadBackResult* readBack = nullptr;  // with --verify, when the read-back was made
+};
+
+// Every scale's outcome and the run's, in target order, in the report shape that sync shares
+// (see docs/report.md); causes as ScaleCauses gives them.
+ReportJson SendReport(const SendOutcome& outcome, const std::vector<std::string>& causes,
+                      const SendEnd& end);
 
 }  // namespace vudaduv::cli

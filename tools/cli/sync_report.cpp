@@ -1,26 +1,8 @@
 #include "sync_report.h"
 
-#include <nlohmann/json.hpp>
-
-#include "os.h"
 #include "vudaduv_transport.h"
 
 namespace vudaduv::cli {
-
-bool ReadSyncReportFile(const std::string& value, bool given, std::string& path,
-                        std::string& error) {
-    const std::string prefix = "json:";
-    if (!given) return true;
-    path = value.compare(0, prefix.size(), prefix) == 0 ? value.substr(prefix.size()) : "";
-    if (path == "-") {
-        error = "--report json:- would mix the report with the scales' lines; name a file";
-    } else if (path.empty()) {
-        error = "--report wants json:FILE, not '" + value + "'";
-    } else if (!os::CanWriteFile(path, error)) {
-        error = "--report: " + path + " cannot be written: " + error;
-    }
-    return error.empty();
-}
 
 // The figures of a scale in step: what it was sent and confirmed (or would be sent).
 Tally TallyOf(const fleet::SyncResult& result) {
@@ -45,12 +27,9 @@ bool ScaleOk(const fleet::ScaleSync& scale) {
     }
 }
 
-// The report's shape; a change that takes a field away or changes its meaning counts it up.
-constexpr int kReportSchema = 1;
-
-std::string SyncJsonReport(const fleet::SyncResult& result, const Tally& tally, bool dryRun,
-                           uint32_t milliseconds) {
-    nlohmann::json scales = nlohmann::json::array();
+ReportJson SyncReport(const fleet::SyncResult& result, const Tally& tally, bool dryRun,
+                      uint32_t milliseconds) {
+    ReportJson scales = ReportJson::array();
     for (const fleet::ScaleSync& scale : result.scales) {
         scales.push_back({{"address", scale.address},
                           {"status", fleet::SyncStatusName(scale.status)},
@@ -74,22 +53,21 @@ std::string SyncJsonReport(const fleet::SyncResult& result, const Tally& tally, 
     }
     std::size_t notOk = 0;
     for (const fleet::ScaleSync& scale : result.scales) notOk += ScaleOk(scale) ? 0 : 1;
-    nlohmann::json report = {{"schema", kReportSchema},
-                             {"command", "sync"},
-                             {"dry_run", dryRun},
-                             {"ok", notOk == 0 && result.stateError.empty()},
-                             {"interrupted", result.interrupted},
-                             {"probed", result.probed},
-                             {"state_error", result.stateError},
-                             {"scales", scales},
-                             {"served", result.scales.size() - notOk},
-                             {"failed", tally.failed},
-                             {"refused", tally.refused},
-                             {"interrupted_scales", tally.interrupted},
-                             {"drift_repaired", tally.drift},
-                             {"milliseconds", milliseconds},
-                             {"seconds", milliseconds / 1000.0}};
-    return report.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    return {{"schema", kReportSchema},
+            {"command", "sync"},
+            {"dry_run", dryRun},
+            {"ok", notOk == 0 && result.stateError.empty()},
+            {"interrupted", result.interrupted},
+            {"probed", result.probed},
+            {"state_error", result.stateError},
+            {"scales", scales},
+            {"served", result.scales.size() - notOk},
+            {"failed", tally.failed},
+            {"refused", tally.refused},
+            {"interrupted_scales", tally.interrupted},
+            {"drift_repaired", tally.drift},
+            {"milliseconds", milliseconds},
+            {"seconds", milliseconds / 1000.0}};
 }
 
 std::string FailedTargets(const fleet::SyncResult& result) {
