@@ -24,6 +24,7 @@
 #include <random>
 #include <set>
 #include <sstream>
+#include <unordered_map>
 
 #include "fleet_internal.h"
 #include "vudaduv_codec.h"
@@ -35,6 +36,7 @@ namespace {
 
 constexpr const char* kLockFileName = ".lock";
 constexpr const char* kPendingFileName = ".pending";
+constexpr const char* kCharsetsFileName = ".charsets";
 constexpr const char* kTrialFileName = ".room.new";  // with the temporaries' ending: never kept
 constexpr std::uintmax_t kTrialBytes = 64 * 1024;
 constexpr std::uintmax_t kPendingBytesPerScale = 64;
@@ -151,15 +153,78 @@ void ReadInFull(const WantedList& list, const SyncOptions& options, ScaleWork& w
     work.reads.assign(slots.begin(), slots.end());
 }
 
+// The character set of each image that is not in GBK, by its file name.
+using Charsets = std::map<std::string, std::string>;
+
+Charsets ReadCharsets(const std::string& text) {
+    Charsets charsets;
+    std::istringstream in(text);
+    std::string file;
+    std::string name;
+    while (in >> file >> name) charsets[file] = name;
+    return charsets;
+}
+
+std::string WriteCharsets(const Charsets& charsets) {
+    std::string text;
+    for (const auto& file : charsets) text += file.first + " " + file.second + "\n";
+    return text;
+}
+
+// The bytes of a state image in GBK; false with error when its character set cannot be read.
+bool StateImageToGbk(const SyncOptions& options, const Charsets& charsets, const std::string& file,
+                     std::string& bytes, std::string& error) {
+    auto charset = charsets.find(file);
+    if (charset == charsets.end()) return true;
+    std::string gbk;
+    if (!options.stateCharset.toGbk || !options.stateCharset.toGbk(charset->second, bytes, gbk)) {
+        error = JoinPath(options.stateDir, file) + ": not " + charset->second + " text, as " +
+                kCharsetsFileName + " says";
+        return false;
+    }
+    bytes = std::move(gbk);
+    return true;
+}
+
+// The images' texts as their files hold them: in the state's character set where that set has
+// a place for every character (converted there and back alike), else in GBK. Scales that hold
+// alike are converted once.
+class StateText {
+  public:
+    explicit StateText(const StateCharset& charset) : charset_(charset) {}
+
+    // The text to write and its character set ("" for GBK).
+    const std::pair<std::string, std::string>& Of(const std::string& gbk) {
+        auto known = converted_.find(gbk);
+        if (known != converted_.end()) return known->second;
+        std::pair<std::string, std::string> file{gbk, ""};
+        std::string text;
+        std::string back;
+        if (!charset_.name.empty() && charset_.fromGbk && charset_.toGbk &&
+            charset_.fromGbk(charset_.name, gbk, text) &&
+            charset_.toGbk(charset_.name, text, back) && back == gbk) {
+            file = {std::move(text), charset_.name};
+        }
+        return converted_.emplace(gbk, std::move(file)).first->second;
+    }
+
+  private:
+    const StateCharset& charset_;
+    std::unordered_map<std::string, std::pair<std::string, std::string>> converted_;
+};
+
 // What the scale's state image and pending file say, or the slots to read when it has none.
 void LoadState(const std::string& dir, const WantedList& list, const SyncOptions& options,
-               const Pending& pending, Interned& interned, ScaleWork& work, ScaleSync& result) {
+               const Pending& pending, const Charsets& charsets, Interned& interned,
+               ScaleWork& work, ScaleSync& result) {
     std::string bytes;
     std::string error;
     std::string path = JoinPath(dir, work.file);
     if (!options.readScales && ReadFileIfThere(path, bytes, error)) {
         work.stateBytes = bytes.size();
-        work.held = InternImage(interned, path, std::move(bytes), error);
+        if (StateImageToGbk(options, charsets, work.file, bytes, error)) {
+            work.held = InternImage(interned, path, std::move(bytes), error);
+        }
     }
     if (!error.empty()) result.notes.push_back(error + " (read from the scale instead)");
     if (!work.held) {
@@ -721,6 +786,11 @@ SyncResult SyncScales(const WantedList& list, const std::vector<std::string>& ad
     if (ReadFileIfThere(JoinPath(options.stateDir, kPendingFileName), pendingText, error)) {
         pending = ReadPending(pendingText);
     }
+    std::string charsetsText;
+    Charsets charsets;
+    if (ReadFileIfThere(JoinPath(options.stateDir, kCharsetsFileName), charsetsText, error)) {
+        charsets = ReadCharsets(charsetsText);
+    }
     std::vector<ScaleWork> work(addresses.size());
     result.scales.resize(addresses.size());
     std::map<std::string, std::string> addressOfFile;
@@ -743,7 +813,8 @@ SyncResult SyncScales(const WantedList& list, const std::vector<std::string>& ad
             continue;
         }
         work[i].ready = true;
-        LoadState(options.stateDir, list, options, pending, interned, work[i], result.scales[i]);
+        LoadState(options.stateDir, list, options, pending, charsets, interned, work[i],
+                  result.scales[i]);
     }
     if (!options.dryRun &&
         !CheckRoomForState(options.stateDir, RoomForImages(list, work), result.error)) {
@@ -793,7 +864,10 @@ SyncResult SyncScales(const WantedList& list, const std::vector<std::string>& ad
     std::vector<transport::ScaleResult> sent =
         Exchange(jobs, PlacesOf(index, places), SyncPhase::kSending, options, elapsedMs());
     bool stopped = StopAsked(options);
-    std::vector<std::pair<std::string, std::string>> images;
+    // The character sets first among the files: should the run end between their renames, an
+    // image read in the wrong set fails to convert (or differs) and is read from its scale.
+    std::vector<std::pair<std::string, std::string>> images{{kCharsetsFileName, ""}};
+    StateText stateText(options.stateCharset);
     for (std::size_t j = 0; j < sent.size(); ++j) {
         std::size_t i = index[j];
         ScaleSync& scale = result.scales[i];
@@ -808,8 +882,16 @@ SyncResult SyncScales(const WantedList& list, const std::vector<std::string>& ad
         if (stopped && sent[j].code == WQDS_INTERNAL) {
             MarkInterrupted(scale, "interrupted while it was sent to");
         }
-        images.push_back({work[i].file, verdict.text});
+        const std::pair<std::string, std::string>& file = stateText.Of(verdict.text);
+        images.push_back({work[i].file, file.first});
+        if (file.second.empty()) {
+            charsets.erase(work[i].file);
+        } else {
+            charsets[work[i].file] = file.second;
+        }
     }
+    images[0].second = WriteCharsets(charsets);
+    if (images[0].second == charsetsText) images.erase(images.begin());
     result.interrupted = stopped;
     // The images first: a pending record of an image that was written is read back for nothing,
     // an image that claims what was not confirmed would be wrong. A failure is told once, for

@@ -195,8 +195,20 @@ std::size_t MaxRemovals(const RemovalCap& cap, std::size_t held);
 // The phases of a sync, told as each starts with the scales and command lines it takes.
 enum class SyncPhase { kReading, kReadingInFull, kSending };
 
+// The character set of the state images, so that they read as the user's other image files do
+// (pull's, send --file's, diff's): its name ("" for GBK) and the conversions of a text between a
+// named character set and GBK, the fleet's own texts. Each image is written in it where every
+// character has a place there, else in GBK. DIR/.charsets names the set of each image ("FILE
+// NAME" a line); an image it does not name is GBK, as every image was before it existed.
+struct StateCharset {
+    std::string name;
+    std::function<bool(const std::string& name, const std::string& text, std::string& gbk)> toGbk;
+    std::function<bool(const std::string& name, const std::string& gbk, std::string& text)> fromGbk;
+};
+
 struct SyncOptions {
     std::string stateDir;
+    StateCharset stateCharset;
     std::vector<uint32_t> listTypes;  // the record types the list speaks for (removals)
     bool en = false;
     bool removeMissing = false;  // empty the records of the list's types that it lacks

@@ -3,6 +3,7 @@
 #include <optional>
 #include <set>
 
+#include "charset.h"
 #include "check_report.h"
 #include "commands.h"
 #include "common_options.h"
@@ -312,6 +313,15 @@ int RunSync(const Arguments& args) {
                           "--failed-targets: " + failedPath + " cannot be written: " + error);
     }
     options.probe = static_cast<std::size_t>(probe);
+    // The state's images in the user's character set, as pull writes images.
+    options.stateCharset.name = charset;
+    options.stateCharset.toGbk = [](const std::string& name, const std::string& text,
+                                    std::string& gbk) { return ConvertToGbk(name, text, gbk); };
+    options.stateCharset.fromGbk = [](const std::string& name, const std::string& gbk,
+                                      std::string& text) {
+        text = ConvertFromGbk(name, gbk);
+        return true;  // the fleet converts back and compares: a "?" put in does not pass
+    };
     options.en = parsed.Has(kEnOption.name);
     options.removeMissing = parsed.Has(kRemoveOption.name);
     options.readScales = parsed.Has(kReadBackOption.name);

@@ -349,3 +349,40 @@ TEST_F(NightlySync, TheListIsCheckedAsSendChecksItAndEachScaleServedOnce) {
 
 }  // namespace
 }  // namespace vudaduv::cli::test
+
+namespace vudaduv::cli::test {
+namespace {
+
+// The state's images are scale images in the user's character set, as pull writes them: diff and
+// send take them with their default options. A state written in GBK before (no .charsets) is
+// read as it is and rewritten in the user's set.
+TEST(SyncTrust, StateImagesAreInTheUsersCharsetAndOldOnesStillRead) {
+    TempDirectory directory;
+    ScaleProcess fleet(1, 0);
+    ASSERT_TRUE(fleet.Started());
+    std::string scale = fleet.OutputLines().at(0);
+    std::string name = scale;
+    for (char& c : name) c = c == ':' ? '_' : c;
+    std::string image = "state/" + name + ".txt";
+    const std::string apple = "\xe8\x8b\xb9\xe6\x9e\x9c";  // in UTF-8; "\xc6\xbb\xb9\xfb" in GBK
+    WriteWholeFile("items.txt", "1A1##" + apple + "\n2A1##Milk\n");
+    std::vector<std::string> sync = {"sync",  "--file",    "items.txt", "--type",
+                                     "1",     "--target",  scale,       "--state",
+                                     "state", "--charset", "UTF-8"};
+    ASSERT_EQ(RunTool(sync).status, 0);
+    EXPECT_EQ(ReadWholeFile(image.c_str()), "1P0001A1##" + apple + "\n1P0002A1##Milk\n");
+    ToolRun diff =
+        RunTool({"diff", image, "scale:" + scale, "--items", "0-10", "--charset", "UTF-8"});
+    EXPECT_EQ(diff.status, 0) << diff.out << diff.err;
+
+    // A state directory from before: GBK, and no word of its character set.
+    std::filesystem::remove("state/.charsets");
+    WriteWholeFile(image.c_str(), "1P0001A1##\xc6\xbb\xb9\xfb\n1P0002A1##Milk\n");
+    ToolRun again = RunTool(sync);
+    EXPECT_EQ(again.status, 0) << again.out << again.err;
+    EXPECT_NE(again.out.find(": sent 0, unchanged 2, removed 0"), std::string::npos) << again.out;
+    EXPECT_EQ(ReadWholeFile(image.c_str()), "1P0001A1##" + apple + "\n1P0002A1##Milk\n");
+}
+
+}  // namespace
+}  // namespace vudaduv::cli::test
