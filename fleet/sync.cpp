@@ -62,7 +62,8 @@ struct Verdict {
 // What the scales that hold one image share: the plan against the list and its commands.
 struct Group {
     std::shared_ptr<const Image> held;
-    ScaleSync plan;  // the figures and the lines to send and remove
+    ScaleSync plan;                     // the figures
+    std::shared_ptr<SyncPlan> planned;  // the changes as the caller sees them
     std::vector<Change> changes;
     std::vector<std::size_t> commandsOfChange;
     std::size_t writeCommands = 0;
@@ -222,6 +223,7 @@ void LoadState(const std::string& dir, const WantedList& list, const SyncOptions
     std::string path = JoinPath(dir, work.file);
     if (!options.readScales && ReadFileIfThere(path, bytes, error)) {
         work.stateBytes = bytes.size();
+        if (options.digestState) result.stateDigest = DigestOf(bytes);
         if (StateImageToGbk(options, charsets, work.file, bytes, error)) {
             work.held = InternImage(interned, path, std::move(bytes), error);
         }
@@ -382,7 +384,7 @@ void PlanChanges(const WantedList& list, const SyncOptions& options, Group& work
             continue;
         }
         work.changes.push_back({record.first, record.second.dataLine, record.second.line});
-        result.toSend.push_back(record.second.dataLine);
+        work.planned->push_back({record.first, record.second.dataLine, false});
         ++result.sent;
     }
     if (!options.removeMissing) return;
@@ -398,7 +400,7 @@ void PlanChanges(const WantedList& list, const SyncOptions& options, Group& work
             continue;
         }
         work.changes.push_back({record.first, removal, ""});
-        result.toRemove.push_back(removal);
+        work.planned->push_back({record.first, removal, true});
         ++result.removed;
     }
 }
@@ -544,6 +546,7 @@ void PlanGroups(const WantedList& list, const SyncOptions& options, std::vector<
         if (!group) {
             group = std::make_shared<Group>();
             group->held = work[i].held;
+            group->planned = std::make_shared<SyncPlan>();
             PlanChanges(list, options, *group);
             if (!options.dryRun && !ExceedsRemovalCap(options, group->plan)) {
                 group->commands = BuildSyncCommands(options, *group);
@@ -555,8 +558,7 @@ void PlanGroups(const WantedList& list, const SyncOptions& options, std::vector<
         result.unchanged = group->plan.unchanged;
         result.removed = group->plan.removed;
         result.removalCap = group->plan.removalCap;
-        result.toSend = group->plan.toSend;
-        result.toRemove = group->plan.toRemove;
+        result.plan = group->planned;
         if (ExceedsRemovalCap(options, group->plan)) {
             result.status = SyncStatus::kRefusedCap;
             work[i].ready = false;
@@ -719,6 +721,20 @@ void RemoveFileIfThere(const std::string& path) {
     std::filesystem::remove(path, ignored);
 }
 
+// FNV-1a, 64 bits: enough to tell a changed file from the same one, not meant against forgery.
+std::string DigestOf(const std::string& bytes) {
+    uint64_t hash = 14695981039346656037ULL;
+    for (char c : bytes) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 1099511628211ULL;
+    }
+    static const char kDigits[] = "0123456789abcdef";
+    std::string text(16, '0');
+    for (int i = 15; i >= 0; --i, hash >>= 4)
+        text[static_cast<std::size_t>(i)] = kDigits[hash & 15];
+    return text;
+}
+
 std::size_t MaxRemovals(const RemovalCap& cap, std::size_t held) {
     switch (cap.kind) {
         case RemovalCap::kAll:
@@ -840,6 +856,14 @@ SyncResult SyncScales(const WantedList& list, const std::vector<std::string>& ad
         return result;
     }
     PlanGroups(list, options, work, result.scales);
+    if (options.approvePlans) {
+        std::string stale = options.approvePlans(result.scales);
+        if (!stale.empty()) {
+            result.refused = true;
+            result.error = stale;
+            return result;
+        }
+    }
 
     std::vector<transport::ScaleJob> jobs;
     std::vector<std::size_t> index;

@@ -206,6 +206,8 @@ struct StateCharset {
     std::function<bool(const std::string& name, const std::string& gbk, std::string& text)> fromGbk;
 };
 
+struct ScaleSync;
+
 struct SyncOptions {
     std::string stateDir;
     StateCharset stateCharset;
@@ -227,7 +229,24 @@ struct SyncOptions {
     // what was confirmed is kept and the rest stays pending for the next run.
     transport::SendObserver observer;
     std::function<void(SyncPhase phase, std::size_t scales, std::size_t commands)> phaseStarted;
+    bool digestState = false;  // fill ScaleSync::stateDigest
+    // Told the plans once every scale is planned, before anything is written or sent; a reason
+    // it returns stops the run there (SyncResult::refused, the reason in error): a saved plan
+    // that is no longer what the scales would get.
+    std::function<std::string(const std::vector<ScaleSync>& planned)> approvePlans;
 };
+
+// A change a sync makes on a scale: the record, and the data line that writes it (for a
+// removal, the line that empties it), in the order they are sent.
+struct PlannedChange {
+    RecordKey key;
+    std::string dataLine;
+    bool removal = false;
+};
+using SyncPlan = std::vector<PlannedChange>;
+
+// A short digest of bytes (16 hex digits), for telling whether a file changed.
+std::string DigestOf(const std::string& bytes);
 
 // What became of one scale, in a word.
 enum class SyncStatus {
@@ -262,9 +281,11 @@ struct ScaleSync {
     std::size_t removalCap = 0;         // the most removals its cap allows (for kRefusedCap)
     bool fromScale = false;             // what it held came from a read, not from the state
     uint32_t milliseconds = 0;          // from the start of the sync until the scale was done
-    std::vector<std::string> toSend;    // the data lines, in order
-    std::vector<std::string> toRemove;  // the removal lines, in order
-    std::vector<std::string> notes;     // records that did not come back as foreseen, ...
+    // What it was planned to get, shared by the scales that held alike (one object: compare the
+    // pointers); nullptr when it was not planned (it could not be read).
+    std::shared_ptr<const SyncPlan> plan;
+    std::string stateDigest;         // of its state image as read, with digestState; "" without one
+    std::vector<std::string> notes;  // records that did not come back as foreseen, ...
 };
 
 struct SyncResult {

@@ -10,6 +10,7 @@
 #include "fleet_options.h"
 #include "os.h"
 #include "stop_request.h"
+#include "sync_plan.h"
 #include "sync_report.h"
 #include "vudaduv_codec.h"
 
@@ -28,6 +29,8 @@ constexpr OptionSpec kReportOption{"report", true, true};
 constexpr OptionSpec kMaxRemoveOption{"max-remove", true, false};
 constexpr OptionSpec kProbeOption{"probe", true, false};
 constexpr OptionSpec kFailedTargetsOption{"failed-targets", true, false};
+constexpr OptionSpec kPlanOutOption{"plan-out", true, false};
+constexpr OptionSpec kApplyOption{"apply", true, false};
 
 constexpr uint64_t kMaxProbe = 100000;  // more than any scale holds: every record it holds
 
@@ -39,6 +42,7 @@ std::string SyncHelp() {
                "                    [--dry-run] [--accept-changes] [--report json:FILE]\n"
                "                    [--report html:FILE] [--failed-targets FILE] [--en]\n"
                "                    [--charset CS] [--timeout MS] [--retries N]\n"
+               "                    [--dry-run --plan-out PLAN | --apply PLAN]\n"
                "\n"
                "Brings every scale to hold LIST, all scales at once. What a scale holds is\n"
                "its image in DIR from the last sync (read from the scale when DIR has none,\n"
@@ -68,6 +72,9 @@ std::string SyncHelp() {
                "                    contacted, and is not checked)\n"
                "  --read-back       read what the scales hold instead of trusting DIR\n"
                "  --dry-run         print what would be sent and removed; send nothing\n"
+               "  --plan-out PLAN   with --dry-run: save the plans to PLAN (JSON)\n"
+               "  --apply PLAN      send exactly the plans of PLAN; nothing when LIST, a\n"
+               "                    scale's state or what it would get changed since\n"
                "  --accept-changes  sync also when the check finds lines that would change\n"
                "  --report json:FILE  every scale's status and figures as JSON (tried before\n"
                "                    anything is sent)\n"
@@ -90,7 +97,8 @@ std::string SyncHelp() {
            "what it was sent, DIR is held by another sync or cannot take the images,\n"
            "or a report could not be written, 2 bad arguments, 3 a file could not be\n"
            "read, 4 the check found lines that would not arrive as written, or a scale's\n"
-           "plan (or an empty LIST) exceeds --max-remove (nothing sent to it), 130\n"
+           "plan (or an empty LIST) exceeds --max-remove (nothing sent to it), or the\n"
+           "plan of --apply has gone stale (nothing sent), 130\n"
            "stopped by Ctrl-C (what was confirmed is kept; the next run sends the rest).\n";
 }
 
@@ -211,7 +219,8 @@ std::string RefusalLine(const fleet::ScaleSync& scale) {
 }
 
 // One line a scale on stdout, its notes on stderr; with --dry-run, every line it would get.
-void PrintScale(const fleet::ScaleSync& scale, bool dryRun, const std::string& charset) {
+void PrintScale(const fleet::ScaleSync& scale, bool dryRun, std::size_t planNumber,
+                const std::string& charset) {
     for (const std::string& note : scale.notes) {
         std::fprintf(stderr, "vudaduv sync: %s: %s\n", scale.address.c_str(),
                      ShowText(charset, note).c_str());
@@ -231,15 +240,11 @@ void PrintScale(const fleet::ScaleSync& scale, bool dryRun, const std::string& c
             std::printf("%s: %s%s\n", address, drift.c_str(), RefusalLine(scale).c_str());
             break;
         default:
-            std::printf("%s: %s%s\n", address, drift.c_str(), Figures(scale, dryRun).c_str());
+            std::printf("%s: %s%s%s\n", address, drift.c_str(), Figures(scale, dryRun).c_str(),
+                        dryRun && planNumber > 0
+                            ? (" (plan " + std::to_string(planNumber) + ")").c_str()
+                            : "");
             break;
-    }
-    if (!dryRun) return;
-    for (const std::string& line : scale.toSend) {
-        std::printf("  send %s\n", ShowText(charset, line).c_str());
-    }
-    for (const std::string& line : scale.toRemove) {
-        std::printf("  remove %s\n", ShowText(charset, line).c_str());
     }
 }
 
@@ -277,17 +282,52 @@ class PhaseProgress {
     std::optional<CountLine> line_;
 };
 
+// --plan-out and --apply: the saved plan read, and the digest of LIST that both keep; kExitOk,
+// or the exit status after saying why not.
+int ReadPlanOptions(const ParsedArgs& parsed, SavedPlan& saved, std::string& listDigest) {
+    bool out = parsed.Has(kPlanOutOption.name);
+    bool apply = parsed.Has(kApplyOption.name);
+    if (!out && !apply) return kExitOk;
+    std::string error;
+    std::string listPath = parsed.Value(kFileOption.name);
+    if (out && !parsed.Has(kDryRunOption.name)) {
+        return UsageError(kCommand, "--plan-out goes with --dry-run");
+    }
+    if (apply && parsed.Has(kDryRunOption.name)) {
+        return UsageError(kCommand, "--apply sends: give it without --dry-run");
+    }
+    if (listPath.empty() || listPath == "-") {
+        return UsageError(kCommand, "a saved plan wants LIST in a file, not standard input");
+    }
+    std::string bytes;
+    if (!os::ReadAllBytes(listPath, bytes, error)) {
+        return UnreadableFile(kCommand, listPath + ": " + error);
+    }
+    listDigest = fleet::DigestOf(bytes);
+    if (out && !os::CanWriteFile(parsed.Value(kPlanOutOption.name), error)) {
+        return UsageError(kCommand, "--plan-out: " + parsed.Value(kPlanOutOption.name) +
+                                        " cannot be written: " + error);
+    }
+    if (!apply) return kExitOk;
+    std::string path = parsed.Value(kApplyOption.name);
+    if (!os::ReadAllBytes(path, bytes, error)) return UnreadableFile(kCommand, path + ": " + error);
+    if (!ReadPlanFile(bytes, saved, error))
+        return UsageError(kCommand, "--apply: " + path + ": " + error);
+    return kExitOk;
+}
+
 }  // namespace
 
 int RunSync(const Arguments& args) {
     ParsedArgs parsed;
     int status = kExitOk;
-    if (!ParseCommandArgs(kCommand, SyncHelp(), args,
-                          {kFileOption, kTypeOption, kEnOption, kCharsetOption, kTargetOption,
-                           kTargetsFileOption, kTimeoutOption, kRetriesOption, kStateOption,
-                           kRemoveOption, kReadBackOption, kDryRunOption, kAcceptOption,
-                           kReportOption, kMaxRemoveOption, kProbeOption, kFailedTargetsOption},
-                          parsed, status)) {
+    if (!ParseCommandArgs(
+            kCommand, SyncHelp(), args,
+            {kFileOption, kTypeOption, kEnOption, kCharsetOption, kTargetOption, kTargetsFileOption,
+             kTimeoutOption, kRetriesOption, kStateOption, kRemoveOption, kReadBackOption,
+             kDryRunOption, kAcceptOption, kReportOption, kMaxRemoveOption, kProbeOption,
+             kFailedTargetsOption, kPlanOutOption, kApplyOption},
+            parsed, status)) {
         return status;
     }
     if (!parsed.Positionals().empty()) {
@@ -333,6 +373,19 @@ int RunSync(const Arguments& args) {
     fleet::WantedList list;
     status = LoadList(parsed, options.en, charset, list, options.listTypes);
     if (status != kExitOk) return status;
+    SavedPlan saved;
+    std::string listDigest;
+    status = ReadPlanOptions(parsed, saved, listDigest);
+    if (status != kExitOk) return status;
+    std::string stale;
+    if (parsed.Has(kApplyOption.name)) {
+        options.digestState = true;
+        options.approvePlans = [&](const std::vector<fleet::ScaleSync>& planned) {
+            stale = WhyStale(saved, listDigest, fleet.addresses, planned);
+            return stale;
+        };
+    }
+    options.digestState = options.digestState || parsed.Has(kPlanOutOption.name);
 
     PhaseProgress progress;
     options.phaseStarted = [&progress](fleet::SyncPhase phase, std::size_t scales,
@@ -350,17 +403,21 @@ int RunSync(const Arguments& args) {
     fleet::SyncResult result = fleet::Sync(list, fleet.addresses, options);
     progress.End();
     if (result.refused) {
-        std::fprintf(stderr, "vudaduv sync: %s; nothing sent (--max-remove all allows it)\n",
-                     result.error.c_str());
+        std::fprintf(stderr, "vudaduv sync: %s%s; nothing sent (%s)\n",
+                     stale.empty() ? "" : "the plan is stale: ", result.error.c_str(),
+                     stale.empty() ? "--max-remove all allows it"
+                                   : "make a new one with --dry-run --plan-out");
         return kExitChanged;
     }
     if (!result.error.empty()) {
         std::fprintf(stderr, "vudaduv sync: %s\n", result.error.c_str());
         return kExitFailed;
     }
-    for (const fleet::ScaleSync& scale : result.scales) {
-        PrintScale(scale, options.dryRun, charset);
+    std::vector<std::size_t> plans = PlanNumbers(result.scales);
+    for (std::size_t i = 0; i < result.scales.size(); ++i) {
+        PrintScale(result.scales[i], options.dryRun, plans[i], charset);
     }
+    if (options.dryRun) std::fputs(PlansText(result.scales, charset).c_str(), stdout);
     Tally tally = TallyOf(result);
     uint32_t milliseconds = MillisecondsSince(start);
     std::size_t done = result.scales.size() - tally.failed - tally.refused - tally.interrupted;
@@ -381,6 +438,12 @@ int RunSync(const Arguments& args) {
          ok;
     if (!failedPath.empty()) {
         ok = WriteRunFile("list of failed scales", failedPath, FailedTargets(result)) && ok;
+    }
+    if (parsed.Has(kPlanOutOption.name)) {
+        ok = WriteRunFile(
+                 "plan", parsed.Value(kPlanOutOption.name),
+                 PlanFile(parsed.Value(kFileOption.name), listDigest, result.scales, charset)) &&
+             ok;
     }
     if (result.interrupted) {
         std::fprintf(stderr, "vudaduv sync: interrupted: the next run sends the rest\n");

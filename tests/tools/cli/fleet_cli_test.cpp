@@ -140,7 +140,9 @@ TEST_F(FleetTool, DryRunPrintsWhatWouldBeSentAndRemovedAndSendsNothing) {
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out.substr(0, run.out.find("planned")),
               scales_[0] +
-                  ": would send 1, unchanged 1, would remove 1\n  send 1A1##Tea\n  remove 0003A\n");
+                  ": would send 1, unchanged 1, would remove 1 (plan 1)\nplan 1, for 1 scale(s): " +
+                  scales_[0] +
+                  "\n  send item 0001 (type 1): 1A1##Tea\n  remove item 0003 (type 1)\n");
     EXPECT_EQ(PullItems(0), "");
     EXPECT_EQ(ReadWholeFile(("state/" + FileName(0)).c_str()), "1P0002A1##Milk\n1P0003A1##Old\n");
 }

@@ -386,3 +386,48 @@ TEST(SyncTrust, StateImagesAreInTheUsersCharsetAndOldOnesStillRead) {
 
 }  // namespace
 }  // namespace vudaduv::cli::test
+
+namespace vudaduv::cli::test {
+namespace {
+
+// Change control: a dry run prints each plan once with the scales that share it and saves it;
+// --apply sends exactly that plan, and refuses (sending nothing) once the list, a scale's state
+// or what a scale would get has changed.
+TEST_F(NightlySync, ASavedPlanIsSentAsItIsOrNotAtAll) {
+    WriteWholeFile("today.txt", Items(1, 19) + "21A1##Item 21\n");
+    std::string before = Held(scales_[0]);
+    std::vector<std::string> plan = {"--remove-missing", "--dry-run", "--plan-out", "plan.json"};
+    ToolRun dry = Sync(plan, "today.txt");
+    EXPECT_EQ(dry.status, 0) << dry.out << dry.err;
+    EXPECT_NE(dry.out.find("plan 1, for 2 scale(s): " + scales_[0] + " " + scales_[1] +
+                           "\n  send item 0021 (type 1): 21A1##Item 21\n"
+                           "  remove item 0020 (type 1)\n"),
+              std::string::npos)
+        << dry.out;
+    EXPECT_EQ(dry.out.find("plan 2"), std::string::npos) << dry.out;
+    EXPECT_EQ(Held(scales_[0]), before);  // a dry run sends nothing
+
+    // The list changed after the plan was made: nothing sent.
+    WriteWholeFile("today.txt", Items(1, 19) + "21A1##Item 22\n");
+    ToolRun changed = Sync({"--remove-missing", "--apply", "plan.json"}, "today.txt");
+    EXPECT_EQ(changed.status, 4) << changed.out << changed.err;
+    EXPECT_NE(changed.err.find("the plan is stale: the list differs"), std::string::npos)
+        << changed.err;
+    EXPECT_EQ(Held(scales_[0]), before);
+
+    WriteWholeFile("today.txt", Items(1, 19) + "21A1##Item 21\n");
+    ToolRun applied = Sync({"--remove-missing", "--apply", "plan.json"}, "today.txt");
+    EXPECT_EQ(applied.status, 0) << applied.out << applied.err;
+    EXPECT_NE(applied.out.find(scales_[1] + ": sent 1, unchanged 19, removed 1\n"),
+              std::string::npos)
+        << applied.out;
+    // Applied once, the states have moved on: the same plan again is stale.
+    ToolRun again = Sync({"--remove-missing", "--apply", "plan.json"}, "today.txt");
+    EXPECT_EQ(again.status, 4) << again.out << again.err;
+    EXPECT_NE(again.err.find("its state changed since the plan was made"), std::string::npos)
+        << again.err;
+    EXPECT_EQ(Sync({"--apply", "today.txt"}, "today.txt").status, 2);  // no plan file
+}
+
+}  // namespace
+}  // namespace vudaduv::cli::test
