@@ -79,6 +79,7 @@ struct ScaleWork {
     std::size_t stateBytes = 0;  // of its state image, as read
     bool fullRead = false;
     bool drift = false;            // its probe differed from the state: read in full
+    bool stateAsRead = false;      // held is its state image as read, nothing taken in since
     std::vector<RecordKey> reads;  // what is read before the plan: pending records, then probes
     std::size_t probes = 0;        // the last this many of reads are the probe
     std::shared_ptr<Group> group;
@@ -146,6 +147,7 @@ std::vector<RecordKey> SlotsOfListTypes(const SyncOptions& options) {
 // of the list.
 void ReadInFull(const WantedList& list, const SyncOptions& options, ScaleWork& work) {
     work.fullRead = true;
+    work.stateAsRead = false;
     work.held = std::make_shared<const Image>();
     work.probes = 0;
     std::set<RecordKey> slots;
@@ -214,6 +216,21 @@ class StateText {
     std::unordered_map<std::string, std::pair<std::string, std::string>> converted_;
 };
 
+// A state image that the run leaves as it was: read from its file, nothing taken in or confirmed
+// since, in the character set the run would write it in. Not rewriting it spares a thousand
+// scales that already hold the list a thousand writes and renames.
+bool StillAsWritten(const ScaleWork& work, const Verdict& verdict, const Charsets& charsets,
+                    const SyncOptions& options) {
+    if (!work.stateAsRead) return false;
+    if (std::find(verdict.confirmed.begin(), verdict.confirmed.end(), true) !=
+        verdict.confirmed.end()) {
+        return false;
+    }
+    auto charset = charsets.find(work.file);
+    return (charset == charsets.end() ? std::string() : charset->second) ==
+           options.stateCharset.name;
+}
+
 // What the scale's state image and pending file say, or the slots to read when it has none.
 void LoadState(const std::string& dir, const WantedList& list, const SyncOptions& options,
                const Pending& pending, const Charsets& charsets, Interned& interned,
@@ -235,6 +252,7 @@ void LoadState(const std::string& dir, const WantedList& list, const SyncOptions
     }
     auto open = pending.find(work.file);
     if (open != pending.end()) work.reads = open->second;
+    work.stateAsRead = work.reads.empty();
 }
 
 std::string Cause(const transport::ScaleResult& scale, std::size_t commands) {
@@ -906,6 +924,7 @@ SyncResult SyncScales(const WantedList& list, const std::vector<std::string>& ad
         if (stopped && sent[j].code == WQDS_INTERNAL) {
             MarkInterrupted(scale, "interrupted while it was sent to");
         }
+        if (StillAsWritten(work[i], verdict, charsets, options)) continue;
         const std::pair<std::string, std::string>& file = stateText.Of(verdict.text);
         images.push_back({work[i].file, file.first});
         if (file.second.empty()) {

@@ -18,7 +18,7 @@ _vudaduv_options() {
         sync)
             echo "--file --type --target --targets-file --state --remove-missing --max-remove" \
                  "--read-back --probe --dry-run --accept-changes --report --failed-targets" \
-                 "--en --charset --timeout --retries --help" ;;
+                 "--plan-out --apply --en --charset --timeout --retries --help" ;;
     esac
 }
 
@@ -65,7 +65,7 @@ _vudaduv() {
         return
     fi
     case "$prev" in
-        --file | --targets-file | --upload-file | --failed-targets)
+        --file | --targets-file | --upload-file | --failed-targets | --plan-out | --apply)
             mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             return ;;
         --out | --state)
