@@ -431,3 +431,27 @@ TEST_F(NightlySync, ASavedPlanIsSentAsItIsOrNotAtAll) {
 
 }  // namespace
 }  // namespace vudaduv::cli::test
+
+namespace vudaduv::cli::test {
+namespace {
+
+// A scale that holds the list already costs no write: its state image stays as it was, byte for
+// byte (here with the CR LF line ends of an editor), and is written again once a change lands.
+TEST_F(NightlySync, AStateImageThatStaysAsItWasIsNotWrittenAgain) {
+    std::string name = scales_[0];
+    for (char& c : name) c = c == ':' ? '_' : c;
+    std::string path = "state/" + name + ".txt";
+    std::string text = ReadWholeFile(path.c_str());
+    std::string crlf;
+    for (char c : text) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    WriteWholeFile(path.c_str(), crlf);
+    ToolRun same = Sync({});
+    EXPECT_EQ(same.status, 0) << same.out << same.err;
+    EXPECT_EQ(ReadWholeFile(path.c_str()), crlf);
+    WriteWholeFile("new.txt", Items(1, 19) + "20A9##Item 20\n");
+    ASSERT_EQ(Sync({}, "new.txt").status, 0);
+    EXPECT_EQ(ReadWholeFile(path.c_str()).find('\r'), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vudaduv::cli::test
