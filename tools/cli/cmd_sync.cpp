@@ -206,6 +206,11 @@ std::string Progress(const fleet::ScaleSync& scale) {
            "; unchanged " + std::to_string(scale.unchanged);
 }
 
+// " (planned ...)" for a scale that got as far as a plan; "" for one that was never read.
+std::string PlanProgress(const fleet::ScaleSync& scale) {
+    return scale.plan ? " (" + Progress(scale) + ")" : "";
+}
+
 std::string DriftWords(const fleet::ScaleSync& scale) {
     return "drift: " + std::to_string(scale.differing) + " of " + std::to_string(scale.probed) +
            " probed records differ; read in full; ";
@@ -229,12 +234,12 @@ void PrintScale(const fleet::ScaleSync& scale, bool dryRun, std::size_t planNumb
     std::string drift = scale.differing > 0 ? DriftWords(scale) : "";
     switch (scale.status) {
         case fleet::SyncStatus::kFailed:
-            std::printf("%s: failed: %s%s (%s)\n", address, drift.c_str(), scale.failure.c_str(),
-                        Progress(scale).c_str());
+            std::printf("%s: failed: %s%s%s\n", address, drift.c_str(), scale.failure.c_str(),
+                        PlanProgress(scale).c_str());
             return;
         case fleet::SyncStatus::kInterrupted:
-            std::printf("%s: %s%s (%s)\n", address, drift.c_str(), scale.failure.c_str(),
-                        Progress(scale).c_str());
+            std::printf("%s: %s%s%s\n", address, drift.c_str(), scale.failure.c_str(),
+                        PlanProgress(scale).c_str());
             return;
         case fleet::SyncStatus::kRefusedCap:
             std::printf("%s: %s%s\n", address, drift.c_str(), RefusalLine(scale).c_str());
