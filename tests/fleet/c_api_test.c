@@ -1,0 +1,573 @@
+/* The fleet's C library as a C program meets it: the header compiles as plain C, and every
+ * export is run on tables of cases and on virtual scales in this process, one of them off.
+ * Usage: vudaduv_fleet_c_test CASE, CASE one of the names in the table at the end. */
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "test_scales.h"
+#include "vudaduv_fleet_c.h"
+
+static int failures = 0;
+
+#define CHECK(condition) Check((condition), #condition, __FILE__, __LINE__)
+
+static int Check(int condition, const char* text, const char* file, int line) {
+    if (!condition) {
+        fprintf(stderr, "%s:%d: failed: %s\n", file, line, text);
+        ++failures;
+    }
+    return condition;
+}
+
+static VDFleetSession* Open(uint32_t text, const char* state_dir) {
+    VDFleetOptions options;
+    VDFleetSession* session = NULL;
+    memset(&options, 0, sizeof options);
+    options.size = sizeof options;
+    options.text = text;
+    options.timeout_ms = 1000;
+    options.tries = 1;
+    options.state_dir = state_dir;
+    if (!CHECK(VDFleetOpen(&options, &session) == VDFLEET_OK && session != NULL)) exit(1);
+    return session;
+}
+
+/* A text field of a result row, in a buffer of the test's (cut to it). */
+static const char* Text(VDFleetSession* session, uint32_t row, uint32_t field) {
+    static char buffer[4096];
+    int32_t length = VDFleetResultText(session, row, field, buffer, sizeof buffer);
+    CHECK(length >= 0);
+    if (length < 0) buffer[0] = '\0';
+    return buffer;
+}
+
+static int64_t Number(VDFleetSession* session, uint32_t row, uint32_t field) {
+    int64_t value = -12345;
+    CHECK(VDFleetResultNumber(session, row, field, &value) == VDFLEET_OK);
+    return value;
+}
+
+static uint32_t Rows(VDFleetSession* session) {
+    uint32_t count = 0xFFFFFFFFu;
+    CHECK(VDFleetResultCount(session, &count) == VDFLEET_OK);
+    return count;
+}
+
+static const char* LastError(VDFleetSession* session) {
+    static char buffer[1024];
+    CHECK(VDFleetLastError(session, buffer, sizeof buffer) >= 0);
+    return buffer;
+}
+
+/* ---- Arguments, codes and the copying rule ---------------------------------------------- */
+
+static void TestArguments(void) {
+    VDFleetOptions options;
+    VDFleetSession* session = (VDFleetSession*)&options;
+    char small[4];
+    uint32_t count = 0;
+    int64_t value = 0;
+    memset(&options, 0, sizeof options);
+    CHECK(VDFleetVersion() == VERSION_NUMBER);
+    CHECK(VDFleetOpen(NULL, &session) == VDFLEET_E_ARGUMENT && session == NULL);
+    CHECK(VDFleetOpen(&options, NULL) == VDFLEET_E_ARGUMENT);
+    options.size = sizeof options - 1; /* a caller of an older, smaller record */
+    CHECK(VDFleetOpen(&options, &session) == VDFLEET_E_ARGUMENT && session == NULL);
+    options.size = sizeof options;
+    options.text = 2;
+    CHECK(VDFleetOpen(&options, &session) == VDFLEET_E_ARGUMENT);
+    options.text = VDFLEET_TEXT_UTF8;
+    options.state_dir = "\xff\xfe";
+    CHECK(VDFleetOpen(&options, &session) == VDFLEET_E_TEXT && session == NULL);
+
+    /* Every call refuses a NULL session. */
+    CHECK(VDFleetClose(NULL) == VDFLEET_E_SESSION);
+    CHECK(VDFleetLastError(NULL, small, sizeof small) == VDFLEET_E_SESSION);
+    CHECK(VDFleetSetProgress(NULL, NULL, NULL) == VDFLEET_E_SESSION);
+    CHECK(VDFleetCancel(NULL) == VDFLEET_E_SESSION);
+    CHECK(VDFleetResultCount(NULL, &count) == VDFLEET_E_SESSION);
+    CHECK(VDFleetResultText(NULL, 0, VDFLEET_KEY, small, sizeof small) == VDFLEET_E_SESSION);
+    CHECK(VDFleetResultNumber(NULL, 0, VDFLEET_TYPE, &value) == VDFLEET_E_SESSION);
+    CHECK(VDFleetCheck(NULL, 1, NULL, 0) == VDFLEET_E_SESSION);
+    CHECK(VDFleetReadImage(NULL, "") == VDFLEET_E_SESSION);
+    CHECK(VDFleetDiff(NULL, "", "") == VDFLEET_E_SESSION);
+    CHECK(VDFleetReadScales(NULL, NULL, 0, NULL, 0, 0, 0) == VDFLEET_E_SESSION);
+    CHECK(VDFleetSync(NULL, NULL) == VDFLEET_E_SESSION);
+
+    session = Open(VDFLEET_TEXT_GBK, NULL);
+    CHECK(Rows(session) == 0);
+    CHECK(VDFleetResultCount(session, NULL) == VDFLEET_E_ARGUMENT);
+    CHECK(VDFleetResultText(session, 0, VDFLEET_KEY, small, sizeof small) == VDFLEET_E_ARGUMENT);
+    CHECK(VDFleetReadImage(session, NULL) == VDFLEET_E_ARGUMENT);
+    CHECK(VDFleetCheck(session, 1, NULL, 3) == VDFLEET_E_ARGUMENT);
+
+    /* The copying rule: the whole length, at most size bytes written, the last a NUL. */
+    CHECK(VDFleetReadImage(session, "1P0002A1##Tea\n") == VDFLEET_OK && Rows(session) == 1);
+    memset(small, 'x', sizeof small);
+    CHECK(VDFleetResultText(session, 0, VDFLEET_KEY, small, sizeof small) == 9);
+    CHECK(memcmp(small, "ite", 4) == 0);
+    CHECK(VDFleetResultText(session, 0, VDFLEET_KEY, NULL, 0) == 9);
+    CHECK(VDFleetResultText(session, 0, VDFLEET_KEY, NULL, 5) == VDFLEET_E_ARGUMENT);
+    CHECK(VDFleetResultText(session, 0, VDFLEET_TYPE, small, sizeof small) == VDFLEET_E_ARGUMENT);
+    CHECK(VDFleetResultNumber(session, 0, VDFLEET_KEY, &value) == VDFLEET_E_ARGUMENT);
+    CHECK(VDFleetResultNumber(session, 1, VDFLEET_TYPE, &value) == VDFLEET_E_ARGUMENT);
+    CHECK(VDFleetResultNumber(session, 0, VDFLEET_TYPE, NULL) == VDFLEET_E_ARGUMENT);
+    CHECK(strlen(LastError(session)) > 0);
+
+    /* A sync needs a state directory; a failing call leaves no rows. */
+    {
+        VDFleetSyncRequest request;
+        const char* address = "127.0.0.1:1";
+        memset(&request, 0, sizeof request);
+        request.size = sizeof request;
+        request.record_type = 1;
+        request.addresses = &address;
+        request.address_count = 1;
+        CHECK(VDFleetSync(session, &request) == VDFLEET_E_ARGUMENT && Rows(session) == 0);
+        CHECK(strstr(LastError(session), "state directory") != NULL);
+        request.size = 8;
+        CHECK(VDFleetSync(session, &request) == VDFLEET_E_ARGUMENT);
+    }
+    CHECK(VDFleetClose(session) == VDFLEET_OK);
+}
+
+/* ---- The check ------------------------------------------------------------------------------ */
+
+struct CheckCase {
+    uint32_t type;
+    const char* line;
+    uint32_t findings;
+    const char* field; /* of the first finding */
+    const char* what;  /* a piece of what happens to it */
+};
+
+static const struct CheckCase kCheckCases[] = {
+    {1, "1A5##Milk", 0, "", ""},
+    {1, "5000A7", 1, "item number", "5000 becomes 4000"},
+    {1, "3A5##ABCDEFGHIJKLMNOPQRSTUVWXYZABCDEFGHIJ", 1, "text 1", "cut to"},
+    {3, "05AHello", 0, "", ""},
+    {1, "", 1, "", ""},
+};
+
+static void TestCheck(void) {
+    VDFleetSession* session = Open(VDFLEET_TEXT_GBK, NULL);
+    size_t i;
+    for (i = 0; i < sizeof kCheckCases / sizeof kCheckCases[0]; ++i) {
+        const struct CheckCase* c = &kCheckCases[i];
+        const char* lines[2];
+        lines[0] = "1A1";
+        lines[1] = c->line;
+        /* The case is the second line: findings name their line. */
+        CHECK(VDFleetCheck(session, c->type, lines, 2) == VDFLEET_OK);
+        if (!CHECK(Rows(session) == c->findings)) {
+            fprintf(stderr, "  case %u '%s': %u finding(s)\n", (unsigned)i, c->line,
+                    (unsigned)Rows(session));
+            continue;
+        }
+        if (c->findings == 0) continue;
+        CHECK(Number(session, 0, VDFLEET_LINE) == 1);
+        if (c->field[0] != '\0') CHECK(strcmp(Text(session, 0, VDFLEET_FIELD), c->field) == 0);
+        if (!CHECK(strstr(Text(session, 0, VDFLEET_WHAT), c->what) != NULL)) {
+            fprintf(stderr, "  case %u: %s\n", (unsigned)i, Text(session, 0, VDFLEET_WHAT));
+        }
+    }
+    VDFleetClose(session);
+
+    /* UTF-8: Chinese text passes as written; a character GBK lacks is refused. */
+    session = Open(VDFLEET_TEXT_UTF8, NULL);
+    {
+        const char* good = "1A5##\xe7\x89\x9b\xe5\xa5\xb6"; /* milk */
+        const char* emoji = "1A5##\xf0\x9f\x98\x80";
+        CHECK(VDFleetCheck(session, 1, &good, 1) == VDFLEET_OK && Rows(session) == 0);
+        CHECK(VDFleetCheck(session, 1, &emoji, 1) == VDFLEET_E_TEXT && Rows(session) == 0);
+        CHECK(strstr(LastError(session), "line 0") != NULL);
+    }
+    VDFleetClose(session);
+}
+
+/* ---- Images --------------------------------------------------------------------------------- */
+
+struct ImageCase {
+    const char* text;
+    int32_t code;
+    uint32_t records;
+    const char* first_key;
+    const char* error; /* a piece of the last error */
+};
+
+static const struct ImageCase kImageCases[] = {
+    {"", VDFLEET_OK, 0, "", ""},
+    {"1P0002A1##Tea\r\n\r\n3P05AHi\n", VDFLEET_OK, 2, "item 0002", ""},
+    {"3P05AHi\n1P0002A1##Tea", VDFLEET_OK, 2, "item 0002", ""}, /* sorted by type */
+    {"1P0002A\n", VDFLEET_OK, 0, "", ""},                       /* holds nothing */
+    {"1P0002A1\n1P2A3\n", VDFLEET_E_TEXT, 0, "", "image:2: item 0002 a second time"},
+    {"hello\n", VDFLEET_E_TEXT, 0, "", "image:1: not a record"},
+};
+
+static void TestImages(void) {
+    VDFleetSession* session = Open(VDFLEET_TEXT_GBK, NULL);
+    size_t i;
+    for (i = 0; i < sizeof kImageCases / sizeof kImageCases[0]; ++i) {
+        const struct ImageCase* c = &kImageCases[i];
+        if (!CHECK(VDFleetReadImage(session, c->text) == c->code)) {
+            fprintf(stderr, "  case %u: %s\n", (unsigned)i, LastError(session));
+        }
+        CHECK(Rows(session) == c->records);
+        if (c->records > 0) CHECK(strcmp(Text(session, 0, VDFLEET_KEY), c->first_key) == 0);
+        if (!CHECK(strstr(LastError(session), c->error) != NULL)) {
+            fprintf(stderr, "  case %u: %s\n", (unsigned)i, LastError(session));
+        }
+    }
+    /* Each record's fields. */
+    CHECK(VDFleetReadImage(session,
+                           "12P"
+                           "0123"
+                           "\n7Pfree\n3P05AHi\n") == VDFLEET_E_TEXT ||
+          Rows(session) == 3);
+    CHECK(VDFleetReadImage(session, "7Pfree\n3P05AHi\n") == VDFLEET_OK && Rows(session) == 2);
+    CHECK(Number(session, 0, VDFLEET_TYPE) == 3 && Number(session, 0, VDFLEET_NUMBER) == 5);
+    CHECK(strcmp(Text(session, 0, VDFLEET_RECORD), "3P05AHi") == 0);
+    CHECK(Number(session, 1, VDFLEET_TYPE) == 7 && Number(session, 1, VDFLEET_NUMBER) == -1);
+    VDFleetClose(session);
+
+    /* UTF-8 images: Chinese comes back as it went in; an emoji names its line. */
+    session = Open(VDFLEET_TEXT_UTF8, NULL);
+    CHECK(VDFleetReadImage(session, "1P0001A5##\xe7\x89\x9b\xe5\xa5\xb6\n") == VDFLEET_OK);
+    CHECK(strcmp(Text(session, 0, VDFLEET_RECORD), "1P0001A5##\xe7\x89\x9b\xe5\xa5\xb6") == 0);
+    CHECK(VDFleetReadImage(session, "1P0001A5##a\n1P0002A5##\xf0\x9f\x98\x80\n") == VDFLEET_E_TEXT);
+    CHECK(strstr(LastError(session), "image:2:") != NULL);
+    VDFleetClose(session);
+}
+
+/* ---- The diff ------------------------------------------------------------------------------- */
+
+struct DiffCase {
+    const char* a;
+    const char* b;
+    uint32_t rows;
+    int64_t kind; /* of the first row */
+    const char* key;
+    const char* field;
+    const char* before;
+    const char* after;
+};
+
+static const struct DiffCase kDiffCases[] = {
+    {"1P0001A5##Milk\n", "1P1A5##Milk\n", 0, 0, "", "", "", ""},
+    {"", "1P0004A1##Tea\n", 1, VDFLEET_ADDED, "item 0004", "", "", "1P0004A1##Tea"},
+    {"1P0004A1##Tea\n", "", 1, VDFLEET_REMOVED, "item 0004", "", "1P0004A1##Tea", ""},
+    {"1P0005A1##Tea\n", "1P0005A2##Tea\n", 1, VDFLEET_CHANGED, "item 0005", "fields", "1", "2"},
+    {"1P0006A1##Tea\n", "1P0006A2##Cup\n", 2, VDFLEET_CHANGED, "item 0006", "fields", "1", "2"},
+    {"3P01Ay\n", "3P01Ay\n1P0001A1\n", 1, VDFLEET_ADDED, "item 0001", "", "", "1P0001A1"},
+};
+
+static void TestDiff(void) {
+    VDFleetSession* session = Open(VDFLEET_TEXT_GBK, NULL);
+    size_t i;
+    for (i = 0; i < sizeof kDiffCases / sizeof kDiffCases[0]; ++i) {
+        const struct DiffCase* c = &kDiffCases[i];
+        CHECK(VDFleetDiff(session, c->a, c->b) == VDFLEET_OK);
+        if (!CHECK(Rows(session) == c->rows)) {
+            fprintf(stderr, "  case %u: %u row(s)\n", (unsigned)i, (unsigned)Rows(session));
+            continue;
+        }
+        if (c->rows == 0) continue;
+        CHECK(Number(session, 0, VDFLEET_KIND) == c->kind);
+        CHECK(strcmp(Text(session, 0, VDFLEET_KEY), c->key) == 0);
+        CHECK(strcmp(Text(session, 0, VDFLEET_FIELD), c->field) == 0);
+        CHECK(strcmp(Text(session, 0, VDFLEET_BEFORE), c->before) == 0);
+        if (!CHECK(strcmp(Text(session, 0, VDFLEET_AFTER), c->after) == 0)) {
+            fprintf(stderr, "  case %u: after '%s'\n", (unsigned)i,
+                    Text(session, 0, VDFLEET_AFTER));
+        }
+    }
+    CHECK(VDFleetDiff(session, "1P0001A1\n", "junk\n") == VDFLEET_E_TEXT && Rows(session) == 0);
+    CHECK(strstr(LastError(session), "image b:1:") != NULL);
+    VDFleetClose(session);
+}
+
+/* ---- Syncing scales ------------------------------------------------------------------------- */
+
+#define ITEMS 60
+
+static char item_lines[ITEMS][32];
+static const char* item_pointers[ITEMS];
+
+static void MakeItems(const char* name) {
+    int i;
+    for (i = 0; i < ITEMS; ++i) {
+        snprintf(item_lines[i], sizeof item_lines[i], "%dA5##%s %d", i + 1, name, i + 1);
+        item_pointers[i] = item_lines[i];
+    }
+}
+
+static VDFleetSyncRequest ItemRequest(const char* const* addresses, uint32_t count) {
+    VDFleetSyncRequest request;
+    memset(&request, 0, sizeof request);
+    request.size = sizeof request;
+    request.record_type = 1;
+    request.lines = item_pointers;
+    request.line_count = ITEMS;
+    request.addresses = addresses;
+    request.address_count = count;
+    return request;
+}
+
+struct Progress {
+    uint32_t calls;
+    uint32_t answered_in_sending;
+    uint32_t stop_after; /* answered lines of the sending phase; 0: never stop */
+    uint32_t last_phase;
+};
+
+static int32_t VDFLEET_CALL OnProgress(void* user, uint32_t phase, uint32_t done, uint32_t total) {
+    struct Progress* progress = (struct Progress*)user;
+    ++progress->calls;
+    progress->last_phase = phase;
+    if (total != 0 && done > total) ++failures;
+    if (phase == VDFLEET_PHASE_SENDING) progress->answered_in_sending = done;
+    return progress->stop_after != 0 && phase == VDFLEET_PHASE_SENDING &&
+           done >= progress->stop_after;
+}
+
+/* A text field copied, for printing several at once. */
+static const char* Copy(VDFleetSession* session, uint32_t row, uint32_t field, char* buffer,
+                        size_t size) {
+    snprintf(buffer, size, "%s", Text(session, row, field));
+    return buffer;
+}
+
+static void PrintScales(VDFleetSession* session) {
+    uint32_t row;
+    char address[TEST_ADDRESS_SIZE];
+    char status[32];
+    char code[32];
+    char cause[256];
+    for (row = 0; row < Rows(session); ++row) {
+        printf("%s %s planned %d confirmed %d pending %d code %s cause '%s'\n",
+               Copy(session, row, VDFLEET_ADDRESS, address, sizeof address),
+               Copy(session, row, VDFLEET_STATUS_NAME, status, sizeof status),
+               (int)Number(session, row, VDFLEET_PLANNED),
+               (int)Number(session, row, VDFLEET_CONFIRMED),
+               (int)Number(session, row, VDFLEET_PENDING),
+               Copy(session, row, VDFLEET_CODE_NAME, code, sizeof code),
+               Copy(session, row, VDFLEET_CAUSE, cause, sizeof cause));
+    }
+}
+
+/* Three scales, the second off: the two others are synced, the second fails and says why; a
+ * second run finds the two in step, a dry run plans nothing for them; what a read gives back is
+ * the list, and a restore of one scale's image onto another sends it. */
+static void TestSync(void) {
+    char addresses[3][TEST_ADDRESS_SIZE];
+    const char* pointers[3];
+    char state[512];
+    struct Progress progress;
+    VDFleetSession* session;
+    VDFleetSyncRequest request;
+    int i;
+    CHECK(TestScalesStart(2, 0, addresses) == 0);
+    strcpy(addresses[2], addresses[1]);
+    CHECK(TestScalesDownAddress(addresses[1]) == 0);
+    for (i = 0; i < 3; ++i) pointers[i] = addresses[i];
+    CHECK(TestScalesDirectory(state, sizeof state) == 0);
+    session = Open(VDFLEET_TEXT_GBK, state);
+    memset(&progress, 0, sizeof progress);
+    CHECK(VDFleetSetProgress(session, OnProgress, &progress) == VDFLEET_OK);
+    MakeItems("Tea");
+    request = ItemRequest(pointers, 3);
+
+    CHECK(VDFleetSync(session, &request) == VDFLEET_E_SCALES);
+    PrintScales(session);
+    CHECK(Rows(session) == 3);
+    CHECK(strcmp(Text(session, 0, VDFLEET_ADDRESS), addresses[0]) == 0);
+    for (i = 0; i < 3; i += 2) {
+        CHECK(Number(session, (uint32_t)i, VDFLEET_STATUS) == VDFLEET_STATUS_SYNCED);
+        CHECK(strcmp(Text(session, (uint32_t)i, VDFLEET_STATUS_NAME), "synced") == 0);
+        CHECK(Number(session, (uint32_t)i, VDFLEET_PLANNED) == ITEMS);
+        CHECK(Number(session, (uint32_t)i, VDFLEET_CONFIRMED) == ITEMS);
+        CHECK(Number(session, (uint32_t)i, VDFLEET_PENDING) == 0);
+        CHECK(strcmp(Text(session, (uint32_t)i, VDFLEET_CAUSE), "") == 0);
+    }
+    CHECK(Number(session, 1, VDFLEET_STATUS) == VDFLEET_STATUS_FAILED);
+    CHECK(Number(session, 1, VDFLEET_CODE) != 0);
+    CHECK(strncmp(Text(session, 1, VDFLEET_CODE_NAME), "WQDS_", 5) == 0);
+    CHECK(strlen(Text(session, 1, VDFLEET_CAUSE)) > 0);
+    CHECK(Number(session, 1, VDFLEET_CONFIRMED) == 0);
+    CHECK(progress.calls > 0 && progress.last_phase == VDFLEET_PHASE_SENDING);
+
+    /* Again, with the live scales alone: probed and found in step. */
+    request.address_count = 1;
+    CHECK(VDFleetSync(session, &request) == VDFLEET_OK);
+    CHECK(Number(session, 0, VDFLEET_STATUS) == VDFLEET_STATUS_IN_STEP);
+    CHECK(Number(session, 0, VDFLEET_UNCHANGED) == ITEMS);
+    CHECK(Number(session, 0, VDFLEET_PROBED) > 0 && Number(session, 0, VDFLEET_DIFFERING) == 0);
+
+    /* A changed list, planned only: one change planned, nothing sent. */
+    snprintf(item_lines[4], sizeof item_lines[4], "5A9##Coffee");
+    request.flags = VDFLEET_SYNC_DRY_RUN;
+    CHECK(VDFleetSync(session, &request) == VDFLEET_OK);
+    CHECK(Number(session, 0, VDFLEET_STATUS) == VDFLEET_STATUS_PLANNED);
+    CHECK(Number(session, 0, VDFLEET_PLANNED) == 1 && Number(session, 0, VDFLEET_WRITTEN) == 0);
+
+    /* Removals beyond the cap leave the scale untouched. */
+    request.flags = VDFLEET_SYNC_REMOVE_MISSING;
+    request.line_count = 10;
+    request.cap_kind = VDFLEET_CAP_COUNT;
+    request.cap_value = 5;
+    CHECK(VDFleetSync(session, &request) == VDFLEET_E_SCALES);
+    CHECK(Number(session, 0, VDFLEET_STATUS) == VDFLEET_STATUS_REFUSED_CAP);
+    CHECK(Number(session, 0, VDFLEET_REMOVALS) == ITEMS - 10);
+    CHECK(strstr(Text(session, 0, VDFLEET_CAUSE), "cap") != NULL);
+    request.cap_kind = 7;
+    CHECK(VDFleetSync(session, &request) == VDFLEET_E_ARGUMENT);
+
+    /* The scale read back holds the list as first sent; its image restores the third scale
+     * after the third was changed. */
+    {
+        const uint32_t items = 1;
+        static char image[16384];
+        VDFleetSyncRequest restore;
+        CHECK(VDFleetReadScales(session, pointers, 3, &items, 1, 1, ITEMS) == VDFLEET_E_SCALES);
+        printf("read: %s\n", Text(session, 1, VDFLEET_CAUSE));
+        CHECK(Rows(session) == 3 && Number(session, 0, VDFLEET_RECORDS) == ITEMS);
+        CHECK(Number(session, 1, VDFLEET_RECORDS) == 0 && strlen(Text(session, 1, VDFLEET_CAUSE)));
+        CHECK(strcmp(Text(session, 0, VDFLEET_IMAGE), Text(session, 2, VDFLEET_IMAGE)) == 0);
+        CHECK(VDFleetResultText(session, 0, VDFLEET_IMAGE, image, sizeof image) <
+              (int32_t)sizeof image);
+        CHECK(strncmp(image, "1P0001A5##Tea 1\n", 16) == 0);
+
+        request.addresses = pointers + 2;
+        request.flags = 0;
+        request.cap_kind = VDFLEET_CAP_PERCENT;
+        request.line_count = ITEMS; /* item 5 is Coffee now */
+        CHECK(VDFleetSync(session, &request) == VDFLEET_OK);
+        CHECK(Number(session, 0, VDFLEET_CONFIRMED) == 1);
+
+        memset(&restore, 0, sizeof restore);
+        restore.size = sizeof restore;
+        restore.image = image;
+        restore.addresses = pointers + 2;
+        restore.address_count = 1;
+        CHECK(VDFleetSync(session, &restore) == VDFLEET_OK);
+        PrintScales(session);
+        CHECK(Number(session, 0, VDFLEET_STATUS) == VDFLEET_STATUS_SYNCED);
+        CHECK(Number(session, 0, VDFLEET_CONFIRMED) == 1);
+        CHECK(VDFleetReadScales(session, pointers + 2, 1, &items, 1, 1, ITEMS) == VDFLEET_OK);
+        CHECK(strcmp(Text(session, 0, VDFLEET_IMAGE), image) == 0);
+    }
+    CHECK(VDFleetClose(session) == VDFLEET_OK);
+    TestScalesStop();
+}
+
+/* A progress function that answers non-zero stops the sync: the state keeps what was
+ * confirmed, and the next run sends exactly the rest. */
+static void TestStop(void) {
+    char addresses[2][TEST_ADDRESS_SIZE];
+    const char* pointers[2];
+    char state[512];
+    struct Progress progress;
+    VDFleetSession* session;
+    VDFleetSyncRequest request;
+    uint32_t answered;
+    int i;
+    /* Slow scales, so that the stop is seen long before the last reply. */
+    CHECK(TestScalesStart(2, 5, addresses) == 0);
+    pointers[0] = addresses[0];
+    pointers[1] = addresses[1];
+    CHECK(TestScalesDirectory(state, sizeof state) == 0);
+    session = Open(VDFLEET_TEXT_GBK, state);
+    memset(&progress, 0, sizeof progress);
+    progress.stop_after = 4;
+    CHECK(VDFleetSetProgress(session, OnProgress, &progress) == VDFLEET_OK);
+    MakeItems("Salt");
+    request = ItemRequest(pointers, 2);
+    CHECK(VDFleetSync(session, &request) == VDFLEET_E_STOPPED);
+    PrintScales(session);
+    CHECK(strstr(LastError(session), "stopped") != NULL);
+    for (i = 0; i < 2; ++i) {
+        CHECK(Number(session, (uint32_t)i, VDFLEET_STATUS) == VDFLEET_STATUS_INTERRUPTED);
+        CHECK(Number(session, (uint32_t)i, VDFLEET_PENDING) ==
+              ITEMS - Number(session, (uint32_t)i, VDFLEET_CONFIRMED));
+    }
+
+    /* The next run, not stopped, sends only what the first did not write: what it wrote but did
+     * not confirm is read from the scale first. A scale holds at most one record a line the first
+     * run saw answered (writes and read-backs of both scales), and at least the first writes. */
+    answered = progress.answered_in_sending;
+    CHECK(answered >= progress.stop_after && answered < ITEMS);
+    progress.stop_after = 0;
+    CHECK(VDFleetSync(session, &request) == VDFLEET_OK);
+    PrintScales(session);
+    for (i = 0; i < 2; ++i) {
+        CHECK(Number(session, (uint32_t)i, VDFLEET_STATUS) == VDFLEET_STATUS_SYNCED);
+        CHECK(Number(session, (uint32_t)i, VDFLEET_PLANNED) >= ITEMS - (int64_t)answered);
+        CHECK(Number(session, (uint32_t)i, VDFLEET_PLANNED) < ITEMS);
+        CHECK(Number(session, (uint32_t)i, VDFLEET_CONFIRMED) ==
+              Number(session, (uint32_t)i, VDFLEET_PLANNED));
+    }
+
+    /* Both scales hold the whole list. */
+    {
+        const uint32_t items = 1;
+        CHECK(VDFleetReadScales(session, pointers, 2, &items, 1, 1, ITEMS) == VDFLEET_OK);
+        CHECK(Number(session, 0, VDFLEET_RECORDS) == ITEMS);
+        CHECK(Number(session, 1, VDFLEET_RECORDS) == ITEMS);
+    }
+
+    /* A cancel before the call stops it at its start; the one after is not stopped. */
+    CHECK(VDFleetCancel(session) == VDFLEET_OK);
+    CHECK(VDFleetSync(session, &request) == VDFLEET_E_STOPPED);
+    CHECK(VDFleetSync(session, &request) == VDFLEET_OK);
+    CHECK(Number(session, 0, VDFLEET_STATUS) == VDFLEET_STATUS_IN_STEP);
+    CHECK(VDFleetClose(session) == VDFLEET_OK);
+    TestScalesStop();
+}
+
+/* A call made from inside the progress function is refused. */
+static int32_t VDFLEET_CALL CallsBack(void* user, uint32_t phase, uint32_t done, uint32_t total) {
+    VDFleetSession* session = (VDFleetSession*)user;
+    uint32_t count = 0;
+    (void)phase;
+    (void)done;
+    (void)total;
+    if (VDFleetResultCount(session, &count) != VDFLEET_E_BUSY) ++failures;
+    if (VDFleetClose(session) != VDFLEET_E_BUSY) ++failures;
+    return 0;
+}
+
+static void TestBusy(void) {
+    char addresses[1][TEST_ADDRESS_SIZE];
+    const char* pointer = addresses[0];
+    VDFleetSession* session = Open(VDFLEET_TEXT_GBK, NULL);
+    CHECK(TestScalesStart(1, 0, addresses) == 0);
+    CHECK(VDFleetSetProgress(session, CallsBack, session) == VDFLEET_OK);
+    CHECK(VDFleetReadScales(session, &pointer, 1, NULL, 0, 1, 3) == VDFLEET_OK);
+    CHECK(Rows(session) == 1 && Number(session, 0, VDFLEET_RECORDS) == 0);
+    CHECK(VDFleetClose(session) == VDFLEET_OK);
+    TestScalesStop();
+}
+
+struct Case {
+    const char* name;
+    void (*run)(void);
+};
+
+static const struct Case kCases[] = {
+    {"arguments", TestArguments}, {"check", TestCheck}, {"images", TestImages}, {"diff", TestDiff},
+    {"sync", TestSync},           {"stop", TestStop},   {"busy", TestBusy},
+};
+
+int main(int argc, char** argv) {
+    size_t i;
+    for (i = 0; argc == 2 && i < sizeof kCases / sizeof kCases[0]; ++i) {
+        if (strcmp(argv[1], kCases[i].name) == 0) {
+            kCases[i].run();
+            if (failures > 0) fprintf(stderr, "%d check(s) failed\n", failures);
+            return failures == 0 ? 0 : 1;
+        }
+    }
+    fprintf(stderr, "usage: %s CASE (arguments, check, images, diff, sync, stop, busy)\n", argv[0]);
+    return 2;
+}

@@ -1,0 +1,77 @@
+// The virtual scales and scratch directories of the C test, behind a C interface.
+#include "test_scales.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "virtual_scale.h"
+
+namespace {
+
+namespace scale = vudaduv::scale;
+
+std::vector<std::unique_ptr<scale::ScaleFleet>> fleets;
+std::vector<std::filesystem::path> directories;
+
+void WriteAddress(uint16_t port, char* address) {
+    std::snprintf(address, TEST_ADDRESS_SIZE, "127.0.0.1:%u", static_cast<unsigned>(port));
+}
+
+}  // namespace
+
+extern "C" int TestScalesStart(uint32_t count, uint32_t reply_delay_ms,
+                               char (*addresses)[TEST_ADDRESS_SIZE]) {
+    try {
+        scale::ServerOptions options;
+        options.replyDelay = std::chrono::milliseconds(reply_delay_ms);
+        auto fleet = std::make_unique<scale::ScaleFleet>(count, options);
+        std::string error;
+        if (!fleet->Start(error)) {
+            std::fprintf(stderr, "no virtual scales: %s\n", error.c_str());
+            return 1;
+        }
+        for (uint32_t i = 0; i < count; ++i) WriteAddress(fleet->Ports()[i], addresses[i]);
+        fleets.push_back(std::move(fleet));
+        return 0;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "no virtual scales: %s\n", e.what());
+        return 1;
+    }
+}
+
+extern "C" int TestScalesDownAddress(char address[TEST_ADDRESS_SIZE]) {
+    // A scale started and stopped: its port is free again, and nothing listens there.
+    scale::ScaleFleet gone(1, scale::ServerOptions{});
+    std::string error;
+    if (!gone.Start(error)) return 1;
+    WriteAddress(gone.Ports()[0], address);
+    gone.Stop();
+    return 0;
+}
+
+extern "C" void TestScalesStop(void) {
+    fleets.clear();
+    std::error_code ignored;
+    for (const auto& directory : directories) std::filesystem::remove_all(directory, ignored);
+    directories.clear();
+}
+
+extern "C" int TestScalesDirectory(char* path, size_t size) {
+    try {
+        std::random_device random;
+        auto made = std::filesystem::temp_directory_path() /
+                    ("vudaduv_fleet_c_" + std::to_string(random()) + std::to_string(random()));
+        if (!std::filesystem::create_directory(made)) return 1;
+        directories.push_back(made);
+        std::string text = made.string();
+        if (text.size() >= size) return 1;
+        std::snprintf(path, size, "%s", text.c_str());
+        return 0;
+    } catch (const std::exception&) {
+        return 1;
+    }
+}

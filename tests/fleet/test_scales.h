@@ -1,0 +1,31 @@
+/* Virtual scales for the C test of the fleet's C library, started in the test's own process,
+ * and a scratch directory: a C interface over the virtual scale library. */
+#ifndef VUDADUV_TEST_SCALES_H
+#define VUDADUV_TEST_SCALES_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define TEST_ADDRESS_SIZE 64
+
+/* Starts count scales on loopback ports, each answering after reply_delay_ms, and writes
+ * "127.0.0.1:PORT" of each into addresses. 0 on success. Stopped by TestScalesStop. */
+int TestScalesStart(uint32_t count, uint32_t reply_delay_ms, char (*addresses)[TEST_ADDRESS_SIZE]);
+
+/* An address on loopback where nothing listens: a scale that is off. 0 on success. */
+int TestScalesDownAddress(char address[TEST_ADDRESS_SIZE]);
+
+void TestScalesStop(void);
+
+/* A fresh empty directory under the system's temporary directory; removed by TestScalesStop. */
+int TestScalesDirectory(char* path, size_t size);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VUDADUV_TEST_SCALES_H */
