@@ -1,6 +1,6 @@
-# What "cmake --install" puts where: the three libraries, the headers and the tool everywhere;
-# on Linux also the CMake package (find_package(vudaduv) gives vudaduv::vudaduv,
-# vudaduv::wqdatasend and vudaduv::wqcommsend), pkg-config files, the manual page and the docs;
+# What "cmake --install" puts where: the libraries, the headers and the tool everywhere; on Linux
+# also the CMake package (find_package(vudaduv) gives vudaduv::vudaduv, vudaduv::wqdatasend,
+# vudaduv::wqcommsend and vudaduv::fleet), pkg-config files, the manual page and the docs;
 # on Windows the README and the licence beside the folders, as the zip holds them.
 #
 # Every rule belongs to one of three components, each a Debian package of its own:
@@ -23,6 +23,19 @@ install(TARGETS vudaduv wqdatasend wqcommsend
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES include/vudaduv.h include/wqdatasend.h include/wqcommsend.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
+# The fleet's C library beside them, vudaduv::fleet to CMake (built with the tools).
+if(TARGET vudaduv_fleet_c)
+  set_target_properties(vudaduv_fleet_c PROPERTIES EXPORT_NAME fleet)
+  install(TARGETS vudaduv_fleet_c
+    EXPORT vudaduvTargets
+    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT libraries
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT libraries
+      NAMELINK_COMPONENT development
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development
+    INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+  install(FILES include/vudaduv_fleet_c.h
+    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
+endif()
 if(TARGET vudaduv_cli)
   install(TARGETS vudaduv_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
 endif()
@@ -93,16 +106,23 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/vudaduvConfig.cmake
 # moved whole.
 set(pkgconfig_dir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 file(RELATIVE_PATH PKGCONFIG_TO_PREFIX /${pkgconfig_dir} /)
-foreach(library vudaduv wqdatasend wqcommsend)
-  set(PKGCONFIG_NAME ${library})
+set(pkgconfig_libraries vudaduv wqdatasend wqcommsend)
+if(TARGET vudaduv_fleet_c)
+  list(APPEND pkgconfig_libraries vudaduv_fleet)
+endif()
+foreach(library IN LISTS pkgconfig_libraries)
+  set(PKGCONFIG_LIBRARY ${library})
+  string(REPLACE "_" "-" PKGCONFIG_NAME ${library})
   if(library STREQUAL "vudaduv")
     set(PKGCONFIG_DESCRIPTION "${PROJECT_DESCRIPTION}")
   elseif(library STREQUAL "wqdatasend")
     set(PKGCONFIG_DESCRIPTION "TCP transport of the vudaduv library")
+  elseif(library STREQUAL "vudaduv_fleet")
+    set(PKGCONFIG_DESCRIPTION "Keeps many label scales in step with one list, from C")
   else()
     set(PKGCONFIG_DESCRIPTION "Serial transport of the vudaduv library")
   endif()
-  configure_file(cmake/library.pc.in ${CMAKE_CURRENT_BINARY_DIR}/${library}.pc @ONLY)
-  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${library}.pc DESTINATION ${pkgconfig_dir}
+  configure_file(cmake/library.pc.in ${CMAKE_CURRENT_BINARY_DIR}/${PKGCONFIG_NAME}.pc @ONLY)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${PKGCONFIG_NAME}.pc DESTINATION ${pkgconfig_dir}
     COMPONENT development)
 endforeach()

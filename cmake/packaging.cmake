@@ -46,7 +46,8 @@ sends them over TCP or a serial line and rewrites the scale's replies into
 upload lines that can be edited and sent again.
 .
 This package holds the shared libraries: libvudaduv and its two transport
-libraries, libwqdatasend (TCP) and libwqcommsend (serial).")
+libraries, libwqdatasend (TCP) and libwqcommsend (serial), and
+libvudaduv_fleet, which keeps many scales in step with one list.")
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME ${VUDADUV_DEBIAN_PACKAGE_development})
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)

@@ -33,13 +33,16 @@ expect_in_deb() {
     libvudaduv1)
       echo $lib/libvudaduv.so.1.0.0 $lib/libvudaduv.so.1 \
         $lib/libwqdatasend.so.1.0.0 $lib/libwqdatasend.so.1 \
-        $lib/libwqcommsend.so.1.0.0 $lib/libwqcommsend.so.1 ;;
+        $lib/libwqcommsend.so.1.0.0 $lib/libwqcommsend.so.1 \
+        $lib/libvudaduv_fleet.so.1.0.0 $lib/libvudaduv_fleet.so.1 ;;
     libvudaduv-dev)
       echo usr/include/vudaduv.h usr/include/wqdatasend.h usr/include/wqcommsend.h \
-        $lib/libvudaduv.so $lib/libwqdatasend.so $lib/libwqcommsend.so \
+        usr/include/vudaduv_fleet_c.h \
+        $lib/libvudaduv.so $lib/libwqdatasend.so $lib/libwqcommsend.so $lib/libvudaduv_fleet.so \
         $lib/cmake/vudaduv/vudaduvConfig.cmake $lib/cmake/vudaduv/vudaduvConfigVersion.cmake \
         $lib/cmake/vudaduv/vudaduvTargets.cmake \
-        $lib/pkgconfig/vudaduv.pc $lib/pkgconfig/wqdatasend.pc $lib/pkgconfig/wqcommsend.pc ;;
+        $lib/pkgconfig/vudaduv.pc $lib/pkgconfig/wqdatasend.pc $lib/pkgconfig/wqcommsend.pc \
+        $lib/pkgconfig/vudaduv-fleet.pc ;;
     vudaduv)
       echo usr/bin/vudaduv usr/share/man/man1/vudaduv.1.gz $doc/README.md \
         $doc/examples/send_items.c ;;
@@ -90,6 +93,10 @@ check_debs_together() {
   if ! grep -q 'SONAME.*\[libvudaduv\.so\.1\]' <<<"$dynamic"; then
     fail "libvudaduv.so.1.0.0 has no SONAME libvudaduv.so.1"
   fi
+  dynamic=$(readelf -d "$root/$lib/libvudaduv_fleet.so.1.0.0")
+  if ! grep -q 'SONAME.*\[libvudaduv_fleet\.so\.1\]' <<<"$dynamic"; then
+    fail "libvudaduv_fleet.so.1.0.0 has no SONAME libvudaduv_fleet.so.1"
+  fi
   said=$("$root/usr/bin/vudaduv" --version)
   [ "$said" = "vudaduv $version" ] || fail "the tool says '$said', the packages are $version"
   # The tool finds the package's libraries, not a copy elsewhere, and they work.
@@ -112,6 +119,7 @@ check_zip() {
   listing=$(unzip -l "$zip")
   expect_listed "$zip" "$listing" \
     "$top/bin/VUDADUV.dll" "$top/bin/WQDATASEND.dll" "$top/bin/WQCOMMSEND.dll" \
+    "$top/bin/VUDADUV_FLEET.dll" "$top/lib/libVUDADUV_FLEET.dll.a" "$top/include/vudaduv_fleet_c.h" \
     "$top/bin/vudaduv.exe" \
     "$top/lib/libVUDADUV.dll.a" "$top/lib/libWQDATASEND.dll.a" "$top/lib/libWQCOMMSEND.dll.a" \
     "$top/include/vudaduv.h" "$top/include/wqdatasend.h" "$top/include/wqcommsend.h" \
