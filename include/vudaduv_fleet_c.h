@@ -17,8 +17,8 @@
  * Texts. Every text in (data lines, image texts, addresses, the state directory) and out (the
  * results, the last error) is a NUL-terminated byte string in the session's encoding: GBK (code
  * page 936, the scales' own) or UTF-8. A UTF-8 text that is not valid UTF-8 or holds a character
- * that GBK lacks is refused with VDFLEET_E_TEXT, except a data line or an image line of a sync,
- * whose record is then left alone on every scale (neither sent nor removed; the scale's cause
+ * that GBK lacks is refused with VDFLEET_E_TEXT, except a data line of a sync, whose record is
+ * then left alone on every scale (neither sent nor removed; the scale's cause
  * text names it). Texts out that hold bytes which are no GBK character show "?" for each in UTF-8.
  *
  * Copying a text out (VDFleetLastError, VDFleetResultText) works as snprintf does: the result is
@@ -248,7 +248,8 @@ VDFLEET_API int32_t VDFLEET_CALL VDFleetDiff(VDFleetSession* session, const char
  * addresses: VDFLEET_ADDRESS, VDFLEET_CODE, VDFLEET_CODE_NAME, VDFLEET_CAUSE, VDFLEET_IMAGE
  * (the records that came back intact; "" when nothing of the scale is known), VDFLEET_RECORDS.
  * VDFLEET_E_SCALES when a scale failed or a record did not come back intact (its cause says
- * which); VDFLEET_E_ARGUMENT for a type that stores nothing or items out of 0..999999. */
+ * which); VDFLEET_E_ARGUMENT for a type that stores nothing (items beyond the
+ * last one a scale keeps are not read). */
 VDFLEET_API int32_t VDFLEET_CALL VDFleetReadScales(VDFleetSession* session,
                                                    const char* const* addresses, uint32_t count,
                                                    const uint32_t* types, uint32_t type_count,
@@ -293,11 +294,11 @@ typedef struct VDFleetSyncRequest {
  * VDFLEET_CAUSE.
  * VDFLEET_OK: every scale in step, synced, repaired or planned. VDFLEET_E_SCALES: a scale failed
  * or was refused for its removal cap. VDFLEET_E_STOPPED: stopped; the rows tell each scale.
- * VDFLEET_E_FAILED without rows: nothing was done (no state directory, the directory busy or
+ * VDFLEET_E_FAILED without rows: nothing was done (the state directory busy or
  * unusable, removals asked for with a list that holds no record); with rows: the scales were
- * served but their state could not be written. VDFLEET_E_ARGUMENT: request NULL or too small, no
- * addresses, a record type that stores nothing, an unknown cap kind. VDFLEET_E_TEXT: an address or
- * image that cannot be read. */
+ * served but their state could not be written. VDFLEET_E_ARGUMENT: request NULL or too small, a
+ * session without a state directory, no addresses, a record type that stores nothing, an unknown
+ * cap kind. VDFLEET_E_TEXT: an address or image that cannot be read. */
 VDFLEET_API int32_t VDFLEET_CALL VDFleetSync(VDFleetSession* session,
                                              const VDFleetSyncRequest* request);
 
