@@ -1,23 +1,13 @@
-// Conversion between the user's character set and GBK, the library's text bytes. One
-// implementation per system: charset_posix.cpp over iconv, charset_windows.cpp over code pages
-// (UTF-8, GBK/CP936, GB18030, CPnnnn and a few more names).
+// The user's character set and GBK, as the fleet library converts them.
 #pragma once
 
-#include <string>
-#include <string_view>
+#include "vudaduv_charset.h"
 
 namespace vudaduv::cli {
 
-// True when the system can convert between charset and GBK.
-bool CharsetKnown(const std::string& charset);
-
-// Strict: false when text is not valid in charset or holds a character that GBK lacks.
-bool ConvertToGbk(const std::string& charset, std::string_view text, std::string& gbk);
-
-// Strict, for naming a character in messages: false when text is not valid in charset.
-bool ConvertToUtf8(const std::string& charset, std::string_view text, std::string& utf8);
-
-// Lenient, for showing: a byte that does not start a GBK character becomes "?".
-std::string ConvertFromGbk(const std::string& charset, std::string_view gbk);
+using charset::CharsetKnown;
+using charset::ConvertFromGbk;
+using charset::ConvertToGbk;
+using charset::ConvertToUtf8;
 
 }  // namespace vudaduv::cli

@@ -1,9 +1,9 @@
 #include <errno.h>
 #include <iconv.h>
 
-#include "charset.h"
+#include "vudaduv_charset.h"
 
-namespace vudaduv::cli {
+namespace vudaduv::charset {
 
 namespace {
 
@@ -81,4 +81,4 @@ std::string ConvertFromGbk(const std::string& charset, std::string_view gbk) {
     return out;
 }
 
-}  // namespace vudaduv::cli
+}  // namespace vudaduv::charset

@@ -5,9 +5,9 @@
 #include <cctype>
 #include <climits>
 
-#include "charset.h"
+#include "vudaduv_charset.h"
 
-namespace vudaduv::cli {
+namespace vudaduv::charset {
 
 namespace {
 
@@ -150,4 +150,4 @@ std::string ConvertFromGbk(const std::string& charset, std::string_view gbk) {
     return out;
 }
 
-}  // namespace vudaduv::cli
+}  // namespace vudaduv::charset
