@@ -35,4 +35,8 @@ int WaitForProcess(ProcessId process, int boundMs);
 // to), so there the process is terminated.
 void AskToEnd(ProcessId process);
 
+// Whether AskToEnd lets the program end itself (a signal it may handle), rather than ending it at
+// once as TerminateProcess does on Windows.
+bool AskToEndLetsItFinish();
+
 }  // namespace vudaduv::cli::test

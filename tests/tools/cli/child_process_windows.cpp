@@ -104,4 +104,8 @@ void AskToEnd(ProcessId process) {
     TerminateProcess(HandleOf(process), kTerminatedStatus);
 }
 
+bool AskToEndLetsItFinish() {
+    return false;
+}
+
 }  // namespace vudaduv::cli::test
