@@ -14,28 +14,23 @@ set(VUDADUV_DEBIAN_VERSION ${PROJECT_VERSION}-1)
 set(VUDADUV_MAINTAINER "The vudaduv developers <vudaduv@example.org>" CACHE STRING
   "Maintainer of the Debian packages, \"name <address>\"")
 
-install(TARGETS vudaduv wqdatasend wqcommsend
+set(VUDADUV_INSTALLED_LIBRARIES vudaduv wqdatasend wqcommsend)
+set(VUDADUV_INSTALLED_HEADERS include/vudaduv.h include/wqdatasend.h include/wqcommsend.h)
+# The fleet's C library beside them, vudaduv::fleet to CMake (built with the tools).
+if(TARGET vudaduv_fleet_c)
+  set_target_properties(vudaduv_fleet_c PROPERTIES EXPORT_NAME fleet)
+  list(APPEND VUDADUV_INSTALLED_LIBRARIES vudaduv_fleet_c)
+  list(APPEND VUDADUV_INSTALLED_HEADERS include/vudaduv_fleet_c.h)
+endif()
+install(TARGETS ${VUDADUV_INSTALLED_LIBRARIES}
   EXPORT vudaduvTargets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT libraries
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT libraries
     NAMELINK_COMPONENT development
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(FILES include/vudaduv.h include/wqdatasend.h include/wqcommsend.h
+install(FILES ${VUDADUV_INSTALLED_HEADERS}
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
-# The fleet's C library beside them, vudaduv::fleet to CMake (built with the tools).
-if(TARGET vudaduv_fleet_c)
-  set_target_properties(vudaduv_fleet_c PROPERTIES EXPORT_NAME fleet)
-  install(TARGETS vudaduv_fleet_c
-    EXPORT vudaduvTargets
-    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT libraries
-    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT libraries
-      NAMELINK_COMPONENT development
-    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development
-    INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-  install(FILES include/vudaduv_fleet_c.h
-    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
-endif()
 if(TARGET vudaduv_cli)
   install(TARGETS vudaduv_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
 endif()
