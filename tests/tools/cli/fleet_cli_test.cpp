@@ -56,7 +56,19 @@ TEST(SyncTool, KilledHalfWayThenRunAgainEndsWithTheList) {
     std::vector<std::string> sync = {"sync",           "--file",     "items.txt", "--type", "1",
                                      "--targets-file", "scales.txt", "--state",   "state"};
     ProcessId first = StartProcess(ToolPath(), sync, ".stdin", ".first-out", ".first-err");
-    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    // Killed once item 1 (the first sent) has arrived at both scales, however slow the machine.
+    for (int i = 0; i < 200; ++i) {
+        bool both = true;
+        for (const std::string& scale : scales) {
+            std::string name = scale;
+            for (char& c : name) c = c == ':' ? '_' : c;
+            RunTool(
+                {"pull", "--target", scale, "--out", "arrived", "--types", "1", "--items", "1-1"});
+            both = both && !ReadWholeFile(("arrived/" + name + ".txt").c_str()).empty();
+        }
+        if (both) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     AskToEnd(first);
     WaitForProcess(first, 5000);
 
