@@ -247,7 +247,11 @@ TEST(SyncTrust, CtrlCKeepsWhatWasConfirmedAndTheNextRunSendsTheRest) {
                                      "1",     "--target", address,           "--state",
                                      "state", "--report", "json:report.json"};
     ProcessId first = StartProcess(ToolPath(), sync, ".stdin", ".first-out", ".first-err");
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    // Stopped once the send is under way (item 1, the first sent, has arrived), however slow
+    // the machine: 400 writes and their read-backs take seconds more.
+    for (int i = 0; i < 200 && Held(address).empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     AskToEnd(first);
     int status = WaitForProcess(first, 10000);
     EXPECT_NE(status, 0);
