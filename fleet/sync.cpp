@@ -764,6 +764,11 @@ std::size_t MaxRemovals(const RemovalCap& cap, std::size_t held) {
     }
 }
 
+bool EndedAsAsked(SyncStatus status) {
+    return status != SyncStatus::kFailed && status != SyncStatus::kRefusedCap &&
+           status != SyncStatus::kInterrupted;
+}
+
 const char* SyncStatusName(SyncStatus status) {
     switch (status) {
         case SyncStatus::kInStep:

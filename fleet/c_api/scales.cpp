@@ -67,12 +67,6 @@ int64_t StatusCodeOf(fleet::SyncStatus status) {
     return VDFLEET_STATUS_PLANNED;
 }
 
-// A scale the sync left as asked.
-bool AsAsked(fleet::SyncStatus status) {
-    return status == fleet::SyncStatus::kInStep || status == fleet::SyncStatus::kSynced ||
-           status == fleet::SyncStatus::kDriftRepaired || status == fleet::SyncStatus::kPlanned;
-}
-
 Session::Row RowOfSync(const Session& session, const std::string& address,
                        const fleet::ScaleSync& scale) {
     Session::Row row;
@@ -213,7 +207,7 @@ int32_t CodeOfSync(Session& session, const fleet::SyncResult& result) {
         return Fail(session, VDFLEET_E_FAILED, TextOut(session, result.stateError));
     }
     for (const fleet::ScaleSync& scale : result.scales) {
-        if (!AsAsked(scale.status)) {
+        if (!fleet::EndedAsAsked(scale.status)) {
             return Fail(session, VDFLEET_E_SCALES, "not every scale is as asked");
         }
     }

@@ -262,6 +262,10 @@ enum class SyncStatus {
 // "in-step", "synced", "drift-repaired", "refused-cap", "failed", "interrupted", "planned".
 const char* SyncStatusName(SyncStatus status);
 
+// A scale the sync left as asked: in step, synced, repaired, or planned in a dry run (not
+// failed, refused or interrupted).
+bool EndedAsAsked(SyncStatus status);
+
 // What became of one scale.
 struct ScaleSync {
     std::string address;

@@ -17,14 +17,7 @@ Tally TallyOf(const fleet::SyncResult& result) {
 }
 
 bool ScaleOk(const fleet::ScaleSync& scale) {
-    switch (scale.status) {
-        case fleet::SyncStatus::kFailed:
-        case fleet::SyncStatus::kRefusedCap:
-        case fleet::SyncStatus::kInterrupted:
-            return false;
-        default:
-            return true;
-    }
+    return fleet::EndedAsAsked(scale.status);
 }
 
 ReportJson SyncReport(const fleet::SyncResult& result, const Tally& tally, bool dryRun,
