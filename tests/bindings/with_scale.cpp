@@ -5,6 +5,9 @@
 //   VUDADUV_TEST_SCALE_EN     the same of a scale set up for code-page text (the En exports)
 //   VUDADUV_TEST_SERIAL_LINE  the number of an open file descriptor, a pseudo-terminal set raw,
 //                             with the same scale at its other end (for the serial exports)
+//   VUDADUV_TEST_FLEET        "127.0.0.1:PORT" of three more scales, each with a memory of its own,
+//                             separated by spaces (for the fleet's library)
+//   VUDADUV_TEST_SCALE_DOWN   "127.0.0.1:PORT" where nothing listens: a scale that is off
 // The program's exit status is passed on, so a skip code reaches CTest as it is.
 #include <fcntl.h>
 #include <spawn.h>
@@ -46,6 +49,16 @@ int RunProgram(char** argv) {
     return 1;
 }
 
+// A loopback port where nothing listens: a scale started and stopped again.
+uint16_t FreePort() {
+    vudaduv::scale::ScaleFleet gone(1, vudaduv::scale::ServerOptions{});
+    std::string error;
+    if (!gone.Start(error)) return 9;  // the discard port: nothing listens there either
+    uint16_t port = gone.Ports()[0];
+    gone.Stop();
+    return port;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -73,6 +86,18 @@ int main(int argc, char** argv) {
     setenv("VUDADUV_TEST_SCALE_EN", ("127.0.0.1:" + std::to_string(codePageServer.Port())).c_str(),
            1);
     setenv("VUDADUV_TEST_SERIAL_LINE", std::to_string(line).c_str(), 1);
+    vudaduv::scale::ScaleFleet fleet(3, vudaduv::scale::ServerOptions{});
+    if (!fleet.Start(error)) {
+        std::fprintf(stderr, "with_scale: no virtual fleet: %s\n", error.c_str());
+        return 1;
+    }
+    std::string fleetAddresses;
+    for (uint16_t port : fleet.Ports()) {
+        if (!fleetAddresses.empty()) fleetAddresses += ' ';
+        fleetAddresses += "127.0.0.1:" + std::to_string(port);
+    }
+    setenv("VUDADUV_TEST_FLEET", fleetAddresses.c_str(), 1);
+    setenv("VUDADUV_TEST_SCALE_DOWN", ("127.0.0.1:" + std::to_string(FreePort())).c_str(), 1);
     vudaduv::testing::TempDirectory directory;
     int status = RunProgram(argv + 1);
     close(line);
