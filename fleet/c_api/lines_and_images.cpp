@@ -64,6 +64,12 @@ extern "C" {
 int32_t VDFLEET_CALL VDFleetCheck(VDFleetSession* session, uint32_t record_type,
                                   const char* const* lines, uint32_t count) {
     return Guarded(session, true, [&](Session& s) {
+        // A type that stores nothing has no way down and back to check: no findings would
+        // read as "every line comes back as written".
+        if (!vudaduv::model::StoresRecord(record_type)) {
+            return Fail(s, VDFLEET_E_ARGUMENT,
+                        "record type " + std::to_string(record_type) + " stores no record");
+        }
         std::vector<std::string> gbk;
         std::string error;
         if (!TextsIn(s, lines, count, "line", gbk, error)) {

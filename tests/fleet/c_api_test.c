@@ -101,6 +101,17 @@ static void TestArguments(void) {
     CHECK(VDFleetResultText(session, 0, VDFLEET_KEY, small, sizeof small) == VDFLEET_E_ARGUMENT);
     CHECK(VDFleetReadImage(session, NULL) == VDFLEET_E_ARGUMENT);
     CHECK(VDFleetCheck(session, 1, NULL, 3) == VDFLEET_E_ARGUMENT);
+    {
+        /* Only the types that store a record can be checked; the others are refused, not
+         * passed as lines that come back as written. */
+        static const uint32_t kNotStored[] = {0, 2, 4, 6, 8, 9, 11, 13, 14, 99};
+        const char* line = "12";
+        size_t i;
+        for (i = 0; i < sizeof kNotStored / sizeof kNotStored[0]; ++i) {
+            CHECK(VDFleetCheck(session, kNotStored[i], &line, 1) == VDFLEET_E_ARGUMENT);
+            CHECK(strstr(LastError(session), "stores no record") != NULL);
+        }
+    }
 
     /* The copying rule: the whole length, at most size bytes written, the last a NUL. */
     CHECK(VDFleetReadImage(session, "1P0002A1##Tea\n") == VDFLEET_OK && Rows(session) == 1);
