@@ -72,7 +72,7 @@ foreach(component libraries development tool)
 endforeach()
 
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tool)
-install(FILES examples/send_items.c DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT tool)
+install(FILES examples/send_items.c examples/fleet_sync.c DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT tool)
 # A nightly sync under systemd, as an example to copy and adjust.
 install(FILES examples/systemd/vudaduv-sync.service examples/systemd/vudaduv-sync.timer
   DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples/systemd COMPONENT tool)

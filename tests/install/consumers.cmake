@@ -1,6 +1,8 @@
 # Installs the build into a fresh prefix (or takes PREFIX, where packages were unpacked) and builds
 # two consumers against that copy, one through find_package(vudaduv), one through pkg-config, then
-# runs them and the installed tool.
+# runs them and the installed tool. The fleet example installed with the documentation is built
+# through pkg-config too and syncs three of the installed tool's virtual scales and one that is
+# off.
 cmake_minimum_required(VERSION 3.25)
 
 # Runs a command; stops with its output when it fails. Leaves its standard output in `output`.
@@ -44,3 +46,11 @@ run(${C_COMPILER} ${CONSUMER_DIR}/consumer.c ${flags} -o ${WORK_DIR}/pkg_config_
 set(ENV{LD_LIBRARY_PATH} ${prefix}/${LIBDIR})
 run(${WORK_DIR}/pkg_config_consumer)
 message(STATUS "pkg-config consumer: ${output}")
+
+set(example ${prefix}/share/doc/vudaduv/examples/fleet_sync.c)
+run(${PKG_CONFIG} --cflags --libs vudaduv-fleet)
+separate_arguments(flags UNIX_COMMAND "${output}")
+run(${C_COMPILER} ${example} ${flags} -o ${WORK_DIR}/fleet_sync)
+run(${CMAKE_CURRENT_LIST_DIR}/../examples/run_fleet_example.sh ${prefix}/bin/vudaduv
+  ${WORK_DIR}/fleet_sync)
+message(STATUS "the installed fleet example:\n${output}")
