@@ -46,6 +46,18 @@ std::string CauseOfSync(const fleet::ScaleSync& scale) {
     return cause;
 }
 
+// The records of the list that no scale gets (a line with no GBK form, a record no image line can
+// hold), which a C caller has no check of its own to learn of: each scale's cause names them.
+std::string RecordsLeftAlone(const fleet::WantedList& list) {
+    std::string notes;
+    for (const auto& record : list) {
+        if (record.second.unkeepable.empty()) continue;
+        notes += (notes.empty() ? "" : "; ") + fleet::KeyName(record.first) +
+                 " left alone: " + record.second.unkeepable;
+    }
+    return notes;
+}
+
 // The status as the C header numbers it.
 int64_t StatusCodeOf(fleet::SyncStatus status) {
     switch (status) {
@@ -68,7 +80,7 @@ int64_t StatusCodeOf(fleet::SyncStatus status) {
 }
 
 Session::Row RowOfSync(const Session& session, const std::string& address,
-                       const fleet::ScaleSync& scale) {
+                       const fleet::ScaleSync& scale, const std::string& leftAlone) {
     Session::Row row;
     row.texts[VDFLEET_ADDRESS] = address;
     row.numbers[VDFLEET_STATUS] = StatusCodeOf(scale.status);
@@ -83,7 +95,9 @@ Session::Row RowOfSync(const Session& session, const std::string& address,
     row.numbers[VDFLEET_DIFFERING] = static_cast<int64_t>(scale.differing);
     row.numbers[VDFLEET_CODE] = scale.code;
     row.texts[VDFLEET_CODE_NAME] = transport::TransportCodeName(scale.code);
-    row.texts[VDFLEET_CAUSE] = TextOut(session, CauseOfSync(scale));
+    std::string cause = CauseOfSync(scale);
+    if (!leftAlone.empty()) cause += (cause.empty() ? "" : "; ") + leftAlone;
+    row.texts[VDFLEET_CAUSE] = TextOut(session, cause);
     return row;
 }
 
@@ -290,8 +304,9 @@ int32_t VDFLEET_CALL VDFleetSync(VDFleetSession* session, const VDFleetSyncReque
         if (code != VDFLEET_OK) return code;
         fleet::SyncResult result = fleet::Sync(list, addresses, options);
         if (!result.error.empty()) return Fail(s, VDFLEET_E_FAILED, TextOut(s, result.error));
+        std::string leftAlone = RecordsLeftAlone(list);
         for (std::size_t i = 0; i < result.scales.size(); ++i) {
-            s.results.push_back(RowOfSync(s, request->addresses[i], result.scales[i]));
+            s.results.push_back(RowOfSync(s, request->addresses[i], result.scales[i], leftAlone));
         }
         return CodeOfSync(s, result);
     });
