@@ -1,7 +1,8 @@
 """The Python module against the built library and a virtual scale: every record type that can
 be read back goes down and comes back, through each network export and the serial ones; the
-result codes come out as exceptions. Runs beside a virtual scale (VUDADUV_TEST_SCALE,
-VUDADUV_TEST_SERIAL_LINE) in a directory of its own."""
+result codes come out as exceptions, a failed send naming what each scale did. Runs beside a
+virtual scale (VUDADUV_TEST_SCALE, VUDADUV_TEST_SERIAL_LINE, VUDADUV_TEST_FLEET,
+VUDADUV_TEST_SCALE_DOWN) in a directory of its own."""
 
 import contextlib
 import ctypes
@@ -16,6 +17,8 @@ import vudaduv
 SCALE = os.environ.get("VUDADUV_TEST_SCALE", "")
 SCALE_EN = os.environ.get("VUDADUV_TEST_SCALE_EN", SCALE)
 SERIAL_LINE = int(os.environ.get("VUDADUV_TEST_SERIAL_LINE", "-1"))
+FLEET = os.environ.get("VUDADUV_TEST_FLEET", "").split()
+DOWN = os.environ.get("VUDADUV_TEST_SCALE_DOWN", "")
 QUICK = [1000, 1000, 1]  # time-outs in ms, one retry
 KEY_TABLE = "".join(str(1000 + key) for key in range(142))[:568]
 
@@ -73,6 +76,18 @@ class RoundTrips(InScaleDirectory):
                 with self.subTest(name, code_page=code_page, road=road):
                     self.assertEqual(getattr(scale, download)(argument), [])
                     self.assertEqual(getattr(scale, read)(), uploads)
+
+    def test_one_address_several_or_a_list(self):
+        if not FLEET:
+            self.skipTest("no virtual fleet (VUDADUV_TEST_FLEET)")
+        for addresses in [(SCALE,), (SCALE, FLEET[1]), ([SCALE, FLEET[1]],), ((FLEET[1], SCALE),)]:
+            with self.subTest(addresses=addresses):
+                scale = vudaduv.Scale(*addresses)
+                scale.download_items(["62A##Fig"])
+                count = 1 if isinstance(addresses[0], str) and len(addresses) == 1 else 2
+                self.assertEqual(scale.read_items([62]), ["1P0062A##Fig"] * count)
+        with self.assertRaises(ValueError):
+            vudaduv.Scale([])
 
     def test_the_clock_is_set_without_an_upload_line(self):
         self.assertEqual(vudaduv.Scale(SCALE).set_clock(), [])
@@ -133,6 +148,48 @@ class ResultCodes(InScaleDirectory):
                 self.assertIn(message, str(raised.exception))
                 self.assertIsInstance(raised.exception, vudaduv.VudaduvError)
 
+    def test_a_failed_send_names_what_each_scale_did(self):
+        if not FLEET or not DOWN:
+            self.skipTest("no scale that is off (VUDADUV_TEST_SCALE_DOWN)")
+        # (address that fails, its code name, words in the message)
+        cases = [
+            (DOWN, "WQDS_REFUSED", "refused or unreachable"),
+            ("127.0.0.1:99999", "WQDS_BAD_ADDRESS", "no such host, or a bad address"),
+        ]
+        for failing, code_name, words in cases:
+            with self.subTest(failing):
+                scale = vudaduv.Scale([SCALE, failing, FLEET[0]], settings=QUICK)
+                with self.assertRaises(vudaduv.TransportFailedError) as raised:
+                    scale.download_items(["61A##Plum"])
+                error = raised.exception
+                self.assertIn("WQTCPSendST returned -2", str(error))
+                self.assertIn(f"asked again: {failing} {words} ({code_name})", str(error))
+                self.assertNotIn(SCALE + " ", str(error))
+                self.assertEqual([(o.address, o.code_name, o.ok) for o in error.outcomes],
+                                 [(SCALE, "WQDS_OK", True), (failing, code_name, False),
+                                  (FLEET[0], "WQDS_OK", True)])
+                self.assertEqual(error.outcomes[1].cause, words)
+                # The scales that answered got the item all the same.
+                self.assertEqual(vudaduv.Scale(SCALE, FLEET[0]).read_items([61]),
+                                 ["1P0061A##Plum"] * 2)
+
+    def test_without_the_fleet_library_a_failed_send_still_says_its_code(self):
+        if not DOWN:
+            self.skipTest("no scale that is off (VUDADUV_TEST_SCALE_DOWN)")
+        saved = os.environ.pop("VUDADUV_FLEET_LIBRARY", None)
+        loaded, vudaduv._fleet_library = vudaduv._fleet_library, None
+        missing = vudaduv._BUNDLED_FLEET
+        vudaduv._BUNDLED_FLEET = ("no-such-library.so.1",)
+        try:
+            with self.assertRaises(vudaduv.TransportFailedError) as raised:
+                vudaduv.Scale([DOWN], settings=QUICK).read_items([1])
+        finally:
+            vudaduv._BUNDLED_FLEET, vudaduv._fleet_library = missing, loaded
+            if saved is not None:
+                os.environ["VUDADUV_FLEET_LIBRARY"] = saved
+        self.assertEqual(raised.exception.outcomes, [])
+        self.assertIn("WQTCPSendST returned -2 (WQ_TRANSPORT_FAILED", str(raised.exception))
+
     def test_lines_the_library_cannot_take_are_refused_before_the_call(self):
         for line in ["12A##a\0b", "12A##\U0001F34E", b"12A\0"]:
             with self.subTest(line=line):
@@ -160,7 +217,10 @@ class WrongTypes(unittest.TestCase):
             ("number for the free data", lambda: scale.download_free_data(7)),
             ("list for the key table", lambda: scale.download_key_table([KEY_TABLE])),
             ("list among the lines", lambda: scale.download_items([["12A##x"]])),
-            ("list for an address", lambda: vudaduv.Scale(["127.0.0.1:1"])),
+            ("number for an address", lambda: vudaduv.Scale(7)),
+            ("number among the addresses", lambda: vudaduv.Scale(["127.0.0.1:1", 7])),
+            ("list among the addresses", lambda: vudaduv.Scale([["127.0.0.1:1"]])),
+            ("a list and another address", lambda: vudaduv.Scale(["127.0.0.1:1"], "x")),
         ]
         for name, call in cases:
             with self.subTest(name):
@@ -173,13 +233,16 @@ class InstalledWheel(unittest.TestCase):
     def test_the_version_is_the_projects(self):
         self.assertEqual(vudaduv.__version__, os.environ["VUDADUV_EXPECT_VERSION"])
 
-    def test_the_three_libraries_load_from_the_installed_package(self):
+    def test_the_four_libraries_load_from_the_installed_package(self):
         folder = os.path.dirname(os.path.abspath(vudaduv.__file__))
         self.assertTrue(folder.startswith(sys.prefix), folder)
         vudaduv.load_library()
+        with vudaduv.Fleet() as fleet:
+            self.assertEqual(fleet.read_image("1P0001A5##牛奶\n")[0].key, "item 0001")
         with open("/proc/self/maps") as maps:
             loaded = {line.split()[-1] for line in maps if ".so" in line}
-        for name in ["libvudaduv.so.1", "libwqdatasend.so.1", "libwqcommsend.so.1"]:
+        for name in ["libvudaduv.so.1", "libwqdatasend.so.1", "libwqcommsend.so.1",
+                     "libvudaduv_fleet.so.1"]:
             with self.subTest(name):
                 self.assertIn(os.path.join(folder, name), loaded)
 
