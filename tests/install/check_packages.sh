@@ -45,7 +45,7 @@ expect_in_deb() {
         $lib/pkgconfig/vudaduv-fleet.pc ;;
     vudaduv)
       echo usr/bin/vudaduv usr/share/man/man1/vudaduv.1.gz $doc/README.md \
-        $doc/examples/send_items.c ;;
+        $doc/examples/send_items.c $doc/examples/fleet_sync.c ;;
     *) return 1 ;;
   esac
   echo $doc/copyright $doc/changelog.Debian.gz
