@@ -42,8 +42,9 @@ found as the library is (beside this module, then VUDADUV_FLEET_LIBRARY, then th
 Fleet(code_page=False, timeout_ms=0, tries=0, port=0, state_dir=None): every text in and out is
 a str (the session works in UTF-8; a character GBK lacks raises FleetTextError); code_page=True
 is the scales' code-page mode; 0 means the transport's default (3000 ms, 3 tries, port 4001); a
-sync needs state_dir. Use it from one thread at a time; cancel() alone may come from any thread.
-close() (or the end of a with block) frees it.
+sync needs state_dir; library=load_fleet_library(path) takes a fleet library of one's choice.
+Use it from one thread at a time; cancel() alone may come from any thread. close() (or the end
+of a with block) frees it.
 
     check(record_type, lines)        -> [Finding(line, field, what)], empty when all come back
     read_image(text)                 -> [Record(key, type, number, record)]
