@@ -1,4 +1,4 @@
-// The virtual scale's answers, one named case per command line and reply.
+// A scale's memory and its answers, one named case per command line and reply.
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -7,13 +7,13 @@
 #include <thread>
 #include <vector>
 
-#include "virtual_scale.h"
+#include "vudaduv_model.h"
 
 namespace {
 
-using vudaduv::scale::kMaxCommandLineBytes;
-using vudaduv::scale::ScaleMemory;
-using vudaduv::scale::TextMode;
+using vudaduv::model::kMaxCommandLineBytes;
+using vudaduv::model::ScaleMemory;
+using vudaduv::model::TextMode;
 
 struct ProtocolCase {
     std::string name;
