@@ -103,18 +103,12 @@ ReadOutcome ReadReplies(const ReadList& list, const std::vector<std::string>& re
     for (std::size_t i = 0; i < list.slots.size(); ++i) {
         std::size_t count = list.commandsOfSlot[i];
         if (at + count > replies.size()) break;  // the scale stopped answering here
-        std::string text;
-        for (std::size_t n = 0; n < count; ++n) text += replies[at + n] + "\r\n";
+        std::vector<std::string> lines =
+            UploadLinesOfReplies({replies.begin() + static_cast<std::ptrdiff_t>(at),
+                                  replies.begin() + static_cast<std::ptrdiff_t>(at + count)},
+                                 en);
         at += count;
         outcome.answered.push_back(list.slots[i]);
-        std::vector<std::string> lines;
-        std::string converted = ConvertUploadText(text, en);
-        for (std::size_t start = 0; start < converted.size();) {
-            std::size_t end = converted.find("\r\n", start);
-            if (end == std::string::npos) end = converted.size();
-            lines.push_back(converted.substr(start, end - start));
-            start = end + 2;
-        }
         if (lines.empty()) continue;  // an empty slot
         std::string why = WhyNotIntact(list.slots[i], lines);
         if (!why.empty()) {

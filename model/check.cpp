@@ -49,6 +49,22 @@ std::string NumberOfCommand(const std::string& command) {
     return a == std::string::npos ? std::string() : command.substr(3, a - 3);
 }
 
+// Upload lines as a reader of a file of lines takes them (SplitLines): an LF that a decoded text
+// holds splits its line. The conversion's lines hold no CR LF, so no CR is left before such an
+// LF, and the pieces are those of SplitLines over the conversion's text.
+std::vector<std::string> SplitAtLineFeeds(const std::vector<std::string>& recordLines) {
+    std::vector<std::string> lines;
+    for (const std::string& line : recordLines) {
+        std::size_t start = 0;
+        for (std::size_t end; (end = line.find('\n', start)) != std::string::npos;
+             start = end + 1) {
+            lines.push_back(line.substr(start, end - start));
+        }
+        lines.push_back(line.substr(start));
+    }
+    return lines;
+}
+
 // The characters of a text as the text codes see them: a byte of 0x80 or above starts a
 // double-byte character.
 std::vector<std::string> TextCharacters(std::string_view text) {
@@ -329,17 +345,11 @@ std::string WhatNoFileLineHolds(std::string_view line) {
 std::string WhyNoImageLineHolds(uint32_t recordType, const RoundTrip& trip) {
     std::string prefix = UploadPrefix(recordType);
     if (prefix.empty()) return "";
-    // The reply lines end in CR LF; a CR or LF of a decoded text stays inside its line.
-    std::string_view text = trip.uploadText;
-    for (std::size_t start = 0; start < text.size();) {
-        std::size_t end = text.find("\r\n", start);
-        if (end == std::string_view::npos) end = text.size();
-        std::string_view line = text.substr(start, end - start);
+    for (const std::string& line : trip.recordLines) {
         std::string what = WhatNoFileLineHolds(line);
         if (StartsWith(line, prefix) && !what.empty()) {
             return "holds " + what + ", which an image line cannot hold";
         }
-        start = end + 2;
     }
     return "";
 }
@@ -507,10 +517,10 @@ RoundTrip RunRoundTrip(uint32_t recordType, bool en, const std::string& line) {
     }
     std::vector<std::string> reads{trip.number};
     EncodeLine(ReadTypeOf(recordType), reads, en);
-    std::string replies;
-    for (const std::string& read : reads) replies += AnswerOnTheWire(memory, read) + "\r\n";
-    trip.uploadText = ConvertUploadText(replies, en);
-    trip.uploadLines = SplitLines(trip.uploadText);
+    std::vector<std::string> replies;
+    for (const std::string& read : reads) replies.push_back(AnswerOnTheWire(memory, read));
+    trip.recordLines = UploadLinesOfReplies(replies, en);
+    trip.uploadLines = SplitAtLineFeeds(trip.recordLines);
     return trip;
 }
 

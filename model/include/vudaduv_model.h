@@ -99,7 +99,9 @@ struct RoundTrip {
     std::string number;                    // the record's number as sent ("0012"); "" without
     std::vector<std::string> refusals;     // error replies of the scale to the commands
     std::vector<std::string> uploadLines;  // what its read-back leaves in the upload file
-    std::string uploadText;                // the same, before it is split into lines
+    // The same as the conversion writes them, each up to its CR LF: a CR or LF that a decoded
+    // text holds stays inside (uploadLines splits at such an LF, as a reader of lines does).
+    std::vector<std::string> recordLines;
 };
 
 RoundTrip RunRoundTrip(uint32_t recordType, bool en, const std::string& line);
@@ -113,7 +115,7 @@ std::string AsTheLibraryTakesIt(const std::string& line);
 std::string WhatNoFileLineHolds(std::string_view line);
 
 // Why the record that a round trip stores cannot be kept as a line of a scale image: its
-// upload line (the upload text split at CR LF only, as a read of the scale splits it) holds a
+// upload line (of recordLines, split at CR LF only, as a read of the scale splits it) holds a
 // line break, a CR or a NUL that its decoded texts brought: "holds a CR, which an image line
 // cannot hold". "" when it can be kept, and for a line that stores nothing.
 std::string WhyNoImageLineHolds(uint32_t recordType, const RoundTrip& trip);

@@ -164,4 +164,9 @@ inline bool IsTokenBlank(char c) {
 // every other line is a run of reply tokens separated by white space.
 std::string ConvertUploadText(const std::string& fileBytes, bool en);
 
+// The upload lines that a scale's replies give, each reply a line of a reply file: the lines of
+// the conversion, each without the CR LF that ends it. A CR or LF that a decoded text holds
+// stays inside its line, so that a record that no line of a file can keep is known as one.
+std::vector<std::string> UploadLinesOfReplies(const std::vector<std::string>& replies, bool en);
+
 }  // namespace vudaduv

@@ -69,6 +69,23 @@ std::string ConvertUploadText(const std::string& fileBytes, bool en) {
     return output;
 }
 
+std::vector<std::string> UploadLinesOfReplies(const std::vector<std::string>& replies, bool en) {
+    std::string file;
+    for (const std::string& reply : replies) {
+        file += reply;
+        file += "\r\n";
+    }
+    std::string text = ConvertUploadText(file, en);
+    std::vector<std::string> lines;
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find("\r\n", start);
+        if (end == std::string::npos) end = text.size();
+        lines.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
 bool RewriteUploadFile(bool en) {
     std::string replies;
     platform::ReadFileBytes(kUploadFileName, replies);  // a missing file holds no tokens

@@ -1,6 +1,7 @@
 // The upload rewrite as a pure function: reply files in, upload text out.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -441,6 +442,56 @@ TEST(ReplyDecoders, TokensTooShortForTheirCuts) {
         std::string type7 = c.token;
         DecodeType7Reply(type7);
         EXPECT_EQ(type7, c.type7) << c.token;
+    }
+}
+
+struct ReplyLinesCase {
+    const char* name;
+    std::vector<std::string> replies;  // one per command line, without line ends
+    bool en;
+    std::vector<std::string> lines;
+};
+
+// The replies of one read, as the model, the fleet and the tool take them: a decoded CR or LF
+// stays inside its record's line, acknowledgements give no line.
+TEST(UploadLinesOfReplies, OneLineARecordWhateverItsTextHolds) {
+    const ReplyLinesCase cases[] = {
+        {"no replies", {}, false, {}},
+        {"acknowledgements only", {"0v", "0x"}, false, {}},
+        {"one item", {"0u0012AxB03650366CDE"}, false, {"1P0012Ax##ab"}},
+        {"two records, one reply each", {"0nabE", "0u0005ABCDE"}, false, {"7Pab", "1P0005A"}},
+        {"a text decoded to an LF", {"0u0012AB097010098CDE"}, true, {"1P0012A##a\nb"}},
+        {"a text decoded to a CR", {"0u0012AB097013CDE"}, true, {"1P0012A##a\r"}},
+        {"a label in two replies", {"0s01Aa000", "0q01Ab000"}, false, {"10P01AaBb"}},
+        {"an error reply passes through", {"0eMALFORMED"}, false, {"0eMALFORMED"}},
+        {"blanks split a reply", {"0nab cdE"}, false, {"7Pa", "cdE"}},
+    };
+    for (const ReplyLinesCase& c : cases) {
+        EXPECT_EQ(UploadLinesOfReplies(c.replies, c.en), c.lines) << c.name;
+    }
+}
+
+// Whatever the replies, the lines joined by CR LF are the conversion's text: no line holds a
+// CR LF, and the conversion ends every line with one.
+TEST(UploadLinesOfReplies, JoinedTheyAreTheConversion) {
+    std::mt19937 random(7);
+    const std::string alphabet = "0uqsknwxvAB CDE\r\n\t#1234569\xB0\xA1";
+    for (int round = 0; round < 2000; ++round) {
+        std::vector<std::string> replies(random() % 4);
+        std::string file;
+        for (std::string& reply : replies) {
+            reply = random() % 2 == 0 ? "0u0012A" : "0";
+            for (std::size_t n = random() % 24; n > 0; --n)
+                reply += alphabet[random() % alphabet.size()];
+            file += reply + "\r\n";
+        }
+        bool en = random() % 2 == 0;
+        std::string joined;
+        for (const std::string& line : UploadLinesOfReplies(replies, en)) {
+            EXPECT_EQ(line.find("\r\n"), std::string::npos);
+            joined += line + "\r\n";
+        }
+        EXPECT_EQ(joined, ConvertUploadText(file, en)) << "round " << round;
     }
 }
 
