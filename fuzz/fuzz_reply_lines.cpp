@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/reply_exchange.h"
+#include "core/reply_exchange.h"
 #include "fuzz_driver.h"
 
 using vudaduv::transport::ByteStream;

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string>
 
-#include "common/deadline.h"
+#include "core/deadline.h"
 
 namespace vudaduv::transport {
 

@@ -1,4 +1,4 @@
-#include "common/deadline.h"
+#include "core/deadline.h"
 
 #include <limits>
 

@@ -1,4 +1,4 @@
-#include "common/descriptor_io_posix.h"
+#include "core/descriptor_io_posix.h"
 
 #include <errno.h>
 

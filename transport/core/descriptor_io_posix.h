@@ -9,8 +9,8 @@
 #include <cstddef>
 #include <string>
 
-#include "common/byte_stream.h"
-#include "common/deadline.h"
+#include "core/byte_stream.h"
+#include "core/deadline.h"
 
 namespace vudaduv::transport::posix {
 

@@ -20,7 +20,7 @@
 
 #include "asio/io_context.hpp"
 #include "asio/posix/basic_stream_descriptor.hpp"
-#include "common/reply_exchange.h"
+#include "core/reply_exchange.h"
 
 namespace vudaduv::transport {
 

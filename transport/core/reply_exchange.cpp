@@ -1,4 +1,4 @@
-#include "common/reply_exchange.h"
+#include "core/reply_exchange.h"
 
 namespace vudaduv::transport {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "common/byte_stream.h"
+#include "core/byte_stream.h"
 
 namespace vudaduv::transport {
 

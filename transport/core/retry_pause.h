@@ -1,4 +1,4 @@
-// What the network send makes of its settings beyond reading them (vudaduv_transport.h).
+// How long the network send waits before it connects to a scale again.
 #pragma once
 
 #include <cstdint>

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "common/reply_exchange.h"
-#include "serial/serial_line.h"
+#include "core/reply_exchange.h"
+#include "core/serial_line.h"
 #include "vudaduv_transport.h"
 
 namespace vudaduv::transport {

@@ -17,10 +17,10 @@
 #include "asio/ip/tcp.hpp"
 #include "asio/steady_timer.hpp"
 #include "asio/write.hpp"
-#include "common/reply_exchange.h"
 #include "core/ready_sockets.h"
-#include "datasend/send_settings.h"
-#include "net/socket_system.h"
+#include "core/reply_exchange.h"
+#include "core/retry_pause.h"
+#include "core/socket_system.h"
 #include "vudaduv_asio_loop.h"
 #include "vudaduv_transport.h"
 

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "common/byte_stream.h"
-#include "common/deadline.h"
+#include "core/byte_stream.h"
+#include "core/deadline.h"
 
 namespace vudaduv::transport::serial {
 

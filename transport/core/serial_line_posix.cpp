@@ -6,8 +6,8 @@
 
 #include <climits>
 
-#include "common/descriptor_io_posix.h"
-#include "serial/serial_line.h"
+#include "core/descriptor_io_posix.h"
+#include "core/serial_line.h"
 
 namespace vudaduv::transport::serial {
 

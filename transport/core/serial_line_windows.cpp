@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "serial/serial_line.h"
+#include "core/serial_line.h"
 
 namespace vudaduv::transport::serial {
 

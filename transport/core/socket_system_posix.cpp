@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "net/socket_system.h"
+#include "core/socket_system.h"
 
 namespace vudaduv::transport::net {
 

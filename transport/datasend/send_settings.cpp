@@ -1,15 +1,12 @@
-#include "datasend/send_settings.h"
-
-#include <algorithm>
-
+// The network send's settings as a target record's value slots carry them (wqdatasend.h).
 #include "common/record_lists.h"
+#include "vudaduv_transport.h"
 
 namespace vudaduv::transport {
 
 namespace {
 
 constexpr std::uint32_t kDefaultRetries = 2;
-constexpr std::uint32_t kLongestRetryPauseMs = 8000;
 
 std::uint32_t ValueOrDefault(const WQValueList& values, std::size_t index, std::uint32_t fallback) {
     std::uint32_t value = ReadValue(values, index);
@@ -32,14 +29,6 @@ SendSettings ReadSendSettings(const WQValueList& values) {
     settings.firstRetryPauseMs =
         ValueOrDefault(values, WQDS_VALUE_RETRY_PAUSE, settings.firstRetryPauseMs);
     return settings;
-}
-
-std::uint32_t PauseBeforeRetryMs(const SendSettings& settings, std::uint64_t retry) {
-    std::uint64_t pause = std::min(settings.firstRetryPauseMs, kLongestRetryPauseMs);
-    for (std::uint64_t doubling = 1; doubling < retry && pause < kLongestRetryPauseMs; ++doubling) {
-        pause *= 2;
-    }
-    return static_cast<std::uint32_t>(std::min<std::uint64_t>(pause, kLongestRetryPauseMs));
 }
 
 }  // namespace vudaduv::transport
