@@ -9,23 +9,16 @@ namespace vudaduv::model {
 
 namespace {
 
-bool Numbered(uint32_t recordType) {
-    return *RecordTypeOf(recordType).numberName != '\0';
-}
-
 // The fields of an upload line of the record type, without its prefix.
 std::vector<Field> UploadFields(uint32_t recordType, const std::string& line) {
     std::size_t prefix = UploadPrefix(recordType).size();
     return SplitFields(recordType, std::string_view(line).substr(std::min(prefix, line.size())));
 }
 
-// The key of an upload line of the record type; false for a line of another kind.
-bool KeyOfUploadLine(uint32_t recordType, const std::string& line, std::string& key) {
-    if (line.compare(0, UploadPrefix(recordType).size(), UploadPrefix(recordType)) != 0) {
-        return false;
-    }
-    key = Numbered(recordType) ? UploadFields(recordType, line)[0].value : std::string();
-    return true;
+// Whether an upload line is one of the record whose number was sent as numberSent.
+bool IsLineOf(uint32_t recordType, const std::string& numberSent, const std::string& line) {
+    RecordKey key;
+    return KeyOfUploadLine(line, key) && key.type == recordType && IsKeyOf(key, numberSent);
 }
 
 // What the check foresaw for the fields; a message foreseen as no line arrives empty.
@@ -73,9 +66,7 @@ ReadBackPlan PlanReadBack(uint32_t recordType, const std::vector<std::string>& d
         // A line that comes back under another number (the record's text split it) is no line
         // of this record: the check foresaw that nothing comes back for it.
         const std::string* foreseen = RecordLine(recordType, trip.uploadLines);
-        std::string foreseenKey;
-        if (foreseen != nullptr && KeyOfUploadLine(recordType, *foreseen, foreseenKey) &&
-            foreseenKey == record.key) {
+        if (foreseen != nullptr && IsLineOf(recordType, record.key, *foreseen)) {
             record.foreseenLine = true;
             record.foreseen = *foreseen;
         }
@@ -94,19 +85,22 @@ ReadBackReport CompareReadBack(uint32_t recordType, const ReadBackPlan& plan,
                                const std::vector<std::string>& uploadLines) {
     ReadBackReport report;
     if (!StoresRecord(recordType)) return report;
-    std::map<std::string, const std::string*> lineOfKey;
+    // The line of each record asked for, by its place in the plan; a second line of a record is
+    // no line of it.
+    std::map<std::size_t, const std::string*> lineOfRecord;
     for (const std::string& line : uploadLines) {
-        std::string key;
-        bool belongs = KeyOfUploadLine(recordType, line, key);
-        auto wanted = std::find_if(plan.records.begin(), plan.records.end(),
-                                   [&](const ExpectedRecord& r) { return r.key == key; });
-        if (!belongs || wanted == plan.records.end() || !lineOfKey.emplace(key, &line).second) {
+        auto wanted = std::find_if(
+            plan.records.begin(), plan.records.end(),
+            [&](const ExpectedRecord& r) { return IsLineOf(recordType, r.key, line); });
+        std::size_t place = static_cast<std::size_t>(wanted - plan.records.begin());
+        if (wanted == plan.records.end() || !lineOfRecord.emplace(place, &line).second) {
             report.otherLines.push_back(line);
         }
     }
-    for (const ExpectedRecord& record : plan.records) {
-        auto found = lineOfKey.find(record.key);
-        if (found != lineOfKey.end()) {
+    for (std::size_t place = 0; place < plan.records.size(); ++place) {
+        const ExpectedRecord& record = plan.records[place];
+        auto found = lineOfRecord.find(place);
+        if (found != lineOfRecord.end()) {
             CompareRecord(recordType, record, *found->second, report.differences);
             continue;
         }

@@ -16,37 +16,23 @@
 #include <string>
 #include <vector>
 
+#include "vudaduv_model.h"
 #include "vudaduv_transport.h"
 
 namespace vudaduv::fleet {
 
 // ---- Records and scale images ------------------------------------------------------------------
 
-// Where a record lives on a scale: its record type and number (-1 for type 7 data and the key
-// table, which have none).
-struct RecordKey {
-    uint32_t type = 0;
-    int32_t number = -1;
-};
-bool operator<(const RecordKey& a, const RecordKey& b);
-bool operator==(const RecordKey& a, const RecordKey& b);
-
-// "item 0042", "message 05", "key table", ...
-std::string KeyName(const RecordKey& key);
-
-// A scale image: one upload line a record ("1P0042A..."), sorted by record type and number.
-using Image = std::map<RecordKey, std::string>;
-
-// The key of an upload line of a stored type; false when the line begins with none of their
-// prefixes or its number is no number.
-bool KeyOfUploadLine(const std::string& line, RecordKey& key);
-
-// A record with nothing after its number ("1P0042A", an empty message): it counts as no record.
-bool HoldsNothing(const std::string& uploadLine);
-
-// Two upload lines that a scale holds alike: numbers by value, item texts missing at the end as
-// empty ones, everything else byte for byte.
-bool SameRecord(const std::string& a, const std::string& b);
+// The record model is the model's (model/): the fleet speaks of records in its words.
+using model::FieldChange;
+using model::HoldsNothing;
+using model::Image;
+using model::KeyName;
+using model::KeyOfDataLine;
+using model::KeyOfUploadLine;
+using model::RecordKey;
+using model::RemovalLine;
+using model::SameRecord;
 
 // The lines of an image file with their line numbers (blank lines already left out). False
 // with "SOURCE:LINE: ..." for a line that begins with none of the prefixes, names a record
@@ -78,10 +64,6 @@ using WantedList = std::map<RecordKey, Wanted>;
 // Lines the codec leaves out, and records that come back as nothing, ask for no record; a
 // record that no image line can hold is in the list with its unkeepable reason.
 WantedList WantedOfDataLines(uint32_t recordType, bool en, const std::vector<std::string>& lines);
-// The record a data line of a stored record type keeps on a scale, read from its number as the
-// codec sends it; false for a line the codec leaves out. The line need not be GBK text: the
-// number comes first.
-bool KeyOfDataLine(uint32_t recordType, bool en, const std::string& line, RecordKey& key);
 // A record that the list names but cannot send (its line has no GBK form): kept in the list
 // with why, so that it is neither sent nor removed, unless a line that can be sent names it.
 void LeaveRecordAlone(WantedList& list, const RecordKey& key, const std::string& why);
@@ -90,17 +72,7 @@ WantedList WantedOfImage(const Image& image, bool en);
 // The image that a scale holds once it holds the list (its unkeepable records left out).
 Image ImageOf(const WantedList& list);
 
-// The data line that empties a record (the empty item "0042A"): the only removal the protocol
-// offers. "" for a record type that has none (type 7 data, the key table).
-std::string RemovalLine(const RecordKey& key);
-
 // ---- Differences -------------------------------------------------------------------------------
-
-struct FieldChange {
-    std::string field;  // "text 1", "fields", ...
-    std::string before;
-    std::string after;
-};
 
 struct DiffRow {
     enum Kind { kAdded, kRemoved, kChanged };

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -169,6 +170,58 @@ std::string WithoutLineEnd(std::string line);
 
 // A value for a message: control bytes as \xHH, long values cut around offset, in quotes.
 std::string Quoted(const std::string& value, std::size_t offset = 0);
+
+// ---- Records and scale images ------------------------------------------------------------------
+
+// Where a record lives on a scale: its record type and number (-1 for type 7 data and the key
+// table, which have none).
+struct RecordKey {
+    uint32_t type = 0;
+    int32_t number = -1;
+};
+bool operator<(const RecordKey& a, const RecordKey& b);
+bool operator==(const RecordKey& a, const RecordKey& b);
+
+// "item 0042", "message 05", "key table", ...
+std::string KeyName(const RecordKey& key);
+
+// A scale image: one upload line a record ("1P0042A..."), sorted by record type and number.
+using Image = std::map<RecordKey, std::string>;
+
+// The key of an upload line of a stored type; false when the line begins with none of their
+// prefixes or its number is no number.
+bool KeyOfUploadLine(const std::string& line, RecordKey& key);
+
+// The record a data line of a stored record type keeps on a scale, read from its number as the
+// codec sends it; false for a line the codec leaves out. The line need not be GBK text: the
+// number comes first.
+bool KeyOfDataLine(uint32_t recordType, bool en, const std::string& line, RecordKey& key);
+
+// Whether a record's number as sent ("0012"; "" for a type without a number) names the key.
+bool IsKeyOf(const RecordKey& key, const std::string& numberSent);
+
+// A record with nothing after its number ("1P0042A", an empty message): it counts as no record.
+bool HoldsNothing(const std::string& uploadLine);
+
+// A field in which two upload lines of one record differ.
+struct FieldChange {
+    std::string field;  // "text 1", "fields", ...
+    std::string before;
+    std::string after;
+};
+
+// Every field in which b differs from a, both upload lines of the record at key: missing fields
+// read as empty, the number compared by value.
+std::vector<FieldChange> ChangedFields(const RecordKey& key, const std::string& a,
+                                       const std::string& b);
+
+// The "same record" rule: two upload lines that a scale holds alike, numbers by value, item
+// texts missing at the end as empty ones, everything else byte for byte.
+bool SameRecord(const std::string& a, const std::string& b);
+
+// The data line that empties a record (the empty item "0042A"): the only removal the protocol
+// offers. "" for a record type that has none (type 7 data, the key table).
+std::string RemovalLine(const RecordKey& key);
 
 // ---- Reading back and comparing ---------------------------------------------------------------
 

@@ -1,0 +1,111 @@
+// Records as a scale keeps them: the key of an upload line, a record that holds nothing, the
+// "same record" rule and the line that empties a record. One table each.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "vudaduv_model.h"
+
+namespace vudaduv::model {
+namespace {
+
+struct KeyCase {
+    std::string line;
+    bool isRecord;
+    RecordKey key;
+};
+
+const KeyCase kKeyCases[] = {
+    {"1P0042A1##Tea", true, {1, 42}},
+    {"1P42A1", true, {1, 42}},      // a number by value, not by its width
+    {"1P4000A", true, {1, 4000}},   // the highest item
+    {"1P4001A", false, {}},         // above it
+    {"1P00042A", false, {}},        // more digits than the scale writes
+    {"1PA1", false, {}},            // no number
+    {"1P12xA", false, {}},          // no number up to the "A"
+    {"3P22Ahi", true, {3, 22}},     // "3P" is no prefix of another type's
+    {"5P32A", true, {5, 32}},       //
+    {"10P15AxBy", true, {10, 15}},  // not taken for "1P"
+    {"12Pabc", true, {12, -1}},     // the key table has no number
+    {"7P", true, {7, -1}},          // nor type 7 data
+    {"2P0012", false, {}},          // a read request stores nothing
+    {"0eMALFORMED", false, {}},     // an error reply
+    {"", false, {}},
+};
+
+TEST(RecordKeyTable, KeyOfUploadLine) {
+    for (const KeyCase& c : kKeyCases) {
+        RecordKey key;
+        EXPECT_EQ(KeyOfUploadLine(c.line, key), c.isRecord) << c.line;
+        if (c.isRecord) {
+            EXPECT_TRUE(key == c.key) << c.line << ": " << KeyName(key);
+        }
+    }
+}
+
+struct SameCase {
+    std::string a;
+    std::string b;
+    bool same;
+};
+
+const SameCase kSameCases[] = {
+    {"1P0042A1##Tea", "1P0042A1##Tea", true},
+    {"1P0042A1##Tea", "1P42A1##Tea", true},      // numbers by value
+    {"1P0042A1##Tea", "1P0042A1##Tea##", true},  // an item text missing at the end is empty
+    {"1P0042A1##Tea", "1P0042A1##Tea####", true},
+    {"1P0042A1##Tea", "1P0042A1##Tee", false},
+    {"1P0042A1##Tea", "1P0043A1##Tea", false},  // another record
+    {"1P0042A1", "1P0042A1 ", false},           // every other byte counts
+    {"3P05Ahi", "3P5Ahi", true},
+    {"10P03AxBy", "10P03AxBz", false},
+    {"10P03AxB", "10P3AxB", true},
+    {"7Pabc", "7Pabc", true},
+    {"7Pabc", "7Pab", false},
+    {"junk", "junk", true},  // lines of no record: byte for byte
+    {"junk", "junk ", false},
+};
+
+TEST(SameRecordTable, NumbersByValueTextsMissingAtTheEndAsEmpty) {
+    for (const SameCase& c : kSameCases) {
+        EXPECT_EQ(SameRecord(c.a, c.b), c.same) << c.a << " / " << c.b;
+        EXPECT_EQ(SameRecord(c.b, c.a), c.same) << c.b << " / " << c.a;
+    }
+}
+
+struct NothingCase {
+    std::string line;
+    bool nothing;
+};
+
+const NothingCase kNothingCases[] = {
+    {"1P0042A", true},   {"1P0042A####", true}, {"1P0042A0", false}, {"1P0042A##x", false},
+    {"3P05A", true},     {"3P05Ax", false},     {"10P03AB", true},   {"10P03AxB", false},
+    {"10P03ABy", false}, {"7P", false},         {"12P", false},      {"junk", false},
+};
+
+TEST(HoldsNothingTable, OnlySeparatorsAfterTheNumber) {
+    for (const NothingCase& c : kNothingCases) {
+        EXPECT_EQ(HoldsNothing(c.line), c.nothing) << c.line;
+    }
+}
+
+// The line that empties a record, and what the record holds once it is sent: nothing.
+TEST(RemovalLineTable, EmptiesTheRecordOfItsKey) {
+    const std::vector<std::pair<RecordKey, std::string>> cases = {
+        {{1, 42}, "0042A"}, {{1, 0}, "0000A"}, {{3, 5}, "05A"}, {{5, 32}, "32A"},
+        {{10, 3}, "03AB"},  {{7, -1}, ""},     {{12, -1}, ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(RemovalLine(c.first), c.second) << KeyName(c.first);
+        if (c.second.empty()) continue;
+        RecordKey key;
+        ASSERT_TRUE(KeyOfDataLine(c.first.type, false, c.second, key)) << c.second;
+        EXPECT_TRUE(key == c.first) << c.second;
+        EXPECT_TRUE(HoldsNothing(UploadPrefix(c.first.type) + c.second)) << c.second;
+    }
+}
+
+}  // namespace
+}  // namespace vudaduv::model
