@@ -120,7 +120,7 @@ int RunDiff(const Arguments& args) {
     side.en = parsed.Has(kEnOption.name);
     if ((parsed.Has(kTypeOption.name) && !ReadRecordType(parsed, side.recordType, error)) ||
         !ReadCharset(parsed, side.charset, error) ||
-        !ReadFleetSettings(parsed, side.fleet.settings, error) ||
+        !ReadTransportSettings(parsed, side.fleet.settings, error) ||
         !ReadFleetItems(parsed, side.request, error)) {
         return UsageError(kCommand, error);
     }

@@ -130,7 +130,7 @@ bool ReadScaleLink(const ParsedArgs& parsed, ScaleLink& link, uint32_t& baud, st
                 " (1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400)";
         return false;
     }
-    return ReadTransportValues(parsed, link.values, error);
+    return ReadTransportSettings(parsed, link.settings, error);
 }
 
 // The addresses of --target and --targets-file, every one read as the network transport reads

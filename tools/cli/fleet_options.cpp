@@ -8,17 +8,6 @@
 
 namespace vudaduv::cli {
 
-namespace {}  // namespace
-
-bool ReadFleetSettings(const ParsedArgs& parsed, transport::SendSettings& settings,
-                       std::string& error) {
-    std::vector<uint32_t> values;
-    if (!ReadTransportValues(parsed, values, error)) return false;
-    settings = transport::ReadSendSettings(WQValueList{values.empty() ? nullptr : values.data(),
-                                                       static_cast<uint32_t>(values.size())});
-    return true;
-}
-
 bool ReadFleetItems(const ParsedArgs& parsed, fleet::PullRequest& request, std::string& error) {
     if (!parsed.Has(kFleetItemsOption.name)) return true;
     std::string text = parsed.Value(kFleetItemsOption.name);
@@ -44,7 +33,7 @@ const char* const kFleetOptionsHelp =
 
 int LoadFleet(const std::string& command, const ParsedArgs& parsed, Fleet& fleet) {
     std::string error;
-    if (!ReadFleetSettings(parsed, fleet.settings, error)) return UsageError(command, error);
+    if (!ReadTransportSettings(parsed, fleet.settings, error)) return UsageError(command, error);
     TargetList list;
     int status = LoadTargetList(command, parsed, list);
     if (status != kExitOk) return status;

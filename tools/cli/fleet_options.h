@@ -34,10 +34,6 @@ struct Fleet {
     transport::SendSettings settings;
 };
 
-// Reads --timeout and --retries into settings; false with a message.
-bool ReadFleetSettings(const ParsedArgs& parsed, transport::SendSettings& settings,
-                       std::string& error);
-
 // Reads the options above; kExitOk, or the exit status after saying why not. At least one
 // scale is needed.
 int LoadFleet(const std::string& command, const ParsedArgs& parsed, Fleet& fleet);

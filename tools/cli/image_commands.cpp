@@ -81,13 +81,7 @@ int SendImage(const ParsedArgs& parsed) {
     }
     ScaleLink link;
     link.en = en;
-    std::vector<uint32_t> values;  // the settings go the transport's way: as its value slots
-    values.resize(WQDS_VALUE_RETRIES + 1);
-    values[WQDS_VALUE_REPLY_TIMEOUT] = fleet.settings.replyTimeoutMs;
-    values[WQDS_VALUE_CONNECT_TIMEOUT] = fleet.settings.connectTimeoutMs;
-    values[WQDS_VALUE_RETRIES] =
-        fleet.settings.tries <= 1 ? WQDS_NO_RETRIES : uint32_t(fleet.settings.tries - 1);
-    link.values = values;
+    link.settings = fleet.settings;
     CountLine progress(command, "command(s)", fleet.addresses.size(),
                        commands.size() * fleet.addresses.size());
     SendProgress told;

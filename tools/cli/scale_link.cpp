@@ -57,8 +57,6 @@ std::vector<ScaleResult> SendCommands(const ScaleLink& link,
     auto shared = std::make_shared<const std::vector<std::string>>(commands);
     std::vector<transport::ScaleJob> jobs;
     for (const std::string& target : targets) jobs.push_back({target, shared});
-    WQValueList values{link.values.empty() ? nullptr : link.values.data(),
-                       static_cast<uint32_t>(link.values.size())};
     transport::SendObserver observer;
     observer.stop = link.stop;
     if (progress.lineAnswered) observer.lineAnswered = progress.lineAnswered;
@@ -68,7 +66,7 @@ std::vector<ScaleResult> SendCommands(const ScaleLink& link,
         };
     }
     std::vector<transport::ScaleResult> results =
-        transport::SendToScales(jobs, transport::ReadSendSettings(values), observer);
+        transport::SendToScales(jobs, link.settings, observer);
     for (std::size_t i = 0; i < results.size(); ++i) {
         ScaleResult scale{targets[i],
                           results[i].code,

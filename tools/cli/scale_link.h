@@ -9,14 +9,16 @@
 #include <string>
 #include <vector>
 
+#include "vudaduv_transport.h"
+
 namespace vudaduv::cli {
 
 struct ScaleLink {
     std::vector<std::string> targets;  // network scales; unused on a serial line
     bool serial = false;
-    uint32_t serialLink = 0;       // the open line, for the serial exports
-    std::vector<uint32_t> values;  // settings of the network transport (see wqdatasend.h)
-    bool en = false;               // code-page text: the En exports
+    uint32_t serialLink = 0;           // the open line, for the serial exports
+    transport::SendSettings settings;  // of a network send
+    bool en = false;                   // code-page text: the En exports
     // When set, a network send ends early once it reads true (see transport::SendObserver).
     const std::atomic<bool>* stop = nullptr;
 };

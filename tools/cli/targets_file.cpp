@@ -94,23 +94,20 @@ constexpr uint64_t kMostRetries = 1000;
 
 }  // namespace
 
-bool ReadTransportValues(const ParsedArgs& parsed, std::vector<uint32_t>& values,
-                         std::string& error) {
+bool ReadTransportSettings(const ParsedArgs& parsed, transport::SendSettings& settings,
+                           std::string& error) {
     uint64_t timeout = 0;
     uint64_t retries = 0;
     if (!ReadUnsignedOption(parsed, kTimeoutOption.name, 1, kLongestTimeout, timeout, error) ||
         !ReadUnsignedOption(parsed, kRetriesOption.name, kMostRetries, retries, error)) {
         return false;
     }
+    settings = transport::SendSettings{};
     if (parsed.Has(kTimeoutOption.name)) {
-        values.resize(WQDS_VALUE_CONNECT_TIMEOUT + 1);
-        values[WQDS_VALUE_REPLY_TIMEOUT] = uint32_t(timeout);
-        values[WQDS_VALUE_CONNECT_TIMEOUT] = uint32_t(timeout);
+        settings.replyTimeoutMs = static_cast<uint32_t>(timeout);
+        settings.connectTimeoutMs = static_cast<uint32_t>(timeout);
     }
-    if (parsed.Has(kRetriesOption.name)) {
-        values.resize(WQDS_VALUE_RETRIES + 1);
-        values[WQDS_VALUE_RETRIES] = retries == 0 ? WQDS_NO_RETRIES : uint32_t(retries);
-    }
+    if (parsed.Has(kRetriesOption.name)) settings.tries = retries + 1;
     return true;
 }
 

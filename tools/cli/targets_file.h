@@ -41,10 +41,10 @@ constexpr OptionSpec kTargetsFileOption{"targets-file", true, false};
 constexpr OptionSpec kTimeoutOption{"timeout", true, false};
 constexpr OptionSpec kRetriesOption{"retries", true, false};
 
-// The transport settings of --timeout and --retries, in the slots of wqdatasend.h: only those
-// given, the others left to the transport's defaults.
-bool ReadTransportValues(const ParsedArgs& parsed, std::vector<uint32_t>& values,
-                         std::string& error);
+// The settings of a network send: --timeout (the reply and the connect time-out) and
+// --retries as given, everything else the transport's defaults. False with a message.
+bool ReadTransportSettings(const ParsedArgs& parsed, transport::SendSettings& settings,
+                           std::string& error);
 
 // The addresses of --target and --targets-file, every one read as the network transport reads
 // it before anything is sent; the notes of the file go to stderr. kExitOk, or the exit status

@@ -877,6 +877,37 @@ TEST(SendFleet, TargetsFileSummaryAndReport) {
     }
 }
 
+// A scale that refuses is tried as often as --retries asks, two retries when it is not given,
+// for data lines and for an image alike.
+TEST(SendFailures, RefusingScaleIsTriedAsAsked) {
+    TempDirectory directory;
+    WriteWholeFile("image.txt", "1P0001A1##Tea\n");
+    std::string dead = "127.0.0.1:" + std::to_string(ClosedPort());
+    const std::vector<std::string> data = {"--type", "2"};
+    const std::vector<std::string> image = {"--file", "image.txt"};
+    const struct {
+        std::vector<std::string> form;
+        std::vector<std::string> retries;
+        std::string tries;
+    } cases[] = {
+        {data, {}, "3 tries"},
+        {data, {"--retries", "1"}, "2 tries"},
+        {image, {}, "3 tries"},
+        {image, {"--retries", "0"}, "1 try"},
+        {image, {"--retries", "1", "--timeout", "300"}, "2 tries"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args{"send", "--target", dead};
+        args.insert(args.end(), c.form.begin(), c.form.end());
+        args.insert(args.end(), c.retries.begin(), c.retries.end());
+        ToolRun run = RunTool(args, "12\n");
+        EXPECT_EQ(run.status, 1) << run.err;
+        EXPECT_NE(run.err.find(dead + ": refused or unreachable (" + c.tries + ")"),
+                  std::string::npos)
+            << run.err;
+    }
+}
+
 // A directory in the place of the upload file: the lines cannot be kept, and the send says so.
 TEST(SendFailures, UnwritableUploadFileIsNamed) {
     TempDirectory directory;
