@@ -465,9 +465,8 @@ std::vector<bool> Confirmations(const SyncOptions& options, const Group& work,
     for (std::size_t i = 0; i < work.changes.size(); ++i) {
         const auto& change = work.changes[i];
         auto line = back.image.find(change.key);
-        bool asForeseen = change.foreseen.empty() ? line == back.image.end()
-                                                  : line != back.image.end() &&
-                                                        SameRecord(line->second, change.foreseen);
+        bool asForeseen = model::CameBackAsForeseen(
+            change.foreseen, line == back.image.end() ? nullptr : &line->second);
         if (confirmed[i] && answered.count(change.key) != 0 && !asForeseen) {
             notes.push_back(
                 KeyName(change.key) + ": came back as " +

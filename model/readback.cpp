@@ -30,20 +30,27 @@ std::vector<Field> ForeseenFields(uint32_t recordType, const ExpectedRecord& rec
     return fields;
 }
 
+// Every field that came back otherwise than written, or otherwise than foreseen: a field that
+// came back as written where the check foresaw a change is no difference to the user, but the
+// record did not come back as foreseen, and the report says why.
 void CompareRecord(uint32_t recordType, const ExpectedRecord& record, const std::string& actual,
                    std::vector<Difference>& differences) {
     std::vector<Field> sent = SplitFields(recordType, record.sentLine);
     std::vector<Field> back = UploadFields(recordType, actual);
     std::vector<Field> foreseen = ForeseenFields(recordType, record);
-    for (std::size_t i = 0; i < std::max(sent.size(), back.size()); ++i) {
-        Field field = i < sent.size() ? sent[i] : Field{back[i].name, "", back[i].kind};
+    std::size_t fields = std::max({sent.size(), back.size(), foreseen.size()});
+    for (std::size_t i = 0; i < fields; ++i) {
+        const std::vector<Field>& named = i < back.size() ? back : foreseen;
+        Field field = i < sent.size() ? sent[i] : Field{named[i].name, "", named[i].kind};
         std::string backValue = i < back.size() ? back[i].value : std::string();
-        if (SameFieldValue(field, backValue)) continue;
         std::string foreseenValue = i < foreseen.size() ? foreseen[i].value : std::string();
         bool wasForeseen = field.kind == Field::kNumber
                                ? SameFieldValue(Field{"", foreseenValue, Field::kNumber}, backValue)
                                : foreseenValue == backValue;
-        differences.push_back({record.key, field.name, field.value, backValue, false, wasForeseen});
+        bool asWritten = SameFieldValue(field, backValue);
+        if (asWritten && wasForeseen) continue;
+        differences.push_back(
+            {record.key, field.name, field.value, backValue, false, wasForeseen, asWritten});
     }
 }
 
@@ -100,16 +107,24 @@ ReadBackReport CompareReadBack(uint32_t recordType, const ReadBackPlan& plan,
     for (std::size_t place = 0; place < plan.records.size(); ++place) {
         const ExpectedRecord& record = plan.records[place];
         auto found = lineOfRecord.find(place);
-        if (found != lineOfRecord.end()) {
-            CompareRecord(recordType, record, *found->second, report.differences);
-            continue;
-        }
-        if (!IsEmptyMessage(recordType, record.sentLine)) {
+        const std::string* back = found == lineOfRecord.end() ? nullptr : found->second;
+        bool asForeseen =
+            CameBackAsForeseen(record.foreseenLine ? record.foreseen : std::string(), back);
+        report.notAsForeseen += asForeseen ? 0 : 1;
+        if (back != nullptr) {
+            CompareRecord(recordType, record, *back, report.differences);
+        } else if (!IsEmptyMessage(recordType, record.sentLine)) {
             report.differences.push_back(
-                {record.key, "record", record.sentLine, "", true, !record.foreseenLine});
+                {record.key, "record", record.sentLine, "", true, asForeseen});
         }
     }
     return report;
+}
+
+bool CameBackAsForeseen(const std::string& foreseen, const std::string* back) {
+    bool nothingBack = back == nullptr || HoldsNothing(*back);
+    if (foreseen.empty() || HoldsNothing(foreseen)) return nothingBack;
+    return !nothingBack && SameRecord(*back, foreseen);
 }
 
 std::string RecordName(uint32_t recordType, const std::string& key) {

@@ -247,20 +247,30 @@ ReadBackPlan PlanReadBack(uint32_t recordType, const std::vector<std::string>& d
 
 struct Difference {
     std::string key;
-    std::string field;      // "item number", "text 1", ...; "record" when nothing came back
-    std::string sent;       // as written
-    std::string back;       // as it came back
-    bool missing = false;   // nothing came back for the record
-    bool foreseen = false;  // the check said so before the send
+    std::string field;       // "item number", "text 1", ...; "record" when nothing came back
+    std::string sent;        // as written
+    std::string back;        // as it came back
+    bool missing = false;    // nothing came back for the record
+    bool foreseen = false;   // the check said so before the send
+    bool asWritten = false;  // it came back as written, where the check foresaw a change
 };
 
 struct ReadBackReport {
+    // Fields that came back otherwise than written, or (back as written) otherwise than foreseen:
+    // a record whose every difference was foreseen came back as foreseen.
     std::vector<Difference> differences;
     std::vector<std::string> otherLines;  // lines that belong to no record asked for
+    std::size_t notAsForeseen = 0;        // records that did not come back as foreseen
 };
 
 ReadBackReport CompareReadBack(uint32_t recordType, const ReadBackPlan& plan,
                                const std::vector<std::string>& uploadLines);
+
+// The one verdict on a record read back, for the read-back of a send and the sync alike: it came
+// back as the check foresaw it. foreseen is the upload line foreseen, "" for nothing (a removal,
+// a message sent empty); back is what came back, nullptr for nothing. A record that holds
+// nothing counts as nothing; two lines are alike by the "same record" rule.
+bool CameBackAsForeseen(const std::string& foreseen, const std::string* back);
 
 // "item 0012", "message 05", "label 03", "key table", "type 7 data".
 std::string RecordName(uint32_t recordType, const std::string& key);

@@ -1,6 +1,7 @@
 // The comparison of read-backs with the lines as written: who made each difference, one table.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -8,6 +9,11 @@
 
 namespace vudaduv::model {
 namespace {
+
+// GBK bytes: 13 characters of GB2312 row 16, one more than an item text keeps.
+const std::string kThirteen =
+    "\xb0\xa1\xb0\xa2\xb0\xa3\xb0\xa4\xb0\xa5\xb0\xa6\xb0\xa7\xb0\xa8\xb0\xa9\xb0\xaa\xb0\xab"
+    "\xb0\xac\xb0\xad";
 
 struct ReadBackCase {
     uint32_t recordType;
@@ -38,6 +44,23 @@ const ReadBackCase kReadBackCases[] = {
     // A tab splits the label's reply so that its line comes back under another number.
     {10, {"0Ax\tyBz"}, {"y250", "10P0Bz"}, {"00 record: 0Ax\tyBz ->  (foreseen)"}, 2},
     {2, {"12"}, {"1P", "2P"}, {}, 0},  // a read request stores nothing to compare
+    // The number by value: a scale that writes it short still answers for the record.
+    {1, {"12A1##x"}, {"1P12A1##x"}, {}, 0},
+    {1, {"12A1##x"}, {"1P0012A1##x", "1P12A1##x"}, {}, 1},
+    // A text that came back whole where the check foresaw it cut: as written, not as foreseen.
+    {1,
+     {"5A##" + kThirteen},
+     {"1P0005A##" + kThirteen},
+     {"0005 text 1: " + kThirteen + " -> " + kThirteen + " (scale)"},
+     0},
+    {1,
+     {"5A##" + kThirteen},
+     {"1P0005A##" + kThirteen.substr(0, 24)},
+     {"0005 text 1: " + kThirteen + " -> " + kThirteen.substr(0, 24) + " (foreseen)"},
+     0},
+    // An item sent empty holds nothing: that nothing comes back is as foreseen.
+    {1, {"12A"}, {}, {"0012 record: 12A ->  (foreseen)"}, 0},
+    {1, {"12A"}, {"1P0012A####"}, {}, 0},
 };
 
 void PrintTo(const ReadBackCase& c, std::ostream* os) {
@@ -57,6 +80,42 @@ TEST_P(ReadBackTable, NamesWhoMadeEachDifference) {
     }
     EXPECT_EQ(differences, c.differences);
     EXPECT_EQ(report.otherLines.size(), c.otherLines);
+    // The verdict and the rows agree: a record did not come back as foreseen exactly when a
+    // difference of it was not foreseen.
+    std::set<std::string> unforeseen;
+    for (const Difference& d : report.differences) {
+        if (!d.foreseen) unforeseen.insert(d.key);
+    }
+    EXPECT_EQ(report.notAsForeseen, unforeseen.size());
+}
+
+struct VerdictCase {
+    std::string foreseen;  // "" for nothing
+    bool backIsNothing;
+    std::string back;
+    bool asForeseen;
+};
+
+const VerdictCase kVerdictCases[] = {
+    {"1P0012A1##x", false, "1P0012A1##x", true},
+    {"1P0012A1##x", false, "1P12A1##x##", true},  // the same record by the same-record rule
+    {"1P0012A1##x", false, "1P0012A1##y", false},
+    {"1P0012A1##x", false, "1P0013A1##x", false},
+    {"1P0012A1##x", true, "", false},  // lost
+    {"", true, "", true},              // a removal that took
+    {"", false, "1P0012A", true},      // an empty record is none
+    {"", false, "1P0012A1", false},    // a removal that did not take
+    {"1P0012A", true, "", true},       // an item sent empty holds nothing
+    {"3P05A", false, "3P05A", true},
+    {"7Pab", false, "7Pab", true},
+    {"7Pab", false, "7Pab ", false},
+};
+
+TEST(CameBackAsForeseenTable, TheOneVerdictOfAReadBack) {
+    for (const VerdictCase& c : kVerdictCases) {
+        EXPECT_EQ(CameBackAsForeseen(c.foreseen, c.backIsNothing ? nullptr : &c.back), c.asForeseen)
+            << Quoted(c.foreseen) << " / " << (c.backIsNothing ? "nothing" : Quoted(c.back));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, ReadBackTable, ::testing::ValuesIn(kReadBackCases));

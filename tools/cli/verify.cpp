@@ -30,6 +30,13 @@ void PrintDifference(std::FILE* out, const std::string& prefix, const std::strin
                      ShowText(charset, Quoted(difference.sent)).c_str());
         return;
     }
+    if (difference.asWritten) {
+        std::fprintf(out,
+                     "%s%s: %s came back as written, not as the check foresaw\n%ssent:      %s\n",
+                     prefix.c_str(), record.c_str(), difference.field.c_str(), indent.c_str(),
+                     ShowText(charset, Quoted(difference.sent)).c_str());
+        return;
+    }
     std::size_t at = static_cast<std::size_t>(
         std::mismatch(
             difference.sent.begin(),
@@ -98,7 +105,7 @@ bool PrintVerification(const ReadBackResult& readBack, bool named, uint32_t reco
                          "%s%zu difference(s) in %zu record(s), %zu not foreseen by the check\n",
                          prefix.c_str(), differing, total, unforeseen);
         }
-        allSame = allSame && unforeseen == 0;
+        allSame = allSame && scale.report.notAsForeseen == 0;
     }
     return allSame;
 }
