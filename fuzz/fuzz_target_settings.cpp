@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "c_entry/send_settings.h"
 #include "fuzz_driver.h"
 #include "vudaduv_transport.h"
 

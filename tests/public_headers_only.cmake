@@ -2,7 +2,7 @@
 # their public headers only (vudaduv_codec.h, vudaduv_transport.h, include/): no source of theirs
 # includes a private folder of another library.
 #   cmake -DSOURCE_DIR=... -P public_headers_only.cmake
-set(private_folders encode upload send textcode platform datasend common core)
+set(private_folders encode upload send textcode platform datasend commsend c_entry core)
 list(JOIN private_folders "|" alternatives)
 set(found "")
 foreach(floor tools model fleet)

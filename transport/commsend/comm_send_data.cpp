@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "c_entry/record_lists.h"
+#include "c_entry/upload_append.h"
 #include "vudaduv_transport.h"
 #include "wqcommsend.h"
 

@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "c_entry/record_lists.h"
+#include "c_entry/send_settings.h"
+#include "c_entry/upload_append.h"
 #include "vudaduv_transport.h"
 #include "wqdatasend.h"
 

@@ -20,8 +20,8 @@
  *
  * Errors: every failure of a scale or a line is reported in its result code. Memory running out
  * is the one exception: SendToScales throws std::bad_alloc when it happens before the scales are
- * served (a scale that runs out later ends alone with WQDS_INTERNAL), SendOverSerialLine and the
- * record readers throw it whenever it happens. Callers at a C boundary catch it.
+ * served (a scale that runs out later ends alone with WQDS_INTERNAL), SendOverSerialLine throws
+ * it whenever it happens. Callers at a C boundary catch it.
  *
  * Link the static library wqtransport_core (CMake target of the same name).
  */
@@ -36,7 +36,6 @@
 #include <string>
 #include <vector>
 
-#include "vudaduv.h"
 #include "wqcommsend.h"
 #include "wqdatasend.h"
 
@@ -44,8 +43,8 @@ namespace vudaduv::transport {
 
 /* ---- Settings of a network send ------------------------------------------------------------ */
 
-// What SendData reads from the target record's values (the WQDS_VALUE_ slots of wqdatasend.h);
-// the defaults are those of a missing slot or a 0.
+// How a network send goes. SendData takes them from the target record's values (the WQDS_VALUE_
+// slots of wqdatasend.h), where a missing slot or a 0 keeps these defaults.
 struct SendSettings {
     std::uint32_t replyTimeoutMs = 3000;            // a command's write and its whole reply line
     std::uint32_t connectTimeoutMs = 3000;          // all the addresses of a host together
@@ -55,10 +54,6 @@ struct SendSettings {
     std::uint64_t longestReply = 65536;             // bytes of a reply line, without CR LF
     std::uint32_t firstRetryPauseMs = 500;          // doubled for each further retry, at most 8000
 };
-
-// The settings of a target record's values: a missing slot or 0 keeps the default, a retry count
-// of WQDS_NO_RETRIES means one try alone.
-SendSettings ReadSendSettings(const WQValueList& values);
 
 /* ---- Scale addresses ------------------------------------------------------------------------ */
 
@@ -147,25 +142,6 @@ struct SerialResult {
 // is not a line open for reading and writing; with no line to send, WQCS_OK without touching the
 // line.
 SerialResult SendOverSerialLine(std::uint32_t link, const std::vector<std::string>& commands);
-
-/* ---- The C records and "Rec.txt" ------------------------------------------------------------ */
-
-// Every string of a caller's list, in order: a NULL items array reads as an empty list, a NULL
-// string as "".
-std::vector<std::string> ReadStringList(const WQStringList& list);
-
-// The command lines of a caller's list, in order, empty ones left out.
-std::vector<std::string> ReadCommandLines(const WQStringList& list);
-
-// Appends every reply, each followed by CR LF, to "Rec.txt" in the current directory in one
-// write (a CR LF first when the file's last line is open); creates the file when missing and keeps
-// what it held. All or nothing: when not every byte can be written, the file is cut back to what
-// it held before and the result is false, as it is when the file cannot be appended to at all.
-// Calls that overlap in one directory each append whole.
-bool AppendRepliesToUploadFile(const std::vector<std::string>& replies);
-
-// The same for the replies of every scale of a send, scale after scale in their order.
-bool AppendRepliesToUploadFile(const std::vector<ScaleResult>& outcomes);
 
 /* ---- Result codes ---------------------------------------------------------------------------- */
 

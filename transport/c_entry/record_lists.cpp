@@ -1,6 +1,4 @@
-#include "common/record_lists.h"
-
-#include "vudaduv_transport.h"
+#include "c_entry/record_lists.h"
 
 namespace vudaduv::transport {
 

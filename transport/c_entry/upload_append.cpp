@@ -1,9 +1,8 @@
+#include "c_entry/upload_append.h"
+
 #include <fstream>
-#include <string>
-#include <vector>
 
 #include "platform/platform.h"
-#include "vudaduv_transport.h"
 
 namespace vudaduv::transport {
 

@@ -1,6 +1,7 @@
-// The network send's settings as a target record's value slots carry them (wqdatasend.h).
-#include "common/record_lists.h"
-#include "vudaduv_transport.h"
+#include "c_entry/send_settings.h"
+
+#include "c_entry/record_lists.h"
+#include "wqdatasend.h"
 
 namespace vudaduv::transport {
 
