@@ -372,42 +372,6 @@ std::string UploadPrefix(uint32_t recordType) {
     return RecordTypeOf(recordType).uploadPrefix;
 }
 
-std::vector<Field> SplitFields(uint32_t recordType, std::string_view line) {
-    const RecordType* type = FindStored(recordType);
-    if (type == nullptr) return {};
-    if (recordType == 7) return {{"type 7 data", std::string(line), Field::kBytes}};
-    if (recordType == 12) return {{"key table", std::string(line), Field::kBytes}};
-    std::size_t a = FindSeparator(line, "A");
-    std::string_view number = line.substr(0, a);
-    std::string_view rest = a == kNotFound ? std::string_view() : line.substr(a + 1);
-    std::vector<Field> fields{{type->numberName, std::string(number), Field::kNumber}};
-    if (recordType == 3 || recordType == 5) {
-        fields.push_back({"message text", std::string(rest), Field::kText});
-        return fields;
-    }
-    if (recordType == 10) {
-        std::size_t b = FindSeparator(line, "B");
-        std::string_view text1 =
-            b != kNotFound && a != kNotFound && b > a ? line.substr(a + 1, b - a - 1) : "";
-        std::string_view text2 = b == kNotFound ? std::string_view() : line.substr(b + 1);
-        fields.push_back({"label text 1", std::string(text1), Field::kBytes});
-        fields.push_back({"label text 2", std::string(text2), Field::kBytes});
-        return fields;
-    }
-    std::size_t separator = FindSeparator(rest, "##");
-    fields.push_back({"fields", std::string(rest.substr(0, separator)), Field::kBytes});
-    if (separator == kNotFound) return fields;
-    rest.remove_prefix(separator + 2);
-    for (std::size_t n = 1;; ++n) {
-        std::size_t next = FindSeparator(rest, "##");
-        fields.push_back(
-            {"text " + std::to_string(n), std::string(rest.substr(0, next)), Field::kText});
-        if (next == kNotFound) break;
-        rest.remove_prefix(next + 2);
-    }
-    return fields;
-}
-
 bool SameFieldValue(const Field& field, const std::string& other) {
     if (field.kind != Field::kNumber) return field.value == other;
     return AllDigits(field.value) && AllDigits(other) &&

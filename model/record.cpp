@@ -1,5 +1,5 @@
-// Records as a scale keeps them: where each lives (its key), the image of a scale, and the one
-// rule for two upload lines that a scale holds alike.
+// Records as a scale keeps them: the field layout of each stored type, where each record lives
+// (its key), the image of a scale, and the one rule for two upload lines that a scale holds alike.
 #include <algorithm>
 
 #include "vudaduv_codec.h"
@@ -38,7 +38,103 @@ std::string NameAt(const std::vector<Field>& a, const std::vector<Field>& b, std
     return i < a.size() ? a[i].name : b[i].name;
 }
 
+// One field of a stored type's line, in the order of the line.
+struct FieldSpec {
+    const char* name;  // "" for the number: the codec's name of it ("item number", ...)
+    Field::Kind kind;
+    const char* endsAt;  // the separator after it; "" when it runs to the line's end
+    bool firstInLine;    // that separator is the first of the whole line (a label's "B")
+    bool repeats;        // "text 1", "text 2", ...: one more after every further separator
+};
+
+struct FieldLayout {
+    uint32_t recordType;
+    std::vector<FieldSpec> fields;
+};
+
+// The field layout of each stored type, as the codec's builders read a data line and its
+// conversion writes an upload line; splitting, comparing and the removal lines read it.
+const std::vector<FieldLayout>& FieldLayouts() {
+    static const std::vector<FieldLayout> layouts = {
+        {1,
+         {{"", Field::kNumber, "A", false, false},
+          {"fields", Field::kBytes, "##", false, false},
+          {"text", Field::kText, "##", false, true}}},
+        {3,
+         {{"", Field::kNumber, "A", false, false},
+          {"message text", Field::kText, "", false, false}}},
+        {5,
+         {{"", Field::kNumber, "A", false, false},
+          {"message text", Field::kText, "", false, false}}},
+        {7, {{"type 7 data", Field::kBytes, "", false, false}}},
+        // A "B" before the first "A" leaves text 1 empty, as the codec sends it.
+        {10,
+         {{"", Field::kNumber, "A", false, false},
+          {"label text 1", Field::kBytes, "B", true, false},
+          {"label text 2", Field::kBytes, "", false, false}}},
+        {12, {{"key table", Field::kBytes, "", false, false}}},
+    };
+    return layouts;
+}
+
+const FieldLayout* LayoutOf(uint32_t recordType) {
+    for (const FieldLayout& layout : FieldLayouts()) {
+        if (layout.recordType == recordType) return &layout;
+    }
+    return nullptr;
+}
+
+// The separators that open the fields after the number and that a record holding nothing
+// still writes: those before every field that does not repeat ("A", "AB" for a label).
+std::string FixedSeparators(const FieldLayout& layout) {
+    std::string separators;
+    for (std::size_t i = 0; i + 1 < layout.fields.size(); ++i) {
+        if (!layout.fields[i + 1].repeats) separators += layout.fields[i].endsAt;
+    }
+    return separators;
+}
+
 }  // namespace
+
+std::vector<Field> SplitFields(uint32_t recordType, std::string_view line) {
+    const FieldLayout* layout = LayoutOf(recordType);
+    if (layout == nullptr) return {};
+    std::vector<Field> fields;
+    std::size_t start = 0;
+    bool opened = true;  // the separator that opens the field was found
+    for (const FieldSpec& spec : layout->fields) {
+        std::string_view separator = spec.endsAt;
+        std::string name = *spec.name == '\0' ? RecordTypeOf(recordType).numberName : spec.name;
+        if (spec.repeats) {
+            for (std::size_t n = 1; opened; ++n) {
+                std::string_view rest = line.substr(start);
+                std::size_t end = FindSeparator(rest, separator);
+                fields.push_back(
+                    {name + " " + std::to_string(n), std::string(rest.substr(0, end)), spec.kind});
+                opened = end != kNotFound;
+                if (opened) start += end + separator.size();
+            }
+            break;
+        }
+        std::string value;
+        if (separator.empty()) {
+            if (opened) value = line.substr(start);
+        } else if (spec.firstInLine) {
+            std::size_t end = FindSeparator(line, separator);
+            if (opened && end != kNotFound && end >= start) value = line.substr(start, end - start);
+            opened = end != kNotFound;
+            if (opened) start = end + separator.size();
+        } else if (opened) {
+            std::string_view rest = line.substr(start);
+            std::size_t end = FindSeparator(rest, separator);
+            value = rest.substr(0, end);
+            opened = end != kNotFound;
+            if (opened) start += end + separator.size();
+        }
+        fields.push_back({std::move(name), std::move(value), spec.kind});
+    }
+    return fields;
+}
 
 bool operator<(const RecordKey& a, const RecordKey& b) {
     return a.type != b.type ? a.type < b.type : a.number < b.number;
@@ -81,8 +177,10 @@ bool HoldsNothing(const std::string& uploadLine) {
     RecordKey key;
     if (!KeyOfUploadLine(uploadLine, key) || !Numbered(key.type)) return false;
     // Only separators may follow the number of an empty record; most records fail this at once.
+    std::string separators;
+    for (const FieldSpec& spec : LayoutOf(key.type)->fields) separators += spec.endsAt;
     std::size_t a = uploadLine.find('A');
-    if (uploadLine.find_first_not_of("#B", a + 1) != std::string::npos) return false;
+    if (uploadLine.find_first_not_of(separators, a + 1) != std::string::npos) return false;
     std::vector<Field> fields = FieldsOf(key, uploadLine);
     return std::all_of(fields.begin() + 1, fields.end(),
                        [](const Field& field) { return field.value.empty(); });
@@ -115,7 +213,7 @@ bool SameRecord(const std::string& a, const std::string& b) {
 std::string RemovalLine(const RecordKey& key) {
     if (!Numbered(key.type)) return "";
     // An item or a message with nothing after its number; a label with both texts empty.
-    return NumberText(key) + (key.type == 10 ? "AB" : "A");
+    return NumberText(key) + FixedSeparators(*LayoutOf(key.type));
 }
 
 }  // namespace vudaduv::model

@@ -1,5 +1,5 @@
-// Records as a scale keeps them: the key of an upload line, a record that holds nothing, the
-// "same record" rule and the line that empties a record. One table each.
+// Records as a scale keeps them: the fields of a line, the key of an upload line, a record that
+// holds nothing, the "same record" rule and the line that empties a record. One table each.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,6 +9,43 @@
 
 namespace vudaduv::model {
 namespace {
+
+struct SplitCase {
+    uint32_t recordType;
+    std::string line;
+    std::vector<std::string> fields;  // "name=value", in order
+};
+
+const SplitCase kSplitCases[] = {
+    {1, "12A1##Tea##Milk", {"item number=12", "fields=1", "text 1=Tea", "text 2=Milk"}},
+    {1,
+     "12A1##a##b##c##d",
+     {"item number=12", "fields=1", "text 1=a", "text 2=b", "text 3=c", "text 4=d"}},
+    {1, "12A1", {"item number=12", "fields=1"}},
+    {1, "12A1##", {"item number=12", "fields=1", "text 1="}},
+    {1, "12", {"item number=12", "fields="}},                 // no "A": no texts either
+    {1, "12A\xb0##x", {"item number=12", "fields=\xb0##x"}},  // "#" as a trail byte
+    {3, "5Ahi A", {"message number=5", "message text=hi A"}},
+    {5, "5", {"message number=5", "message text="}},
+    {7, "a##bAB", {"type 7 data=a##bAB"}},
+    {10, "3AxByBz", {"label number=3", "label text 1=x", "label text 2=yBz"}},
+    {10, "3Ax", {"label number=3", "label text 1=", "label text 2="}},
+    // A "B" before the first "A" leaves text 1 empty and text 2 runs from it, as the codec sends.
+    {10, "3BxAy", {"label number=3Bx", "label text 1=", "label text 2=xAy"}},
+    {10, "3Bx", {"label number=3Bx", "label text 1=", "label text 2=x"}},
+    {12, "AB##", {"key table=AB##"}},
+    {2, "12", {}},  // a read request has no fields
+};
+
+TEST(FieldLayoutTable, SplitFields) {
+    for (const SplitCase& c : kSplitCases) {
+        std::vector<std::string> fields;
+        for (const Field& field : SplitFields(c.recordType, c.line)) {
+            fields.push_back(field.name + "=" + field.value);
+        }
+        EXPECT_EQ(fields, c.fields) << "type " << c.recordType << " " << Quoted(c.line);
+    }
+}
 
 struct KeyCase {
     std::string line;
