@@ -112,7 +112,10 @@ typedef struct VDFleetOptions {
     uint32_t tries;        /* connections tried per scale in all; 0: 3 */
     uint32_t port;         /* for addresses without one; 0: 4001 */
     const char* state_dir; /* where a sync keeps each scale's image; NULL or "" when the
-                              session does not sync. Copied: the caller's text may go */
+                              session does not sync. Copied: the caller's text may go. On
+                              Windows a text of the session's encoding (the folder must have a
+                              name of the system's code page); elsewhere the path's bytes as
+                              the file system takes them, never converted */
 } VDFleetOptions;
 
 typedef struct VDFleetSession VDFleetSession;
@@ -122,8 +125,8 @@ VDFLEET_API int32_t VDFLEET_CALL VDFleetVersion(void);
 
 /* Makes a session into *session. VDFLEET_E_ARGUMENT when options or session is NULL, when
  * options->size is too small or options->text unknown (*session is then set to NULL, when
- * session is not NULL); VDFLEET_E_TEXT when state_dir is no valid text; VDFLEET_E_FAILED when
- * memory runs out. */
+ * session is not NULL); VDFLEET_E_TEXT when state_dir is no valid text (Windows);
+ * VDFLEET_E_FAILED when memory runs out. */
 VDFLEET_API int32_t VDFLEET_CALL VDFleetOpen(const VDFleetOptions* options,
                                              VDFleetSession** session);
 

@@ -33,6 +33,19 @@ bool TextIn(const Session& session, const char* text, std::string& gbk) {
     return Utf8ToGbk(text, gbk);
 }
 
+// The state directory as the file system names it. On Windows the fleet opens paths in the
+// system's code page, GBK where the scales are sold, so the text goes as every other text does;
+// elsewhere a path is the bytes the caller gave (UTF-8 on Linux), never converted.
+bool StateDirectoryIn(const Session& session, const char* text, std::string& path) {
+#if defined(_WIN32)
+    return TextIn(session, text, path);
+#else
+    (void)session;
+    path = text == nullptr ? "" : text;
+    return true;
+#endif
+}
+
 std::string TextOut(const Session& session, const std::string& gbk) {
     return session.utf8 ? GbkToUtf8(gbk) : gbk;
 }
@@ -148,7 +161,7 @@ int32_t VDFLEET_CALL VDFleetOpen(const VDFleetOptions* options, VDFleetSession**
         auto made = new VDFleetSession;
         made->utf8 = options->text == VDFLEET_TEXT_UTF8;
         made->en = options->en != 0;
-        if (!TextIn(*made, options->state_dir, made->stateDir)) {
+        if (!StateDirectoryIn(*made, options->state_dir, made->stateDir)) {
             delete made;
             return VDFLEET_E_TEXT;
         }

@@ -651,6 +651,35 @@ static void TestStopMany(void) {
     TestScalesStop();
 }
 
+/* A state directory with a name that is not ASCII, in a UTF-8 session: the sync keeps its state
+ * under that very name (on Windows the name goes through the system's code page). */
+static void TestStateName(void) {
+    char addresses[1][TEST_ADDRESS_SIZE];
+    const char* pointer = addresses[0];
+    char base[512], state[600], image[700];
+    VDFleetSession* session;
+    VDFleetSyncRequest request;
+    FILE* file;
+#if defined(_WIN32)
+    return; /* the name's bytes depend on the system's code page */
+#endif
+    CHECK(TestScalesStart(1, 0, addresses) == 0);
+    CHECK(TestScalesDirectory(base, sizeof base) == 0);
+    snprintf(state, sizeof state, "%s/\xe7\x8a\xb6\xe6\x80\x81", base); /* UTF-8 "状态" */
+    session = Open(VDFLEET_TEXT_UTF8, state);
+    MakeItems("Rice");
+    request = ItemRequest(&pointer, 1);
+    request.flags = VDFLEET_SYNC_NO_PROBE;
+    CHECK(VDFleetSync(session, &request) == VDFLEET_OK);
+    snprintf(image, sizeof image, "%s/%s.txt", state, addresses[0]);
+    *strrchr(image, ':') = '_';
+    file = fopen(image, "rb");
+    CHECK(file != NULL);
+    if (file != NULL) fclose(file);
+    CHECK(VDFleetClose(session) == VDFLEET_OK);
+    TestScalesStop();
+}
+
 /* A call made from inside the progress function is refused. */
 static int32_t VDFLEET_CALL CallsBack(void* user, uint32_t phase, uint32_t done, uint32_t total) {
     VDFleetSession* session = (VDFleetSession*)user;
@@ -683,7 +712,7 @@ struct Case {
 static const struct Case kCases[] = {
     {"arguments", TestArguments}, {"check", TestCheck},        {"images", TestImages},
     {"diff", TestDiff},           {"sync", TestSync},          {"stop", TestStop},
-    {"busy", TestBusy},           {"stop_many", TestStopMany},
+    {"busy", TestBusy},           {"stop_many", TestStopMany}, {"state_name", TestStateName},
 };
 
 int main(int argc, char** argv) {
@@ -696,7 +725,8 @@ int main(int argc, char** argv) {
         }
     }
     fprintf(stderr,
-            "usage: %s CASE (arguments, check, images, diff, sync, stop, busy, stop_many)\n",
+            "usage: %s CASE (arguments, check, images, diff, sync, stop, busy, stop_many, "
+            "state_name)\n",
             argv[0]);
     return 2;
 }
