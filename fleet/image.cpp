@@ -69,12 +69,17 @@ std::string WriteImage(const Image& image) {
     return text;
 }
 
-WantedList WantedOfDataLines(uint32_t recordType, bool en, const std::vector<std::string>& lines) {
+WantedList WantedOfDataLines(uint32_t recordType, bool en, const std::vector<std::string>& lines,
+                             std::vector<std::vector<model::Finding>>* findings) {
     WantedList list;
-    if (!model::StoresRecord(recordType)) return list;
+    if (findings != nullptr) findings->clear();
+    if (!model::StoresRecord(recordType) && findings == nullptr) return list;
     for (const std::string& line : lines) {
         model::RoundTrip trip = model::RunRoundTrip(recordType, en, line);
-        if (trip.rejected || trip.commands.empty()) continue;
+        if (findings != nullptr) {
+            findings->push_back(model::CheckRoundTrip(recordType, en, line, trip));
+        }
+        if (!model::StoresRecord(recordType) || trip.rejected || trip.commands.empty()) continue;
         const std::string* back = model::RecordLine(recordType, trip.uploadLines);
         RecordKey key{recordType, -1};
         if (Numbered(recordType)) key.number = ReadLeadingInteger(trip.number);

@@ -524,11 +524,15 @@ std::vector<std::size_t> LinesStoredOverLater(uint32_t recordType, bool en,
 }
 
 std::vector<Finding> CheckDataLine(uint32_t recordType, bool en, const std::string& line) {
+    return CheckRoundTrip(recordType, en, line, RunRoundTrip(recordType, en, line));
+}
+
+std::vector<Finding> CheckRoundTrip(uint32_t recordType, bool en, const std::string& line,
+                                    const RoundTrip& trip) {
     if (RecordTypeOf(recordType).build == nullptr) return {};
     if (line.find('\0') != std::string::npos) {
         return {{"line", "a NUL byte: the line ends there for the library"}};
     }
-    RoundTrip trip = RunRoundTrip(recordType, en, line);
     if (trip.rejected) return {Rejection(recordType, line)};
     std::vector<Finding> findings;
     if (const RecordType* read = FindReadOf(recordType)) {

@@ -62,8 +62,10 @@ using WantedList = std::map<RecordKey, Wanted>;
 
 // The records of data lines of one stored record type; a later line of the same record wins.
 // Lines the codec leaves out, and records that come back as nothing, ask for no record; a
-// record that no image line can hold is in the list with its unkeepable reason.
-WantedList WantedOfDataLines(uint32_t recordType, bool en, const std::vector<std::string>& lines);
+// record that no image line can hold is in the list with its unkeepable reason. With findings,
+// also the check's findings of every line (model::CheckDataLine), from the same round trip.
+WantedList WantedOfDataLines(uint32_t recordType, bool en, const std::vector<std::string>& lines,
+                             std::vector<std::vector<model::Finding>>* findings = nullptr);
 // A record that the list names but cannot send (its line has no GBK form): kept in the list
 // with why, so that it is neither sent nor removed, unless a line that can be sent names it.
 void LeaveRecordAlone(WantedList& list, const RecordKey& key, const std::string& why);

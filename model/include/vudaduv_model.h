@@ -107,6 +107,11 @@ struct RoundTrip {
 
 RoundTrip RunRoundTrip(uint32_t recordType, bool en, const std::string& line);
 
+// CheckDataLine of a line whose round trip (RunRoundTrip of the same line) was run already: a
+// caller that needs the round trip as well runs it once.
+std::vector<Finding> CheckRoundTrip(uint32_t recordType, bool en, const std::string& line,
+                                    const RoundTrip& trip);
+
 // A data line as the library takes it: a C string, which ends at its first NUL byte.
 std::string AsTheLibraryTakesIt(const std::string& line);
 

@@ -143,6 +143,39 @@ TEST(Wanted, WhatIsSentIsWhatIsForeseenAndAnUnkeepableRecordIsNamed) {
     }
 }
 
+// The reading of a list gives the check's findings of every line with its records, one round
+// trip a line: they are what the check of each line by itself finds, for lines of every kind.
+TEST(Wanted, TheListsFindingsAreTheChecksOfEachLine) {
+    const std::vector<std::pair<uint32_t, std::vector<std::string>>> lists = {
+        {1,
+         {"12A5##Tea", "5000A1", "no separator", std::string("5A\0x", 4), "5A##a##b##c##d",
+          "5A1 2##x", "12A5##Coffee", "-3A1"}},
+        {3, {"5Ahi", "40Ahi", "5A", "12A0100000599##Apple"}},
+        {10, {"3AxBy", "3Ax", "3ABESTBOpen"}},
+        {12, {std::string(568, '7'), "ab"}},
+        {2, {"12", "5000"}},  // a read request: findings, and no record
+    };
+    for (bool en : {false, true}) {
+        for (const auto& list : lists) {
+            std::vector<std::vector<model::Finding>> findings;
+            WantedList wanted = WantedOfDataLines(list.first, en, list.second, &findings);
+            ASSERT_EQ(findings.size(), list.second.size()) << "type " << list.first;
+            for (std::size_t i = 0; i < list.second.size(); ++i) {
+                std::vector<model::Finding> alone =
+                    model::CheckDataLine(list.first, en, list.second[i]);
+                ASSERT_EQ(findings[i].size(), alone.size()) << model::Quoted(list.second[i]);
+                for (std::size_t f = 0; f < alone.size(); ++f) {
+                    EXPECT_EQ(findings[i][f].field + ": " + findings[i][f].what,
+                              alone[f].field + ": " + alone[f].what);
+                }
+            }
+            // Asking for the findings changes nothing of the records.
+            EXPECT_EQ(ImageOf(wanted), ImageOf(WantedOfDataLines(list.first, en, list.second)))
+                << "type " << list.first;
+        }
+    }
+}
+
 struct RepliesCase {
     const char* name;
     bool en;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "lines.h"
+#include "vudaduv_model.h"
 
 namespace vudaduv::cli {
 
@@ -17,5 +18,11 @@ struct CheckReport {
 
 CheckReport CheckAllLines(uint32_t recordType, bool en, const DataLines& data,
                           const std::string& charset);
+
+// The same report from the check's findings of every line, made already (the fleet's reading of
+// a list gives them with its records); those of a line that has no GBK form are not looked at.
+CheckReport ReportFindings(uint32_t recordType, bool en, const DataLines& data,
+                           const std::vector<std::vector<model::Finding>>& findings,
+                           const std::string& charset);
 
 }  // namespace vudaduv::cli

@@ -123,9 +123,16 @@ int LoadList(const ParsedArgs& parsed, bool en, const std::string& charset, flee
         DataLines data;
         int status = LoadDataLines(kCommand, parsed, type, charset, data, true);
         if (status != kExitOk) return status;
-        report = CheckAllLines(type, en, data, charset);
+        // The check's findings come with the list's records: every line is round-tripped once.
+        std::vector<std::vector<model::Finding>> converted;
+        list = fleet::WantedOfDataLines(type, en, ConvertedLinesOnly(data).lines, &converted);
+        std::vector<std::vector<model::Finding>> findings(data.lines.size());
+        for (std::size_t i = 0, j = 0; i < data.lines.size() && j < converted.size(); ++i) {
+            if (i < data.unconvertible.size() && !data.unconvertible[i].empty()) continue;
+            findings[i] = std::move(converted[j++]);
+        }
+        report = ReportFindings(type, en, data, findings, charset);
         lineCount = data.lines.size();
-        list = fleet::WantedOfDataLines(type, en, ConvertedLinesOnly(data).lines);
         // A line with no GBK form cannot be sent, accepted or not; its record is left alone.
         for (std::size_t i = 0; i < data.lines.size(); ++i) {
             fleet::RecordKey key;
