@@ -1,31 +1,27 @@
 // One SendData of 200 item command lines to fleets of 1, 10, 100, 1000 and 5000 virtual scales
-// in this process, each scale waiting 20 ms before every reply as real scales do; then, over the
-// same fleet, the same commands through a bare loop: one thread, epoll, non-blocking sockets,
-// write a command, read its reply line, the least any sender can do. Run by hand (Linux):
+// in a process of their own (bench_scales), each scale waiting 20 ms before every reply as real
+// scales do; then, over the same fleet, the same commands through a bare loop: one thread, epoll,
+// non-blocking sockets, write a command, read its reply line, the least any sender can do. Run
+// by hand (Linux):
 //
 //     build/default/bin/bench_fleet [--max N] [--rounds N]
 //
-// Prints per fleet: the wall time of each, the transport's ratio to one scale's; the sender's
-// CPU per answered command for each; the fleet's CPU per reply; the memory per scale; the peak
-// thread count during the send (this program's own threads included: the main one, the fleet's
-// one and the sampler); SendData's result and the replies that did not come.
+// Prints per fleet, as a table: the wall time of each, the transport's ratio to one scale's; the
+// system calls per answered command of each (the kernel's count of this process's calls,
+// raw_syscalls:sys_enter) and their ratio, whose aim at 1000 and 5000 scales is at most 1.05;
+// the sender's CPU per answered command of each; the fleet's CPU per reply; the sender's peak
+// memory per scale; the peak thread count during the send (this program's own threads included:
+// the main one and the sampler); SendData's result and the replies that did not come.
 //
-// CPU: getrusage of the process across each phase, less the fleet thread's CPU across the same
-// phase, and less the thread sampler's. Each of those threads reads its own clock
-// (clock_gettime(CLOCK_THREAD_CPUTIME_ID); the fleet's through ScaleFleet::CpuTime, which asks
-// the fleet's loop): a reading of another thread's clock from outside would need its pthread_t,
-// which the fleet keeps to itself.
+// CPU: getrusage of this process across each phase, less the thread sampler's, which reads its
+// own clock. The fleet's is the run time of its process's threads across the same phase.
 //
 // Rounds: this machine's other work moves the figures by a fifth from run to run, so each fleet
 // takes the transport and then the bare loop three times (--rounds N), and every figure printed
-// is the median of its rounds.
+// is the median of its rounds. Only the system calls hold still.
 //
-// Memory per scale: the peak resident memory during the send less the resident memory before the
-// fleet was made, over the scales: fleet and sender together.
-//
-// With the fleet on the same cores as the sender, a large fleet is bound by CPU: the bare loop
-// shows what the machine allows, and the fleet must cost less per reply than the sender, or the
-// benchmark measures the fleet.
+// Memory per scale: the sender's peak resident memory during the send less its resident memory
+// before, over the scales.
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -39,8 +35,9 @@
 #include <thread>
 #include <vector>
 
+#include "measure/scale_process.h"
+#include "measure/syscall_counter.h"
 #include "scale_platform.h"
-#include "virtual_scale.h"
 #include "vudaduv_codec.h"
 #include "wqdatasend.h"
 
@@ -58,18 +55,22 @@
 namespace {
 
 namespace fs = std::filesystem;
+namespace bench = vudaduv::bench;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kFleetSizes[] = {1, 10, 100, 1000, 5000};
 constexpr int kItems = 200;
 constexpr auto kReplyDelay = std::chrono::milliseconds(20);
 constexpr auto kSampleEvery = std::chrono::milliseconds(5);
-// Each scale takes a listener and a connection on the scale's side and a connection on the
-// sender's.
-constexpr std::size_t kFilesPerScale = 3;
+// Each scale takes a connection on the sender's side (its listener and connection are the
+// scale process's).
+constexpr std::size_t kFilesPerScale = 1;
 constexpr std::size_t kSpareFiles = 64;
 // The bare loop gives up on a fleet that stays silent this long (a safety net).
 constexpr auto kBarePatience = std::chrono::seconds(60);
+// The aim for the transport's calls per reply over the bare loop's, at 1000 scales and more.
+constexpr double kCallsGoal = 1.05;
+constexpr std::size_t kCallsGoalFrom = 1000;
 
 // Realistic item data lines (number, price fields, GB2312 texts), turned into command lines by
 // the library's own codec.
@@ -82,28 +83,6 @@ std::vector<std::string> ItemCommandLines() {
     return vudaduv::BuildCommandList(1, data, false);
 }
 
-// A line "Name:  value kB" of /proc/self/status, as a number; 0 where there is none.
-long StatusValue(const char* name) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    std::size_t length = std::strlen(name);
-    while (std::getline(status, line)) {
-        if (line.compare(0, length, name) == 0 && line.size() > length && line[length] == ':') {
-            return std::atol(line.c_str() + length + 1);
-        }
-    }
-    return 0;
-}
-
-// Starts the peak memory anew, where the system allows it; false when the peak is the
-// process's whole life's.
-bool ResetPeakMemory() {
-    std::ofstream clearRefs("/proc/self/clear_refs");
-    clearRefs << "5";
-    clearRefs.flush();
-    return clearRefs.good() && StatusValue("VmHWM") != 0;
-}
-
 // Samples the process's thread count while a send runs and keeps the highest. Its own CPU is
 // read by itself as it ends, so that the sender is not charged with it.
 class ThreadSampler {
@@ -111,7 +90,7 @@ class ThreadSampler {
     ThreadSampler()
         : thread_([this] {
               while (!done_.load()) {
-                  peak_ = std::max(peak_, StatusValue("Threads"));
+                  peak_ = std::max(peak_, bench::StatusKb("Threads"));
                   std::this_thread::sleep_for(kSampleEvery);
               }
               cpu_ = vudaduv::scale::platform::ThreadCpuTime();
@@ -137,37 +116,34 @@ class ThreadSampler {
     std::thread thread_;
 };
 
-double ProcessCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-// Wall time, the sender's CPU and the fleet's CPU across one phase.
+// Wall time, the sender's CPU and calls, and the fleet's CPU across one phase. The counter opens
+// with the clock: threads started before it (the sampler) are not counted.
 class PhaseClock {
   public:
-    explicit PhaseClock(vudaduv::scale::ScaleFleet& fleet)
-        : fleet_(fleet), fleetStart_(FleetSeconds()), processStart_(ProcessCpuSeconds()) {}
+    explicit PhaseClock(const bench::ScaleProcess& fleet)
+        : fleet_(fleet), fleetStart_(fleet.CpuSeconds()), start_(meter_.Take()) {}
 
     void Stop() {
-        wall_ = std::chrono::duration<double>(Clock::now() - start_).count();
-        fleetCpu_ = FleetSeconds() - fleetStart_;
-        senderCpu_ = ProcessCpuSeconds() - processStart_ - fleetCpu_;
+        bench::Sample used = bench::Between(start_, meter_.Take());
+        wall_ = std::chrono::duration<double>(Clock::now() - began_).count();
+        fleetCpu_ = fleet_.CpuSeconds() - fleetStart_;
+        senderCpu_ = used.userSeconds + used.systemSeconds;
+        calls_ = used.calls;
     }
 
     double Wall() const { return wall_; }
     double SenderCpu() const { return senderCpu_; }
     double FleetCpu() const { return fleetCpu_; }
+    uint64_t Calls() const { return calls_; }
 
   private:
-    double FleetSeconds() const { return std::chrono::duration<double>(fleet_.CpuTime()).count(); }
-
-    vudaduv::scale::ScaleFleet& fleet_;
+    const bench::ScaleProcess& fleet_;
     double fleetStart_;
-    double processStart_;
-    Clock::time_point start_ = Clock::now();
+    bench::Meter meter_;
+    bench::Sample start_;
+    Clock::time_point began_ = Clock::now();
     double wall_ = 0, senderCpu_ = 0, fleetCpu_ = 0;
+    uint64_t calls_ = 0;
 };
 
 struct Phase {
@@ -175,6 +151,7 @@ struct Phase {
     double senderCpu = 0;
     double fleetCpu = 0;
     std::size_t answered = 0;
+    uint64_t calls = 0;
 };
 
 // Rec.txt goes to a directory of its own, made anew for each send through the transport.
@@ -203,6 +180,12 @@ double SenderPerCommand(const Phase& phase) {
     return MicrosecondsEach(phase.senderCpu, phase.answered);
 }
 
+double CallsPerCommand(const Phase& phase) {
+    return phase.answered == 0
+               ? 0
+               : static_cast<double>(phase.calls) / static_cast<double>(phase.answered);
+}
+
 double FleetPerReply(const Phase& phase) {
     return MicrosecondsEach(phase.fleetCpu, phase.answered);
 }
@@ -216,7 +199,8 @@ struct Row {
     std::size_t scales = 0;
     std::vector<Phase> transport;  // round by round
     std::vector<Phase> bare;
-    double kbPerScale = 0;
+    double kbPerScale = 0;      // the transport's
+    double bareKbPerScale = 0;  // the bare loop's
     long threads = 0;
     int32_t result = 0;       // SendData's
     std::size_t missing = 0;  // replies that did not come, in any round
@@ -231,10 +215,10 @@ std::size_t RepliesReceived() {
     return lines;
 }
 
-void SendThroughTransport(vudaduv::scale::ScaleFleet& fleet,
+void SendThroughTransport(const bench::ScaleProcess& fleet,
                           const std::vector<std::string>& commands, Phase& phase, Row& row) {
     std::vector<std::string> targets;
-    for (uint16_t port : fleet.Ports()) targets.push_back("127.0.0.1:" + std::to_string(port));
+    for (const std::string& address : fleet.Addresses()) targets.push_back(address);
     std::vector<const char*> targetPointers;
     for (const std::string& target : targets) targetPointers.push_back(target.c_str());
     std::vector<const char*> commandPointers;
@@ -251,11 +235,11 @@ void SendThroughTransport(vudaduv::scale::ScaleFleet& fleet,
     ThreadSampler sampler;
     PhaseClock clock(fleet);
     int32_t result = SendData(&target, &command);
-    if (row.result == 0) row.result = result;
     clock.Stop();
+    if (row.result == 0) row.result = result;
     row.threads = std::max(row.threads, sampler.Peak());
     phase = {clock.Wall(), clock.SenderCpu() - sampler.CpuSeconds(), clock.FleetCpu(),
-             RepliesReceived()};
+             RepliesReceived(), clock.Calls()};
 }
 
 // One scale's connection in the bare loop: the next command to write and the reply lines come.
@@ -315,8 +299,8 @@ void TakeReplies(int poller, BarePeer& peer, const std::vector<std::string>& com
     }
 }
 
-void SendThroughBareLoop(vudaduv::scale::ScaleFleet& fleet,
-                         const std::vector<std::string>& commands, Phase& phase) {
+void SendThroughBareLoop(const bench::ScaleProcess& fleet, const std::vector<std::string>& commands,
+                         Phase& phase) {
     PhaseClock clock(fleet);
     int poller = epoll_create1(0);
     std::vector<BarePeer> peers(fleet.Ports().size());
@@ -349,36 +333,41 @@ void SendThroughBareLoop(vudaduv::scale::ScaleFleet& fleet,
     clock.Stop();
     std::size_t answered = 0;
     for (const BarePeer& peer : peers) answered += peer.answered;
-    phase = {clock.Wall(), clock.SenderCpu(), clock.FleetCpu(), answered};
+    phase = {clock.Wall(), clock.SenderCpu(), clock.FleetCpu(), answered, clock.Calls()};
+}
+
+// The peak resident memory since it was last reset, beyond residentBefore, a scale.
+double KbPerScale(long residentBefore, std::size_t scales) {
+    return static_cast<double>(bench::StatusKb("VmHWM") - residentBefore) /
+           static_cast<double>(scales);
 }
 
 bool SendToFleet(std::size_t scales, const std::vector<std::string>& commands, int rounds,
                  Row& row) {
-    long residentBefore = StatusValue("VmRSS");
-    vudaduv::scale::ServerOptions options;
-    options.replyDelay = kReplyDelay;
-    vudaduv::scale::ScaleFleet fleet(scales, options);
+    bench::ScaleProcess fleet;
     std::string error;
-    if (!fleet.Start(error)) {
+    if (!fleet.Start(bench::ProgramBesideThisOne("bench_scales"), scales,
+                     static_cast<int>(kReplyDelay.count()), {}, error)) {
         std::fprintf(stderr, "bench_fleet: %zu scales: %s\n", scales, error.c_str());
         return false;
     }
-    ResetPeakMemory();
     std::vector<Phase>& transport = row.transport;
     std::vector<Phase>& bare = row.bare;
     transport.resize(static_cast<std::size_t>(rounds));
     bare.resize(transport.size());
     std::size_t expected = scales * commands.size();
     for (std::size_t round = 0; round < transport.size(); ++round) {
+        long residentBefore = bench::StatusKb("VmRSS");
+        bench::ResetPeakMemory();
         {
             WorkDirectory directory;  // a Rec.txt of the round's own
             SendThroughTransport(fleet, commands, transport[round], row);
         }
-        if (round == 0) {
-            row.kbPerScale = static_cast<double>(StatusValue("VmHWM") - residentBefore) /
-                             static_cast<double>(scales);
-        }
+        if (round == 0) row.kbPerScale = KbPerScale(residentBefore, scales);
+        residentBefore = bench::StatusKb("VmRSS");
+        bench::ResetPeakMemory();
         SendThroughBareLoop(fleet, commands, bare[round]);
+        if (round == 0) row.bareKbPerScale = KbPerScale(residentBefore, scales);
         row.missing += (expected - std::min(expected, transport[round].answered)) +
                        (expected - std::min(expected, bare[round].answered));
     }
@@ -423,22 +412,29 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::vector<std::string> commands = ItemCommandLines();
+    bench::Meter probe;
     std::printf(
-        "one send of %zu item command lines, every scale waiting %lld ms per reply, %d rounds;\n"
-        "medians of the rounds: wall time and the sender's CPU per answered command for the\n"
-        "transport (T) and the bare loop (B), T's to B's, the fleet's CPU per reply and its ratio\n"
-        "to B's per command (ratios: the median of each round's)\n",
+        "one send of %zu item command lines, every scale waiting %lld ms per reply (the scales in\n"
+        "a process of their own), %d rounds; medians of the rounds for the transport (T) and the\n"
+        "bare loop (B): wall time, system calls and CPU of this process per answered command,\n"
+        "T's to B's (the median of each round's), the fleet's CPU per reply, this process's peak\n"
+        "memory a scale beyond what it held before the send\n",
         commands.size(), static_cast<long long>(kReplyDelay.count()), rounds);
-    std::printf("%7s %8s %8s %6s %9s %9s %6s %9s %7s %9s %7s %6s %7s\n", "scales", "T wall s",
-                "B wall s", "ratio", "T us/cmd", "B us/cmd", "T/B", "fleet us", "fleet/B",
-                "kB/scale", "threads", "result", "missing");
+    if (!probe.Counting()) std::printf("system calls not counted: %s\n", probe.WhyNot().c_str());
+    std::printf(
+        "\n| scales | T wall (s) | B wall (s) | T wall / 1 scale's | T calls/cmd | B calls/cmd | "
+        "T/B calls | T CPU/cmd (us) | B CPU/cmd (us) | T/B CPU | fleet CPU/reply (us) | "
+        "T kB/scale | B kB/scale | threads | result | missing |\n"
+        "|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+    std::fflush(stdout);
     double single = 0;
+    std::vector<std::string> goals;
     for (std::size_t scales : kFleetSizes) {
         if (scales > maximum) break;
         Row row;
         if (!SendToFleet(scales, commands, rounds, row)) return 1;
         std::vector<double> transportWall, bareWall, transportCpu, bareCpu, senderRatio;
-        std::vector<double> fleetCpu, fleetRatio;
+        std::vector<double> transportCalls, bareCalls, callsRatio, fleetCpu;
         for (std::size_t i = 0; i < row.transport.size(); ++i) {
             const Phase& t = row.transport[i];
             const Phase& b = row.bare[i];
@@ -447,18 +443,40 @@ int main(int argc, char** argv) {
             transportCpu.push_back(SenderPerCommand(t));
             bareCpu.push_back(SenderPerCommand(b));
             senderRatio.push_back(SenderPerCommand(t) / SenderPerCommand(b));
+            transportCalls.push_back(CallsPerCommand(t));
+            bareCalls.push_back(CallsPerCommand(b));
+            callsRatio.push_back(CallsPerCommand(b) == 0 ? 0
+                                                         : CallsPerCommand(t) / CallsPerCommand(b));
             // The fleet's work per reply is the same in both phases.
             fleetCpu.push_back(FleetPerReply(t));
             fleetCpu.push_back(FleetPerReply(b));
-            fleetRatio.push_back(FleetPerReply(b) / SenderPerCommand(b));
         }
         if (single == 0) single = Median(transportWall);
-        std::printf("%7zu %8.2f %8.2f %6.2f %9.1f %9.1f %6.2f %9.1f %7.2f %9.1f %7ld %6d %7zu\n",
-                    row.scales, Median(transportWall), Median(bareWall),
-                    Median(transportWall) / single, Median(transportCpu), Median(bareCpu),
-                    Median(senderRatio), Median(fleetCpu), Median(fleetRatio), row.kbPerScale,
-                    row.threads, static_cast<int>(row.result), row.missing);
+        char calls[64] = "- | - | -";
+        if (probe.Counting()) {
+            std::snprintf(calls, sizeof calls, "%.2f | %.2f | %.3f", Median(transportCalls),
+                          Median(bareCalls), Median(callsRatio));
+        }
+        std::printf(
+            "| %zu | %.2f | %.2f | %.2f | %s | %.1f | %.1f | %.2f | %.1f | %.1f | %.1f | %ld | %d "
+            "| "
+            "%zu |\n",
+            row.scales, Median(transportWall), Median(bareWall), Median(transportWall) / single,
+            calls, Median(transportCpu), Median(bareCpu), Median(senderRatio), Median(fleetCpu),
+            row.kbPerScale, row.bareKbPerScale, row.threads, static_cast<int>(row.result),
+            row.missing);
         std::fflush(stdout);
+        if (scales >= kCallsGoalFrom && probe.Counting()) {
+            char goal[160];
+            std::snprintf(goal, sizeof goal,
+                          "%zu scales: the transport's calls per reply %.3fx the bare loop's "
+                          "(goal <= %.2fx): %s",
+                          scales, Median(callsRatio), kCallsGoal,
+                          Median(callsRatio) <= kCallsGoal ? "met" : "not met");
+            goals.push_back(goal);
+        }
     }
+    if (!goals.empty()) std::printf("\n");
+    for (const std::string& goal : goals) std::printf("%s\n", goal.c_str());
     return 0;
 }
