@@ -1,5 +1,5 @@
-// The sync against a plain send, and a fleet's pull against one scale's, on virtual scales in
-// this process; run by hand:
+// The sync against a plain send, and a fleet's pull against one scale's, on virtual scales in a
+// process of their own (bench_scales, started anew for each run); run by hand:
 //   bench_sync [--scales N] [--delay MS] [--items N] [--changed N] [--probe N]
 //              [--pull-scales N] [--state DIR]
 // (--pull-scales 0 leaves the pull out; --state puts the state directory on another disk;
@@ -10,6 +10,10 @@
 // lines (the writes, or the writes and their reads) times 1.2, plus the probe's round trips.
 // Last, a sync to scales that already hold the list: the probe alone, whose goal is its round
 // trips plus 1 s. The command lines each scale answered are counted, phase by phase.
+// Beside the times: this process's system calls (the kernel's count, raw_syscalls:sys_enter)
+// and CPU per record, before, in and after the exchanges, and its peak memory a scale beyond the
+// images it holds, each sync beside its aim: at most 1.1 times the plain send's calls per record
+// (2.2 times with read-back) and 64 kB a scale.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -19,12 +23,14 @@
 #include <string>
 #include <vector>
 
-#include "virtual_scale.h"
+#include "measure/scale_process.h"
+#include "measure/syscall_counter.h"
 #include "vudaduv_codec.h"
 #include "vudaduv_fleet.h"
 
 namespace {
 
+namespace bench = vudaduv::bench;
 using Clock = std::chrono::steady_clock;
 using vudaduv::fleet::SyncPhase;
 using vudaduv::fleet::WantedList;
@@ -55,36 +61,62 @@ std::vector<std::string> Items(int count, int changed, const std::string& change
     return lines;
 }
 
-std::vector<std::string> Addresses(const vudaduv::scale::ScaleFleet& fleet, std::size_t count) {
-    std::vector<std::string> addresses;
-    for (std::size_t i = 0; i < count; ++i) {
-        addresses.push_back("127.0.0.1:" + std::to_string(fleet.Ports()[i]));
+// The calls per record of a sync over the plain send's, and its memory a scale, at most.
+constexpr double kCallsGoal = 1.1;
+constexpr double kCallsGoalWithReadBack = 2.2;
+constexpr double kKbPerScaleGoal = 64;
+
+// count scales, every one holding lines before it listens.
+bool StartFleet(bench::ScaleProcess& fleet, std::size_t count, int delayMs,
+                const std::vector<std::string>& lines) {
+    std::vector<std::string> preload;
+    for (std::string command : vudaduv::BuildCommandList(1, lines, false)) {
+        preload.push_back(command.substr(0, command.size() - 2));  // no CR LF
     }
-    return addresses;
+    std::string error;
+    if (!fleet.Start(bench::ProgramBesideThisOne("bench_scales"), count, delayMs, preload, error)) {
+        std::fprintf(stderr, "bench_sync: %s\n", error.c_str());
+        return false;
+    }
+    return true;
 }
 
-// Every scale and its state image hold the list, without the network. The images are on disk
-// before the clock starts: the sync's one flush is not charged with the setup's writes. The
-// state says what the scales hold, record for record, so the probe finds no drift.
-void Prefill(vudaduv::scale::ScaleFleet& fleet, const std::vector<std::string>& addresses,
+// A fleet whose every scale holds lines, started anew, and a state image of each that says so,
+// record for record, so the probe finds no drift. The images are on disk before the clock
+// starts: the sync's one flush is not charged with the setup's writes.
+bool Prefill(bench::ScaleProcess& fleet, std::size_t scales, int delayMs,
              const std::vector<std::string>& lines, const std::string& stateDir) {
-    std::vector<std::string> commands = vudaduv::BuildCommandList(1, lines, false);
+    fleet.Stop();
+    if (!StartFleet(fleet, scales, delayMs, lines)) return false;
     std::string image = vudaduv::fleet::WriteImage(
         vudaduv::fleet::ImageOf(vudaduv::fleet::WantedOfDataLines(1, false, lines)));
     std::filesystem::remove_all(stateDir);
     std::filesystem::create_directories(stateDir);
     std::vector<std::pair<std::string, std::string>> files;
-    for (std::size_t i = 0; i < addresses.size(); ++i) {
-        for (const std::string& command : commands) {
-            fleet.Memory(i).Answer(command.substr(0, command.size() - 2));
-        }
-        files.emplace_back(vudaduv::fleet::ImageFileName(addresses[i], 0), image);
+    for (const std::string& address : fleet.Addresses()) {
+        files.emplace_back(vudaduv::fleet::ImageFileName(address, 0), image);
     }
     std::string error;
     if (!vudaduv::fleet::WriteFilesAllOrNothing(stateDir, files, error)) {
         std::fprintf(stderr, "bench_sync: %s\n", error.c_str());
+        return false;
     }
+    return true;
 }
+
+// The text of the image of lines, as the state holds it.
+std::string ImageText(const std::vector<std::string>& lines) {
+    return vudaduv::fleet::WriteImage(
+        vudaduv::fleet::ImageOf(vudaduv::fleet::WantedOfDataLines(1, false, lines)));
+}
+
+// What this process spent across a run: its calls and CPU, and its peak memory beyond what it
+// held before.
+struct Spent {
+    double seconds = 0;
+    bench::Sample used;
+    long peakKb = 0;
+};
 
 std::size_t Answered(const std::vector<vudaduv::transport::ScaleResult>& results) {
     std::size_t answered = 0;
@@ -103,18 +135,25 @@ std::vector<std::string> ReadsOf(const std::vector<std::string>& lines) {
     return vudaduv::BuildCommandList(item.partner, numbers, false);
 }
 
-// A plain send of the same command list to every scale; its seconds and the lines answered.
-double PlainSend(const std::vector<std::string>& addresses, const std::vector<std::string>& lines,
-                 std::size_t& answered) {
+// A plain send of the same command list to every scale; what it spent and the lines answered.
+Spent PlainSend(const std::vector<std::string>& addresses, const std::vector<std::string>& lines,
+                std::size_t& answered) {
     auto commands = std::make_shared<std::vector<std::string>>(lines);
     std::vector<vudaduv::transport::ScaleJob> jobs;
     for (const std::string& address : addresses) jobs.push_back({address, commands});
-    Clock::time_point start = Clock::now();
+    Spent spent;
+    long residentBefore = bench::StatusKb("VmRSS");
+    bench::ResetPeakMemory();
+    bench::Meter meter;
+    bench::Sample start = meter.Take();
+    Clock::time_point began = Clock::now();
     std::vector<vudaduv::transport::ScaleResult> results =
         vudaduv::transport::SendToScales(jobs, vudaduv::transport::SendSettings{});
-    double seconds = SecondsSince(start);
+    spent.seconds = SecondsSince(began);
+    spent.used = bench::Between(start, meter.Take());
+    spent.peakKb = bench::StatusKb("VmHWM") - residentBefore;
     answered = Answered(results);
-    return seconds;
+    return spent;
 }
 
 constexpr std::size_t kPhases = 3;  // reading (pending and probe), reading in full, sending
@@ -134,6 +173,11 @@ struct SyncRun {
     std::size_t answered[kPhases] = {};
     double startedAt[kPhases] = {-1, -1, -1};
     double lastDoneAt[kPhases] = {-1, -1, -1};  // the last scale of the phase done
+    Spent spent;
+    // This process's calls and CPU from the sync's start when each phase started and when its
+    // last scale was done.
+    bench::Sample atStart[kPhases];
+    bench::Sample atLastDone[kPhases];
 };
 
 SyncRun RunSync(const WantedList& list, const std::vector<std::string>& addresses,
@@ -145,19 +189,28 @@ SyncRun RunSync(const WantedList& list, const std::vector<std::string>& addresse
     sync.listTypes = {1};
     sync.readBackSent = readBack;
     sync.probe = probe;
+    long residentBefore = bench::StatusKb("VmRSS");
+    bench::ResetPeakMemory();
+    bench::Meter meter;
+    bench::Sample first = meter.Take();
     Clock::time_point start = Clock::now();
     sync.phaseStarted = [&](SyncPhase started, std::size_t scales, std::size_t commands) {
         phase = static_cast<std::size_t>(started);
         run.scales[phase] += scales;
         run.commands[phase] += commands;
         run.startedAt[phase] = SecondsSince(start);
+        run.atStart[phase] = bench::Between(first, meter.Take());
     };
     sync.observer.scaleDone = [&](std::size_t, const vudaduv::transport::ScaleResult& result) {
         run.answered[phase] += result.replies.size();
         run.lastDoneAt[phase] = SecondsSince(start);
+        run.atLastDone[phase] = bench::Between(first, meter.Take());
     };
     vudaduv::fleet::SyncResult result = vudaduv::fleet::Sync(list, addresses, sync);
     run.seconds = SecondsSince(start);
+    run.spent.seconds = run.seconds;
+    run.spent.used = bench::Between(first, meter.Take());
+    run.spent.peakKb = bench::StatusKb("VmHWM") - residentBefore;
     if (!result.error.empty()) std::fprintf(stderr, "bench_sync: %s\n", result.error.c_str());
     for (const auto& scale : result.scales) {
         run.sent += scale.sent;
@@ -202,6 +255,110 @@ void PrintCounts(const SyncRun& run, std::size_t scales) {
         run.seconds - std::max({run.lastDoneAt[0], run.lastDoneAt[1], run.lastDoneAt[2], 0.0}));
 }
 
+// Where this process's calls and system CPU went: before the first exchange (the
+// state read, the plan), in the exchanges (from a phase's start to its last scale
+// done), between them, and after the last (the new images written and flushed); per
+// record sent, or per scale when none was.
+void PrintWhereTheCallsWent(const SyncRun& run, std::size_t scales) {
+    bench::Sample before, exchanges, after;
+    bool any = false;
+    for (std::size_t p = 0; p < kPhases; ++p) {
+        if (run.startedAt[p] < 0 || run.lastDoneAt[p] < 0) continue;
+        if (!any) before = run.atStart[p];
+        any = true;
+        bench::Sample in = bench::Between(run.atStart[p], run.atLastDone[p]);
+        exchanges.calls += in.calls;
+        exchanges.systemSeconds += in.systemSeconds;
+        after = bench::Between(run.atLastDone[p], run.spent.used);
+    }
+    if (!any) after = run.spent.used;
+    bench::Sample between;
+    between.calls = run.spent.used.calls - before.calls - exchanges.calls - after.calls;
+    between.systemSeconds = run.spent.used.systemSeconds - before.systemSeconds -
+                            exchanges.systemSeconds - after.systemSeconds;
+    double per = static_cast<double>(run.sent > 0 ? run.sent : scales);
+    const char* unit = run.sent > 0 ? "record" : "scale";
+    std::printf(
+        "    system calls a %s: %.2f before the first exchange, %.2f in the "
+        "exchanges, %.2f "
+        "between them, %.2f after the last (%.2f in all)\n",
+        unit, static_cast<double>(before.calls) / per, static_cast<double>(exchanges.calls) / per,
+        static_cast<double>(between.calls) / per, static_cast<double>(after.calls) / per,
+        static_cast<double>(run.spent.used.calls) / per);
+    std::printf(
+        "    system CPU: %.0f ms before, %.0f ms in the exchanges, %.0f ms "
+        "between, %.0f ms "
+        "after (%.0f ms in all; user %.0f ms)\n",
+        before.systemSeconds * 1e3, exchanges.systemSeconds * 1e3, between.systemSeconds * 1e3,
+        after.systemSeconds * 1e3, run.spent.used.systemSeconds * 1e3,
+        run.spent.used.userSeconds * 1e3);
+}
+
+// One row of the table: a run's time, calls and CPU per record (per scale when none
+// was sent), its calls over the plain send's and the client's peak memory a scale
+// beyond the images.
+struct TableRow {
+    std::string name;
+    Spent spent;
+    std::size_t records = 0;
+    double callsRatio = 0;  // 0: no ratio
+    double imagesKb = 0;
+};
+
+double CallsPer(const Spent& spent, std::size_t count) {
+    return count == 0 ? 0 : static_cast<double>(spent.used.calls) / static_cast<double>(count);
+}
+
+double KbPerScale(const TableRow& row, std::size_t scales) {
+    return (static_cast<double>(row.spent.peakKb) - row.imagesKb) / static_cast<double>(scales);
+}
+
+void PrintTable(const std::vector<TableRow>& rows, std::size_t scales, bool counting) {
+    std::printf(
+        "\n| run | wall (s) | calls/record | calls/scale | calls / plain send's | CPU/record (us) "
+        "| system CPU (ms) | peak kB/scale beyond the images |\n"
+        "|---|---:|---:|---:|---:|---:|---:|---:|\n");
+    for (const TableRow& row : rows) {
+        double cpu = row.spent.used.userSeconds + row.spent.used.systemSeconds;
+        std::string calls = "-", callsPerScale = "-", ratio = "-", perRecord = "-";
+        char text[32];
+        if (counting) {
+            std::snprintf(text, sizeof text, "%.1f", CallsPer(row.spent, scales));
+            callsPerScale = text;
+        }
+        if (counting && row.records > 0) {
+            std::snprintf(text, sizeof text, "%.2f", CallsPer(row.spent, row.records));
+            calls = text;
+        }
+        if (counting && row.callsRatio > 0) {
+            std::snprintf(text, sizeof text, "%.3fx", row.callsRatio);
+            ratio = text;
+        }
+        if (row.records > 0) {
+            std::snprintf(text, sizeof text, "%.1f", cpu * 1e6 / static_cast<double>(row.records));
+            perRecord = text;
+        }
+        std::printf("| %s | %.2f | %s | %s | %s | %s | %.0f | %.1f |\n", row.name.c_str(),
+                    row.spent.seconds, calls.c_str(), callsPerScale.c_str(), ratio.c_str(),
+                    perRecord.c_str(), row.spent.used.systemSeconds * 1e3, KbPerScale(row, scales));
+    }
+}
+
+// The aims beside what was measured.
+void PrintGoal(const TableRow& row, double callsGoal, std::size_t scales, bool counting) {
+    if (counting) {
+        std::printf("%s: calls per record %.3fx the plain send's (goal <= %.1fx): %s\n",
+                    row.name.c_str(), row.callsRatio, callsGoal,
+                    row.callsRatio <= callsGoal ? "met" : "not met");
+    }
+    double kb = KbPerScale(row, scales);
+    std::printf(
+        "%s: peak memory %.1f kB a scale beyond %.0f kB of images (goal <= %.0f): "
+        "%s\n",
+        row.name.c_str(), kb, row.imagesKb, kKbPerScaleGoal,
+        kb <= kKbPerScaleGoal ? "met" : "not met");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -217,16 +374,10 @@ int main(int argc, char** argv) {
         if (name == "--pull-scales") settings.pullScales = static_cast<std::size_t>(value);
         if (name == "--state") settings.state = argv[i + 1];
     }
-    vudaduv::scale::ServerOptions options;
-    options.replyDelay = std::chrono::milliseconds(settings.delayMs);
-    std::size_t total = std::max(settings.scales, settings.pullScales);
-    vudaduv::scale::ScaleFleet fleet(total, options);
-    std::string error;
-    if (!fleet.Start(error)) {
-        std::fprintf(stderr, "bench_sync: %s\n", error.c_str());
-        return 1;
+    if (settings.scales == 0) {
+        std::fprintf(stderr, "bench_sync: --scales must be at least 1\n");
+        return 2;
     }
-    std::vector<std::string> addresses = Addresses(fleet, settings.scales);
     std::vector<std::string> before = Items(settings.items, 0, "");
     std::vector<std::string> today = Items(settings.items, settings.changed, "New");
     WantedList list = vudaduv::fleet::WantedOfDataLines(1, false, today);
@@ -240,7 +391,15 @@ int main(int argc, char** argv) {
     std::printf("%zu scales, %d ms a reply, %d items, %zu changed, probe %zu (%.2f s)\n",
                 settings.scales, settings.delayMs, settings.items, changedLines.size(),
                 settings.probe, probeSeconds);
+    bench::Meter probe;
+    if (!probe.Counting()) std::printf("system calls not counted: %s\n", probe.WhyNot().c_str());
     const std::string state = settings.state;
+    std::size_t records = changedLines.size() * settings.scales;
+    // The images a sync holds at most: the state's (every scale's alike) and the list's.
+    double imagesKb =
+        static_cast<double>(ImageText(before).size() + ImageText(today).size()) / 1024.0;
+    std::vector<TableRow> rows;
+    bench::ScaleProcess fleet;
 
     // A plain send of the changed lines, then of the changed lines and their reads: what the
     // two syncs send each scale, without the probe.
@@ -249,18 +408,24 @@ int main(int argc, char** argv) {
     for (const std::string& read : ReadsOf(changedLines)) writesAndReads.push_back(read);
     double plainSeconds[2] = {};
     for (int withReads = 0; withReads < 2; ++withReads) {
-        Prefill(fleet, addresses, before, state);
+        if (!Prefill(fleet, settings.scales, settings.delayMs, before, state)) return 1;
         std::size_t answered = 0;
-        plainSeconds[withReads] =
-            PlainSend(addresses, withReads ? writesAndReads : writes, answered);
+        Spent spent = PlainSend(fleet.Addresses(), withReads ? writesAndReads : writes, answered);
+        plainSeconds[withReads] = spent.seconds;
         std::printf("plain send of the changed lines%s: %.2f s, %.1f command lines a scale\n",
                     withReads ? " and their reads" : "", plainSeconds[withReads],
                     PerScale(answered, settings.scales));
+        rows.push_back({withReads ? "plain send of the changed lines and their reads"
+                                  : "plain send of the changed lines",
+                        spent, records, 0, 0});
     }
+    double plainCalls = CallsPer(rows[0].spent, records);
+    if (plainCalls > 0) rows[1].callsRatio = CallsPer(rows[1].spent, records) / plainCalls;
 
+    std::vector<std::pair<std::size_t, double>> goals;  // rows and their calls' goals
     for (bool readBack : {false, true}) {
-        Prefill(fleet, addresses, before, state);
-        SyncRun run = RunSync(list, addresses, state, readBack, settings.probe);
+        if (!Prefill(fleet, settings.scales, settings.delayMs, before, state)) return 1;
+        SyncRun run = RunSync(list, fleet.Addresses(), state, readBack, settings.probe);
         double reference = plainSeconds[readBack ? 1 : 0];
         double goal = 1.2 * reference + probeSeconds;
         std::printf(
@@ -270,38 +435,56 @@ int main(int argc, char** argv) {
             settings.probe, run.seconds, goal, reference, probeSeconds, run.seconds / reference,
             run.seconds / goal);
         PrintCounts(run, settings.scales);
+        if (probe.Counting()) PrintWhereTheCallsWent(run, settings.scales);
+        TableRow row{readBack ? "sync with read-back" : "sync confirmed by the answers", run.spent,
+                     run.sent, 0, imagesKb};
+        if (plainCalls > 0) row.callsRatio = CallsPer(run.spent, run.sent) / plainCalls;
+        goals.emplace_back(rows.size(), readBack ? kCallsGoalWithReadBack : kCallsGoal);
+        rows.push_back(row);
     }
 
     // Scales that hold the list already, and a state that says so: the probe is the run.
-    Prefill(fleet, addresses, today, state);
-    SyncRun same = RunSync(list, addresses, state, true, settings.probe);
+    if (!Prefill(fleet, settings.scales, settings.delayMs, today, state)) return 1;
+    SyncRun same = RunSync(list, fleet.Addresses(), state, true, settings.probe);
     double goal = probeSeconds + 1.0;
     std::printf(
         "sync, nothing changed, probe %zu: %.2f s (goal <= %.2f s: %.2f + 1; %.2fx the goal)\n",
         settings.probe, same.seconds, goal, probeSeconds, same.seconds / goal);
     PrintCounts(same, settings.scales);
+    if (probe.Counting()) PrintWhereTheCallsWent(same, settings.scales);
+    rows.push_back({"sync, nothing changed", same.spent, 0, 0, imagesKb});
+
+    PrintTable(rows, settings.scales, probe.Counting());
+    std::printf("\n");
+    for (const auto& [row, callsGoal] : goals) {
+        PrintGoal(rows[row], callsGoal, settings.scales, probe.Counting());
+    }
+    std::fflush(stdout);
 
     // Every slot of one scale, then of every scale at once (--pull-scales 0 leaves it out).
     if (settings.pullScales == 0) {
+        fleet.Stop();
         std::filesystem::remove_all(state);
         return 0;
     }
+    if (!Prefill(fleet, settings.pullScales, settings.delayMs, today, state)) return 1;
     std::vector<vudaduv::fleet::RecordKey> slots =
         vudaduv::fleet::SlotsOf(vudaduv::fleet::PullRequest{});
-    std::vector<std::string> pullAddresses = Addresses(fleet, settings.pullScales);
+    const std::vector<std::string>& pullAddresses = fleet.Addresses();
     Clock::time_point start = Clock::now();
     auto one = vudaduv::fleet::Pull({pullAddresses[0]}, slots, false, {});
     double oneSeconds = SecondsSince(start);
     start = Clock::now();
     auto all = vudaduv::fleet::Pull(pullAddresses, slots, false, {});
     double allSeconds = SecondsSince(start);
-    std::size_t records = 0;
-    for (const auto& scale : all) records += scale.image.size();
+    std::size_t pulled = 0;
+    for (const auto& scale : all) pulled += scale.image.size();
     std::printf(
         "pull of %zu slots: one scale %.2f s (%zu records); %zu scales %.2f s "
         "(%.2fx, %zu records)\n",
         slots.size(), oneSeconds, one[0].image.size(), pullAddresses.size(), allSeconds,
-        allSeconds / oneSeconds, records);
+        allSeconds / oneSeconds, pulled);
+    fleet.Stop();
     std::filesystem::remove_all(state);
     return 0;
 }
