@@ -83,6 +83,9 @@ WantedList WantedOfDataLines(uint32_t recordType, bool en, const std::vector<std
         const std::string* back = model::RecordLine(recordType, trip.uploadLines);
         RecordKey key{recordType, -1};
         if (Numbered(recordType)) key.number = ReadLeadingInteger(trip.number);
+        // A number that is sent as no number ("00-3") names no record: the scale refuses the
+        // line and keeps the record the number's digits would name.
+        if (!model::IsKeyOf(key, trip.number)) continue;
         // What is sent is what the check foresaw: the line up to its NUL.
         std::string sent = model::AsTheLibraryTakesIt(line);
         std::string unkeepable = model::WhyNoImageLineHolds(recordType, trip);

@@ -176,6 +176,19 @@ TEST(Wanted, TheListsFindingsAreTheChecksOfEachLine) {
     }
 }
 
+// A line whose number goes out as no number ("-3" as "00-3") is refused by the scale: it leaves
+// the record of an earlier line alone (it had emptied item 0, which a sync would then remove).
+TEST(Wanted, ALineWhoseNumberIsNoNumberStoresNothing) {
+    for (const std::vector<std::string>& lines : {std::vector<std::string>{"0A1##Tea", "-3A1"},
+                                                  std::vector<std::string>{"-3A1", "0A1##Tea"}}) {
+        WantedList list = WantedOfDataLines(1, false, lines);
+        ASSERT_EQ(list.size(), 1u);
+        EXPECT_TRUE(list.begin()->first == (RecordKey{1, 0}));
+        EXPECT_EQ(list.begin()->second.line, "1P0000A1##Tea");
+    }
+    EXPECT_TRUE(WantedOfDataLines(1, false, {"-3A1"}).empty());
+}
+
 struct RepliesCase {
     const char* name;
     bool en;
