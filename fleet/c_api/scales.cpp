@@ -4,6 +4,7 @@
 
 #include "image_text.h"
 #include "text_encoding.h"
+#include "vudaduv_charset.h"
 #include "vudaduv_model.h"
 
 using namespace vudaduv::fleet::c_api;
@@ -124,8 +125,10 @@ bool IsUtf8Name(std::string name) {
 fleet::StateCharset StateCharsetOf(const Session& session) {
     fleet::StateCharset charset;
     if (session.utf8) charset.name = "UTF-8";
+    // Images the tool kept in another character set (its --charset) are read in that set.
     charset.toGbk = [](const std::string& name, const std::string& text, std::string& gbk) {
-        return IsUtf8Name(name) && Utf8ToGbk(text, gbk);
+        return IsUtf8Name(name) ? Utf8ToGbk(text, gbk)
+                                : vudaduv::charset::ConvertToGbk(name, text, gbk);
     };
     charset.fromGbk = [](const std::string& name, const std::string& gbk, std::string& text) {
         text = GbkToUtf8(gbk);

@@ -20,17 +20,21 @@ static int Check(int condition, const char* text, const char* file, int line) {
     return condition;
 }
 
-static VDFleetSession* Open(uint32_t text, const char* state_dir) {
+static VDFleetSession* OpenWaiting(uint32_t text, const char* state_dir, uint32_t timeout_ms) {
     VDFleetOptions options;
     VDFleetSession* session = NULL;
     memset(&options, 0, sizeof options);
     options.size = sizeof options;
     options.text = text;
-    options.timeout_ms = 1000;
+    options.timeout_ms = timeout_ms;
     options.tries = 1;
     options.state_dir = state_dir;
     if (!CHECK(VDFleetOpen(&options, &session) == VDFLEET_OK && session != NULL)) exit(1);
     return session;
+}
+
+static VDFleetSession* Open(uint32_t text, const char* state_dir) {
+    return OpenWaiting(text, state_dir, 1000);
 }
 
 /* A text field of a result row, in a buffer of the test's (cut to it). */
@@ -79,7 +83,13 @@ static void TestArguments(void) {
     CHECK(VDFleetOpen(&options, &session) == VDFLEET_E_ARGUMENT);
     options.text = VDFLEET_TEXT_UTF8;
     options.state_dir = "\xff\xfe";
+#if defined(_WIN32)
     CHECK(VDFleetOpen(&options, &session) == VDFLEET_E_TEXT && session == NULL);
+#else
+    /* elsewhere a path is the caller's bytes, whatever they are */
+    CHECK(VDFleetOpen(&options, &session) == VDFLEET_OK && session != NULL);
+    CHECK(VDFleetClose(session) == VDFLEET_OK);
+#endif
 
     /* Every call refuses a NULL session. */
     CHECK(VDFleetClose(NULL) == VDFLEET_E_SESSION);
@@ -594,7 +604,8 @@ static void TestStopMany(void) {
     for (i = 0; i < MANY; ++i) pointers[i] = addresses[i];
     CHECK(TestScalesDirectory(state, sizeof state) == 0);
     CHECK(WriteEmptyStates(state, addresses, MANY) == 0);
-    session = Open(VDFLEET_TEXT_GBK, state);
+    /* A thousand connections at once take their time on a busy machine. */
+    session = OpenWaiting(VDFLEET_TEXT_GBK, state, 30000);
     memset(&count, 0, sizeof count);
     count.stop_at = MANY * 3;
     CHECK(VDFleetSetProgress(session, StopOnce, &count) == VDFLEET_OK);
@@ -607,7 +618,9 @@ static void TestStopMany(void) {
     CHECK(count.answered_last - count.answered_at_stop <= MANY);
     for (i = 0; i < Rows(session); ++i) {
         int64_t status = Number(session, i, VDFLEET_STATUS);
-        CHECK(status == VDFLEET_STATUS_INTERRUPTED || status == VDFLEET_STATUS_SYNCED);
+        if (!CHECK(status == VDFLEET_STATUS_INTERRUPTED || status == VDFLEET_STATUS_SYNCED)) {
+            printf("%s: %s\n", addresses[i], Text(session, i, VDFLEET_CAUSE));
+        }
         CHECK(Number(session, i, VDFLEET_PLANNED) == MANY_ITEMS);
         CHECK(Number(session, i, VDFLEET_CONFIRMED) + Number(session, i, VDFLEET_PENDING) ==
               MANY_ITEMS);

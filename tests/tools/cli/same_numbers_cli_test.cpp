@@ -48,7 +48,9 @@ std::vector<std::string> SetUpFleet(ScaleProcess& fleet, const std::string& dir)
         for (char& c : name) c = c == ':' ? '_' : c;
         WriteWholeFile((dir + "/" + name + ".txt").c_str(), "");
     }
-    std::vector<std::string> args = {"sync", "--file", "first.txt", "--type", "1", "--state", dir};
+    // The tool keeps the state in the character set asked for; the library reads it as it is.
+    std::vector<std::string> args = {"sync",    "--file", "first.txt", "--type", "1",
+                                     "--state", dir,      "--charset", "CP1252"};
     for (const std::string& scale : scales) args.insert(args.end(), {"--target", scale});
     ToolRun first = RunTool(args);
     EXPECT_EQ(first.status, 0) << first.out << first.err;
