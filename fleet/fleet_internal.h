@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "vudaduv_fleet.h"
@@ -46,7 +48,13 @@ bool ReadFileIfThere(const std::string& path, std::string& bytes, std::string& e
 void RemoveFileIfThere(const std::string& path);
 
 // Writes the bytes as the whole file.
-bool WriteWholeFile(const std::string& path, const std::string& bytes, std::string& error);
+bool WriteWholeFile(const std::string& path, std::string_view bytes, std::string& error);
+
+// WriteFilesAllOrNothing over texts held elsewhere: a thousand scales that get one image share
+// its one text, never a copy each.
+bool WriteFileViewsAllOrNothing(const std::string& dir,
+                                const std::vector<std::pair<std::string, std::string_view>>& files,
+                                std::string& error);
 // Waits until the files are on disk: one flush of their file system where the system has it,
 // for a thousand scales' images cost what one does.
 bool FlushToDisk(const std::vector<std::string>& paths, std::string& error);

@@ -156,9 +156,9 @@ std::string ImageFileName(const std::string& address, uint32_t defaultPort) {
     return name + "_" + std::to_string(target.port) + ".txt";
 }
 
-bool WriteFilesAllOrNothing(const std::string& dir,
-                            const std::vector<std::pair<std::string, std::string>>& files,
-                            std::string& error) {
+bool WriteFileViewsAllOrNothing(const std::string& dir,
+                                const std::vector<std::pair<std::string, std::string_view>>& files,
+                                std::string& error) {
     std::vector<std::string> written;
     bool ok = true;
     for (const auto& file : files) {
@@ -182,6 +182,15 @@ bool WriteFilesAllOrNothing(const std::string& dir,
         for (const std::string& temp : written) RemoveFileIfThere(temp);
     }
     return ok;
+}
+
+bool WriteFilesAllOrNothing(const std::string& dir,
+                            const std::vector<std::pair<std::string, std::string>>& files,
+                            std::string& error) {
+    std::vector<std::pair<std::string, std::string_view>> views;
+    views.reserve(files.size());
+    for (const auto& file : files) views.emplace_back(file.first, file.second);
+    return WriteFileViewsAllOrNothing(dir, views, error);
 }
 
 }  // namespace vudaduv::fleet

@@ -19,7 +19,7 @@ std::string SystemError() {
     return std::strerror(errno);
 }
 
-bool WriteWhole(int fd, const std::string& bytes) {
+bool WriteWhole(int fd, std::string_view bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
         ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -41,7 +41,7 @@ class PosixLock : public FileLock {
 
 }  // namespace
 
-bool WriteWholeFile(const std::string& path, const std::string& bytes, std::string& error) {
+bool WriteWholeFile(const std::string& path, std::string_view bytes, std::string& error) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         error = SystemError();

@@ -24,7 +24,7 @@ std::string SystemError() {
     return n > 0 ? std::string(text, n) : "error " + std::to_string(code);
 }
 
-bool WriteWhole(HANDLE file, const std::string& bytes) {
+bool WriteWhole(HANDLE file, std::string_view bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
         DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
@@ -48,7 +48,7 @@ class WindowsLock : public FileLock {
 
 }  // namespace
 
-bool WriteWholeFile(const std::string& path, const std::string& bytes, std::string& error) {
+bool WriteWholeFile(const std::string& path, std::string_view bytes, std::string& error) {
     HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {

@@ -912,7 +912,8 @@ SyncResult SyncScales(const WantedList& list, const std::vector<std::string>& ad
     bool stopped = StopAsked(options);
     // The character sets first among the files: should the run end between their renames, an
     // image read in the wrong set fails to convert (or differs) and is read from its scale.
-    std::vector<std::pair<std::string, std::string>> images{{kCharsetsFileName, ""}};
+    // Views of the texts StateText keeps: scales that get one image share its one text.
+    std::vector<std::pair<std::string, std::string_view>> images{{kCharsetsFileName, ""}};
     StateText stateText(options.stateCharset);
     for (std::size_t j = 0; j < sent.size(); ++j) {
         std::size_t i = index[j];
@@ -937,13 +938,14 @@ SyncResult SyncScales(const WantedList& list, const std::vector<std::string>& ad
             charsets[work[i].file] = file.second;
         }
     }
-    images[0].second = WriteCharsets(charsets);
-    if (images[0].second == charsetsText) images.erase(images.begin());
+    std::string charsetsNow = WriteCharsets(charsets);
+    images[0].second = charsetsNow;
+    if (charsetsNow == charsetsText) images.erase(images.begin());
     result.interrupted = stopped;
     // The images first: a pending record of an image that was written is read back for nothing,
     // an image that claims what was not confirmed would be wrong. A failure is told once, for
     // the run; each scale's records stay pending, for the next run to read back.
-    if (!WriteFilesAllOrNothing(options.stateDir, images, error)) {
+    if (!WriteFileViewsAllOrNothing(options.stateDir, images, error)) {
         result.stateError = "the state images could not be written in " + options.stateDir + ": " +
                             error + "; the next run reads back what this one sent";
         for (std::size_t i : index) {
