@@ -33,10 +33,12 @@ void BuildCommands(uint32_t recordType, const std::vector<std::string>& lines, b
 
 }  // namespace
 
+// The codec's upload lines, split again where a decoded text holds a line break, as the tool
+// shows and compares lines (the codec keeps such a break inside its record's line).
 std::vector<std::string> UploadLinesOf(const std::vector<std::string>& replies, bool en) {
     std::string text;
-    for (const std::string& reply : replies) text += reply + "\r\n";
-    return SplitLines(ConvertUploadText(text, en));
+    for (const std::string& line : UploadLinesOfReplies(replies, en)) text += line + "\r\n";
+    return SplitLines(text);
 }
 
 std::vector<ScaleResult> SendCommands(const ScaleLink& link,
