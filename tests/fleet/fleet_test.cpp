@@ -178,6 +178,46 @@ TEST(Wanted, TheListsFindingsAreTheChecksOfEachLine) {
 
 // A line whose number goes out as no number ("-3" as "00-3") is refused by the scale: it leaves
 // the record of an earlier line alone (it had emptied item 0, which a sync would then remove).
+// The tool reads an image's lines of each type as one list (one round trip a line, the check's
+// findings with it): that must ask for what reading the image record by record asks for.
+TEST(Wanted, AnImagesLinesOfATypeAskForWhatItsRecordsAskFor) {
+    const std::vector<std::vector<std::string>> images = {
+        {"1P0012A0100000599##Apple", "1P0013A", "1P0042A5##Tea##Green", "3P05Ahello"},
+        {"1P0001A1##" + std::string(80, 'x'), "1P4000A9", "7Pfree text",
+         "12P" + std::string(568, '1')},
+        {"3P01Aone", "3P16Asixteen", "5P02Alabel", "5P03Alabel two"},
+        {"1P0001A1", "1P0002A", "1P0003A2##T##U##V", "1P0004A0000000001"},
+    };
+    for (bool en : {false, true}) {
+        for (const std::vector<std::string>& lines : images) {
+            Image image;
+            std::string error;
+            ASSERT_TRUE(ReadImage("i", lines, {}, image, error)) << error;
+            std::map<uint32_t, std::vector<std::string>> ofType;
+            for (const std::string& line : lines) {
+                RecordKey key;
+                ASSERT_TRUE(model::KeyOfUploadLine(line, key)) << line;
+                ofType[key.type].push_back(line.substr(model::UploadPrefix(key.type).size()));
+            }
+            WantedList asOneList;
+            for (const auto& [type, data] : ofType) {
+                std::vector<std::vector<model::Finding>> findings;
+                WantedList one = WantedOfDataLines(type, en, data, &findings);
+                EXPECT_EQ(findings.size(), data.size());
+                asOneList.insert(one.begin(), one.end());
+            }
+            WantedList byRecord = WantedOfImage(image, en);
+            ASSERT_EQ(asOneList.size(), byRecord.size()) << lines[0];
+            for (auto a = asOneList.begin(), b = byRecord.begin(); a != asOneList.end(); ++a, ++b) {
+                EXPECT_TRUE(a->first == b->first) << lines[0];
+                EXPECT_EQ(a->second.dataLine, b->second.dataLine);
+                EXPECT_EQ(a->second.line, b->second.line);
+                EXPECT_EQ(a->second.unkeepable, b->second.unkeepable);
+            }
+        }
+    }
+}
+
 TEST(Wanted, ALineWhoseNumberIsNoNumberStoresNothing) {
     for (const std::vector<std::string>& lines : {std::vector<std::string>{"0A1##Tea", "-3A1"},
                                                   std::vector<std::string>{"-3A1", "0A1##Tea"}}) {

@@ -149,13 +149,18 @@ int LoadList(const ParsedArgs& parsed, bool en, const std::string& charset, flee
         report.lines = image.unconvertible;
         report.changedLines = image.unconvertible.size();
         std::set<uint32_t> present(image.types.begin(), image.types.end());
+        // The check's findings come with the records of each type: every line is round-tripped
+        // once (an image names each record once, so its lines of a type read as one list).
         for (uint32_t type : present) {
-            CheckReport one = CheckAllLines(type, en, LinesOfType(image, type), charset);
+            DataLines lines = LinesOfType(image, type);
+            std::vector<std::vector<model::Finding>> findings;
+            fleet::WantedList records = fleet::WantedOfDataLines(type, en, lines.lines, &findings);
+            list.insert(records.begin(), records.end());
+            CheckReport one = ReportFindings(type, en, lines, findings, charset);
             report.lines.insert(report.lines.end(), one.lines.begin(), one.lines.end());
             report.changedLines += one.changedLines;
         }
         lineCount = image.types.size() + image.unconvertible.size();
-        list = fleet::WantedOfImage(image.image, en);
         for (std::size_t i = 0; i < image.unconvertibleKeys.size(); ++i) {
             fleet::LeaveRecordAlone(list, image.unconvertibleKeys[i], image.unconvertible[i]);
             present.insert(image.unconvertibleKeys[i].type);
