@@ -1,4 +1,7 @@
-// The TCP server's parts that do not depend on its event loop, and the fleet around it.
+// The TCP server's parts that do not depend on its engine, and the fleet around it.
+#include <future>
+#include <thread>
+
 #include "scale_platform.h"
 #include "scale_tcp_server_common.h"
 #include "virtual_scale.h"
@@ -42,6 +45,10 @@ std::string ShowAddress(const std::string& host, uint16_t port) {
     return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
 }
 
+uint16_t ScalePort(uint16_t firstPort, std::size_t scale) {
+    return firstPort == 0 ? 0 : static_cast<uint16_t>(firstPort + scale);
+}
+
 std::string NotAnAddress(const std::string& host) {
     return "cannot listen on " + host + ": not a numeric IPv4 or IPv6 address";
 }
@@ -51,8 +58,73 @@ std::string CannotListen(const std::string& host, uint16_t port, const char* ste
     return "cannot listen on " + ShowAddress(host, port) + ": " + step + ": " + reason;
 }
 
+struct TcpScaleServer::Impl {
+    std::vector<ScaleMemory*> memories;
+    ServerOptions options;
+    std::vector<uint16_t> ports;
+    std::unique_ptr<TcpServerEngine> engine;  // from Start to Stop
+    std::thread thread;
+    std::chrono::nanoseconds lastCpuTime{0};  // the loop's thread's, written as it ends
+
+    Impl(std::vector<ScaleMemory*> m, ServerOptions o)
+        : memories(std::move(m)), options(std::move(o)) {}
+};
+
 TcpScaleServer::TcpScaleServer(ScaleMemory& memory, ServerOptions options)
     : TcpScaleServer(OneMemory(memory), std::move(options)) {}
+
+TcpScaleServer::TcpScaleServer(std::vector<ScaleMemory*> memories, ServerOptions options)
+    : impl_(std::make_unique<Impl>(std::move(memories), std::move(options))) {}
+
+TcpScaleServer::~TcpScaleServer() {
+    Stop();
+}
+
+bool TcpScaleServer::Start(std::string& error) {
+    Impl& impl = *impl_;
+    if (impl.thread.joinable()) {
+        error = "the scale is already listening";
+        return false;
+    }
+    impl.ports.clear();
+    if (!MayServe(impl.options.port, impl.memories.size(), error)) return false;
+    impl.engine = MakeTcpServerEngine(impl.options);
+    if (!impl.engine->Listen(impl.memories, impl.options, impl.ports, error)) {
+        impl.ports.clear();
+        impl.engine.reset();
+        return false;
+    }
+    impl.thread = std::thread([&impl] {
+        impl.engine->Run();
+        impl.lastCpuTime = platform::ThreadCpuTime();
+    });
+    return true;
+}
+
+uint16_t TcpScaleServer::Port() const {
+    return impl_->ports.empty() ? 0 : impl_->ports.front();
+}
+
+const std::vector<uint16_t>& TcpScaleServer::Ports() const {
+    return impl_->ports;
+}
+
+void TcpScaleServer::Stop() {
+    Impl& impl = *impl_;
+    if (!impl.thread.joinable()) return;
+    impl.engine->Halt();
+    impl.thread.join();
+    impl.engine.reset();
+}
+
+std::chrono::nanoseconds TcpScaleServer::CpuTime() const {
+    Impl& impl = *impl_;
+    if (!impl.thread.joinable()) return impl.lastCpuTime;
+    std::promise<std::chrono::nanoseconds> reading;
+    std::future<std::chrono::nanoseconds> read = reading.get_future();
+    impl.engine->Post([&reading] { reading.set_value(platform::ThreadCpuTime()); });
+    return read.get();
+}
 
 ScaleFleet::ScaleFleet(std::size_t count, ServerOptions options)
     : memories_(MakeMemories(count, options.mode)),

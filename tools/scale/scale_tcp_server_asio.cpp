@@ -9,15 +9,10 @@
 // waiting for the socket, which almost always takes a short line whole.
 #include <array>
 #include <asio.hpp>
-#include <deque>
-#include <future>
 #include <list>
-#include <thread>
 
-#include "scale_line_reader.h"
 #include "scale_platform.h"
 #include "scale_tcp_server_common.h"
-#include "virtual_scale.h"
 #include "vudaduv_asio_loop.h"
 
 namespace vudaduv::scale {
@@ -25,52 +20,43 @@ namespace vudaduv::scale {
 namespace {
 
 using asio::ip::tcp;
-using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kReadChunk = 4096;
 
 class Connection;
 
-// The replies waiting for the reply delay, in the order they fall due, and the one timer that
-// wakes the loop for the first of them.
+// The replies waiting for the reply delay, and the one timer that wakes the loop for the first.
 class DelayQueue {
   public:
-    DelayQueue(asio::io_context& loop, std::chrono::milliseconds delay)
-        : timer_(loop), delay_(delay) {}
+    explicit DelayQueue(asio::io_context& loop) : timer_(loop) {}
 
-    std::chrono::milliseconds Delay() const { return delay_; }
-    void Add(std::shared_ptr<Connection> connection, Clock::time_point now);
+    void Add(std::shared_ptr<Connection> connection, Clock::time_point due);
     void Clear() {
-        waiting_.clear();
+        waiting_.Clear();
         timer_.cancel();
     }
 
   private:
-    struct Waiting {
-        Clock::time_point due;
-        std::shared_ptr<Connection> connection;
-    };
-
     void Arm();
     void SendDue();
 
     asio::steady_timer timer_;
-    std::chrono::milliseconds delay_;
-    std::deque<Waiting> waiting_;
+    DueQueue<std::shared_ptr<Connection>> waiting_;
     bool armed_ = false;
 };
 
-// One connection: reads command lines as they come, answers them through the reader and sends
-// each reply after the reply delay, in order, as a scale that answers one command at a time.
-// Lives as long as one of its operations is pending or it waits in the delay queue.
+// One connection's socket and its pending operations; its replies are ScaleConnection's. Lives
+// as long as one of its operations is pending or it waits in the delay queue.
 //
 // A read is always pending while the peer may send, so that no readiness the loop reports is
 // lost; it pauses only while the peer does not take the replies (they would pile up), and the
 // first read after a pause looks at the socket at once.
-class Connection : public std::enable_shared_from_this<Connection> {
+class Connection : public ScaleConnection<Connection>,
+                   public std::enable_shared_from_this<Connection> {
   public:
-    Connection(tcp::socket socket, ScaleMemory& memory, DelayQueue& delays)
-        : socket_(std::move(socket)), reader_(memory), delays_(delays) {
+    Connection(tcp::socket socket, ScaleMemory& memory, std::chrono::milliseconds replyDelay,
+               DelayQueue& delays)
+        : ScaleConnection(memory, replyDelay), socket_(std::move(socket)), delays_(delays) {
         asio::error_code ignored;
         socket_.non_blocking(true, ignored);
         socket_.set_option(tcp::no_delay(true), ignored);
@@ -83,11 +69,36 @@ class Connection : public std::enable_shared_from_this<Connection> {
         socket_.close(ignored);
     }
 
-    // The reply delay of the next line is over.
-    void SendNextLine(Clock::time_point now) {
-        std::size_t lineEnd = replies_.find('\n', replied_);
-        std::size_t end = lineEnd == std::string::npos ? replies_.size() : lineEnd + 1;
-        Write(end, now);
+    // The socket calls of ScaleConnection.
+
+    bool TrySend(std::string_view bytes, std::size_t& sent) {
+        asio::error_code error;
+        sent = socket_.write_some(asio::buffer(bytes.data(), bytes.size()), error);
+        return !error || error == asio::error::would_block || error == asio::error::try_again;
+    }
+
+    void WaitForRoom() {
+        std::string_view rest = Unwritten();
+        asio::async_write(socket_, asio::buffer(rest.data(), rest.size()),
+                          [self = shared_from_this()](asio::error_code failed, std::size_t more) {
+                              if (failed) return self->Abandon();
+                              self->Wrote(more);
+                          });
+    }
+
+    void WaitForDelay(Clock::time_point due) { delays_.Add(shared_from_this(), due); }
+
+    void RepliesSent() {
+        if (paused_ && !ended_) {
+            paused_ = false;
+            ReadNow();
+        }
+    }
+
+    // The peer takes no more replies: the connection ends once nothing of it is pending.
+    void Abandon() {
+        ended_ = true;
+        Close();
     }
 
   private:
@@ -100,7 +111,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
             asio::buffer(buffer_),
             [self = shared_from_this()](asio::error_code error, std::size_t got) {
                 if (error) return self->EndOfCommands();
-                self->Take(got);
+                self->Take(std::string_view(self->buffer_.data(), got));
                 self->ReadOn();
             });
     }
@@ -125,20 +136,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
             std::size_t got = socket_.read_some(asio::buffer(buffer_), error);
             if (error == asio::error::would_block || error == asio::error::try_again) break;
             if (error) return EndOfCommands();
-            Take(got);
+            Take(std::string_view(buffer_.data(), got));
             if (got < buffer_.size()) break;
         }
         ReadOn();
     }
 #endif
-
-    void Take(std::size_t got) {
-        reader_.AppendAnswers(std::string_view(buffer_.data(), got), replies_);
-        if (!replying_ && replied_ < replies_.size()) {
-            replying_ = true;
-            ReplyNext(Clock::now());
-        }
-    }
 
     void ReadOn() {
         if (PileUp()) {
@@ -153,75 +156,22 @@ class Connection : public std::enable_shared_from_this<Connection> {
         ended_ = true;
     }
 
-    // Unsent replies the peer is not taking.
-    bool PileUp() const {
-        return writing_ || replies_.size() - replied_ > kMaxUnsentReplies;
-    }
-
-    void ReplyNext(Clock::time_point now) {
-        if (replied_ == replies_.size()) return RepliesSent();
-        if (delays_.Delay().count() == 0) return Write(replies_.size(), now);
-        delays_.Add(shared_from_this(), now);
-    }
-
-    void RepliesSent() {
-        replies_.clear();
-        replied_ = 0;
-        replying_ = false;
-        if (paused_ && !ended_) {
-            paused_ = false;
-            ReadNow();
-        }
-    }
-
-    // Writes the replies up to end: at once as far as the socket takes them, the rest when it
-    // can take more (reading pauses meanwhile, so the replies stay where the write left them).
-    void Write(std::size_t end, Clock::time_point now) {
-        asio::error_code error;
-        std::size_t sent =
-            socket_.write_some(asio::buffer(replies_.data() + replied_, end - replied_), error);
-        if (error && error != asio::error::would_block && error != asio::error::try_again) {
-            return Abandon();
-        }
-        replied_ += sent;
-        if (replied_ == end) return ReplyNext(now);
-        writing_ = true;
-        asio::async_write(socket_, asio::buffer(replies_.data() + replied_, end - replied_),
-                          [self = shared_from_this()](asio::error_code failed, std::size_t more) {
-                              self->writing_ = false;
-                              if (failed) return self->Abandon();
-                              self->replied_ += more;
-                              self->ReplyNext(Clock::now());
-                          });
-    }
-
-    // The peer takes no more replies: the connection ends once nothing of it is pending.
-    void Abandon() {
-        ended_ = true;
-        asio::error_code ignored;
-        socket_.close(ignored);
-    }
-
     tcp::socket socket_;
-    CommandLineReader reader_;
     DelayQueue& delays_;
     std::array<char, kReadChunk> buffer_{};
-    std::string replies_;
-    std::size_t replied_ = 0;
-    bool replying_ = false;  // in the delay queue or writing
-    bool writing_ = false;   // a write waits for room in the socket
-    bool paused_ = false;    // no read pending, for the pile of replies
-    bool ended_ = false;     // no read pending, for good
+    std::string rest_;     // what a write that waits for room has yet to send
+    bool paused_ = false;  // no read pending, for the pile of replies
+    bool ended_ = false;   // no read pending, for good
 };
 
-void DelayQueue::Add(std::shared_ptr<Connection> connection, Clock::time_point now) {
-    waiting_.push_back({now + delay_, std::move(connection)});
+void DelayQueue::Add(std::shared_ptr<Connection> connection, Clock::time_point due) {
+    waiting_.Add(std::move(connection), due);
     if (!armed_) Arm();
 }
 
 void DelayQueue::Arm() {
     armed_ = true;
-    timer_.expires_at(waiting_.front().due);
+    timer_.expires_at(waiting_.NextDue());
     timer_.async_wait([this](asio::error_code error) {
         armed_ = false;
         if (!error) SendDue();
@@ -232,12 +182,9 @@ void DelayQueue::Arm() {
 // of the queue, where its due time belongs.
 void DelayQueue::SendDue() {
     Clock::time_point now = Clock::now();
-    while (!waiting_.empty() && waiting_.front().due <= now) {
-        std::shared_ptr<Connection> connection = std::move(waiting_.front().connection);
-        waiting_.pop_front();
-        connection->SendNextLine(now);
-    }
-    if (!waiting_.empty() && !armed_) Arm();
+    std::shared_ptr<Connection> connection;
+    while (waiting_.TakeDue(now, connection)) connection->SendNextLine(now);
+    if (!waiting_.Empty() && !armed_) Arm();
 }
 
 struct Listener {
@@ -249,35 +196,49 @@ struct Listener {
         : acceptor(loop), retryTimer(loop), memory(m) {}
 };
 
-// A handler that fails (out of memory) loses its connection, not the whole server.
-void RunUntilDone(asio::io_context& loop) {
-    for (;;) {
-        try {
-            loop.run();
-            return;
-        } catch (const std::exception&) {
+class AsioEngine final : public TcpServerEngine {
+  public:
+    explicit AsioEngine(std::chrono::milliseconds delay) : replyDelay_(delay) {}
+
+    bool Listen(const std::vector<ScaleMemory*>& memories, const ServerOptions& options,
+                std::vector<uint16_t>& ports, std::string& error) override {
+        asio::error_code failure;
+        asio::ip::address address = asio::ip::make_address(options.host, failure);
+        if (failure) {
+            error = NotAnAddress(options.host);
+            return false;
+        }
+        for (std::size_t i = 0; i < memories.size(); ++i) {
+            listeners_.push_back(std::make_unique<Listener>(loop_, *memories[i]));
+            tcp::endpoint endpoint(address, ScalePort(options.port, i));
+            if (!ListenOn(*listeners_.back(), endpoint, options.host, error)) return false;
+            ports.push_back(listeners_.back()->acceptor.local_endpoint(failure).port());
+        }
+        for (auto& listener : listeners_) Accept(*listener);
+        return true;
+    }
+
+    // A handler that fails (out of memory) loses its connection, not the whole server.
+    void Run() override {
+        for (;;) {
+            try {
+                loop_.run();
+                return;
+            } catch (const std::exception&) {
+            }
         }
     }
-}
 
-}  // namespace
+    // With nothing left to wait for, the loop's thread returns.
+    void Halt() override {
+        asio::post(loop_, [this] { CloseAll(); });
+    }
 
-struct TcpScaleServer::Impl {
-    std::vector<ScaleMemory*> memories;
-    ServerOptions options;
-    std::vector<uint16_t> ports;
-    std::unique_ptr<asio::io_context> loop;
-    std::unique_ptr<DelayQueue> delays;
-    std::vector<std::unique_ptr<Listener>> listeners;
-    std::list<std::weak_ptr<Connection>> connections;  // touched on the loop's thread only
-    std::size_t pruneAt = 0;
-    std::thread thread;
-    std::chrono::nanoseconds lastCpuTime{0};  // the loop's thread's, written as it ends
+    void Post(std::function<void()> task) override { asio::post(loop_, std::move(task)); }
 
-    Impl(std::vector<ScaleMemory*> m, ServerOptions o)
-        : memories(std::move(m)), options(std::move(o)) {}
-
-    bool Listen(Listener& listener, const tcp::endpoint& endpoint, std::string& error) {
+  private:
+    bool ListenOn(Listener& listener, const tcp::endpoint& endpoint, const std::string& host,
+                  std::string& error) {
         tcp::acceptor& acceptor = listener.acceptor;
         asio::error_code failure;
         const char* step = "socket";
@@ -292,31 +253,8 @@ struct TcpScaleServer::Impl {
             acceptor.listen(asio::socket_base::max_listen_connections, failure);
         }
         if (!failure) return true;
-        error = CannotListen(options.host, endpoint.port(), step, failure.message());
+        error = CannotListen(host, endpoint.port(), step, failure.message());
         return false;
-    }
-
-    bool ListenAll(std::string& error) {
-        asio::error_code failure;
-        asio::ip::address address = asio::ip::make_address(options.host, failure);
-        if (failure) {
-            error = NotAnAddress(options.host);
-            return false;
-        }
-        for (std::size_t i = 0; i < memories.size(); ++i) {
-            uint16_t port = options.port == 0 ? 0 : static_cast<uint16_t>(options.port + i);
-            listeners.push_back(std::make_unique<Listener>(*loop, *memories[i]));
-            if (!Listen(*listeners.back(), tcp::endpoint(address, port), error)) return false;
-            ports.push_back(listeners.back()->acceptor.local_endpoint(failure).port());
-        }
-        return true;
-    }
-
-    void Forget() {
-        listeners.clear();
-        connections.clear();
-        delays.reset();
-        loop.reset();
     }
 
     void Accept(Listener& listener) {
@@ -330,8 +268,8 @@ struct TcpScaleServer::Impl {
                     });
                     return;
                 }
-                auto connection =
-                    std::make_shared<Connection>(std::move(socket), listener.memory, *delays);
+                auto connection = std::make_shared<Connection>(std::move(socket), listener.memory,
+                                                               replyDelay_, delays_);
                 Remember(connection);
                 connection->Start();
                 Accept(listener);
@@ -341,79 +279,38 @@ struct TcpScaleServer::Impl {
     // Keeps a handle on every open connection for CloseAll, dropping the ended ones now and
     // then, so the list stays within twice the open ones.
     void Remember(const std::shared_ptr<Connection>& connection) {
-        if (connections.size() >= pruneAt) {
-            connections.remove_if([](const std::weak_ptr<Connection>& c) { return c.expired(); });
-            pruneAt = 2 * connections.size() + 16;
+        if (connections_.size() >= pruneAt_) {
+            connections_.remove_if([](const std::weak_ptr<Connection>& c) { return c.expired(); });
+            pruneAt_ = 2 * connections_.size() + 16;
         }
-        connections.push_back(connection);
+        connections_.push_back(connection);
     }
 
-    // Runs on the loop: with nothing left to wait for, the loop's thread returns.
     void CloseAll() {
-        for (auto& listener : listeners) {
+        for (auto& listener : listeners_) {
             asio::error_code ignored;
             listener->acceptor.close(ignored);
             listener->retryTimer.cancel();
         }
-        delays->Clear();
-        for (auto& weak : connections) {
+        delays_.Clear();
+        for (auto& weak : connections_) {
             if (std::shared_ptr<Connection> connection = weak.lock()) connection->Close();
         }
     }
+
+    // The loop goes last: the sockets and timers below are its.
+    const std::chrono::milliseconds replyDelay_;
+    asio::io_context loop_{vudaduv::kLoopConcurrency};
+    DelayQueue delays_{loop_};
+    std::vector<std::unique_ptr<Listener>> listeners_;
+    std::list<std::weak_ptr<Connection>> connections_;  // touched on the loop's thread only
+    std::size_t pruneAt_ = 0;
 };
 
-TcpScaleServer::TcpScaleServer(std::vector<ScaleMemory*> memories, ServerOptions options)
-    : impl_(std::make_unique<Impl>(std::move(memories), std::move(options))) {}
+}  // namespace
 
-TcpScaleServer::~TcpScaleServer() {
-    Stop();
-}
-
-bool TcpScaleServer::Start(std::string& error) {
-    Impl& impl = *impl_;
-    if (impl.thread.joinable()) {
-        error = "the scale is already listening";
-        return false;
-    }
-    impl.ports.clear();
-    impl.loop = std::make_unique<asio::io_context>(vudaduv::kLoopConcurrency);
-    impl.delays = std::make_unique<DelayQueue>(*impl.loop, impl.options.replyDelay);
-    if (!MayServe(impl.options.port, impl.memories.size(), error) || !impl.ListenAll(error)) {
-        impl.ports.clear();
-        impl.Forget();
-        return false;
-    }
-    for (auto& listener : impl.listeners) impl.Accept(*listener);
-    impl.thread = std::thread([&impl] {
-        RunUntilDone(*impl.loop);
-        impl.lastCpuTime = platform::ThreadCpuTime();
-    });
-    return true;
-}
-
-uint16_t TcpScaleServer::Port() const {
-    return impl_->ports.empty() ? 0 : impl_->ports.front();
-}
-
-const std::vector<uint16_t>& TcpScaleServer::Ports() const {
-    return impl_->ports;
-}
-
-void TcpScaleServer::Stop() {
-    Impl& impl = *impl_;
-    if (!impl.thread.joinable()) return;
-    asio::post(*impl.loop, [&impl] { impl.CloseAll(); });
-    impl.thread.join();
-    impl.Forget();
-}
-
-std::chrono::nanoseconds TcpScaleServer::CpuTime() const {
-    Impl& impl = *impl_;
-    if (!impl.thread.joinable()) return impl.lastCpuTime;
-    std::promise<std::chrono::nanoseconds> reading;
-    std::future<std::chrono::nanoseconds> read = reading.get_future();
-    asio::post(*impl.loop, [&reading] { reading.set_value(platform::ThreadCpuTime()); });
-    return read.get();
+std::unique_ptr<TcpServerEngine> MakeTcpServerEngine(const ServerOptions& options) {
+    return std::make_unique<AsioEngine>(options.replyDelay);
 }
 
 }  // namespace vudaduv::scale

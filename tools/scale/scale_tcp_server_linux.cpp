@@ -21,24 +21,17 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <deque>
 #include <functional>
-#include <future>
 #include <mutex>
 #include <system_error>
-#include <thread>
 #include <vector>
 
-#include "scale_line_reader.h"
 #include "scale_platform.h"
 #include "scale_tcp_server_common.h"
-#include "virtual_scale.h"
 
 namespace vudaduv::scale {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // One read takes up to this much: every command line that is there.
 constexpr std::size_t kReadChunk = 64 * 1024;
@@ -69,70 +62,107 @@ struct Listener : Watched {
     ScaleMemory& memory;
 };
 
-// One connection: reads command lines as they come, answers them through the reader and sends
-// each reply after the reply delay, in order, as a scale that answers one command at a time.
+class EpollEngine;
+
+// One connection's socket and what epoll watches on it; its replies are ScaleConnection's.
 // Reading pauses while the peer does not take the replies (they would pile up).
-struct Connection : Watched {
-    Connection(int f, ScaleMemory& memory) : Watched(Kind::kConnection), fd(f), reader(memory) {}
+struct Connection : Watched, ScaleConnection<Connection> {
+    Connection(int f, ScaleMemory& memory, EpollEngine& e);
     ~Connection() {
         if (!closed) close(fd);
     }
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
-    // Unsent replies the peer is not taking.
-    bool PileUp() const { return writing || replies.size() - replied > kMaxUnsentReplies; }
+    // The socket calls of ScaleConnection.
+    bool TrySend(std::string_view bytes, std::size_t& sent);
+    void WaitForRoom();
+    void WaitForDelay(Clock::time_point due);
+    void RepliesSent();
+    void Abandon();
 
     int fd;
-    CommandLineReader reader;
-    std::string replies;
-    std::size_t replied = 0;
-    std::size_t writeEnd = 0;  // while writing: where the write in progress ends
-    uint32_t events = 0;       // what epoll watches for
-    bool replying = false;     // in the delay queue or writing
-    bool writing = false;      // a write waits for room in the socket
-    bool paused = false;       // not reading, for the pile of replies
-    bool ended = false;        // not reading, for good
-    bool queued = false;       // in the delay queue
-    bool closed = false;       // the socket is closed; freed once out of the delay queue
+    EpollEngine& engine;
+    uint32_t events = 0;  // what epoll watches for
+    bool paused = false;  // not reading, for the pile of replies
+    bool ended = false;   // not reading, for good
+    bool queued = false;  // in the delay queue
+    bool closed = false;  // the socket is closed; freed once out of the delay queue
 };
 
-}  // namespace
+class EpollEngine final : public TcpServerEngine {
+  public:
+    explicit EpollEngine(std::chrono::milliseconds delay) : replyDelay(delay) {}
 
-struct TcpScaleServer::Impl {
-    struct Waiting {
-        Clock::time_point due;
-        Connection* connection;
-    };
-    struct Paused {
-        Clock::time_point due;
-        Listener* listener;
-    };
+    ~EpollEngine() override {
+        connections.clear();
+        listeners.clear();
+        if (wakeFd >= 0) close(wakeFd);
+        if (poller >= 0) close(poller);
+    }
 
-    std::vector<ScaleMemory*> memories;
-    ServerOptions options;
-    std::vector<uint16_t> ports;
-    std::thread thread;
-    std::chrono::nanoseconds lastCpuTime{0};  // the loop's thread's, written as it ends
+    bool Listen(const std::vector<ScaleMemory*>& memories, const ServerOptions& options,
+                std::vector<uint16_t>& ports, std::string& error) override {
+        return OpenLoop(error) && ListenAll(memories, options, ports, error);
+    }
 
-    int poller = -1;
-    int wakeFd = -1;
-    Watched wakeUp{Watched::Kind::kWakeUp};
-    std::atomic<bool> stopping{false};
-    std::mutex tasksMutex;
-    std::vector<std::function<void()>> tasks;  // from other threads, run on the loop
+    void Run() override {
+        buffer.resize(kReadChunk);
+        std::vector<epoll_event> ready(kEventsPerWait);
+        while (!stopping.load(std::memory_order_relaxed)) {
+            int count = Wait(ready);
+            for (int i = 0; i < count; ++i) {
+                const epoll_event& event = ready[static_cast<std::size_t>(i)];
+                Handle(*static_cast<Watched*>(event.data.ptr), event.events);
+            }
+            Clock::time_point now = Clock::now();
+            SendDue(now);
+            ResumeAccepting(now);
+            FreeClosed();
+        }
+        connections.clear();
+    }
 
-    // Touched on the loop's thread only, once it runs.
-    std::vector<std::unique_ptr<Listener>> listeners;
-    std::vector<std::unique_ptr<Connection>> connections;
-    std::vector<Connection*> closedOnes;
-    std::deque<Waiting> delays;
-    std::deque<Paused> pausedListeners;
-    std::vector<char> buffer;
+    void Halt() override {
+        stopping = true;
+        WakeUp();
+    }
 
-    Impl(std::vector<ScaleMemory*> m, ServerOptions o)
-        : memories(std::move(m)), options(std::move(o)) {}
+    void Post(std::function<void()> task) override {
+        {
+            std::lock_guard<std::mutex> lock(tasksMutex);
+            tasks.push_back(std::move(task));
+        }
+        WakeUp();
+    }
 
+    // ---- what a connection asks of the loop ----------------------------------------------------
+
+    // Tells epoll what the connection waits for now, when that changed.
+    void WatchFor(Connection& connection) {
+        uint32_t wanted = (connection.paused || connection.ended ? 0u : uint32_t{EPOLLIN}) |
+                          (connection.Writing() ? uint32_t{EPOLLOUT} : 0u);
+        if (wanted == connection.events || connection.closed) return;
+        epoll_event event{};
+        event.events = wanted;
+        event.data.ptr = static_cast<Watched*>(&connection);
+        epoll_ctl(poller, EPOLL_CTL_MOD, connection.fd, &event);
+        connection.events = wanted;
+    }
+
+    void Delay(Connection& connection, Clock::time_point due) { delays.Add(&connection, due); }
+
+    // Closes the socket at once; the connection itself goes once nothing refers to it.
+    void Close(Connection& connection) {
+        if (connection.closed) return;
+        close(connection.fd);
+        connection.closed = true;
+        closedOnes.push_back(&connection);
+    }
+
+    const std::chrono::milliseconds replyDelay;
+
+  private:
     // ---- setting up, on the caller's thread --------------------------------------------------
 
     bool OpenLoop(std::string& error) {
@@ -146,8 +176,8 @@ struct TcpScaleServer::Impl {
         return false;
     }
 
-    bool Listen(const sockaddr* address, socklen_t length, ScaleMemory& memory,
-                std::string& error) {
+    bool ListenOn(const sockaddr* address, socklen_t length, ScaleMemory& memory,
+                  const std::string& host, std::vector<uint16_t>& ports, std::string& error) {
         const char* step = "socket";
         int fd = socket(address->sa_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         bool ok = fd >= 0;
@@ -178,7 +208,7 @@ struct TcpScaleServer::Impl {
                             ? reinterpret_cast<const sockaddr_in*>(address)->sin_port
                             : reinterpret_cast<const sockaddr_in6*>(address)->sin6_port;
         if (!ok) {
-            error = CannotListen(options.host, ntohs(port), step, SystemMessage(errno));
+            error = CannotListen(host, ntohs(port), step, SystemMessage(errno));
             return false;
         }
         port = bound.ss_family == AF_INET ? reinterpret_cast<sockaddr_in*>(&bound)->sin_port
@@ -187,7 +217,8 @@ struct TcpScaleServer::Impl {
         return true;
     }
 
-    bool ListenAll(std::string& error) {
+    bool ListenAll(const std::vector<ScaleMemory*>& memories, const ServerOptions& options,
+                   std::vector<uint16_t>& ports, std::string& error) {
         sockaddr_in v4{};
         sockaddr_in6 v6{};
         v4.sin_family = AF_INET;
@@ -198,38 +229,15 @@ struct TcpScaleServer::Impl {
             return false;
         }
         for (std::size_t i = 0; i < memories.size(); ++i) {
-            uint16_t port = options.port == 0 ? 0 : static_cast<uint16_t>(options.port + i);
+            uint16_t port = ScalePort(options.port, i);
             v4.sin_port = htons(port);
             v6.sin6_port = htons(port);
-            bool ok =
-                isV4 ? Listen(reinterpret_cast<sockaddr*>(&v4), sizeof v4, *memories[i], error)
-                     : Listen(reinterpret_cast<sockaddr*>(&v6), sizeof v6, *memories[i], error);
-            if (!ok) return false;
+            const sockaddr* address = isV4 ? reinterpret_cast<const sockaddr*>(&v4)
+                                           : reinterpret_cast<const sockaddr*>(&v6);
+            socklen_t length = isV4 ? sizeof v4 : sizeof v6;
+            if (!ListenOn(address, length, *memories[i], options.host, ports, error)) return false;
         }
         return true;
-    }
-
-    // Back to the state before Start, once the loop's thread has ended (or never began).
-    void Forget() {
-        connections.clear();
-        closedOnes.clear();
-        delays.clear();
-        pausedListeners.clear();
-        listeners.clear();
-        if (wakeFd >= 0) close(wakeFd);
-        if (poller >= 0) close(poller);
-        wakeFd = poller = -1;
-        stopping = false;
-        tasks.clear();
-    }
-
-    // Runs task on the loop's thread.
-    void Post(std::function<void()> task) {
-        {
-            std::lock_guard<std::mutex> lock(tasksMutex);
-            tasks.push_back(std::move(task));
-        }
-        WakeUp();
     }
 
     void WakeUp() {
@@ -240,27 +248,8 @@ struct TcpScaleServer::Impl {
 
     // ---- the loop, on its own thread ---------------------------------------------------------
 
-    void Run() {
-        buffer.resize(kReadChunk);
-        std::vector<epoll_event> ready(kEventsPerWait);
-        while (!stopping.load(std::memory_order_relaxed)) {
-            int count = Wait(ready);
-            for (int i = 0; i < count; ++i) {
-                const epoll_event& event = ready[static_cast<std::size_t>(i)];
-                Handle(*static_cast<Watched*>(event.data.ptr), event.events);
-            }
-            Clock::time_point now = Clock::now();
-            SendDue(now);
-            ResumeAccepting(now);
-            FreeClosed();
-        }
-        connections.clear();
-    }
-
     std::chrono::nanoseconds TimeToNextDue() const {
-        Clock::time_point next = Clock::time_point::max();
-        if (!delays.empty()) next = delays.front().due;
-        if (!pausedListeners.empty()) next = std::min(next, pausedListeners.front().due);
+        Clock::time_point next = std::min(delays.NextDue(), pausedListeners.NextDue());
         if (next == Clock::time_point::max()) return std::chrono::nanoseconds::max();
         return std::max(next - Clock::now(), Clock::duration::zero());
     }
@@ -300,7 +289,7 @@ struct TcpScaleServer::Impl {
         try {
             Serve(connection, events);
         } catch (const std::exception&) {
-            Abandon(connection);  // out of memory: this connection goes, the server stays
+            connection.Abandon();  // out of memory: this connection goes, the server stays
         }
     }
 
@@ -327,7 +316,7 @@ struct TcpScaleServer::Impl {
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         std::unique_ptr<Connection> connection;
         try {
-            connection = std::make_unique<Connection>(fd, listener.memory);
+            connection = std::make_unique<Connection>(fd, listener.memory, *this);
             connections.push_back(nullptr);
         } catch (const std::exception&) {
             if (!connection) close(fd);
@@ -348,29 +337,28 @@ struct TcpScaleServer::Impl {
         epoll_event event{};
         event.data.ptr = static_cast<Watched*>(&listener);
         epoll_ctl(poller, EPOLL_CTL_MOD, listener.fd, &event);
-        pausedListeners.push_back({Clock::now() + kAcceptRetryPause, &listener});
+        pausedListeners.Add(&listener, Clock::now() + kAcceptRetryPause);
     }
 
     void ResumeAccepting(Clock::time_point now) {
-        while (!pausedListeners.empty() && pausedListeners.front().due <= now) {
-            Listener& listener = *pausedListeners.front().listener;
-            pausedListeners.pop_front();
+        Listener* listener = nullptr;
+        while (pausedListeners.TakeDue(now, listener)) {
             epoll_event event{};
             event.events = EPOLLIN;
-            event.data.ptr = static_cast<Watched*>(&listener);
-            epoll_ctl(poller, EPOLL_CTL_MOD, listener.fd, &event);
+            event.data.ptr = static_cast<Watched*>(listener);
+            epoll_ctl(poller, EPOLL_CTL_MOD, listener->fd, &event);
         }
     }
 
     void Serve(Connection& connection, uint32_t events) {
         if (connection.closed) return;
-        if (connection.writing && (events & (EPOLLOUT | EPOLLERR | EPOLLHUP))) {
+        if (connection.Writing() && (events & (EPOLLOUT | EPOLLERR | EPOLLHUP))) {
             WriteOn(connection);
         }
         if (connection.closed) return;
         if (connection.paused || connection.ended) {
             // A peer gone while nothing is read nor written: its replies can go nowhere.
-            if ((events & (EPOLLERR | EPOLLHUP)) && !connection.writing) Abandon(connection);
+            if ((events & (EPOLLERR | EPOLLHUP)) && !connection.Writing()) connection.Abandon();
             return;
         }
         if (events & (EPOLLIN | EPOLLERR | EPOLLHUP)) Read(connection);
@@ -383,7 +371,7 @@ struct TcpScaleServer::Impl {
             if (got < 0 && errno == EINTR) continue;
             if (got < 0 && WouldBlock(errno)) break;
             if (got <= 0) return EndOfCommands(connection);
-            Take(connection, static_cast<std::size_t>(got));
+            connection.Take(std::string_view(buffer.data(), static_cast<std::size_t>(got)));
             if (connection.closed || static_cast<std::size_t>(got) < buffer.size()) break;
         }
         if (!connection.closed && !connection.ended && connection.PileUp()) {
@@ -392,116 +380,34 @@ struct TcpScaleServer::Impl {
         }
     }
 
-    void Take(Connection& connection, std::size_t got) {
-        connection.reader.AppendAnswers(std::string_view(buffer.data(), got), connection.replies);
-        if (!connection.replying && connection.replied < connection.replies.size()) {
-            connection.replying = true;
-            ReplyNext(connection, Clock::now());
-        }
-    }
-
     // The peer sends no more (or went): the replies owed still go.
     void EndOfCommands(Connection& connection) {
         connection.ended = true;
-        if (!connection.replying) return Close(connection);
+        if (!connection.Replying()) return Close(connection);
         WatchFor(connection);
-    }
-
-    void ReplyNext(Connection& connection, Clock::time_point now) {
-        if (connection.replied == connection.replies.size()) return RepliesSent(connection);
-        if (options.replyDelay.count() == 0) {
-            return Write(connection, connection.replies.size(), now);
-        }
-        delays.push_back({now + options.replyDelay, &connection});
-        connection.queued = true;
-    }
-
-    void RepliesSent(Connection& connection) {
-        connection.replies.clear();
-        connection.replied = 0;
-        connection.replying = false;
-        if (connection.ended) return Close(connection);
-        if (connection.paused) {
-            connection.paused = false;
-            WatchFor(connection);  // level-triggered: commands already there are reported
-        }
     }
 
     // Every reply due by now goes; a connection whose next line waits again goes back at the
     // end of the queue, where its due time belongs.
     void SendDue(Clock::time_point now) {
-        while (!delays.empty() && delays.front().due <= now) {
-            Connection& connection = *delays.front().connection;
-            delays.pop_front();
-            connection.queued = false;
-            if (connection.closed) continue;
-            std::size_t lineEnd = connection.replies.find('\n', connection.replied);
-            std::size_t end =
-                lineEnd == std::string::npos ? connection.replies.size() : lineEnd + 1;
+        Connection* connection = nullptr;
+        while (delays.TakeDue(now, connection)) {
+            connection->queued = false;
+            if (connection->closed) continue;
             try {
-                Write(connection, end, now);
+                connection->SendNextLine(now);
             } catch (const std::exception&) {
-                Abandon(connection);
+                connection->Abandon();
             }
         }
     }
 
-    // Writes the replies up to end: at once as far as the socket takes them, the rest when it
-    // can take more (reading pauses meanwhile, so the replies stay where the write left them).
-    void Write(Connection& connection, std::size_t end, Clock::time_point now) {
-        if (!Send(connection, end)) return Abandon(connection);
-        if (connection.replied == end) return ReplyNext(connection, now);
-        connection.writing = true;
-        connection.writeEnd = end;
-        WatchFor(connection);
-    }
-
+    // The rest of a write, now that the socket has room (or the peer went).
     void WriteOn(Connection& connection) {
-        if (!Send(connection, connection.writeEnd)) return Abandon(connection);
-        if (connection.replied < connection.writeEnd) return;
-        connection.writing = false;
-        ReplyNext(connection, Clock::now());
+        std::size_t sent = 0;
+        if (!connection.TrySend(connection.Unwritten(), sent)) return connection.Abandon();
+        connection.Wrote(sent);
         WatchFor(connection);  // once, for what the next reply left
-    }
-
-    // Sends what the socket takes of the replies up to end; false when the peer is gone.
-    bool Send(Connection& connection, std::size_t end) {
-        for (;;) {
-            ssize_t sent = send(connection.fd, connection.replies.data() + connection.replied,
-                                end - connection.replied, MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (sent >= 0) {
-                connection.replied += static_cast<std::size_t>(sent);
-                return true;
-            }
-            if (errno == EINTR) continue;
-            return WouldBlock(errno);
-        }
-    }
-
-    // Tells epoll what the connection waits for now, when that changed.
-    void WatchFor(Connection& connection) {
-        uint32_t wanted = (connection.paused || connection.ended ? 0u : uint32_t{EPOLLIN}) |
-                          (connection.writing ? uint32_t{EPOLLOUT} : 0u);
-        if (wanted == connection.events || connection.closed) return;
-        epoll_event event{};
-        event.events = wanted;
-        event.data.ptr = static_cast<Watched*>(&connection);
-        epoll_ctl(poller, EPOLL_CTL_MOD, connection.fd, &event);
-        connection.events = wanted;
-    }
-
-    // The peer takes no more replies: the connection ends.
-    void Abandon(Connection& connection) {
-        connection.ended = true;
-        Close(connection);
-    }
-
-    // Closes the socket at once; the connection itself goes once nothing refers to it.
-    void Close(Connection& connection) {
-        if (connection.closed) return;
-        close(connection.fd);
-        connection.closed = true;
-        closedOnes.push_back(&connection);
     }
 
     void FreeClosed() {
@@ -516,59 +422,66 @@ struct TcpScaleServer::Impl {
                           connections.end());
         closedOnes.erase(stillQueued, closedOnes.end());
     }
+
+    int poller = -1;
+    int wakeFd = -1;
+    Watched wakeUp{Watched::Kind::kWakeUp};
+    std::atomic<bool> stopping{false};
+    std::mutex tasksMutex;
+    std::vector<std::function<void()>> tasks;  // from other threads, run on the loop
+
+    // Touched on the loop's thread only, once it runs.
+    std::vector<std::unique_ptr<Listener>> listeners;
+    std::vector<std::unique_ptr<Connection>> connections;
+    std::vector<Connection*> closedOnes;
+    DueQueue<Connection*> delays;
+    DueQueue<Listener*> pausedListeners;
+    std::vector<char> buffer;
 };
 
-TcpScaleServer::TcpScaleServer(std::vector<ScaleMemory*> memories, ServerOptions options)
-    : impl_(std::make_unique<Impl>(std::move(memories), std::move(options))) {}
+Connection::Connection(int f, ScaleMemory& memory, EpollEngine& e)
+    : Watched(Kind::kConnection), ScaleConnection(memory, e.replyDelay), fd(f), engine(e) {}
 
-TcpScaleServer::~TcpScaleServer() {
-    Stop();
-}
-
-bool TcpScaleServer::Start(std::string& error) {
-    Impl& impl = *impl_;
-    if (impl.thread.joinable()) {
-        error = "the scale is already listening";
-        return false;
+bool Connection::TrySend(std::string_view bytes, std::size_t& sent) {
+    for (;;) {
+        ssize_t done = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (done >= 0) {
+            sent = static_cast<std::size_t>(done);
+            return true;
+        }
+        if (errno == EINTR) continue;
+        return WouldBlock(errno);
     }
-    impl.ports.clear();
-    if (!MayServe(impl.options.port, impl.memories.size(), error) || !impl.OpenLoop(error) ||
-        !impl.ListenAll(error)) {
-        impl.ports.clear();
-        impl.Forget();
-        return false;
+}
+
+// Reading pauses meanwhile (PileUp), so the write in progress is all that epoll waits for.
+void Connection::WaitForRoom() {
+    engine.WatchFor(*this);
+}
+
+void Connection::WaitForDelay(Clock::time_point due) {
+    engine.Delay(*this, due);
+    queued = true;
+}
+
+void Connection::RepliesSent() {
+    if (ended) return engine.Close(*this);
+    if (paused) {
+        paused = false;
+        engine.WatchFor(*this);  // level-triggered: commands already there are reported
     }
-    impl.thread = std::thread([&impl] {
-        impl.Run();
-        impl.lastCpuTime = platform::ThreadCpuTime();
-    });
-    return true;
 }
 
-uint16_t TcpScaleServer::Port() const {
-    return impl_->ports.empty() ? 0 : impl_->ports.front();
+// The peer takes no more replies: the connection ends.
+void Connection::Abandon() {
+    ended = true;
+    engine.Close(*this);
 }
 
-const std::vector<uint16_t>& TcpScaleServer::Ports() const {
-    return impl_->ports;
-}
+}  // namespace
 
-void TcpScaleServer::Stop() {
-    Impl& impl = *impl_;
-    if (!impl.thread.joinable()) return;
-    impl.stopping = true;
-    impl.WakeUp();
-    impl.thread.join();
-    impl.Forget();
-}
-
-std::chrono::nanoseconds TcpScaleServer::CpuTime() const {
-    Impl& impl = *impl_;
-    if (!impl.thread.joinable()) return impl.lastCpuTime;
-    std::promise<std::chrono::nanoseconds> reading;
-    std::future<std::chrono::nanoseconds> read = reading.get_future();
-    impl.Post([&reading] { reading.set_value(platform::ThreadCpuTime()); });
-    return read.get();
+std::unique_ptr<TcpServerEngine> MakeTcpServerEngine(const ServerOptions& options) {
+    return std::make_unique<EpollEngine>(options.replyDelay);
 }
 
 }  // namespace vudaduv::scale
