@@ -77,9 +77,11 @@ class Connection : public ScaleConnection<Connection>,
         return !error || error == asio::error::would_block || error == asio::error::try_again;
     }
 
+    // The rest goes from a copy: the replies may grow meanwhile (a read under way still answers
+    // what it took), which would move them under the pending write.
     void WaitForRoom() {
-        std::string_view rest = Unwritten();
-        asio::async_write(socket_, asio::buffer(rest.data(), rest.size()),
+        rest_.assign(Unwritten());
+        asio::async_write(socket_, asio::buffer(rest_),
                           [self = shared_from_this()](asio::error_code failed, std::size_t more) {
                               if (failed) return self->Abandon();
                               self->Wrote(more);
