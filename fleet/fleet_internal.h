@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -60,6 +62,38 @@ bool WriteFileViewsAllOrNothing(const std::string& dir,
 bool FlushToDisk(const std::vector<std::string>& paths, std::string& error);
 // Puts from in the place of to in one step, replacing it.
 bool MoveIntoPlace(const std::string& from, const std::string& to, std::string& error);
+
+// Puts bytes at the end of the file's first keep bytes (cutting off what lies beyond, a tail a
+// crash left), creating the file when there is none. On failure the file is cut back to keep.
+// Not flushed: FlushToDisk.
+bool AppendToFile(const std::string& path, std::uintmax_t keep, std::string_view bytes,
+                  std::string& error);
+// Removes the file; true when it is gone (or was never there).
+bool RemoveFile(const std::string& path, std::string& error);
+
+// ---- The state directory's records of unconfirmed sends --------------------------------------
+
+constexpr const char* kPendingFileName = ".pending";
+constexpr const char* kCharsetsFileName = ".charsets";
+
+// No length recorded: the whole journal counts.
+constexpr std::uintmax_t kWholeJournal = ~std::uintmax_t{0};
+
+// The records of a scale that a send left unconfirmed, and the length its journal had before
+// that send: the lines beyond it are not yet confirmed to be in the state.
+struct PendingScale {
+    std::vector<RecordKey> keys;
+    std::uintmax_t journalBytes = kWholeJournal;
+};
+// By the name of the scale's image.
+using Pending = std::map<std::string, PendingScale>;
+
+// ".pending": "FILE TYPE NUMBER" a record, then "FILE journal LENGTH".
+std::string WritePending(const Pending& pending);
+Pending ReadPending(const std::string& text);
+
+// How many of a journal's bytes count: at most limit, up to and with its last LF.
+std::size_t JournalBytesThatCount(std::string_view journal, std::uintmax_t limit);
 
 // An exclusive lock on a file held while the object lives (and released by the system when the
 // process dies), with this process's id written in the file.

@@ -2,8 +2,10 @@
 // which the system drops when its holder dies, a kill -9 included).
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -51,6 +53,33 @@ bool WriteWholeFile(const std::string& path, std::string_view bytes, std::string
     if (!ok) error = SystemError();
     ::close(fd);
     return ok;
+}
+
+bool AppendToFile(const std::string& path, std::uintmax_t keep, std::string_view bytes,
+                  std::string& error) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        error = path + ": " + SystemError();
+        return false;
+    }
+    struct stat status {};
+    bool ok = ::fstat(fd, &status) == 0;
+    off_t at = static_cast<off_t>(
+        std::min<std::uintmax_t>(keep, ok ? static_cast<std::uintmax_t>(status.st_size) : 0));
+    ok = ok && ::ftruncate(fd, at) == 0 && ::lseek(fd, at, SEEK_SET) == at && WriteWhole(fd, bytes);
+    if (!ok) {
+        error = path + ": " + SystemError();
+        // A part written to a full disk keeps it full, and is no confirmed line.
+        if (::ftruncate(fd, at) != 0) error += " (and it could not be cut back)";
+    }
+    ::close(fd);
+    return ok;
+}
+
+bool RemoveFile(const std::string& path, std::string& error) {
+    if (::unlink(path.c_str()) == 0 || errno == ENOENT) return true;
+    error = path + ": " + SystemError();
+    return false;
 }
 
 bool FlushToDisk(const std::vector<std::string>& paths, std::string& error) {

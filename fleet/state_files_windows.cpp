@@ -61,6 +61,40 @@ bool WriteWholeFile(const std::string& path, std::string_view bytes, std::string
     return ok;
 }
 
+bool AppendToFile(const std::string& path, std::uintmax_t keep, std::string_view bytes,
+                  std::string& error) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = path + ": " + SystemError();
+        return false;
+    }
+    LARGE_INTEGER size = {};
+    bool ok = GetFileSizeEx(file, &size) != 0;
+    LARGE_INTEGER at = {};
+    at.QuadPart = static_cast<LONGLONG>(
+        std::min<std::uintmax_t>(keep, ok ? static_cast<std::uintmax_t>(size.QuadPart) : 0));
+    auto cutTo = [file](LARGE_INTEGER place) {
+        return SetFilePointerEx(file, place, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+    };
+    ok = ok && cutTo(at) && WriteWhole(file, bytes);
+    if (!ok) {
+        error = path + ": " + SystemError();
+        // A part written to a full disk keeps it full, and is no confirmed line.
+        if (!cutTo(at)) error += " (and it could not be cut back)";
+    }
+    CloseHandle(file);
+    return ok;
+}
+
+bool RemoveFile(const std::string& path, std::string& error) {
+    if (DeleteFileA(path.c_str())) return true;
+    DWORD code = GetLastError();
+    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return true;
+    error = path + ": " + SystemError();
+    return false;
+}
+
 bool FlushToDisk(const std::vector<std::string>& paths, std::string& error) {
     for (const std::string& path : paths) {
         HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,

@@ -18,6 +18,7 @@
 // of a scale than the removal cap allows leaves that scale untouched.
 #include <algorithm>
 #include <chrono>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -35,14 +36,9 @@ namespace vudaduv::fleet {
 namespace {
 
 constexpr const char* kLockFileName = ".lock";
-constexpr const char* kPendingFileName = ".pending";
-constexpr const char* kCharsetsFileName = ".charsets";
 constexpr const char* kTrialFileName = ".room.new";  // with the temporaries' ending: never kept
 constexpr std::uintmax_t kTrialBytes = 64 * 1024;
 constexpr std::uintmax_t kPendingBytesPerScale = 64;
-
-// The pending records of each scale, by the name of its image.
-using Pending = std::map<std::string, std::vector<RecordKey>>;
 
 struct Change {
     RecordKey key;
@@ -56,7 +52,9 @@ struct Verdict {
     std::vector<bool> written;  // every write of the change answered as a scale answers
     std::vector<bool> confirmed;
     std::vector<std::string> notes;
-    std::string text;  // the image once the confirmed changes are in
+    std::string text;         // the image once the confirmed changes are in
+    std::string journal;      // the confirmed changes as journal lines
+    bool journalable = true;  // every one has a line (an emptied record: its line of nothing)
 };
 
 // What the scales that hold one image share: the plan against the list and its commands.
@@ -76,7 +74,11 @@ struct Group {
 struct ScaleWork {
     std::string file;  // its image's name in the state directory
     std::shared_ptr<const Image> held;
-    std::size_t stateBytes = 0;  // of its state image, as read
+    std::size_t stateBytes = 0;       // of its state image, as read
+    bool imageThere = false;          // its state image was read
+    bool journalThere = false;        // a journal lies beside its image (of it, or left by a crash)
+    std::uintmax_t journalBytes = 0;  // of the journal, the bytes that count, as read
+    std::vector<RecordKey> taken;     // the pending records whose reads were taken in
     bool fullRead = false;
     bool drift = false;            // its probe differed from the state: read in full
     bool stateAsRead = false;      // held is its state image as read, nothing taken in since
@@ -86,52 +88,35 @@ struct ScaleWork {
     bool ready = false;  // it may be sent to
 };
 
-// The images of the scales, each distinct one parsed and held once, by the text it came from.
-using Interned = std::map<std::string, std::shared_ptr<const Image>>;
+// The images of the scales, each distinct one parsed and held once, by the texts it came from:
+// its image's and its journal's.
+using Interned = std::map<std::pair<std::string, std::string>, std::shared_ptr<const Image>>;
 
-std::string WritePending(const Pending& pending) {
-    std::string text;
-    for (const auto& scale : pending) {
-        for (const RecordKey& key : scale.second) {
-            text += scale.first + " " + std::to_string(key.type) + " " +
-                    std::to_string(key.number) + "\n";
-        }
-    }
-    return text;
-}
-
-Pending ReadPending(const std::string& text) {
-    Pending pending;
-    std::istringstream in(text);
-    std::string file;
-    RecordKey key;
-    while (in >> file >> key.type >> key.number) pending[file].push_back(key);
-    return pending;
-}
-
-std::vector<RecordKey> KeysOf(const std::vector<Change>& changes) {
-    std::vector<RecordKey> keys;
-    for (const auto& change : changes) keys.push_back(change.key);
-    return keys;
-}
-
-bool WritePendingFile(const std::string& dir, const Pending& pending, std::string& error) {
+bool WritePendingFile(const std::string& dir, const Pending& pending, std::uintmax_t& written,
+                      std::string& error) {
     if (!pending.empty()) {
-        return WriteFilesAllOrNothing(dir, {{kPendingFileName, WritePending(pending)}}, error);
+        std::string text = WritePending(pending);
+        written += text.size();
+        return WriteFilesAllOrNothing(dir, {{kPendingFileName, text}}, error);
     }
     RemoveFileIfThere(JoinPath(dir, kPendingFileName));
     return true;
 }
 
-// The image read from text, parsed once for every scale whose text is the same; nullptr with
-// error when the text is no image.
+// The image read from its text and its journal's, parsed once for every scale whose texts are
+// the same; nullptr with error when they are no image and journal.
 std::shared_ptr<const Image> InternImage(Interned& interned, const std::string& path,
-                                         std::string text, std::string& error) {
-    auto known = interned.find(text);
+                                         std::string text, std::string journal,
+                                         std::string& error) {
+    std::pair<std::string, std::string> texts{std::move(text), std::move(journal)};
+    auto known = interned.find(texts);
     if (known != interned.end()) return known->second;
     auto image = std::make_shared<Image>();
-    if (!ReadImageText(path, text, *image, error)) return nullptr;
-    interned.emplace(std::move(text), image);
+    if (!ReadImageText(path, texts.first, *image, error) ||
+        !ApplyJournal(JournalFileName(path), texts.second, *image, error)) {
+        return nullptr;
+    }
+    interned.emplace(std::move(texts), image);
     return image;
 }
 
@@ -216,33 +201,28 @@ class StateText {
     std::unordered_map<std::string, std::pair<std::string, std::string>> converted_;
 };
 
-// A state image that the run leaves as it was: read from its file, nothing taken in or confirmed
-// since, in the character set the run would write it in. Not rewriting it spares a thousand
-// scales that already hold the list a thousand writes and renames.
-bool StillAsWritten(const ScaleWork& work, const Verdict& verdict, const Charsets& charsets,
-                    const SyncOptions& options) {
-    if (!work.stateAsRead) return false;
-    if (std::find(verdict.confirmed.begin(), verdict.confirmed.end(), true) !=
-        verdict.confirmed.end()) {
-        return false;
-    }
-    auto charset = charsets.find(work.file);
-    return (charset == charsets.end() ? std::string() : charset->second) ==
-           options.stateCharset.name;
-}
-
 // What the scale's state image and pending file say, or the slots to read when it has none.
 void LoadState(const std::string& dir, const WantedList& list, const SyncOptions& options,
                const Pending& pending, const Charsets& charsets, Interned& interned,
                ScaleWork& work, ScaleSync& result) {
     std::string bytes;
+    std::string journal;
     std::string error;
     std::string path = JoinPath(dir, work.file);
-    if (!options.readScales && ReadFileIfThere(path, bytes, error)) {
+    std::string journalPath = JoinPath(dir, JournalFileName(work.file));
+    auto open = pending.find(work.file);
+    work.journalThere = ReadFileIfThere(journalPath, journal, error);
+    if (!options.readScales && error.empty() && ReadFileIfThere(path, bytes, error)) {
+        work.imageThere = true;
         work.stateBytes = bytes.size();
-        if (options.digestState) result.stateDigest = DigestOf(bytes);
-        if (StateImageToGbk(options, charsets, work.file, bytes, error)) {
-            work.held = InternImage(interned, path, std::move(bytes), error);
+        // Beyond the length recorded before an unconfirmed send, the lines are not yet state.
+        journal.resize(JournalBytesThatCount(
+            journal, open == pending.end() ? kWholeJournal : open->second.journalBytes));
+        work.journalBytes = journal.size();
+        if (options.digestState) result.stateDigest = DigestOf(bytes + journal);
+        if (StateImageToGbk(options, charsets, work.file, bytes, error) &&
+            StateImageToGbk(options, charsets, work.file, journal, error)) {
+            work.held = InternImage(interned, path, std::move(bytes), std::move(journal), error);
         }
     }
     if (!error.empty()) result.notes.push_back(error + " (read from the scale instead)");
@@ -250,8 +230,7 @@ void LoadState(const std::string& dir, const WantedList& list, const SyncOptions
         ReadInFull(list, options, work);
         return;
     }
-    auto open = pending.find(work.file);
-    if (open != pending.end()) work.reads = open->second;
+    if (open != pending.end()) work.reads = open->second.keys;
     work.stateAsRead = work.reads.empty();
 }
 
@@ -309,6 +288,7 @@ bool TakeReads(const ReadList& reads, const transport::ScaleResult& scale, bool 
     // so that scales that hold alike keep sharing one image.
     std::set<RecordKey> taken(work.reads.begin(), work.reads.end());
     if (taken.empty()) return true;
+    work.taken.assign(taken.begin(), taken.end());
     Image held = *work.held;
     for (const RecordKey& key : outcome.answered) {
         if (taken.count(key) != 0) held.erase(key);
@@ -316,13 +296,13 @@ bool TakeReads(const ReadList& reads, const transport::ScaleResult& scale, bool 
     for (auto& record : outcome.image) {
         if (taken.count(record.first) != 0) held[record.first] = record.second;
     }
-    std::string text = WriteImage(held);
-    auto known = interned.find(text);
+    std::pair<std::string, std::string> texts{WriteImage(held), ""};
+    auto known = interned.find(texts);
     if (known != interned.end()) {
         work.held = known->second;
     } else {
         work.held = std::make_shared<const Image>(std::move(held));
-        interned.emplace(std::move(text), work.held);
+        interned.emplace(std::move(texts), work.held);
     }
     return true;
 }
@@ -507,6 +487,16 @@ std::string CommittedImage(const Image& held, const std::vector<Change>& changes
     return text;
 }
 
+// A record's line in a journal: its upload line, or for a record emptied the upload line that
+// holds nothing. "" for a record that has no such line (type 7 data, the key table).
+std::string JournalLine(const RecordKey& key, const std::string& line) {
+    if (!line.empty()) return line + "\n";
+    std::string removal = RemovalLine(key);
+    if (removal.empty()) return "";
+    std::string empty = model::UploadPrefix(key.type) + removal;
+    return HoldsNothing(empty) ? empty + "\n" : "";
+}
+
 // What the scale's replies confirm, taken from a scale of the group that answered alike when
 // there is one.
 const Verdict& VerdictOf(const SyncOptions& options, Group& group,
@@ -518,6 +508,12 @@ const Verdict& VerdictOf(const SyncOptions& options, Group& group,
     verdict.replies = scale.replies;
     verdict.confirmed = Confirmations(options, group, scale, verdict.written, verdict.notes);
     verdict.text = CommittedImage(*group.held, group.changes, verdict.confirmed);
+    for (std::size_t i = 0; i < group.changes.size(); ++i) {
+        if (!verdict.confirmed[i]) continue;
+        std::string line = JournalLine(group.changes[i].key, group.changes[i].foreseen);
+        verdict.journalable = verdict.journalable && !line.empty();
+        verdict.journal += line;
+    }
     // A scale that answered unlike the others is kept apart; only the first few are remembered.
     constexpr std::size_t kRemembered = 4;
     if (group.verdicts.size() == kRemembered) group.verdicts.erase(group.verdicts.begin());
@@ -790,6 +786,143 @@ const char* SyncStatusName(SyncStatus status) {
 
 namespace {
 
+// How a scale's state is written after the send.
+enum class StateWrite {
+    kNone,     // nothing taken in: its files stay as they are
+    kAppend,   // the lines taken in go to the end of its journal
+    kCompact,  // appended, then the image written whole and the journal, now in it, removed
+    kReplace,  // the image written whole, not from its files as read; a journal beside it goes
+};
+
+struct ScaleWrite {
+    StateWrite how = StateWrite::kNone;
+    std::string_view lines;  // for the journal, in its image's character set
+    std::string_view image;  // for kCompact and kReplace, in charset
+    std::string charset;     // of the image written ("" for GBK)
+};
+
+// The journal lines of a scale: what its pending reads gave, then the changes it confirmed;
+// false when one of them has no journal line.
+bool JournalLinesOf(const ScaleWork& work, const Verdict& verdict, std::string& lines) {
+    const Group& group = *work.group;
+    std::set<RecordKey> confirmed;
+    for (std::size_t i = 0; i < group.changes.size(); ++i) {
+        if (verdict.confirmed[i]) confirmed.insert(group.changes[i].key);
+    }
+    for (const RecordKey& key : work.taken) {
+        if (confirmed.count(key) != 0) continue;
+        auto held = group.held->find(key);
+        std::string line = JournalLine(key, held == group.held->end() ? "" : held->second);
+        if (line.empty()) return false;
+        lines += line;
+    }
+    lines += verdict.journal;
+    return verdict.journalable;
+}
+
+// A journal holds lines of the state its image and its earlier lines make, in the image's
+// character set; so a scale read in full, a change of character set or a record no line can
+// empty writes the image whole, as does a journal that would outgrow its image (reading stays
+// within twice the image, and the rewrite is paid for by the appends before it).
+ScaleWrite HowToWrite(const ScaleWork& work, const Verdict& verdict, const std::string& charset,
+                      const SyncOptions& options, StateText& stateText,
+                      std::deque<std::string>& lineTexts) {
+    const std::string* gbkLines = &verdict.journal;
+    bool journalable = verdict.journalable;
+    if (!work.taken.empty()) {
+        lineTexts.emplace_back();
+        journalable = JournalLinesOf(work, verdict, lineTexts.back());
+        gbkLines = &lineTexts.back();
+    }
+    ScaleWrite write;
+    bool whole = work.fullRead || !work.imageThere || !journalable;
+    if (!whole && charset != options.stateCharset.name) {
+        whole = stateText.Of(verdict.text).second != charset;
+    }
+    if (!whole && !gbkLines->empty()) {
+        const std::pair<std::string, std::string>& lines = stateText.Of(*gbkLines);
+        whole = lines.second != charset;
+        write.lines = lines.first;
+    }
+    if (!whole && write.lines.empty()) return write;
+    if (!whole && work.journalBytes + write.lines.size() <= work.stateBytes) {
+        write.how = StateWrite::kAppend;
+        return write;
+    }
+    const std::pair<std::string, std::string>& image = stateText.Of(verdict.text);
+    write.how = !whole && image.second == charset ? StateWrite::kCompact : StateWrite::kReplace;
+    write.image = image.first;
+    write.charset = image.second;
+    if (write.how == StateWrite::kReplace) write.lines = {};
+    return write;
+}
+
+// Writes what the send confirmed: the journals' lines appended and flushed; then the whole
+// images (and .charsets, first) beside their places, flushed and moved in. An image replaced
+// while a journal lies beside it has both removed first: a scale with no image is read in full,
+// one with another image's journal would be wrong. A compacted image's journal is removed once
+// the image is in place: the image already holds every line of it, so that taking it in again
+// after a crash changes nothing. On failure the journals are cut back to their lengths as read.
+bool WriteStates(const std::string& dir, const std::vector<ScaleWork>& work,
+                 const std::vector<std::size_t>& index, const std::vector<ScaleWrite>& writes,
+                 const std::string* charsetsText, std::uintmax_t& written, std::string& error) {
+    std::vector<std::string> appended;
+    std::vector<std::uintmax_t> keep;
+    bool ok = true;
+    for (std::size_t j = 0; ok && j < writes.size(); ++j) {
+        if (writes[j].how != StateWrite::kAppend && writes[j].how != StateWrite::kCompact) continue;
+        const ScaleWork& scale = work[index[j]];
+        std::string journal = JoinPath(dir, JournalFileName(scale.file));
+        written += writes[j].lines.size();
+        ok = AppendToFile(journal, scale.journalBytes, writes[j].lines, error);
+        appended.push_back(journal);
+        keep.push_back(scale.journalBytes);
+    }
+    if (ok && !appended.empty()) ok = FlushToDisk(appended, error);
+    std::vector<std::pair<std::string, std::string_view>> files;
+    if (charsetsText != nullptr) files.emplace_back(kCharsetsFileName, *charsetsText);
+    for (std::size_t j = 0; j < writes.size(); ++j) {
+        if (writes[j].how != StateWrite::kCompact && writes[j].how != StateWrite::kReplace)
+            continue;
+        files.emplace_back(work[index[j]].file, writes[j].image);
+    }
+    std::vector<std::string> temps;
+    for (std::size_t f = 0; ok && f < files.size(); ++f) {
+        temps.push_back(JoinPath(dir, files[f].first + kTempSuffix));
+        written += files[f].second.size();
+        ok = WriteWholeFile(temps.back(), files[f].second, error);
+        if (!ok) error = temps.back() + ": " + error;
+    }
+    if (ok && !temps.empty()) ok = FlushToDisk(temps, error);
+    if (!ok) {
+        for (const std::string& temp : temps) RemoveFileIfThere(temp);
+        std::string ignored;
+        for (std::size_t a = 0; a < appended.size(); ++a) {
+            AppendToFile(appended[a], keep[a], "", ignored);
+        }
+        return false;
+    }
+    for (std::size_t j = 0; ok && j < writes.size(); ++j) {
+        const ScaleWork& scale = work[index[j]];
+        if (writes[j].how == StateWrite::kReplace && scale.journalThere) {
+            ok = RemoveFile(JoinPath(dir, scale.file), error) &&
+                 RemoveFile(JoinPath(dir, JournalFileName(scale.file)), error);
+        }
+    }
+    for (std::size_t f = 0; ok && f < files.size(); ++f) {
+        ok = MoveIntoPlace(temps[f], JoinPath(dir, files[f].first), error);
+        if (!ok) error = JoinPath(dir, files[f].first) + ": " + error;
+    }
+    for (std::size_t j = 0; ok && j < writes.size(); ++j) {
+        if (writes[j].how != StateWrite::kCompact) continue;
+        ok = RemoveFile(JoinPath(dir, JournalFileName(work[index[j]].file)), error);
+    }
+    if (!ok) {
+        for (const std::string& temp : temps) RemoveFileIfThere(temp);
+    }
+    return ok;
+}
+
 // The sync of distinct scales; places gives each one's place in the caller's addresses, for the
 // observer.
 SyncResult SyncScales(const WantedList& list, const std::vector<std::string>& addresses,
@@ -896,32 +1029,35 @@ SyncResult SyncScales(const WantedList& list, const std::vector<std::string>& ad
             continue;
         }
         const Group& group = *work[i].group;
-        // What a scale that was read holds is known now: its old pending records are not.
-        pending.erase(work[i].file);
-        if (!group.changes.empty()) pending[work[i].file] = KeysOf(group.changes);
+        // The old pending records stay named until what their reads gave is written, and the
+        // journal's length now marks where this send's lines will begin.
+        PendingScale& open = pending[work[i].file];
+        std::set<RecordKey> keys(open.keys.begin(), open.keys.end());
+        for (const Change& change : group.changes) keys.insert(change.key);
+        open.keys.assign(keys.begin(), keys.end());
+        open.journalBytes = work[i].journalBytes;
+        if (open.keys.empty()) pending.erase(work[i].file);
         jobs.push_back({addresses[i], group.commands});
         index.push_back(i);
     }
     if (options.dryRun) return result;
-    if (!WritePendingFile(options.stateDir, pending, error)) {
+    if (!WritePendingFile(options.stateDir, pending, result.stateBytesWritten, error)) {
         result.error = "the state could not be written (nothing was sent): " + error;
         return result;
     }
     std::vector<transport::ScaleResult> sent =
         Exchange(jobs, PlacesOf(index, places), SyncPhase::kSending, options, elapsedMs());
     bool stopped = StopAsked(options);
-    // The character sets first among the files: should the run end between their renames, an
-    // image read in the wrong set fails to convert (or differs) and is read from its scale.
-    // Views of the texts StateText keeps: scales that get one image share its one text.
-    std::vector<std::pair<std::string, std::string_view>> images{{kCharsetsFileName, ""}};
+    Charsets charsetsAsRead = charsets;
     StateText stateText(options.stateCharset);
+    std::deque<std::string> lineTexts;  // the journal lines of scales that took in pending reads
+    std::vector<ScaleWrite> writes(sent.size());
+    std::vector<std::vector<RecordKey>> open(sent.size());
     for (std::size_t j = 0; j < sent.size(); ++j) {
         std::size_t i = index[j];
         ScaleSync& scale = result.scales[i];
         const Verdict& verdict = VerdictOf(options, *work[i].group, sent[j]);
-        std::vector<RecordKey> open = Commit(*work[i].group, verdict, scale);
-        pending.erase(work[i].file);
-        if (!open.empty()) pending[work[i].file] = open;
+        open[j] = Commit(*work[i].group, verdict, scale);
         scale.code = sent[j].code;
         scale.milliseconds = sent[j].milliseconds;
         if (sent[j].code != WQDS_OK) scale.failure = Cause(sent[j], jobs[j].commands->size());
@@ -929,23 +1065,25 @@ SyncResult SyncScales(const WantedList& list, const std::vector<std::string>& ad
         if (stopped && sent[j].code == WQDS_INTERNAL) {
             MarkInterrupted(scale, "interrupted while it was sent to");
         }
-        if (StillAsWritten(work[i], verdict, charsets, options)) continue;
-        const std::pair<std::string, std::string>& file = stateText.Of(verdict.text);
-        images.push_back({work[i].file, file.first});
-        if (file.second.empty()) {
+        auto charset = charsetsAsRead.find(work[i].file);
+        writes[j] =
+            HowToWrite(work[i], verdict, charset == charsetsAsRead.end() ? "" : charset->second,
+                       options, stateText, lineTexts);
+        if (writes[j].how != StateWrite::kReplace) continue;
+        if (writes[j].charset.empty()) {
             charsets.erase(work[i].file);
         } else {
-            charsets[work[i].file] = file.second;
+            charsets[work[i].file] = writes[j].charset;
         }
     }
-    std::string charsetsNow = WriteCharsets(charsets);
-    images[0].second = charsetsNow;
-    if (charsetsNow == charsetsText) images.erase(images.begin());
     result.interrupted = stopped;
-    // The images first: a pending record of an image that was written is read back for nothing,
-    // an image that claims what was not confirmed would be wrong. A failure is told once, for
-    // the run; each scale's records stay pending, for the next run to read back.
-    if (!WriteFileViewsAllOrNothing(options.stateDir, images, error)) {
+    // The journals and images first: a pending record of a state that was written is read back
+    // for nothing, a state that claims what was not confirmed would be wrong. A failure is told
+    // once, for the run; each scale's records stay pending, for the next run to read back.
+    std::string charsetsNow = WriteCharsets(charsets);
+    if (!WriteStates(options.stateDir, work, index, writes,
+                     charsetsNow == charsetsText ? nullptr : &charsetsNow, result.stateBytesWritten,
+                     error)) {
         result.stateError = "the state images could not be written in " + options.stateDir + ": " +
                             error + "; the next run reads back what this one sent";
         for (std::size_t i : index) {
@@ -956,7 +1094,20 @@ SyncResult SyncScales(const WantedList& list, const std::vector<std::string>& ad
         }
         return result;
     }
-    if (!WritePendingFile(options.stateDir, pending, error)) {
+    for (std::size_t j = 0; j < sent.size(); ++j) {
+        const ScaleWork& scale = work[index[j]];
+        if (open[j].empty()) {
+            pending.erase(scale.file);
+            continue;
+        }
+        PendingScale& entry = pending[scale.file];
+        entry.keys = open[j];
+        entry.journalBytes = writes[j].how == StateWrite::kAppend
+                                 ? scale.journalBytes + writes[j].lines.size()
+                             : writes[j].how == StateWrite::kNone ? scale.journalBytes
+                                                                  : 0;
+    }
+    if (!WritePendingFile(options.stateDir, pending, result.stateBytesWritten, error)) {
         result.stateError = "the pending records could not be written in " + options.stateDir +
                             ": " + error + "; the next run reads back what this one sent";
     }

@@ -46,6 +46,29 @@ bool ReadImageText(const std::string& source, const std::string& text, Image& im
 // One line a record, each ended by LF, in the image's order.
 std::string WriteImage(const Image& image);
 
+// ---- A state image and its journal -------------------------------------------------------------
+
+// A sync keeps a scale's state as its image file and, beside it, a journal of the upload lines it
+// took in since it last wrote the image whole: "127.0.0.1_4001.txt.journal". The state is the
+// image, then the journal's lines in order, a later line replacing an earlier one of the same
+// record and a line that holds nothing (HoldsNothing) removing it. Only a line ended by LF
+// counts: the tail a crash cut short is no record. The journal is in its image's character set.
+std::string JournalFileName(const std::string& imageFile);
+
+// Takes the journal's lines into the image in order, as above. False with "SOURCE:LINE: ..."
+// for a line that begins with none of the prefixes or holds a CR or NUL; image is then left
+// part-way.
+bool ApplyJournal(const std::string& source, const std::string& text, Image& image,
+                  std::string& error);
+
+// A scale's state image file as a sync takes it, in the files' own bytes: with a journal beside
+// it, the image with the journal taken in (up to the length DIR/.pending records for it while a
+// send to the scale is unconfirmed), written as one image (WriteImage); else the file's bytes
+// as they are. journaled says which. False with the reason when a file cannot be read, or, with
+// a journal, when either file is no image (ReadImageText, ApplyJournal).
+bool ReadStateImageFile(const std::string& path, std::string& bytes, bool& journaled,
+                        std::string& error);
+
 // ---- What a list asks for --------------------------------------------------------------------
 
 // A record as a list asks for it: the data line to send (as the library takes it, up to a NUL),
@@ -271,7 +294,10 @@ struct SyncResult {
     bool refused = false;      // nothing done: the list holds no record and removals are asked for
     bool interrupted = false;  // the stop flag ended the run early
     std::string stateError;    // the state could not be written after the send (names the file)
-    bool probed = false;       // every scale was probed (options.probe > 0)
+    // Bytes written to the state directory by this run: images, journals, .pending and
+    // .charsets (not the room check's trial file, at most 64 KiB, removed at once).
+    std::uintmax_t stateBytesWritten = 0;
+    bool probed = false;            // every scale was probed (options.probe > 0)
     std::vector<ScaleSync> scales;  // in the order of the addresses
 };
 

@@ -374,10 +374,15 @@ TEST_F(Day, ChangeAddAndRemoveSendOnlyThose) {
     Image held = Held(1);
     EXPECT_EQ(held, ImageOf(WantedOfDataLines(1, false, today)));
     EXPECT_EQ(held.count({1, 1}), 0u);
+    // The state is the image and the journal of the run's changes beside it.
     Image state;
     std::string error;
-    ASSERT_TRUE(ReadImageText(
-        "s", ReadWholeFile(("state/" + ImageFileName(addresses_[1], 0)).c_str()), state, error));
+    std::string text;
+    bool journaled = false;
+    ASSERT_TRUE(
+        ReadStateImageFile("state/" + ImageFileName(addresses_[1], 0), text, journaled, error));
+    EXPECT_TRUE(journaled);
+    ASSERT_TRUE(ReadImageText("s", text, state, error));
     EXPECT_EQ(state, held);
 }
 

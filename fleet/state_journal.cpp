@@ -1,0 +1,127 @@
+// A state image's journal: the upload lines a sync took in since it last wrote the image whole,
+// so that a run writes in proportion to what it changed; and ".pending", which records how much
+// of each journal was confirmed before an unconfirmed send.
+#include <filesystem>
+#include <sstream>
+
+#include "fleet_internal.h"
+#include "vudaduv_fleet.h"
+#include "vudaduv_model.h"
+
+namespace vudaduv::fleet {
+
+namespace {
+
+constexpr const char* kJournalSuffix = ".journal";
+constexpr const char* kJournalWord = "journal";
+
+}  // namespace
+
+std::string JournalFileName(const std::string& imageFile) {
+    return imageFile + kJournalSuffix;
+}
+
+std::size_t JournalBytesThatCount(std::string_view journal, std::uintmax_t limit) {
+    std::size_t end = limit < journal.size() ? static_cast<std::size_t>(limit) : journal.size();
+    std::size_t lastLf = journal.substr(0, end).rfind('\n');
+    return lastLf == std::string_view::npos ? 0 : lastLf + 1;
+}
+
+bool ApplyJournal(const std::string& source, const std::string& text, Image& image,
+                  std::string& error) {
+    std::size_t start = 0;
+    std::size_t whole = JournalBytesThatCount(text, kWholeJournal);
+    for (std::size_t number = 1; start < whole; ++number) {
+        std::size_t end = text.find('\n', start);
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty()) continue;
+        std::string place = source + ":" + std::to_string(number) + ": ";
+        RecordKey key;
+        if (!KeyOfUploadLine(line, key)) {
+            error = place + "not a record of a scale image";
+            return false;
+        }
+        std::string held = model::WhatNoFileLineHolds(line);
+        if (!held.empty()) {
+            error = place + KeyName(key) + ": holds " + held + ", which an image line cannot hold";
+            return false;
+        }
+        if (HoldsNothing(line)) {
+            image.erase(key);
+        } else {
+            image[key] = std::move(line);
+        }
+    }
+    return true;
+}
+
+std::string WritePending(const Pending& pending) {
+    std::string text;
+    for (const auto& scale : pending) {
+        for (const RecordKey& key : scale.second.keys) {
+            text += scale.first + " " + std::to_string(key.type) + " " +
+                    std::to_string(key.number) + "\n";
+        }
+        if (scale.second.journalBytes != kWholeJournal) {
+            text += scale.first + " " + kJournalWord + " " +
+                    std::to_string(scale.second.journalBytes) + "\n";
+        }
+    }
+    return text;
+}
+
+Pending ReadPending(const std::string& text) {
+    Pending pending;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream words(line);
+        std::string file;
+        std::string what;
+        if (!(words >> file >> what)) continue;
+        if (what == kJournalWord) {
+            std::uintmax_t length = 0;
+            if (words >> length) pending[file].journalBytes = length;
+            continue;
+        }
+        RecordKey key;
+        std::istringstream type(what);
+        if (type >> key.type && words >> key.number) pending[file].keys.push_back(key);
+    }
+    return pending;
+}
+
+bool ReadStateImageFile(const std::string& path, std::string& bytes, bool& journaled,
+                        std::string& error) {
+    journaled = false;
+    if (!ReadFileIfThere(path, bytes, error)) {
+        if (error.empty()) error = path + ": no such file";
+        return false;
+    }
+    std::string journal;
+    if (!ReadFileIfThere(path + kJournalSuffix, journal, error)) return error.empty();
+    // The length recorded before an unconfirmed send: what lies beyond it is not yet the state.
+    std::filesystem::path image(path);
+    std::string pendingText;
+    std::uintmax_t limit = kWholeJournal;
+    std::string ignored;
+    if (ReadFileIfThere(JoinPath(image.parent_path().string(), kPendingFileName), pendingText,
+                        ignored)) {
+        Pending pending = ReadPending(pendingText);
+        auto scale = pending.find(image.filename().string());
+        if (scale != pending.end()) limit = scale->second.journalBytes;
+    }
+    journal.resize(JournalBytesThatCount(journal, limit));
+    Image state;
+    if (!ReadImageText(path, bytes, state, error) ||
+        !ApplyJournal(path + kJournalSuffix, journal, state, error)) {
+        return false;
+    }
+    bytes = WriteImage(state);
+    journaled = true;
+    return true;
+}
+
+}  // namespace vudaduv::fleet
