@@ -47,6 +47,12 @@ bool LoopbackStream::Write(std::string_view bytes) {
     return !failure;
 }
 
+bool LoopbackStream::EndWrites() {
+    asio::error_code failure;
+    impl_->socket.shutdown(tcp::socket::shutdown_send, failure);
+    return !failure;
+}
+
 std::unique_ptr<LoopbackStream> ConnectTcp(const std::string& host, uint16_t port,
                                            std::string& error) {
     asio::error_code failure;

@@ -21,6 +21,8 @@ class LoopbackStream {
     ReadStatus Read(std::string& out, int waitMs);
     // Writes every byte; false when the peer has gone.
     bool Write(std::string_view bytes);
+    // Sends no more: the peer reads the end of the stream, and what it sends still comes.
+    bool EndWrites();
 
   private:
     friend std::unique_ptr<LoopbackStream> ConnectTcp(const std::string&, uint16_t, std::string&);

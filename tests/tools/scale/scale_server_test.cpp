@@ -214,6 +214,76 @@ TEST_F(TcpScaleTest, StopClosesOpenConnections) {
     EXPECT_FALSE(vudaduv::testing::ConnectTcp("127.0.0.1", server_.Port(), error));
 }
 
+ServerOptions WithReplyDelay(std::chrono::milliseconds delay) {
+    ServerOptions options;
+    options.replyDelay = delay;
+    return options;
+}
+
+// At once and after a delay: the two ways a reply goes.
+const std::chrono::milliseconds kReplyDelays[] = {std::chrono::milliseconds(0),
+                                                  std::chrono::milliseconds(20)};
+
+// A peer that sends no more still gets every reply it is owed, then the scale closes; a last
+// line without its line end gets none.
+TEST(TcpScaleServer, RepliesOwedStillGoAfterThePeerStopsSending) {
+    const std::string commands = "!0V0001A1BCDE\r\n!0U0001A\r\n!0N\r\n!0N";
+    const std::string expected = ExpectedReplies(commands);
+    ASSERT_EQ(CountLineEnds(expected), 3u);
+    for (std::chrono::milliseconds delay : kReplyDelays) {
+        ScaleMemory memory;
+        TcpScaleServer server(memory, WithReplyDelay(delay));
+        std::string error;
+        ASSERT_TRUE(server.Start(error)) << error;
+        std::unique_ptr<TcpStream> stream =
+            vudaduv::testing::ConnectTcp("127.0.0.1", server.Port(), error);
+        ASSERT_TRUE(stream) << error;
+        ASSERT_TRUE(stream->Write(commands));
+        ASSERT_TRUE(stream->EndWrites());
+        EXPECT_EQ(ReadReplyLines(*stream, 3), expected) << delay.count() << " ms";
+        EXPECT_TRUE(PeerCloses(*stream)) << delay.count() << " ms";
+    }
+}
+
+// Peers that go while their replies are on the way (waiting for room in the socket, or waiting
+// out the delay) take nothing of the scale with them: the next peer is served whole, and the
+// scale stops with the connections it dropped still in its queues.
+TEST(TcpScaleServer, PeersThatGoMidReplyLeaveTheScaleServing) {
+    constexpr int kRounds = 3;
+    const std::string bigReply = "!0V0001A" + std::string(8000, 'x') + "BCDE\r\n";
+    const std::string script = Script();
+    const std::string expected = ExpectedReplies(script);
+    for (std::chrono::milliseconds delay : kReplyDelays) {
+        ScaleMemory memory;
+        TcpScaleServer server(memory, WithReplyDelay(delay));
+        std::string error;
+        ASSERT_TRUE(server.Start(error)) << error;
+        // At once, 16 MB of replies fill the sockets; after a delay, all but the first wait.
+        std::string commands = bigReply;
+        for (int i = 0; i < (delay.count() == 0 ? 2000 : 20); ++i) commands += "!0U0001A\r\n";
+        for (int round = 0; round < kRounds; ++round) {
+            std::unique_ptr<TcpStream> going =
+                vudaduv::testing::ConnectTcp("127.0.0.1", server.Port(), error);
+            ASSERT_TRUE(going) << error;
+            ASSERT_TRUE(going->Write(commands));
+            std::string first = ReadReplyLines(*going, 1);  // and whatever came with it
+            ASSERT_EQ(first.substr(0, 4), "0v\r\n") << delay.count() << " ms";
+        }
+        std::unique_ptr<TcpStream> staying =
+            vudaduv::testing::ConnectTcp("127.0.0.1", server.Port(), error);
+        ASSERT_TRUE(staying) << error;
+        ASSERT_TRUE(staying->Write(script));
+        EXPECT_EQ(ReadReplyLines(*staying, CountLineEnds(expected)), expected)
+            << delay.count() << " ms";
+        std::unique_ptr<TcpStream> left =
+            vudaduv::testing::ConnectTcp("127.0.0.1", server.Port(), error);
+        ASSERT_TRUE(left) << error;
+        ASSERT_TRUE(left->Write(commands));
+        server.Stop();
+        EXPECT_TRUE(PeerCloses(*left)) << delay.count() << " ms";
+    }
+}
+
 TEST(TcpScaleServer, RestartsAfterStop) {
     ScaleMemory memory;
     TcpScaleServer server(memory, ServerOptions{});
