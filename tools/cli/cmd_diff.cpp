@@ -86,7 +86,7 @@ int LoadSide(const std::string& operand, const Side& side, fleet::Image& image) 
     }
     std::string bytes;
     std::string error;
-    if (!ReadInputBytes(operand, bytes, error))
+    if (!ReadImageBytes(operand, bytes, error))
         return UnreadableFile(kCommand, operand + ": " + error);
     DataLines data = SplitDataLines(operand, bytes);
     if (!LinesToGbk(side.charset, data)) return UsageError(kCommand, FirstUnconvertible(data));

@@ -1,6 +1,8 @@
 #include "fleet_options.h"
 
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "os.h"
 #include "targets_file.h"
@@ -44,12 +46,22 @@ int LoadFleet(const std::string& command, const ParsedArgs& parsed, Fleet& fleet
     return kExitOk;
 }
 
+bool ReadImageBytes(const std::string& path, std::string& bytes, std::string& error) {
+    std::error_code ignored;
+    if (path.empty() || path == "-" ||
+        !std::filesystem::exists(fleet::JournalFileName(path), ignored)) {
+        return ReadInputBytes(path, bytes, error);
+    }
+    bool journaled = false;
+    return fleet::ReadStateImageFile(path, bytes, journaled, error);
+}
+
 int LoadImageFile(const std::string& command, const std::string& path, const std::string& charset,
                   ImageLines& image, bool keepUnconvertible) {
     std::string source = path.empty() ? "-" : path;
     std::string bytes;
     std::string error;
-    if (!ReadInputBytes(path, bytes, error)) {
+    if (!ReadImageBytes(path, bytes, error)) {
         return UnreadableFile(command, (source == "-" ? "standard input" : source) + ": " + error);
     }
     DataLines lines = SplitDataLines(source, bytes);

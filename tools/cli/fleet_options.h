@@ -38,6 +38,10 @@ struct Fleet {
 // scale is needed.
 int LoadFleet(const std::string& command, const ParsedArgs& parsed, Fleet& fleet);
 
+// The bytes of an image file, or of standard input for "-" or "": a sync's state image with the
+// journal beside it taken in (the fleet's rule, ReadStateImageFile), any other file as it is.
+bool ReadImageBytes(const std::string& path, std::string& bytes, std::string& error);
+
 // The lines of a scale image, each taken as the record type of its prefix.
 struct ImageLines {
     DataLines data;               // the data lines, prefixes taken off, in GBK

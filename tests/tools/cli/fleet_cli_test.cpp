@@ -209,5 +209,34 @@ TEST_F(FleetTool, DiffTakesADataLineAsTheScaleStoresIt) {
     EXPECT_EQ(diff.out, "");
 }
 
+TEST_F(FleetTool, DiffAndSendOfAStateImageTakeInItsJournal) {
+    WriteWholeFile("items.txt", "1A1##Tea\n2A3##Milk\n3A1##Salt\n");
+    std::vector<std::string> sync = {"sync",  "--file",           "items.txt",    "--type",
+                                     "1",     "--target",         scales_[0],     "--state",
+                                     "state", "--remove-missing", "--max-remove", "all"};
+    ASSERT_EQ(RunTool(sync).status, 0);
+    WriteWholeFile("items.txt", "1A1##Tea\n2A4##Milk\n");
+    ToolRun second = RunTool(sync);
+    ASSERT_EQ(second.status, 0) << second.out << second.err;
+    std::string state = "state/" + FileName(0);
+    // The image as the first run wrote it; the second run's changes in the journal beside it.
+    ASSERT_EQ(ReadWholeFile(state.c_str()), "1P0001A1##Tea\n1P0002A3##Milk\n1P0003A1##Salt\n");
+    ASSERT_EQ(ReadWholeFile((state + ".journal").c_str()), "1P0002A4##Milk\n1P0003A\n");
+    ToolRun diff = RunTool({"diff", state, "scale:" + scales_[0], "--items", "1-9"});
+    EXPECT_EQ(diff.status, 0) << diff.out << diff.err;
+    ToolRun list = RunTool({"diff", state, "items.txt", "--type", "1"});
+    EXPECT_EQ(list.status, 0) << list.out << list.err;
+    // The operator restores the scale's state onto the other, empty scale.
+    ToolRun send = RunTool({"send", "--file", state, "--target", scales_[1]});
+    EXPECT_EQ(send.status, 0) << send.err;
+    EXPECT_NE(send.err.find("2 record(s) to 1 scale(s)"), std::string::npos) << send.err;
+    EXPECT_EQ(PullItems(1), "1P0001A1##Tea\n1P0002A4##Milk\n");
+    // A journal line that is no record is named, with its file and line.
+    WriteWholeFile((state + ".journal").c_str(), "1P0002A4##Milk\nnonsense\n");
+    ToolRun broken = RunTool({"diff", state, "scale:" + scales_[0], "--items", "1-9"});
+    EXPECT_EQ(broken.status, 3);
+    EXPECT_NE(broken.err.find(state + ".journal:2: "), std::string::npos) << broken.err;
+}
+
 }  // namespace
 }  // namespace vudaduv::cli::test
