@@ -1,0 +1,328 @@
+// The engines beneath the network send (core/socket_engine.h), each that builds here, over real
+// loopback sockets: who is told what, and the send's steps over each with replies that arrive
+// in pieces of every size, trickle past their deadline or stop halfway.
+#include "core/socket_engine.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "asio/io_context.hpp"
+#include "asio/ip/tcp.hpp"
+#include "asio/read_until.hpp"
+#include "asio/streambuf.hpp"
+#include "asio/write.hpp"
+#include "core/send_to_scales.h"
+#include "loopback_socket.h"
+#include "test_support.h"
+
+namespace transport_test {
+namespace {
+
+using asio::ip::tcp;
+using vudaduv::transport::Channel;
+using vudaduv::transport::ChannelEvents;
+using vudaduv::transport::Endpoint;
+using vudaduv::transport::EngineClock;
+using vudaduv::transport::ScaleJob;
+using vudaduv::transport::ScaleResult;
+using vudaduv::transport::SendSettings;
+using vudaduv::transport::SocketEngine;
+
+struct EngineCase {
+    const char* name;
+    std::unique_ptr<SocketEngine> (*make)();
+};
+
+const EngineCase kEngines[] = {
+    {"Asio", vudaduv::transport::MakeAsioEngine},
+#ifdef __linux__
+    {"Epoll", vudaduv::transport::MakeEpollEngine},
+#endif
+};
+
+void PrintTo(const EngineCase& engine, std::ostream* out) {
+    *out << engine.name;
+}
+
+class Engine : public ::testing::TestWithParam<EngineCase> {
+  protected:
+    std::unique_ptr<SocketEngine> engine_ = GetParam().make();
+};
+
+// Records what its channel tells and runs the test's step at each word; a safety alarm closes
+// the channel should a word never come.
+struct Owner final : ChannelEvents {
+    void Resolved(const std::error_code&, std::vector<Endpoint>) noexcept override {}
+    void Connected(const std::error_code& error) noexcept override {
+        words.push_back(error ? "refused" : "connected");
+        if (!closed && onConnected) onConnected();
+    }
+    void Written(const std::error_code&) noexcept override { words.push_back("written"); }
+    void Received(const std::error_code& error, const char* bytes,
+                  std::size_t count) noexcept override {
+        words.push_back(error ? "failed" : count == 0 ? "end" : std::string(bytes, count));
+        if (onReceived) onReceived();
+    }
+    void AlarmRang() noexcept override {
+        words.push_back("alarm");
+        Close();
+    }
+    void Close() {
+        closed = true;
+        channel->Close();
+        channel->CancelAlarm();
+    }
+    std::unique_ptr<Channel> channel;
+    std::vector<std::string> words;
+    bool closed = false;
+    std::function<void()> onConnected;
+    std::function<void()> onReceived;
+};
+
+// Accepts connections on 127.0.0.1 and hands each to serve, on a thread of its own.
+class Server {
+  public:
+    explicit Server(std::function<void(tcp::socket&)> serve)
+        : acceptor_(context_, tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0)),
+          thread_([this, serve] {
+              asio::error_code error;
+              tcp::socket connection(context_);
+              acceptor_.accept(connection, error);
+              if (error) return;
+              connection.set_option(tcp::no_delay(true), error);
+              serve(connection);
+          }) {}
+    ~Server() { Join(); }
+    void Join() {
+        if (thread_.joinable()) thread_.join();
+    }
+    std::uint16_t Port() const { return acceptor_.local_endpoint().port(); }
+    Endpoint Address() const { return {asio::ip::make_address("127.0.0.1"), Port()}; }
+
+  private:
+    asio::io_context context_;
+    tcp::acceptor acceptor_;
+    std::thread thread_;
+};
+
+// Reads one command line; false when the sender has gone.
+bool ReadCommand(tcp::socket& connection, asio::streambuf& input, std::string& command) {
+    asio::error_code error;
+    std::size_t length = asio::read_until(connection, input, "\r\n", error);
+    if (error) return false;
+    command.assign(asio::buffers_begin(input.data()),
+                   asio::buffers_begin(input.data()) + static_cast<long>(length - 2));
+    input.consume(length);
+    return true;
+}
+
+void Pause(int milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+// Two scales' bytes are there before the engine first waits, so both are told in one go:
+// whichever owner is told first closes the other's channel, as a session ends another's on a
+// stop. The closed one hears nothing more.
+TEST_P(Engine, AChannelClosedWhileItsBatchIsToldHearsNothingMore) {
+    auto sendAndWait = [](tcp::socket& connection) {
+        asio::error_code error;
+        asio::write(connection, asio::buffer(std::string("0v")), error);
+        char rest[16];
+        connection.read_some(asio::buffer(rest), error);  // until the sender goes
+    };
+    Server servers[2] = {Server(sendAndWait), Server(sendAndWait)};
+    Owner owners[2];
+    int toldFirst = -1;
+    for (int i = 0; i < 2; ++i) {
+        owners[i].channel = engine_->NewChannel(owners[i]);
+        owners[i].channel->SetAlarm(EngineClock::now() + std::chrono::seconds(10));
+        owners[i].onConnected = [&, i] { owners[i].channel->Receive(); };
+        owners[i].onReceived = [&, i] {
+            if (toldFirst < 0) toldFirst = i;
+            owners[1 - i].Close();
+            owners[i].Close();
+        };
+        ASSERT_FALSE(owners[i].channel->Connect(servers[i].Address()));
+    }
+    Pause(100);  // both connections taken and their bytes sent
+
+    engine_->Run();
+
+    ASSERT_NE(toldFirst, -1);
+    EXPECT_EQ(owners[toldFirst].words, (std::vector<std::string>{"connected", "0v"}));
+    const std::vector<std::string>& other = owners[1 - toldFirst].words;
+    EXPECT_TRUE(other.empty() || other == std::vector<std::string>{"connected"});
+}
+
+// The end of the stream that came with the last bytes is told on the next Receive, with no new
+// word of the socket to wake the engine.
+TEST_P(Engine, BytesAndTheEndAfterThemAreToldInTurn) {
+    Server server([](tcp::socket& connection) {
+        asio::error_code error;
+        asio::write(connection, asio::buffer(std::string("0v")), error);
+        connection.shutdown(tcp::socket::shutdown_send, error);
+        char rest[16];
+        connection.read_some(asio::buffer(rest), error);
+    });
+    Owner owner;
+    owner.channel = engine_->NewChannel(owner);
+    owner.channel->SetAlarm(EngineClock::now() + std::chrono::seconds(10));
+    owner.onConnected = [&] { owner.channel->Receive(); };
+    owner.onReceived = [&] {
+        if (owner.words.back() == "end") {
+            owner.Close();
+        } else {
+            owner.channel->Receive();
+        }
+    };
+    ASSERT_FALSE(owner.channel->Connect(server.Address()));
+    Pause(50);  // the bytes and the end are there before the first wait
+
+    engine_->Run();
+
+    EXPECT_EQ(owner.words, (std::vector<std::string>{"connected", "0v", "end"}));
+}
+
+TEST_P(Engine, AnAlarmSetAnewRingsOnceAtTheLaterTime) {
+    Owner owner;
+    owner.channel = engine_->NewChannel(owner);
+    owner.channel->SetAlarm(EngineClock::now() + std::chrono::milliseconds(1));
+    owner.channel->SetAlarm(EngineClock::now() + std::chrono::milliseconds(30));
+    EngineClock::time_point start = EngineClock::now();
+
+    engine_->Run();
+
+    EXPECT_EQ(owner.words, (std::vector<std::string>{"alarm"}));
+    EXPECT_GE(EngineClock::now() - start, std::chrono::milliseconds(30));
+}
+
+SendSettings OneTry(std::uint32_t replyTimeoutMs) {
+    SendSettings settings;
+    settings.replyTimeoutMs = replyTimeoutMs;
+    settings.connectTimeoutMs = 5000;
+    settings.tries = 1;
+    return settings;
+}
+
+std::vector<ScaleResult> SendOver(SocketEngine& engine, std::uint16_t port,
+                                  std::vector<std::string> commands, const SendSettings& settings) {
+    std::vector<ScaleJob> jobs = {
+        {LoopbackAddress(port), std::make_shared<const std::vector<std::string>>(commands)}};
+    return vudaduv::transport::SendToScalesOver(engine, jobs, settings, {});
+}
+
+// Every reply cut into pieces of one size, that arrive one by one: each size from one byte to
+// the whole line gives the same replies.
+TEST_P(Engine, AReplyInPiecesOfEverySizeIsTakenWhole) {
+    const std::string tail = "-piece-by-piece";
+    const std::size_t lineLength = ScaleReply("!0U0000A").size() + tail.size() + 2;
+    const std::vector<std::string> commands = CommandLines(3);
+    std::vector<std::string> expected;
+    for (const std::string& command : WithoutLineEnds(commands)) {
+        expected.push_back(ScaleReply(command) + tail);
+    }
+    for (std::size_t size = 1; size <= lineLength; ++size) {
+        SCOPED_TRACE(size);
+        Server server([&](tcp::socket& connection) {
+            asio::streambuf input;
+            std::string command;
+            while (ReadCommand(connection, input, command)) {
+                std::string line = ScaleReply(command) + tail + "\r\n";
+                for (std::size_t at = 0; at < line.size(); at += size) {
+                    asio::error_code error;
+                    asio::write(connection, asio::buffer(line.substr(at, size)), error);
+                    Pause(1);
+                }
+            }
+        });
+        auto engine = GetParam().make();
+        std::vector<ScaleResult> results = SendOver(*engine, server.Port(), commands, OneTry(5000));
+        server.Join();
+        EXPECT_EQ(results[0].code, WQDS_OK);
+        EXPECT_EQ(results[0].replies, expected);
+    }
+}
+
+// Bytes that keep coming do not move the deadline: a reply that trickles in for longer than the
+// reply time-out times out, with the replies before it kept.
+TEST_P(Engine, AReplyThatTricklesPastItsDeadlineTimesOut) {
+    Server server([](tcp::socket& connection) {
+        asio::streambuf input;
+        std::string command;
+        asio::error_code error;
+        if (!ReadCommand(connection, input, command)) return;
+        asio::write(connection, asio::buffer(ScaleReply(command) + "\r\n"), error);
+        if (!ReadCommand(connection, input, command)) return;
+        for (int i = 0; i < 60 && !error; ++i) {  // 3 s of one byte each 50 ms, and no LF
+            asio::write(connection, asio::buffer(std::string("x")), error);
+            Pause(50);
+        }
+    });
+
+    std::vector<ScaleResult> results =
+        SendOver(*engine_, server.Port(), CommandLines(3), OneTry(400));
+
+    EXPECT_EQ(results[0].code, WQDS_TIMEOUT);
+    EXPECT_EQ(results[0].replies, (std::vector<std::string>{ScaleReply("!0U0000A")}));
+    EXPECT_EQ(results[0].connections, 1u);
+    EXPECT_LT(results[0].milliseconds, 2500u);
+}
+
+// A scale that stops halfway through a reply and closes: the half is not a reply, the one
+// before it is kept, and the close is told at once.
+TEST_P(Engine, AScaleThatClosesMidReplyCountsAsClosed) {
+    Server server([](tcp::socket& connection) {
+        asio::streambuf input;
+        std::string command;
+        asio::error_code error;
+        if (!ReadCommand(connection, input, command)) return;
+        asio::write(connection, asio::buffer(ScaleReply(command) + "\r\n"), error);
+        if (!ReadCommand(connection, input, command)) return;
+        asio::write(connection, asio::buffer(ScaleReply(command).substr(0, 3)), error);
+        connection.close(error);
+    });
+
+    std::vector<ScaleResult> results =
+        SendOver(*engine_, server.Port(), CommandLines(3), OneTry(30000));
+
+    EXPECT_EQ(results[0].code, WQDS_CLOSED);
+    EXPECT_EQ(results[0].replies, (std::vector<std::string>{ScaleReply("!0U0000A")}));
+    EXPECT_LT(results[0].milliseconds, 10000u);
+}
+
+// Names go through the engine's resolver: one that resolves is served, one that cannot is a bad
+// address with no connection tried.
+TEST_P(Engine, NamesAreResolvedByTheEngine) {
+    LoopbackPeer peer(false, AnswerAll("n"));
+    ASSERT_TRUE(peer.Listening());
+    std::vector<std::string> commands = CommandLines(2);
+    auto list = std::make_shared<const std::vector<std::string>>(commands);
+    bool named = vudaduv::testing::LocalhostIsLoopback();
+    std::vector<ScaleJob> jobs = {{"no-such-scale.invalid:4001", list}};
+    if (named) jobs.push_back({"localhost:" + std::to_string(peer.Port()), list});
+
+    std::vector<ScaleResult> results =
+        vudaduv::transport::SendToScalesOver(*engine_, jobs, OneTry(5000), {});
+
+    EXPECT_EQ(results[0].code, WQDS_BAD_ADDRESS);
+    EXPECT_EQ(results[0].connections, 0u);
+    if (!named) GTEST_SKIP() << "localhost does not resolve to 127.0.0.1 here (no /etc/hosts?)";
+    EXPECT_EQ(results[1].code, WQDS_OK);
+    EXPECT_EQ(results[1].replies.size(), 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Each, Engine, ::testing::ValuesIn(kEngines),
+                         [](const ::testing::TestParamInfo<EngineCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+}  // namespace
+}  // namespace transport_test
