@@ -3,15 +3,38 @@
 //   send_under_file_limit SOFT HARD ADDRESS...
 // sends "!0U0000A" and "!0U0001A" to every address and prints the result, then one line per
 // target: its code and the commands it got answered.
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "wqdatasend.h"
+
+namespace {
+
+// "127.0.0.1:PORT" of a port bound and not listening, so that a connection to it is refused; the
+// socket stays open until the limit's loop closes it. Empty when there is none.
+std::string RefusingAddress() {
+    int held = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (held < 0 || bind(held, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        getsockname(held, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return "";
+    }
+    return "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 4) return 2;
@@ -31,6 +54,13 @@ int main(int argc, char** argv) {
     WQST first{WQStringList{targets.data(), 1}, WQStringList{nullptr, 0},
                WQValueList{values, WQDS_VALUE_RETRIES + 1}, 0};
     if (SendData(&first, &command) != WQDS_OK || std::remove("Rec.txt") != 0) return 4;
+    // And a refused connection, whose error the send compares as it would a socket's that the
+    // limit refused.
+    std::string refusing = RefusingAddress();
+    const char* refused[] = {refusing.c_str()};
+    WQST nobody{WQStringList{refused, 1}, WQStringList{nullptr, 0},
+                WQValueList{values, WQDS_VALUE_RETRIES + 1}, 0};
+    if (refusing.empty() || SendData(&nobody, &command) != WQDS_REFUSED) return 4;
 
     // Whatever the test process left open would count against the limit.
     for (int fd = 3; fd < 65536; ++fd) close(fd);
