@@ -383,6 +383,7 @@ void EpollChannel::OnResolved(std::uint64_t generation, const std::error_code& e
 }
 
 std::error_code EpollChannel::Connect(const Endpoint& endpoint) {
+    if (fd_ >= 0) Close();  // one connection at a time: an earlier one is given up
     int fd =
         socket(endpoint.data()->sa_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
     if (fd < 0) return SystemError(errno);
