@@ -81,14 +81,24 @@ constexpr std::uintmax_t kWholeJournal = ~std::uintmax_t{0};
 
 // The records of a scale that a send left unconfirmed, and the length its journal had before
 // that send: the lines beyond it are not yet confirmed to be in the state.
+//
+// Scales sent alike have one list of records: a fleet of thousands holds it, and names it in
+// ".pending", once.
+using KeyList = std::shared_ptr<const std::vector<RecordKey>>;
 struct PendingScale {
-    std::vector<RecordKey> keys;
+    KeyList keys;  // nullptr: none
     std::uintmax_t journalBytes = kWholeJournal;
 };
 // By the name of the scale's image.
 using Pending = std::map<std::string, PendingScale>;
 
-// ".pending": "FILE TYPE NUMBER" a record, then "FILE journal LENGTH".
+// The list of keys; nullptr when there is none.
+KeyList MakeKeyList(std::vector<RecordKey> keys);
+// The keys of a list, none for nullptr.
+const std::vector<RecordKey>& KeysIn(const KeyList& keys);
+
+// ".pending": "FILE TYPE NUMBER" a record, or "FILE same OTHER" for a scale whose records are the
+// very list of an earlier one; then "FILE journal LENGTH".
 std::string WritePending(const Pending& pending);
 Pending ReadPending(const std::string& text);
 

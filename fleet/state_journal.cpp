@@ -2,6 +2,8 @@
 // so that a run writes in proportion to what it changed; and ".pending", which records how much
 // of each journal was confirmed before an unconfirmed send.
 #include <filesystem>
+#include <iterator>
+#include <map>
 #include <sstream>
 
 #include "fleet_internal.h"
@@ -14,6 +16,7 @@ namespace {
 
 constexpr const char* kJournalSuffix = ".journal";
 constexpr const char* kJournalWord = "journal";
+constexpr const char* kSameWord = "same";
 
 }  // namespace
 
@@ -57,12 +60,30 @@ bool ApplyJournal(const std::string& source, const std::string& text, Image& ima
     return true;
 }
 
+KeyList MakeKeyList(std::vector<RecordKey> keys) {
+    if (keys.empty()) return nullptr;
+    return std::make_shared<const std::vector<RecordKey>>(std::move(keys));
+}
+
+const std::vector<RecordKey>& KeysIn(const KeyList& keys) {
+    static const std::vector<RecordKey> kNone;
+    return keys ? *keys : kNone;
+}
+
 std::string WritePending(const Pending& pending) {
     std::string text;
+    // The first scale that named each list.
+    std::map<const std::vector<RecordKey>*, const std::string*> named;
     for (const auto& scale : pending) {
-        for (const RecordKey& key : scale.second.keys) {
-            text += scale.first + " " + std::to_string(key.type) + " " +
-                    std::to_string(key.number) + "\n";
+        const std::vector<RecordKey>& keys = KeysIn(scale.second.keys);
+        auto [first, fresh] = named.emplace(&keys, &scale.first);
+        if (!keys.empty() && !fresh) {
+            text += scale.first + " " + kSameWord + " " + *first->second + "\n";
+        } else {
+            for (const RecordKey& key : keys) {
+                text += scale.first + " " + std::to_string(key.type) + " " +
+                        std::to_string(key.number) + "\n";
+            }
         }
         if (scale.second.journalBytes != kWholeJournal) {
             text += scale.first + " " + kJournalWord + " " +
@@ -73,6 +94,8 @@ std::string WritePending(const Pending& pending) {
 }
 
 Pending ReadPending(const std::string& text) {
+    std::map<std::string, std::vector<RecordKey>> keys;
+    std::map<std::string, std::string> same;
     Pending pending;
     std::istringstream in(text);
     std::string line;
@@ -86,9 +109,30 @@ Pending ReadPending(const std::string& text) {
             if (words >> length) pending[file].journalBytes = length;
             continue;
         }
+        if (what == kSameWord) {
+            std::string other;
+            if (words >> other) {
+                same[file] = other;
+                pending[file];
+            }
+            continue;
+        }
         RecordKey key;
         std::istringstream type(what);
-        if (type >> key.type && words >> key.number) pending[file].keys.push_back(key);
+        if (type >> key.type && words >> key.number) {
+            keys[file].push_back(key);
+            pending[file];
+        }
+    }
+    for (auto& scale : keys) pending[scale.first].keys = MakeKeyList(std::move(scale.second));
+    // A scale named the same as one that names none names none either.
+    for (const auto& scale : same) {
+        auto other = pending.find(scale.second);
+        if (other != pending.end()) pending[scale.first].keys = other->second.keys;
+    }
+    for (auto scale = pending.begin(); scale != pending.end();) {
+        bool nothing = !scale->second.keys && scale->second.journalBytes == kWholeJournal;
+        scale = nothing ? pending.erase(scale) : std::next(scale);
     }
     return pending;
 }

@@ -68,6 +68,7 @@ struct Group {
     ReadList readBack;
     transport::CommandList commands;
     std::vector<Verdict> verdicts;  // a few: scales mostly answer alike
+    KeyList changeKeys;             // of the changes, in order: what its scales leave pending
 };
 
 // One scale on its way through the sync.
@@ -230,7 +231,7 @@ void LoadState(const std::string& dir, const WantedList& list, const SyncOptions
         ReadInFull(list, options, work);
         return;
     }
-    if (open != pending.end()) work.reads = open->second.keys;
+    if (open != pending.end()) work.reads = KeysIn(open->second.keys);
     work.stateAsRead = work.reads.empty();
 }
 
@@ -415,6 +416,8 @@ transport::CommandList BuildSyncCommands(const SyncOptions& options, Group& work
         keys.push_back(change.key);
     }
     work.writeCommands = commands->size();
+    std::set<RecordKey> sorted(keys.begin(), keys.end());
+    work.changeKeys = MakeKeyList({sorted.begin(), sorted.end()});
     if (options.readBackSent) {
         work.readBack = BuildReadList(keys, options.en);
         commands->insert(commands->end(), work.readBack.commands->begin(),
@@ -1032,11 +1035,15 @@ SyncResult SyncScales(const WantedList& list, const std::vector<std::string>& ad
         // The old pending records stay named until what their reads gave is written, and the
         // journal's length now marks where this send's lines will begin.
         PendingScale& open = pending[work[i].file];
-        std::set<RecordKey> keys(open.keys.begin(), open.keys.end());
-        for (const Change& change : group.changes) keys.insert(change.key);
-        open.keys.assign(keys.begin(), keys.end());
+        if (!open.keys) {
+            open.keys = group.changeKeys;
+        } else if (group.changeKeys) {
+            std::set<RecordKey> keys(open.keys->begin(), open.keys->end());
+            keys.insert(group.changeKeys->begin(), group.changeKeys->end());
+            open.keys = MakeKeyList({keys.begin(), keys.end()});
+        }
         open.journalBytes = work[i].journalBytes;
-        if (open.keys.empty()) pending.erase(work[i].file);
+        if (!open.keys) pending.erase(work[i].file);
         jobs.push_back({addresses[i], group.commands});
         index.push_back(i);
     }
@@ -1052,12 +1059,16 @@ SyncResult SyncScales(const WantedList& list, const std::vector<std::string>& ad
     StateText stateText(options.stateCharset);
     std::deque<std::string> lineTexts;  // the journal lines of scales that took in pending reads
     std::vector<ScaleWrite> writes(sent.size());
-    std::vector<std::vector<RecordKey>> open(sent.size());
+    std::vector<KeyList> open(sent.size());
     for (std::size_t j = 0; j < sent.size(); ++j) {
         std::size_t i = index[j];
         ScaleSync& scale = result.scales[i];
         const Verdict& verdict = VerdictOf(options, *work[i].group, sent[j]);
-        open[j] = Commit(*work[i].group, verdict, scale);
+        std::vector<RecordKey> unconfirmed = Commit(*work[i].group, verdict, scale);
+        // A scale that confirmed nothing (one that did not answer) leaves its group's list.
+        open[j] = unconfirmed.size() == work[i].group->changes.size()
+                      ? work[i].group->changeKeys
+                      : MakeKeyList(std::move(unconfirmed));
         scale.code = sent[j].code;
         scale.milliseconds = sent[j].milliseconds;
         if (sent[j].code != WQDS_OK) scale.failure = Cause(sent[j], jobs[j].commands->size());
@@ -1096,12 +1107,12 @@ SyncResult SyncScales(const WantedList& list, const std::vector<std::string>& ad
     }
     for (std::size_t j = 0; j < sent.size(); ++j) {
         const ScaleWork& scale = work[index[j]];
-        if (open[j].empty()) {
+        if (!open[j]) {
             pending.erase(scale.file);
             continue;
         }
         PendingScale& entry = pending[scale.file];
-        entry.keys = open[j];
+        entry.keys = std::move(open[j]);
         entry.journalBytes = writes[j].how == StateWrite::kAppend
                                  ? scale.journalBytes + writes[j].lines.size()
                              : writes[j].how == StateWrite::kNone ? scale.journalBytes

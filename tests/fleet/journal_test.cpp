@@ -3,6 +3,7 @@
 // compact the journal once it outgrows the image.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <functional>
@@ -90,19 +91,53 @@ TEST(Journal, OnlyWholeLinesUpToTheRecordedLengthCount) {
 
 TEST(Journal, PendingKeepsEachScalesRecordsAndJournalLength) {
     Pending pending;
-    pending["a_1.txt"].keys = {{1, 2}, {3, 5}};
+    pending["a_1.txt"].keys = MakeKeyList({{1, 2}, {3, 5}});
     pending["a_1.txt"].journalBytes = 120;
-    pending["b_1.txt"].keys = {{7, -1}};
+    pending["b_1.txt"].keys = MakeKeyList({{7, -1}});
     Pending back = ReadPending(WritePending(pending));
     ASSERT_EQ(back.size(), 2u);
-    EXPECT_EQ(back["a_1.txt"].keys, pending["a_1.txt"].keys);
+    EXPECT_EQ(KeysIn(back["a_1.txt"].keys), KeysIn(pending["a_1.txt"].keys));
     EXPECT_EQ(back["a_1.txt"].journalBytes, 120u);
-    EXPECT_EQ(back["b_1.txt"].keys, pending["b_1.txt"].keys);
+    EXPECT_EQ(KeysIn(back["b_1.txt"].keys), KeysIn(pending["b_1.txt"].keys));
     EXPECT_EQ(back["b_1.txt"].journalBytes, kWholeJournal);
     // A file from before journals: records only, the whole journal counts.
     Pending old = ReadPending("a_1.txt 1 2\na_1.txt 1 3\n");
-    EXPECT_EQ(old["a_1.txt"].keys.size(), 2u);
+    EXPECT_EQ(KeysIn(old["a_1.txt"].keys).size(), 2u);
     EXPECT_EQ(old["a_1.txt"].journalBytes, kWholeJournal);
+}
+
+// Scales sent one list name it once: the file grows by a line a scale, not by a line a record,
+// and every scale reads back its records and its own journal length.
+TEST(Journal, PendingNamesAListSharedByManyScalesOnce) {
+    std::vector<RecordKey> keys;
+    for (int32_t number = 0; number < 1000; ++number) keys.push_back({1, number});
+    KeyList shared = MakeKeyList(keys);
+    Pending pending;
+    for (int scale = 0; scale < 100; ++scale) {
+        PendingScale& entry = pending["s" + std::to_string(1000 + scale) + "_1.txt"];
+        entry.keys = shared;
+        entry.journalBytes = static_cast<std::uintmax_t>(scale) * 7;
+    }
+    pending["t_1.txt"].keys = MakeKeyList({{3, 4}});  // a list of its own
+    std::string text = WritePending(pending);
+    // The list once, "same" for the 99 others, a journal length for each of the 100, and the
+    // record of the one apart.
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1000 + 99 + 100 + 1)
+        << text.substr(0, 200);
+    Pending back = ReadPending(text);
+    ASSERT_EQ(back.size(), 101u);
+    for (const auto& scale : pending) {
+        EXPECT_EQ(KeysIn(back[scale.first].keys), KeysIn(scale.second.keys)) << scale.first;
+        EXPECT_EQ(back[scale.first].journalBytes, scale.second.journalBytes) << scale.first;
+    }
+    // Read as a whole, whatever the order of the lines: a scale named the same as another that
+    // names nothing (a torn file) names nothing, and is still known by its journal length.
+    Pending torn = ReadPending("b_1.txt same a_1.txt\nb_1.txt journal 9\nc_1.txt same b_1.txt\n");
+    EXPECT_TRUE(KeysIn(torn["b_1.txt"].keys).empty());
+    EXPECT_EQ(torn["b_1.txt"].journalBytes, 9u);
+    EXPECT_EQ(torn.count("c_1.txt"), 0u);
+    Pending late = ReadPending("b_1.txt same a_1.txt\na_1.txt 1 5\n");
+    EXPECT_EQ(KeysIn(late["b_1.txt"].keys), (std::vector<RecordKey>{{1, 5}}));
 }
 
 // ---- Syncs on three virtual scales --------------------------------------------------------------
