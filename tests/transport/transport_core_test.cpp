@@ -147,6 +147,38 @@ TEST_F(TransportCore, LineProgressCountsEveryAnsweredLineEvenWhenItThrows) {
     }
 }
 
+// A caller that takes the replies gets each once, in order, numbered as the replies would be
+// kept; the results keep none and still count them. One that throws ends its scale alone.
+TEST_F(TransportCore, RepliesTakenAsTheyComeAreNotKeptAndAThrowEndsThatScaleAlone) {
+    LoopbackPeer first(false, AnswerAll("a"));
+    LoopbackPeer second(false, AnswerAll("b"));
+    LoopbackPeer failing(false, AnswerAll("c"));
+    ASSERT_TRUE(first.Listening() && second.Listening() && failing.Listening());
+    std::vector<std::string> commands = CommandLines(30);
+    std::vector<ScaleJob> jobs = {{LoopbackAddress(first.Port()), Shared(commands)},
+                                  {LoopbackAddress(second.Port()), Shared(CommandLines(3))},
+                                  {LoopbackAddress(failing.Port()), Shared(commands)}};
+    std::vector<std::vector<std::string>> taken(jobs.size());
+    SendObserver observer;
+    observer.replyTaken = [&taken](std::size_t scale, std::size_t line, std::string&& reply) {
+        EXPECT_EQ(line, taken[scale].size());
+        if (scale == 2 && line == 5) throw std::runtime_error("no room for the sixth");
+        taken[scale].push_back(std::move(reply));
+    };
+
+    std::vector<ScaleResult> results = SendToScales(jobs, QuickSettings(), observer);
+
+    EXPECT_EQ(results[0].code, WQDS_OK);
+    EXPECT_EQ(taken[0], RepliesFor(commands, "a"));
+    EXPECT_EQ(results[0].answered, commands.size());
+    EXPECT_EQ(results[1].code, WQDS_OK);
+    EXPECT_EQ(taken[1], RepliesFor(CommandLines(3), "b"));
+    EXPECT_EQ(results[1].answered, 3u);
+    EXPECT_EQ(results[2].code, WQDS_INTERNAL);
+    EXPECT_EQ(taken[2].size(), 5u);
+    for (const ScaleResult& result : results) EXPECT_TRUE(result.replies.empty());
+}
+
 // A stop request set while a scale stays silent ends the call at once, with the replies that
 // had arrived; a scale already done keeps its outcome.
 TEST_F(TransportCore, StopRequestEndsTheSendWithWhatArrived) {

@@ -100,7 +100,7 @@ class alignas(64) TargetSession final : private ChannelEvents {
                 Finish(WQDS_OK);  // nothing to send: no connection either
             } else {
                 // A reply for each command at most: the list never moves as replies come.
-                replies_.reserve(commands_.size());
+                if (!observer_.replyTaken) replies_.reserve(commands_.size());
                 StartTry();
             }
         });
@@ -238,7 +238,12 @@ class alignas(64) TargetSession final : private ChannelEvents {
         std::string reply;
         switch (reader_.TakeReplyLine(reply)) {
             case PendingReply::kWhole:
-                replies_.push_back(std::move(reply));
+                if (observer_.replyTaken) {
+                    observer_.replyTaken(index_, answered_, std::move(reply));
+                } else {
+                    replies_.push_back(std::move(reply));
+                }
+                ++answered_;
                 ++next_;
                 TellLineAnswered();
                 return true;
@@ -285,6 +290,7 @@ class alignas(64) TargetSession final : private ChannelEvents {
         channel_->Close();
         outcome_.code = code;
         outcome_.milliseconds = MillisecondsSince(callStart_);
+        outcome_.answered = answered_;
         if (!replies_.empty()) {
             outcome_.replies = std::move(replies_);
             replies_.clear();
@@ -298,7 +304,7 @@ class alignas(64) TargetSession final : private ChannelEvents {
 
     void TellLineAnswered() noexcept {
         try {
-            if (observer_.lineAnswered) observer_.lineAnswered(index_, replies_.size());
+            if (observer_.lineAnswered) observer_.lineAnswered(index_, answered_);
         } catch (...) {
             // as for scaleDone
         }
@@ -354,6 +360,7 @@ class alignas(64) TargetSession final : private ChannelEvents {
     Wait wait_ = Wait::kNone;
     ReplyLineReader reader_;
     std::vector<std::string> replies_;  // the outcome's, handed over when the session ends
+    std::size_t answered_ = 0;
 
     const std::string& address_;
     const SendSettings& settings_;

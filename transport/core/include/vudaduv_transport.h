@@ -93,13 +93,15 @@ struct ScaleJob {
 struct ScaleResult {
     std::int32_t code = WQDS_OK;       // a WQDS_ code, never WQDS_UPLOAD_FILE or WQDS_BAD_REQUEST
     std::vector<std::string> replies;  // one per answered command line, in command order,
-                                       // without CR LF; kept when the scale fails later
+                                       // without CR LF; kept when the scale fails later; none
+                                       // when the observer takes them (replyTaken)
+    std::size_t answered = 0;          // command lines answered, whoever keeps the replies
     std::uint32_t connections = 0;     // connections tried: 1 plus the retries used; 0 for a bad
                                        // address or a scale with nothing to send
     std::uint32_t milliseconds = 0;    // from the start of the call until this scale was done
 };
 
-// Told, on the calling thread, while a send goes on. Either member may be empty. While one runs
+// Told, on the calling thread, while a send goes on. Any member may be empty. While one runs
 // every scale waits: return soon, and do not start another send from inside. An exception thrown
 // by either is swallowed: it never stops the send.
 struct SendObserver {
@@ -109,6 +111,11 @@ struct SendObserver {
     // The scale at index scale is done; result is final (the reference is valid during the call
     // only). Called once per scale, in the order the scales finish.
     std::function<void(std::size_t scale, const ScaleResult& result)> scaleDone;
+    // When set, each reply is handed to it as it comes, the line-th of the scale's replies (from
+    // 0, in command order), instead of being kept in the result: a caller that needs only what
+    // the replies say, or that thousands of scales answer alike, holds no copy of each. Unlike
+    // the others, an exception it throws ends that scale with WQDS_INTERNAL (the reply is lost).
+    std::function<void(std::size_t scale, std::size_t line, std::string&& reply)> replyTaken;
     // When not null, read every few tens of milliseconds while the send goes on (it may be set
     // from any thread or from a signal handler): once true, every scale not done yet ends at once
     // with WQDS_INTERNAL and the replies it got so far (scaleDone is told), and the call returns.
