@@ -241,7 +241,7 @@ SyncRun RunSync(const WantedList& list, const std::vector<std::string>& addresse
         run.atStart[phase] = bench::Between(first, meter.Take());
     };
     sync.observer.scaleDone = [&](std::size_t, const vudaduv::transport::ScaleResult& result) {
-        run.answered[phase] += result.replies.size();
+        run.answered[phase] += result.answered;
         run.lastDoneAt[phase] = SecondsSince(start);
         run.atLastDone[phase] = bench::Between(first, meter.Take());
     };

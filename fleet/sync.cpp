@@ -21,6 +21,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
@@ -67,8 +68,9 @@ struct Group {
     std::size_t writeCommands = 0;
     ReadList readBack;
     transport::CommandList commands;
-    std::vector<Verdict> verdicts;  // a few: scales mostly answer alike
-    KeyList changeKeys;             // of the changes, in order: what its scales leave pending
+    std::vector<Verdict> verdicts;   // a few: scales mostly answer alike
+    KeyList changeKeys;              // of the changes, in order: what its scales leave pending
+    std::vector<std::string> alike;  // the replies its scales gave alike, as they came
 };
 
 // One scale on its way through the sync.
@@ -237,7 +239,7 @@ void LoadState(const std::string& dir, const WantedList& list, const SyncOptions
 
 std::string Cause(const transport::ScaleResult& scale, std::size_t commands) {
     return std::string(transport::TransportCodeCause(scale.code)) + " (" +
-           std::to_string(scale.replies.size()) + " of " + std::to_string(commands) +
+           std::to_string(scale.answered) + " of " + std::to_string(commands) +
            " command line(s) answered)";
 }
 
@@ -429,21 +431,21 @@ transport::CommandList BuildSyncCommands(const SyncOptions& options, Group& work
 // Which changes the scale confirmed: every write answered as a scale answers and, when read
 // back, the record as foreseen (a removal: nothing).
 std::vector<bool> Confirmations(const SyncOptions& options, const Group& work,
-                                const transport::ScaleResult& scale, std::vector<bool>& written,
+                                const std::vector<std::string>& replies, std::vector<bool>& written,
                                 std::vector<std::string>& notes) {
     std::vector<bool> confirmed(work.changes.size(), false);
     std::size_t at = 0;
     for (std::size_t i = 0; i < work.changes.size(); ++i) {
-        bool answered = at + work.commandsOfChange[i] <= scale.replies.size();
+        bool answered = at + work.commandsOfChange[i] <= replies.size();
         for (std::size_t n = 0; answered && n < work.commandsOfChange[i]; ++n) {
-            answered = model::IsScaleAnswer(scale.replies[at + n]);
+            answered = model::IsScaleAnswer(replies[at + n]);
         }
         at += work.commandsOfChange[i];
         confirmed[i] = answered;
     }
     written = confirmed;
     if (!options.readBackSent) return confirmed;
-    ReadOutcome back = ReadReplies(work.readBack, scale.replies, work.writeCommands, options.en);
+    ReadOutcome back = ReadReplies(work.readBack, replies, work.writeCommands, options.en);
     std::set<RecordKey> answered(back.answered.begin(), back.answered.end());
     for (std::size_t i = 0; i < work.changes.size(); ++i) {
         const auto& change = work.changes[i];
@@ -503,13 +505,13 @@ std::string JournalLine(const RecordKey& key, const std::string& line) {
 // What the scale's replies confirm, taken from a scale of the group that answered alike when
 // there is one.
 const Verdict& VerdictOf(const SyncOptions& options, Group& group,
-                         const transport::ScaleResult& scale) {
+                         const std::vector<std::string>& replies) {
     for (const Verdict& verdict : group.verdicts) {
-        if (verdict.replies == scale.replies) return verdict;
+        if (verdict.replies == replies) return verdict;
     }
     Verdict verdict;
-    verdict.replies = scale.replies;
-    verdict.confirmed = Confirmations(options, group, scale, verdict.written, verdict.notes);
+    verdict.replies = replies;
+    verdict.confirmed = Confirmations(options, group, replies, verdict.written, verdict.notes);
     verdict.text = CommittedImage(*group.held, group.changes, verdict.confirmed);
     for (std::size_t i = 0; i < group.changes.size(); ++i) {
         if (!verdict.confirmed[i]) continue;
@@ -594,15 +596,65 @@ std::vector<std::size_t> PlacesOf(const std::vector<std::size_t>& index,
     return out;
 }
 
+// The replies of the scales sent to, taken as they come: the replies the scales of a group give
+// alike are kept once, in the group; a scale keeps replies of its own only once it answers
+// otherwise, from the first it shares. Thousands of scales that answer a thousand lines alike
+// hold one copy of them, not one each.
+class SentReplies {
+  public:
+    explicit SentReplies(std::vector<Group*> groupOfJob)
+        : groupOfJob_(std::move(groupOfJob)), scales_(groupOfJob_.size()) {}
+
+    void Take(std::size_t job, std::size_t line, std::string&& reply) {
+        Scale& scale = scales_[job];
+        std::vector<std::string>& alike = groupOfJob_[job]->alike;
+        scale.count = line + 1;
+        if (scale.apart) {
+            scale.own.push_back(std::move(reply));
+        } else if (line == alike.size()) {
+            alike.push_back(std::move(reply));
+        } else if (line > alike.size() || alike[line] != reply) {
+            scale.apart = true;
+            std::size_t shared = std::min(line, alike.size());
+            scale.own.assign(alike.begin(), alike.begin() + static_cast<std::ptrdiff_t>(shared));
+            scale.own.push_back(std::move(reply));
+        }
+    }
+
+    // The job's replies, whole; scratch holds them when they are a part of the group's.
+    const std::vector<std::string>& Of(std::size_t job, std::vector<std::string>& scratch) const {
+        const Scale& scale = scales_[job];
+        if (scale.apart) return scale.own;
+        const std::vector<std::string>& alike = groupOfJob_[job]->alike;
+        if (scale.count == alike.size()) return alike;
+        scratch.assign(alike.begin(), alike.begin() + static_cast<std::ptrdiff_t>(scale.count));
+        return scratch;
+    }
+
+    // Once its verdict is drawn a scale's own replies go.
+    void Release(std::size_t job) { std::vector<std::string>().swap(scales_[job].own); }
+
+  private:
+    struct Scale {
+        std::size_t count = 0;
+        bool apart = false;
+        std::vector<std::string> own;
+    };
+    std::vector<Group*> groupOfJob_;
+    std::vector<Scale> scales_;
+};
+
 // One exchange with the scales of index, told to the observer as the scales of the addresses.
-std::vector<transport::ScaleResult> Exchange(const std::vector<transport::ScaleJob>& jobs,
-                                             const std::vector<std::size_t>& index, SyncPhase phase,
-                                             const SyncOptions& options, uint32_t startedMs) {
+std::vector<transport::ScaleResult> Exchange(
+    const std::vector<transport::ScaleJob>& jobs, const std::vector<std::size_t>& index,
+    SyncPhase phase, const SyncOptions& options, uint32_t startedMs,
+    std::function<void(std::size_t, std::size_t, std::string&&)> replyTaken = {}) {
     std::size_t commands = 0;
     for (const auto& job : jobs) commands += job.commands ? job.commands->size() : 0;
     if (options.phaseStarted) options.phaseStarted(phase, jobs.size(), commands);
     transport::SendObserver observer;
     observer.stop = options.observer.stop;
+    observer.replyTaken = std::move(replyTaken);
     if (options.observer.lineAnswered) {
         observer.lineAnswered = [&](std::size_t job, std::size_t answered) {
             options.observer.lineAnswered(index[job], answered);
@@ -1052,8 +1104,14 @@ SyncResult SyncScales(const WantedList& list, const std::vector<std::string>& ad
         result.error = "the state could not be written (nothing was sent): " + error;
         return result;
     }
+    std::vector<Group*> groupOfJob;
+    for (std::size_t i : index) groupOfJob.push_back(work[i].group.get());
+    SentReplies replies(std::move(groupOfJob));
     std::vector<transport::ScaleResult> sent =
-        Exchange(jobs, PlacesOf(index, places), SyncPhase::kSending, options, elapsedMs());
+        Exchange(jobs, PlacesOf(index, places), SyncPhase::kSending, options, elapsedMs(),
+                 [&replies](std::size_t job, std::size_t line, std::string&& reply) {
+                     replies.Take(job, line, std::move(reply));
+                 });
     bool stopped = StopAsked(options);
     Charsets charsetsAsRead = charsets;
     StateText stateText(options.stateCharset);
@@ -1063,7 +1121,9 @@ SyncResult SyncScales(const WantedList& list, const std::vector<std::string>& ad
     for (std::size_t j = 0; j < sent.size(); ++j) {
         std::size_t i = index[j];
         ScaleSync& scale = result.scales[i];
-        const Verdict& verdict = VerdictOf(options, *work[i].group, sent[j]);
+        std::vector<std::string> scratch;
+        const Verdict& verdict = VerdictOf(options, *work[i].group, replies.Of(j, scratch));
+        replies.Release(j);
         std::vector<RecordKey> unconfirmed = Commit(*work[i].group, verdict, scale);
         // A scale that confirmed nothing (one that did not answer) leaves its group's list.
         open[j] = unconfirmed.size() == work[i].group->changes.size()

@@ -479,6 +479,46 @@ TEST_F(Day, AScaleThatFailsAmongScalesThatHoldAlikeKeepsItsOldImage) {
     EXPECT_EQ(Held(0), ImageOf(WantedOfDataLines(1, false, Items(5, "New"))));
 }
 
+// Scales that hold alike answer alike until one stops: whatever line it stopped at, it keeps what
+// it confirmed and no more, and the others everything.
+TEST_F(Day, AScaleThatStopsMidSendAmongScalesThatAnswerAlikeKeepsWhatItConfirmed) {
+    scale::ScaleFleet spare(1, scale::ServerOptions{});
+    std::string error;
+    ASSERT_TRUE(spare.Start(error)) << error;
+    addresses_.push_back("127.0.0.1:" + std::to_string(spare.Ports()[0]));
+    Run(Items(5));
+    SyncOptions options;
+    options.stateDir = "state";
+    options.listTypes = {1};
+    options.settings.tries = 1;
+    options.probe = 0;
+    // 20 writes, then 20 reads back: it stops once 7 of the reads are answered.
+    options.observer.lineAnswered = [&spare](std::size_t scale, std::size_t answered) {
+        if (scale == 3 && answered == 27) spare.Stop();
+    };
+    std::vector<std::string> lines = Items(20, "New");
+    SyncResult result = Sync(WantedOfDataLines(1, false, lines), addresses_, options);
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(result.scales[i].confirmed, 20u) << i;
+    std::size_t kept = result.scales[3].confirmed;
+    EXPECT_NE(result.scales[3].failure, "");
+    EXPECT_GE(kept, 7u);
+    EXPECT_LT(kept, 20u);
+    Image expected = ImageOf(WantedOfDataLines(1, false, Items(5)));
+    Image confirmed = ImageOf(WantedOfDataLines(
+        1, false,
+        std::vector<std::string>(lines.begin(), lines.begin() + static_cast<long>(kept))));
+    for (const auto& record : confirmed) expected[record.first] = record.second;
+    std::string bytes;
+    bool journaled = false;
+    ASSERT_TRUE(
+        ReadStateImageFile("state/" + ImageFileName(addresses_[3], 0), bytes, journaled, error))
+        << error;
+    Image state;
+    ASSERT_TRUE(ReadImageText("state", bytes, state, error)) << error;
+    EXPECT_EQ(WriteImage(state), WriteImage(expected));
+    EXPECT_EQ(Held(0), ImageOf(WantedOfDataLines(1, false, lines)));
+}
+
 TEST_F(Day, APulledImageLoadsAReplacementScaleIdentically) {
     Run(Items(8));
     fleet_->Memory(0).Answer("!0X05A0333B");
