@@ -43,8 +43,8 @@ std::string ProgramBesideThisOne(const std::string& name);
 // A "Name: value kB" line of /proc/self/status, in kB; 0 where there is none.
 long StatusKb(const char* name);
 
-// Starts the peak resident memory (VmHWM) anew; false when the system does not allow it and
-// the peak is that of the process's whole life.
+// Gives back what the allocator keeps freed and starts the peak resident memory (VmHWM) anew;
+// false when the system does not allow it and the peak is that of the process's whole life.
 bool ResetPeakMemory();
 
 }  // namespace vudaduv::bench
