@@ -357,15 +357,15 @@ bool SendToFleet(std::size_t scales, const std::vector<std::string>& commands, i
     bare.resize(transport.size());
     std::size_t expected = scales * commands.size();
     for (std::size_t round = 0; round < transport.size(); ++round) {
+        bench::ResetPeakMemory();  // first: it gives back what the allocator kept
         long residentBefore = bench::StatusKb("VmRSS");
-        bench::ResetPeakMemory();
         {
             WorkDirectory directory;  // a Rec.txt of the round's own
             SendThroughTransport(fleet, commands, transport[round], row);
         }
         if (round == 0) row.kbPerScale = KbPerScale(residentBefore, scales);
-        residentBefore = bench::StatusKb("VmRSS");
         bench::ResetPeakMemory();
+        residentBefore = bench::StatusKb("VmRSS");
         SendThroughBareLoop(fleet, commands, bare[round]);
         if (round == 0) row.bareKbPerScale = KbPerScale(residentBefore, scales);
         row.missing += (expected - std::min(expected, transport[round].answered)) +

@@ -178,8 +178,8 @@ Spent PlainSend(const std::vector<std::string>& addresses, const std::vector<std
     std::vector<vudaduv::transport::ScaleJob> jobs;
     for (const std::string& address : addresses) jobs.push_back({address, commands});
     Spent spent;
+    bench::ResetPeakMemory();  // first: it gives back what the allocator kept
     long residentBefore = bench::StatusKb("VmRSS");
-    bench::ResetPeakMemory();
     bench::Meter meter;
     bench::Sample start = meter.Take();
     Clock::time_point began = Clock::now();
@@ -228,8 +228,8 @@ SyncRun RunSync(const WantedList& list, const std::vector<std::string>& addresse
     sync.readBackSent = readBack;
     sync.probe = probe;
     DirFiles filesBefore = FilesOf(state);
+    bench::ResetPeakMemory();  // first: it gives back what the allocator kept
     long residentBefore = bench::StatusKb("VmRSS");
-    bench::ResetPeakMemory();
     bench::Meter meter;
     bench::Sample first = meter.Take();
     Clock::time_point start = Clock::now();
