@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "scripted_peer.h"
 #include "temp_directory.h"
 #include "virtual_scale.h"
 
@@ -47,16 +48,6 @@ int RunProgram(char** argv) {
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     std::fprintf(stderr, "with_scale: %s ended by signal %d\n", argv[0], WTERMSIG(status));
     return 1;
-}
-
-// A loopback port where nothing listens: a scale started and stopped again.
-uint16_t FreePort() {
-    vudaduv::scale::ScaleFleet gone(1, vudaduv::scale::ServerOptions{});
-    std::string error;
-    if (!gone.Start(error)) return 9;  // the discard port: nothing listens there either
-    uint16_t port = gone.Ports()[0];
-    gone.Stop();
-    return port;
 }
 
 }  // namespace
@@ -97,7 +88,10 @@ int main(int argc, char** argv) {
         fleetAddresses += "127.0.0.1:" + std::to_string(port);
     }
     setenv("VUDADUV_TEST_FLEET", fleetAddresses.c_str(), 1);
-    setenv("VUDADUV_TEST_SCALE_DOWN", ("127.0.0.1:" + std::to_string(FreePort())).c_str(), 1);
+    // A port held bound and not listening: refused, and never taken by a server started beside.
+    transport_test::RefusingPort down;
+    std::uint16_t downPort = down.Port() != 0 ? down.Port() : 9;  // the discard port: refused too
+    setenv("VUDADUV_TEST_SCALE_DOWN", ("127.0.0.1:" + std::to_string(downPort)).c_str(), 1);
     vudaduv::testing::TempDirectory directory;
     int status = RunProgram(argv + 1);
     close(line);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "scripted_peer.h"
 #include "virtual_scale.h"
 
 namespace {
@@ -16,6 +17,7 @@ namespace scale = vudaduv::scale;
 
 std::vector<std::unique_ptr<scale::ScaleFleet>> fleets;
 std::vector<std::filesystem::path> directories;
+std::vector<std::unique_ptr<transport_test::RefusingPort>> refusing;
 
 void WriteAddress(uint16_t port, char* address) {
     std::snprintf(address, TEST_ADDRESS_SIZE, "127.0.0.1:%u", static_cast<unsigned>(port));
@@ -44,17 +46,22 @@ extern "C" int TestScalesStart(uint32_t count, uint32_t reply_delay_ms,
 }
 
 extern "C" int TestScalesDownAddress(char address[TEST_ADDRESS_SIZE]) {
-    // A scale started and stopped: its port is free again, and nothing listens there.
-    scale::ScaleFleet gone(1, scale::ServerOptions{});
-    std::string error;
-    if (!gone.Start(error)) return 1;
-    WriteAddress(gone.Ports()[0], address);
-    gone.Stop();
-    return 0;
+    // A port held bound and not listening: a connection is refused, and no server started beside
+    // it (the thousand scales of another test) can take it, as it could a port freed again.
+    try {
+        auto port = std::make_unique<transport_test::RefusingPort>();
+        if (port->Port() == 0) return 1;
+        WriteAddress(port->Port(), address);
+        refusing.push_back(std::move(port));
+        return 0;
+    } catch (const std::exception&) {
+        return 1;
+    }
 }
 
 extern "C" void TestScalesStop(void) {
     fleets.clear();
+    refusing.clear();
     std::error_code ignored;
     for (const auto& directory : directories) std::filesystem::remove_all(directory, ignored);
     directories.clear();
