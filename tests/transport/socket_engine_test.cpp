@@ -125,6 +125,14 @@ bool ReadCommand(tcp::socket& connection, asio::streambuf& input, std::string& c
     return true;
 }
 
+// Answers the first command whole and reads the second: false when the sender went first.
+bool AnswerOneThenReadNext(tcp::socket& connection, asio::streambuf& input, std::string& command) {
+    asio::error_code error;
+    if (!ReadCommand(connection, input, command)) return false;
+    asio::write(connection, asio::buffer(ScaleReply(command) + "\r\n"), error);
+    return !error && ReadCommand(connection, input, command);
+}
+
 void Pause(int milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
@@ -261,9 +269,7 @@ TEST_P(Engine, AReplyThatTricklesPastItsDeadlineTimesOut) {
         asio::streambuf input;
         std::string command;
         asio::error_code error;
-        if (!ReadCommand(connection, input, command)) return;
-        asio::write(connection, asio::buffer(ScaleReply(command) + "\r\n"), error);
-        if (!ReadCommand(connection, input, command)) return;
+        if (!AnswerOneThenReadNext(connection, input, command)) return;
         for (int i = 0; i < kPatience; ++i) {  // no LF, until the sender goes
             asio::write(connection, asio::buffer(std::string("x")), error);
             if (error) return;
@@ -290,9 +296,7 @@ TEST_P(Engine, AScaleThatClosesMidReplyCountsAsClosed) {
         asio::streambuf input;
         std::string command;
         asio::error_code error;
-        if (!ReadCommand(connection, input, command)) return;
-        asio::write(connection, asio::buffer(ScaleReply(command) + "\r\n"), error);
-        if (!ReadCommand(connection, input, command)) return;
+        if (!AnswerOneThenReadNext(connection, input, command)) return;
         asio::write(connection, asio::buffer(ScaleReply(command).substr(0, 3)), error);
         connection.close(error);
     });
