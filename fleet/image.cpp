@@ -1,6 +1,7 @@
 // Scale images on disk and what a list asks for: read and written one upload line a record,
 // compared by the model's rule.
 #include <algorithm>
+#include <optional>
 #include <set>
 
 #include "vudaduv_codec.h"
@@ -89,6 +90,7 @@ WantedList WantedOfDataLines(uint32_t recordType, bool en, const std::vector<std
         // What is sent is what the check foresaw: the line up to its NUL.
         std::string sent = model::AsTheLibraryTakesIt(line);
         std::string unkeepable = model::WhyNoImageLineHolds(recordType, trip);
+        if (unkeepable.empty()) unkeepable = model::WhyComesBackSplit(recordType, line, trip);
         if (!unkeepable.empty()) {
             list[key] = Wanted{sent, back == nullptr ? "" : *back, unkeepable};
             continue;
@@ -107,6 +109,70 @@ WantedList WantedOfDataLines(uint32_t recordType, bool en, const std::vector<std
 
 void LeaveRecordAlone(WantedList& list, const RecordKey& key, const std::string& why) {
     list.emplace(key, Wanted{"", "", why});
+}
+
+CheckedList CheckListOfDataLines(uint32_t recordType, bool en,
+                                 const std::vector<std::string>& lines,
+                                 const std::vector<model::Finding>& unsendable,
+                                 const std::vector<std::size_t>& numbers) {
+    auto cannotBeSent = [&unsendable](std::size_t i) {
+        return i < unsendable.size() && !unsendable[i].what.empty();
+    };
+    std::vector<std::string> sendable;
+    std::vector<std::size_t> indexOf;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (cannotBeSent(i)) continue;
+        sendable.push_back(lines[i]);
+        indexOf.push_back(i);
+    }
+    CheckedList checked;
+    std::vector<std::vector<model::Finding>> converted;
+    checked.list = WantedOfDataLines(recordType, en, sendable, &converted);
+    std::vector<std::vector<model::Finding>> lineFindings(lines.size());
+    for (std::size_t j = 0; j < converted.size(); ++j) lineFindings[indexOf[j]] = converted[j];
+    checked.findings =
+        model::FindingsOfList(recordType, en, lines, lineFindings, unsendable, numbers);
+    // The scale keeps a record's last line: when that one cannot be sent, neither is the record.
+    std::map<RecordKey, std::size_t> lastLineOf;
+    std::vector<std::optional<RecordKey>> keys(lines.size());
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        RecordKey key;
+        if (!KeyOfDataLine(recordType, en, lines[i], key)) continue;
+        keys[i] = key;
+        lastLineOf[key] = i;
+    }
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (!cannotBeSent(i) || !keys[i] || lastLineOf[*keys[i]] != i) continue;
+        checked.list.erase(*keys[i]);
+        LeaveRecordAlone(checked.list, *keys[i], unsendable[i].what);
+    }
+    return checked;
+}
+
+CheckedList CheckListOfImage(const Image& image, bool en) {
+    CheckedList checked;
+    std::set<uint32_t> types;
+    for (const auto& record : image) types.insert(record.first.type);
+    for (uint32_t type : types) {
+        std::vector<std::string> lines;
+        std::vector<std::size_t> indexOf;
+        std::size_t index = 0;
+        for (const auto& record : image) {
+            if (record.first.type == type) {
+                lines.push_back(record.second.substr(model::UploadPrefix(type).size()));
+                indexOf.push_back(index);
+            }
+            ++index;
+        }
+        CheckedList one = CheckListOfDataLines(type, en, lines, {}, indexOf);
+        checked.list.insert(one.list.begin(), one.list.end());
+        for (model::ListFinding& finding : one.findings) {
+            finding.line = indexOf[finding.line];
+            checked.findings.push_back(std::move(finding));
+        }
+    }
+    // Types come in the image's order, so the findings are in it too.
+    return checked;
 }
 
 WantedList WantedOfImage(const Image& image, bool en) {

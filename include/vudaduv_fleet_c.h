@@ -17,9 +17,10 @@
  * Texts. Every text in (data lines, image texts, addresses, the state directory) and out (the
  * results, the last error) is a NUL-terminated byte string in the session's encoding: GBK (code
  * page 936, the scales' own) or UTF-8. A UTF-8 text that is not valid UTF-8 or holds a character
- * that GBK lacks is refused with VDFLEET_E_TEXT, except a data line of a sync, whose record is
- * then left alone on every scale (neither sent nor removed; the scale's cause
- * text names it). Texts out that hold bytes which are no GBK character show "?" for each in UTF-8.
+ * that GBK lacks is refused with VDFLEET_E_TEXT, except a data line of a check or a sync, which is
+ * then a finding ("its line has no GBK form"; with VDFLEET_SYNC_ACCEPT_CHANGES its record is left
+ * alone on every scale, neither sent nor removed, and the scale's cause text names it). Texts out
+ * that hold bytes which are no GBK character show "?" for each in UTF-8.
  *
  * Copying a text out (VDFleetLastError, VDFleetResultText) works as snprintf does: the result is
  * the text's length in bytes without its NUL, whatever the buffer's size; at most size bytes are
@@ -95,6 +96,10 @@ extern "C" {
 #define VDFLEET_E_STOPPED -5 /* stopped by VDFleetCancel or the progress function */
 #define VDFLEET_E_BUSY -6    /* another call is running on the session */
 #define VDFLEET_E_SCALES -7  /* done, but not every scale is as asked: see each scale's row */
+#define VDFLEET_E_FINDINGS                                                               \
+    -8 /* a sync refused its list: some lines would not arrive on the scales as written; \
+          nothing was sent, the state untouched; the rows are the findings               \
+          (VDFLEET_LINE, VDFLEET_KEY, VDFLEET_FIELD, VDFLEET_WHAT) */
 
 /* ---- Sessions ------------------------------------------------------------------------------- */
 
@@ -164,9 +169,9 @@ VDFLEET_API int32_t VDFLEET_CALL VDFleetCancel(VDFleetSession* session);
 
 /* The fields of result rows. Each call below names the fields of its rows; a field is a text
  * (VDFleetResultText) or a number (VDFleetResultNumber), never both. */
-#define VDFLEET_LINE 1       /* number: the index of the data line (check) */
-#define VDFLEET_FIELD 2      /* text: the field of the record ("text 1", "item number") */
-#define VDFLEET_WHAT 3       /* text: what happens to it (check) */
+#define VDFLEET_LINE 1       /* number: the index of the data line (a finding) */
+#define VDFLEET_FIELD 2      /* text: the field of the record ("text 1", "item number", "line") */
+#define VDFLEET_WHAT 3       /* text: what happens to it (a finding) */
 #define VDFLEET_KEY 4        /* text: the record, "item 0042", "message 05", "key table" */
 #define VDFLEET_TYPE 5       /* number: the record type of the record */
 #define VDFLEET_NUMBER 6     /* number: its number, -1 for type 7 data and the key table */
@@ -224,10 +229,16 @@ VDFLEET_API int32_t VDFLEET_CALL VDFleetResultNumber(VDFleetSession* session, ui
 /* ---- Data lines and images ------------------------------------------------------------------ */
 
 /* Checks data lines of a stored record type (1, 3, 5, 7, 10, 12; see vudaduv.h) the whole way a
- * download and its read-back go, in the session's mode, without a scale. Rows: one a finding,
- * in line order: VDFLEET_LINE, VDFLEET_FIELD, VDFLEET_WHAT. No rows: every line comes back as
- * written. lines may be NULL when count is 0; a NULL line reads as "". VDFLEET_E_ARGUMENT for
- * another record type; VDFLEET_E_TEXT for a line with no GBK form. */
+ * download and its read-back go, in the session's mode, without a scale: the check VDFleetSync
+ * and the tool's sync run. Rows: one a finding, in line order: VDFLEET_LINE, VDFLEET_KEY (the
+ * record the line stores, "" for a line the library leaves out), VDFLEET_FIELD, VDFLEET_WHAT.
+ * Findings: a number clamped, a text cut or changed, a line break in a text, a blank in the
+ * fields, a line left out, a record that a later line stores again (field "line": "the same
+ * record is stored again by line N", N an index), a line with no GBK form (field "line": "its
+ * line has no GBK form"). No rows: every line comes back as written. One line never fails the
+ * call. lines may be NULL when count is 0; a NULL line reads as "". VDFLEET_E_ARGUMENT for
+ * another record type or NULL lines with a count. A C array of lines cannot be cut as a file
+ * can: a file's last line without a line end is the reader's to find (the tool names it). */
 VDFLEET_API int32_t VDFLEET_CALL VDFleetCheck(VDFleetSession* session, uint32_t record_type,
                                               const char* const* lines, uint32_t count);
 
@@ -270,6 +281,11 @@ VDFLEET_API int32_t VDFLEET_CALL VDFleetReadScales(VDFleetSession* session,
     16u /* read no record back before the plan: a scale with nothing \
            to change is not contacted, one that is off or was reset  \
            is not noticed */
+#define VDFLEET_SYNC_ACCEPT_CHANGES                                               \
+    32u /* send the list even though some lines would not arrive as written (as   \
+           the tool's --accept-changes); lines that cannot be sent at all (no GBK \
+           form, blanks in fields, a line the encoder refuses) are then left      \
+           alone on the scales and named in the cause text */
 
 /* What a sync brings the scales to: data lines of one stored record type, or, when image is not
  * NULL, the records of an image text (a restore: the scales get what the image holds, each line
@@ -295,6 +311,11 @@ typedef struct VDFleetSyncRequest {
  * VDFLEET_PLANNED, VDFLEET_REMOVALS, VDFLEET_WRITTEN, VDFLEET_CONFIRMED, VDFLEET_PENDING,
  * VDFLEET_UNCHANGED, VDFLEET_PROBED, VDFLEET_DIFFERING, VDFLEET_CODE, VDFLEET_CODE_NAME,
  * VDFLEET_CAUSE.
+ * First the list is checked as VDFleetCheck checks it (an image's records each as its type; a
+ * finding's VDFLEET_LINE is then the index of the record in the image's order). When it finds
+ * anything and flags lack VDFLEET_SYNC_ACCEPT_CHANGES, nothing is sent, no scale is contacted and
+ * the state is untouched: VDFLEET_E_FINDINGS, and the rows are the findings (VDFLEET_LINE,
+ * VDFLEET_KEY, VDFLEET_FIELD, VDFLEET_WHAT), not scales.
  * VDFLEET_OK: every scale in step, synced, repaired or planned. VDFLEET_E_SCALES: a scale failed
  * or was refused for its removal cap. VDFLEET_E_STOPPED: stopped; the rows tell each scale.
  * VDFLEET_E_FAILED without rows: nothing was done (the state directory busy or

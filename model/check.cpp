@@ -523,6 +523,24 @@ std::vector<std::size_t> LinesStoredOverLater(uint32_t recordType, bool en,
     return over;
 }
 
+std::string WhyComesBackSplit(uint32_t recordType, const std::string& line, const RoundTrip& trip) {
+    if (!StoresRecord(recordType) || trip.rejected || !trip.refusals.empty()) return "";
+    const std::string* back = RecordLine(recordType, trip.uploadLines);
+    std::vector<Field> sent = SplitFields(recordType, line);
+    std::vector<Field> got;
+    if (back != nullptr) {
+        got = SplitFields(recordType,
+                          std::string_view(*back).substr(UploadPrefix(recordType).size()));
+    }
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        char space = FirstSpace(sent[i].value);
+        if (sent[i].kind != Field::kBytes || space == '\0') continue;
+        if (i < got.size() && got[i].value == sent[i].value) continue;
+        return sent[i].name + ": " + SpaceName(space) + " in it: comes back split";
+    }
+    return "";
+}
+
 std::vector<Finding> CheckDataLine(uint32_t recordType, bool en, const std::string& line) {
     return CheckRoundTrip(recordType, en, line, RunRoundTrip(recordType, en, line));
 }

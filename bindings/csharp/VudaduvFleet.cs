@@ -60,6 +60,7 @@ public static class VDFleetNative {
     public const int VDFLEET_E_STOPPED = -5;
     public const int VDFLEET_E_BUSY = -6;
     public const int VDFLEET_E_SCALES = -7;
+    public const int VDFLEET_E_FINDINGS = -8;
 
     public const uint VDFLEET_TEXT_GBK = 0;
     public const uint VDFLEET_TEXT_UTF8 = 1;
@@ -116,6 +117,7 @@ public static class VDFleetNative {
     public const uint VDFLEET_SYNC_READ_SCALES = 4;
     public const uint VDFLEET_SYNC_NO_READ_BACK = 8;
     public const uint VDFLEET_SYNC_NO_PROBE = 16;
+    public const uint VDFLEET_SYNC_ACCEPT_CHANGES = 32;
 
     [DllImport("VUDADUV_FLEET.dll", CallingConvention = CallingConvention.StdCall)]
     public static extern int VDFleetVersion();
@@ -180,6 +182,7 @@ public static class VDFleetNative {
             case VDFLEET_E_STOPPED: return "VDFLEET_E_STOPPED";
             case VDFLEET_E_BUSY: return "VDFLEET_E_BUSY";
             case VDFLEET_E_SCALES: return "VDFLEET_E_SCALES";
+            case VDFLEET_E_FINDINGS: return "VDFLEET_E_FINDINGS";
             default: return "code " + code;
         }
     }
@@ -244,6 +247,7 @@ public enum SyncFlags {
     ReadScales = 4,    // what the scales hold from a read, not from the state
     NoReadBack = 8,    // confirm by the write's answer
     NoProbe = 16,      // read nothing back before the plan
+    AcceptChanges = 32, // send even though some lines would not arrive as written
 }
 
 // Told the phase, the lines answered in it so far and the lines it sends in all (0 when not known
@@ -262,6 +266,7 @@ public sealed class Finding {
     public int Line { get; internal set; }
     public string Field { get; internal set; }
     public string What { get; internal set; }
+    public string Key { get; internal set; }  // the record the line stores, "item 0042"; "" for none
     public override string ToString() { return "line " + Line + ": " + Field + ": " + What; }
 }
 
@@ -366,6 +371,16 @@ public class FleetException : Exception {
     public ScaleReadResult ReadResult { get; internal set; }
 }
 
+// A sync that refused its list: some lines would not arrive on the scales as written. Nothing was
+// sent; Findings names each (as Check does). SyncFlags.AcceptChanges sends all the same.
+public class FleetFindingsException : FleetException {
+    public FleetFindingsException(string function, string errorText, IList<Finding> findings)
+        : base(function, VDFleetNative.VDFLEET_E_FINDINGS, errorText) {
+        Findings = findings;
+    }
+    public IList<Finding> Findings { get; private set; }
+}
+
 // A call stopped by Cancel or by the progress delegate: the sync kept what the scales confirmed
 // and the next one sends the rest; SyncResult or ReadResult tells each scale.
 public class FleetStoppedException : FleetException {
@@ -431,12 +446,17 @@ public sealed class Fleet : IDisposable {
             using (var texts = new Utf8Texts(new List<string>(lines))) {
                 Call("VDFleetCheck", VDFleetNative.VDFleetCheck(session, (uint)recordType, texts.Pointer, texts.Count));
             }
-            return Rows(row => new Finding {
-                Line = Number(row, VDFleetNative.VDFLEET_LINE),
-                Field = Text(row, VDFleetNative.VDFLEET_FIELD),
-                What = Text(row, VDFleetNative.VDFLEET_WHAT),
-            });
+            return Rows(row => FindingOf(row));
         });
+    }
+
+    Finding FindingOf(uint row) {
+        return new Finding {
+            Line = Number(row, VDFleetNative.VDFLEET_LINE),
+            Field = Text(row, VDFleetNative.VDFLEET_FIELD),
+            What = Text(row, VDFleetNative.VDFLEET_WHAT),
+            Key = Text(row, VDFleetNative.VDFLEET_KEY),
+        };
     }
 
     public IList<ImageRecord> ReadImage(string image) {
@@ -495,7 +515,8 @@ public sealed class Fleet : IDisposable {
 
     // Brings every scale to hold the list. Scales that failed or were refused for the removal
     // cap are no exception: the result tells each scale (Ok false). A stopped sync throws
-    // FleetStoppedException with the same result.
+    // FleetStoppedException with the same result; a list with lines that would not arrive as
+    // written throws FleetFindingsException, nothing sent, unless Flags has AcceptChanges.
     public SyncResult Sync(SyncRequest request) {
         if (request == null) throw new ArgumentNullException("request");
         return Guarded(() => {
@@ -516,6 +537,9 @@ public sealed class Fleet : IDisposable {
                     probe = NotNegative(request.Probe, "Probe"),
                 };
                 code = WithProgress(() => VDFleetNative.VDFleetSync(session, ref raw));
+            }
+            if (code == VDFleetNative.VDFLEET_E_FINDINGS) {
+                throw new FleetFindingsException("VDFleetSync", LastError(), Rows(row => FindingOf(row)));
             }
             uint rows = RowCount();
             var result = new SyncResult { Code = code, Scales = Rows(row => OutcomeOf(row)) };

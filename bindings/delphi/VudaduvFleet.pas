@@ -24,6 +24,7 @@ const
   VDFLEET_E_STOPPED = -5;
   VDFLEET_E_BUSY = -6;
   VDFLEET_E_SCALES = -7;
+  VDFLEET_E_FINDINGS = -8;
 
   VDFLEET_TEXT_GBK = 0;
   VDFLEET_TEXT_UTF8 = 1;
@@ -80,6 +81,7 @@ const
   VDFLEET_SYNC_READ_SCALES = 4;
   VDFLEET_SYNC_NO_READ_BACK = 8;
   VDFLEET_SYNC_NO_PROBE = 16;
+  VDFLEET_SYNC_ACCEPT_CHANGES = 32;
 
 type
   PVDFleetSession = type Pointer;  { the library's own; nil is no session }

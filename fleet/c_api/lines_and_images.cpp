@@ -1,4 +1,5 @@
 // The check of data lines, image texts and the diff: no scale involved.
+#include "findings.h"
 #include "image_text.h"
 #include "text_encoding.h"
 #include "vudaduv_model.h"
@@ -70,20 +71,14 @@ int32_t VDFLEET_CALL VDFleetCheck(VDFleetSession* session, uint32_t record_type,
             return Fail(s, VDFLEET_E_ARGUMENT,
                         "record type " + std::to_string(record_type) + " stores no record");
         }
+        if (lines == nullptr && count > 0) {
+            return Fail(s, VDFLEET_E_ARGUMENT, "line is NULL with a count");
+        }
+        // Every finding of every line, a line with no GBK form and a record named twice too.
         std::vector<std::string> gbk;
-        std::string error;
-        if (!TextsIn(s, lines, count, "line", gbk, error)) {
-            return Fail(s, lines == nullptr ? VDFLEET_E_ARGUMENT : VDFLEET_E_TEXT, error);
-        }
-        for (std::size_t i = 0; i < gbk.size(); ++i) {
-            for (const auto& finding : vudaduv::model::CheckDataLine(record_type, s.en, gbk[i])) {
-                Session::Row row;
-                row.numbers[VDFLEET_LINE] = static_cast<int64_t>(i);
-                row.texts[VDFLEET_FIELD] = TextOut(s, finding.field);
-                row.texts[VDFLEET_WHAT] = TextOut(s, finding.what);
-                s.results.push_back(std::move(row));
-            }
-        }
+        std::vector<vudaduv::model::Finding> unsendable;
+        LinesIn(s, lines, count, gbk, unsendable);
+        AddFindingRows(s, vudaduv::model::CheckList(record_type, s.en, gbk, unsendable));
         return VDFLEET_OK;
     });
 }

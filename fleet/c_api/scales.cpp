@@ -2,6 +2,7 @@
 // directory, progress and stop flag.
 #include <cctype>
 
+#include "findings.h"
 #include "image_text.h"
 #include "text_encoding.h"
 #include "vudaduv_charset.h"
@@ -138,9 +139,10 @@ fleet::StateCharset StateCharsetOf(const Session& session) {
     return charset;
 }
 
-// The list of a sync's data lines; a line with no GBK form leaves its record alone.
-int32_t ListOfLines(Session& session, const VDFleetSyncRequest& request, fleet::WantedList& list,
-                    std::vector<uint32_t>& types) {
+// The list of a sync's data lines, checked; a line with no GBK form is a finding, and leaves its
+// record alone when the changes are accepted.
+int32_t ListOfLines(Session& session, const VDFleetSyncRequest& request, fleet::CheckedList& list,
+                    std::vector<uint32_t>& types, std::size_t& lineCount) {
     if (!vudaduv::model::StoresRecord(request.record_type)) {
         return Fail(session, VDFLEET_E_ARGUMENT,
                     "record type " + std::to_string(request.record_type) + " stores no record");
@@ -149,38 +151,38 @@ int32_t ListOfLines(Session& session, const VDFleetSyncRequest& request, fleet::
         return Fail(session, VDFLEET_E_ARGUMENT, "lines is NULL with a count");
     }
     std::vector<std::string> lines;
-    std::vector<std::string> unconvertible;
-    for (uint32_t i = 0; i < request.line_count; ++i) {
-        std::string gbk;
-        if (TextIn(session, request.lines[i], gbk)) {
-            lines.push_back(std::move(gbk));
-        } else {
-            unconvertible.push_back(request.lines[i]);
-        }
-    }
-    list = fleet::WantedOfDataLines(request.record_type, session.en, lines);
-    for (const std::string& line : unconvertible) {
-        fleet::RecordKey key;
-        if (fleet::KeyOfDataLine(request.record_type, session.en, line, key)) {
-            fleet::LeaveRecordAlone(list, key, "its line has no GBK form");
-        }
-    }
+    std::vector<vudaduv::model::Finding> unsendable;
+    LinesIn(session, request.lines, request.line_count, lines, unsendable);
+    list = fleet::CheckListOfDataLines(request.record_type, session.en, lines, unsendable);
     types = {request.record_type};
+    lineCount = lines.size();
     return VDFLEET_OK;
 }
 
-// The list of a restore: the records of an image, each of the type of its prefix.
-int32_t ListOfImage(Session& session, const VDFleetSyncRequest& request, fleet::WantedList& list,
-                    std::vector<uint32_t>& types) {
+// The list of a restore: the records of an image, each of the type of its prefix, checked.
+int32_t ListOfImage(Session& session, const VDFleetSyncRequest& request, fleet::CheckedList& list,
+                    std::vector<uint32_t>& types, std::size_t& lineCount) {
     fleet::Image image;
     int32_t code = ImageIn(session, request.image, "image", image);
     if (code != VDFLEET_OK) return code;
-    list = fleet::WantedOfImage(image, session.en);
+    list = fleet::CheckListOfImage(image, session.en);
+    lineCount = image.size();
     types.clear();
     for (const auto& record : image) {
         if (types.empty() || types.back() != record.first.type) types.push_back(record.first.type);
     }
     return VDFLEET_OK;
+}
+
+// A list with findings is not sent unless the request accepts the changes: the findings are the
+// rows, as VDFleetCheck gives them.
+int32_t RefuseForFindings(Session& session, const fleet::CheckedList& list, std::size_t lines) {
+    AddFindingRows(session, list.findings);
+    return Fail(session, VDFLEET_E_FINDINGS,
+                std::to_string(vudaduv::model::LinesWithFindings(list.findings)) + " of " +
+                    std::to_string(lines) +
+                    " line(s) would not arrive as written: nothing sent "
+                    "(VDFLEET_SYNC_ACCEPT_CHANGES sends anyway)");
 }
 
 // The sync's options from the request; false with the code set for a value out of range.
@@ -298,13 +300,18 @@ int32_t VDFLEET_CALL VDFleetSync(VDFleetSession* session, const VDFleetSyncReque
             return Fail(s, VDFLEET_E_TEXT, error);
         }
         fleet::SyncOptions options;
-        fleet::WantedList list;
+        fleet::CheckedList checked;
+        std::size_t lineCount = 0;
         int32_t code = request->image != nullptr
-                           ? ListOfImage(s, *request, list, options.listTypes)
-                           : ListOfLines(s, *request, list, options.listTypes);
+                           ? ListOfImage(s, *request, checked, options.listTypes, lineCount)
+                           : ListOfLines(s, *request, checked, options.listTypes, lineCount);
         ProgressRelay relay(s);
         if (code == VDFLEET_OK) code = SyncOptionsOf(s, *request, relay, options);
         if (code != VDFLEET_OK) return code;
+        if (!checked.findings.empty() && (request->flags & VDFLEET_SYNC_ACCEPT_CHANGES) == 0) {
+            return RefuseForFindings(s, checked, lineCount);
+        }
+        const fleet::WantedList& list = checked.list;
         fleet::SyncResult result = fleet::Sync(list, addresses, options);
         if (!result.error.empty()) return Fail(s, VDFLEET_E_FAILED, TextOut(s, result.error));
         std::string leftAlone = RecordsLeftAlone(list);

@@ -74,7 +74,8 @@ bool ReadStateImageFile(const std::string& path, std::string& bytes, bool& journ
 // A record as a list asks for it: the data line to send (as the library takes it, up to a NUL),
 // and the upload line it comes back as (what the check foresees: the codec's clamps and cuts
 // applied). A record whose upload line would hold a line break, a CR or a NUL cannot be kept in
-// an image: unkeepable says why ("holds a CR, which an image line cannot hold"); such a record
+// an image, nor one that comes back split: unkeepable says why ("holds a CR, which an image
+// line cannot hold"; "its line has no GBK form" for a record left alone); such a record
 // is neither sent nor removed, and ImageOf leaves it out.
 struct Wanted {
     std::string dataLine;
@@ -85,7 +86,8 @@ using WantedList = std::map<RecordKey, Wanted>;
 
 // The records of data lines of one stored record type; a later line of the same record wins.
 // Lines the codec leaves out, and records that come back as nothing, ask for no record; a
-// record that no image line can hold is in the list with its unkeepable reason. With findings,
+// record that no image line can hold, or whose read-back splits it (model::WhyComesBackSplit),
+// is in the list with its unkeepable reason. With findings,
 // also the check's findings of every line (model::CheckDataLine), from the same round trip.
 WantedList WantedOfDataLines(uint32_t recordType, bool en, const std::vector<std::string>& lines,
                              std::vector<std::vector<model::Finding>>* findings = nullptr);
@@ -94,6 +96,27 @@ WantedList WantedOfDataLines(uint32_t recordType, bool en, const std::vector<std
 void LeaveRecordAlone(WantedList& list, const RecordKey& key, const std::string& why);
 // The records of an image, each line sent as the record type of its prefix.
 WantedList WantedOfImage(const Image& image, bool en);
+// A list as a sync takes it, checked: the records it asks for and the check's findings of its
+// lines (model::FindingsOfList). The tool's sync and the C library's refuse a list with
+// findings unless the caller accepts the changes; accepted, the records are sent as the list
+// gives them.
+struct CheckedList {
+    WantedList list;
+    std::vector<model::ListFinding> findings;
+};
+// The data lines of one stored record type, each round trip run once for the records and the
+// findings. A line that cannot be sent at all (unsendable[i] with a what: no GBK form, a file's
+// cut last line) asks for nothing: when it is the last line of its record, the record is left
+// alone on the scales (neither sent nor removed, an earlier line of it not sent either), with
+// the finding's what as the reason. numbers as for model::FindingsOfList.
+CheckedList CheckListOfDataLines(uint32_t recordType, bool en,
+                                 const std::vector<std::string>& lines,
+                                 const std::vector<model::Finding>& unsendable = {},
+                                 const std::vector<std::size_t>& numbers = {});
+// The records of an image, checked type by type; a finding's line is the index of its record in
+// the image's order.
+CheckedList CheckListOfImage(const Image& image, bool en);
+
 // The image that a scale holds once it holds the list (its unkeepable records left out).
 Image ImageOf(const WantedList& list);
 

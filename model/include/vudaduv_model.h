@@ -92,6 +92,49 @@ constexpr std::size_t kNotOverwritten = static_cast<std::size_t>(-1);
 std::vector<std::size_t> LinesStoredOverLater(uint32_t recordType, bool en,
                                               const std::vector<std::string>& lines);
 
+// ---- The check of a list ---------------------------------------------------------------------
+
+// The one verdict on a list of data lines, whoever sends it (the tool's send, check and sync,
+// the fleet's C library): lines that would not arrive on the scales as written. A list with
+// findings is sent only when the caller accepts the changes.
+
+// One finding of a list: the line (its index in the list), the record it names ("item 0042";
+// "" for a line that names none), the field ("" when the finding is of the whole line's place)
+// and what happens to it.
+struct ListFinding {
+    std::size_t line = 0;
+    std::string record;
+    std::string field;
+    std::string what;
+};
+
+// The findings of a list in line order: each line's own (lineFindings[i], the check of its round
+// trip), the finding of a line that cannot be sent at all (unsendable[i] when its what is not
+// empty: no GBK form, a file's last line without a line end; such a line's own check is not
+// looked at), and a line whose record a later line stores again, which overwrites it ("stored
+// again by line N": N is the later line's number in numbers, its index when numbers is empty).
+std::vector<ListFinding> FindingsOfList(uint32_t recordType, bool en,
+                                        const std::vector<std::string>& lines,
+                                        const std::vector<std::vector<Finding>>& lineFindings,
+                                        const std::vector<Finding>& unsendable,
+                                        const std::vector<std::size_t>& numbers = {});
+
+// The same, each line that can be sent checked here (CheckDataLine).
+std::vector<ListFinding> CheckList(uint32_t recordType, bool en,
+                                   const std::vector<std::string>& lines,
+                                   const std::vector<Finding>& unsendable = {},
+                                   const std::vector<std::size_t>& numbers = {});
+
+// The lines of a list that have a finding.
+std::size_t LinesWithFindings(const std::vector<ListFinding>& findings);
+
+// A text whose last line has no line end (LF): a file cut while it was written ends so, and its
+// last line may have lost its end. An empty text, and one whose last line is blank, end well.
+bool EndsWithoutLineEnd(std::string_view text);
+
+// The finding of such a line: it is never sent, and its record is left alone on the scales.
+Finding CutLastLineFinding();
+
 // What one data line does on a virtual scale of its own, taken as the library takes it (up to
 // a NUL byte).
 struct RoundTrip {
@@ -111,6 +154,12 @@ RoundTrip RunRoundTrip(uint32_t recordType, bool en, const std::string& line);
 // caller that needs the round trip as well runs it once.
 std::vector<Finding> CheckRoundTrip(uint32_t recordType, bool en, const std::string& line,
                                     const RoundTrip& trip);
+
+// Why the record of a line cannot come back whole from a scale: a field that is no text holds
+// a blank, a tab or a CR, which split the scale's reply, and the read-back does not give it as
+// written ("fields: a blank in it: comes back split"). "" when none does. Such a record is not
+// sent by a sync: what would arrive is not what the line says.
+std::string WhyComesBackSplit(uint32_t recordType, const std::string& line, const RoundTrip& trip);
 
 // A data line as the library takes it: a C string, which ends at its first NUL byte.
 std::string AsTheLibraryTakesIt(const std::string& line);

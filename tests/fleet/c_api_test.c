@@ -164,7 +164,7 @@ struct CheckCase {
 };
 
 static const struct CheckCase kCheckCases[] = {
-    {1, "1A5##Milk", 0, "", ""},
+    {1, "2A5##Milk", 0, "", ""},
     {1, "5000A7", 1, "item number", "5000 becomes 4000"},
     {1, "3A5##ABCDEFGHIJKLMNOPQRSTUVWXYZABCDEFGHIJ", 1, "text 1", "cut to"},
     {3, "05AHello", 0, "", ""},
@@ -193,16 +193,35 @@ static void TestCheck(void) {
             fprintf(stderr, "  case %u: %s\n", (unsigned)i, Text(session, 0, VDFLEET_WHAT));
         }
     }
+    {
+        /* Item 1 twice: the first line is stored over by the second. */
+        const char* twice[2];
+        twice[0] = "1A1";
+        twice[1] = "1A5##Milk";
+        CHECK(VDFleetCheck(session, 1, twice, 2) == VDFLEET_OK && Rows(session) == 1);
+        CHECK(Number(session, 0, VDFLEET_LINE) == 0);
+        CHECK(strcmp(Text(session, 0, VDFLEET_KEY), "item 0001") == 0);
+        CHECK(strcmp(Text(session, 0, VDFLEET_WHAT),
+                     "the same record is stored again by line 1, which overwrites it") == 0);
+    }
     VDFleetClose(session);
 
-    /* UTF-8: Chinese text passes as written; a character GBK lacks is refused. */
+    /* UTF-8: Chinese text passes as written; a character GBK lacks is a finding of its line. */
     session = Open(VDFLEET_TEXT_UTF8, NULL);
     {
         const char* good = "1A5##\xe7\x89\x9b\xe5\xa5\xb6"; /* milk */
         const char* emoji = "1A5##\xf0\x9f\x98\x80";
+        const char* both[2];
+        both[0] = emoji;
+        both[1] = "5000A7";
         CHECK(VDFleetCheck(session, 1, &good, 1) == VDFLEET_OK && Rows(session) == 0);
-        CHECK(VDFleetCheck(session, 1, &emoji, 1) == VDFLEET_E_TEXT && Rows(session) == 0);
-        CHECK(strstr(LastError(session), "line 0") != NULL);
+        /* One line with no GBK form is a finding; it hides none of the others. */
+        CHECK(VDFleetCheck(session, 1, both, 2) == VDFLEET_OK && Rows(session) == 2);
+        CHECK(Number(session, 0, VDFLEET_LINE) == 0);
+        CHECK(strcmp(Text(session, 0, VDFLEET_KEY), "item 0001") == 0);
+        CHECK(strcmp(Text(session, 0, VDFLEET_WHAT), "its line has no GBK form") == 0);
+        CHECK(Number(session, 1, VDFLEET_LINE) == 1);
+        CHECK(strcmp(Text(session, 1, VDFLEET_KEY), "item 4000") == 0);
     }
     VDFleetClose(session);
 }

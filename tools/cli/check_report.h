@@ -1,5 +1,6 @@
 // The check of a whole input, as the tool reports it: one line per finding,
-// "SOURCE:LINE: field: what happens", texts in the user's character set.
+// "SOURCE:LINE: field: what happens" ("SOURCE:LINE: what" for a file's cut last line), texts in
+// the user's character set.
 #pragma once
 
 #include <cstdint>
@@ -19,10 +20,10 @@ struct CheckReport {
 CheckReport CheckAllLines(uint32_t recordType, bool en, const DataLines& data,
                           const std::string& charset);
 
-// The same report from the check's findings of every line, made already (the fleet's reading of
-// a list gives them with its records); those of a line that has no GBK form are not looked at.
-CheckReport ReportFindings(uint32_t recordType, bool en, const DataLines& data,
-                           const std::vector<std::vector<model::Finding>>& findings,
-                           const std::string& charset);
+// The same report of findings made already (the fleet's reading of a list gives them with its
+// records); numbers in the findings' words are the lines' numbers in the file.
+CheckReport ReportListFindings(const DataLines& data,
+                               const std::vector<model::ListFinding>& findings,
+                               const std::string& charset);
 
 }  // namespace vudaduv::cli

@@ -38,8 +38,11 @@ std::string DiffHelp() {
         "  --retries N     retries of a scale after the first try (default 2)\n"
         "  -h, --help      this help\n"
         "\n"
+        "A file whose last line has no line end (it may have been cut while it was\n"
+        "written) is compared without that line, which is named on stderr.\n"
+        "\n"
         "Exit status: 0 A and B agree, 1 they differ, 2 bad arguments, 3 a file or a\n"
-        "scale could not be read.\n");
+        "scale could not be read, 4 a file's last line has no line end.\n");
 }
 
 struct Side {
@@ -60,7 +63,8 @@ bool IsImage(const DataLines& data) {
 }
 
 // What one operand holds, in the form the scale stores; kExitOk or the exit status.
-int LoadSide(const std::string& operand, const Side& side, fleet::Image& image) {
+// A file whose last line has no line end sets cut.
+int LoadSide(const std::string& operand, const Side& side, fleet::Image& image, bool& cut) {
     if (operand.compare(0, kScalePrefix.size(), kScalePrefix) == 0) {
         std::string address = operand.substr(kScalePrefix.size());
         fleet::PullRequest request = side.request;
@@ -89,6 +93,14 @@ int LoadSide(const std::string& operand, const Side& side, fleet::Image& image) 
     if (!ReadImageBytes(operand, bytes, error))
         return UnreadableFile(kCommand, operand + ": " + error);
     DataLines data = SplitDataLines(operand, bytes);
+    if (data.lastLineCut) {
+        // Compared without it: what it says may be cut short.
+        std::fprintf(stderr, "vudaduv diff: %s: %s (left out)\n",
+                     LinePlace(data, data.lines.size() - 1).c_str(),
+                     model::CutLastLineFinding().what.c_str());
+        data = SendableLinesOnly(data);
+        cut = true;
+    }
     if (!LinesToGbk(side.charset, data)) return UsageError(kCommand, FirstUnconvertible(data));
     if (side.recordType == 0 || IsImage(data)) {
         if (!fleet::ReadImage(operand, data.lines, data.numbers, image, error)) {
@@ -130,8 +142,9 @@ int RunDiff(const Arguments& args) {
     }
     fleet::Image a;
     fleet::Image b;
-    status = LoadSide(parsed.Positionals()[0], side, a);
-    if (status == kExitOk) status = LoadSide(parsed.Positionals()[1], side, b);
+    bool cut = false;
+    status = LoadSide(parsed.Positionals()[0], side, a, cut);
+    if (status == kExitOk) status = LoadSide(parsed.Positionals()[1], side, b, cut);
     if (status != kExitOk) return status;
     std::vector<fleet::DiffRow> rows = fleet::DiffImages(a, b);
     for (const fleet::DiffRow& row : rows) {
@@ -139,6 +152,7 @@ int RunDiff(const Arguments& args) {
             std::printf("%s\n", ShowText(side.charset, line).c_str());
         }
     }
+    if (cut) return kExitChanged;
     return rows.empty() ? kExitOk : kExitFailed;
 }
 

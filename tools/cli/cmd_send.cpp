@@ -324,8 +324,9 @@ int RunSend(const Arguments& args) {
     if (!CheckBeforeSending(recordType, link.en, parsed.Has(kAcceptOption.name), data, charset)) {
         return kExitChanged;
     }
-    // Lines that are no text of their character set cannot be sent, accepted or not.
-    data = ConvertedLinesOnly(data);
+    // Lines that are no text of their character set, and a file's cut last line, cannot be
+    // sent, accepted or not.
+    data = SendableLinesOnly(data);
     if (RecordTypeOf(recordType).takesDataLine && data.lines.empty()) {
         std::fprintf(stderr, "vudaduv send: every data line is left out: nothing sent\n");
         return kExitChanged;

@@ -123,24 +123,14 @@ int LoadList(const ParsedArgs& parsed, bool en, const std::string& charset, flee
         DataLines data;
         int status = LoadDataLines(kCommand, parsed, type, charset, data, true);
         if (status != kExitOk) return status;
-        // The check's findings come with the list's records: every line is round-tripped once.
-        std::vector<std::vector<model::Finding>> converted;
-        list = fleet::WantedOfDataLines(type, en, ConvertedLinesOnly(data).lines, &converted);
-        std::vector<std::vector<model::Finding>> findings(data.lines.size());
-        for (std::size_t i = 0, j = 0; i < data.lines.size() && j < converted.size(); ++i) {
-            if (i < data.unconvertible.size() && !data.unconvertible[i].empty()) continue;
-            findings[i] = std::move(converted[j++]);
-        }
-        report = ReportFindings(type, en, data, findings, charset);
+        // The fleet's check of the list, the C library's too: every line is round-tripped once
+        // for its record and its findings. A line that cannot be sent (no GBK form, a cut last
+        // line) leaves its record alone, accepted or not.
+        fleet::CheckedList checked =
+            fleet::CheckListOfDataLines(type, en, data.lines, UnsendableLines(data), data.numbers);
+        list = std::move(checked.list);
+        report = ReportListFindings(data, checked.findings, charset);
         lineCount = data.lines.size();
-        // A line with no GBK form cannot be sent, accepted or not; its record is left alone.
-        for (std::size_t i = 0; i < data.lines.size(); ++i) {
-            fleet::RecordKey key;
-            if (data.unconvertible[i].empty() ||
-                !fleet::KeyOfDataLine(type, en, data.lines[i], key))
-                continue;
-            fleet::LeaveRecordAlone(list, key, data.unconvertible[i]);
-        }
         types = {type};
     } else {
         ImageLines image;
@@ -153,10 +143,10 @@ int LoadList(const ParsedArgs& parsed, bool en, const std::string& charset, flee
         // once (an image names each record once, so its lines of a type read as one list).
         for (uint32_t type : present) {
             DataLines lines = LinesOfType(image, type);
-            std::vector<std::vector<model::Finding>> findings;
-            fleet::WantedList records = fleet::WantedOfDataLines(type, en, lines.lines, &findings);
-            list.insert(records.begin(), records.end());
-            CheckReport one = ReportFindings(type, en, lines, findings, charset);
+            fleet::CheckedList checked =
+                fleet::CheckListOfDataLines(type, en, lines.lines, {}, lines.numbers);
+            list.insert(checked.list.begin(), checked.list.end());
+            CheckReport one = ReportListFindings(lines, checked.findings, charset);
             report.lines.insert(report.lines.end(), one.lines.begin(), one.lines.end());
             report.changedLines += one.changedLines;
         }
@@ -164,6 +154,18 @@ int LoadList(const ParsedArgs& parsed, bool en, const std::string& charset, flee
         for (std::size_t i = 0; i < image.unconvertibleKeys.size(); ++i) {
             fleet::LeaveRecordAlone(list, image.unconvertibleKeys[i], image.unconvertible[i]);
             present.insert(image.unconvertibleKeys[i].type);
+        }
+        if (!image.cut.empty()) {
+            report.lines.push_back(image.cut);
+            ++report.changedLines;
+            ++lineCount;
+        }
+        // The cut line is the file's last: its record is left alone, as the scale would keep
+        // that line over any earlier one of it.
+        if (image.cutKey) {
+            list.erase(*image.cutKey);
+            fleet::LeaveRecordAlone(list, *image.cutKey, model::CutLastLineFinding().what);
+            present.insert(image.cutKey->type);
         }
         types.assign(present.begin(), present.end());
     }

@@ -109,7 +109,7 @@ int LoadDataLines(const std::string& command, const ParsedArgs& parsed, uint32_t
                   const std::string& charset, DataLines& data, bool keepUnconvertible) {
     std::string path = parsed.Value(kFileOption.name);
     std::string source = path.empty() ? "-" : path;
-    data = DataLines{source, {}, {}, {}, {}};
+    data = DataLines{source, {}, {}, {}, {}, false};
     if (!RecordTypeOf(recordType).takesDataLine) return kExitOk;
     std::string bytes;
     std::string error;

@@ -65,6 +65,15 @@ int LoadImageFile(const std::string& command, const std::string& path, const std
         return UnreadableFile(command, (source == "-" ? "standard input" : source) + ": " + error);
     }
     DataLines lines = SplitDataLines(source, bytes);
+    if (lines.lastLineCut) {
+        image.cut =
+            LinePlace(lines, lines.lines.size() - 1) + ": " + model::CutLastLineFinding().what;
+        fleet::RecordKey key;
+        if (fleet::KeyOfUploadLine(lines.lines.back(), key)) image.cutKey = key;
+        lines.lines.pop_back();
+        lines.numbers.pop_back();
+        lines.lastLineCut = false;
+    }
     if (!LinesToGbk(charset, lines)) {
         if (!keepUnconvertible) return UsageError(command, FirstUnconvertible(lines));
         for (std::size_t i = 0; i < lines.lines.size(); ++i) {
@@ -78,12 +87,12 @@ int LoadImageFile(const std::string& command, const std::string& path, const std
                                           ": line: " + lines.unconvertible[i]);
             image.unconvertibleKeys.push_back(key);
         }
-        lines = ConvertedLinesOnly(lines);
+        lines = SendableLinesOnly(lines);
     }
     if (!fleet::ReadImage(source, lines.lines, lines.numbers, image.image, error)) {
         return UsageError(command, error);
     }
-    image.data = DataLines{source, {}, lines.numbers, {}, {}};
+    image.data = DataLines{source, {}, lines.numbers, {}, {}, false};
     for (const std::string& line : lines.lines) {
         const RecordType* type = StoredTypeOfUploadLine(line);
         image.types.push_back(type->code);

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,10 @@ struct ImageLines {
     // above, as "FILE:LINE: line: why", and the records they name.
     std::vector<std::string> unconvertible;
     std::vector<fleet::RecordKey> unconvertibleKeys;
+    // A last line without a line end (the file may have been cut): left out of the above and
+    // named here as "FILE:LINE: no line end; ...", with the record it seems to name.
+    std::string cut;
+    std::optional<fleet::RecordKey> cutKey;
 };
 
 // Reads an image file (or standard input for "-" or ""), converted from charset; kExitOk, or

@@ -17,12 +17,21 @@ namespace {
 std::size_t CheckLines(const ImageLines& image, bool en, const std::string& charset,
                        std::FILE* out) {
     std::size_t changed = 0;
+    if (!image.cut.empty()) {
+        std::fprintf(out, "%s\n", image.cut.c_str());
+        ++changed;
+    }
     for (uint32_t type : std::set<uint32_t>(image.types.begin(), image.types.end())) {
         CheckReport report = CheckAllLines(type, en, LinesOfType(image, type), charset);
         for (const std::string& line : report.lines) std::fprintf(out, "%s\n", line.c_str());
         changed += report.changedLines;
     }
     return changed;
+}
+
+// The image file's lines, its cut last line too.
+std::size_t LineCount(const ImageLines& image) {
+    return image.types.size() + (image.cut.empty() ? 0 : 1);
 }
 
 int LoadImage(const std::string& command, const ParsedArgs& parsed, std::string& charset,
@@ -46,7 +55,7 @@ int CheckImage(const ParsedArgs& parsed) {
     std::size_t changed = CheckLines(image, parsed.Has(kEnOption.name), charset, stdout);
     if (changed == 0) return kExitOk;
     std::fprintf(stderr, "vudaduv check: %zu of %zu line(s) would not arrive as written\n", changed,
-                 image.types.size());
+                 LineCount(image));
     return kExitChanged;
 }
 
@@ -69,7 +78,7 @@ int SendImage(const ParsedArgs& parsed) {
     if (changed != 0) {
         bool accept = parsed.Has("accept-changes");
         std::fprintf(stderr, "vudaduv send: %zu of %zu line(s) would not arrive as written: %s\n",
-                     changed, image.types.size(),
+                     changed, LineCount(image),
                      accept ? "sending them all the same (--accept-changes)"
                             : "nothing sent (--accept-changes sends anyway)");
         if (!accept) return kExitChanged;

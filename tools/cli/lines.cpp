@@ -43,7 +43,19 @@ DataLines SplitDataLines(const std::string& source, const std::string& bytes) {
         data.lines.push_back(std::move(lines[i]));
         data.numbers.push_back(i + 1);
     }
+    data.lastLineCut = source != "-" && model::EndsWithoutLineEnd(text);
     return data;
+}
+
+std::vector<model::Finding> UnsendableLines(const DataLines& data) {
+    std::vector<model::Finding> unsendable(data.lines.size());
+    for (std::size_t i = 0; i < data.lines.size(); ++i) {
+        if (i < data.unconvertible.size() && !data.unconvertible[i].empty()) {
+            unsendable[i] = {"line", data.unconvertible[i]};
+        }
+    }
+    if (data.lastLineCut && !unsendable.empty()) unsendable.back() = model::CutLastLineFinding();
+    return unsendable;
 }
 
 std::string LinePlace(const DataLines& data, std::size_t i) {
@@ -138,10 +150,11 @@ bool LinesToGbk(const std::string& charset, DataLines& data) {
     return all;
 }
 
-DataLines ConvertedLinesOnly(const DataLines& data) {
-    DataLines kept{data.source, {}, {}, data.notes, {}};
+DataLines SendableLinesOnly(const DataLines& data) {
+    DataLines kept{data.source, {}, {}, data.notes, {}, false};
+    std::vector<model::Finding> unsendable = UnsendableLines(data);
     for (std::size_t i = 0; i < data.lines.size(); ++i) {
-        if (i < data.unconvertible.size() && !data.unconvertible[i].empty()) continue;
+        if (!unsendable[i].what.empty()) continue;
         kept.lines.push_back(data.lines[i]);
         kept.numbers.push_back(data.numbers[i]);
         kept.unconvertible.emplace_back();

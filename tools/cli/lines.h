@@ -30,11 +30,20 @@ struct DataLines {
     // Why each line could not be converted to GBK ("" for a line that was): such a line keeps
     // the bytes it was read with and must not be sent.
     std::vector<std::string> unconvertible;
+    // The last line of a file that has no line end: the file may have been cut while it was
+    // written, so the line is a finding and is never sent.
+    bool lastLineCut = false;
 };
 
 // Splits the bytes into data lines: a UTF-8 byte-order mark at the start and blank lines (empty
-// or white space only) are no data and are skipped with a note.
+// or white space only) are no data and are skipped with a note. A file's last data line without
+// a line end is marked cut (model::EndsWithoutLineEnd); standard input ("-") is not a file that
+// is cut while it is written, and its last line may go without one.
 DataLines SplitDataLines(const std::string& source, const std::string& bytes);
+
+// The lines that cannot be sent at all, as the check's findings (an empty one for a line that
+// can): one with no GBK form ("line": why, in the user's character set), a file's cut last line.
+std::vector<model::Finding> UnsendableLines(const DataLines& data);
 
 // "SOURCE:LINE" of the i-th data line.
 std::string LinePlace(const DataLines& data, std::size_t i);
@@ -52,8 +61,8 @@ std::string FirstUnconvertible(const DataLines& data);
 // charset, with a hint at --charset GBK. "" when it converts.
 std::string WhyNotGbk(const std::string& charset, std::string_view text);
 
-// The data lines that could be converted, the others left out (with their numbers).
-DataLines ConvertedLinesOnly(const DataLines& data);
+// The data lines that can be sent, with their numbers: those converted, and not a cut last line.
+DataLines SendableLinesOnly(const DataLines& data);
 
 // The line handed to the library: a record type without a builder sends its data line as the
 // command line, so it gets the CR LF that every command line ends with.

@@ -46,7 +46,8 @@ sync needs state_dir; library=load_fleet_library(path) takes a fleet library of 
 Use it from one thread at a time; cancel() alone may come from any thread. close() (or the end
 of a with block) frees it.
 
-    check(record_type, lines)        -> [Finding(line, field, what)], empty when all come back
+    check(record_type, lines)        -> [Finding(line, field, what, key)], empty when all come
+                                        back as written
     read_image(text)                 -> [Record(key, type, number, record)]
     diff(image_a, image_b)           -> [Difference(kind, key, field, before, after)],
                                         kind "added", "removed" or "changed"
@@ -55,7 +56,7 @@ of a with block) frees it.
                                          records)], .ok when it was read whole
     sync(addresses, lines=None, record_type=1, image=None, remove_missing=False,
          max_remove=None, dry_run=False, read_scales=False, read_back=True, probe=8,
-         progress=None)              -> SyncResult
+         progress=None, accept_changes=False) -> SyncResult
     cancel()                         stops the running call (or the next one) soon after
 
 sync brings the scales to hold the data lines of one stored record type (or, with image, the
@@ -74,7 +75,10 @@ raises a FleetError (a VudaduvError) with .function, .code, .code_name and .mess
 library's text of the last error: FleetStopped when the call was stopped (.result, a SyncResult
 or the list of a read, tells each scale; the next sync sends the rest), FleetBusyError when
 another call runs on the fleet, FleetTextError for a text the library cannot take (a line, an
-image, an address) and FleetArgumentError for a value it refuses (both also ValueError).
+image, an address) and FleetArgumentError for a value it refuses (both also ValueError). A sync
+first runs check() on its list: lines that would not arrive as written raise FleetFindingsError,
+whose .findings are the Finding of each, and nothing is sent; accept_changes=True sends all the
+same (as the tool's --accept-changes; lines that cannot be sent at all leave their record alone).
 
 progress(phase, done, total) is called on the calling thread while a read or sync runs: phase
 "reading", "reading in full" or "sending", the command lines answered in the phase and those it
@@ -103,10 +107,10 @@ __all__ = [
     "EXPORTS", "load_library", "string_list", "value_list", "TransportOutcome",
     "TRANSPORT_CAUSES", "transport_outcomes", "FLEET_CODE_NAMES", "LAST_ITEM",
     "Fleet", "FleetError", "FleetStopped", "FleetBusyError", "FleetTextError",
-    "FleetArgumentError", "Finding", "Record", "Difference", "ScaleImage", "ScaleSync",
+    "FleetArgumentError", "FleetFindingsError", "Finding", "Record", "Difference", "ScaleImage", "ScaleSync",
     "SyncResult", "VDFleetOptions", "VDFleetSyncRequest", "load_fleet_library",
     "VDFLEET_OK", "VDFLEET_E_ARGUMENT", "VDFLEET_E_SESSION", "VDFLEET_E_TEXT", "VDFLEET_E_FAILED",
-    "VDFLEET_E_STOPPED", "VDFLEET_E_BUSY", "VDFLEET_E_SCALES",
+    "VDFLEET_E_STOPPED", "VDFLEET_E_BUSY", "VDFLEET_E_SCALES", "VDFLEET_E_FINDINGS",
 ]
 
 WQ_OK = 0
@@ -540,12 +544,14 @@ VDFLEET_E_FAILED = -4
 VDFLEET_E_STOPPED = -5
 VDFLEET_E_BUSY = -6
 VDFLEET_E_SCALES = -7
+VDFLEET_E_FINDINGS = -8
 
 FLEET_CODE_NAMES = {
     VDFLEET_OK: "VDFLEET_OK", VDFLEET_E_ARGUMENT: "VDFLEET_E_ARGUMENT",
     VDFLEET_E_SESSION: "VDFLEET_E_SESSION", VDFLEET_E_TEXT: "VDFLEET_E_TEXT",
     VDFLEET_E_FAILED: "VDFLEET_E_FAILED", VDFLEET_E_STOPPED: "VDFLEET_E_STOPPED",
     VDFLEET_E_BUSY: "VDFLEET_E_BUSY", VDFLEET_E_SCALES: "VDFLEET_E_SCALES",
+    VDFLEET_E_FINDINGS: "VDFLEET_E_FINDINGS",
 }
 
 _TEXT_UTF8 = 1
@@ -564,6 +570,7 @@ _AS_ASKED = ("in-step", "synced", "drift-repaired", "planned")
 _CAP_PERCENT, _CAP_COUNT, _CAP_ALL = 0, 1, 2
 _SYNC_REMOVE_MISSING, _SYNC_DRY_RUN, _SYNC_READ_SCALES, _SYNC_NO_READ_BACK = 1, 2, 4, 8
 _SYNC_NO_PROBE = 16
+_SYNC_ACCEPT_CHANGES = 32
 LAST_ITEM = 4000
 
 
@@ -663,14 +670,25 @@ class FleetArgumentError(FleetError, ValueError):
     """A value the library refuses: a record type that stores nothing, no state directory..."""
 
 
+class FleetFindingsError(FleetError):
+    """A sync refused its list: some lines would not arrive on the scales as written (the check
+    that check() runs). Nothing was sent; .findings lists them, one Finding each."""
+
+    def __init__(self, function, code, message, result=None):
+        FleetError.__init__(self, function, code, message, None)
+        self.findings = list(result or [])
+
+
 _FLEET_ERRORS = {
     VDFLEET_E_STOPPED: FleetStopped, VDFLEET_E_BUSY: FleetBusyError,
     VDFLEET_E_TEXT: FleetTextError, VDFLEET_E_ARGUMENT: FleetArgumentError,
+    VDFLEET_E_FINDINGS: FleetFindingsError,
 }
 
 
-class Finding(collections.namedtuple("Finding", "line field what")):
-    """What a check found: the index of the data line, the field, what happens to it."""
+class Finding(collections.namedtuple("Finding", "line field what key")):
+    """What a check found: the index of the data line, the field, what happens to it, and the
+    record the line stores ("item 0042"; "" for a line the library leaves out)."""
 
     __slots__ = ()
 
@@ -935,8 +953,11 @@ class Fleet:
         array, count = _utf8_list(lines, "a data line")
         self._check("VDFleetCheck", self._call("VDFleetCheck", _uint32(record_type, "record_type"),
                                                array, count))
-        return self._rows(lambda row: Finding(self._number(row, _LINE), self._text(row, _FIELD),
-                                              self._text(row, _WHAT)))
+        return self._rows(self._finding)
+
+    def _finding(self, row):
+        return Finding(self._number(row, _LINE), self._text(row, _FIELD), self._text(row, _WHAT),
+                       self._text(row, _KEY))
 
     def read_image(self, text):
         """The records of an image text (one upload line a record), in record order."""
@@ -975,6 +996,8 @@ class Fleet:
         result = None
         if code in (VDFLEET_E_STOPPED, VDFLEET_E_FAILED) and self._row_count() > 0:
             result = make_result()
+        if code == VDFLEET_E_FINDINGS:
+            result = self._rows(self._finding)
         raise _FLEET_ERRORS.get(code, FleetError)(function, code, message, result)
 
     def read_scales(self, addresses, types=None, first_item=0, last_item=LAST_ITEM,
@@ -992,10 +1015,12 @@ class Fleet:
 
     def sync(self, addresses, lines=None, record_type=1, image=None, remove_missing=False,
              max_remove=None, dry_run=False, read_scales=False, read_back=True, probe=8,
-             progress=None):
+             progress=None, accept_changes=False):
         """Brings every scale to hold the data lines (or the records of image), all at once,
         with the fleet's state directory: a SyncResult. Scales that fail are in the result, not
-        raised; a stop raises FleetStopped with the result."""
+        raised; a stop raises FleetStopped with the result. A list with lines that would not
+        arrive as written raises FleetFindingsError with its .findings, nothing sent, unless
+        accept_changes is true."""
         if image is not None and lines is not None:
             raise ValueError("sync takes lines or an image, not both")
         line_array, line_count = _utf8_list([] if lines is None else lines, "a data line")
@@ -1004,7 +1029,8 @@ class Fleet:
         probe = _uint32(probe, "probe")
         flags = ((_SYNC_REMOVE_MISSING if remove_missing else 0) |
                  (_SYNC_DRY_RUN if dry_run else 0) | (_SYNC_READ_SCALES if read_scales else 0) |
-                 (0 if read_back else _SYNC_NO_READ_BACK) | (0 if probe else _SYNC_NO_PROBE))
+                 (0 if read_back else _SYNC_NO_READ_BACK) | (0 if probe else _SYNC_NO_PROBE) |
+                 (_SYNC_ACCEPT_CHANGES if accept_changes else 0))
         request = VDFleetSyncRequest(
             ctypes.sizeof(VDFleetSyncRequest), _uint32(record_type, "record_type"),
             ctypes.cast(line_array, _STRINGS) if line_array else None, line_count,
