@@ -3,6 +3,7 @@
 check, read_image and diff, texts the library refuses, syncs with one scale off, stops from the
 progress function, from cancel() and from an exception, and calls made while one runs."""
 
+import json
 import os
 import tempfile
 import threading
@@ -33,6 +34,8 @@ CHECKS = [
     (1, ["3A5##ABCDEFGHIJKLMNOPQRSTUVWXYZABCDEFGHIJ"], [(0, "text 1", "cut to")]),
     (3, ["05AHello", "1A1"], []),
     (1, ["1A1", ""], [(1, None, "")]),  # a line that is no record: its field is the library's
+    # A line GBK has no form for is a finding, not an error of the call.
+    (1, ["1A1", "2A5##\U0001F600"], [(1, "line", "its line has no GBK form")]),
 ]
 
 # (image text, (key, type, number, record) of each record)
@@ -83,8 +86,6 @@ class Tables(unittest.TestCase):
 
     def test_what_the_library_refuses_names_the_cause(self):
         cases = [
-            ("a character GBK lacks", vudaduv.FleetTextError, "line 1",
-             lambda: self.fleet.check(1, ["1A1", "2A5##\U0001F600"])),
             ("no record", vudaduv.FleetTextError, "image:1: not a record",
              lambda: self.fleet.read_image("hello\n")),
             ("a record twice", vudaduv.FleetTextError, "image:2: item 0002 a second time",
@@ -200,7 +201,8 @@ class Syncs(WithScales):
 
     def test_a_line_without_gbk_leaves_its_record_alone(self):
         with fleet() as scales:
-            result = scales.sync(FLEET[:1], ["3041A5##ok", "3042A5##\U0001F600"])
+            result = scales.sync(FLEET[:1], ["3041A5##ok", "3042A5##\U0001F600"],
+                                 accept_changes=True)
         self.assertEqual(result[0].cause, "item 3042 left alone: its line has no GBK form")
         self.assertTrue(result.ok)
         self.assertEqual(self.read(FLEET[:1], 3041, 3042)[0].image, "1P3041A5##ok\n")
@@ -212,6 +214,35 @@ class Syncs(WithScales):
             self.assertEqual((result[0].status, result[0].confirmed), ("synced", 2))
             read = scales.read_scales(FLEET[2:], types=[1, 3], first_item=3051, last_item=3051)
         self.assertEqual(read[0].image, image)
+
+
+class Findings(WithScales):
+    """The lists that the tool and the C library are given in their own test
+    (tests/fleet/same_verdict_lists.json): a sync raises FleetFindingsError with the same
+    findings as check(), nothing sent; accept_changes sends them. The cut last line is a file's,
+    which no list of str has."""
+
+    def test_a_refused_sync_carries_its_findings(self):
+        with open(os.environ["VUDADUV_SAME_VERDICT"], encoding="utf-8") as table:
+            cases = [case for case in json.load(table) if not case.get("cutLastLine")]
+        for case in cases:
+            lines = case["lines"]
+            numbers = [min(int(line[:4]), 4000) for line in lines]
+            with self.subTest(case["name"]), fleet() as scales:
+                with self.assertRaises(vudaduv.FleetFindingsError) as raised:
+                    scales.sync(FLEET[:1], lines)
+                findings = raised.exception.findings
+                self.assertEqual(raised.exception.code_name, "VDFLEET_E_FINDINGS")
+                self.assertEqual(findings, scales.check(1, lines))
+                self.assertEqual([(f.line, f.field) for f in findings],
+                                 [(line, field) for line, field, _ in case["findings"]])
+                for finding, (_, _, what) in zip(findings, case["findings"]):
+                    self.assertTrue(finding.what.startswith(what), finding.what)
+                    self.assertTrue(finding.key.startswith("item "), finding.key)
+                self.assertEqual(self.read(FLEET[:1], min(numbers), max(numbers))[0].image, "")
+                result = scales.sync(FLEET[:1], lines, accept_changes=True)
+                self.assertTrue(result.ok, result[0].cause)
+                self.assertNotEqual(self.read(FLEET[:1], min(numbers), max(numbers))[0].image, "")
 
 
 class Stops(WithScales):
