@@ -223,7 +223,12 @@ class Findings(WithScales):
     which no list of str has."""
 
     def test_a_refused_sync_carries_its_findings(self):
-        with open(os.environ["VUDADUV_SAME_VERDICT"], encoding="utf-8") as table:
+        path = os.environ.get("VUDADUV_SAME_VERDICT") or os.path.join(
+            os.path.dirname(os.path.abspath(__file__)), "..", "..", "fleet",
+            "same_verdict_lists.json")
+        if not os.path.exists(path):
+            self.skipTest("no table of lists (VUDADUV_SAME_VERDICT)")
+        with open(path, encoding="utf-8") as table:
             cases = [case for case in json.load(table) if not case.get("cutLastLine")]
         for case in cases:
             lines = case["lines"]
