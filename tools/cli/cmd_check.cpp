@@ -20,7 +20,8 @@ std::string CheckHelp() {
                "Runs every data line through the library's encoding, a virtual scale and the\n"
                "read-back, as a send and a read would, and reports each difference from the\n"
                "line as written, as FILE:LINE: field: what happens (a number clamped, a text\n"
-               "cut, characters that cannot be sent, a line left out, ...). Nothing is sent.\n"
+               "cut, characters that cannot be sent, a line left out, a record stored again by\n"
+               "a later line, a file's last line without a line end, ...). Nothing is sent.\n"
                "\n") +
            kDataOptionsHelp +
            "\n"
