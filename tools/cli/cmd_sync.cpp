@@ -105,9 +105,10 @@ std::string SyncHelp() {
            "stopped by Ctrl-C (what was confirmed is kept; the next run sends the rest).\n";
 }
 
-// LIST as records, its record types, and the check's verdict; kExitOk or the exit status.
+// LIST as records, its record types, whether its last line was cut, and the check's verdict;
+// kExitOk or the exit status.
 int LoadList(const ParsedArgs& parsed, bool en, const std::string& charset, fleet::WantedList& list,
-             std::vector<uint32_t>& types) {
+             std::vector<uint32_t>& types, bool& cut) {
     std::string error;
     std::string path = parsed.Value(kFileOption.name);
     CheckReport report;
@@ -132,6 +133,7 @@ int LoadList(const ParsedArgs& parsed, bool en, const std::string& charset, flee
         fleet::CheckedList checked =
             fleet::CheckListOfDataLines(type, en, data.lines, UnsendableLines(data), data.numbers);
         list = std::move(checked.list);
+        cut = data.lastLineCut;
         report = ReportListFindings(data, checked.findings, charset);
         lineCount = data.lines.size();
         types = {type};
@@ -158,7 +160,8 @@ int LoadList(const ParsedArgs& parsed, bool en, const std::string& charset, flee
             fleet::LeaveRecordAlone(list, image.unconvertibleKeys[i], image.unconvertible[i]);
             present.insert(image.unconvertibleKeys[i].type);
         }
-        if (!image.cut.empty()) {
+        cut = !image.cut.empty();
+        if (cut) {
             report.lines.push_back(image.cut);
             ++report.changedLines;
             ++lineCount;
@@ -393,8 +396,17 @@ int RunSync(const Arguments& args) {
     if (status != kExitOk) return status;
     options.settings = fleet.settings;
     fleet::WantedList list;
-    status = LoadList(parsed, options.en, charset, list, options.listTypes);
+    bool cut = false;
+    status = LoadList(parsed, options.en, charset, list, options.listTypes, cut);
     if (status != kExitOk) return status;
+    // A cut line may have lost digits of its record's number ("2" of "20A..."), so which record
+    // it was meant to name is not known: a list cut so removes nothing, lest it remove that one.
+    if (cut && options.removeMissing) {
+        options.removeMissing = false;
+        std::fprintf(stderr,
+                     "vudaduv sync: no record is removed in this run: the list's last line "
+                     "was cut and may have named any record\n");
+    }
     SavedPlan saved;
     std::string listDigest;
     status = ReadPlanOptions(parsed, saved, listDigest);

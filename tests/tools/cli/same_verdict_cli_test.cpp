@@ -253,5 +253,26 @@ TEST(CutList, TheCutLinesRecordIsLeftAloneOnTheScale) {
     EXPECT_EQ(library.Read(scale), "1P3120A0100000599##Pear\n1P3121A5##New\n");
 }
 
+// A list cut inside a record's number ("31" of "3120A...") names another record, or none: which
+// one the line was meant for is not known, so that run removes nothing.
+TEST(CutList, ACutInsideTheNumberRemovesNoRecord) {
+    TempDirectory directory;
+    ScaleProcess fleet(1, 0);
+    ASSERT_TRUE(fleet.Started());
+    std::string scale = fleet.OutputLines().at(0);
+    ToolRun before =
+        RunTool({"send", "--type", "1", "--target", scale}, "3120A0100000599##Pear\n3121A5##Old\n");
+    ASSERT_EQ(before.status, 0) << before.err;
+    WriteWholeFile("list.txt", "3121A5##New\n31");
+    ToolRun accepted =
+        RunTool({"sync", "--file", "list.txt", "--type", "1", "--state", "state", "--target", scale,
+                 "--remove-missing", "--max-remove", "all", "--accept-changes"});
+    EXPECT_EQ(accepted.status, 0) << accepted.out << accepted.err;
+    EXPECT_NE(accepted.err.find("no record is removed in this run"), std::string::npos)
+        << accepted.err;
+    Library library("library-state");
+    EXPECT_EQ(library.Read(scale), "1P3120A0100000599##Pear\n1P3121A5##New\n");
+}
+
 }  // namespace
 }  // namespace vudaduv::cli::test
