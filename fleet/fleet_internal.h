@@ -112,8 +112,14 @@ class FileLock {
     virtual ~FileLock() = default;
 };
 
-// Takes the lock without waiting; nullptr with error naming the holder's process id when
-// another process holds it, or the system's reason.
-std::unique_ptr<FileLock> TryLockFile(const std::string& path, std::string& error);
+// Takes the lock without waiting; nullptr with held set and error naming the holder's process
+// id ("this process" when it is the caller's own) when another holds it, or with the system's
+// reason.
+std::unique_ptr<FileLock> TryLockFile(const std::string& path, std::string& error, bool& held);
+
+// "another sync (process 12) holds PATH", or "another sync of this process (12) holds PATH" when
+// the holder is the caller's own process.
+std::string LockHolderText(const std::string& holder, const std::string& self,
+                           const std::string& path);
 
 }  // namespace vudaduv::fleet

@@ -109,7 +109,8 @@ bool MoveIntoPlace(const std::string& from, const std::string& to, std::string& 
     return false;
 }
 
-std::unique_ptr<FileLock> TryLockFile(const std::string& path, std::string& error) {
+std::unique_ptr<FileLock> TryLockFile(const std::string& path, std::string& error, bool& held) {
+    held = false;
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
         error = path + ": " + SystemError();
@@ -121,9 +122,9 @@ std::unique_ptr<FileLock> TryLockFile(const std::string& path, std::string& erro
         char holder[32] = {};
         ssize_t n = busy ? ::pread(fd, holder, sizeof holder - 1, 0) : 0;
         if (busy) {
+            held = true;
             std::string pid(holder, n > 0 ? static_cast<std::size_t>(n) : 0);
-            error = "another sync (process " + (pid.empty() ? std::string("unknown") : pid) +
-                    ") holds " + path;
+            error = LockHolderText(pid, std::to_string(::getpid()), path);
         }
         ::close(fd);
         return nullptr;

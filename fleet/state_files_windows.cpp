@@ -115,7 +115,8 @@ bool MoveIntoPlace(const std::string& from, const std::string& to, std::string& 
     return false;
 }
 
-std::unique_ptr<FileLock> TryLockFile(const std::string& path, std::string& error) {
+std::unique_ptr<FileLock> TryLockFile(const std::string& path, std::string& error, bool& held) {
+    held = false;
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -133,8 +134,9 @@ std::unique_ptr<FileLock> TryLockFile(const std::string& path, std::string& erro
             DWORD n = 0;
             OVERLAPPED start = {};
             if (!ReadFile(file, holder, sizeof holder - 1, &n, &start)) n = 0;
-            error = "another sync (process " + (n > 0 ? std::string(holder, n) : "unknown") +
-                    ") holds " + path;
+            held = true;
+            error =
+                LockHolderText(std::string(holder, n), std::to_string(GetCurrentProcessId()), path);
         }
         CloseHandle(file);
         return nullptr;

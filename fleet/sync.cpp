@@ -770,6 +770,13 @@ std::string JoinPath(const std::string& dir, const std::string& name) {
     return (std::filesystem::path(dir) / name).string();
 }
 
+std::string LockHolderText(const std::string& holder, const std::string& self,
+                           const std::string& path) {
+    if (holder == self) return "another sync of this process (" + self + ") holds " + path;
+    return "another sync (process " + (holder.empty() ? std::string("unknown") : holder) +
+           ") holds " + path;
+}
+
 bool ReadFileIfThere(const std::string& path, std::string& bytes, std::string& error) {
     std::error_code code;
     if (!std::filesystem::exists(path, code)) return false;
@@ -993,18 +1000,24 @@ SyncResult SyncScales(const WantedList& list, const std::vector<std::string>& ad
     // sells nothing: removing what it lacks would empty every scale.
     if (options.removeMissing && list.empty() && options.maxRemove.kind != RemovalCap::kAll) {
         result.refused = true;
+        result.errorKind = SyncError::kRefused;
         result.error = "the list holds no record: removing what it lacks would empty every scale";
         return result;
     }
     std::error_code code;
     std::filesystem::create_directories(options.stateDir, code);
     if (code) {
+        result.errorKind = SyncError::kState;
         result.error = options.stateDir + ": " + code.message();
         return result;
     }
+    bool held = false;
     std::unique_ptr<FileLock> lock =
-        TryLockFile(JoinPath(options.stateDir, kLockFileName), result.error);
-    if (!lock) return result;
+        TryLockFile(JoinPath(options.stateDir, kLockFileName), result.error, held);
+    if (!lock) {
+        result.errorKind = held ? SyncError::kLocked : SyncError::kState;
+        return result;
+    }
 
     std::string pendingText;
     std::string error;
@@ -1044,6 +1057,7 @@ SyncResult SyncScales(const WantedList& list, const std::vector<std::string>& ad
     }
     if (!options.dryRun &&
         !CheckRoomForState(options.stateDir, RoomForImages(list, work), result.error)) {
+        result.errorKind = SyncError::kState;
         return result;
     }
     result.probed = options.probe > 0;
@@ -1070,6 +1084,7 @@ SyncResult SyncScales(const WantedList& list, const std::vector<std::string>& ad
         std::string stale = options.approvePlans(result.scales);
         if (!stale.empty()) {
             result.refused = true;
+            result.errorKind = SyncError::kRefused;
             result.error = stale;
             return result;
         }
@@ -1101,6 +1116,7 @@ SyncResult SyncScales(const WantedList& list, const std::vector<std::string>& ad
     }
     if (options.dryRun) return result;
     if (!WritePendingFile(options.stateDir, pending, result.stateBytesWritten, error)) {
+        result.errorKind = SyncError::kState;
         result.error = "the state could not be written (nothing was sent): " + error;
         return result;
     }

@@ -7,12 +7,14 @@
  * Shipped as libvudaduv_fleet.so.1 on Linux and VUDADUV_FLEET.dll on Windows, beside the library
  * of the six exports (vudaduv.h) and the transports it sends through.
  *
- * Sessions. Every call but VDFleetVersion works on a session that VDFleetOpen makes from a
- * VDFleetOptions record and VDFleetClose frees. A session holds the results of its last call
- * that makes results (a table of rows, read by VDFleetResultCount, VDFleetResultText and
- * VDFleetResultNumber; each such call replaces the table, a failing one empties it), and the
+ * Sessions. Every call but VDFleetVersion and VDFleetCodeName works on a session that VDFleetOpen
+ * makes from a VDFleetOptions record and VDFleetClose frees. A session holds the results of its
+ * last call that makes results (a table of rows, read by VDFleetResultCount, VDFleetResultText
+ * and VDFleetResultNumber; each such call replaces the table, a failing one empties it), and the
  * text of its last error (VDFleetLastError). Nothing the library returns is freed by the caller:
- * texts are copied into the caller's buffers.
+ * texts are copied into the caller's buffers. The library knows the sessions it has open: a
+ * pointer that is no open session (one closed already, or never made) is VDFLEET_E_SESSION and
+ * is never read, unless a later VDFleetOpen happened to make a session at the same address.
  *
  * Texts. Every text in (data lines, image texts, addresses, the state directory) and out (the
  * results, the last error) is a NUL-terminated byte string in the session's encoding: GBK (code
@@ -24,31 +26,43 @@
  *
  * Copying a text out (VDFleetLastError, VDFleetResultText) works as snprintf does: the result is
  * the text's length in bytes without its NUL, whatever the buffer's size; at most size bytes are
- * written, the last of them a NUL, so a text is cut when the result is size or more. A NULL buffer
- * with size 0 asks for the length alone.
+ * written, the last of them a NUL, so a text is cut when the result is size or more. A text is
+ * cut at a character boundary of the session's encoding (a GBK or UTF-8 character is never
+ * halved), so the bytes before the NUL may be fewer than size - 1. A NULL buffer with size 0 asks
+ * for the length alone.
  *
- * Results. Every function returns an int32_t: VDFLEET_OK (0) or a negative VDFLEET_E_ code (the
- * copying functions: a length, 0 or more, or a negative code). A NULL session is
- * VDFLEET_E_SESSION and touches nothing. No C++ exception leaves the library: memory that runs
- * out inside a call is VDFLEET_E_FAILED.
+ * Results. Every function returns an int32_t: VDFLEET_OK (0), VDFLEET_SCALES (1, a read or sync
+ * that was done but left some scale not as asked), or a negative VDFLEET_E_ code: `rc < 0` means
+ * the call itself failed (the copying functions: a length, 0 or more, or a negative code). A NULL
+ * session is VDFLEET_E_SESSION and touches nothing. No C++ exception leaves the library: memory
+ * that runs out inside a call is VDFLEET_E_MEMORY. VDFleetCodeName names every code.
+ *
+ * Versions. From 1.1.0 (VDFleetVersion() >= 10100) a run in which some scales are not as asked
+ * returns VDFLEET_SCALES (1), a positive code; 1.0 returned VDFLEET_E_SCALES (-7). A program that
+ * may meet either library treats both alike; VDFLEET_VERSION is the version of this header.
  *
  * Progress and stopping. VDFleetReadScales and VDFleetSync tell a progress function, on the
- * calling thread inside the call, when each phase starts, each time a scale answers a command line
- * and each time a scale is done; a non-zero return from it stops the call as VDFleetCancel does.
- * A stopped call returns VDFLEET_E_STOPPED soon after (within a few tens of milliseconds of the
- * next look at the flag): no new command is started, a sync keeps what the scales confirmed in
- * its state and the next sync sends the rest.
+ * calling thread inside the call, when each phase starts, as scales answer command lines and as
+ * scales are done; a non-zero return from it stops the call as VDFleetCancel does. The counts
+ * come at most about every 10 ms (besides each phase's start and the last count of a phase), not
+ * once a line. VDFleetSetProgressEvents sets a function told each event as a record instead,
+ * which names the scale that is done. A stopped call returns VDFLEET_E_STOPPED soon after
+ * (within a few tens of milliseconds of the next look at the flag): no new command is started, a
+ * sync keeps what the scales confirmed in its state and the next sync sends the rest.
  *
  * Thread safety. A session is used by one thread at a time; a second call on a session while one
  * runs (from another thread, or from inside its progress function) returns VDFLEET_E_BUSY and
- * changes nothing. VDFleetCancel alone may be called from any thread at any time while the
- * session is open. Sessions share nothing: several may work at once on different threads. Two
- * syncs on one state directory, in one process or in two, do not overlap: the second fails
- * (VDFLEET_E_FAILED) with a text naming the process that holds it.
+ * changes nothing. VDFleetCancel and VDFleetLastError alone may be called from any thread at any
+ * time while the session is open. Sessions share nothing: several may work at once on different
+ * threads. Two syncs on one state directory, in one process or in two, do not overlap: the second
+ * fails with VDFLEET_E_LOCKED and a text naming the process that holds it ("this process" when
+ * it is the caller's own).
  *
- * Later versions may add fields at the end of VDFleetOptions and VDFleetSyncRequest; each begins
- * with its own size (set it to sizeof the record), so a program built against this header keeps
- * working with a later library, which reads only the fields that the size covers.
+ * Later versions may add fields at the end of VDFleetOptions, VDFleetSyncRequest and
+ * VDFleetProgressEvent; each begins with its own size (set it to sizeof the record), so a program
+ * built against this header keeps working with a later library, which reads only the fields that
+ * the size covers. No record has padding at its end on 32-bit or 64-bit systems (a reserved field
+ * fills it, to be 0), so that a later field never lands on bytes an older program left unset.
  */
 #ifndef VUDADUV_FLEET_C_H
 #define VUDADUV_FLEET_C_H
@@ -79,27 +93,47 @@
 extern "C" {
 #endif
 
+/* The version of this header; VDFleetVersion() tells the library's, which may be later. */
+#define VDFLEET_VERSION_MAJOR 1
+#define VDFLEET_VERSION_MINOR 1
+#define VDFLEET_VERSION_PATCH 0
+#define VDFLEET_VERSION 10100 /* major * 10000 + minor * 100 + patch */
+
 /* ---- Result codes (fixed values, never renumbered) ------------------------------------------ */
 
 #define VDFLEET_OK 0
+#define VDFLEET_SCALES                                                                      \
+    1 /* done, but not every scale is as asked: see each scale's row (from 1.1.0; positive, \
+         so that rc < 0 means the call itself failed) */
 #define VDFLEET_E_ARGUMENT                                                                       \
     -1                       /* a NULL pointer where one is needed, a size too small, an unknown \
                                 value, row or field, a field of another kind */
-#define VDFLEET_E_SESSION -2 /* the session is NULL */
+#define VDFLEET_E_SESSION -2 /* the session is NULL, closed, or none the library made */
 #define VDFLEET_E_TEXT                                                  \
     -3 /* a text is no valid text of the session's encoding, has no GBK \
           form, or is no image text (the last error names the line) */
-#define VDFLEET_E_FAILED                                                                       \
-    -4                       /* the work could not be done or not be finished: the state       \
-                                directory is busy or unusable, its images could not be written \
-                                after a send, the sync was refused, memory ran out */
+#define VDFLEET_E_FAILED                                                                    \
+    -4 /* the work could not be done or not be finished, for none of the causes that have a \
+          code of their own (the last error says why) */
 #define VDFLEET_E_STOPPED -5 /* stopped by VDFleetCancel or the progress function */
 #define VDFLEET_E_BUSY -6    /* another call is running on the session */
-#define VDFLEET_E_SCALES -7  /* done, but not every scale is as asked: see each scale's row */
+#define VDFLEET_E_SCALES \
+    -7 /* 1.0's code for what is VDFLEET_SCALES from 1.1.0 on; never returned from 1.1.0 */
 #define VDFLEET_E_FINDINGS                                                               \
     -8 /* a sync refused its list: some lines would not arrive on the scales as written; \
           nothing was sent, the state untouched; the rows are the findings               \
           (VDFLEET_LINE, VDFLEET_KEY, VDFLEET_FIELD, VDFLEET_WHAT) */
+#define VDFLEET_E_LOCKED                                                                 \
+    -9 /* another sync (in this process or another) holds the state directory: try again \
+          later; the last error names the holder */
+#define VDFLEET_E_STATE                                                                     \
+    -10 /* the state directory cannot be read or written (the last error says why and names \
+           the file) */
+#define VDFLEET_E_MEMORY -11 /* memory ran out */
+
+/* The name of a code, "VDFLEET_OK", "VDFLEET_SCALES", "VDFLEET_E_ARGUMENT", ...: a static text,
+ * never NULL, "VDFLEET_UNKNOWN" for a code the library does not know. Any thread, no session. */
+VDFLEET_API const char* VDFLEET_CALL VDFleetCodeName(int32_t code);
 
 /* ---- Sessions ------------------------------------------------------------------------------- */
 
@@ -107,7 +141,7 @@ extern "C" {
 #define VDFLEET_TEXT_UTF8 1
 
 /* What a session is made from. Zeros everywhere but size give a GBK session with the transport's
- * defaults and no state directory. */
+ * defaults and no state directory; VDFLEET_OPTIONS_INIT is such a record. */
 typedef struct VDFleetOptions {
     uint32_t size;         /* sizeof(VDFleetOptions); smaller than this version's first
                               fields is VDFLEET_E_ARGUMENT */
@@ -118,28 +152,38 @@ typedef struct VDFleetOptions {
     uint32_t port;         /* for addresses without one; 0: 4001 */
     const char* state_dir; /* where a sync keeps each scale's image; NULL or "" when the
                               session does not sync. Copied: the caller's text may go. On
-                              Windows a text of the session's encoding (the folder must have a
-                              name of the system's code page); elsewhere the path's bytes as
-                              the file system takes them, never converted */
+                              Windows a text of the session's encoding, opened through the
+                              system's wide file names (any name in a UTF-8 session; in a GBK
+                              one, names GBK can write); elsewhere the path's bytes as the file
+                              system takes them, never converted */
 } VDFleetOptions;
+
+#define VDFLEET_OPTIONS_INIT \
+    { sizeof(VDFleetOptions), 0, 0, 0, 0, 0, 0 }
 
 typedef struct VDFleetSession VDFleetSession;
 
-/* The library's version as a number: major * 10000 + minor * 100 + patch (10000 for 1.0.0). */
+/* The library's version as a number: major * 10000 + minor * 100 + patch (10000 for 1.0.0,
+ * 10100 for 1.1.0; compare with VDFLEET_VERSION, the header's). */
 VDFLEET_API int32_t VDFLEET_CALL VDFleetVersion(void);
 
 /* Makes a session into *session. VDFLEET_E_ARGUMENT when options or session is NULL, when
  * options->size is too small or options->text unknown (*session is then set to NULL, when
  * session is not NULL); VDFLEET_E_TEXT when state_dir is no valid text (Windows);
- * VDFLEET_E_FAILED when memory runs out. */
+ * VDFLEET_E_MEMORY when memory runs out. */
 VDFLEET_API int32_t VDFLEET_CALL VDFleetOpen(const VDFleetOptions* options,
                                              VDFleetSession** session);
 
-/* Frees the session and everything it holds. NULL is VDFLEET_E_SESSION; a session in a call is
- * VDFLEET_E_BUSY and stays open. The session must not be used after. */
+/* Frees the session and everything it holds. NULL or a session closed already is
+ * VDFLEET_E_SESSION; a session in a call is VDFLEET_E_BUSY and stays open. After it, every call
+ * with the pointer is VDFLEET_E_SESSION. */
 VDFLEET_API int32_t VDFLEET_CALL VDFleetClose(VDFleetSession* session);
 
-/* Copies the text of the session's last error ("" after a call that succeeded). */
+/* Copies the text of the session's last error: that of its last call that makes results or
+ * that failed; "" when that call succeeded (the reading calls that succeed, VDFleetResultCount,
+ * VDFleetResultText, VDFleetResultNumber and VDFleetSetProgress, leave it as it was). From any
+ * thread: while another thread's call runs it answers what that call has set so far ("" from
+ * the start of a call that makes results, until it fails). */
 VDFLEET_API int32_t VDFLEET_CALL VDFleetLastError(VDFleetSession* session, char* buffer,
                                                   uint32_t size);
 
@@ -150,19 +194,52 @@ VDFLEET_API int32_t VDFLEET_CALL VDFleetLastError(VDFleetSession* session, char*
 #define VDFLEET_PHASE_SENDING 3         /* a sync sends and reads back */
 
 /* Told the phase, the command lines answered in it so far, and the lines it sends in all (0 when
- * not known beforehand: the reading of VDFleetReadScales). Non-zero stops the call. It must not
- * call the library with the same session (VDFLEET_E_BUSY). */
+ * not known beforehand: the reading of VDFleetReadScales): at each phase's start, then at most
+ * about every 10 ms, and with a phase's last count. Non-zero stops the call. It must not call the
+ * library with the same session (VDFLEET_E_BUSY). */
 typedef int32_t(VDFLEET_CALL* VDFleetProgress)(void* user, uint32_t phase, uint32_t done,
                                                uint32_t total);
 
 /* Sets the progress function (NULL for none) and the pointer it gets, for the session's later
- * calls. */
+ * calls. It replaces a function set by VDFleetSetProgressEvents. */
 VDFLEET_API int32_t VDFLEET_CALL VDFleetSetProgress(VDFleetSession* session,
                                                     VDFleetProgress progress, void* user);
 
-/* Stops the call running on the session, or, when none runs, the next VDFleetReadScales or
- * VDFleetSync at its start. Safe from any thread (not from a signal handler) while the session
- * is open. */
+#define VDFLEET_EVENT_PHASE 1      /* a phase starts: phase, total, scales */
+#define VDFLEET_EVENT_LINES 2      /* lines were answered: done of total (at most every ~10 ms) */
+#define VDFLEET_EVENT_SCALE_DONE 3 /* the scale of index scale is done with in this phase */
+
+#define VDFLEET_NO_SCALE 0xFFFFFFFFu /* scale, for an event of no one scale */
+
+/* One event of a call's progress (from 1.1.0). The library sets size to the bytes it filled:
+ * read a field only when size covers it, as later versions may add fields at the end. */
+typedef struct VDFleetProgressEvent {
+    uint32_t size;        /* sizeof the record as the library filled it */
+    uint32_t event;       /* VDFLEET_EVENT_ value */
+    uint32_t phase;       /* VDFLEET_PHASE_ value */
+    uint32_t done;        /* command lines answered in the phase so far */
+    uint32_t total;       /* lines the phase sends in all; 0 when not known beforehand */
+    uint32_t scale;       /* VDFLEET_EVENT_SCALE_DONE: the index of the scale's address in the
+                             call's addresses; else VDFLEET_NO_SCALE */
+    uint32_t scales_done; /* scales done with in the phase so far */
+    uint32_t scales;      /* scales the phase serves */
+} VDFleetProgressEvent;
+
+/* Told each event of a call; the record lives for the call of the function alone. Non-zero
+ * stops the call. It must not call the library with the same session (VDFLEET_E_BUSY). */
+typedef int32_t(VDFLEET_CALL* VDFleetProgressEvents)(void* user, const VDFleetProgressEvent* event);
+
+/* Sets the event function (NULL for none) and the pointer it gets, for the session's later calls
+ * (from 1.1.0). It replaces a function set by VDFleetSetProgress. Phase starts and the end of
+ * every scale are each told; the counts of lines at most about every 10 ms and with a phase's
+ * last count. */
+VDFLEET_API int32_t VDFLEET_CALL VDFleetSetProgressEvents(VDFleetSession* session,
+                                                          VDFleetProgressEvents progress,
+                                                          void* user);
+
+/* Stops the call running on the session. A cancel while no call runs does nothing: the next
+ * call is not stopped by it. Safe from any thread (not from a signal handler); a closed session
+ * is VDFLEET_E_SESSION. */
 VDFLEET_API int32_t VDFLEET_CALL VDFleetCancel(VDFleetSession* session);
 
 /* ---- Results -------------------------------------------------------------------------------- */
@@ -261,7 +338,7 @@ VDFLEET_API int32_t VDFLEET_CALL VDFleetDiff(VDFleetSession* session, const char
  * first_item to last_item, from every scale at once. Rows: one a scale, in the order of the
  * addresses: VDFLEET_ADDRESS, VDFLEET_CODE, VDFLEET_CODE_NAME, VDFLEET_CAUSE, VDFLEET_IMAGE
  * (the records that came back intact; "" when nothing of the scale is known), VDFLEET_RECORDS.
- * VDFLEET_E_SCALES when a scale failed or a record did not come back intact (its cause says
+ * VDFLEET_SCALES when a scale failed or a record did not come back intact (its cause says
  * which); VDFLEET_E_ARGUMENT for a type that stores nothing (items beyond the
  * last one a scale keeps are not read). */
 VDFLEET_API int32_t VDFLEET_CALL VDFleetReadScales(VDFleetSession* session,
@@ -302,7 +379,14 @@ typedef struct VDFleetSyncRequest {
     uint32_t cap_kind;  /* with VDFLEET_SYNC_REMOVE_MISSING: VDFLEET_CAP_ value */
     uint32_t cap_value; /* 0 with VDFLEET_CAP_PERCENT: 10 */
     uint32_t probe;     /* records of each scale's state read back first; 0: 8 */
+    uint32_t reserved;  /* set it to 0 (from 1.1.0: it fills the record's end, padding on
+                           64-bit systems in 1.0); not read by 1.1. A 1.0 caller's smaller
+                           size, which ends before it, is taken as well */
 } VDFleetSyncRequest;
+
+/* A request with size set and everything else zero or NULL: fill in what the sync needs. */
+#define VDFLEET_SYNC_REQUEST_INIT \
+    { sizeof(VDFleetSyncRequest), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0 }
 
 /* Brings every scale to hold the list, all at once, with the session's state directory: each
  * scale gets only the records that differ from what its state (checked by a probe) says it holds,
@@ -316,13 +400,17 @@ typedef struct VDFleetSyncRequest {
  * anything and flags lack VDFLEET_SYNC_ACCEPT_CHANGES, nothing is sent, no scale is contacted and
  * the state is untouched: VDFLEET_E_FINDINGS, and the rows are the findings (VDFLEET_LINE,
  * VDFLEET_KEY, VDFLEET_FIELD, VDFLEET_WHAT), not scales.
- * VDFLEET_OK: every scale in step, synced, repaired or planned. VDFLEET_E_SCALES: a scale failed
+ * A scale that could not be reached or read keeps the figures its state foresees: VDFLEET_PLANNED
+ * and VDFLEET_PENDING count the changes the next sync will send it (0 when its state knows
+ * nothing of it).
+ * VDFLEET_OK: every scale in step, synced, repaired or planned. VDFLEET_SCALES: a scale failed
  * or was refused for its removal cap. VDFLEET_E_STOPPED: stopped; the rows tell each scale.
- * VDFLEET_E_FAILED without rows: nothing was done (the state directory busy or
- * unusable, removals asked for with a list that holds no record); with rows: the scales were
- * served but their state could not be written. VDFLEET_E_ARGUMENT: request NULL or too small, a
- * session without a state directory, no addresses, a record type that stores nothing, an unknown
- * cap kind. VDFLEET_E_TEXT: an address or image that cannot be read. */
+ * VDFLEET_E_LOCKED: another sync holds the state directory, nothing was done. VDFLEET_E_STATE
+ * without rows: the state directory cannot be used, nothing was done; with rows: the scales were
+ * served but their state could not be written. VDFLEET_E_FAILED without rows: removals asked for
+ * with a list that holds no record, nothing was done. VDFLEET_E_ARGUMENT: request NULL or too
+ * small, a session without a state directory, no addresses, a record type that
+ * stores nothing, an unknown cap kind. VDFLEET_E_TEXT: an address or image that cannot be read. */
 VDFLEET_API int32_t VDFLEET_CALL VDFleetSync(VDFleetSession* session,
                                              const VDFleetSyncRequest* request);
 

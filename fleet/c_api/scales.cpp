@@ -1,6 +1,7 @@
 // Reading scales and the sync: the fleet's work on the session's scales, settings, state
 // directory, progress and stop flag.
 #include <cctype>
+#include <cstddef>
 
 #include "findings.h"
 #include "image_text.h"
@@ -13,18 +14,6 @@ namespace fleet = vudaduv::fleet;
 namespace transport = vudaduv::transport;
 
 namespace {
-
-// The stop flag belongs to the call it stopped: the session's next call starts afresh.
-class StopFlagReset {
-  public:
-    explicit StopFlagReset(Session& session) : session_(session) {}
-    ~StopFlagReset() { session_.stop = false; }
-    StopFlagReset(const StopFlagReset&) = delete;
-    StopFlagReset& operator=(const StopFlagReset&) = delete;
-
-  private:
-    Session& session_;
-};
 
 // Why a scale read is no full reading of it: the transport's cause, the replies that are none of
 // a scale's, or the records that did not come back intact.
@@ -209,8 +198,9 @@ int32_t SyncOptionsOf(Session& session, const VDFleetSyncRequest& request, Progr
     if ((request.flags & VDFLEET_SYNC_NO_PROBE) != 0) options.probe = 0;
     options.settings = session.settings;
     options.observer = ObserverOf(session, relay);
-    options.phaseStarted = [&relay](fleet::SyncPhase phase, std::size_t, std::size_t commands) {
-        relay.Start(PhaseOf(phase), commands);
+    options.phaseStarted = [&relay](fleet::SyncPhase phase, std::size_t scales,
+                                    std::size_t commands) {
+        relay.Start(PhaseOf(phase), scales, commands);
     };
     return VDFLEET_OK;
 }
@@ -223,14 +213,29 @@ int32_t CodeOfSync(Session& session, const fleet::SyncResult& result) {
                     "stopped: what the scales confirmed is kept, the next sync sends the rest");
     }
     if (!result.stateError.empty()) {
-        return Fail(session, VDFLEET_E_FAILED, TextOut(session, result.stateError));
+        return Fail(session, VDFLEET_E_STATE, TextOut(session, result.stateError));
     }
     for (const fleet::ScaleSync& scale : result.scales) {
         if (!fleet::EndedAsAsked(scale.status)) {
-            return Fail(session, VDFLEET_E_SCALES, "not every scale is as asked");
+            return Fail(session, VDFLEET_SCALES, "not every scale is as asked");
         }
     }
     return VDFLEET_OK;
+}
+
+// The code of a sync that did nothing, by its cause: a caller retries a locked state later,
+// repairs a state directory, and changes its request when it was refused.
+int32_t CodeOfSyncError(fleet::SyncError kind) {
+    switch (kind) {
+        case fleet::SyncError::kLocked:
+            return VDFLEET_E_LOCKED;
+        case fleet::SyncError::kState:
+            return VDFLEET_E_STATE;
+        case fleet::SyncError::kRefused:
+        case fleet::SyncError::kNone:
+            break;
+    }
+    return VDFLEET_E_FAILED;
 }
 
 }  // namespace
@@ -241,7 +246,6 @@ int32_t VDFLEET_CALL VDFleetReadScales(VDFleetSession* session, const char* cons
                                        uint32_t count, const uint32_t* types, uint32_t type_count,
                                        int32_t first_item, int32_t last_item) {
     return Guarded(session, true, [&](Session& s) {
-        StopFlagReset reset(s);
         std::vector<std::string> gbk;
         std::string error;
         if (addresses == nullptr && count > 0)
@@ -260,9 +264,10 @@ int32_t VDFLEET_CALL VDFleetReadScales(VDFleetSession* session, const char* cons
         request.firstItem = first_item;
         request.lastItem = last_item;
         ProgressRelay relay(s);
-        relay.Start(VDFLEET_PHASE_READING, 0);
+        relay.Start(VDFLEET_PHASE_READING, gbk.size(), 0);
         std::vector<fleet::ScaleImage> scales =
             fleet::Pull(gbk, fleet::SlotsOf(request), s.en, s.settings, ObserverOf(s, relay));
+        relay.Finish();
         bool allRead = true;
         for (std::size_t i = 0; i < scales.size(); ++i) {
             Session::Row row;
@@ -278,14 +283,15 @@ int32_t VDFLEET_CALL VDFleetReadScales(VDFleetSession* session, const char* cons
             s.results.push_back(std::move(row));
         }
         if (s.stop) return Fail(s, VDFLEET_E_STOPPED, "stopped: the rows tell what came back");
-        return allRead ? VDFLEET_OK : Fail(s, VDFLEET_E_SCALES, "not every scale was read whole");
+        return allRead ? VDFLEET_OK : Fail(s, VDFLEET_SCALES, "not every scale was read whole");
     });
 }
 
 int32_t VDFLEET_CALL VDFleetSync(VDFleetSession* session, const VDFleetSyncRequest* request) {
     return Guarded(session, true, [&](Session& s) {
-        StopFlagReset reset(s);
-        if (request == nullptr || request->size < sizeof(VDFleetSyncRequest)) {
+        // A 1.0 caller's record ends before reserved on 32-bit systems; on 64-bit ones its size
+        // covers it as padding that an older program may have left unset, so it is not read.
+        if (request == nullptr || request->size < offsetof(VDFleetSyncRequest, reserved)) {
             return Fail(s, VDFLEET_E_ARGUMENT, "the request is NULL or its size too small");
         }
         if (s.stateDir.empty()) {
@@ -313,7 +319,10 @@ int32_t VDFLEET_CALL VDFleetSync(VDFleetSession* session, const VDFleetSyncReque
         }
         const fleet::WantedList& list = checked.list;
         fleet::SyncResult result = fleet::Sync(list, addresses, options);
-        if (!result.error.empty()) return Fail(s, VDFLEET_E_FAILED, TextOut(s, result.error));
+        relay.Finish();
+        if (!result.error.empty()) {
+            return Fail(s, CodeOfSyncError(result.errorKind), TextOut(s, result.error));
+        }
         std::string leftAlone = RecordsLeftAlone(list);
         for (std::size_t i = 0; i < result.scales.size(); ++i) {
             s.results.push_back(RowOfSync(s, request->addresses[i], result.scales[i], leftAlone));

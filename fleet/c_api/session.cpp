@@ -3,22 +3,91 @@
 #include "session.h"
 
 #include <limits>
+#include <unordered_set>
 
 #include "text_encoding.h"
 
 namespace vudaduv::fleet::c_api {
 
 int32_t Fail(Session& session, int32_t code, const std::string& why) {
+    std::lock_guard<std::mutex> hold(session.errorMutex);
     session.lastError = why;
     return code;
 }
 
 void SetErrorQuietly(Session& session, const char* why) noexcept {
     try {
-        session.lastError = why;
+        std::lock_guard<std::mutex> hold(session.errorMutex);
+        try {
+            session.lastError = why;
+        } catch (...) {
+            session.lastError.clear();
+        }
     } catch (...) {
-        session.lastError.clear();
+        // no lock to be had: the text stays as it was
     }
+}
+
+namespace {
+
+std::unordered_set<const Session*>& LiveSessions() {
+    static std::unordered_set<const Session*> live;
+    return live;
+}
+
+}  // namespace
+
+std::mutex& RegistryMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+bool IsLive(const Session* session) {
+    return session != nullptr && LiveSessions().count(session) > 0;
+}
+
+void RegisterSession(Session* session) {
+    std::lock_guard<std::mutex> hold(RegistryMutex());
+    LiveSessions().insert(session);
+}
+
+int32_t CloseSession(Session* session) noexcept {
+    int32_t code = WithLiveSession(session, [](Session& s) {
+        bool idle = false;
+        if (!s.busy.compare_exchange_strong(idle, true)) return VDFLEET_E_BUSY;
+        LiveSessions().erase(&s);
+        return VDFLEET_OK;
+    });
+    if (code == VDFLEET_OK) delete session;
+    return code;
+}
+
+int32_t BeginCall(Session* session) noexcept {
+    int32_t code = WithLiveSession(session, [](Session& s) {
+        bool idle = false;
+        return s.busy.compare_exchange_strong(idle, true) ? VDFLEET_OK : VDFLEET_E_BUSY;
+    });
+    if (code != VDFLEET_OK) return code;
+    try {
+        std::lock_guard<std::mutex> hold(session->callMutex);
+        session->running = true;
+        session->stop = false;
+    } catch (...) {
+        session->busy = false;
+        return VDFLEET_E_FAILED;
+    }
+    return VDFLEET_OK;
+}
+
+void EndCall(Session& session) noexcept {
+    try {
+        std::lock_guard<std::mutex> hold(session.callMutex);
+        session.running = false;
+        session.stop = false;
+    } catch (...) {
+        // the next call's start resets the flag
+    }
+    session.busy = false;
 }
 
 bool TextIn(const Session& session, const char* text, std::string& gbk) {
@@ -69,13 +138,31 @@ bool TextsIn(Session& session, const char* const* items, uint32_t count, const c
     return true;
 }
 
-int32_t CopyOut(const std::string& text, char* buffer, uint32_t size) {
+std::size_t CharacterBoundary(const std::string& text, std::size_t limit, bool utf8) {
+    if (limit >= text.size()) return text.size();
+    if (utf8) {
+        // Back to the start of the character the cut falls in: no continuation byte leads.
+        while (limit > 0 && (static_cast<unsigned char>(text[limit]) & 0xC0) == 0x80) --limit;
+        return limit;
+    }
+    // GBK: a byte from 0x81 on leads a character of two, whatever follows; only a walk from the
+    // start tells a lead byte from a trail byte.
+    std::size_t at = 0;
+    while (at < limit) {
+        std::size_t length = static_cast<unsigned char>(text[at]) >= 0x81 ? 2 : 1;
+        if (at + length > limit) break;
+        at += length;
+    }
+    return at;
+}
+
+int32_t CopyOut(const std::string& text, bool utf8, char* buffer, uint32_t size) {
     if (buffer == nullptr && size > 0) return VDFLEET_E_ARGUMENT;
     if (text.size() > static_cast<std::size_t>(std::numeric_limits<int32_t>::max())) {
         return VDFLEET_E_FAILED;
     }
     if (size > 0) {
-        std::size_t copied = std::min<std::size_t>(text.size(), size - 1);
+        std::size_t copied = CharacterBoundary(text, size - 1, utf8);
         text.copy(buffer, copied);
         buffer[copied] = '\0';
     }
@@ -90,29 +177,70 @@ uint32_t Clamped(std::size_t count) {
 
 }  // namespace
 
-void ProgressRelay::Start(uint32_t phase, std::size_t total) {
+void ProgressRelay::Start(uint32_t phase, std::size_t scales, std::size_t total) {
+    Finish();
     phase_ = phase;
     done_ = 0;
     total_ = Clamped(total);
-    Tell();
+    scalesDone_ = 0;
+    scales_ = Clamped(scales);
+    Tell(VDFLEET_EVENT_PHASE, VDFLEET_NO_SCALE);
 }
 
 void ProgressRelay::Answered() {
     if (done_ < UINT32_MAX) ++done_;
-    Tell();
+    untold_ = true;
+    TellCount(false);
 }
 
-void ProgressRelay::Tell() {
-    if (session_.progress != nullptr &&
-        session_.progress(session_.user, phase_, done_, total_) != 0) {
-        session_.stop = true;
+void ProgressRelay::ScaleDone(std::size_t scale) {
+    if (scalesDone_ < UINT32_MAX) ++scalesDone_;
+    if (session_.progressEvents != nullptr) {
+        Tell(VDFLEET_EVENT_SCALE_DONE, Clamped(scale));
+    } else {
+        untold_ = true;
+        TellCount(false);
     }
+}
+
+void ProgressRelay::Finish() {
+    if (untold_) TellCount(true);
+}
+
+// A count is told when the interval since the last has passed, or now when the phase ends: a
+// thousand scales answer 160,000 lines a sync, too many calls for a progress bar.
+void ProgressRelay::TellCount(bool now) {
+    auto time = std::chrono::steady_clock::now();
+    if (!now && time - lastTold_ < kInterval) return;
+    Tell(VDFLEET_EVENT_LINES, VDFLEET_NO_SCALE);
+}
+
+void ProgressRelay::Tell(uint32_t event, uint32_t scale) {
+    untold_ = false;
+    lastTold_ = std::chrono::steady_clock::now();
+    int32_t answer = 0;
+    if (session_.progressEvents != nullptr) {
+        VDFleetProgressEvent told{sizeof(VDFleetProgressEvent),
+                                  event,
+                                  phase_,
+                                  done_,
+                                  total_,
+                                  scale,
+                                  scalesDone_,
+                                  scales_};
+        answer = session_.progressEvents(session_.user, &told);
+    } else if (session_.progress != nullptr) {
+        answer = session_.progress(session_.user, phase_, done_, total_);
+    }
+    if (answer != 0) session_.stop = true;
 }
 
 transport::SendObserver ObserverOf(Session& session, ProgressRelay& relay) {
     transport::SendObserver observer;
     observer.lineAnswered = [&relay](std::size_t, std::size_t) { relay.Answered(); };
-    observer.scaleDone = [&relay](std::size_t, const transport::ScaleResult&) { relay.Tell(); };
+    observer.scaleDone = [&relay](std::size_t scale, const transport::ScaleResult&) {
+        relay.ScaleDone(scale);
+    };
     observer.stop = &session.stop;
     return observer;
 }
@@ -150,6 +278,39 @@ int32_t VDFLEET_CALL VDFleetVersion(void) {
            VUDADUV_FLEET_VERSION_PATCH;
 }
 
+const char* VDFLEET_CALL VDFleetCodeName(int32_t code) {
+    switch (code) {
+        case VDFLEET_OK:
+            return "VDFLEET_OK";
+        case VDFLEET_SCALES:
+            return "VDFLEET_SCALES";
+        case VDFLEET_E_ARGUMENT:
+            return "VDFLEET_E_ARGUMENT";
+        case VDFLEET_E_SESSION:
+            return "VDFLEET_E_SESSION";
+        case VDFLEET_E_TEXT:
+            return "VDFLEET_E_TEXT";
+        case VDFLEET_E_FAILED:
+            return "VDFLEET_E_FAILED";
+        case VDFLEET_E_STOPPED:
+            return "VDFLEET_E_STOPPED";
+        case VDFLEET_E_BUSY:
+            return "VDFLEET_E_BUSY";
+        case VDFLEET_E_SCALES:
+            return "VDFLEET_E_SCALES";
+        case -8:  // VDFLEET_E_FINDINGS
+            return "VDFLEET_E_FINDINGS";
+        case VDFLEET_E_LOCKED:
+            return "VDFLEET_E_LOCKED";
+        case VDFLEET_E_STATE:
+            return "VDFLEET_E_STATE";
+        case VDFLEET_E_MEMORY:
+            return "VDFLEET_E_MEMORY";
+        default:
+            return "VDFLEET_UNKNOWN";
+    }
+}
+
 int32_t VDFLEET_CALL VDFleetOpen(const VDFleetOptions* options, VDFleetSession** session) {
     if (session == nullptr) return VDFLEET_E_ARGUMENT;
     *session = nullptr;
@@ -171,44 +332,62 @@ int32_t VDFLEET_CALL VDFleetOpen(const VDFleetOptions* options, VDFleetSession**
         }
         if (options->tries != 0) made->settings.tries = options->tries;
         if (options->port != 0) made->settings.defaultPort = options->port;
+        try {
+            RegisterSession(made);
+        } catch (...) {
+            delete made;
+            throw;
+        }
         *session = made;
         return VDFLEET_OK;
+    } catch (const std::bad_alloc&) {
+        return VDFLEET_E_MEMORY;
     } catch (...) {
         return VDFLEET_E_FAILED;
     }
 }
 
 int32_t VDFLEET_CALL VDFleetClose(VDFleetSession* session) {
-    if (session == nullptr) return VDFLEET_E_SESSION;
-    bool idle = false;
-    if (!session->busy.compare_exchange_strong(idle, true)) return VDFLEET_E_BUSY;
-    delete session;
-    return VDFLEET_OK;
+    return CloseSession(session);
 }
 
 int32_t VDFLEET_CALL VDFleetLastError(VDFleetSession* session, char* buffer, uint32_t size) {
-    if (session == nullptr) return VDFLEET_E_SESSION;
-    // Not guarded: it reads what the last call left, even from inside a progress function.
-    try {
-        return CopyOut(TextOut(*session, session->lastError), buffer, size);
-    } catch (...) {
-        return VDFLEET_E_FAILED;
-    }
+    // Not guarded: it reads what the last call left, from inside a progress function or from
+    // another thread while a call runs. The text is of the session's encoding already.
+    return WithLiveSession(session, [&](Session& s) {
+        std::lock_guard<std::mutex> hold(s.errorMutex);
+        return CopyOut(s.lastError, s.utf8, buffer, size);
+    });
 }
 
 int32_t VDFLEET_CALL VDFleetSetProgress(VDFleetSession* session, VDFleetProgress progress,
                                         void* user) {
     return Guarded(session, false, [&](Session& s) {
         s.progress = progress;
+        s.progressEvents = nullptr;
+        s.user = user;
+        return VDFLEET_OK;
+    });
+}
+
+int32_t VDFLEET_CALL VDFleetSetProgressEvents(VDFleetSession* session,
+                                              VDFleetProgressEvents progress, void* user) {
+    return Guarded(session, false, [&](Session& s) {
+        s.progressEvents = progress;
+        s.progress = nullptr;
         s.user = user;
         return VDFLEET_OK;
     });
 }
 
 int32_t VDFLEET_CALL VDFleetCancel(VDFleetSession* session) {
-    if (session == nullptr) return VDFLEET_E_SESSION;
-    session->stop = true;
-    return VDFLEET_OK;
+    return WithLiveSession(session, [](Session& s) {
+        // Only a running call is stopped: a cancel between calls would stop the next one, which
+        // the caller may make long after, for another reason.
+        std::lock_guard<std::mutex> hold(s.callMutex);
+        if (s.running) s.stop = true;
+        return VDFLEET_OK;
+    });
 }
 
 int32_t VDFLEET_CALL VDFleetResultCount(VDFleetSession* session, uint32_t* count) {
@@ -225,7 +404,7 @@ int32_t VDFLEET_CALL VDFleetResultText(VDFleetSession* session, uint32_t row, ui
         const std::string* text = nullptr;
         int32_t code = FindField(s, row, field, &Session::Row::texts, text);
         if (code != VDFLEET_OK) return code;
-        code = CopyOut(*text, buffer, size);
+        code = CopyOut(*text, s.utf8, buffer, size);
         if (code == VDFLEET_E_ARGUMENT) return Fail(s, code, "buffer is NULL and size is not 0");
         return code;
     });

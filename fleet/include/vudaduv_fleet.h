@@ -312,8 +312,17 @@ struct ScaleSync {
     std::vector<std::string> notes;  // records that did not come back as foreseen, ...
 };
 
+// Why a sync did nothing, so that a caller can tell a retry from a repair.
+enum class SyncError {
+    kNone,
+    kLocked,   // another sync holds the state directory: try again later
+    kState,    // the state directory cannot be made, read or written
+    kRefused,  // the list or the plan was refused (removals with an empty list, a stale plan)
+};
+
 struct SyncResult {
-    std::string error;         // why nothing was done (the state directory is busy or unusable)
+    std::string error;  // why nothing was done (the state directory is busy or unusable)
+    SyncError errorKind = SyncError::kNone;  // what error says, as a kind
     bool refused = false;      // nothing done: the list holds no record and removals are asked for
     bool interrupted = false;  // the stop flag ended the run early
     std::string stateError;    // the state could not be written after the send (names the file)

@@ -1,11 +1,13 @@
 // The virtual scales and scratch directories of the C test, behind a C interface.
 #include "test_scales.h"
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "scripted_peer.h"
@@ -18,6 +20,7 @@ namespace scale = vudaduv::scale;
 std::vector<std::unique_ptr<scale::ScaleFleet>> fleets;
 std::vector<std::filesystem::path> directories;
 std::vector<std::unique_ptr<transport_test::RefusingPort>> refusing;
+std::thread thread;
 
 void WriteAddress(uint16_t port, char* address) {
     std::snprintf(address, TEST_ADDRESS_SIZE, "127.0.0.1:%u", static_cast<unsigned>(port));
@@ -81,4 +84,21 @@ extern "C" int TestScalesDirectory(char* path, size_t size) {
     } catch (const std::exception&) {
         return 1;
     }
+}
+
+extern "C" int TestThreadStart(void (*run)(void*), void* argument) {
+    try {
+        thread = std::thread(run, argument);
+        return 0;
+    } catch (...) {
+        return 1;
+    }
+}
+
+extern "C" void TestThreadJoin(void) {
+    if (thread.joinable()) thread.join();
+}
+
+extern "C" void TestSleep(uint32_t ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }

@@ -21,6 +21,14 @@ int TestScalesDownAddress(char address[TEST_ADDRESS_SIZE]);
 
 void TestScalesStop(void);
 
+/* Runs run(argument) on a thread of its own; TestThreadJoin waits for it. One at a time. 0 on
+ * success. */
+int TestThreadStart(void (*run)(void*), void* argument);
+void TestThreadJoin(void);
+
+/* Waits a little (ms milliseconds): the C test has no portable sleep of its own. */
+void TestSleep(uint32_t ms);
+
 /* A fresh empty directory under the system's temporary directory; removed by TestScalesStop. */
 int TestScalesDirectory(char* path, size_t size);
 
