@@ -1,6 +1,7 @@
 // Brings every scale to hold three items and says how each one ended.
 // Usage: mono FleetSync.exe ADDRESS...  (without addresses: the test's virtual scales)
 using System;
+using VudaduvFleet;
 
 static class FleetSync {
     static int Main(string[] args) {

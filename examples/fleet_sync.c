@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
     request.addresses = (const char* const*)(argv + 2);
     request.address_count = (uint32_t)(argc - 2);
 
-    result = VDFleetSync(session, &request); /* VDFLEET_E_SCALES: some scale is not in step */
+    result = VDFleetSync(session, &request); /* VDFLEET_SCALES (1): some scale is not in step */
     VDFleetResultCount(session, &rows);      /* one row a scale, in the order given */
     for (row = 0; row < rows; ++row) {
         VDFleetResultText(session, row, VDFLEET_ADDRESS, address, sizeof address);

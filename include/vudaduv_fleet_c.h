@@ -215,7 +215,7 @@ VDFLEET_API int32_t VDFLEET_CALL VDFleetSetProgress(VDFleetSession* session,
  * read a field only when size covers it, as later versions may add fields at the end. */
 typedef struct VDFleetProgressEvent {
     uint32_t size;        /* sizeof the record as the library filled it */
-    uint32_t event;       /* VDFLEET_EVENT_ value */
+    uint32_t kind;        /* VDFLEET_EVENT_ value */
     uint32_t phase;       /* VDFLEET_PHASE_ value */
     uint32_t done;        /* command lines answered in the phase so far */
     uint32_t total;       /* lines the phase sends in all; 0 when not known beforehand */

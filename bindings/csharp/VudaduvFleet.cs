@@ -1,13 +1,18 @@
 // The fleet's library for C# (P/Invoke): the records, codes and exports of vudaduv_fleet_c.h
 // field for field (VDFleetNative), and Fleet, which calls them the .NET way. Fleet opens its
 // sessions in the library's UTF-8 mode and marshals every text itself, as NUL-terminated UTF-8
-// bytes: Mono and .NET Framework would marshal a string as the system's ANSI code page.
+// bytes: Mono and .NET Framework would marshal a string as the system's ANSI code page. Its
+// types are in the namespace VudaduvFleet (not under Vudaduv: the six exports' class has that
+// name, and a program may compile both files).
 using System;
 using System.Collections.Generic;
 using System.Runtime.ExceptionServices;
 using System.Runtime.InteropServices;
 using System.Text;
 using System.Threading;
+using System.Threading.Tasks;
+
+namespace VudaduvFleet {
 
 [StructLayout(LayoutKind.Sequential)]
 public struct VDFleetOptions {
@@ -33,11 +38,29 @@ public struct VDFleetSyncRequest {
     public uint cap_kind;
     public uint cap_value;
     public uint probe;
+    public uint reserved;    // 0
+}
+
+// One event of a call's progress; read a field only when size covers it.
+[StructLayout(LayoutKind.Sequential)]
+public struct VDFleetProgressEvent {
+    public uint size;
+    public uint kind;        // VDFLEET_EVENT_
+    public uint phase;
+    public uint done;
+    public uint total;
+    public uint scale;       // the index of the scale's address, or VDFLEET_NO_SCALE
+    public uint scales_done;
+    public uint scales;
 }
 
 // Told the phase, the lines answered in it so far and the lines it sends in all; non-zero stops.
 [UnmanagedFunctionPointer(CallingConvention.StdCall)]
 public delegate int VDFleetProgress(IntPtr user, uint phase, uint done, uint total);
+
+// Told each event as a VDFleetProgressEvent record; non-zero stops.
+[UnmanagedFunctionPointer(CallingConvention.StdCall)]
+public delegate int VDFleetProgressEvents(IntPtr user, IntPtr progress_event);
 
 // The session as the runtime keeps it: closed once, also when a program forgets Dispose, and
 // never while a call that was handed it runs.
@@ -52,15 +75,24 @@ public sealed class FleetSessionHandle : SafeHandle {
 public static class VDFleetNative {
     public const string Library = "VUDADUV_FLEET.dll";
 
+    public const int VDFLEET_VERSION_MAJOR = 1;
+    public const int VDFLEET_VERSION_MINOR = 1;
+    public const int VDFLEET_VERSION_PATCH = 0;
+    public const int VDFLEET_VERSION = 10100;
+
     public const int VDFLEET_OK = 0;
+    public const int VDFLEET_SCALES = 1;
     public const int VDFLEET_E_ARGUMENT = -1;
     public const int VDFLEET_E_SESSION = -2;
     public const int VDFLEET_E_TEXT = -3;
     public const int VDFLEET_E_FAILED = -4;
     public const int VDFLEET_E_STOPPED = -5;
     public const int VDFLEET_E_BUSY = -6;
-    public const int VDFLEET_E_SCALES = -7;
+    public const int VDFLEET_E_SCALES = -7;  // 1.0's VDFLEET_SCALES, never returned from 1.1
     public const int VDFLEET_E_FINDINGS = -8;
+    public const int VDFLEET_E_LOCKED = -9;
+    public const int VDFLEET_E_STATE = -10;
+    public const int VDFLEET_E_MEMORY = -11;
 
     public const uint VDFLEET_TEXT_GBK = 0;
     public const uint VDFLEET_TEXT_UTF8 = 1;
@@ -68,6 +100,10 @@ public static class VDFleetNative {
     public const uint VDFLEET_PHASE_READING = 1;
     public const uint VDFLEET_PHASE_READING_IN_FULL = 2;
     public const uint VDFLEET_PHASE_SENDING = 3;
+
+    public const uint VDFLEET_EVENT_PHASE = 1;
+    public const uint VDFLEET_EVENT_LINES = 2;
+    public const uint VDFLEET_EVENT_SCALE_DONE = 3;
 
     public const uint VDFLEET_LINE = 1;
     public const uint VDFLEET_FIELD = 2;
@@ -122,6 +158,8 @@ public static class VDFleetNative {
     [DllImport("VUDADUV_FLEET.dll", CallingConvention = CallingConvention.StdCall)]
     public static extern int VDFleetVersion();
     [DllImport("VUDADUV_FLEET.dll", CallingConvention = CallingConvention.StdCall)]
+    public static extern IntPtr VDFleetCodeName(int code);
+    [DllImport("VUDADUV_FLEET.dll", CallingConvention = CallingConvention.StdCall)]
     public static extern int VDFleetOpen(ref VDFleetOptions options, out FleetSessionHandle session);
     [DllImport("VUDADUV_FLEET.dll", CallingConvention = CallingConvention.StdCall)]
     public static extern int VDFleetClose(IntPtr session);
@@ -129,6 +167,8 @@ public static class VDFleetNative {
     public static extern int VDFleetLastError(FleetSessionHandle session, [Out] byte[] buffer, uint size);
     [DllImport("VUDADUV_FLEET.dll", CallingConvention = CallingConvention.StdCall)]
     public static extern int VDFleetSetProgress(FleetSessionHandle session, VDFleetProgress progress, IntPtr user);
+    [DllImport("VUDADUV_FLEET.dll", CallingConvention = CallingConvention.StdCall)]
+    public static extern int VDFleetSetProgressEvents(FleetSessionHandle session, VDFleetProgressEvents progress, IntPtr user);
     [DllImport("VUDADUV_FLEET.dll", CallingConvention = CallingConvention.StdCall)]
     public static extern int VDFleetCancel(FleetSessionHandle session);
     [DllImport("VUDADUV_FLEET.dll", CallingConvention = CallingConvention.StdCall)]
@@ -172,19 +212,9 @@ public static class VDFleetNative {
         return length;
     }
 
+    // The library's name of a code, "VDFLEET_UNKNOWN" for one it does not know.
     public static string CodeName(int code) {
-        switch (code) {
-            case VDFLEET_OK: return "VDFLEET_OK";
-            case VDFLEET_E_ARGUMENT: return "VDFLEET_E_ARGUMENT";
-            case VDFLEET_E_SESSION: return "VDFLEET_E_SESSION";
-            case VDFLEET_E_TEXT: return "VDFLEET_E_TEXT";
-            case VDFLEET_E_FAILED: return "VDFLEET_E_FAILED";
-            case VDFLEET_E_STOPPED: return "VDFLEET_E_STOPPED";
-            case VDFLEET_E_BUSY: return "VDFLEET_E_BUSY";
-            case VDFLEET_E_SCALES: return "VDFLEET_E_SCALES";
-            case VDFLEET_E_FINDINGS: return "VDFLEET_E_FINDINGS";
-            default: return "code " + code;
-        }
+        return Marshal.PtrToStringAnsi(VDFleetCodeName(code));
     }
 }
 
@@ -253,6 +283,18 @@ public enum SyncFlags {
 // Told the phase, the lines answered in it so far and the lines it sends in all (0 when not known
 // beforehand). Runs on the calling thread inside the call; return false to stop it.
 public delegate bool FleetProgress(FleetPhase phase, long done, long total);
+
+// One event of a sync's progress, as SyncAsync reports it: a phase started, lines were answered
+// (at most about every 10 ms), or the scale at index Scale of the addresses is done (else -1).
+public sealed class FleetProgressReport {
+    public FleetPhase Phase { get; internal set; }
+    public bool PhaseStarted { get; internal set; }
+    public long Done { get; internal set; }
+    public long Total { get; internal set; }
+    public int Scale { get; internal set; }
+    public int ScalesDone { get; internal set; }
+    public int Scales { get; internal set; }
+}
 
 public sealed class FleetOptions {
     public string StateDirectory { get; set; } // where Sync keeps each scale's image
@@ -329,7 +371,7 @@ public sealed class ScaleOutcome {
 
 public sealed class SyncResult {
     public IList<ScaleOutcome> Scales { get; internal set; }
-    public int Code { get; internal set; }  // VDFLEET_OK, VDFLEET_E_SCALES, ...
+    public int Code { get; internal set; }  // VDFLEET_OK or VDFLEET_SCALES
     public bool Ok { get { return Code == VDFleetNative.VDFLEET_OK; } }
 }
 
@@ -388,12 +430,19 @@ public class FleetStoppedException : FleetException {
         : base(function, VDFleetNative.VDFLEET_E_STOPPED, errorText) {}
 }
 
-// One session of the fleet's library. Used by one thread at a time (a second call while one
-// runs throws FleetException with VDFLEET_E_BUSY); Cancel alone may come from any thread.
+// One session of the fleet's library. Used by one call at a time: a second call while one runs
+// (another thread, or the progress delegate) throws InvalidOperationException. Cancel and
+// Dispose may come from any thread: Dispose while a call runs cancels it and waits for it.
 public sealed class Fleet : IDisposable {
     readonly FleetSessionHandle session;
     readonly VDFleetProgress relay;
+    readonly VDFleetProgressEvents eventRelay;
+    readonly object gate = new object();  // guards running, callThread and disposeAfterCall
     int running;               // 1 while a call runs: guards the fields below
+    Thread callThread;
+    bool disposeAfterCall;     // Dispose came from inside the call (the progress delegate)
+    IProgress<FleetProgressReport> callReports;
+    CancellationToken callToken;
     FleetProgress callProgress;
     Exception progressFault;   // thrown by the user's delegate, rethrown once the call is back
 
@@ -420,6 +469,7 @@ public sealed class Fleet : IDisposable {
             }
         }
         relay = Relay;
+        eventRelay = RelayEvent;
     }
 
     public static int LibraryVersion { get { return VDFleetNative.VDFleetVersion(); } }
@@ -427,9 +477,24 @@ public sealed class Fleet : IDisposable {
     // For ReadScales and Sync; set between calls.
     public FleetProgress Progress { get; set; }
 
-    public void Dispose() { session.Dispose(); }
+    // Frees the session. While a call runs on another thread it is cancelled first and waited
+    // for (the sync keeps what the scales confirmed); from inside the call, the session goes as
+    // the call returns.
+    public void Dispose() {
+        lock (gate) {
+            if (running != 0) {
+                Cancel();
+                if (callThread == Thread.CurrentThread) {
+                    disposeAfterCall = true;
+                    return;
+                }
+                while (running != 0) Monitor.Wait(gate);
+            }
+            session.Dispose();
+        }
+    }
 
-    // Stops the call running, or the next ReadScales or Sync at its start. Any thread, any time;
+    // Stops the call running; a cancel while no call runs does nothing. Any thread, any time;
     // after Dispose it does nothing.
     public void Cancel() {
         try {
@@ -497,7 +562,7 @@ public sealed class Fleet : IDisposable {
                     typeList.Length > 0 ? typeList : null, (uint)typeList.Length, firstItem, lastItem));
             }
             var result = new ScaleReadResult { Ok = code == VDFleetNative.VDFLEET_OK };
-            if (code != VDFleetNative.VDFLEET_E_STOPPED) Call("VDFleetReadScales", code, VDFleetNative.VDFLEET_E_SCALES);
+            if (code != VDFleetNative.VDFLEET_E_STOPPED) Call("VDFleetReadScales", code, VDFleetNative.VDFLEET_SCALES);
             result.Scales = Rows(row => new ScaleImage {
                 Address = Text(row, VDFleetNative.VDFLEET_ADDRESS),
                 Code = Number(row, VDFleetNative.VDFLEET_CODE),
@@ -519,7 +584,39 @@ public sealed class Fleet : IDisposable {
     // written throws FleetFindingsException, nothing sent, unless Flags has AcceptChanges.
     public SyncResult Sync(SyncRequest request) {
         if (request == null) throw new ArgumentNullException("request");
-        return Guarded(() => {
+        return Guarded(() => SyncCall(request, WithProgress));
+    }
+
+    // Sync on a thread of the pool: the token cancels it (OperationCanceledException, its inner
+    // FleetStoppedException telling each scale; what the scales confirmed is kept), progress is
+    // told each phase, the lines answered and each scale that is done.
+    public Task<SyncResult> SyncAsync(SyncRequest request, CancellationToken cancellationToken = default(CancellationToken),
+                                      IProgress<FleetProgressReport> progress = null) {
+        if (request == null) throw new ArgumentNullException("request");
+        return Task.Run(() => {
+            cancellationToken.ThrowIfCancellationRequested();
+            try {
+                return Guarded(() => {
+                    callReports = progress;
+                    callToken = cancellationToken;
+                    try {
+                        using (cancellationToken.Register(Cancel)) {
+                            return SyncCall(request, WithEvents);
+                        }
+                    } finally {
+                        callReports = null;
+                        callToken = CancellationToken.None;
+                    }
+                });
+            } catch (FleetStoppedException stopped) {
+                if (!cancellationToken.IsCancellationRequested) throw;
+                throw new OperationCanceledException(stopped.Message, stopped, cancellationToken);
+            }
+        }, cancellationToken);
+    }
+
+    SyncResult SyncCall(SyncRequest request, Func<Func<int>, int> withProgress) {
+        {
             int code;
             using (var lines = new Utf8Texts(request.Image == null ? request.Lines : null))
             using (var addresses = new Utf8Texts(request.Addresses)) {
@@ -536,7 +633,7 @@ public sealed class Fleet : IDisposable {
                     cap_value = NotNegative(request.CapValue, "CapValue"),
                     probe = NotNegative(request.Probe, "Probe"),
                 };
-                code = WithProgress(() => VDFleetNative.VDFleetSync(session, ref raw));
+                code = withProgress(() => VDFleetNative.VDFleetSync(session, ref raw));
             }
             if (code == VDFleetNative.VDFLEET_E_FINDINGS) {
                 throw new FleetFindingsException("VDFleetSync", LastError(), Rows(row => FindingOf(row)));
@@ -546,12 +643,12 @@ public sealed class Fleet : IDisposable {
             if (code == VDFleetNative.VDFLEET_E_STOPPED) {
                 throw new FleetStoppedException("VDFleetSync", LastError()) { SyncResult = result };
             }
-            if (code != VDFleetNative.VDFLEET_OK && code != VDFleetNative.VDFLEET_E_SCALES) {
+            if (code != VDFleetNative.VDFLEET_OK && code != VDFleetNative.VDFLEET_SCALES) {
                 // A failure after the scales were served (their state not written) keeps the rows.
                 throw new FleetException("VDFleetSync", code, LastError()) { SyncResult = rows > 0 ? result : null };
             }
             return result;
-        });
+        }
     }
 
     ScaleOutcome OutcomeOf(uint row) {
@@ -580,13 +677,62 @@ public sealed class Fleet : IDisposable {
 
     // One call at a time on this object, as on the session: the per-call fields stay the call's.
     T Guarded<T>(Func<T> call) {
-        if (Interlocked.CompareExchange(ref running, 1, 0) != 0) {
-            throw new FleetException("Fleet", VDFleetNative.VDFLEET_E_BUSY, "another call is running on the session");
+        lock (gate) {
+            if (session.IsClosed) throw new ObjectDisposedException("Fleet");
+            if (running != 0) {
+                throw new InvalidOperationException("another call is running on this Fleet: one call at a time");
+            }
+            running = 1;
+            callThread = Thread.CurrentThread;
         }
         try {
             return call();
         } finally {
-            Interlocked.Exchange(ref running, 0);
+            lock (gate) {
+                running = 0;
+                callThread = null;
+                Monitor.PulseAll(gate);
+                if (disposeAfterCall) session.Dispose();
+            }
+        }
+    }
+
+    // The native call told each event, for SyncAsync's IProgress; a cancelled token stops it at
+    // the next event too (a cancel before the native call starts is not kept by the library).
+    int WithEvents(Func<int> call) {
+        progressFault = null;
+        Call("VDFleetSetProgressEvents", VDFleetNative.VDFleetSetProgressEvents(session, eventRelay, IntPtr.Zero));
+        int code;
+        try {
+            code = call();
+        } finally {
+            GC.KeepAlive(eventRelay);
+        }
+        Exception fault = progressFault;
+        progressFault = null;
+        if (fault != null) ExceptionDispatchInfo.Capture(fault).Throw();
+        return code;
+    }
+
+    int RelayEvent(IntPtr user, IntPtr progressEvent) {
+        try {
+            if (callToken.IsCancellationRequested) return 1;
+            IProgress<FleetProgressReport> reports = callReports;
+            if (reports == null) return 0;
+            var told = (VDFleetProgressEvent)Marshal.PtrToStructure(progressEvent, typeof(VDFleetProgressEvent));
+            reports.Report(new FleetProgressReport {
+                Phase = (FleetPhase)told.phase,
+                PhaseStarted = told.kind == VDFleetNative.VDFLEET_EVENT_PHASE,
+                Done = told.done,
+                Total = told.total,
+                Scale = told.kind == VDFleetNative.VDFLEET_EVENT_SCALE_DONE ? (int)told.scale : -1,
+                ScalesDone = (int)told.scales_done,
+                Scales = (int)told.scales,
+            });
+            return 0;
+        } catch (Exception fault) {
+            if (progressFault == null) progressFault = fault;
+            return 1;
         }
     }
 
@@ -660,3 +806,5 @@ public sealed class Fleet : IDisposable {
         return checked((int)value);
     }
 }
+
+}  // namespace VudaduvFleet

@@ -16,15 +16,24 @@ uses
 const
   VudaduvFleetLibrary = {$IFDEF MSWINDOWS}'VUDADUV_FLEET.dll'{$ELSE}'libvudaduv_fleet.so'{$ENDIF};
 
+  VDFLEET_VERSION_MAJOR = 1;
+  VDFLEET_VERSION_MINOR = 1;
+  VDFLEET_VERSION_PATCH = 0;
+  VDFLEET_VERSION = 10100;
+
   VDFLEET_OK = 0;
+  VDFLEET_SCALES = 1;  { from 1.1.0: done, not every scale as asked }
   VDFLEET_E_ARGUMENT = -1;
   VDFLEET_E_SESSION = -2;
   VDFLEET_E_TEXT = -3;
   VDFLEET_E_FAILED = -4;
   VDFLEET_E_STOPPED = -5;
   VDFLEET_E_BUSY = -6;
-  VDFLEET_E_SCALES = -7;
+  VDFLEET_E_SCALES = -7;  { 1.0's VDFLEET_SCALES, never returned from 1.1.0 }
   VDFLEET_E_FINDINGS = -8;
+  VDFLEET_E_LOCKED = -9;
+  VDFLEET_E_STATE = -10;
+  VDFLEET_E_MEMORY = -11;
 
   VDFLEET_TEXT_GBK = 0;
   VDFLEET_TEXT_UTF8 = 1;
@@ -32,6 +41,10 @@ const
   VDFLEET_PHASE_READING = 1;
   VDFLEET_PHASE_READING_IN_FULL = 2;
   VDFLEET_PHASE_SENDING = 3;
+
+  VDFLEET_EVENT_PHASE = 1;
+  VDFLEET_EVENT_LINES = 2;
+  VDFLEET_EVENT_SCALE_DONE = 3;
 
   VDFLEET_LINE = 1;
   VDFLEET_FIELD = 2;
@@ -109,14 +122,31 @@ type
     cap_kind: Cardinal;
     cap_value: Cardinal;
     probe: Cardinal;
+    reserved: Cardinal;  { 0 }
   end;
   PVDFleetSyncRequest = ^TVDFleetSyncRequest;
+
+  { One event of a call's progress; read a field only when size covers it. }
+  TVDFleetProgressEvent = record
+    size: Cardinal;
+    kind: Cardinal;
+    phase: Cardinal;
+    done: Cardinal;
+    total: Cardinal;
+    scale: Cardinal;
+    scales_done: Cardinal;
+    scales: Cardinal;
+  end;
+  PVDFleetProgressEvent = ^TVDFleetProgressEvent;
 
   { Told the phase, the lines answered in it so far and the lines it sends in all; non-zero stops
     the call. Runs on the calling thread inside the call: it must let no exception out. }
   TVDFleetProgress = function(user: Pointer; phase, done, total: Cardinal): Integer; stdcall;
+  TVDFleetProgressEvents = function(user: Pointer; progress_event: PVDFleetProgressEvent): Integer; stdcall;
 
 function VDFleetVersion: Integer; stdcall; external VudaduvFleetLibrary;
+function VDFleetCodeName(code: Integer): PAnsiChar; stdcall; external VudaduvFleetLibrary;
+function VDFleetSetProgressEvents(session: PVDFleetSession; progress: TVDFleetProgressEvents; user: Pointer): Integer; stdcall; external VudaduvFleetLibrary;
 function VDFleetOpen(options: PVDFleetOptions; out session: PVDFleetSession): Integer; stdcall; external VudaduvFleetLibrary;
 function VDFleetClose(session: PVDFleetSession): Integer; stdcall; external VudaduvFleetLibrary;
 function VDFleetLastError(session: PVDFleetSession; buffer: PAnsiChar; size: Cardinal): Integer; stdcall; external VudaduvFleetLibrary;
@@ -258,18 +288,8 @@ end;
 
 function FleetCodeName(code: Integer): string;
 begin
-  case code of
-    VDFLEET_OK: Result := 'VDFLEET_OK';
-    VDFLEET_E_ARGUMENT: Result := 'VDFLEET_E_ARGUMENT';
-    VDFLEET_E_SESSION: Result := 'VDFLEET_E_SESSION';
-    VDFLEET_E_TEXT: Result := 'VDFLEET_E_TEXT';
-    VDFLEET_E_FAILED: Result := 'VDFLEET_E_FAILED';
-    VDFLEET_E_STOPPED: Result := 'VDFLEET_E_STOPPED';
-    VDFLEET_E_BUSY: Result := 'VDFLEET_E_BUSY';
-    VDFLEET_E_SCALES: Result := 'VDFLEET_E_SCALES';
-  else
-    Result := 'code ' + IntToStr(code);
-  end;
+  { The library names its codes; no table of them here. }
+  Result := string(AnsiString(VDFleetCodeName(code)));
 end;
 
 function FleetCheck(session: PVDFleetSession; code: Integer; const call: string;

@@ -215,19 +215,13 @@ void ProgressRelay::TellCount(bool now) {
     Tell(VDFLEET_EVENT_LINES, VDFLEET_NO_SCALE);
 }
 
-void ProgressRelay::Tell(uint32_t event, uint32_t scale) {
+void ProgressRelay::Tell(uint32_t kind, uint32_t scale) {
     untold_ = false;
     lastTold_ = std::chrono::steady_clock::now();
     int32_t answer = 0;
     if (session_.progressEvents != nullptr) {
-        VDFleetProgressEvent told{sizeof(VDFleetProgressEvent),
-                                  event,
-                                  phase_,
-                                  done_,
-                                  total_,
-                                  scale,
-                                  scalesDone_,
-                                  scales_};
+        VDFleetProgressEvent told{
+            sizeof(VDFleetProgressEvent), kind, phase_, done_, total_, scale, scalesDone_, scales_};
         answer = session_.progressEvents(session_.user, &told);
     } else if (session_.progress != nullptr) {
         answer = session_.progress(session_.user, phase_, done_, total_);

@@ -129,7 +129,7 @@ class ProgressRelay {
 
   private:
     void TellCount(bool now);
-    void Tell(uint32_t event, uint32_t scale);
+    void Tell(uint32_t kind, uint32_t scale);
 
     Session& session_;
     uint32_t phase_ = VDFLEET_PHASE_READING;

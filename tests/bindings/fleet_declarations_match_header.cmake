@@ -1,8 +1,9 @@
 # Compares the declarations of the fleet's library in another language (DECLARATIONS, LANGUAGE
 # csharp or pascal) with its C header (HEADER), as 32-bit Windows lays them out: every VDFLEET_
 # constant with the same value, every record with the same fields in the same order and of the
-# same sizes, and every export and the progress function __stdcall, returning a 32-bit integer and
-# taking parameters of the same kinds. The programs of the other tests run the 64-bit layout.
+# same sizes, and every export and the progress functions __stdcall, returning a 32-bit integer (or
+# a text, "->p" after its parameters) and taking parameters of the same kinds. The programs of the
+# other tests run the 64-bit layout.
 #
 # A parameter's kind: "4" or "8" (an integer by value), "*4" or "*8" (a pointer to such
 # integers), "&RECORD" (a record by reference), "p" (any other pointer: texts, buffers, the
@@ -113,7 +114,7 @@ set(c_rules
   "(const )?u?int64_t\\*" "*8"
   "const VDFleetOptions\\*" "&VDFleetOptions"
   "const VDFleetSyncRequest\\*" "&VDFleetSyncRequest"
-  ".*\\*|VDFleetProgress" p)
+  ".*\\*|VDFleetProgress|VDFleetProgressEvents" p)
 read_source(${HEADER} "/\\*([^*]|\\*+[^*/])*\\*+/" header)
 string(REGEX REPLACE "\\\\\n" " " header "${header}")  # a #define continued on the next line
 read_constants(c "${header}" "#define (VDFLEET_[A-Z0-9_]+)[ \t]+(-?[0-9]+)u?[ \t]*\n")
@@ -123,11 +124,15 @@ string(REGEX MATCHALL "\nVDFLEET_API [^(]*\\([^)]*\\)" prototypes "${header}")
 foreach(prototype IN LISTS prototypes)
   string(REGEX REPLACE "[ \t\r\n]+" " " prototype "${prototype}")
   string(STRIP "${prototype}" prototype)
-  if(NOT prototype MATCHES "^VDFLEET_API int32_t VDFLEET_CALL ([A-Za-z]+)\\(([^)]*)\\)$")
-    message(FATAL_ERROR "${HEADER}: not an export returning int32_t: ${prototype}")
+  if(NOT prototype MATCHES "^VDFLEET_API (int32_t|const char\\*) VDFLEET_CALL ([A-Za-z]+)\\(([^)]*)\\)$")
+    message(FATAL_ERROR "${HEADER}: not an export returning int32_t or a text: ${prototype}")
   endif()
-  signature(c ${CMAKE_MATCH_1} "${CMAKE_MATCH_2}" "," c_param 1 2 export)
-  list(APPEND c_exports "${export}")
+  set(returns "")
+  if(CMAKE_MATCH_1 STREQUAL "const char*")
+    set(returns "->p")
+  endif()
+  signature(c ${CMAKE_MATCH_2} "${CMAKE_MATCH_3}" "," c_param 1 2 export)
+  list(APPEND c_exports "${export}${returns}")
 endforeach()
 string(REGEX MATCHALL "typedef int32_t\\(VDFLEET_CALL\\* [A-Za-z]+\\)\\([^)]*\\)" callbacks
        "${header}")
@@ -146,7 +151,7 @@ if(LANGUAGE STREQUAL "csharp")
     "(out|ref) u?long|u?long\\[\\]" "*8"
     "ref VDFleetOptions" "&VDFleetOptions"
     "ref VDFleetSyncRequest" "&VDFleetSyncRequest"
-    "IntPtr|byte\\[\\]|(out )?FleetSessionHandle|VDFleetProgress" p)
+    "IntPtr|byte\\[\\]|(out )?FleetSessionHandle|VDFleetProgress|VDFleetProgressEvents" p)
   read_source(${DECLARATIONS} "//[^\n]*" text)
   read_constants(d "${text}" "public const u?int (VDFLEET_[A-Z0-9_]+) = (-?[0-9]+)u?\\|")
   string(REGEX MATCHALL "const [^|]*VDFLEET_" all_constants "${text}")
@@ -167,24 +172,29 @@ if(LANGUAGE STREQUAL "csharp")
   set(d_param "^((out |ref )?[A-Za-z_][A-Za-z0-9_]*(\\[\\])?) ([A-Za-z_][A-Za-z0-9_]*)$")
   string(REGEX MATCHALL "extern [^|]*\\|" externs "${text}")
   string(REGEX MATCHALL
-    "\\[DllImport\\(\"VUDADUV_FLEET.dll\", CallingConvention = CallingConvention.StdCall\\)\\][ \t\r\n]*public static extern int [A-Za-z]+\\([^)]*\\)\\|"
+    "\\[DllImport\\(\"VUDADUV_FLEET.dll\", CallingConvention = CallingConvention.StdCall\\)\\][ \t\r\n]*public static extern (int|IntPtr) [A-Za-z]+\\([^)]*\\)\\|"
     declared "${text}")
   list(LENGTH externs all)
   list(LENGTH declared good)
   if(NOT all EQUAL good)
     message(FATAL_ERROR "${DECLARATIONS}: an extern is not [DllImport(\"VUDADUV_FLEET.dll\", "
-                        "CallingConvention = CallingConvention.StdCall)] public static extern int")
+                        "CallingConvention = CallingConvention.StdCall)] public static extern int "
+                        "(or IntPtr, for a text)")
   endif()
   string(REGEX MATCHALL
     "\\[UnmanagedFunctionPointer\\(CallingConvention.StdCall\\)\\][ \t\r\n]*public delegate int [A-Za-z]+\\([^)]*\\)\\|"
     callbacks "${text}")
   foreach(declaration IN LISTS declared callbacks)
-    string(REGEX MATCH " ([A-Za-z]+)\\(([^)]*)\\)\\|$" ignored "${declaration}")
-    set(name ${CMAKE_MATCH_1})
+    string(REGEX MATCH " ([A-Za-z]+) ([A-Za-z]+)\\(([^)]*)\\)\\|$" ignored "${declaration}")
+    set(returns "")
+    if(CMAKE_MATCH_1 STREQUAL "IntPtr")
+      set(returns "->p")
+    endif()
+    set(name ${CMAKE_MATCH_2})
     # Attributes such as [Out] say how the runtime copies, not what the library is handed.
-    string(REGEX REPLACE "\\[[A-Za-z]+\\] " "" params "${CMAKE_MATCH_2}")
+    string(REGEX REPLACE "\\[[A-Za-z]+\\] " "" params "${CMAKE_MATCH_3}")
     signature(d ${name} "${params}" "," d_param 1 4 export)
-    list(APPEND d_exports "${export}")
+    list(APPEND d_exports "${export}${returns}")
   endforeach()
 elseif(LANGUAGE STREQUAL "pascal")
   # Records and their pointers carry a T and a P in front of the C name.
@@ -195,7 +205,7 @@ elseif(LANGUAGE STREQUAL "pascal")
     "(out |var )(Int64|UInt64)|PInt64|PUInt64" "*8"
     "PVDFleetOptions" "&VDFleetOptions"
     "PVDFleetSyncRequest" "&VDFleetSyncRequest"
-    "PAnsiChar|PPAnsiChar|Pointer|(out |var )?PVDFleetSession|TVDFleetProgress" p)
+    "PAnsiChar|PPAnsiChar|Pointer|(out |var )?PVDFleetSession|TVDFleetProgress|TVDFleetProgressEvents|PVDFleetProgressEvent" p)
   read_source(${DECLARATIONS} "{[^}]*}" text)
   string(REGEX REPLACE "//[^\n]*" "" text "${text}")
   read_constants(d "${text}" "(VDFLEET_[A-Z0-9_]+) = (-?[0-9]+)\\|")
@@ -228,17 +238,22 @@ elseif(LANGUAGE STREQUAL "pascal")
   set(d_param "^((out |var |const )?)([A-Za-z_][A-Za-z0-9_, ]*): *([A-Za-z_][A-Za-z0-9_]*)$")
   string(REGEX MATCHALL "external [^|]*\\|" externs "${text}")
   string(REGEX MATCHALL
-    "function VDFleet[A-Za-z]+(\\([^)]*\\))?: Integer\\| stdcall\\| external VudaduvFleetLibrary\\|"
+    "function VDFleet[A-Za-z]+(\\([^)]*\\))?: (Integer|PAnsiChar)\\| stdcall\\| external VudaduvFleetLibrary\\|"
     declared "${text}")
   list(LENGTH externs all)
   list(LENGTH declared good)
   if(NOT all EQUAL good)
     message(FATAL_ERROR "${DECLARATIONS}: an external is not "
-                        "'function NAME(...): Integer; stdcall; external VudaduvFleetLibrary;'")
+                        "'function NAME(...): Integer; stdcall; external VudaduvFleetLibrary;' "
+                        "(or PAnsiChar, for a text)")
   endif()
   string(REGEX MATCHALL "TVDFleet[A-Za-z]+ = function\\([^)]*\\): Integer\\| stdcall\\|" callbacks
          "${text}")
   foreach(declaration IN LISTS declared callbacks)
+    set(returns "")
+    if(declaration MATCHES "\\): PAnsiChar\\|")
+      set(returns "->p")
+    endif()
     string(REGEX MATCH "^(function |T)([A-Za-z]+)" ignored "${declaration}")
     set(name ${CMAKE_MATCH_2})
     set(params "")
@@ -258,7 +273,7 @@ elseif(LANGUAGE STREQUAL "pascal")
     list(JOIN moded "|" moded)
     set(d_moded "^([A-Za-z_][A-Za-z0-9_, ]*): *((out |var |const )?[A-Za-z_][A-Za-z0-9_]*)$")
     signature(d ${name} "${moded}" "|" d_moded 2 1 export)
-    list(APPEND d_exports "${export}")
+    list(APPEND d_exports "${export}${returns}")
   endforeach()
   file(READ ${DECLARATIONS} unit)
   if(NOT unit MATCHES "VudaduvFleetLibrary = {\\$IFDEF MSWINDOWS}'VUDADUV_FLEET.dll'")

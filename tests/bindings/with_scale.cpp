@@ -88,6 +88,21 @@ int main(int argc, char** argv) {
         fleetAddresses += "127.0.0.1:" + std::to_string(port);
     }
     setenv("VUDADUV_TEST_FLEET", fleetAddresses.c_str(), 1);
+    // Three scales that answer each line after 3 ms: a sync of them lasts long enough for a
+    // stop or a cancel to come in the middle, whatever the progress function is told.
+    vudaduv::scale::ServerOptions slowOptions;
+    slowOptions.replyDelay = std::chrono::milliseconds(3);
+    vudaduv::scale::ScaleFleet slowFleet(3, slowOptions);
+    if (!slowFleet.Start(error)) {
+        std::fprintf(stderr, "with_scale: no slow virtual fleet: %s\n", error.c_str());
+        return 1;
+    }
+    std::string slowAddresses;
+    for (uint16_t port : slowFleet.Ports()) {
+        if (!slowAddresses.empty()) slowAddresses += ' ';
+        slowAddresses += "127.0.0.1:" + std::to_string(port);
+    }
+    setenv("VUDADUV_TEST_SLOW_FLEET", slowAddresses.c_str(), 1);
     // A port held bound and not listening: refused, and never taken by a server started beside.
     transport_test::RefusingPort down;
     std::uint16_t downPort = down.Port() != 0 ? down.Port() : 9;  // the discard port: refused too

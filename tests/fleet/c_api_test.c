@@ -985,7 +985,7 @@ static int32_t VDFLEET_CALL OnEvent(void* user, const VDFleetProgressEvent* even
     struct Events* events = (struct Events*)user;
     ++events->calls;
     if (event->size < sizeof(VDFleetProgressEvent)) ++events->bad;
-    switch (event->event) {
+    switch (event->kind) {
         case VDFLEET_EVENT_PHASE:
             ++events->phases;
             if (event->done != 0 || event->scale != VDFLEET_NO_SCALE) ++events->bad;

@@ -10,8 +10,8 @@
     (sizeof(type) == offsetof(type, last) + sizeof(((type*)0)->last))
 
 typedef char options_end_without_padding[ENDS_AT_LAST_FIELD(VDFleetOptions, state_dir) ? 1 : -1];
-typedef char request_ends_without_padding[ENDS_AT_LAST_FIELD(VDFleetSyncRequest, reserved) ? 1
-                                                                                             : -1];
+typedef char
+    request_ends_without_padding[ENDS_AT_LAST_FIELD(VDFleetSyncRequest, reserved) ? 1 : -1];
 typedef char event_ends_without_padding[ENDS_AT_LAST_FIELD(VDFleetProgressEvent, scales) ? 1 : -1];
 
 /* The sizes the bindings declare, per word size. */
@@ -25,4 +25,6 @@ typedef char request_of_1_0[offsetof(VDFleetSyncRequest, reserved) == (sizeof(vo
                                 : -1];
 
 int vudaduv_record_sizes_checked(void);
-int vudaduv_record_sizes_checked(void) { return 1; }
+int vudaduv_record_sizes_checked(void) {
+    return 1;
+}

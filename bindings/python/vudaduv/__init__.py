@@ -67,7 +67,7 @@ A SyncResult iterates over one ScaleSync a scale, in the order of the addresses:
 planned, removals, written, confirmed, pending, unchanged, probed, differing, code and code_name
 (the transport's outcome, "WQDS_REFUSED"), cause ("" when it is as asked) and ok. The result's
 ok is True when every scale is as asked, failed lists those that are not, code is VDFLEET_OK or
-VDFLEET_E_SCALES and message the library's words.
+VDFLEET_SCALES and message the library's words.
 
 Scales that fail are no exception: a sync or read that reached some scales returns, and each
 scale says whether it is ok and why not, as a shop wants to go on with the rest. Everything else
@@ -110,7 +110,8 @@ __all__ = [
     "FleetArgumentError", "FleetFindingsError", "Finding", "Record", "Difference", "ScaleImage", "ScaleSync",
     "SyncResult", "VDFleetOptions", "VDFleetSyncRequest", "load_fleet_library",
     "VDFLEET_OK", "VDFLEET_E_ARGUMENT", "VDFLEET_E_SESSION", "VDFLEET_E_TEXT", "VDFLEET_E_FAILED",
-    "VDFLEET_E_STOPPED", "VDFLEET_E_BUSY", "VDFLEET_E_SCALES", "VDFLEET_E_FINDINGS",
+    "VDFLEET_E_STOPPED", "VDFLEET_E_BUSY", "VDFLEET_E_SCALES", "VDFLEET_E_FINDINGS", "VDFLEET_SCALES", "VDFLEET_E_LOCKED", "VDFLEET_E_STATE",
+    "VDFLEET_E_MEMORY", "fleet_code_name",
 ]
 
 WQ_OK = 0
@@ -537,22 +538,37 @@ class SerialScale(_ScaleBase):
 # ---- Many scales at once: the fleet library ----------------------------------------------------
 
 VDFLEET_OK = 0
+VDFLEET_SCALES = 1  # from 1.1.0: done, but not every scale as asked (1.0 returned -7)
 VDFLEET_E_ARGUMENT = -1
 VDFLEET_E_SESSION = -2
 VDFLEET_E_TEXT = -3
 VDFLEET_E_FAILED = -4
 VDFLEET_E_STOPPED = -5
 VDFLEET_E_BUSY = -6
-VDFLEET_E_SCALES = -7
+VDFLEET_E_SCALES = -7  # 1.0's VDFLEET_SCALES; never returned from 1.1.0
 VDFLEET_E_FINDINGS = -8
+VDFLEET_E_LOCKED = -9
+VDFLEET_E_STATE = -10
+VDFLEET_E_MEMORY = -11
 
-FLEET_CODE_NAMES = {
-    VDFLEET_OK: "VDFLEET_OK", VDFLEET_E_ARGUMENT: "VDFLEET_E_ARGUMENT",
-    VDFLEET_E_SESSION: "VDFLEET_E_SESSION", VDFLEET_E_TEXT: "VDFLEET_E_TEXT",
-    VDFLEET_E_FAILED: "VDFLEET_E_FAILED", VDFLEET_E_STOPPED: "VDFLEET_E_STOPPED",
-    VDFLEET_E_BUSY: "VDFLEET_E_BUSY", VDFLEET_E_SCALES: "VDFLEET_E_SCALES",
-    VDFLEET_E_FINDINGS: "VDFLEET_E_FINDINGS",
-}
+
+def fleet_code_name(code):
+    """The library's name of a code ("VDFLEET_UNKNOWN" for one it does not know)."""
+    return _fleet_loaded().VDFleetCodeName(code).decode("ascii")
+
+
+class _FleetCodeNames:
+    """FLEET_CODE_NAMES[code] and .get(code, default), asked of the library."""
+
+    def __getitem__(self, code):
+        return fleet_code_name(code)
+
+    def get(self, code, default=None):
+        name = fleet_code_name(code)
+        return default if name == "VDFLEET_UNKNOWN" and default is not None else name
+
+
+FLEET_CODE_NAMES = _FleetCodeNames()
 
 _TEXT_UTF8 = 1
 
@@ -586,7 +602,7 @@ class VDFleetSyncRequest(ctypes.Structure):
                 ("image", ctypes.c_char_p), ("addresses", ctypes.POINTER(ctypes.c_char_p)),
                 ("address_count", ctypes.c_uint32), ("flags", ctypes.c_uint32),
                 ("cap_kind", ctypes.c_uint32), ("cap_value", ctypes.c_uint32),
-                ("probe", ctypes.c_uint32)]
+                ("probe", ctypes.c_uint32), ("reserved", ctypes.c_uint32)]
 
 
 _FUNCTION_TYPE = ctypes.WINFUNCTYPE if sys.platform == "win32" else ctypes.CFUNCTYPE
@@ -613,6 +629,7 @@ _FLEET_FUNCTIONS = {
     "VDFleetReadScales": [_SESSION, _STRINGS, ctypes.c_uint32, ctypes.POINTER(ctypes.c_uint32),
                           ctypes.c_uint32, ctypes.c_int32, ctypes.c_int32],
     "VDFleetSync": [_SESSION, ctypes.POINTER(VDFleetSyncRequest)],
+    "VDFleetCodeName": [ctypes.c_int32],
 }
 
 
@@ -625,7 +642,7 @@ def load_fleet_library(path=None):
     for name, arguments in _FLEET_FUNCTIONS.items():
         function = getattr(library, name)
         function.argtypes = arguments
-        function.restype = ctypes.c_int32
+        function.restype = ctypes.c_char_p if name == "VDFleetCodeName" else ctypes.c_int32
     return library
 
 
@@ -733,8 +750,8 @@ class ScaleSync(collections.namedtuple(
 
 class SyncResult:
     """The outcome of a sync: iterable over one ScaleSync a scale, in the order of the addresses.
-    ok: every scale as asked; failed: those that are not; code: VDFLEET_OK, VDFLEET_E_SCALES,
-    VDFLEET_E_STOPPED (in FleetStopped.result) or VDFLEET_E_FAILED (the state not written, in
+    ok: every scale as asked; failed: those that are not; code: VDFLEET_OK, VDFLEET_SCALES,
+    VDFLEET_E_STOPPED (in FleetStopped.result) or VDFLEET_E_STATE (the state not written, in
     FleetError.result); message: the library's words ("" when all went well)."""
 
     def __init__(self, scales, code, message):
@@ -990,11 +1007,11 @@ class Fleet:
     def _outcome(self, function, code, make_result):
         """The result of a read or sync: returned when it reached the scales, raised otherwise;
         a stop or a state left unwritten carries the rows too."""
-        if code in (VDFLEET_OK, VDFLEET_E_SCALES):
+        if code in (VDFLEET_OK, VDFLEET_SCALES, VDFLEET_E_SCALES):
             return make_result()
         message = self.last_error()
         result = None
-        if code in (VDFLEET_E_STOPPED, VDFLEET_E_FAILED) and self._row_count() > 0:
+        if code in (VDFLEET_E_STOPPED, VDFLEET_E_FAILED, VDFLEET_E_STATE) and self._row_count() > 0:
             result = make_result()
         if code == VDFLEET_E_FINDINGS:
             result = self._rows(self._finding)

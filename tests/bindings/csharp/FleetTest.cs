@@ -7,6 +7,8 @@ using System.Collections.Generic;
 using System.IO;
 using System.Linq;
 using System.Threading;
+using System.Threading.Tasks;
+using VudaduvFleet;
 
 static class FleetTest {
     const int Items = 60;
@@ -143,8 +145,8 @@ static class FleetTest {
             };
             SyncResult result = fleet.Sync(new SyncRequest(1, lines, addresses));
             Print(result.Scales);
-            Check("sync: a scale that is off is no exception, but VDFLEET_E_SCALES",
-                  !result.Ok && result.Code == VDFleetNative.VDFLEET_E_SCALES && result.Scales.Count == 4);
+            Check("sync: a scale that is off is no exception, but VDFLEET_SCALES",
+                  !result.Ok && result.Code == VDFleetNative.VDFLEET_SCALES && result.Scales.Count == 4);
             Check("sync: a row a scale, in the order given", result.Scales.Select(s => s.Address).SequenceEqual(addresses));
             foreach (var s in result.Scales.Take(3)) {
                 Check("sync: " + s.Address + " synced, every item confirmed",
@@ -177,7 +179,7 @@ static class FleetTest {
             result = fleet.Sync(new SyncRequest(1, lines.Take(10), live) {
                 Flags = SyncFlags.RemoveMissing, Cap = RemovalCap.Count, CapValue = 5 });
             Check("removals beyond the cap: refused, untouched, the cause names the cap",
-                  result.Code == VDFleetNative.VDFLEET_E_SCALES && result.Scales.All(s =>
+                  result.Code == VDFleetNative.VDFLEET_SCALES && result.Scales.All(s =>
                       s.Status == ScaleStatus.RefusedCap && s.Removals == Items - 10 && s.Cause.Contains("cap")));
 
             ScaleReadResult read = fleet.ReadScales(addresses, 1, Items, 1);
@@ -241,8 +243,8 @@ static class FleetTest {
         var lines = ItemLines(201, "Tea");
         using (var fleet = Open("state-cancel")) {
             fleet.Cancel();
-            Check("a cancel before the call stops it at its start",
-                  Thrown(() => fleet.Sync(new SyncRequest(1, lines, live))) is FleetStoppedException);
+            Check("a cancel while no call runs is not kept: the next call runs",
+                  Thrown(() => fleet.ReadScales(live, 201, 203, 1)) == null);
 
             fleet.Progress = (phase, done, total) => {
                 if (phase != FleetPhase.Sending) return true;
@@ -261,8 +263,9 @@ static class FleetTest {
                   e is InvalidOperationException && e.Message == "the delegate's own");
 
             fleet.Progress = (phase, done, total) => fleet.Check(1, new[] { "1A1" }).Count == 0;
-            Check("a call from inside the delegate is VDFLEET_E_BUSY, thrown after the call",
-                  IsFleetError(Thrown(() => fleet.ReadScales(live, 201, 203, 1)), VDFleetNative.VDFLEET_E_BUSY, "another call"));
+            e = Thrown(() => fleet.ReadScales(live, 201, 203, 1));
+            Check("a call from inside the delegate is InvalidOperationException, thrown after the call",
+                  e is InvalidOperationException && e.Message.Contains("another call"));
 
             fleet.Progress = null;
             SyncResult result = fleet.Sync(new SyncRequest(1, lines, live));
@@ -291,6 +294,103 @@ static class FleetTest {
         }
     }
 
+    // Reports kept as they come, on the library's thread (Progress<T> would post them later).
+    sealed class Reports : IProgress<FleetProgressReport> {
+        public readonly List<FleetProgressReport> All = new List<FleetProgressReport>();
+        public Action<FleetProgressReport> OnReport;
+        public void Report(FleetProgressReport report) {
+            lock (All) All.Add(report);
+            if (OnReport != null) OnReport(report);
+        }
+    }
+
+    // The binding's own layer: code names from the library, one call at a time, Dispose during a
+    // call, SyncAsync with a token and IProgress.
+    static void TestIdiom(string[] live) {
+        Check("code names come from the library",
+              VDFleetNative.CodeName(VDFleetNative.VDFLEET_SCALES) == "VDFLEET_SCALES" &&
+              VDFleetNative.CodeName(VDFleetNative.VDFLEET_E_LOCKED) == "VDFLEET_E_LOCKED" &&
+              VDFleetNative.CodeName(12345) == "VDFLEET_UNKNOWN");
+        Check("the library is 1.1 or later", Fleet.LibraryVersion >= VDFleetNative.VDFLEET_VERSION);
+
+        var lines = ItemLines(301, "Soy");
+        var sending = new ManualResetEventSlim();
+        var release = new ManualResetEventSlim();
+        using (var fleet = Open("state-idiom")) {
+            fleet.Progress = (phase, done, total) => {
+                if (phase == FleetPhase.Sending) {
+                    sending.Set();
+                    release.Wait(10000);
+                }
+                return true;
+            };
+            Exception inCall = null;
+            var call = new Thread(() => inCall = Thrown(() => fleet.Sync(new SyncRequest(1, lines, live))));
+            call.Start();
+            Check("a sync reaches its sending", sending.Wait(30000));
+            Exception e = Thrown(() => fleet.Check(1, new[] { "1A1" }));
+            Check("a call from another thread while one runs is InvalidOperationException",
+                  e is InvalidOperationException);
+            release.Set();
+            call.Join();
+            Check("the running sync was not disturbed by it", inCall == null);
+        }
+
+        // Dispose while a sync runs on another thread: it is cancelled, and Dispose returns once
+        // the call is back.
+        sending.Reset();
+        var fleetToDispose = Open("state-idiom-dispose");
+        fleetToDispose.Progress = (phase, done, total) => {
+            sending.Set();
+            Thread.Sleep(20);
+            return true;
+        };
+        bool callEnded = false;
+        Exception ended = null;
+        var running = new Thread(() => {
+            ended = Thrown(() => fleetToDispose.Sync(new SyncRequest(1, ItemLines(401, "Vinegar"), live)));
+            callEnded = true;
+        });
+        running.Start();
+        Check("a sync to dispose reaches its sending", sending.Wait(30000));
+        fleetToDispose.Dispose();
+        Check("Dispose during a call waits for it", callEnded);
+        running.Join();
+        Check("Dispose during a call cancels it", ended is FleetStoppedException);
+        Check("after Dispose a call is ObjectDisposedException",
+              Thrown(() => fleetToDispose.ReadImage("")) is ObjectDisposedException);
+
+        // SyncAsync: reports name each scale done; a cancelled token ends it as cancelled.
+        using (var fleet = Open("state-async")) {
+            var reports = new Reports();
+            SyncResult result = fleet.SyncAsync(new SyncRequest(1, ItemLines(501, "Rice"), live), CancellationToken.None, reports).Result;
+            var done = reports.All.Where(r => r.Phase == FleetPhase.Sending && r.Scale >= 0).Select(r => r.Scale).ToList();
+            Check("SyncAsync: every scale synced", result.Ok && result.Scales.All(s => s.Confirmed == Items));
+            Check("SyncAsync: each scale's end is reported once, by its place",
+                  done.Count == live.Length && done.Distinct().Count() == live.Length && done.All(i => i < live.Length));
+            Check("SyncAsync: far fewer reports of the sending than lines it sent",
+                  reports.All.Count(r => r.Phase == FleetPhase.Sending) < live.Length * Items);
+
+            var cancel = new CancellationTokenSource();
+            var slow = new Reports();
+            slow.OnReport = r => {
+                if (r.Phase == FleetPhase.Sending) cancel.Cancel();
+                Thread.Sleep(20);
+            };
+            Task<SyncResult> task = fleet.SyncAsync(new SyncRequest(1, ItemLines(601, "Tea"), live), cancel.Token, slow);
+            // As await rethrows it: the original exception, not Wait's TaskCanceledException.
+            Exception thrown = Thrown(() => task.GetAwaiter().GetResult());
+            var inner = thrown is AggregateException ? thrown.InnerException : thrown;
+            Check("SyncAsync: a cancelled token ends the task as cancelled", task.IsCanceled && inner is OperationCanceledException);
+            var stopped = inner == null ? null : inner.InnerException as FleetStoppedException;
+            if (stopped == null) Console.WriteLine("  got " + (inner == null ? "nothing" : inner.GetType().Name + ": " + inner.Message));
+            Check("SyncAsync: the cancel's exception carries what each scale confirmed",
+                  stopped != null && stopped.SyncResult != null && stopped.SyncResult.Scales.Count == live.Length);
+            result = fleet.SyncAsync(new SyncRequest(1, ItemLines(601, "Tea"), live)).Result;
+            Check("SyncAsync: the next run sends the rest", result.Ok && result.Scales.All(s => s.Planned < Items || s.Planned == Items));
+        }
+    }
+
     static int Main() {
         string fleetAddresses = Environment.GetEnvironmentVariable("VUDADUV_TEST_FLEET");
         string down = Environment.GetEnvironmentVariable("VUDADUV_TEST_SCALE_DOWN");
@@ -303,9 +403,14 @@ static class FleetTest {
         TestImages();
         TestDiff();
         TestSync(live, down);
-        TestStop(live, down);
-        TestCancel(live);
+        // The stops need scales that take their time: the progress delegate is told the lines
+        // answered at most every 10 ms, and the fast scales may be done within that.
+        string[] slow = Environment.GetEnvironmentVariable("VUDADUV_TEST_SLOW_FLEET")
+                            .Split(new[] { ' ' }, StringSplitOptions.RemoveEmptyEntries);
+        TestStop(slow, down);
+        TestCancel(slow);
         TestErrors(live);
+        TestIdiom(slow);
         Console.WriteLine(failures == 0 ? "all checks hold" : failures + " check(s) failed");
         return failures == 0 ? 0 : 1;
     }
