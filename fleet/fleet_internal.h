@@ -117,8 +117,8 @@ class FileLock {
 // reason.
 std::unique_ptr<FileLock> TryLockFile(const std::string& path, std::string& error, bool& held);
 
-// "another sync (process 12) holds PATH", or "another sync of this process (12) holds PATH" when
-// the holder is the caller's own process.
+// "another sync (process 12) holds PATH", or "another sync (process 12, this process) holds PATH"
+// when the holder is the caller's own process.
 std::string LockHolderText(const std::string& holder, const std::string& self,
                            const std::string& path);
 

@@ -772,7 +772,7 @@ std::string JoinPath(const std::string& dir, const std::string& name) {
 
 std::string LockHolderText(const std::string& holder, const std::string& self,
                            const std::string& path) {
-    if (holder == self) return "another sync of this process (" + self + ") holds " + path;
+    if (holder == self) return "another sync (process " + self + ", this process) holds " + path;
     return "another sync (process " + (holder.empty() ? std::string("unknown") : holder) +
            ") holds " + path;
 }
