@@ -152,10 +152,9 @@ typedef struct VDFleetOptions {
     uint32_t port;         /* for addresses without one; 0: 4001 */
     const char* state_dir; /* where a sync keeps each scale's image; NULL or "" when the
                               session does not sync. Copied: the caller's text may go. On
-                              Windows a text of the session's encoding, opened through the
-                              system's wide file names (any name in a UTF-8 session; in a GBK
-                              one, names GBK can write); elsewhere the path's bytes as the file
-                              system takes them, never converted */
+                              Windows a text of the session's encoding (the folder must have a
+                              name of the system's code page); elsewhere the path's bytes as
+                              the file system takes them, never converted */
 } VDFleetOptions;
 
 #define VDFLEET_OPTIONS_INIT \
@@ -400,9 +399,6 @@ typedef struct VDFleetSyncRequest {
  * anything and flags lack VDFLEET_SYNC_ACCEPT_CHANGES, nothing is sent, no scale is contacted and
  * the state is untouched: VDFLEET_E_FINDINGS, and the rows are the findings (VDFLEET_LINE,
  * VDFLEET_KEY, VDFLEET_FIELD, VDFLEET_WHAT), not scales.
- * A scale that could not be reached or read keeps the figures its state foresees: VDFLEET_PLANNED
- * and VDFLEET_PENDING count the changes the next sync will send it (0 when its state knows
- * nothing of it).
  * VDFLEET_OK: every scale in step, synced, repaired or planned. VDFLEET_SCALES: a scale failed
  * or was refused for its removal cap. VDFLEET_E_STOPPED: stopped; the rows tell each scale.
  * VDFLEET_E_LOCKED: another sync holds the state directory, nothing was done. VDFLEET_E_STATE
