@@ -292,7 +292,7 @@ const char* VDFLEET_CALL VDFleetCodeName(int32_t code) {
             return "VDFLEET_E_BUSY";
         case VDFLEET_E_SCALES:
             return "VDFLEET_E_SCALES";
-        case -8:  // VDFLEET_E_FINDINGS
+        case VDFLEET_E_FINDINGS:
             return "VDFLEET_E_FINDINGS";
         case VDFLEET_E_LOCKED:
             return "VDFLEET_E_LOCKED";
