@@ -194,7 +194,7 @@ TEST(SameNumbers, TheToolAndTheFleetLibraryReportEveryScaleAlike) {
     request.cap_kind = VDFLEET_CAP_COUNT;
     request.cap_value = 5;
     request.probe = 30;
-    EXPECT_EQ(VDFleetSync(session, &request), VDFLEET_E_SCALES);
+    EXPECT_EQ(VDFleetSync(session, &request), VDFLEET_SCALES);
 
     uint32_t rows = 0;
     ASSERT_EQ(VDFleetResultCount(session, &rows), VDFLEET_OK);
