@@ -1,6 +1,6 @@
-// The record types as the README, the manual page and the Python binding tell them, held against
-// the codec's table and its encoder: every example in the README encodes to the command lines it
-// shows, every row of the manual names its type as the table does, and every method of the
+// The record types as docs/c-library.md, the manual page and the Python binding tell them, held
+// against the codec's table and its encoder: every example of the page encodes to the command
+// lines it shows, every row of the manual names its type as the table does, and every method of the
 // binding sends the type whose role its name says.
 #include <gtest/gtest.h>
 
@@ -51,7 +51,7 @@ std::string Joined(const std::vector<std::string>& commands) {
 TEST(DocumentedRecordTypes, ReadmeExamplesEncodeAsShown) {
     const std::regex row(R"(^\| (\d+) \| (.*?) \| ?`?([^`|]*?)`? ?\| (.*) \|$)");
     std::set<uint32_t> rows;
-    std::string readme = SourceFile("README.md");
+    std::string readme = SourceFile("docs/c-library.md");
     SKIP_WITHOUT(readme);
     for (const std::string& line : Lines(readme)) {
         std::smatch match;

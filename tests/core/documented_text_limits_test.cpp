@@ -1,5 +1,5 @@
-// The text limits as the README and the manual page tell them, made from the codec's own limits:
-// a limit changed in the codec fails here until the words follow.
+// The text limits as the tool's page (docs/tool.md) and the manual page tell them, made from the
+// codec's own limits: a limit changed in the codec fails here until the words follow.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -29,7 +29,7 @@ TEST(DocumentedTextLimits, ReadmeAndManualTellTheCodecsLimits) {
             " (type 5) are code-page text whatever the mode;",
         "the key table (type 12): exactly " + std::to_string(kKeyTableBytes) + " bytes.",
     };
-    for (const char* file : {"README.md", "docs/vudaduv.1.in"}) {
+    for (const char* file : {"docs/tool.md", "docs/vudaduv.1.in"}) {
         std::string text = SourceFile(file);
 #ifdef _WIN32
         if (text.empty()) GTEST_SKIP() << "the sources are not reachable from here";

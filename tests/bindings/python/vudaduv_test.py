@@ -117,9 +117,9 @@ class RoundTrips(InScaleDirectory):
             self.assertEqual(file.read(), b"1P0031A##raw\r\n")
 
     def test_the_readme_lines(self):
-        readme = os.environ.get("VUDADUV_README")
+        readme = os.environ.get("VUDADUV_PYTHON_PAGE")
         if not readme:
-            self.skipTest("VUDADUV_README not set")
+            self.skipTest("VUDADUV_PYTHON_PAGE not set")
         with open(readme, encoding="utf-8") as file:
             blocks = re.findall(r"```python\n(.*?)```", file.read(), re.S)
         # The Python section's listing of Scale (the fleet's example is run by a test of its own).
