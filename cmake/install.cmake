@@ -1,7 +1,8 @@
 # What "cmake --install" puts where: the libraries, the headers and the tool everywhere; on Linux
 # also the CMake package (find_package(vudaduv) gives vudaduv::vudaduv, vudaduv::wqdatasend,
 # vudaduv::wqcommsend and vudaduv::fleet), pkg-config files, the manual page and the docs;
-# on Windows the README and the licence beside the folders, as the zip holds them.
+# on Windows the README, the licence, the changelog and the docs beside the folders, as the zip
+# holds them.
 #
 # Every rule belongs to one of three components, each a Debian package of its own:
 #   libraries    the shared libraries                       libvudaduv1
@@ -35,8 +36,14 @@ if(TARGET vudaduv_cli)
   install(TARGETS vudaduv_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
 endif()
 
+# The pages the README links to, beside it as they are in the sources.
+file(GLOB VUDADUV_DOC_PAGES ${PROJECT_SOURCE_DIR}/docs/*.md)
+
 if(WIN32)
-  install(FILES README.md LICENSE DESTINATION . COMPONENT libraries)
+  install(FILES README.md LICENSE CHANGELOG.md DESTINATION . COMPONENT libraries)
+  install(FILES ${VUDADUV_DOC_PAGES} DESTINATION docs COMPONENT libraries)
+  # The nightly job under Task Scheduler, as an example to copy and adjust.
+  install(FILES examples/windows/vudaduv-sync.cmd DESTINATION examples COMPONENT libraries)
   return()
 endif()
 
@@ -71,7 +78,8 @@ foreach(component libraries development tool)
   vudaduv_install_compressed(${generated}/changelog.Debian ${doc_dir} ${component})
 endforeach()
 
-install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tool)
+install(FILES README.md CHANGELOG.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tool)
+install(FILES ${VUDADUV_DOC_PAGES} DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs COMPONENT tool)
 install(FILES examples/send_items.c examples/fleet_sync.c DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT tool)
 # A nightly sync under systemd, as an example to copy and adjust.
 install(FILES examples/systemd/vudaduv-sync.service examples/systemd/vudaduv-sync.timer

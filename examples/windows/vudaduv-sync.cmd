@@ -18,10 +18,11 @@ rem code page (GBK on a Chinese Windows); add --charset GBK where a GBK export i
 setlocal
 set TOOL=C:\vudaduv\vudaduv.exe
 set DATA=C:\ProgramData\vudaduv
-echo %DATE% %TIME% sync starts>> "%DATA%\sync.log"
+>> "%DATA%\sync.log" echo %DATE% %TIME% sync starts
 "%TOOL%" sync --file "%DATA%\items.txt" --type 1 --targets-file "%DATA%\scales.txt" ^
     --state "%DATA%\state" --remove-missing --max-remove 10%% ^
     --report json:%DATA%\last-sync.json --report html:%DATA%\last-sync.html >> "%DATA%\sync.log" 2>&1
 set RESULT=%ERRORLEVEL%
-echo %DATE% %TIME% sync ended with %RESULT%>> "%DATA%\sync.log"
+rem (The redirection comes first: "%RESULT%>>" would read as "1>>", a redirection of stream 1.)
+>> "%DATA%\sync.log" echo %DATE% %TIME% sync ended with exit status %RESULT%
 exit /b %RESULT%

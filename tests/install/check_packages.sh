@@ -44,7 +44,8 @@ expect_in_deb() {
         $lib/pkgconfig/vudaduv.pc $lib/pkgconfig/wqdatasend.pc $lib/pkgconfig/wqcommsend.pc \
         $lib/pkgconfig/vudaduv-fleet.pc ;;
     vudaduv)
-      echo usr/bin/vudaduv usr/share/man/man1/vudaduv.1.gz $doc/README.md \
+      echo usr/bin/vudaduv usr/share/man/man1/vudaduv.1.gz $doc/README.md $doc/CHANGELOG.md \
+        $doc/docs/sync.md $doc/docs/fleet-c-library.md \
         $doc/examples/send_items.c $doc/examples/fleet_sync.c ;;
     *) return 1 ;;
   esac
@@ -123,7 +124,8 @@ check_zip() {
     "$top/bin/vudaduv.exe" \
     "$top/lib/libVUDADUV.dll.a" "$top/lib/libWQDATASEND.dll.a" "$top/lib/libWQCOMMSEND.dll.a" \
     "$top/include/vudaduv.h" "$top/include/wqdatasend.h" "$top/include/wqcommsend.h" \
-    "$top/README.md" "$top/LICENSE"
+    "$top/README.md" "$top/LICENSE" "$top/CHANGELOG.md" "$top/docs/fleet-c-library.md" \
+    "$top/examples/vudaduv-sync.cmd"
   echo "$zip: checked"
 }
 
