@@ -90,7 +90,7 @@ WantedList WantedOfDataLines(uint32_t recordType, bool en, const std::vector<std
         // What is sent is what the check foresaw: the line up to its NUL.
         std::string sent = model::AsTheLibraryTakesIt(line);
         std::string unkeepable = model::WhyNoImageLineHolds(recordType, trip);
-        if (unkeepable.empty()) unkeepable = model::WhyComesBackSplit(recordType, line, trip);
+        if (unkeepable.empty()) unkeepable = model::WhyComesBackSplit(recordType, sent, trip);
         if (!unkeepable.empty()) {
             list[key] = Wanted{sent, back == nullptr ? "" : *back, unkeepable};
             continue;
