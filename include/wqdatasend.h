@@ -11,8 +11,12 @@
  *
  * Each target needs a socket. On POSIX systems, when the process's soft limit of open files
  * leaves too little room for the targets of a call (their number and 256 more), SendData raises
- * it that far, at most to the hard limit; a limit that is high enough is left alone. A target
- * that still gets no socket fails alone, with WQDS_INTERNAL.
+ * it that far, at most to the hard limit; a limit that is high enough is left alone. A call
+ * never holds more sockets at once than the limit leaves beside the descriptors open when it
+ * starts and 32 more (for the rest of the process): the targets beyond wait their turn, each
+ * taking the socket of a target done, and a target's time-outs start when its turn comes. A
+ * target that finds no descriptor free (the rest of the process took them) waits for a socket of
+ * the call's own to close; only when the call holds no other does it fail, with WQDS_INTERNAL.
  *
  * When all targets are done, it appends the reply lines to "Rec.txt" in the current directory
  * in one write, one per line with CR LF, grouped per target in the order of target->targets;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -328,6 +329,56 @@ TEST_P(Engine, NamesAreResolvedByTheEngine) {
     if (!named) GTEST_SKIP() << "localhost does not resolve to 127.0.0.1 here (no /etc/hosts?)";
     EXPECT_EQ(results[1].code, WQDS_OK);
     EXPECT_EQ(results[1].replies.size(), 2u);
+}
+
+// Ten scales through two connection slots: never more than two connections at once, each slot
+// handed on as a scale is done, and a scale's time-outs start when it gets its slot: the last
+// waits longer than its connect and reply time-outs together, and is served.
+TEST_P(Engine, ScalesBeyondTheSlotsWaitTheirTurnWithTheirClocksStopped) {
+    constexpr std::size_t kScales = 10;
+    constexpr int kReplyDelayMs = 100;  // two commands a scale: 200 ms a slot at least
+    std::atomic<int> open{0};
+    std::atomic<int> most{0};
+    std::vector<std::unique_ptr<Server>> servers;
+    for (std::size_t i = 0; i < kScales; ++i) {
+        servers.push_back(std::make_unique<Server>([&](tcp::socket& connection) {
+            int now = ++open;
+            for (int seen = most.load(); now > seen && !most.compare_exchange_weak(seen, now);) {
+            }
+            asio::streambuf input;
+            std::string command;
+            for (int answered = 0; answered < 2 && ReadCommand(connection, input, command);) {
+                Pause(kReplyDelayMs);
+                asio::error_code error;
+                asio::write(connection, asio::buffer(ScaleReply(command) + "\r\n"), error);
+                // Counted closed with its last reply, before the sender closes: never more than
+                // the sender holds.
+                if (++answered == 2) --open;
+            }
+        }));
+    }
+    auto list = std::make_shared<const std::vector<std::string>>(CommandLines(2));
+    std::vector<ScaleJob> jobs;
+    for (const auto& server : servers) jobs.push_back({LoopbackAddress(server->Port()), list});
+    SendSettings settings = OneTry(600);
+    settings.connectTimeoutMs = 600;
+
+    std::vector<ScaleResult> results =
+        vudaduv::transport::SendToScalesWithin(*engine_, jobs, settings, {}, 2);
+    for (const auto& server : servers) server->Join();
+
+    EXPECT_LE(most.load(), 2);
+    EXPECT_GE(most.load(), 1);
+    for (std::size_t i = 0; i < kScales; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(results[i].code, WQDS_OK);
+        EXPECT_EQ(results[i].replies.size(), 2u);
+        EXPECT_EQ(results[i].connections, 1u);
+    }
+    // Four scales' turns before the last one's: 800 ms of replies, past both its time-outs.
+    std::uint32_t last = 0;
+    for (const ScaleResult& result : results) last = std::max(last, result.milliseconds);
+    EXPECT_GE(last, 5u * 2 * kReplyDelayMs);
 }
 
 INSTANTIATE_TEST_SUITE_P(Each, Engine, ::testing::ValuesIn(kEngines),

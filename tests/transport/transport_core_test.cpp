@@ -17,6 +17,7 @@
 #include "asio/read_until.hpp"
 #include "asio/streambuf.hpp"
 #include "asio/write.hpp"
+#include "core/connection_slots.h"
 #include "scripted_peer.h"
 #include "test_support.h"
 #include "vudaduv_transport.h"
@@ -317,6 +318,54 @@ TEST(TransportCodes, EveryCodeHasItsNameAndCause) {
         EXPECT_STREQ(vudaduv::transport::TransportCodeName(c.code, true), c.serial);
         EXPECT_STREQ(vudaduv::transport::TransportCodeCause(c.code), c.cause);
     }
+}
+
+// The slot rule: a step, what it answers, and the slots held and waiters after it.
+TEST(ConnectionSlots, SlotsGoInOrderAndShrinkToWhatTheSystemAllows) {
+    using vudaduv::transport::ConnectionSlots;
+    constexpr std::size_t kNone = ConnectionSlots::kNoWaiter;
+    enum Step { kTake, kGiveBack, kNoDescriptor, kLeave };
+    struct SlotCase {
+        Step step;
+        std::size_t waiter;
+        std::size_t answer;  // Take and WaitForDescriptor: 1 true, 0 false; GiveBack: who
+        std::size_t held;
+        std::size_t waiting;
+        std::size_t capacity;
+    };
+    const std::vector<SlotCase> cases = {
+        {kTake, 0, 1, 1, 0, 3},         {kTake, 1, 1, 2, 0, 3},
+        {kTake, 2, 1, 3, 0, 3},         {kTake, 3, 0, 3, 1, 3},      // full: 3 waits
+        {kTake, 4, 0, 3, 2, 3},         {kGiveBack, 0, 3, 3, 1, 3},  // 3 first in line
+        {kNoDescriptor, 3, 1, 2, 2, 2},  // no socket for 3: two held is the most now
+        {kGiveBack, 1, 3, 2, 1, 2},      // 3 first in line again
+        {kLeave, 4, 0, 2, 0, 2},        {kGiveBack, 2, kNone, 1, 0, 2},
+        {kNoDescriptor, 3, 0, 1, 0, 2},  // the only slot: nothing would free a descriptor
+        {kGiveBack, 3, kNone, 0, 0, 2},
+    };
+    ConnectionSlots slots(3);
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const SlotCase& c = cases[i];
+        SCOPED_TRACE(i);
+        switch (c.step) {
+            case kTake:
+                EXPECT_EQ(slots.Take(c.waiter), c.answer == 1);
+                break;
+            case kGiveBack:
+                EXPECT_EQ(slots.GiveBack(), c.answer);
+                break;
+            case kNoDescriptor:
+                EXPECT_EQ(slots.WaitForDescriptor(c.waiter), c.answer == 1);
+                break;
+            case kLeave:
+                slots.Leave(c.waiter);
+                break;
+        }
+        EXPECT_EQ(slots.Held(), c.held);
+        EXPECT_EQ(slots.Waiting(), c.waiting);
+        EXPECT_EQ(slots.Capacity(), c.capacity);
+    }
+    EXPECT_EQ(ConnectionSlots(0).Capacity(), 1u);  // one connection at a time at least
 }
 
 // A scale's address and an address to listen on follow one rule; only a listener may ask for

@@ -1,6 +1,7 @@
 // SendToScales: every scale of a call served together over one engine (socket_engine.h), each
 // with its own command list and a connection of its own, reconnecting after a refusal, a
-// time-out or a drop. The steps are here; the I/O is the engine's.
+// time-out or a drop; no more connections at once than the open-file limit allows, the other
+// scales waiting their turn (connection_slots.h). The steps are here; the I/O is the engine's.
 #include "core/send_to_scales.h"
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 
 #include "asio/error.hpp"
 #include "asio/ip/address.hpp"
+#include "core/connection_slots.h"
 #include "core/reply_exchange.h"
 #include "core/retry_pause.h"
 #include "core/socket_system.h"
@@ -27,10 +29,14 @@ constexpr std::chrono::milliseconds kStopCheckPeriod{25};
 
 const std::vector<std::string> kNoCommands;
 
+bool IsWantOfDescriptors(const std::error_code& error) {
+    return error == asio::error::no_descriptors ||
+           error == std::errc::too_many_files_open_in_system;
+}
+
 bool IsFailureOfThisMachine(const std::error_code& error) {
     return error == asio::error::no_memory || error == asio::error::no_buffer_space ||
-           error == asio::error::no_descriptors ||
-           error == std::errc::too_many_files_open_in_system;
+           IsWantOfDescriptors(error);
 }
 
 std::int32_t ResolveFailureCode(const std::error_code& error) {
@@ -70,15 +76,24 @@ std::uint32_t MillisecondsSince(Clock::time_point start) {
         std::clamp<decltype(elapsed)>(elapsed, 0, std::numeric_limits<std::uint32_t>::max()));
 }
 
-// One target, as a chain of steps that the engine runs as each wait ends: resolve, connect to
-// each address in turn, then for each command write it whole and read its reply line; after a
-// failure worth a retry, pause and start again at the unanswered command. Every wait is bounded
-// by the one alarm, which ends the try when it rings.
+class TargetSession;
+
+// What the sessions of a call share: the connection slots, and the sessions to hand a slot to.
+struct CallSlots {
+    ConnectionSlots slots;
+    std::vector<std::unique_ptr<TargetSession>> sessions;
+};
+
+// One target, as a chain of steps that the engine runs as each wait ends: wait for a connection
+// slot, resolve, connect to each address in turn, then for each command write it whole and read
+// its reply line; after a failure worth a retry, give the slot back, pause and start again at the
+// unanswered command. Every wait of a try is bounded by the one alarm, which ends the try when it
+// rings; a scale waiting for a slot has no alarm running, so its time-outs start with its try.
 class alignas(64) TargetSession final : private ChannelEvents {
   public:
     TargetSession(SocketEngine& engine, const ScaleJob& job, const SendSettings& settings,
                   Clock::time_point callStart, ScaleResult& outcome, std::size_t index,
-                  const SendObserver& observer)
+                  const SendObserver& observer, CallSlots& call)
         : channel_(engine.NewChannel(*this)),
           commands_(job.commands ? *job.commands : kNoCommands),
           reader_(settings.longestReply),
@@ -87,7 +102,8 @@ class alignas(64) TargetSession final : private ChannelEvents {
           callStart_(callStart),
           outcome_(outcome),
           index_(index),
-          observer_(observer) {
+          observer_(observer),
+          call_(call) {
         // Until the session says otherwise: a step that could not finish is this machine's fault.
         outcome_.code = WQDS_INTERNAL;
     }
@@ -101,8 +117,20 @@ class alignas(64) TargetSession final : private ChannelEvents {
             } else {
                 // A reply for each command at most: the list never moves as replies come.
                 if (!observer_.replyTaken) replies_.reserve(commands_.size());
-                StartTry();
+                TakeSlotAndTry();
             }
+        });
+    }
+
+    // A slot given back by another scale is this one's now; its try starts from the engine's
+    // loop, never inside the step of the scale that gave the slot back.
+    void SlotGranted() noexcept {
+        holdsSlot_ = true;
+        waitsForSlot_ = false;
+        Step([this] {
+            wait_ = Wait::kSlot;
+            deadline_ = Clock::now();
+            ArmAlarm();
         });
     }
 
@@ -120,6 +148,7 @@ class alignas(64) TargetSession final : private ChannelEvents {
         kNone,
         kExchange,  // connecting, writing or awaiting a reply: the try times out
         kPause,     // the pause before a retry: the next try starts
+        kSlot,      // a connection slot was handed over: the try starts
     };
 
     // Runs one step; memory running out ends this target alone, with what it has so far.
@@ -131,6 +160,36 @@ class alignas(64) TargetSession final : private ChannelEvents {
         } catch (...) {
             Finish(WQDS_INTERNAL);
         }
+    }
+
+    // Starts a try when a connection slot is free; otherwise waits in line, with no alarm set.
+    void TakeSlotAndTry() {
+        if (call_.slots.Take(index_)) {
+            holdsSlot_ = true;
+            StartTry();
+        } else {
+            waitsForSlot_ = true;
+        }
+    }
+
+    // Hands the slot held to the first scale waiting for one.
+    void GiveSlotBack() noexcept {
+        if (!holdsSlot_) return;
+        holdsSlot_ = false;
+        std::size_t next = call_.slots.GiveBack();
+        if (next != ConnectionSlots::kNoWaiter) call_.sessions[next]->SlotGranted();
+    }
+
+    // No descriptor for a socket while the call holds others: this scale waits for one of them to
+    // close, as if its try had not begun. False when nothing of the call's would free one.
+    bool WaitForDescriptor() {
+        if (!call_.slots.WaitForDescriptor(index_)) return false;
+        holdsSlot_ = false;
+        waitsForSlot_ = true;
+        StopTimer();
+        channel_->Close();
+        --tries_;
+        return true;
     }
 
     void StartTry() {
@@ -170,6 +229,7 @@ class alignas(64) TargetSession final : private ChannelEvents {
         for (endpointIndex_ = index; endpointIndex_ < endpoints_.size(); ++endpointIndex_) {
             std::error_code error = channel_->Connect(endpoints_[endpointIndex_]);
             if (!error) return;  // Connected tells
+            if (IsWantOfDescriptors(error) && WaitForDescriptor()) return;
             connectCode_ = OpenFailureCode(error);
         }
         EndTry(connectCode_);
@@ -273,6 +333,7 @@ class alignas(64) TargetSession final : private ChannelEvents {
     void EndTry(std::int32_t code) {
         StopTimer();
         channel_->Close();
+        GiveSlotBack();
         // A name that does not resolve gave no address to connect to.
         if (code != WQDS_BAD_ADDRESS) ++outcome_.connections;
         if (!IsWorthARetry(code) || tries_ >= settings_.tries) {
@@ -288,6 +349,8 @@ class alignas(64) TargetSession final : private ChannelEvents {
         finished_ = true;
         StopTimer();
         channel_->Close();
+        GiveSlotBack();
+        if (std::exchange(waitsForSlot_, false)) call_.slots.Leave(index_);
         outcome_.code = code;
         outcome_.milliseconds = MillisecondsSince(callStart_);
         outcome_.answered = answered_;
@@ -336,6 +399,8 @@ class alignas(64) TargetSession final : private ChannelEvents {
             if (ended == Wait::kExchange) {
                 EndTry(WQDS_TIMEOUT);
             } else if (ended == Wait::kPause) {
+                TakeSlotAndTry();
+            } else if (ended == Wait::kSlot) {
                 StartTry();
             }
         });
@@ -368,6 +433,9 @@ class alignas(64) TargetSession final : private ChannelEvents {
     ScaleResult& outcome_;
     std::size_t index_;
     const SendObserver& observer_;
+    CallSlots& call_;
+    bool holdsSlot_ = false;
+    bool waitsForSlot_ = false;
     TargetAddress parsed_;
     std::uint64_t tries_ = 0;
     std::vector<Endpoint> endpoints_;
@@ -417,16 +485,24 @@ class StopWatch final : private ChannelEvents {
 std::vector<ScaleResult> SendToScalesOver(SocketEngine& engine, const std::vector<ScaleJob>& jobs,
                                           const SendSettings& settings,
                                           const SendObserver& observer) {
+    return SendToScalesWithin(engine, jobs, settings, observer,
+                              net::ConnectionsWithinFileLimit(jobs.size()));
+}
+
+std::vector<ScaleResult> SendToScalesWithin(SocketEngine& engine, const std::vector<ScaleJob>& jobs,
+                                            const SendSettings& settings,
+                                            const SendObserver& observer, std::size_t connections) {
     Clock::time_point callStart = Clock::now();
-    net::RaiseOpenFileLimit(jobs.size());
     std::vector<ScaleResult> outcomes(jobs.size());
-    std::vector<std::unique_ptr<TargetSession>> sessions;
+    CallSlots call{ConnectionSlots(connections), {}};
+    std::vector<std::unique_ptr<TargetSession>>& sessions = call.sessions;
     sessions.reserve(jobs.size());
+    // Every session exists before any starts: a slot may be handed to any of them.
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         sessions.push_back(std::make_unique<TargetSession>(engine, jobs[i], settings, callStart,
-                                                           outcomes[i], i, observer));
-        sessions.back()->Start();
+                                                           outcomes[i], i, observer, call));
     }
+    for (const auto& session : sessions) session->Start();
     std::unique_ptr<StopWatch> stopWatch;
     if (observer.stop != nullptr) {
         stopWatch = std::make_unique<StopWatch>(engine, *observer.stop, sessions);

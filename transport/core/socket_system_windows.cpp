@@ -3,12 +3,15 @@
 #endif
 #include <windows.h>
 
+#include <limits>
+
 #include "core/socket_system.h"
 
 namespace vudaduv::transport::net {
 
-void RaiseOpenFileLimit(std::size_t) {
+std::size_t ConnectionsWithinFileLimit(std::size_t) {
     // Windows sets no per-process limit on sockets.
+    return std::numeric_limits<std::size_t>::max();
 }
 
 void KeepFromChildProcesses(std::intptr_t socket) {

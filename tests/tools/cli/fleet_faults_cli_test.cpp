@@ -136,5 +136,45 @@ TEST_F(UnkeepableRecords, AnImageLineHoldingACrIsNamedAndNothingIsSent) {
     }
 }
 
+#ifndef _WIN32
+// A fleet larger than the open-file limit (soft = hard = 256, as "ulimit -n" sets both in a
+// shell, and containers and some services run): the scales beyond it wait their turn in every
+// step of the sync, and every one is served.
+TEST(FleetBeyondTheFileLimit, EveryScaleIsSyncedUnderAHardLimitOf256) {
+    constexpr std::size_t kScales = 1000;
+    TempDirectory directory;
+    ScaleProcess fleet(kScales, 0);
+    ASSERT_TRUE(fleet.Started());
+    std::vector<std::string> scales = fleet.OutputLines();
+    ASSERT_EQ(scales.size(), kScales);
+    std::string list;
+    // Empty images: the scales are known to be new, so the sync probes them, sends and reads
+    // back, without reading them whole first.
+    std::filesystem::create_directory("state");
+    for (const std::string& scale : scales) {
+        list += scale + "\n";
+        WriteWholeFile(("state/" + ImageFileOf(scale)).c_str(), "");
+    }
+    WriteWholeFile("scales.txt", list);
+    WriteWholeFile("items.txt", "1A1,25##Tea\n2A3##Milk\n");
+    WriteWholeFile(".stdin", "");
+
+    ProcessId sync = StartProcess(
+        "/bin/sh",
+        {"-c", "ulimit -n 256 && exec \"$0\" \"$@\"", ToolPath(), "sync", "--file", "items.txt",
+         "--type", "1", "--targets-file", "scales.txt", "--state", "state"},
+        ".stdin", ".sync-out", ".sync-err");
+    ASSERT_NE(sync, kNoProcess);
+    int status = WaitForProcess(sync, 120000);
+    std::string out = ReadWholeFile(".sync-out");
+
+    EXPECT_EQ(status, 0) << ReadWholeFile(".sync-err");
+    EXPECT_NE(out.find("synced 1000 of 1000 scale(s), failed 0,"), std::string::npos) << out;
+    EXPECT_EQ(out.find("failure of this machine"), std::string::npos);
+    EXPECT_EQ(ReadWholeFile(("state/" + ImageFileOf(scales.back())).c_str()),
+              "1P0001A1,25##Tea\n1P0002A3##Milk\n");
+}
+#endif
+
 }  // namespace
 }  // namespace vudaduv::cli::test

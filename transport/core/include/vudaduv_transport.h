@@ -130,7 +130,12 @@ struct SendObserver {
 // stops the others. A scale whose list holds no line to send is done at once with WQDS_OK (after
 // its address is checked), without connecting. On POSIX systems the soft limit of open files is
 // raised, as far as the hard limit allows, when it leaves too little room for one socket per
-// scale. Host names are resolved on a helper thread that lives as long as the call.
+// scale; the call then holds no more connections at once than the limit leaves beside the
+// descriptors open when it starts and 32 more for the rest of the process. The scales beyond wait
+// their turn, in order, each taking the slot of a scale done (or between tries); a scale's
+// time-outs start when its turn comes. A scale that finds no descriptor free all the same waits
+// for a connection of the call's own to close, and fails with WQDS_INTERNAL only when the call
+// holds none. Host names are resolved on a helper thread that lives as long as the call.
 std::vector<ScaleResult> SendToScales(const std::vector<ScaleJob>& jobs,
                                       const SendSettings& settings,
                                       const SendObserver& observer = {});
