@@ -333,6 +333,15 @@ VDFLEET_API int32_t VDFLEET_CALL VDFleetDiff(VDFleetSession* session, const char
 
 /* ---- Scales --------------------------------------------------------------------------------- */
 
+/* Addresses (VDFleetReadScales, VDFleetSync): "HOST", "HOST:PORT", "[V6]:PORT" or "[V6]", with the
+ * session's port when none is given, each read by the transport's one rule before anything is
+ * sent to any scale. The first one refused fails the call with VDFLEET_E_ARGUMENT, nothing sent
+ * and no rows, and the last error names it, from 0, and why: address 2 ":47001": no host.
+ * Refused: NULL, "", no host (":47001"), a port that is no number or not from 1 to 65535
+ * ("127.0.0.1:99999", port 0), a number alone ("47001", no host), a host with a colon that is no
+ * IPv6 address, a blank or control character in the host. An address with no GBK form is
+ * VDFLEET_E_TEXT. */
+
 /* Reads every slot of the record types (NULL with type_count 0: 1, 3, 5, 7, 10 and 12), items
  * first_item to last_item, from every scale at once. Rows: one a scale, in the order of the
  * addresses: VDFLEET_ADDRESS, VDFLEET_CODE, VDFLEET_CODE_NAME, VDFLEET_CAUSE, VDFLEET_IMAGE

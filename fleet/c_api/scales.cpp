@@ -238,6 +238,23 @@ int32_t CodeOfSyncError(fleet::SyncError kind) {
     return VDFLEET_E_FAILED;
 }
 
+// Every address read by the transport's rule before anything is sent to any scale; the first
+// that is not fails the call with VDFLEET_E_ARGUMENT, naming it: address 2 ":47001": no host.
+int32_t CheckAddresses(Session& session, const char* const* addresses, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i) {
+        std::string which = "address " + std::to_string(i);
+        if (addresses[i] == nullptr) return Fail(session, VDFLEET_E_ARGUMENT, which + " is NULL");
+        transport::TargetAddress address;
+        std::string why =
+            transport::ReadTargetAddress(addresses[i], session.settings.defaultPort, address);
+        if (!why.empty()) {
+            return Fail(session, VDFLEET_E_ARGUMENT,
+                        which + " " + transport::QuoteAddress(addresses[i]) + ": " + why);
+        }
+    }
+    return VDFLEET_OK;
+}
+
 }  // namespace
 
 extern "C" {
@@ -250,6 +267,7 @@ int32_t VDFLEET_CALL VDFleetReadScales(VDFleetSession* session, const char* cons
         std::string error;
         if (addresses == nullptr && count > 0)
             return Fail(s, VDFLEET_E_ARGUMENT, "addresses is NULL");
+        if (int32_t bad = CheckAddresses(s, addresses, count); bad != VDFLEET_OK) return bad;
         if (!TextsIn(s, addresses, count, "address", gbk, error))
             return Fail(s, VDFLEET_E_TEXT, error);
         if (types == nullptr && type_count > 0) return Fail(s, VDFLEET_E_ARGUMENT, "types is NULL");
@@ -299,6 +317,10 @@ int32_t VDFLEET_CALL VDFleetSync(VDFleetSession* session, const VDFleetSyncReque
         }
         if (request->addresses == nullptr || request->address_count == 0) {
             return Fail(s, VDFLEET_E_ARGUMENT, "no addresses");
+        }
+        if (int32_t bad = CheckAddresses(s, request->addresses, request->address_count);
+            bad != VDFLEET_OK) {
+            return bad;
         }
         std::vector<std::string> addresses;
         std::string error;

@@ -1053,6 +1053,67 @@ static void TestProgress(void) {
     TestScalesStop();
 }
 
+/* ---- Addresses ------------------------------------------------------------------------------ */
+
+struct AddressCase {
+    const char* address; /* between two good ones */
+    const char* error;   /* the last error, whole */
+};
+
+static const struct AddressCase kBadAddresses[] = {
+    {":47001", "address 1 \":47001\": no host"},
+    {"127.0.0.1:99999", "address 1 \"127.0.0.1:99999\": port 99999 is out of range (1 to 65535)"},
+    {"127.0.0.1:0", "address 1 \"127.0.0.1:0\": port 0 is out of range (1 to 65535)"},
+    {"", "address 1 \"\": empty"},
+    {"47001", "address 1 \"47001\": a number alone is no host (HOST:PORT)"},
+    {"bad:addr:x",
+     "address 1 \"bad:addr:x\": a host with a colon must be an IPv6 address ([V6]:PORT)"},
+    {NULL, "address 1 is NULL"},
+};
+
+/* A bad address among good ones: the sync and the read refuse the call before anything is sent
+ * to any scale, naming the address; the good scales hold nothing afterwards and the state
+ * directory stays as it was, until a sync to the good ones alone. */
+static void TestAddresses(void) {
+    char addresses[2][TEST_ADDRESS_SIZE];
+    const char* pointers[3];
+    const char* good[2];
+    char state[512];
+    const uint32_t items = 1;
+    VDFleetSession* session;
+    VDFleetSyncRequest request;
+    size_t i;
+    CHECK(TestScalesStart(2, 0, addresses) == 0);
+    CHECK(TestScalesDirectory(state, sizeof state) == 0);
+    session = Open(VDFLEET_TEXT_UTF8, state);
+    good[0] = pointers[0] = addresses[0];
+    good[1] = pointers[2] = addresses[1];
+    MakeItems("Tea");
+    for (i = 0; i < sizeof kBadAddresses / sizeof kBadAddresses[0]; ++i) {
+        pointers[1] = kBadAddresses[i].address;
+        request = ItemRequest(pointers, 3);
+        CHECK(VDFleetSync(session, &request) == VDFLEET_E_ARGUMENT && Rows(session) == 0);
+        CHECK(strcmp(LastError(session), kBadAddresses[i].error) == 0);
+        if (strcmp(LastError(session), kBadAddresses[i].error) != 0) {
+            printf("sync: %s\n", LastError(session));
+        }
+        CHECK(VDFleetReadScales(session, pointers, 3, &items, 1, 1, ITEMS) == VDFLEET_E_ARGUMENT);
+        CHECK(Rows(session) == 0 && strcmp(LastError(session), kBadAddresses[i].error) == 0);
+    }
+    /* Nothing arrived: the good scales hold no item; a sync to them alone sends the list. */
+    CHECK(VDFleetReadScales(session, good, 2, &items, 1, 1, ITEMS) == VDFLEET_OK);
+    CHECK(Rows(session) == 2 && Number(session, 0, VDFLEET_RECORDS) == 0);
+    CHECK(Number(session, 1, VDFLEET_RECORDS) == 0);
+    request = ItemRequest(good, 2);
+    CHECK(VDFleetSync(session, &request) == VDFLEET_OK);
+    CHECK(Rows(session) == 2 && Number(session, 0, VDFLEET_PLANNED) == ITEMS);
+    CHECK(VDFleetReadScales(session, good, 2, &items, 1, 1, ITEMS) == VDFLEET_OK);
+    CHECK(Number(session, 0, VDFLEET_RECORDS) == ITEMS);
+    CHECK(Number(session, 1, VDFLEET_RECORDS) == ITEMS);
+    CHECK(VDFleetClose(session) == VDFLEET_OK);
+    TestScalesStop();
+}
+
 struct Case {
     const char* name;
     void (*run)(void);
@@ -1063,7 +1124,7 @@ static const struct Case kCases[] = {
     {"diff", TestDiff},           {"sync", TestSync},          {"stop", TestStop},
     {"busy", TestBusy},           {"stop_many", TestStopMany}, {"state_name", TestStateName},
     {"codes", TestCodes},         {"closed", TestClosed},      {"copying", TestCopying},
-    {"threads", TestThreads},     {"progress", TestProgress},
+    {"threads", TestThreads},     {"progress", TestProgress},  {"addresses", TestAddresses},
 };
 
 int main(int argc, char** argv) {
@@ -1077,7 +1138,7 @@ int main(int argc, char** argv) {
     }
     fprintf(stderr,
             "usage: %s CASE (arguments, check, images, diff, sync, stop, busy, stop_many, "
-            "state_name, codes, closed, copying, threads, progress)\n",
+            "state_name, codes, closed, copying, threads, progress, addresses)\n",
             argv[0]);
     return 2;
 }

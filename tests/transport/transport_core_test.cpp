@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "asio/connect.hpp"
@@ -402,6 +403,88 @@ TEST(Addresses, ScalesAndListenersReadAlike) {
         if (!c.listen) continue;
         EXPECT_EQ(listen.host, c.host);
         EXPECT_EQ(listen.port, c.port);
+    }
+}
+
+// Every form of a scale's address, read or refused with the reason a message names; the forms
+// the tool and the fleet's C library take are all read by this rule.
+TEST(Addresses, EachFormIsReadOrRefusedWithItsReason) {
+    struct AddressCase {
+        const char* text;
+        std::uint32_t defaultPort;
+        const char* host;
+        std::uint16_t port;
+        const char* why;  // "" when read
+    };
+    const std::vector<AddressCase> cases = {
+        {"127.0.0.1", 4001, "127.0.0.1", 4001, ""},
+        {"127.0.0.1:47001", 4001, "127.0.0.1", 47001, ""},
+        {"127.0.0.1:65535", 4001, "127.0.0.1", 65535, ""},
+        {"127.0.0.1:00080", 4001, "127.0.0.1", 80, ""},
+        {"scale-7.shop", 4001, "scale-7.shop", 4001, ""},
+        {"Scale-7:4002", 4001, "Scale-7", 4002, ""},
+        {"127.1", 4001, "127.1", 4001, ""},  // the system's resolver reads it
+        {"[::1]:5", 4001, "::1", 5, ""},
+        {"[::1]", 4001, "::1", 4001, ""},
+        {"::1", 4001, "::1", 4001, ""},
+        {"fe80::1:2", 4001, "fe80::1:2", 4001, ""},
+        {"[127.0.0.1]:9", 4001, "127.0.0.1", 9, ""},
+        {"", 4001, "", 0, "empty"},
+        {":47001", 4001, "", 0, "no host"},
+        {":", 4001, "", 0, "no host"},
+        {"[]:4001", 4001, "", 0, "no host"},
+        {"[]", 4001, "", 0, "no host"},
+        {"127.0.0.1:", 4001, "", 0, "no port after the colon"},
+        {"[::1]:", 4001, "", 0, "no port after the colon"},
+        {"127.0.0.1:99999", 4001, "", 0, "port 99999 is out of range (1 to 65535)"},
+        {"127.0.0.1:65536", 4001, "", 0, "port 65536 is out of range (1 to 65535)"},
+        {"127.0.0.1:0", 4001, "", 0, "port 0 is out of range (1 to 65535)"},
+        {"127.0.0.1:123456789012345678901", 4001, "", 0,
+         "port 123456789012345678901 is out of range (1 to 65535)"},
+        {"127.0.0.1:4x", 4001, "", 0, "the port \"4x\" is no decimal number"},
+        {"127.0.0.1:-1", 4001, "", 0, "the port \"-1\" is no decimal number"},
+        {"127.0.0.1: 80", 4001, "", 0, "the port \" 80\" is no decimal number"},
+        {"127.0.0.1", 0, "", 0, "no port (HOST:PORT)"},
+        {"127.0.0.1", 70000, "", 0, "no port (HOST:PORT)"},
+        {"47001", 4001, "", 0, "a number alone is no host (HOST:PORT)"},
+        {"47001:4001", 4001, "", 0, "a number alone is no host (HOST:PORT)"},
+        {"[47001]:4001", 4001, "", 0, "a number alone is no host (HOST:PORT)"},
+        {"bad:addr:x", 4001, "", 0, "a host with a colon must be an IPv6 address ([V6]:PORT)"},
+        {"[bad:addr]:4001", 4001, "", 0, "a host with a colon must be an IPv6 address ([V6]:PORT)"},
+        {"scale 7:4001", 4001, "", 0, "a blank or control character in the host"},
+        {" 127.0.0.1", 4001, "", 0, "a blank or control character in the host"},
+        {"scale-7\n", 4001, "", 0, "a blank or control character in the host"},
+        {"[::1:4001", 4001, "", 0, "no ']' after the IPv6 address"},
+        {"[::1]4001", 4001, "", 0, "text after ']' that is no ':PORT'"},
+    };
+    for (const AddressCase& c : cases) {
+        SCOPED_TRACE(c.text);
+        vudaduv::transport::TargetAddress address{"left over", 7};
+        EXPECT_EQ(vudaduv::transport::ReadTargetAddress(c.text, c.defaultPort, address), c.why);
+        EXPECT_EQ(vudaduv::transport::ParseTargetAddress(c.text, c.defaultPort, address),
+                  std::string(c.why).empty());
+        EXPECT_EQ(address.host, c.host);
+        EXPECT_EQ(address.port, c.port);
+    }
+    // A listener may ask for port 0; the rest of the rule is the same.
+    vudaduv::transport::TargetAddress listen;
+    EXPECT_EQ(vudaduv::transport::ReadListenAddress("127.0.0.1:0", 4001, listen), "");
+    EXPECT_EQ(vudaduv::transport::ReadListenAddress("127.0.0.1:65536", 4001, listen),
+              "port 65536 is out of range (0 to 65535)");
+    EXPECT_EQ(vudaduv::transport::ReadListenAddress("4001", 0, listen),
+              "a number alone is no host (HOST:PORT)");
+}
+
+TEST(Addresses, QuotedForAMessageWithWhatCannotBePrintedEscaped) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {":47001", "\":47001\""},
+        {"", "\"\""},
+        {"a\"b\\c", "\"a\\\"b\\\\c\""},
+        {std::string("x\n\r\x7f\0y", 6), "\"x\\x0a\\x0d\\x7f\\x00y\""},
+        {"\xe7\xa7\xa4", "\"\xe7\xa7\xa4\""},  // a name in UTF-8 stays as it is
+    };
+    for (const auto& [text, quoted] : cases) {
+        EXPECT_EQ(vudaduv::transport::QuoteAddress(text), quoted);
     }
 }
 

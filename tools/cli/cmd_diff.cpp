@@ -6,6 +6,7 @@
 #include "commands.h"
 #include "common_options.h"
 #include "fleet_options.h"
+#include "targets_file.h"
 #include "vudaduv_codec.h"
 
 namespace vudaduv::cli {
@@ -139,6 +140,14 @@ int RunDiff(const Arguments& args) {
     if (parsed.Has(kTypeOption.name) && !RecordTypeOf(side.recordType).uploadPrefix[0]) {
         return UsageError(kCommand, "--type wants a stored record type (" +
                                         RecordTypesWithRole(RecordRole::kStores) + ")");
+    }
+    // Both scales' addresses are read before either scale is.
+    for (const std::string& operand : parsed.Positionals()) {
+        transport::TargetAddress address;
+        if (operand.compare(0, kScalePrefix.size(), kScalePrefix) == 0 &&
+            !ParseScaleAddress(operand.substr(kScalePrefix.size()), address, error)) {
+            return UsageError(kCommand, error);
+        }
     }
     fleet::Image a;
     fleet::Image b;

@@ -55,8 +55,9 @@ const char* const kScaleHelp =
 bool ParseListenAddress(const std::string& text, uint16_t defaultPort,
                         scale::ServerOptions& options, std::string& error) {
     transport::TargetAddress address;
-    if (!transport::ParseListenAddress(text, defaultPort, address)) {
-        error = "bad --listen address '" + text + "' (HOST:PORT, e.g. 127.0.0.1:4001)";
+    std::string why = transport::ReadListenAddress(text, defaultPort, address);
+    if (!why.empty()) {
+        error = "bad --listen address '" + text + "': " + why + " (HOST:PORT, e.g. 127.0.0.1:4001)";
         return false;
     }
     options.host = address.host;

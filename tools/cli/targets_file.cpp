@@ -6,7 +6,6 @@
 #include <set>
 #include <string_view>
 
-#include "asio/ip/address.hpp"
 #include "lines.h"
 #include "os.h"
 #include "vudaduv_fleet.h"
@@ -31,14 +30,10 @@ std::string AddressOnLine(const std::string& line) {
 
 bool ParseScaleAddress(const std::string& text, transport::TargetAddress& address,
                        std::string& error) {
-    // A host with a colon is an IPv6 address, and nothing else: "bad:addr:x" is no name.
-    asio::error_code notV6;
-    if (transport::ParseTargetAddress(text, transport::SendSettings{}.defaultPort, address) &&
-        (address.host.find(':') == std::string::npos ||
-         (asio::ip::make_address_v6(address.host, notV6), !notV6))) {
-        return true;
-    }
-    error = "bad address '" + text + "' (host, host:port or [v6addr]:port)";
+    std::string why =
+        transport::ReadTargetAddress(text, transport::SendSettings{}.defaultPort, address);
+    if (why.empty()) return true;
+    error = "bad address '" + text + "': " + why;
     return false;
 }
 

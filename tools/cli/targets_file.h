@@ -10,7 +10,8 @@
 
 namespace vudaduv::cli {
 
-// Reads a scale address as the network transport does; false with a message when it cannot.
+// Reads a scale address by the transport's one rule (ReadTargetAddress); false with a message
+// naming the address and why it is refused: "bad address ':47001': no host".
 bool ParseScaleAddress(const std::string& text, transport::TargetAddress& address,
                        std::string& error);
 
@@ -24,7 +25,7 @@ struct TargetList {
 
 // Adds the addresses in the bytes of the targets file source to list. Surrounding white space,
 // blank lines and comments (from "#" to the end of the line) are no addresses. Every address
-// must parse as the network transport reads it (a host with a colon must be an IPv6 address).
+// must be read by the transport's one rule (ReadTargetAddress).
 // False with a message naming SOURCE:LINE for a bad address, or the file for one without any.
 bool AddTargetsFile(const std::string& source, const std::string& bytes, TargetList& list,
                     std::string& error);

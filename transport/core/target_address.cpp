@@ -1,7 +1,9 @@
-// Scale addresses as the application writes them.
+// Scale addresses as the application writes them: every form a scale's or a listener's address
+// takes is read here, once, with the reason when it cannot be.
 #include <algorithm>
 #include <string>
 
+#include "asio/ip/address_v6.hpp"
 #include "vudaduv_transport.h"
 
 namespace vudaduv::transport {
@@ -19,60 +21,122 @@ bool ValidPort(std::uint32_t port, PortRange range) {
     return port >= range.lowest && port <= kHighestPort;
 }
 
-bool ParsePort(const std::string& digits, PortRange range, std::uint16_t& port) {
-    if (digits.empty() || digits.size() > 5) return false;
-    std::uint32_t value = 0;
-    for (char c : digits) {
-        if (c < '0' || c > '9') return false;
-        value = value * 10 + static_cast<std::uint32_t>(c - '0');
-    }
-    if (!ValidPort(value, range)) return false;
-    port = static_cast<std::uint16_t>(value);
-    return true;
+std::string OutOfRange(const std::string& digits, PortRange range) {
+    return "port " + digits + " is out of range (" + std::to_string(range.lowest) + " to " +
+           std::to_string(kHighestPort) + ")";
 }
 
-bool UseDefaultPort(std::uint32_t defaultPort, PortRange range, std::uint16_t& port) {
-    if (!ValidPort(defaultPort, range)) return false;
+// The decimal digits after a colon.
+std::string ReadPort(const std::string& digits, PortRange range, std::uint16_t& port) {
+    if (digits.empty()) return "no port after the colon";
+    if (!std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return "the port " + QuoteAddress(digits) + " is no decimal number";
+    }
+    if (digits.size() > 5) return OutOfRange(digits, range);
+    std::uint32_t value = static_cast<std::uint32_t>(std::stoul(digits));
+    if (!ValidPort(value, range)) return OutOfRange(digits, range);
+    port = static_cast<std::uint16_t>(value);
+    return "";
+}
+
+std::string UseDefaultPort(std::uint32_t defaultPort, PortRange range, std::uint16_t& port) {
+    if (!ValidPort(defaultPort, range)) return "no port (HOST:PORT)";
     port = static_cast<std::uint16_t>(defaultPort);
-    return true;
+    return "";
+}
+
+// What every host must be, however it was written: there, without blanks, not a number alone
+// ("47001" would be taken as the host 0.0.183.153), and with a colon only as an IPv6 address.
+std::string CheckHost(const std::string& host) {
+    if (host.empty()) return "no host";
+    if (std::any_of(host.begin(), host.end(),
+                    [](char c) { return static_cast<unsigned char>(c) <= ' ' || c == '\x7f'; })) {
+        return "a blank or control character in the host";
+    }
+    if (std::all_of(host.begin(), host.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return "a number alone is no host (HOST:PORT)";
+    }
+    if (host.find(':') != std::string::npos) {
+        asio::error_code notV6;
+        asio::ip::make_address_v6(host, notV6);
+        if (notV6) return "a host with a colon must be an IPv6 address ([V6]:PORT)";
+    }
+    return "";
 }
 
 // "[v6addr]" or "[v6addr]:port".
-bool ParseBracketedAddress(const std::string& text, std::uint32_t defaultPort, PortRange range,
-                           TargetAddress& address) {
+std::string ReadBracketedAddress(const std::string& text, std::uint32_t defaultPort,
+                                 PortRange range, TargetAddress& address) {
     std::size_t close = text.find(']');
-    if (close == std::string::npos || close < 2) return false;
+    if (close == std::string::npos) return "no ']' after the IPv6 address";
     address.host = text.substr(1, close - 1);
     std::string rest = text.substr(close + 1);
     if (rest.empty()) return UseDefaultPort(defaultPort, range, address.port);
-    return rest[0] == ':' && ParsePort(rest.substr(1), range, address.port);
+    if (rest[0] != ':') return "text after ']' that is no ':PORT'";
+    return ReadPort(rest.substr(1), range, address.port);
 }
 
-bool ParseAddress(const std::string& text, std::uint32_t defaultPort, PortRange range,
-                  TargetAddress& address) {
-    if (text.empty()) return false;
-    if (text[0] == '[') return ParseBracketedAddress(text, defaultPort, range, address);
-    std::size_t colons = static_cast<std::size_t>(std::count(text.begin(), text.end(), ':'));
-    if (colons != 1) {
+// The forms of an address, told apart by their first character and their colons: "[v6addr]" and
+// "[v6addr]:port"; "host:port" (one colon); "host", an IPv6 address without brackets among them
+// (two colons or more), with the default port.
+std::string ReadAddress(const std::string& text, std::uint32_t defaultPort, PortRange range,
+                        TargetAddress& address) {
+    address = TargetAddress{};
+    std::string why;
+    if (text.empty()) {
+        why = "empty";
+    } else if (text[0] == '[') {
+        why = ReadBracketedAddress(text, defaultPort, range, address);
+    } else if (std::count(text.begin(), text.end(), ':') != 1) {
         address.host = text;
-        return UseDefaultPort(defaultPort, range, address.port);
+        why = UseDefaultPort(defaultPort, range, address.port);
+    } else {
+        std::size_t colon = text.find(':');
+        address.host = text.substr(0, colon);
+        why = address.host.empty() ? "no host"
+                                   : ReadPort(text.substr(colon + 1), range, address.port);
     }
-    std::size_t colon = text.find(':');
-    if (colon == 0) return false;
-    address.host = text.substr(0, colon);
-    return ParsePort(text.substr(colon + 1), range, address.port);
+    if (why.empty()) why = CheckHost(address.host);
+    if (!why.empty()) address = TargetAddress{};
+    return why;
 }
 
 }  // namespace
 
+std::string ReadTargetAddress(const std::string& text, std::uint32_t defaultPort,
+                              TargetAddress& address) {
+    return ReadAddress(text, defaultPort, PortRange{1}, address);
+}
+
+std::string ReadListenAddress(const std::string& text, std::uint32_t defaultPort,
+                              TargetAddress& address) {
+    return ReadAddress(text, defaultPort, PortRange{0}, address);
+}
+
 bool ParseTargetAddress(const std::string& text, std::uint32_t defaultPort,
                         TargetAddress& address) {
-    return ParseAddress(text, defaultPort, PortRange{1}, address);
+    return ReadTargetAddress(text, defaultPort, address).empty();
 }
 
 bool ParseListenAddress(const std::string& text, std::uint32_t defaultPort,
                         TargetAddress& address) {
-    return ParseAddress(text, defaultPort, PortRange{0}, address);
+    return ReadListenAddress(text, defaultPort, address).empty();
+}
+
+std::string QuoteAddress(const std::string& text) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string quoted = "\"";
+    for (char c : text) {
+        auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            quoted += {'\\', c};
+        } else if (byte < 0x20 || byte == 0x7f) {
+            quoted += {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + "\"";
 }
 
 }  // namespace vudaduv::transport

@@ -468,10 +468,25 @@ def transport_outcomes(addresses, settings=None):
     values = (list(settings or []) + [0] * _WQDS_VALUES)[:_WQDS_VALUES]
     texts = [a.decode(ENCODING) if isinstance(a, (bytes, bytearray)) else a for a in addresses]
     with Fleet(timeout_ms=max(values[0], values[1]), tries=1, port=values[3]) as fleet:
-        scales = fleet.read_scales(texts, types=[7])
-    return [TransportOutcome(address, scale.code, scale.code_name,
-                             TRANSPORT_CAUSES.get(scale.code, scale.cause))
-            for address, scale in zip(addresses, scales)]
+        try:
+            scales = fleet.read_scales(texts, types=[7])
+            found = [(scale.code, scale.code_name, TRANSPORT_CAUSES.get(scale.code, scale.cause))
+                     for scale in scales]
+        except FleetArgumentError:
+            # The library reads no scale of a list that holds an address it refuses: each is
+            # asked alone then.
+            found = [_asked_alone(fleet, text) for text in texts]
+    return [TransportOutcome(address, *outcome) for address, outcome in zip(addresses, found)]
+
+
+def _asked_alone(fleet, address):
+    """(code, code_name, cause) of one address asked alone; one the library refuses is what the
+    transport made of it, a bad address."""
+    try:
+        scale = fleet.read_scales([address], types=[7])[0]
+    except FleetArgumentError:
+        return 2, "WQDS_BAD_ADDRESS", TRANSPORT_CAUSES[2]
+    return scale.code, scale.code_name, TRANSPORT_CAUSES.get(scale.code, scale.cause)
 
 
 class Scale(_ScaleBase):

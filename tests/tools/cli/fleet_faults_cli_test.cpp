@@ -136,6 +136,54 @@ TEST_F(UnkeepableRecords, AnImageLineHoldingACrIsNamedAndNothingIsSent) {
     }
 }
 
+// A bad address among good ones, in every command that talks to scales: refused, named with the
+// reason, exit status 2, before anything is sent to any scale (the good one sees no connection).
+TEST(BadAddressAmongGoodOnes, NothingIsSentToAnyScale) {
+    TempDirectory directory;
+    transport_test::LoopbackPeer scale(
+        false, [](const PeerEvent&) { return PeerAnswer::Reply("0v\r\n"); });
+    ASSERT_TRUE(scale.Listening());
+    std::string good = "127.0.0.1:" + std::to_string(scale.Port());
+    WriteWholeFile("items.txt", "1A1##Tea\n");
+    WriteWholeFile("scales.txt", good + "\n47001\n");
+    struct BadCase {
+        std::vector<std::string> args;
+        std::string input;
+        std::string message;
+    };
+    const std::vector<BadCase> cases = {
+        {{"sync", "--file", "items.txt", "--type", "1", "--target", good, "--target", ":47001",
+          "--state", "state"},
+         "",
+         "vudaduv sync: bad address ':47001': no host\n"},
+        {{"sync", "--file", "items.txt", "--type", "1", "--targets-file", "scales.txt", "--state",
+          "state"},
+         "",
+         "vudaduv sync: scales.txt:2: bad address '47001': a number alone is no host "
+         "(HOST:PORT)\n"},
+        {{"send", "--type", "1", "--target", good, "--target", "127.0.0.1:99999"},
+         "1A1##Tea\n",
+         "vudaduv send: bad address '127.0.0.1:99999': port 99999 is out of range (1 to "
+         "65535)\n"},
+        {{"pull", "--target", good, "--target", "", "--out", "pulled"},
+         "",
+         "vudaduv pull: bad address '': empty\n"},
+        {{"diff", "scale:" + good, "scale:127.0.0.1:0", "--type", "1"},
+         "",
+         "vudaduv diff: bad address '127.0.0.1:0': port 0 is out of range (1 to 65535)\n"},
+    };
+    for (const BadCase& c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.message);
+        ToolRun run = RunTool(c.args, c.input);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        EXPECT_EQ(run.out, "");
+    }
+    EXPECT_EQ(scale.Log().Connections(), 0);
+    EXPECT_FALSE(std::filesystem::exists("state/" + ImageFileOf(good)));
+    EXPECT_FALSE(std::filesystem::exists("pulled"));
+}
+
 #ifndef _WIN32
 // A fleet larger than the open-file limit (soft = hard = 256, as "ulimit -n" sets both in a
 // shell, and containers and some services run): the scales beyond it wait their turn in every

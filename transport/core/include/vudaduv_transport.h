@@ -63,14 +63,30 @@ struct TargetAddress {
 };
 
 // Reads "host", "host:port", "[v6addr]:port" or "[v6addr]"; an IPv6 address without brackets
-// (two or more colons) is taken whole. Addresses without a port get defaultPort. False when the
-// host is empty or a port is not a decimal number from 1 to 65535 (defaultPort included, when it
-// is needed). This is the rule SendToScales and SendData read addresses by.
-bool ParseTargetAddress(const std::string& text, std::uint32_t defaultPort, TargetAddress& address);
+// (two or more colons) is taken whole. Addresses without a port get defaultPort. "" when the
+// address is read; otherwise, with address left empty, why not in a few words, for a message
+// that names the address (QuoteAddress): "empty", "no host" (":4001", "[]"), "no port after the
+// colon", "the port \"4x\" is no decimal number", "port 99999 is out of range (1 to 65535)"
+// (port 0 too), "no port (HOST:PORT)" (none given, and defaultPort out of range), "a number alone
+// is no host (HOST:PORT)" ("4001", which the system would take as the host 0.0.15.161), "a host
+// with a colon must be an IPv6 address ([V6]:PORT)", "a blank or control character in the host",
+// "no ']' after the IPv6 address", "text after ']' that is no ':PORT'". This is the one rule every
+// scale address is read by: SendToScales, SendData, the fleet and the tool.
+std::string ReadTargetAddress(const std::string& text, std::uint32_t defaultPort,
+                              TargetAddress& address);
 
 // The same rule for an address to listen on, where port 0 (named or as defaultPort) asks the
 // system for a free port.
+std::string ReadListenAddress(const std::string& text, std::uint32_t defaultPort,
+                              TargetAddress& address);
+
+// Whether ReadTargetAddress and ReadListenAddress read the address.
+bool ParseTargetAddress(const std::string& text, std::uint32_t defaultPort, TargetAddress& address);
 bool ParseListenAddress(const std::string& text, std::uint32_t defaultPort, TargetAddress& address);
+
+// The address in double quotes for a message, a quote or backslash in it escaped with a
+// backslash and a control byte written \xNN: "\":4001\"".
+std::string QuoteAddress(const std::string& text);
 
 // The addresses and ports the address reaches now, "127.0.0.1:4001" or "[::1]:4001": a numeric
 // host as it is, a name as the system resolves it (blocking); none when the name does not
