@@ -57,7 +57,8 @@ bool ParseListenAddress(const std::string& text, uint16_t defaultPort,
     transport::TargetAddress address;
     std::string why = transport::ReadListenAddress(text, defaultPort, address);
     if (!why.empty()) {
-        error = "bad --listen address '" + text + "': " + why + " (HOST:PORT, e.g. 127.0.0.1:4001)";
+        error =
+            "bad --listen address '" + text + "': " + why + "; give HOST:PORT, e.g. 127.0.0.1:4001";
         return false;
     }
     options.host = address.host;
