@@ -340,22 +340,25 @@ static class FleetTest {
         // the call is back.
         sending.Reset();
         var fleetToDispose = Open("state-idiom-dispose");
+        // The delegate runs inside the call, mostly asleep: a Dispose that did not wait for the
+        // call would return while it still runs.
+        int inDelegate = 0;
         fleetToDispose.Progress = (phase, done, total) => {
+            Interlocked.Exchange(ref inDelegate, 1);
             sending.Set();
             Thread.Sleep(20);
+            Interlocked.Exchange(ref inDelegate, 0);
             return true;
         };
-        bool callEnded = false;
         Exception ended = null;
         var running = new Thread(() => {
             ended = Thrown(() => fleetToDispose.Sync(new SyncRequest(1, ItemLines(401, "Vinegar"), live)));
-            callEnded = true;
         });
         running.Start();
         Check("a sync to dispose reaches its sending", sending.Wait(30000));
         fleetToDispose.Dispose();
-        Check("Dispose during a call waits for it", callEnded);
-        running.Join();
+        Check("Dispose during a call waits for it", Interlocked.CompareExchange(ref inDelegate, 0, 0) == 0);
+        Check("the call ends soon after Dispose", running.Join(10000));
         Check("Dispose during a call cancels it", ended is FleetStoppedException);
         Check("after Dispose a call is ObjectDisposedException",
               Thrown(() => fleetToDispose.ReadImage("")) is ObjectDisposedException);
