@@ -349,11 +349,13 @@ TEST_P(Engine, ScalesBeyondTheSlotsWaitTheirTurnWithTheirClocksStopped) {
             std::string command;
             for (int answered = 0; answered < 2 && ReadCommand(connection, input, command);) {
                 Pause(kReplyDelayMs);
+                // Counted closed before its last reply goes out: the sender can close it and
+                // connect the next scale only once it has that reply, so the count is never more
+                // than the sender holds (counted after the write, the next scale's server could
+                // count itself first).
+                if (++answered == 2) --open;
                 asio::error_code error;
                 asio::write(connection, asio::buffer(ScaleReply(command) + "\r\n"), error);
-                // Counted closed with its last reply, before the sender closes: never more than
-                // the sender holds.
-                if (++answered == 2) --open;
             }
         }));
     }
