@@ -105,6 +105,11 @@ Pending ReadPending(const std::string& text);
 // How many of a journal's bytes count: at most limit, up to and with its last LF.
 std::size_t JournalBytesThatCount(std::string_view journal, std::uintmax_t limit);
 
+// ".last-good": when the last sync ended with every scale in step (LastGoodSync), in seconds
+// since 1970, written whole, then renamed.
+constexpr const char* kLastGoodFileName = ".last-good";
+bool RecordGoodSync(const std::string& dir, int64_t when, std::string& error);
+
 // An exclusive lock on a file held while the object lives (and released by the system when the
 // process dies), with this process's id written in the file.
 class FileLock {

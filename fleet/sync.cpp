@@ -39,7 +39,6 @@ namespace {
 constexpr const char* kLockFileName = ".lock";
 constexpr const char* kTrialFileName = ".room.new";  // with the temporaries' ending: never kept
 constexpr std::uintmax_t kTrialBytes = 64 * 1024;
-constexpr std::uintmax_t kPendingBytesPerScale = 64;
 
 struct Change {
     RecordKey key;
@@ -549,6 +548,33 @@ std::vector<RecordKey> Commit(const Group& group, const Verdict& verdict, ScaleS
 }
 
 // A plan that empties more records than the cap allows: a cut list, not a day's changes.
+// A run that ended with every scale in step records when, for a monitor's "no good sync for two
+// days"; a record that cannot be written is said as the state's error, for the monitor would
+// then raise a false alarm.
+void RecordIfGood(const std::string& dir, SyncResult& result) {
+    if (result.interrupted || !result.stateError.empty()) return;
+    for (const ScaleSync& scale : result.scales) {
+        if (!EndedAsAsked(scale.status)) return;
+    }
+    int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
+                      std::chrono::system_clock::now().time_since_epoch())
+                      .count();
+    std::string error;
+    if (!RecordGoodSync(dir, now, error)) {
+        result.stateError = "the end of this good run could not be recorded in " + dir + ": " +
+                            error + "; the scales are in step";
+        return;
+    }
+    result.lastGoodSync = now;
+}
+
+// Why a scale was left untouched by the cap: what it would have lost and what the cap allows.
+std::string RefusalCause(const ScaleSync& scale) {
+    return "its plan removes " + std::to_string(scale.removed) +
+           " record(s), more than its removal cap of " + std::to_string(scale.removalCap) +
+           " allows; nothing sent";
+}
+
 bool ExceedsRemovalCap(const SyncOptions& options, const ScaleSync& plan) {
     return options.removeMissing && plan.removed > plan.removalCap;
 }
@@ -579,6 +605,7 @@ void PlanGroups(const WantedList& list, const SyncOptions& options, std::vector<
         result.plan = group->planned;
         if (ExceedsRemovalCap(options, group->plan)) {
             result.status = SyncStatus::kRefusedCap;
+            result.failure = RefusalCause(result);
             work[i].ready = false;
         }
     }
@@ -728,37 +755,48 @@ void EndAfterReads(const std::vector<ScaleWork>& work, SyncResult& result) {
     }
 }
 
-// The room that the images written after the send take at most: each scale's image as large as
-// the list's or as its state image, whichever is larger.
-std::uintmax_t RoomForImages(const WantedList& list, const std::vector<ScaleWork>& work) {
-    std::uintmax_t listBytes = WriteImage(ImageOf(list)).size();
-    std::uintmax_t bytes = 0;
+// What the run may write in the state directory, from what LoadState found there.
+SyncRoom RoomOfRun(const WantedList& list, const std::vector<ScaleWork>& work,
+                   std::uintmax_t pendingBytes) {
+    SyncRoom room;
+    room.listImageBytes = WriteImage(ImageOf(list)).size();
+    room.listRecords = list.size();
+    room.pendingBytes = pendingBytes;
+    std::set<const Image*> states;
     for (const ScaleWork& scale : work) {
         if (scale.file.empty()) continue;
-        bytes += std::max<std::uintmax_t>(listBytes, scale.stateBytes) + kPendingBytesPerScale;
+        room.stateBytes.push_back(scale.stateBytes + scale.journalBytes);
+        room.longestFileName = std::max(room.longestFileName, scale.file.size());
+        // A scale read in full may come back as any state: it counts as one of its own.
+        if (!scale.held || states.insert(scale.held.get()).second) ++room.distinctStates;
     }
-    return bytes;
+    return room;
 }
 
-// Whether the state directory takes the images of this run, asked before any scale is read so
-// that a full disk is found at once, not after the whole read: a trial file is written and
-// removed (nothing is left behind), and the free space is compared with what the images need.
+// Whether the state directory takes what this run may write, asked before any scale is read so
+// that a full disk is found at once, not after the whole read: the free space is compared with
+// the room needed, then a trial file is written and removed (nothing is left behind).
 bool CheckRoomForState(const std::string& dir, std::uintmax_t needed, std::string& error) {
+    std::error_code code;
+    std::filesystem::space_info space = std::filesystem::space(dir, code);
+    std::string room = code ? ""
+                            : std::to_string(space.available / 1024) +
+                                  " KiB free; this run may write about " +
+                                  std::to_string((needed + 1023) / 1024) +
+                                  " KiB there (the new images and journals beside the old ones "
+                                  "until they replace them, and .pending)";
+    if (!code && space.available < needed) {
+        error = "the state directory " + dir + " has " + room + "; nothing was read or sent";
+        return false;
+    }
     std::string trial = JoinPath(dir, kTrialFileName);
     std::string bytes(static_cast<std::size_t>(std::min<std::uintmax_t>(needed, kTrialBytes)),
                       '\n');
     bool written = WriteWholeFile(trial, bytes, error);
     RemoveFileIfThere(trial);
     if (!written) {
-        error = "the state directory " + dir + " cannot be written: " + error;
-        return false;
-    }
-    std::error_code code;
-    std::filesystem::space_info space = std::filesystem::space(dir, code);
-    if (!code && space.available < needed) {
-        error = "the state directory " + dir + " has " + std::to_string(space.available / 1024) +
-                " KiB free; the images of this run need about " + std::to_string(needed / 1024) +
-                " KiB";
+        error = "the state directory " + dir + " cannot be written: " + error +
+                (room.empty() ? "" : " (it has " + room + ")") + "; nothing was read or sent";
         return false;
     }
     return true;
@@ -808,6 +846,22 @@ std::string DigestOf(const std::string& bytes) {
     for (int i = 15; i >= 0; --i, hash >>= 4)
         text[static_cast<std::size_t>(i)] = kDigits[hash & 15];
     return text;
+}
+
+std::uintmax_t RoomForSync(const SyncRoom& room) {
+    std::uintmax_t bytes = 0;
+    for (std::uintmax_t state : room.stateBytes) {
+        // The new image beside the old, and the journal's lines before it is compacted.
+        bytes += 2 * std::max(room.listImageBytes, state);
+    }
+    std::uintmax_t name = room.longestFileName;
+    std::uintmax_t scales = room.stateBytes.size();
+    // .pending: every record of the list for each distinct state ("FILE TYPE NUMBER"), a
+    // "same" and a "journal" line a scale, and what the last run left there, which is kept.
+    std::uintmax_t pending = room.distinctStates * room.listRecords * (name + 24) +
+                             scales * (2 * name + 48) + room.pendingBytes;
+    std::uintmax_t charsets = scales * (name + 24);
+    return bytes + 2 * pending + charsets;
 }
 
 std::size_t MaxRemovals(const RemovalCap& cap, std::size_t held) {
@@ -1019,6 +1073,7 @@ SyncResult SyncScales(const WantedList& list, const std::vector<std::string>& ad
         return result;
     }
 
+    result.lastGoodSync = LastGoodSync(options.stateDir);
     std::string pendingText;
     std::string error;
     Pending pending;
@@ -1056,7 +1111,8 @@ SyncResult SyncScales(const WantedList& list, const std::vector<std::string>& ad
                   result.scales[i]);
     }
     if (!options.dryRun &&
-        !CheckRoomForState(options.stateDir, RoomForImages(list, work), result.error)) {
+        !CheckRoomForState(options.stateDir, RoomForSync(RoomOfRun(list, work, pendingText.size())),
+                           result.error)) {
         result.errorKind = SyncError::kState;
         return result;
     }
@@ -1198,6 +1254,7 @@ SyncResult SyncScales(const WantedList& list, const std::vector<std::string>& ad
         result.stateError = "the pending records could not be written in " + options.stateDir +
                             ": " + error + "; the next run reads back what this one sent";
     }
+    RecordIfGood(options.stateDir, result);
     return result;
 }
 

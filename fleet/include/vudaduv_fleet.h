@@ -290,7 +290,10 @@ bool EndedAsAsked(SyncStatus status);
 struct ScaleSync {
     std::string address;
     SyncStatus status = SyncStatus::kInStep;
-    std::string failure;        // the cause, for kFailed and kInterrupted; "" otherwise
+    // The cause, for kFailed and kInterrupted, and for kRefusedCap the removals planned and the
+    // cap ("its plan removes 490 record(s), more than its removal cap of 50 allows; nothing
+    // sent"); "" for a scale that ended as asked.
+    std::string failure;
     int32_t code = WQDS_OK;     // the transport's outcome of the last exchange with the scale
     std::size_t sent = 0;       // planned: records of the list that the scale lacks or holds unlike
     std::size_t removed = 0;    // planned: records to empty (the list lacks them)
@@ -331,6 +334,9 @@ struct SyncResult {
     std::uintmax_t stateBytesWritten = 0;
     bool probed = false;            // every scale was probed (options.probe > 0)
     std::vector<ScaleSync> scales;  // in the order of the addresses
+    // When the last run on the state directory ended with every scale in step (LastGoodSync),
+    // this one included; 0 when none has.
+    int64_t lastGoodSync = 0;
 };
 
 // Brings every scale to hold the list, all at once. Each scale's image in stateDir is taken as
@@ -339,8 +345,32 @@ struct SyncResult {
 // differ are sent, each scale its own command list; what was sent is read back, and the
 // scale's image takes in only records that came back as foreseen, written whole or not at all.
 // A lock on stateDir keeps a second sync out: it fails with an error naming the process that
-// holds it. Before any scale is read the state directory is checked for room for the images.
+// holds it. Before any scale is read the state directory is checked for room for all that the
+// run may write there (RoomForSync): a run that lacks it reads nothing and fails with an error
+// that gives the free space and the room needed. A run (not a dry run) that ends with every
+// scale in step, in step already, synced or repaired, records its end in stateDir
+// (LastGoodSync).
 SyncResult Sync(const WantedList& list, const std::vector<std::string>& addresses,
                 const SyncOptions& options);
+
+// What a sync may write in its state directory at most, in bytes, while the files it replaces
+// are still there: each scale's new image beside its old one until the rename (as large as the
+// list's image or the old one, whichever is larger), the lines its journal may grow by before
+// it is compacted (as much again), and .pending twice (its new file beside the old, written
+// before the send and again after), naming every record of the list for each distinct state.
+struct SyncRoom {
+    std::uintmax_t listImageBytes = 0;  // WriteImage(ImageOf(list)).size()
+    std::size_t listRecords = 0;
+    std::vector<std::uintmax_t> stateBytes;  // of each scale's state image and journal, 0: none
+    std::size_t distinctStates = 0;          // states that are not byte for byte another's
+    std::size_t longestFileName = 0;         // of the scales' image files
+    std::uintmax_t pendingBytes = 0;         // of the .pending there now
+};
+std::uintmax_t RoomForSync(const SyncRoom& room);
+
+// The time, in seconds since 1970 (UTC), at which the last sync on stateDir ended with every
+// scale in step; 0 when none has (or the record cannot be read). Kept in stateDir/.last-good,
+// written whole, then renamed.
+int64_t LastGoodSync(const std::string& stateDir);
 
 }  // namespace vudaduv::fleet

@@ -11,6 +11,11 @@
 
 #ifndef _WIN32
 #include <sys/resource.h>
+#endif
+#ifdef __linux__
+#include <sys/mount.h>
+#endif
+#ifndef _WIN32
 
 #include <csignal>
 #endif
@@ -383,6 +388,124 @@ TEST_F(StateJournal, AScaleReadInFullReplacesImageAndJournal) {
     EXPECT_FALSE(std::filesystem::exists(JournalOf(0)));
     EXPECT_EQ(State(0), Held(0));
     EXPECT_EQ(Held(0), ImageOf(WantedOfDataLines(1, false, today)));
+}
+
+// ---- Room on the disk, and the record of the last good run --------------------------------------
+
+#ifdef __linux__
+// A small file system of its own at path (a tmpfs of 1 MiB) while it lives; mounting needs the
+// right to, which a test run as root in a container has.
+class SmallDisk {
+  public:
+    explicit SmallDisk(const std::string& path) : path_(path) {
+        std::filesystem::create_directories(path);
+        mounted_ = ::mount("tmpfs", path.c_str(), "tmpfs", 0, "size=1m") == 0;
+    }
+    ~SmallDisk() {
+        if (mounted_) ::umount2(path_.c_str(), MNT_DETACH);
+    }
+    bool Mounted() const { return mounted_; }
+    // Fills it so that about bytes stay free.
+    void LeaveFree(std::uintmax_t bytes) {
+        std::uintmax_t free = std::filesystem::space(path_).available;
+        ASSERT_GT(free, bytes);
+        WriteWholeFile((path_ + "/filler").c_str(), std::string(free - bytes, 'x'));
+    }
+    void Empty() { std::filesystem::remove(path_ + "/filler"); }
+
+  private:
+    std::string path_;
+    bool mounted_ = false;
+};
+#endif
+
+// 800 items, all changed: each scale's journal takes the new lines, then the image is written
+// whole beside the old one, and .pending names the 800 records; room for the images alone is
+// not enough.
+TEST_F(StateJournal, ARunWithoutRoomForItsJournalsAndPendingReadsNothing) {
+#ifndef __linux__
+    GTEST_SKIP() << "a small tmpfs is Linux's";
+#else
+    SmallDisk disk("state");
+    if (!disk.Mounted()) GTEST_SKIP() << "mounting a tmpfs needs root (CAP_SYS_ADMIN)";
+    std::vector<std::string> before = Items(800);
+    ASSERT_EQ(Run(before).stateError, "");
+    std::vector<std::string> today = Items(800, "Today");
+    std::uintmax_t image = WriteImage(ImageOf(WantedOfDataLines(1, false, today))).size();
+    // Room for the three new images and some more, not for everything the run writes.
+    disk.LeaveFree(3 * image + 16 * 1024);
+    SyncResult full = Run(today);
+    EXPECT_NE(full.error.find("KiB free; this run may write about"), std::string::npos)
+        << full.error << full.stateError;
+    EXPECT_EQ(full.stateError, "");
+    for (std::size_t i = 0; i < 3; ++i) {
+        // Held reads items 1 to 60.
+        EXPECT_EQ(Held(i), ImageOf(WantedOfDataLines(1, false, Items(60)))) << "nothing was sent";
+    }
+    EXPECT_FALSE(std::filesystem::exists("state/.pending"));
+    disk.Empty();
+    SyncResult room = Run(today);
+    EXPECT_EQ(room.error, "");
+    EXPECT_EQ(room.stateError, "");
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(State(i), ImageOf(WantedOfDataLines(1, false, today))) << i;
+    }
+#endif
+}
+
+// With 40 KiB free the run is refused for the room it lacks, not for the trial file.
+TEST_F(StateJournal, AFullDiskIsToldByItsFreeSpaceAndWhatIsNeeded) {
+#ifndef __linux__
+    GTEST_SKIP() << "a small tmpfs is Linux's";
+#else
+    SmallDisk disk("state");
+    if (!disk.Mounted()) GTEST_SKIP() << "mounting a tmpfs needs root (CAP_SYS_ADMIN)";
+    disk.LeaveFree(40 * 1024);
+    SyncResult full = Run(Items(800));
+    EXPECT_EQ(full.error.find("No space left"), std::string::npos) << full.error;
+    EXPECT_NE(full.error.find(" KiB free; this run may write about "), std::string::npos)
+        << full.error;
+    EXPECT_NE(full.error.find("nothing was read or sent"), std::string::npos) << full.error;
+    EXPECT_TRUE(Held(0).empty());
+#endif
+}
+
+TEST_F(StateJournal, OnlyARunThatEndsWithEveryScaleInStepIsRecorded) {
+    EXPECT_EQ(LastGoodSync("state"), 0);
+    SyncResult good = Run(Items(5));
+    EXPECT_GT(good.lastGoodSync, 1700000000);
+    EXPECT_EQ(LastGoodSync("state"), good.lastGoodSync);
+    WriteWholeFile("state/.last-good", "1000\n");
+    // A scale that is off: the record stays that of the last good run.
+    std::vector<std::string> off = {"127.0.0.1:1"};
+    SyncOptions options;
+    options.stateDir = "state";
+    options.listTypes = {1};
+    options.settings.tries = 1;
+    SyncResult failed = Sync(WantedOfDataLines(1, false, Items(5)), off, options);
+    EXPECT_EQ(failed.scales[0].status, SyncStatus::kFailed);
+    EXPECT_EQ(failed.lastGoodSync, 1000);
+    EXPECT_EQ(LastGoodSync("state"), 1000);
+    SyncResult dry = Run(Items(6), [](SyncOptions& dryRun) { dryRun.dryRun = true; });
+    EXPECT_EQ(LastGoodSync("state"), 1000) << "a dry run syncs nothing";
+    for (const char* torn : {"", "17", "12a\n", "\n"}) {
+        WriteWholeFile("state/.last-good", torn);
+        EXPECT_EQ(LastGoodSync("state"), 0) << torn;
+    }
+    EXPECT_GT(Run(Items(5)).lastGoodSync, 1700000000);
+}
+
+TEST_F(StateJournal, ARefusedScaleSaysWhatItsPlanRemovesAndTheCap) {
+    Run(Items(20));
+    SyncResult refused = Run(Items(2), [](SyncOptions& options) {
+        options.maxRemove = {RemovalCap::kCount, 5};
+    });
+    for (const ScaleSync& scale : refused.scales) {
+        EXPECT_EQ(scale.status, SyncStatus::kRefusedCap);
+        EXPECT_EQ(scale.failure,
+                  "its plan removes 18 record(s), more than its removal cap of 5 allows; "
+                  "nothing sent");
+    }
 }
 
 }  // namespace
