@@ -1,15 +1,19 @@
 // vudaduv sync: every scale brought to hold a list, sending each only what differs.
+#include <chrono>
 #include <cstdio>
 #include <optional>
 #include <set>
+#include <utility>
 
 #include "charset.h"
 #include "check_report.h"
 #include "commands.h"
 #include "common_options.h"
 #include "fleet_options.h"
+#include "html_report.h"
 #include "os.h"
 #include "stop_request.h"
+#include "sync_metrics.h"
 #include "sync_plan.h"
 #include "sync_report.h"
 #include "vudaduv_codec.h"
@@ -40,7 +44,8 @@ std::string SyncHelp() {
                "                    --targets-file F) --state DIR [--remove-missing\n"
                "                    [--max-remove N|P%|all]] [--probe N] [--read-back]\n"
                "                    [--dry-run] [--accept-changes] [--report json:FILE]\n"
-               "                    [--report html:FILE] [--failed-targets FILE] [--en]\n"
+               "                    [--report html:FILE] [--report metrics:FILE]\n"
+               "                    [--failed-targets FILE] [--en]\n"
                "                    [--charset CS] [--timeout MS] [--retries N]\n"
                "                    [--dry-run --plan-out PLAN | --apply PLAN]\n"
                "\n"
@@ -79,22 +84,32 @@ std::string SyncHelp() {
                "                    a line that cannot be sent (no GBK form, a blank in its\n"
                "                    fields, LIST's last line without a line end) leaves its\n"
                "                    record alone on the scales\n"
-               "  --report json:FILE  every scale's status and figures as JSON (tried before\n"
-               "                    anything is sent)\n"
-               "  --report html:FILE  the same as one page: a summary and a table of the\n"
-               "                    scales to sort and filter (both may be given)\n"
-               "  --failed-targets FILE  the addresses of the scales that failed or were\n"
-               "                    interrupted, one a line, for the next run's\n"
-               "                    --targets-file (an empty file when none did)\n"
+               "  --report json:FILE  when the run started and ended, the list, and every\n"
+               "                    scale's status, cause and figures as JSON; written as\n"
+               "                    the run starts (\"status\": \"running\") and replaced\n"
+               "                    when it ends, each time whole\n"
+               "  --report html:FILE  the same as one page for a shop manager: a sentence\n"
+               "                    on the run, then a table of the scales to sort, filter\n"
+               "                    and print\n"
+               "  --report metrics:FILE  the run's figures in the Prometheus text format,\n"
+               "                    for node_exporter's textfile collector (with the time\n"
+               "                    of the last run that left every scale in step)\n"
+               "  --failed-targets FILE  the scales that did not end in step (failed,\n"
+               "                    refused by --max-remove, interrupted, or every scale\n"
+               "                    of a run that stopped before serving them), one a\n"
+               "                    line with its name: a --targets-file for the next run\n"
+               "                    (an empty file when every scale ended in step)\n"
                "  --en              code-page text (three digits a character)\n"
                "  --charset CS      LIST is in CS (default: the locale's)\n") +
            kFleetOptionsHelp +
            "  -h, --help        this help\n"
            "\n"
            "Output: one line a scale, 'ADDR: sent N, unchanged M, removed K' (what it\n"
-           "confirmed), 'ADDR: drift: ...' before those figures when its probe differed,\n"
-           "or its refusal, failure or interruption with what was planned, written,\n"
-           "confirmed and left pending; then a summary.\n"
+           "confirmed; 'ADDR (NAME): ...' for a scale named in --targets-file),\n"
+           "'drift: ...' before those figures when its probe differed, or its refusal,\n"
+           "failure or interruption with what was planned, written, confirmed and left\n"
+           "pending; then a summary, which counts the interrupted scales when Ctrl-C\n"
+           "stopped the run.\n"
            "\n"
            "Exit status: 0 every scale holds LIST, 1 a scale failed or did not confirm\n"
            "what it was sent, DIR is held by another sync or cannot take the images,\n"
@@ -243,14 +258,21 @@ std::string RefusalLine(const fleet::ScaleSync& scale) {
            "); nothing sent (a larger --max-remove, or 'all', allows it)";
 }
 
+// A line on stderr after the lines on stdout before it: in a log that takes both, the lines
+// stand in the order they were written.
+void SayOnStderr(const std::string& text) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "vudaduv sync: %s\n", text.c_str());
+}
+
 // One line a scale on stdout, its notes on stderr; with --dry-run, every line it would get.
-void PrintScale(const fleet::ScaleSync& scale, bool dryRun, std::size_t planNumber,
-                const std::string& charset) {
+void PrintScale(const fleet::ScaleSync& scale, const std::string& name, bool dryRun,
+                std::size_t planNumber, const std::string& charset) {
     for (const std::string& note : scale.notes) {
-        std::fprintf(stderr, "vudaduv sync: %s: %s\n", scale.address.c_str(),
-                     ShowText(charset, note).c_str());
+        SayOnStderr(scale.address + ": " + ShowText(charset, note));
     }
-    const char* address = scale.address.c_str();
+    std::string shown = scale.address + (name.empty() ? "" : " (" + name + ")");
+    const char* address = shown.c_str();
     std::string drift = scale.differing > 0 ? DriftWords(scale) : "";
     switch (scale.status) {
         case fleet::SyncStatus::kFailed:
@@ -273,13 +295,90 @@ void PrintScale(const fleet::ScaleSync& scale, bool dryRun, std::size_t planNumb
     }
 }
 
-// A file the run writes at its end; false after saying why it could not be written.
+// A file the run writes at its end, whole, then renamed; false after saying why it could not
+// be written.
 bool WriteRunFile(const char* what, const std::string& path, const std::string& bytes) {
+    return WriteWholeReport(kCommand, what, path, bytes);
+}
+
+// The files that say how the run went: the reports, the metrics and the failed scales. Written
+// as the run starts, so that a run that is killed leaves reports that say it did not finish,
+// and again when it ends, each time whole.
+class RunFiles {
+  public:
+    RunFiles(const ReportFiles& reports, std::string failedPath, std::string stateDir)
+        : reports_(reports), failedPath_(std::move(failedPath)), stateDir_(std::move(stateDir)) {}
+
+    // The reports say "running". One that cannot be written is removed, lest the last run's
+    // report be taken for this one's.
+    void Start(const SyncRun& run) {
+        ReportJson report = SyncRunningReport(run);
+        for (const std::string* path : {&reports_.json, &reports_.html}) {
+            std::string error;
+            std::string bytes = path == &reports_.json ? ReportText(report) : HtmlReport(report);
+            if (path->empty() || os::ReplaceFileWhole(*path, bytes, error)) continue;
+            std::remove(path->c_str());
+            if (os::ReplaceFileWhole(*path, bytes, error)) continue;
+            SayOnStderr("the report " + *path + " could not be written: " + error +
+                        "; the last run's report there is removed");
+        }
+    }
+
+    // A run that ended before serving the scales: the reports say why, the metrics that it
+    // stopped, and every scale is one to try again.
+    bool Stop(const SyncRun& run, const std::string& why) {
+        bool ok = WriteReportFiles(kCommand, reports_, SyncStoppedReport(run, why));
+        SyncMetricsRun metrics{run.started, std::chrono::system_clock::now(), run.dryRun, true,
+                               fleet::LastGoodSync(stateDir_)};
+        ok = WriteWholeReport(kCommand, "metrics file", reports_.metrics,
+                              reports_.metrics.empty() ? "" : SyncMetrics(metrics, nullptr)) &&
+             ok;
+        if (!failedPath_.empty()) {
+            std::string all;
+            for (std::size_t i = 0; i < run.addresses.size(); ++i) {
+                all += run.addresses[i] + (run.names[i].empty() ? "" : "  " + run.names[i]) + "\n";
+            }
+            ok = WriteRunFile("list of failed scales", failedPath_, all) && ok;
+        }
+        return ok;
+    }
+
+    bool End(const SyncRun& run, const fleet::SyncResult& result, uint32_t milliseconds) {
+        bool ok = WriteReportFiles(kCommand, reports_,
+                                   SyncReport(run, result, TallyOf(result), milliseconds));
+        SyncMetricsRun metrics{run.started, std::chrono::system_clock::now(), run.dryRun, false,
+                               result.lastGoodSync};
+        ok = WriteWholeReport(kCommand, "metrics file", reports_.metrics,
+                              reports_.metrics.empty() ? "" : SyncMetrics(metrics, &result)) &&
+             ok;
+        if (!failedPath_.empty()) {
+            ok = WriteRunFile("list of failed scales", failedPath_, FailedTargets(run, result)) &&
+                 ok;
+        }
+        return ok;
+    }
+
+  private:
+    ReportFiles reports_;
+    std::string failedPath_;
+    std::string stateDir_;
+};
+
+// Why the list stopped the run, by LoadList's exit status (its message went to stderr).
+std::string WhyTheListStopped(int status) {
+    if (status == kExitChanged) {
+        return "the check found lines of the list that would not arrive as written; nothing "
+               "sent (--accept-changes syncs anyway)";
+    }
+    return status == kExitUnreadable ? "the list could not be read" : "the list was refused";
+}
+
+// The digest of LIST's bytes, for the report; "" for standard input.
+std::string ListDigest(const std::string& path) {
+    std::string bytes;
     std::string error;
-    if (os::WriteAllBytes(path, bytes, error)) return true;
-    std::fprintf(stderr, "vudaduv sync: the %s %s could not be written: %s\n", what, path.c_str(),
-                 error.c_str());
-    return false;
+    if (path.empty() || path == "-" || !os::ReadAllBytes(path, bytes, error)) return "";
+    return fleet::DigestOf(bytes);
 }
 
 // The progress of every phase on a terminal's stderr, with its totals.
@@ -367,7 +466,8 @@ int RunSync(const Arguments& args) {
     uint64_t probe = options.probe;
     if (!parsed.Has(kFileOption.name)) return UsageError(kCommand, "--file LIST is required");
     if (options.stateDir.empty()) return UsageError(kCommand, "--state DIR is required");
-    if (!ReadReportFiles(parsed.Values(kReportOption.name), "the scales' lines", reports, error) ||
+    if (!ReadReportFiles(parsed.Values(kReportOption.name), "the scales' lines", reports, error,
+                         true) ||
         !ReadRemovalCap(parsed, options.maxRemove, error) ||
         !ReadUnsignedOption(parsed, kProbeOption.name, kMaxProbe, probe, error) ||
         !ReadCharset(parsed, charset, error)) {
@@ -395,10 +495,23 @@ int RunSync(const Arguments& args) {
     status = LoadFleet(kCommand, parsed, fleet);
     if (status != kExitOk) return status;
     options.settings = fleet.settings;
+    SyncRun run;
+    run.started = std::chrono::system_clock::now();
+    run.dryRun = options.dryRun;
+    run.listPath = parsed.Value(kFileOption.name).empty() ? "-" : parsed.Value(kFileOption.name);
+    run.addresses = fleet.addresses;
+    run.names = fleet.names;
+    RunFiles files(reports, failedPath, options.stateDir);
     fleet::WantedList list;
     bool cut = false;
     status = LoadList(parsed, options.en, charset, list, options.listTypes, cut);
-    if (status != kExitOk) return status;
+    if (status != kExitOk) {
+        files.Stop(run, WhyTheListStopped(status));
+        return status;
+    }
+    run.listDigest = ListDigest(run.listPath);
+    run.listRecords = list.size();
+    files.Start(run);
     // A cut line may have lost digits of its record's number ("2" of "20A..."), so which record
     // it was meant to name is not known: a list cut so removes nothing, lest it remove that one.
     if (cut && options.removeMissing) {
@@ -410,7 +523,10 @@ int RunSync(const Arguments& args) {
     SavedPlan saved;
     std::string listDigest;
     status = ReadPlanOptions(parsed, saved, listDigest);
-    if (status != kExitOk) return status;
+    if (status != kExitOk) {
+        files.Stop(run, "the saved plan could not be used");
+        return status;
+    }
     std::string stale;
     if (parsed.Has(kApplyOption.name)) {
         options.digestState = true;
@@ -437,42 +553,42 @@ int RunSync(const Arguments& args) {
     fleet::SyncResult result = fleet::Sync(list, fleet.addresses, options);
     progress.End();
     if (result.refused) {
-        std::fprintf(stderr, "vudaduv sync: %s%s; nothing sent (%s)\n",
-                     stale.empty() ? "" : "the plan is stale: ", result.error.c_str(),
-                     stale.empty() ? "--max-remove all allows it"
-                                   : "make a new one with --dry-run --plan-out");
+        std::string why = (stale.empty() ? "" : "the plan is stale: ") + result.error +
+                          "; nothing sent (" +
+                          (stale.empty() ? "--max-remove all allows it"
+                                         : "make a new one with --dry-run --plan-out") +
+                          ")";
+        SayOnStderr(why);
+        files.Stop(run, why);
         return kExitChanged;
     }
     if (!result.error.empty()) {
-        std::fprintf(stderr, "vudaduv sync: %s\n", result.error.c_str());
+        SayOnStderr(result.error);
+        files.Stop(run, result.error);
         return kExitFailed;
     }
     std::vector<std::size_t> plans = PlanNumbers(result.scales);
     for (std::size_t i = 0; i < result.scales.size(); ++i) {
-        PrintScale(result.scales[i], options.dryRun, plans[i], charset);
+        PrintScale(result.scales[i], i < run.names.size() ? run.names[i] : "", options.dryRun,
+                   plans[i], charset);
     }
     if (options.dryRun) std::fputs(PlansText(result.scales, charset).c_str(), stdout);
     Tally tally = TallyOf(result);
     uint32_t milliseconds = MillisecondsSince(start);
     std::size_t done = result.scales.size() - tally.failed - tally.refused - tally.interrupted;
-    std::printf("%s %zu of %zu scale(s), failed %zu, refused %zu, in %.1f s\n",
+    std::string interrupted =
+        result.interrupted ? ", interrupted " + std::to_string(tally.interrupted) : "";
+    std::printf("%s %zu of %zu scale(s), failed %zu, refused %zu%s, in %.1f s\n",
                 options.dryRun ? "planned" : "synced", done, result.scales.size(), tally.failed,
-                tally.refused, milliseconds / 1000.0);
+                tally.refused, interrupted.c_str(), milliseconds / 1000.0);
     if (!result.probed) {
         std::printf(
             "the scales were not checked (--probe 0): a scale that is off or was reset "
             "is not noticed when it has nothing to change\n");
     }
-    if (!result.stateError.empty()) {
-        std::fprintf(stderr, "vudaduv sync: %s\n", result.stateError.c_str());
-    }
+    if (!result.stateError.empty()) SayOnStderr(result.stateError);
     bool ok = tally.failed == 0 && result.stateError.empty();
-    ok = WriteReportFiles(kCommand, reports,
-                          SyncReport(result, tally, options.dryRun, milliseconds)) &&
-         ok;
-    if (!failedPath.empty()) {
-        ok = WriteRunFile("list of failed scales", failedPath, FailedTargets(result)) && ok;
-    }
+    ok = files.End(run, result, milliseconds) && ok;
     if (parsed.Has(kPlanOutOption.name)) {
         ok = WriteRunFile(
                  "plan", parsed.Value(kPlanOutOption.name),
@@ -480,7 +596,7 @@ int RunSync(const Arguments& args) {
              ok;
     }
     if (result.interrupted) {
-        std::fprintf(stderr, "vudaduv sync: interrupted: the next run sends the rest\n");
+        SayOnStderr("interrupted: the next run sends the rest");
         return stop.ExitStatus();
     }
     if (!ok) return kExitFailed;

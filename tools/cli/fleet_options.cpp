@@ -43,6 +43,8 @@ int LoadFleet(const std::string& command, const ParsedArgs& parsed, Fleet& fleet
         return UsageError(command, "say which scales: --target ADDR or --targets-file F");
     }
     fleet.addresses = list.addresses;
+    fleet.names = list.names;
+    fleet.names.resize(fleet.addresses.size());
     return kExitOk;
 }
 

@@ -32,6 +32,7 @@ extern const char* const kFleetOptionsHelp;
 // The scales of --target and --targets-file and the settings of --timeout and --retries.
 struct Fleet {
     std::vector<std::string> addresses;
+    std::vector<std::string> names;  // of each address, as its targets-file line gives it, or ""
     transport::SendSettings settings;
 };
 

@@ -1,16 +1,19 @@
 #include "html_report.h"
 
 #include <cstddef>
+#include <utility>
 #include <vector>
 
 namespace vudaduv::cli {
 
 namespace {
 
-// A status a scale can end in, and the words the summary gives it.
+// A status a scale can end in, the words the summary gives it, and the plain words its row
+// shows beside the code, for a reader who does not know the codes.
 struct StatusLabel {
     const char* status;
     const char* label;
+    const char* words;
 };
 
 // A column of the table: the scale's field, its heading, and whether it sorts as a number.
@@ -29,14 +32,15 @@ struct CommandLayout {
 const std::vector<CommandLayout>& Layouts() {
     static const std::vector<CommandLayout> layouts = {
         {"sync",
-         {{"in-step", "in step"},
-          {"synced", "synced"},
-          {"drift-repaired", "drift repaired"},
-          {"failed", "failed"},
-          {"refused-cap", "refused"},
-          {"interrupted", "interrupted"},
-          {"planned", "planned"}},
+         {{"in-step", "in step", "up to date"},
+          {"synced", "synced", "updated"},
+          {"drift-repaired", "drift repaired", "repaired: it had been changed at the scale"},
+          {"failed", "failed", "failed"},
+          {"refused-cap", "refused", "refused: too many removals"},
+          {"interrupted", "interrupted", "stopped before it was done"},
+          {"planned", "planned", "would be updated (a dry run)"}},
          {{"address", "scale", false},
+          {"name", "name", false},
           {"status", "status", false},
           {"sent", "sent", true},
           {"removed", "removed", true},
@@ -47,7 +51,9 @@ const std::vector<CommandLayout>& Layouts() {
           {"seconds", "seconds", true},
           {"failure", "cause", false}}},
         {"send",
-         {{"synced", "synced"}, {"failed", "failed"}, {"interrupted", "interrupted"}},
+         {{"synced", "synced", "sent"},
+          {"failed", "failed", "failed"},
+          {"interrupted", "interrupted", "stopped before it was done"}},
          {{"address", "scale", false},
           {"status", "status", false},
           {"planned", "planned", true},
@@ -88,13 +94,25 @@ h1{font-size:1.3em;margin:0 0 .3em}
 table{border-collapse:collapse}
 th,td{padding:.2em .6em;border-bottom:1px solid #e4e4e4;text-align:left;white-space:nowrap}
 td.n{text-align:right;font-variant-numeric:tabular-nums}
-td.cause{white-space:normal;max-width:40em}
+td.cause{white-space:normal;min-width:16em;max-width:40em}
 th{position:sticky;top:0;background:#f3f3f3;cursor:pointer;user-select:none}
 th[aria-sort=ascending]::after{content:" \25B2"}
 th[aria-sort=descending]::after{content:" \25BC"}
 tr[data-status=failed] td,tr[data-status=refused-cap] td{color:#a40000}
 tr[data-status=interrupted] td{color:#8a5a00}
 .bad{color:#a40000;font-weight:bold}
+.lead{font-size:1.1em;max-width:60em;margin:0 0 .6em}
+@media print{
+body{margin:0;font-size:9pt;color:#000}
+.controls{display:none}
+th{position:static;background:none;cursor:auto}
+th[aria-sort]::after{content:none}
+.summary li{border-color:#888}
+table{width:100%}
+thead{display:table-header-group}
+tr{break-inside:avoid}
+td{white-space:normal}
+}
 </style>
 )";
 
@@ -169,9 +187,14 @@ const char kScript[] = R"(<script>
 
 // One line on the run: whether it ended well, how long it took, and what else it says.
 std::string RunLine(const ReportJson& report) {
-    std::string line = report.value("ok", false) ? "Every scale ended well"
-                                                 : "<span class=\"bad\">Not every scale ended "
-                                                   "well</span>";
+    std::string run = report.value("status", "");
+    std::string line = run == "running" ? "<span class=\"bad\">The run has not finished</span>"
+                       : run == "stopped"
+                           ? "<span class=\"bad\">The run stopped before it served the "
+                             "scales</span>"
+                       : report.value("ok", false) ? "Every scale ended well"
+                                                   : "<span class=\"bad\">Not every scale "
+                                                     "ended well</span>";
     line += "; " + CellText(report.value("seconds", ReportJson(0))) + " s";
     if (report.value("dry_run", false)) line += "; a dry run: nothing was sent";
     if (report.value("interrupted", false)) line += "; stopped by Ctrl-C";
@@ -190,6 +213,111 @@ std::string RunLine(const ReportJson& report) {
     return "<p class=\"run\">" + line + "</p>\n";
 }
 
+// "refused: too many removals (refused-cap)": the words, then the code a program reads.
+std::string StatusWords(const CommandLayout& layout, const std::string& status) {
+    for (const StatusLabel& label : layout.statuses) {
+        if (status == label.status && status != label.words) {
+            return std::string(label.words) + " (" + status + ")";
+        }
+    }
+    return status;
+}
+
+// A moment of the report as a reader takes it: "2026-12-09 02:00:05 +01:00".
+std::string ShownTime(const std::string& iso) {
+    if (iso.size() < 19) return iso;
+    return iso.substr(0, 10) + " " + iso.substr(11, 8) +
+           (iso.size() > 19 ? " " + iso.substr(19) : "");
+}
+
+// The causes of the scales of a status, each once with how many scales it took: "timed out
+// (2 scales); refused"; at most three, then how many more.
+std::string CausesOf(const ReportJson& scales, const std::string& status) {
+    std::vector<std::pair<std::string, std::size_t>> causes;
+    for (const ReportJson& scale : scales) {
+        if (scale.value("status", "") != status) continue;
+        std::string cause = scale.value("failure", "");
+        if (cause.empty()) continue;
+        std::size_t at = 0;
+        while (at < causes.size() && causes[at].first != cause) ++at;
+        if (at == causes.size()) causes.emplace_back(cause, 0);
+        ++causes[at].second;
+    }
+    std::string text;
+    for (std::size_t i = 0; i < causes.size() && i < 3; ++i) {
+        text += (i == 0 ? "" : "; ") + causes[i].first +
+                (causes[i].second > 1 ? " (" + std::to_string(causes[i].second) + " scales)" : "");
+    }
+    if (causes.size() > 3) text += "; and " + std::to_string(causes.size() - 3) + " other cause(s)";
+    return text;
+}
+
+std::size_t CountOf(const ReportJson& scales, const char* status) {
+    std::size_t count = 0;
+    for (const ReportJson& scale : scales) count += scale.value("status", "") == status ? 1 : 0;
+    return count;
+}
+
+// "N words (causes)" for a status that some scales ended in; "" for none.
+std::string Part(const ReportJson& scales, const char* status, const std::string& words) {
+    std::size_t count = CountOf(scales, status);
+    if (count == 0) return "";
+    std::string causes = CausesOf(scales, status);
+    return ", " + std::to_string(count) + " " + words + (causes.empty() ? "" : " (" + causes + ")");
+}
+
+// The one sentence a shop manager reads first: when, which list, and how the scales ended,
+// with the causes of those that did not end well.
+std::string Lead(const ReportJson& report, const ReportJson& scales) {
+    if (report.value("command", "") != "sync" || !report.contains("started")) return "";
+    std::string when = ShownTime(report.value("started", ""));
+    const ReportJson list = report.value("list", ReportJson::object());
+    std::string listText = "the list " + list.value("path", std::string("?"));
+    if (list.contains("records") && list["records"].is_number()) {
+        listText += " (" + CellText(list["records"]) + " records)";
+    }
+    std::string run = report.value("status", "");
+    std::string text;
+    if (run == "running") {
+        text = "The sync of " + listText + " started " + when +
+               " and has not finished: if it is no longer running, it was stopped before it "
+               "could say how the scales ended (killed, or the machine went down).";
+    } else if (run == "stopped") {
+        text = "The sync of " + listText + " started " + when +
+               " stopped before it served any scale: " + report.value("error", "") + ".";
+    } else {
+        std::size_t upToDate = CountOf(scales, "in-step") + CountOf(scales, "synced") +
+                               CountOf(scales, "drift-repaired");
+        text = std::string(report.value("dry_run", false) ? "The dry run of " : "The sync of ") +
+               listText + " on " + when + (run == "interrupted" ? ", stopped by Ctrl-C," : "") +
+               ": " + std::to_string(scales.size()) + " scale(s), " + std::to_string(upToDate) +
+               " up to date (" + std::to_string(CountOf(scales, "in-step")) + " already, " +
+               std::to_string(CountOf(scales, "synced")) + " updated, " +
+               std::to_string(CountOf(scales, "drift-repaired")) + " repaired)" +
+               Part(scales, "planned", "would be updated") +
+               Part(scales, "refused-cap", "not changed") + Part(scales, "failed", "failed") +
+               Part(scales, "interrupted", "stopped before they were done") + ".";
+    }
+    return "<p class=\"lead\" id=\"lead\">" + EscapeHtml(text) + "</p>\n";
+}
+
+// Where the report comes from: the times, the list's digest, the tool and the host.
+std::string Origin(const ReportJson& report) {
+    if (!report.contains("version")) return "";
+    std::string finished = report.contains("finished") && report["finished"].is_string()
+                               ? ShownTime(report["finished"].get<std::string>())
+                               : "not yet";
+    const ReportJson list = report.value("list", ReportJson::object());
+    std::string digest = list.contains("digest") && list["digest"].is_string()
+                             ? ", digest " + list["digest"].get<std::string>()
+                             : "";
+    return "<p class=\"run\">Started " + EscapeHtml(ShownTime(report.value("started", ""))) +
+           ", finished " + EscapeHtml(finished) + "; list " +
+           EscapeHtml(list.value("path", std::string("?")) + digest) + "; vudaduv " +
+           EscapeHtml(report.value("version", "")) + " on " + EscapeHtml(report.value("host", "")) +
+           "</p>\n";
+}
+
 std::string Summary(const CommandLayout& layout, const ReportJson& scales) {
     std::string html = "<ul class=\"summary\">\n";
     for (const StatusLabel& status : layout.statuses) {
@@ -204,7 +332,7 @@ std::string Summary(const CommandLayout& layout, const ReportJson& scales) {
 std::string Controls(const CommandLayout& layout) {
     std::string html =
         "<p class=\"controls\"><input id=\"filter\" type=\"search\" placeholder=\"filter: "
-        "address, status, cause\" aria-label=\"filter\"> <select id=\"status\" "
+        "address, name, status, cause\" aria-label=\"filter\"> <select id=\"status\" "
         "aria-label=\"status\"><option value=\"\">every status</option>";
     for (const StatusLabel& status : layout.statuses) {
         html +=
@@ -222,9 +350,11 @@ std::string Table(const CommandLayout& layout, const ReportJson& scales) {
     }
     html += "</tr></thead>\n<tbody>\n";
     for (const ReportJson& scale : scales) {
-        html += "<tr data-status=\"" + EscapeHtml(scale.value("status", "")) + "\">";
+        std::string status = scale.value("status", "");
+        html += "<tr data-status=\"" + EscapeHtml(status) + "\">";
         for (const Column& column : layout.columns) {
             std::string text = scale.contains(column.field) ? CellText(scale[column.field]) : "";
+            if (column.field == std::string("status")) text = StatusWords(layout, status);
             html += std::string(column.number                            ? "<td class=\"n\">"
                                 : column.field == std::string("failure") ? "<td class=\"cause\">"
                                                                          : "<td>") +
@@ -276,8 +406,8 @@ std::string HtmlReport(const ReportJson& report) {
     return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<meta "
            "name=\"viewport\" content=\"width=device-width\">\n<title>" +
            title + "</title>\n" + kStyle + "</head>\n<body>\n<h1>" + title + "</h1>\n" +
-           RunLine(clean) + Summary(layout, scales) + Controls(layout) + Table(layout, scales) +
-           kScript + "</body>\n</html>\n";
+           Lead(clean, scales) + RunLine(clean) + Origin(clean) + Summary(layout, scales) +
+           Controls(layout) + Table(layout, scales) + kScript + "</body>\n</html>\n";
 }
 
 }  // namespace vudaduv::cli

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 namespace vudaduv::cli::os {
@@ -22,6 +23,11 @@ bool ReadAllBytes(const std::string& path, std::string& bytes, std::string& erro
 // system's reason when it cannot be made or written whole.
 bool WriteAllBytes(const std::string& path, const std::string& bytes, std::string& error);
 
+// Writes the bytes as the whole content of a file in one step: into FILE.new beside it, then
+// renamed over it, so that a reader finds the old file or the new one, never a part of either.
+// False with the system's reason; the file is then as it was, and FILE.new is gone.
+bool ReplaceFileWhole(const std::string& path, const std::string& bytes, std::string& error);
+
 // True when the file can be written (made, when missing; one that is there is left as it was,
 // one made for the test removed again); false with the system's reason.
 bool CanWriteFile(const std::string& path, std::string& error);
@@ -35,6 +41,13 @@ bool AppendLocked(const std::string& path, const std::string& bytes, std::string
 // The character set of the user's locale (LC_CTYPE's codeset on POSIX systems, the ANSI code
 // page on Windows); "UTF-8" for the C or POSIX locale.
 std::string LocaleCharset();
+
+// The name of this computer; "" when the system gives none.
+std::string HostName();
+
+// The local time of a moment and its offset from UTC in seconds (east positive); false when the
+// system cannot tell.
+bool LocalTimeOf(std::time_t when, std::tm& local, long& offsetSeconds);
 
 // Holds SIGINT and SIGTERM back so that WaitForStopSignal can take them. Call before any thread
 // starts, so that every thread inherits the mask. On Windows: takes over Ctrl-C, Ctrl-Break and

@@ -65,6 +65,20 @@ bool WriteAllBytes(const std::string& path, const std::string& bytes, std::strin
     return false;
 }
 
+bool ReplaceFileWhole(const std::string& path, const std::string& bytes, std::string& error) {
+    std::string temp = path + ".new";
+    std::error_code code;
+    if (!WriteAllBytes(temp, bytes, error)) {
+        fs::remove(fs::u8path(temp), code);
+        return false;
+    }
+    fs::rename(fs::u8path(temp), fs::u8path(path), code);
+    if (!code) return true;
+    error = code.message();
+    fs::remove(fs::u8path(temp), code);
+    return false;
+}
+
 bool CanWriteFile(const std::string& path, std::string& error) {
     std::error_code missing;
     bool existed = fs::exists(fs::u8path(path), missing);

@@ -19,6 +19,18 @@ namespace vudaduv::cli::os {
 
 void UseRawStandardStreams() {}
 
+std::string HostName() {
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0) return "";
+    return name;
+}
+
+bool LocalTimeOf(std::time_t when, std::tm& local, long& offsetSeconds) {
+    if (localtime_r(&when, &local) == nullptr) return false;
+    offsetSeconds = local.tm_gmtoff;
+    return true;
+}
+
 bool StderrIsTerminal() {
     return isatty(STDERR_FILENO) == 1;
 }

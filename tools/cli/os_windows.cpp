@@ -83,6 +83,22 @@ bool ConfigureLine(HANDLE line, DWORD rate) {
 
 }  // namespace
 
+std::string HostName() {
+    char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = sizeof name;
+    if (!GetComputerNameA(name, &size)) return "";
+    return std::string(name, size);
+}
+
+bool LocalTimeOf(std::time_t when, std::tm& local, long& offsetSeconds) {
+    std::tm utc{};
+    if (localtime_s(&local, &when) != 0 || gmtime_s(&utc, &when) != 0) return false;
+    // The offset is the local clock less UTC's, both read as UTC.
+    std::tm asUtc = local;
+    offsetSeconds = static_cast<long>(_mkgmtime(&asUtc) - _mkgmtime(&utc));
+    return true;
+}
+
 void UseRawStandardStreams() {
     std::fflush(stdout);
     // Standard input too: in text mode CR LF would become LF and a 0x1A byte would end the data.

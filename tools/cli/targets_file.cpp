@@ -17,13 +17,18 @@ namespace {
 
 constexpr const char* kWhiteSpace = " \t\r\v\f";
 
-// The address on a line of the file: before any "#", without the white space around it; ""
-// when the line holds none.
-std::string AddressOnLine(const std::string& line) {
+// The address on a line of the file: before any "#", up to white space; "" when the line holds
+// none. name is what follows it, without the white space around it.
+std::string AddressOnLine(const std::string& line, std::string& name) {
     std::string text = line.substr(0, line.find('#'));
     std::size_t first = text.find_first_not_of(kWhiteSpace);
+    name.clear();
     if (first == std::string::npos) return "";
-    return text.substr(first, text.find_last_not_of(kWhiteSpace) + 1 - first);
+    text = text.substr(first, text.find_last_not_of(kWhiteSpace) + 1 - first);
+    std::size_t end = text.find_first_of(kWhiteSpace);
+    if (end == std::string::npos) return text;
+    name = text.substr(text.find_first_not_of(kWhiteSpace, end));
+    return text.substr(0, end);
 }
 
 }  // namespace
@@ -45,7 +50,8 @@ bool AddTargetsFile(const std::string& source, const std::string& bytes, TargetL
     // Every address is read before any is resolved, so that a bad one stops the send at once.
     std::size_t before = list.addresses.size();
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        std::string target = AddressOnLine(lines[i]);
+        std::string name;
+        std::string target = AddressOnLine(lines[i], name);
         if (target.empty()) continue;
         transport::TargetAddress address;
         if (!ParseScaleAddress(target, address, error)) {
@@ -53,6 +59,8 @@ bool AddTargetsFile(const std::string& source, const std::string& bytes, TargetL
             return false;
         }
         list.addresses.push_back(target);
+        list.names.resize(list.addresses.size() - 1);
+        list.names.push_back(name);
         list.places.push_back(source + ":" + std::to_string(i + 1) + ": ");
     }
     if (list.addresses.size() == before) {
@@ -64,13 +72,16 @@ bool AddTargetsFile(const std::string& source, const std::string& bytes, TargetL
 
 void KeepEachScaleOnce(TargetList& list) {
     list.places.resize(list.addresses.size(), "--target ");
+    list.names.resize(list.addresses.size());
     std::vector<fleet::ScaleOfAddress> scales =
         fleet::IdentifyScales(list.addresses, transport::SendSettings{}.defaultPort);
     std::vector<std::string> kept;
+    std::vector<std::string> names;
     std::vector<std::string> places;
     for (std::size_t i = 0; i < scales.size(); ++i) {
         if (scales[i].first == i) {
             kept.push_back(list.addresses[i]);
+            names.push_back(list.names[i]);
             places.push_back(list.places[i]);
             continue;
         }
@@ -79,6 +90,7 @@ void KeepEachScaleOnce(TargetList& list) {
                                                                    scales[i]));
     }
     list.addresses = std::move(kept);
+    list.names = std::move(names);
     list.places = std::move(places);
 }
 
@@ -108,7 +120,7 @@ bool ReadTransportSettings(const ParsedArgs& parsed, transport::SendSettings& se
 
 int LoadTargetList(const std::string& command, const ParsedArgs& parsed, TargetList& list) {
     std::string error;
-    list = TargetList{parsed.Values(kTargetOption.name), {}, {}};
+    list = TargetList{parsed.Values(kTargetOption.name), {}, {}, {}};
     for (const std::string& target : list.addresses) {
         transport::TargetAddress address;
         if (!ParseScaleAddress(target, address, error)) return UsageError(command, error);

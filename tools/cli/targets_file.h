@@ -19,12 +19,15 @@ bool ParseScaleAddress(const std::string& text, transport::TargetAddress& addres
 // its order.
 struct TargetList {
     std::vector<std::string> addresses;
+    std::vector<std::string> names;   // of each address: the rest of its file line, "" for none
     std::vector<std::string> notes;   // addresses left out, as "FILE:LINE: ..." messages
     std::vector<std::string> places;  // where each address was given: "--target ", "FILE:LINE: "
 };
 
 // Adds the addresses in the bytes of the targets file source to list. Surrounding white space,
-// blank lines and comments (from "#" to the end of the line) are no addresses. Every address
+// blank lines and comments (from "#" to the end of the line) are no addresses. What follows an
+// address on its line after white space is the scale's name ("10.1.12.31:4001  Store 12, deli
+// counter"), kept for the lines and reports; the address stays the scale's identity. Every address
 // must be read by the transport's one rule (ReadTargetAddress).
 // False with a message naming SOURCE:LINE for a bad address, or the file for one without any.
 bool AddTargetsFile(const std::string& source, const std::string& bytes, TargetList& list,

@@ -196,7 +196,7 @@ const std::vector<OptionCase> kOptionCases = {
     {"SyncUnknownFormat",
      {"sync", "--file", "items.txt", "--type", "1", "--state", "state", "--target", "127.0.0.1:1",
       "--report", "xml:r.xml"},
-     "--report wants json:FILE or html:FILE, not 'xml:r.xml'"},
+     "--report wants json:FILE, html:FILE or metrics:FILE, not 'xml:r.xml'"},
     {"SendHtmlInMissingFolder",
      {"send", "--type", "1", "--target", "127.0.0.1:1", "--report", "json:r.json", "--report",
       "html:no/such/folder/r.html"},
