@@ -64,4 +64,12 @@ bool Screenshot(const std::string& page, const std::string& png) {
            std::filesystem::file_size(path, missing) > 0;
 }
 
+bool PrintToPdf(const std::string& page, const std::string& pdf) {
+    std::string path = std::filesystem::absolute(pdf).string();
+    std::error_code missing;
+    return RunChromium("--print-to-pdf=" + path, PageUrl(page, ""), ".browser-output") == 0 &&
+           std::filesystem::is_regular_file(path, missing) &&
+           std::filesystem::file_size(path, missing) > 0;
+}
+
 }  // namespace vudaduv::cli::test

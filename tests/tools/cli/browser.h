@@ -16,4 +16,8 @@ std::string DumpDom(const std::string& page, const std::string& fragment = "");
 // The page drawn into a PNG file of 1100 x 700 pixels; false when none was written.
 bool Screenshot(const std::string& page, const std::string& png);
 
+// The page printed into a PDF file, as its print stylesheet lays it out; false when none was
+// written.
+bool PrintToPdf(const std::string& page, const std::string& pdf);
+
 }  // namespace vudaduv::cli::test
