@@ -339,6 +339,7 @@ int RunSend(const Arguments& args) {
     ProgressLine progress(os::StderrIsTerminal(), data.lines.size(), link.targets.size(),
                           RoadName(link));
     auto start = std::chrono::steady_clock::now();
+    auto started = std::chrono::system_clock::now();
     SendProgress told;
     told.lineAnswered = [&progress](std::size_t, std::size_t) { progress.LineAnswered(); };
     told.scaleDone = [&progress](std::size_t, int32_t code) { progress.ScaleDone(code == 0); };
@@ -368,7 +369,7 @@ int RunSend(const Arguments& args) {
         ok = VerifyServedScales(link, outcome, recordType, data.lines, charset, readBack) && ok;
         interrupted = stop && stop->Requested();
     }
-    SendEnd end{recordType, milliseconds, interrupted, readBack ? &*readBack : nullptr};
+    SendEnd end{recordType, milliseconds, interrupted, readBack ? &*readBack : nullptr, started};
     ok = WriteReportFiles(kCommand, reports, SendReport(outcome, causes, end)) && ok;
     if (link.serial) os::CloseSerialLine(link.serialLink);
     if (interrupted) {

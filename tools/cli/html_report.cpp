@@ -311,9 +311,10 @@ std::string Origin(const ReportJson& report) {
     std::string digest = list.contains("digest") && list["digest"].is_string()
                              ? ", digest " + list["digest"].get<std::string>()
                              : "";
+    std::string listText =
+        list.empty() ? "" : "; list " + EscapeHtml(list.value("path", std::string("?")) + digest);
     return "<p class=\"run\">Started " + EscapeHtml(ShownTime(report.value("started", ""))) +
-           ", finished " + EscapeHtml(finished) + "; list " +
-           EscapeHtml(list.value("path", std::string("?")) + digest) + "; vudaduv " +
+           ", finished " + EscapeHtml(finished) + listText + "; vudaduv " +
            EscapeHtml(report.value("version", "")) + " on " + EscapeHtml(report.value("host", "")) +
            "</p>\n";
 }

@@ -5,6 +5,7 @@
 #include <set>
 #include <utility>
 
+#include "os.h"
 #include "vudaduv_model.h"
 #include "vudaduv_transport.h"
 
@@ -180,6 +181,10 @@ ReportJson SendReport(const SendOutcome& outcome, const std::vector<std::string>
     std::size_t served = CountServed(causes);
     return {{"schema", kReportSchema},
             {"command", "send"},
+            {"started", IsoTime(end.started)},
+            {"finished", IsoTime(std::chrono::system_clock::now())},
+            {"version", VUDADUV_VERSION},
+            {"host", os::HostName()},
             {"record_type", end.recordType},
             {"verify", end.readBack != nullptr},
             {"ok", notOk == 0},

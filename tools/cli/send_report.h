@@ -64,6 +64,7 @@ struct SendEnd {
     uint32_t milliseconds = 0;
     bool interrupted = false;                  // stopped by Ctrl-C
     const ReadBackResult* readBack = nullptr;  // with --verify, when the read-back was made
+    std::chrono::system_clock::time_point started;
 };
 
 // Every scale's outcome and the run's, in target order, in the report shape that sync shares

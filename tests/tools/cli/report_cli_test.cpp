@@ -39,18 +39,19 @@ const std::vector<Field> kScaleFields = {
     {"pending", 'n'}, {"seconds", 'n'}};
 // What each command adds; send keeps the fields of its first report.
 const std::vector<Field> kSendRunFields = {
-    {"record_type", 'n'}, {"verify", 'b'}, {"commands", 'n'}};
+    {"record_type", 'n'}, {"verify", 'b'},  {"commands", 'n'}, {"started", 's'},
+    {"finished", 's'},    {"version", 's'}, {"host", 's'}};
 const std::vector<Field> kSendScaleFields = {
     {"verified", 'b'}, {"differing", 'n'},   {"code", 'n'},        {"cause", 's'},
     {"answered", 'n'}, {"connections", 'n'}, {"milliseconds", 'n'}};
-const std::vector<Field> kSyncRunFields = {{"dry_run", 'b'},
-                                           {"probed", 'b'},
-                                           {"state_error", 's'},
-                                           {"refused", 'n'},
-                                           {"drift_repaired", 'n'}};
+const std::vector<Field> kSyncRunFields = {
+    {"status", 's'}, {"started", 's'},     {"finished", 's'}, {"version", 's'},
+    {"host", 's'},   {"error", 's'},       {"targets", 'n'},  {"dry_run", 'b'},
+    {"probed", 'b'}, {"state_error", 's'}, {"refused", 'n'},  {"drift_repaired", 'n'}};
 const std::vector<Field> kSyncScaleFields = {
-    {"sent", 'n'},        {"removed", 'n'}, {"removals_planned", 'n'}, {"unchanged", 'n'},
-    {"removal_cap", 'n'}, {"probed", 'n'},  {"differing", 'n'},        {"read_from_scale", 'b'}};
+    {"name", 's'},           {"sent", 'n'},        {"removed", 'n'}, {"removals_planned", 'n'},
+    {"unchanged", 'n'},      {"removal_cap", 'n'}, {"probed", 'n'},  {"differing", 'n'},
+    {"read_from_scale", 'b'}};
 
 bool OfKind(const Json& value, char kind) {
     switch (kind) {
