@@ -22,14 +22,15 @@ _vudaduv_options() {
     esac
 }
 
-# The value of --report, FORMAT:FILE: the formats, then the file names after json: or html:.
+# The value of --report, FORMAT:FILE: the formats (sync's metrics: too), then the file names
+# after the format.
 # Readline takes the colon for a word break (COMP_WORDBREAKS), so the word it completes is then
 # what follows the colon alone; the word as typed is read from the line up to the cursor.
 _vudaduv_report() {
     local typed="${COMP_LINE:0:COMP_POINT}"
     typed="${typed##*[[:space:]]}"
     case "$typed" in
-        json:* | html:*)
+        json:* | html:* | metrics:*)
             local files=()
             mapfile -t files < <(compgen -f -- "${typed#*:}")
             if [[ $COMP_WORDBREAKS == *:* ]]; then
@@ -38,7 +39,9 @@ _vudaduv_report() {
                 COMPREPLY=("${files[@]/#/${typed%%:*}:}")
             fi ;;
         *)
-            mapfile -t COMPREPLY < <(compgen -W "json: html:" -- "$typed")
+            local formats="json: html:"
+            [[ ${COMP_WORDS[1]} == sync ]] && formats+=" metrics:"
+            mapfile -t COMPREPLY < <(compgen -W "$formats" -- "$typed")
             compopt -o nospace 2>/dev/null || true ;;
     esac
 }
