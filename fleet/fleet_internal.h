@@ -105,6 +105,21 @@ Pending ReadPending(const std::string& text);
 // How many of a journal's bytes count: at most limit, up to and with its last LF.
 std::size_t JournalBytesThatCount(std::string_view journal, std::uintmax_t limit);
 
+// What a sync may write in its state directory at most, in bytes, while the files it replaces
+// are still there: each scale's new image beside its old one until the rename (as large as the
+// list's image or the old one, whichever is larger), the lines its journal may grow by before
+// it is compacted (as much again), and .pending twice (its new file beside the old, written
+// before the send and again after), naming every record of the list for each distinct state.
+struct SyncRoom {
+    std::uintmax_t listImageBytes = 0;  // WriteImage(ImageOf(list)).size()
+    std::size_t listRecords = 0;
+    std::vector<std::uintmax_t> stateBytes;  // of each scale's state image and journal, 0: none
+    std::size_t distinctStates = 0;          // states that are not byte for byte another's
+    std::size_t longestFileName = 0;         // of the scales' image files
+    std::uintmax_t pendingBytes = 0;         // of the .pending there now
+};
+std::uintmax_t RoomForSync(const SyncRoom& room);
+
 // ".last-good": when the last sync ended with every scale in step (LastGoodSync), in seconds
 // since 1970, written whole, then renamed.
 constexpr const char* kLastGoodFileName = ".last-good";

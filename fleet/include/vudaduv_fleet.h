@@ -346,27 +346,13 @@ struct SyncResult {
 // scale's image takes in only records that came back as foreseen, written whole or not at all.
 // A lock on stateDir keeps a second sync out: it fails with an error naming the process that
 // holds it. Before any scale is read the state directory is checked for room for all that the
-// run may write there (RoomForSync): a run that lacks it reads nothing and fails with an error
-// that gives the free space and the room needed. A run (not a dry run) that ends with every
+// run may write there (the new images and journals beside the old ones until they replace
+// them, and .pending): a run that lacks it reads nothing and fails with an error that gives the
+// free space and the room needed. A run (not a dry run) that ends with every
 // scale in step, in step already, synced or repaired, records its end in stateDir
 // (LastGoodSync).
 SyncResult Sync(const WantedList& list, const std::vector<std::string>& addresses,
                 const SyncOptions& options);
-
-// What a sync may write in its state directory at most, in bytes, while the files it replaces
-// are still there: each scale's new image beside its old one until the rename (as large as the
-// list's image or the old one, whichever is larger), the lines its journal may grow by before
-// it is compacted (as much again), and .pending twice (its new file beside the old, written
-// before the send and again after), naming every record of the list for each distinct state.
-struct SyncRoom {
-    std::uintmax_t listImageBytes = 0;  // WriteImage(ImageOf(list)).size()
-    std::size_t listRecords = 0;
-    std::vector<std::uintmax_t> stateBytes;  // of each scale's state image and journal, 0: none
-    std::size_t distinctStates = 0;          // states that are not byte for byte another's
-    std::size_t longestFileName = 0;         // of the scales' image files
-    std::uintmax_t pendingBytes = 0;         // of the .pending there now
-};
-std::uintmax_t RoomForSync(const SyncRoom& room);
 
 // The time, in seconds since 1970 (UTC), at which the last sync on stateDir ended with every
 // scale in step; 0 when none has (or the record cannot be read). Kept in stateDir/.last-good,
