@@ -76,8 +76,10 @@ struct Group {
 struct ScaleWork {
     std::string file;  // its image's name in the state directory
     std::shared_ptr<const Image> held;
-    std::size_t stateBytes = 0;       // of its state image, as read
-    bool imageThere = false;          // its state image was read
+    std::shared_ptr<const Image> stateHeld;  // what its state said, kept when a read in full
+                                             // replaced held (nullptr: the state knew nothing)
+    std::size_t stateBytes = 0;              // of its state image, as read
+    bool imageThere = false;                 // its state image was read
     bool journalThere = false;        // a journal lies beside its image (of it, or left by a crash)
     std::uintmax_t journalBytes = 0;  // of the journal, the bytes that count, as read
     std::vector<RecordKey> taken;     // the pending records whose reads were taken in
@@ -133,6 +135,7 @@ std::vector<RecordKey> SlotsOfListTypes(const SyncOptions& options) {
 // What the scale holds is not known: every slot of the list's types is read, and every record
 // of the list.
 void ReadInFull(const WantedList& list, const SyncOptions& options, ScaleWork& work) {
+    if (!work.fullRead) work.stateHeld = work.held;
     work.fullRead = true;
     work.stateAsRead = false;
     work.held = std::make_shared<const Image>();
@@ -608,6 +611,36 @@ void PlanGroups(const WantedList& list, const SyncOptions& options, std::vector<
             result.failure = RefusalCause(result);
             work[i].ready = false;
         }
+    }
+}
+
+// A scale that got no plan of its own (it could not be reached or read, or the run stopped
+// before its plan) keeps the figures its state foresees, so that the next run's work shows:
+// the changes planned against what its state says it holds, all of them pending (none when the
+// plan is over the removal cap: the next run sends it nothing either). Scales whose states hold
+// alike are planned once; their plan stays nullptr, as nothing was planned to be sent now.
+void ForeseeFromState(const WantedList& list, const SyncOptions& options,
+                      const std::vector<ScaleWork>& work, std::vector<ScaleSync>& results) {
+    std::map<const Image*, std::shared_ptr<Group>> groups;
+    for (std::size_t i = 0; i < work.size(); ++i) {
+        const std::shared_ptr<const Image>& state =
+            work[i].fullRead ? work[i].stateHeld : work[i].held;
+        if (work[i].group || !state) continue;
+        std::shared_ptr<Group>& group = groups[state.get()];
+        if (!group) {
+            group = std::make_shared<Group>();
+            group->held = state;
+            group->planned = std::make_shared<SyncPlan>();
+            PlanChanges(list, options, *group);
+        }
+        ScaleSync& result = results[i];
+        result.foreseen = true;
+        result.sent = group->plan.sent;
+        result.unchanged = group->plan.unchanged;
+        result.removed = group->plan.removed;
+        result.removalCap = group->plan.removalCap;
+        result.pending =
+            ExceedsRemovalCap(options, group->plan) ? 0 : group->plan.sent + group->plan.removed;
     }
 }
 
@@ -1133,9 +1166,11 @@ SyncResult SyncScales(const WantedList& list, const std::vector<std::string>& ad
     }
     if (StopAsked(options)) {
         EndAfterReads(work, result);
+        ForeseeFromState(list, options, work, result.scales);
         return result;
     }
     PlanGroups(list, options, work, result.scales);
+    ForeseeFromState(list, options, work, result.scales);
     if (options.approvePlans) {
         std::string stale = options.approvePlans(result.scales);
         if (!stale.empty()) {

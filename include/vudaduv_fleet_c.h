@@ -408,6 +408,9 @@ typedef struct VDFleetSyncRequest {
  * anything and flags lack VDFLEET_SYNC_ACCEPT_CHANGES, nothing is sent, no scale is contacted and
  * the state is untouched: VDFLEET_E_FINDINGS, and the rows are the findings (VDFLEET_LINE,
  * VDFLEET_KEY, VDFLEET_FIELD, VDFLEET_WHAT), not scales.
+ * A scale that could not be reached or read keeps the figures its state foresees: VDFLEET_PLANNED
+ * and VDFLEET_PENDING count the changes the next sync will send it (0 when its state knows
+ * nothing of it).
  * VDFLEET_OK: every scale in step, synced, repaired or planned. VDFLEET_SCALES: a scale failed
  * or was refused for its removal cap. VDFLEET_E_STOPPED: stopped; the rows tell each scale.
  * VDFLEET_E_LOCKED: another sync holds the state directory, nothing was done. VDFLEET_E_STATE

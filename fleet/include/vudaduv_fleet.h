@@ -307,7 +307,11 @@ struct ScaleSync {
     std::size_t differing = 0;          // of those, the ones the scale holds otherwise
     std::size_t removalCap = 0;         // the most removals its cap allows (for kRefusedCap)
     bool fromScale = false;             // what it held came from a read, not from the state
-    uint32_t milliseconds = 0;          // from the start of the sync until the scale was done
+    // It got no plan (it could not be reached or read, or the run stopped first): sent, removed,
+    // unchanged and pending are what its state foresees, the changes the next run will send it
+    // (all 0 when its state knows nothing of it).
+    bool foreseen = false;
+    uint32_t milliseconds = 0;  // from the start of the sync until the scale was done
     // What it was planned to get, shared by the scales that held alike (one object: compare the
     // pointers); nullptr when it was not planned (it could not be read).
     std::shared_ptr<const SyncPlan> plan;

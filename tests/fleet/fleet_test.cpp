@@ -479,6 +479,51 @@ TEST_F(Day, AScaleThatFailsAmongScalesThatHoldAlikeKeepsItsOldImage) {
     EXPECT_EQ(Held(0), ImageOf(WantedOfDataLines(1, false, Items(5, "New"))));
 }
 
+// A scale that is off is not planned, but its row says what its state foresees: the 20 changes
+// the next run will send it. One the state knows nothing of foresees nothing.
+TEST_F(Day, AScaleThatIsOffKeepsTheChangesItsStateForesees) {
+    scale::ScaleFleet spare(2, scale::ServerOptions{});
+    std::string error;
+    ASSERT_TRUE(spare.Start(error)) << error;
+    for (uint16_t port : spare.Ports()) addresses_.push_back("127.0.0.1:" + std::to_string(port));
+    SyncOptions options;
+    options.stateDir = "state";
+    options.listTypes = {1};
+    options.settings.tries = 1;
+    ASSERT_EQ(Sync(WantedOfDataLines(1, false, Items(5)), {addresses_[3]}, options).error, "");
+    spare.Stop();
+    for (bool dryRun : {true, false}) {
+        options.dryRun = dryRun;
+        // Items 1 to 5 changed, 6 to 20 new.
+        SyncResult result =
+            Sync(WantedOfDataLines(1, false, Items(20, "New")), addresses_, options);
+        const ScaleSync& off = result.scales[3];
+        EXPECT_EQ(off.status, SyncStatus::kFailed) << dryRun;
+        EXPECT_EQ(off.code, WQDS_REFUSED) << dryRun;
+        EXPECT_TRUE(off.foreseen) << dryRun;
+        EXPECT_EQ(off.plan, nullptr) << dryRun;
+        EXPECT_EQ(off.sent, 20u) << dryRun;
+        EXPECT_EQ(off.pending, 20u) << dryRun;
+        EXPECT_EQ(off.unchanged, 0u) << dryRun;
+        EXPECT_EQ(off.confirmed, 0u) << dryRun;
+        const ScaleSync& unknown = result.scales[4];
+        EXPECT_EQ(unknown.status, SyncStatus::kFailed) << dryRun;
+        EXPECT_EQ(unknown.sent + unknown.pending + unknown.unchanged, 0u) << dryRun;
+        EXPECT_EQ(result.scales[0].sent, 20u) << dryRun;
+        EXPECT_FALSE(result.scales[0].foreseen) << dryRun;
+        EXPECT_EQ(result.scales[0].pending, 0u) << dryRun;
+    }
+    // Stopped before anything was sent: every scale says what is due.
+    std::atomic<bool> stop{true};
+    options.observer.stop = &stop;
+    SyncResult stopped = Sync(WantedOfDataLines(1, false, Items(21, "New")), addresses_, options);
+    EXPECT_TRUE(stopped.interrupted);
+    EXPECT_EQ(stopped.scales[0].status, SyncStatus::kInterrupted);
+    EXPECT_EQ(stopped.scales[0].pending, 1u);
+    EXPECT_EQ(stopped.scales[0].unchanged, 20u);
+    EXPECT_EQ(stopped.scales[3].pending, 21u);
+}
+
 // Scales that hold alike answer alike until one stops: whatever line it stopped at, it keeps what
 // it confirmed and no more, and the others everything.
 TEST_F(Day, AScaleThatStopsMidSendAmongScalesThatAnswerAlikeKeepsWhatItConfirmed) {

@@ -241,9 +241,19 @@ std::string Progress(const fleet::ScaleSync& scale) {
            "; unchanged " + std::to_string(scale.unchanged);
 }
 
-// " (planned ...)" for a scale that got as far as a plan; "" for one that was never read.
+// What the state of a scale that was not planned foresees: the next run's work.
+std::string Foreseen(const fleet::ScaleSync& scale) {
+    return "by its state: planned " + std::to_string(scale.sent) + " and " +
+           std::to_string(scale.removed) + " removal(s), pending " + std::to_string(scale.pending) +
+           "; unchanged " + std::to_string(scale.unchanged);
+}
+
+// " (planned ...)" for a scale that got as far as a plan, " (by its state: ...)" for one whose
+// state foresees something; "" when nothing of it is known.
 std::string PlanProgress(const fleet::ScaleSync& scale) {
-    return scale.plan ? " (" + Progress(scale) + ")" : "";
+    if (scale.plan) return " (" + Progress(scale) + ")";
+    bool known = scale.sent + scale.removed + scale.unchanged > 0;
+    return scale.foreseen && known ? " (" + Foreseen(scale) + ")" : "";
 }
 
 std::string DriftWords(const fleet::ScaleSync& scale) {

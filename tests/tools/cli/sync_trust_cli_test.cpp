@@ -162,6 +162,23 @@ TEST_F(NightlySync, AScaleThatIsOffFailsEvenWithNothingToChange) {
     EXPECT_NE(unchecked.out.find("the scales were not checked (--probe 0)"), std::string::npos);
 }
 
+TEST_F(NightlySync, AScaleThatIsOffSaysWhatItsStateForeseesForTheNextRun) {
+    WriteWholeFile("new.txt", Items(1, 20, "New"));
+    fleet_->Stop();
+    ToolRun run =
+        Sync({"--report", "json:off.json", "--timeout", "300", "--retries", "0"}, "new.txt");
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    std::string line = run.out.substr(run.out.find(scales_[1] + ": failed: could not be read: "));
+    line = line.substr(0, line.find('\n') + 1);
+    EXPECT_EQ(line.substr(line.find(" (by its state")),
+              " (by its state: planned 20 and 0 removal(s), pending 20; unchanged 0)\n")
+        << run.out;
+    nlohmann::json scale = nlohmann::json::parse(ReadWholeFile("off.json"))["scales"][1];
+    EXPECT_EQ(scale["planned"], 20);
+    EXPECT_EQ(scale["pending"], 20);
+    EXPECT_EQ(scale["sent"], 0);
+}
+
 TEST_F(NightlySync, AScaleDownDuringTheSendCountsOnlyWhatHappened) {
     WriteWholeFile("new.txt", Items(1, 20, "New"));
     fleet_->Stop();
