@@ -63,7 +63,8 @@ sync brings the scales to hold the data lines of one stored record type (or, wit
 records of an image text: a restore). max_remove caps what remove_missing may empty on a scale:
 None for 10 %, a number of records, "25%", or "all". probe=0 reads nothing back before the plan.
 A SyncResult iterates over one ScaleSync a scale, in the order of the addresses: address, status
-("in-step", "synced", "drift-repaired", "refused-cap", "failed", "interrupted", "planned"),
+(a SyncStatus, a str enum equal to the library's name: "in-step", "synced", "drift-repaired",
+"refused-cap", "failed", "interrupted", "planned"; a name a later library adds stays a str),
 planned, removals, written, confirmed, pending, unchanged, probed, differing, code and code_name
 (the transport's outcome, "WQDS_REFUSED"), cause ("" when it is as asked) and ok. The result's
 ok is True when every scale is as asked, failed lists those that are not, code is VDFLEET_OK or
@@ -84,16 +85,30 @@ progress(phase, done, total) is called on the calling thread while a read or syn
 "reading", "reading in full" or "sending", the command lines answered in the phase and those it
 sends in all (0 when not known); a true return stops the call (FleetStopped). An exception in it
 stops the call as well and is raised again once the call has returned.
+
+Ctrl-C during a read or sync raises KeyboardInterrupt within about a tenth of a second: the
+library's call runs on a thread of its own while the calling thread waits in short steps, so the
+signal reaches Python; it cancels the call, and the exception goes on once the library has
+returned, the state keeping what the scales confirmed (the next sync sends the rest). A scale
+that could not be reached or read has planned and pending as its state foresees them.
+
+The package carries type hints and py.typed, for type checkers.
 """
+
+from __future__ import annotations
 
 import collections
 import collections.abc
 import ctypes
 import ctypes.util
+import enum
 import os
+import queue
 import re
 import sys
 import threading
+from typing import (Any, Callable, Dict, Iterable, Iterator, List, NamedTuple, Optional,
+                    Sequence, Tuple, Union)
 
 try:
     from ._version import __version__  # written by the build, from the project's version
@@ -111,8 +126,14 @@ __all__ = [
     "SyncResult", "VDFleetOptions", "VDFleetSyncRequest", "load_fleet_library",
     "VDFLEET_OK", "VDFLEET_E_ARGUMENT", "VDFLEET_E_SESSION", "VDFLEET_E_TEXT", "VDFLEET_E_FAILED",
     "VDFLEET_E_STOPPED", "VDFLEET_E_BUSY", "VDFLEET_E_SCALES", "VDFLEET_E_FINDINGS", "VDFLEET_SCALES", "VDFLEET_E_LOCKED", "VDFLEET_E_STATE",
-    "VDFLEET_E_MEMORY", "fleet_code_name",
+    "VDFLEET_E_MEMORY", "fleet_code_name", "SyncStatus", "Text", "Progress",
 ]
+
+# A text for the library of the six exports: str (sent as GBK) or bytes (sent as they are).
+Text = Union[str, bytes, bytearray]
+# progress(phase, done, total): phase "reading", "reading in full" or "sending"; a true return
+# stops the call.
+Progress = Callable[[str, int, int], Any]
 
 WQ_OK = 0
 WQ_NOTHING_TO_SEND = -1
@@ -164,7 +185,7 @@ class VudaduvError(Exception):
         WQ_UPLOAD_FILE_FAILED: "WQ_UPLOAD_FILE_FAILED: Rec.txt could not be written",
     }
 
-    def __init__(self, export, code):
+    def __init__(self, export: str, code: int) -> None:
         self.export = export
         self.code = code
         meaning = self.MEANINGS.get(code, "an unknown result code")
@@ -180,10 +201,10 @@ class TransportFailedError(VudaduvError):
     address did when asked once more after the send (see the module's text); the message names
     those that failed."""
 
-    upload_lines = []
-    outcomes = []
+    upload_lines: List[str] = []
+    outcomes: List[TransportOutcome] = []
 
-    def name_the_causes(self, outcomes):
+    def name_the_causes(self, outcomes: Iterable[TransportOutcome]) -> None:
         """Adds what each scale that failed did to the message."""
         self.outcomes = list(outcomes)
         failed = [f"{o.address} {o.cause} ({o.code_name})" for o in self.outcomes if not o.ok]
@@ -250,7 +271,7 @@ def _load_first(candidates, what, variable):
                   + "; ".join(errors))
 
 
-def load_library(path=None):
+def load_library(path: Optional[str] = None) -> ctypes.CDLL:
     """Loads the library (from path, or where it is looked for) with the six exports declared."""
     candidates = [[path]] if path else list(_library_candidates())
     library = _load_first(candidates, "vudaduv library", "VUDADUV_LIBRARY")
@@ -305,7 +326,7 @@ def _to_bytes(text):
     return bytes(data)
 
 
-def string_list(strings):
+def string_list(strings: Iterable[Text]) -> WQStringList:
     """A WQStringList of the strings (str in GBK, bytes as they are); it keeps them alive."""
     encoded = [_to_bytes(s) for s in _many(strings)]
     items = (ctypes.c_char_p * len(encoded))(*encoded)
@@ -313,7 +334,7 @@ def string_list(strings):
                         len(encoded))
 
 
-def value_list(values):
+def value_list(values: Iterable[int]) -> WQValueList:
     """A WQValueList of unsigned 32-bit values; it keeps them alive."""
     values = list(values)
     items = (ctypes.c_uint32 * len(values))(*values)
@@ -365,13 +386,13 @@ def _numbers(numbers):
 class _ScaleBase:
     """What every scale offers; the subclasses say how it is reached."""
 
-    def __init__(self, code_page):
+    def __init__(self, code_page: bool) -> None:
         self.code_page = code_page
 
     def _call(self, record_type, lines):
         raise NotImplementedError
 
-    def send(self, record_type, lines=()):
+    def send(self, record_type: int, lines: Iterable[Text] = ()) -> List[str]:
         """Sends data lines of one record type; the upload lines this call added, as str."""
         before = _read_upload_file()
         try:
@@ -382,67 +403,70 @@ class _ScaleBase:
             raise
         return _added_upload_lines(before, _read_upload_file())
 
-    def download_items(self, lines):
+    def download_items(self, lines: Iterable[Text]) -> List[str]:
         """Item records, "<item>A<fields>##<text1>##<text2>##<text3>" (type 1)."""
         return self.send(1, lines)
 
-    def read_items(self, numbers):
+    def read_items(self, numbers: Iterable[Union[int, Text]]) -> List[str]:
         """The items of these numbers, as "1P..." upload lines (type 2)."""
         return self.send(2, _numbers(numbers))
 
-    def download_messages(self, lines):
+    def download_messages(self, lines: Iterable[Text]) -> List[str]:
         """Text messages 0 to 22, "<number>A<text>" (type 3)."""
         return self.send(3, lines)
 
-    def read_messages(self, numbers):
+    def read_messages(self, numbers: Iterable[Union[int, Text]]) -> List[str]:
         """Type 3 messages, as "3P..." upload lines (type 4)."""
         return self.send(4, _numbers(numbers))
 
-    def download_type5_messages(self, lines):
+    def download_type5_messages(self, lines: Iterable[Text]) -> List[str]:
         """Text messages 0 to 32, "<number>A<text>" (type 5)."""
         return self.send(5, lines)
 
-    def read_type5_messages(self, numbers):
+    def read_type5_messages(self, numbers: Iterable[Union[int, Text]]) -> List[str]:
         """Type 5 messages, as "5P..." upload lines (type 6)."""
         return self.send(6, _numbers(numbers))
 
-    def download_free_data(self, text):
+    def download_free_data(self, text: Text) -> List[str]:
         """Free data, sent as it is (type 7)."""
         return self.send(7, [_text(text)])
 
-    def read_free_data(self):
+    def read_free_data(self) -> List[str]:
         """The free data, as "7P..." upload lines (type 8)."""
         return self.send(8)
 
-    def set_clock(self):
+    def set_clock(self) -> List[str]:
         """Sets the scale's clock to this computer's local time (type 9)."""
         return self.send(9)
 
-    def download_labels(self, lines):
+    def download_labels(self, lines: Iterable[Text]) -> List[str]:
         """Label texts 0 to 15, "<label>A<text1>B<text2>" (type 10)."""
         return self.send(10, lines)
 
-    def read_labels(self, numbers):
+    def read_labels(self, numbers: Iterable[Union[int, Text]]) -> List[str]:
         """Label texts, as "10P..." upload lines (type 11)."""
         return self.send(11, _numbers(numbers))
 
-    def download_key_table(self, table):
+    def download_key_table(self, table: Text) -> List[str]:
         """The key table, exactly 568 bytes (type 12)."""
         return self.send(12, [_text(table)])
 
-    def read_key_table(self):
+    def read_key_table(self) -> List[str]:
         """The key table, as a "12P..." upload line (type 13)."""
         return self.send(13)
 
 
-class TransportOutcome(collections.namedtuple("TransportOutcome", "address code code_name cause")):
+class TransportOutcome(NamedTuple):
     """What one address did: code and code_name the transport's (WQDS_ codes of wqdatasend.h),
     cause in words ("" when it answered)."""
 
-    __slots__ = ()
+    address: Text
+    code: int
+    code_name: str
+    cause: str
 
     @property
-    def ok(self):
+    def ok(self) -> bool:
         return self.code == 0
 
 
@@ -461,11 +485,13 @@ TRANSPORT_CAUSES = {
 _WQDS_VALUES = 4  # reply time-out, connect time-out, retries, port: the settings a probe takes
 
 
-def transport_outcomes(addresses, settings=None):
+def transport_outcomes(addresses: Iterable[Text],
+                       settings: Optional[Sequence[int]] = None) -> List[TransportOutcome]:
     """What each address does now when asked for its free data (a read that changes nothing on
     the scale and writes no "Rec.txt"), with the time-outs and port of settings, one try each:
     a TransportOutcome an address. Needs the fleet library."""
     values = (list(settings or []) + [0] * _WQDS_VALUES)[:_WQDS_VALUES]
+    addresses = list(addresses)
     texts = [a.decode(ENCODING) if isinstance(a, (bytes, bytearray)) else a for a in addresses]
     with Fleet(timeout_ms=max(values[0], values[1]), tries=1, port=values[3]) as fleet:
         try:
@@ -502,7 +528,8 @@ class Scale(_ScaleBase):
     again (see the module's text).
     """
 
-    def __init__(self, *addresses, code_page=False, settings=None):
+    def __init__(self, *addresses: Union[Text, Iterable[Text]], code_page: bool = False,
+                 settings: Optional[Sequence[int]] = None) -> None:
         super().__init__(code_page)
         if len(addresses) == 1 and not isinstance(addresses[0], _TEXT_TYPES):
             if not isinstance(addresses[0], collections.abc.Iterable):
@@ -540,7 +567,7 @@ class SerialScale(_ScaleBase):
     """A scale on a serial line that the application opened and configured: link is its file
     descriptor (a HANDLE on Windows)."""
 
-    def __init__(self, link, code_page=False):
+    def __init__(self, link: int, code_page: bool = False) -> None:
         super().__init__(code_page)
         self.link = link
 
@@ -567,7 +594,7 @@ VDFLEET_E_STATE = -10
 VDFLEET_E_MEMORY = -11
 
 
-def fleet_code_name(code):
+def fleet_code_name(code: int) -> str:
     """The library's name of a code ("VDFLEET_UNKNOWN" for one it does not know)."""
     return _fleet_loaded().VDFleetCodeName(code).decode("ascii")
 
@@ -575,10 +602,10 @@ def fleet_code_name(code):
 class _FleetCodeNames:
     """FLEET_CODE_NAMES[code] and .get(code, default), asked of the library."""
 
-    def __getitem__(self, code):
+    def __getitem__(self, code: int) -> str:
         return fleet_code_name(code)
 
-    def get(self, code, default=None):
+    def get(self, code: int, default: Optional[str] = None) -> str:
         name = fleet_code_name(code)
         return default if name == "VDFLEET_UNKNOWN" and default is not None else name
 
@@ -595,8 +622,6 @@ _PLANNED, _REMOVALS, _WRITTEN, _CONFIRMED, _PENDING, _UNCHANGED, _PROBED, _DIFFE
 
 _KINDS = {1: "added", 2: "removed", 3: "changed"}
 _PHASES = {1: "reading", 2: "reading in full", 3: "sending"}
-# The statuses of a scale that ended as the sync asked.
-_AS_ASKED = ("in-step", "synced", "drift-repaired", "planned")
 
 _CAP_PERCENT, _CAP_COUNT, _CAP_ALL = 0, 1, 2
 _SYNC_REMOVE_MISSING, _SYNC_DRY_RUN, _SYNC_READ_SCALES, _SYNC_NO_READ_BACK = 1, 2, 4, 8
@@ -648,7 +673,7 @@ _FLEET_FUNCTIONS = {
 }
 
 
-def load_fleet_library(path=None):
+def load_fleet_library(path: Optional[str] = None) -> ctypes.CDLL:
     """Loads the fleet library (from path, or beside this module, then VUDADUV_FLEET_LIBRARY,
     then the system's) with its functions declared."""
     candidates = [[path]] if path else list(_library_candidates(_BUNDLED_FLEET,
@@ -676,7 +701,7 @@ class FleetError(VudaduvError):
     .message, the library's text of the last error. .result: what the call left, when it left
     rows (a SyncResult, or the list of a read), else None."""
 
-    def __init__(self, function, code, message, result=None):
+    def __init__(self, function: str, code: int, message: str, result: Any = None) -> None:
         self.export = self.function = function
         self.code = code
         self.code_name = FLEET_CODE_NAMES.get(code, "an unknown code")
@@ -706,7 +731,7 @@ class FleetFindingsError(FleetError):
     """A sync refused its list: some lines would not arrive on the scales as written (the check
     that check() runs). Nothing was sent; .findings lists them, one Finding each."""
 
-    def __init__(self, function, code, message, result=None):
+    def __init__(self, function: str, code: int, message: str, result: Any = None) -> None:
         FleetError.__init__(self, function, code, message, None)
         self.findings = list(result or [])
 
@@ -718,48 +743,112 @@ _FLEET_ERRORS = {
 }
 
 
-class Finding(collections.namedtuple("Finding", "line field what key")):
+class Finding(NamedTuple):
     """What a check found: the index of the data line, the field, what happens to it, and the
     record the line stores ("item 0042"; "" for a line the library leaves out)."""
 
-    __slots__ = ()
+    line: int
+    field: str
+    what: str
+    key: str
 
 
-class Record(collections.namedtuple("Record", "key type number record")):
+class Record(NamedTuple):
     """A record of an image: its key ("item 0042"), record type, number (-1 for free data and
     the key table) and image line."""
 
-    __slots__ = ()
+    key: str
+    type: int
+    number: int
+    record: str
 
 
-class Difference(collections.namedtuple("Difference", "kind key field before after")):
+class Difference(NamedTuple):
     """kind "added" or "removed" (before and after the lines, field "") or "changed" (one row a
     field that differs)."""
 
-    __slots__ = ()
+    kind: str
+    key: str
+    field: str
+    before: str
+    after: str
 
 
-class ScaleImage(collections.namedtuple("ScaleImage",
-                                        "address code code_name cause image records")):
+class ScaleImage(NamedTuple):
     """A scale read: the transport's code and its name, why it was not read whole ("" when it
     was), the records that came back intact as an image text, and their number."""
 
-    __slots__ = ()
+    address: str
+    code: int
+    code_name: str
+    cause: str
+    image: str
+    records: int
 
     @property
-    def ok(self):
+    def ok(self) -> bool:
         return self.code == 0 and not self.cause
 
 
-class ScaleSync(collections.namedtuple(
-        "ScaleSync", "address status planned removals written confirmed pending unchanged probed "
-                     "differing code code_name cause")):
-    """What a sync did with one scale (see the module's text)."""
+class SyncStatus(str, enum.Enum):
+    """What became of a scale in a sync, in a word. A str: it equals the library's name
+    (SyncStatus.SYNCED == "synced"), prints as it and goes into JSON as it."""
 
-    __slots__ = ()
+    IN_STEP = "in-step"                # it held the list already
+    SYNCED = "synced"                  # what differed was sent and confirmed
+    DRIFT_REPAIRED = "drift-repaired"  # its probe differed from the state: read and repaired
+    REFUSED_CAP = "refused-cap"        # it would lose more records than allowed: untouched
+    FAILED = "failed"                  # unreachable, unreadable, or not all confirmed
+    INTERRUPTED = "interrupted"        # the sync was stopped before it was done with it
+    PLANNED = "planned"                # a dry run: its plan holds changes
+
+    def __str__(self) -> str:
+        return str(self.value)
+
+    def __hash__(self) -> int:  # as its name's: a dict keyed by the names finds it
+        return str.__hash__(self)
+
+    def __format__(self, spec: str) -> str:
+        return format(str(self.value), spec)
 
     @property
-    def ok(self):
+    def ok(self) -> bool:
+        """The scale ended as the sync asked."""
+        return self in _AS_ASKED
+
+
+# The statuses of a scale that ended as the sync asked.
+_AS_ASKED = (SyncStatus.IN_STEP, SyncStatus.SYNCED, SyncStatus.DRIFT_REPAIRED,
+             SyncStatus.PLANNED)
+
+
+def _sync_status(name: str) -> Union[SyncStatus, str]:
+    """The status of a row; a name a later library may add stays a plain str."""
+    try:
+        return SyncStatus(name)
+    except ValueError:
+        return name
+
+
+class ScaleSync(NamedTuple):
+    """What a sync did with one scale (see the module's text)."""
+
+    address: str
+    status: Union[SyncStatus, str]
+    planned: int
+    removals: int
+    written: int
+    confirmed: int
+    pending: int
+    unchanged: int
+    probed: int
+    differing: int
+    code: int
+    code_name: str
+    cause: str
+
+    @property
+    def ok(self) -> bool:
         return self.status in _AS_ASKED
 
 
@@ -769,30 +858,30 @@ class SyncResult:
     VDFLEET_E_STOPPED (in FleetStopped.result) or VDFLEET_E_STATE (the state not written, in
     FleetError.result); message: the library's words ("" when all went well)."""
 
-    def __init__(self, scales, code, message):
+    def __init__(self, scales: Iterable[ScaleSync], code: int, message: str) -> None:
         self.scales = list(scales)
         self.code = code
         self.code_name = FLEET_CODE_NAMES.get(code, "an unknown code")
         self.message = message
 
     @property
-    def ok(self):
+    def ok(self) -> bool:
         return self.code == VDFLEET_OK and all(scale.ok for scale in self.scales)
 
     @property
-    def failed(self):
+    def failed(self) -> List[ScaleSync]:
         return [scale for scale in self.scales if not scale.ok]
 
-    def __iter__(self):
+    def __iter__(self) -> Iterator[ScaleSync]:
         return iter(self.scales)
 
-    def __len__(self):
+    def __len__(self) -> int:
         return len(self.scales)
 
-    def __getitem__(self, index):
+    def __getitem__(self, index: int) -> ScaleSync:
         return self.scales[index]
 
-    def __repr__(self):
+    def __repr__(self) -> str:
         return f"SyncResult({self.code_name}, {self.scales!r})"
 
 
@@ -834,30 +923,102 @@ def _removal_cap(max_remove):
     return _CAP_COUNT, _uint32(max_remove, "max_remove")
 
 
-class _ProgressRelay:
-    """The user's progress function as the library calls it: nothing it raises reaches C; the
-    first exception stops the call and is kept to be raised once the call has returned."""
+class _StoppableCall:
+    """A read or sync that a signal can stop. The C call runs on a thread of its own while the
+    calling thread waits in short steps: Python runs a signal's handler on the main thread alone,
+    between its own steps, never inside a C call, so Ctrl-C there raises KeyboardInterrupt
+    within a step. The exception cancels the call (VDFleetCancel), waits until the library has
+    returned (it keeps in its state what the scales confirmed) and goes on up.
 
-    def __init__(self, progress):
-        self.progress = progress
-        self.error = None
-        self.function = _PROGRESS(self._tell)
+    The progress function is called on the calling thread: the library's call of it on the
+    worker waits until the calling thread has answered, so a true return stops the call at that
+    very count, and an exception in it stops the call and comes out once the call has returned.
+    """
 
-    def _tell(self, user, phase, done, total):
-        if self.error is not None:
-            return 1
+    _STEP = 0.1  # seconds: the longest a signal waits (Windows wakes no waiting thread for one)
+
+    def __init__(self, library: Any, session: Any, function: str, arguments: Tuple[Any, ...],
+                 progress: Optional[Progress]) -> None:
+        self._cancel = lambda: library.VDFleetCancel(session)
+        self._progress = progress
+        self._stop = False
+        self._told: queue.Queue = queue.Queue()    # (phase, done, total), None once it returned
+        self._answers: queue.Queue = queue.Queue()  # the progress function's answers
+        self._code: Optional[int] = None
+        self._error: Optional[BaseException] = None
+        self.function = _PROGRESS(self._tell)  # the library's progress function for the call
+        self._thread = threading.Thread(target=self._run, name=f"vudaduv {function}",
+                                        args=(getattr(library, function), session, arguments),
+                                        daemon=True)
+
+    def _run(self, function: Any, session: Any, arguments: Tuple[Any, ...]) -> None:
         try:
-            return 1 if self.progress(_PHASES.get(phase, str(phase)), done, total) else 0
-        except BaseException as error:  # KeyboardInterrupt too: it must not unwind through C
-            self.error = error
+            self._code = function(session, *arguments)
+        except BaseException as error:  # ctypes' own: raised again on the calling thread
+            self._error = error
+        finally:
+            self._told.put(None)
+
+    def _tell(self, user: Any, phase: int, done: int, total: int) -> int:
+        """On the worker, inside the C call: nothing may unwind through C from here."""
+        if self._stop:
             return 1
+        if self._progress is None:
+            return 0
+        self._told.put((_PHASES.get(phase, str(phase)), done, total))
+        while True:
+            try:
+                return 1 if self._answers.get(timeout=self._STEP) else 0
+            except queue.Empty:
+                if self._stop:  # the calling thread left its loop: its answer may never come
+                    return 1
+
+    def run(self) -> int:
+        """The call's code, once it has returned; what the call, the progress function or a
+        signal raised, once it has returned."""
+        try:
+            self._thread.start()
+            self._serve()
+        except BaseException:
+            self._stop = True
+            self._cancel()
+            self._finish()
+            raise
+        if self._error is not None:
+            raise self._error
+        assert self._code is not None
+        return self._code
+
+    def _serve(self) -> None:
+        while True:
+            try:
+                told = self._told.get(timeout=self._STEP)
+            except queue.Empty:
+                if not self._thread.is_alive() and self._told.empty():
+                    return
+                continue
+            if told is None:
+                return
+            assert self._progress is not None
+            stop = bool(self._progress(*told))
+            self._stop = self._stop or stop
+            self._answers.put(stop)
+
+    def _finish(self) -> None:
+        """Waits for the call to return after a stop, however often Ctrl-C comes meanwhile."""
+        while self._thread.is_alive():
+            try:
+                self._thread.join(self._STEP)
+            except KeyboardInterrupt:
+                self._cancel()
 
 
 class Fleet:
     """A session of the fleet library: many scales at once (see the module's text)."""
 
-    def __init__(self, *, code_page=False, timeout_ms=0, tries=0, port=0, state_dir=None,
-                 library=None):
+    def __init__(self, *, code_page: bool = False, timeout_ms: int = 0, tries: int = 0,
+                 port: int = 0, state_dir: Optional[Union[str, bytes, os.PathLike]] = None,
+                 library: Optional[ctypes.CDLL] = None) -> None:
         self._library = library if library is not None else _fleet_loaded()
         self._lock = threading.Lock()  # the session's life, against a cancel() from elsewhere
         self._session = None
@@ -873,23 +1034,23 @@ class Fleet:
                 else "")
         self._session = session
 
-    def __enter__(self):
+    def __enter__(self) -> Fleet:
         return self
 
-    def __exit__(self, *exception):
+    def __exit__(self, *exception: Any) -> None:
         self.close()
 
-    def __del__(self):
+    def __del__(self) -> None:
         try:
             self.close()
         except Exception:  # in a call on another thread: the session stays, as the library says
             pass
 
     @property
-    def closed(self):
+    def closed(self) -> bool:
         return self._session is None
 
-    def close(self):
+    def close(self) -> None:
         """Frees the session; closing twice does nothing. FleetBusyError while a call runs."""
         with self._lock:
             if self._session is None:
@@ -900,7 +1061,7 @@ class Fleet:
                                                           "a call runs on the fleet")
             self._session = None
 
-    def cancel(self):
+    def cancel(self) -> None:
         """Stops the running read or sync soon after (or the next one at its start). Safe from
         any thread; does nothing once the fleet is closed."""
         with self._lock:
@@ -927,7 +1088,7 @@ class Fleet:
                 return buffer.raw[:length].decode("utf-8", "replace")
             size = length + 1
 
-    def last_error(self):
+    def last_error(self) -> str:
         """The library's text of the last error ("" after a call that succeeded)."""
         text = self._copy(self._library.VDFleetLastError)
         return "" if isinstance(text, int) else text
@@ -956,29 +1117,27 @@ class Fleet:
     def _rows(self, make):
         return [make(row) for row in range(self._row_count())]
 
-    def _call(self, function, *arguments, progress=None):
-        """Calls a fleet function with the progress function set for this call alone; an
-        exception the progress function raised comes out here, after the call."""
+    def _call(self, function: str, *arguments: Any) -> int:
+        return getattr(self._library, function)(self._open_session(), *arguments)
+
+    def _call_stoppable(self, function: str, *arguments: Any,
+                        progress: Optional[Progress] = None) -> int:
+        """Calls a read or sync so that Ctrl-C stops it (see _StoppableCall), with the progress
+        function set for this call alone."""
         session = self._open_session()
-        relay = None
-        if progress is not None:
-            if not callable(progress):
-                raise TypeError(f"progress: a callable is wanted, not {progress!r}")
-            relay = _ProgressRelay(progress)
-            self._check("VDFleetSetProgress",
-                        self._library.VDFleetSetProgress(session, relay.function, None))
+        if progress is not None and not callable(progress):
+            raise TypeError(f"progress: a callable is wanted, not {progress!r}")
+        call = _StoppableCall(self._library, session, function, arguments, progress)
+        self._check("VDFleetSetProgress",
+                    self._library.VDFleetSetProgress(session, call.function, None))
         try:
-            code = getattr(self._library, function)(session, *arguments)
+            return call.run()
         finally:
-            if relay is not None:
-                self._library.VDFleetSetProgress(session, _PROGRESS(), None)
-        if relay is not None and relay.error is not None:
-            raise relay.error
-        return code
+            self._library.VDFleetSetProgress(session, _PROGRESS(), None)
 
     # ---- data lines and images
 
-    def check(self, record_type, lines):
+    def check(self, record_type: int, lines: Iterable[str]) -> List[Finding]:
         """Checks data lines of a stored record type (1, 3, 5, 7, 10, 12) the whole way a
         download and its read-back go, without a scale: one Finding a change the lines would
         undergo, in line order; an empty list when every line comes back as written."""
@@ -991,14 +1150,14 @@ class Fleet:
         return Finding(self._number(row, _LINE), self._text(row, _FIELD), self._text(row, _WHAT),
                        self._text(row, _KEY))
 
-    def read_image(self, text):
+    def read_image(self, text: str) -> List[Record]:
         """The records of an image text (one upload line a record), in record order."""
         self._check("VDFleetReadImage", self._call("VDFleetReadImage", _utf8(text, "the image")))
         return self._rows(lambda row: Record(self._text(row, _KEY), self._number(row, _TYPE),
                                              self._number(row, _NUMBER),
                                              self._text(row, _RECORD)))
 
-    def diff(self, image_a, image_b):
+    def diff(self, image_a: str, image_b: str) -> List[Difference]:
         """Where image_b differs from image_a, in record order."""
         self._check("VDFleetDiff", self._call("VDFleetDiff", _utf8(image_a, "image a"),
                                               _utf8(image_b, "image b")))
@@ -1014,7 +1173,7 @@ class Fleet:
                           self._text(row, _IMAGE), self._number(row, _RECORDS))
 
     def _scale_sync(self, row):
-        return ScaleSync(self._text(row, _ADDRESS), self._text(row, _STATUS_NAME),
+        return ScaleSync(self._text(row, _ADDRESS), _sync_status(self._text(row, _STATUS_NAME)),
                          *(self._number(row, field) for field in range(_PLANNED, _DIFFERING + 1)),
                          self._number(row, _CODE), self._text(row, _CODE_NAME),
                          self._text(row, _CAUSE))
@@ -1032,22 +1191,25 @@ class Fleet:
             result = self._rows(self._finding)
         raise _FLEET_ERRORS.get(code, FleetError)(function, code, message, result)
 
-    def read_scales(self, addresses, types=None, first_item=0, last_item=LAST_ITEM,
-                    progress=None):
+    def read_scales(self, addresses: Iterable[str], types: Optional[Iterable[int]] = None,
+                    first_item: int = 0, last_item: int = LAST_ITEM,
+                    progress: Optional[Progress] = None) -> List[ScaleImage]:
         """Reads every slot of the record types (None: 1, 3, 5, 7, 10 and 12), items first_item
         to last_item, from every scale at once: one ScaleImage a scale, in the order of the
         addresses. Scales that fail are in the list, not raised."""
         array, count = _utf8_list(addresses, "an address")
         kinds = [_uint32(kind, "a record type") for kind in _many(types or [])]
         type_array = (ctypes.c_uint32 * len(kinds))(*kinds) if kinds else None
-        code = self._call("VDFleetReadScales", array, count, type_array, len(kinds),
-                          int(first_item), int(last_item), progress=progress)
+        code = self._call_stoppable("VDFleetReadScales", array, count, type_array, len(kinds),
+                                    int(first_item), int(last_item), progress=progress)
         return self._outcome("VDFleetReadScales", code,
                              lambda: self._rows(self._scale_image))
 
-    def sync(self, addresses, lines=None, record_type=1, image=None, remove_missing=False,
-             max_remove=None, dry_run=False, read_scales=False, read_back=True, probe=8,
-             progress=None, accept_changes=False):
+    def sync(self, addresses: Iterable[str], lines: Optional[Iterable[str]] = None,
+             record_type: int = 1, image: Optional[str] = None, remove_missing: bool = False,
+             max_remove: Optional[Union[int, str]] = None, dry_run: bool = False,
+             read_scales: bool = False, read_back: bool = True, probe: int = 8,
+             progress: Optional[Progress] = None, accept_changes: bool = False) -> SyncResult:
         """Brings every scale to hold the data lines (or the records of image), all at once,
         with the fleet's state directory: a SyncResult. Scales that fail are in the result, not
         raised; a stop raises FleetStopped with the result. A list with lines that would not
@@ -1069,7 +1231,7 @@ class Fleet:
             None if image is None else _utf8(image, "the image"),
             ctypes.cast(address_array, _STRINGS) if address_array else None, address_count,
             flags, cap_kind, cap_value, probe)
-        code = self._call("VDFleetSync", ctypes.byref(request), progress=progress)
+        code = self._call_stoppable("VDFleetSync", ctypes.byref(request), progress=progress)
         message = self.last_error() if code != VDFLEET_OK else ""
         return self._outcome("VDFleetSync", code,
                              lambda: SyncResult(self._rows(self._scale_sync), code, message))

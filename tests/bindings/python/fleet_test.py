@@ -1,22 +1,28 @@
 """vudaduv.Fleet against the built fleet library and the virtual scales of vudaduv_with_scale
-(VUDADUV_TEST_FLEET: three scales; VUDADUV_TEST_SCALE_DOWN: one that is off): the tables of
-check, read_image and diff, texts the library refuses, syncs with one scale off, stops from the
-progress function, from cancel() and from an exception, and calls made while one runs."""
+(VUDADUV_TEST_FLEET: three scales; VUDADUV_TEST_SLOW_FLEET: three that answer each line after
+3 ms; VUDADUV_TEST_SCALE_DOWN: one that is off): the tables of check, read_image and diff, texts
+the library refuses, syncs with one scale off, stops from the progress function, from cancel(),
+from an exception and from Ctrl-C in a program of its own, calls made while one runs, the
+statuses as a str enum, and the package's type hints."""
 
+import inspect
 import json
 import os
+import signal
+import subprocess
+import sys
 import tempfile
 import threading
 import time
+import typing
 import unittest
 
 import vudaduv
 
 FLEET = os.environ.get("VUDADUV_TEST_FLEET", "").split()
+SLOW = os.environ.get("VUDADUV_TEST_SLOW_FLEET", "").split()
 DOWN = os.environ.get("VUDADUV_TEST_SCALE_DOWN", "")
-# Scales that take 3 ms a reply: progress comes at most every 10 ms, so a stop on fast scales
-# could come after the last line was sent.
-SLOW = os.environ.get("VUDADUV_TEST_SLOW_FLEET", "").split() or FLEET
+CTRL_C_PROGRAM = os.path.join(os.path.dirname(os.path.abspath(__file__)), "ctrl_c_sync.py")
 
 
 def items(count, name, first=1):
@@ -28,6 +34,31 @@ def fleet(state=True, **options):
     if state:
         options["state_dir"] = tempfile.mkdtemp(prefix="state-", dir=".")
     return vudaduv.Fleet(timeout_ms=1000, tries=1, **options)
+
+
+def empty_states(state_dir, addresses):
+    """An empty image for each scale ("127.0.0.1_PORT.txt"): scales known to hold nothing, so
+    that a sync probes one empty slot of each instead of reading every slot of slow scales."""
+    for address in addresses:
+        with open(os.path.join(state_dir, address.replace(":", "_") + ".txt"), "wb"):
+            pass
+
+
+_slow_state = []
+
+
+def slow_state():
+    """The one state of the slow scales, which every test that syncs them shares: it begins as
+    scales that hold nothing, and stays true to them (a state of its own for each test would
+    not know what the others sent, and its probe would find drift and read every slot)."""
+    if not _slow_state:
+        _slow_state.append(tempfile.mkdtemp(prefix="slow-state-", dir="."))
+        empty_states(_slow_state[0], SLOW)
+    return _slow_state[0]
+
+
+def slow_fleet():
+    return vudaduv.Fleet(timeout_ms=1000, tries=1, state_dir=slow_state())
 
 
 # (record type, lines, findings as (line, field or None for any, a piece of what))
@@ -254,7 +285,15 @@ class Findings(WithScales):
 
 
 class Stops(WithScales):
+    """The stops run on the slow scales: the progress function is told the lines answered at
+    most every 10 ms, and the fast scales may be done within that."""
+
     COUNT = 400
+
+    def setUp(self):
+        super().setUp()
+        if len(SLOW) != 3:
+            self.skipTest("no slow virtual scales (VUDADUV_TEST_SLOW_FLEET)")
 
     def test_stopped_by_the_progress_function_the_next_run_sends_the_rest(self):
         answered = []
@@ -269,7 +308,7 @@ class Stops(WithScales):
             return False
 
         lines = items(self.COUNT, "Salt", 1001)
-        with fleet() as scales:
+        with slow_fleet() as scales:
             with self.assertRaises(vudaduv.FleetStopped) as raised:
                 scales.sync(SLOW, lines, progress=progress)
             stopped = raised.exception.result
@@ -325,7 +364,7 @@ class Stops(WithScales):
                 time.sleep(0.002)
             return False
 
-        with fleet() as scales:
+        with slow_fleet() as scales:
             canceller = threading.Thread(target=lambda: (asked.wait(10), scales.cancel(),
                                                          cancelled.set()))
             canceller.start()
@@ -337,6 +376,54 @@ class Stops(WithScales):
             scales.cancel()
             self.assertTrue(scales.sync(SLOW[:2], items(self.COUNT, "Sugar", 2101)).ok)
 
+    @unittest.skipIf(sys.platform == "win32", "SIGINT cannot be sent to a program on Windows")
+    def test_ctrl_c_raises_keyboard_interrupt_soon_and_the_next_sync_sends_the_rest(self):
+        # Without a progress function the signal comes while the library sends; with one, it
+        # may come inside it. 600 items, 1,200 lines at 3 ms each: seconds of sending are left.
+        count = 600
+        for first, with_progress in ((2601, False), (3201, True)):
+            with self.subTest(progress=with_progress):
+                sent, out, err, code = self.interrupt(slow_state(), first, count, with_progress)
+                # It ends as a Python program ends on Ctrl-C: by SIGINT, with the traceback.
+                self.assertEqual(code, -signal.SIGINT, out + err)
+                self.assertTrue(err.rstrip().endswith("KeyboardInterrupt"), err)
+                self.assertTrue(out.startswith("KeyboardInterrupt "), out)
+                # Within a second or so (the wait's step is 0.1 s), not when the send, with some
+                # 3 seconds left, would have ended.
+                self.assertLess(float(out.split()[1]) - sent, 2.0)
+
+                with slow_fleet() as scales:
+                    result = scales.sync(SLOW, items(count, "Flour", first))
+                self.assertTrue(result.ok, result)
+                for scale in result:
+                    # What the first run confirmed is in the state: only the rest is sent.
+                    self.assertEqual(scale.status, "synced")
+                    self.assertGreater(scale.planned, 0)
+                    self.assertLess(scale.planned, count - 10)
+                    self.assertEqual(scale.confirmed, scale.planned)
+
+    def interrupt(self, state, first, count, with_progress):
+        """Runs ctrl_c_sync.py and sends it SIGINT once it sends: the time the signal was sent,
+        what it printed and its exit status."""
+        program = subprocess.Popen(
+            [sys.executable, "-B", CTRL_C_PROGRAM] + (["--progress"] if with_progress else []) +
+            [state, str(first), str(count)] + SLOW,
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, universal_newlines=True)
+        try:
+            self.assertEqual(program.stdout.readline(), "syncing\n")
+            if with_progress:
+                self.assertEqual(program.stdout.readline(), "sending\n")
+            else:
+                time.sleep(0.5)  # the probe of an empty slot is done within a few ms
+            sent = time.monotonic()
+            program.send_signal(signal.SIGINT)
+            out, err = program.communicate(timeout=60)
+        finally:
+            if program.poll() is None:
+                program.kill()
+                program.communicate()
+        return sent, out, err, program.returncode
+
     def test_calls_from_inside_the_progress_function_are_busy(self):
         for name, call in [("check", lambda scales: scales.check(1, ["1A1"])),
                            ("close", lambda scales: scales.close())]:
@@ -347,6 +434,64 @@ class Stops(WithScales):
                                            progress=lambda *told: call(scales))
                     self.assertFalse(scales.closed)
                     self.assertEqual(scales.check(1, ["1A1"]), [])
+
+
+class Idiom(unittest.TestCase):
+    def test_statuses_are_a_str_enum(self):
+        statuses = list(vudaduv.SyncStatus)
+        self.assertEqual([s.value for s in statuses],
+                         ["in-step", "synced", "drift-repaired", "refused-cap", "failed",
+                          "interrupted", "planned"])
+        for status in statuses:
+            with self.subTest(status.value):
+                self.assertIsInstance(status, str)
+                self.assertEqual(status, status.value)
+                self.assertEqual(vudaduv.SyncStatus(status.value), status)
+                self.assertEqual(str(status), status.value)
+                self.assertEqual(f"{status}|{status:>15}", f"{status.value}|{status.value:>15}")
+                self.assertEqual(json.dumps({"status": status}), json.dumps(
+                    {"status": status.value}))
+                self.assertIn(status, {status.value: 1})  # a table keyed by the names finds it
+                self.assertEqual(status.ok, status.value in ("in-step", "synced",
+                                                             "drift-repaired", "planned"))
+
+    def test_a_row_with_a_status_of_a_later_library_stays_a_str(self):
+        row = vudaduv.ScaleSync("127.0.0.1:4001", vudaduv._sync_status("resting"), *[0] * 8, 0,
+                                "WQDS_OK", "")
+        self.assertEqual(row.status, "resting")
+        self.assertFalse(row.ok)
+        self.assertIs(vudaduv._sync_status("synced"), vudaduv.SyncStatus.SYNCED)
+
+    def test_the_package_says_it_is_typed(self):
+        # PEP 561: type checkers read the hints of a package that holds py.typed (the wheel too:
+        # the wheel's test runs this from the installed package).
+        folder = os.path.dirname(os.path.abspath(vudaduv.__file__))
+        self.assertTrue(os.path.isfile(os.path.join(folder, "py.typed")), folder)
+        # Every function and method of the public API has hints, and they name types that are.
+        checked = []
+        for name in vudaduv.__all__:
+            thing = getattr(vudaduv, name)
+            functions = [(name, thing)] if inspect.isfunction(thing) else [
+                (f"{name}.{member}", function)
+                for base in thing.__mro__ if base.__module__ == "vudaduv"
+                for member, function in vars(base).items()
+                if inspect.isfunction(function) and (not member.startswith("_") or
+                                                     member == "__init__")
+            ] if inspect.isclass(thing) else []
+            for label, function in functions:
+                with self.subTest(label):
+                    hints = typing.get_type_hints(function)
+                    self.assertIn("return", hints)
+                    parameters = [p for p in inspect.signature(function).parameters
+                                  if p != "self"]
+                    self.assertEqual([p for p in parameters if p not in hints], [])
+                    checked.append(label)
+        self.assertIn("Fleet.sync", checked)
+        self.assertIn("Scale.__init__", checked)
+        self.assertIn("Scale.download_items", checked)
+        self.assertEqual(typing.get_type_hints(vudaduv.Fleet.sync)["return"], vudaduv.SyncResult)
+        self.assertEqual(typing.get_type_hints(vudaduv.ScaleSync)["status"],
+                         typing.Union[vudaduv.SyncStatus, str])
 
 
 if __name__ == "__main__":
