@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
@@ -41,6 +42,13 @@ ReadOutcome ReadReplies(const ReadList& list, const std::vector<std::string>& re
 
 // A file beside a final one while it is being written.
 constexpr const char* kTempSuffix = ".new";
+
+// Paths. A path's text is UTF-8 on Windows, opened through the system's wide file names (any
+// name, whatever the system's code page), and elsewhere the bytes the file system takes, never
+// converted: the tool's arguments and the C layer's state directory alike. FsPath and PathText
+// go between such a text and std::filesystem (one implementation per system).
+std::filesystem::path FsPath(const std::string& path);
+std::string PathText(const std::filesystem::path& path);
 
 std::string JoinPath(const std::string& dir, const std::string& name);
 

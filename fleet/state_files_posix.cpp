@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <vector>
 
 #include "fleet_internal.h"
@@ -42,6 +44,33 @@ class PosixLock : public FileLock {
 };
 
 }  // namespace
+
+std::filesystem::path FsPath(const std::string& path) {
+    return std::filesystem::path(path);
+}
+
+std::string PathText(const std::filesystem::path& path) {
+    return path.string();
+}
+
+bool ReadFileIfThere(const std::string& path, std::string& bytes, std::string& error) {
+    std::error_code code;
+    if (!std::filesystem::exists(path, code)) return false;
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    if (!in.good() && !in.eof()) {
+        error = path + ": cannot be read";
+        return false;
+    }
+    bytes = all.str();
+    return true;
+}
+
+void RemoveFileIfThere(const std::string& path) {
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+}
 
 bool WriteWholeFile(const std::string& path, std::string_view bytes, std::string& error) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);

@@ -1,6 +1,7 @@
 // The state directory's files on Windows: durable writes, renames and the lock (LockFileEx on a
 // byte far beyond the process id, so that a second sync can still read who holds it; Windows
-// drops the lock when its holder dies).
+// drops the lock when its holder dies). Paths are UTF-8, opened through the wide file names:
+// a folder may have any name, not only those of the system's code page.
 #include <windows.h>
 
 #include <algorithm>
@@ -15,13 +16,36 @@ namespace {
 
 constexpr DWORD kLockedByte = 0x40000000;
 
+std::wstring Wide(const std::string& utf8) {
+    if (utf8.empty()) return std::wstring();
+    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
+    if (n > 0) {
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], n);
+    }
+    return wide;
+}
+
+std::string Utf8(const wchar_t* wide, int length) {
+    int n = WideCharToMultiByte(CP_UTF8, 0, wide, length, nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, wide, length, &utf8[0], n, nullptr, nullptr);
+    return utf8;
+}
+
+// The system's words for the last error, in UTF-8 as the paths beside them.
 std::string SystemError() {
     DWORD code = GetLastError();
-    char text[256] = {};
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                             code, 0, text, sizeof text, nullptr);
-    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == '.')) --n;
-    return n > 0 ? std::string(text, n) : "error " + std::to_string(code);
+    wchar_t text[256] = {};
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             code, 0, text, sizeof text / sizeof text[0], nullptr);
+    while (n > 0 && (text[n - 1] == L'\r' || text[n - 1] == L'\n' || text[n - 1] == L'.')) --n;
+    return n > 0 ? Utf8(text, static_cast<int>(n)) : "error " + std::to_string(code);
+}
+
+HANDLE OpenFile(const std::string& path, DWORD access, DWORD share, DWORD disposition) {
+    return CreateFileW(Wide(path).c_str(), access, share, nullptr, disposition,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 bool WriteWhole(HANDLE file, std::string_view bytes) {
@@ -48,9 +72,44 @@ class WindowsLock : public FileLock {
 
 }  // namespace
 
+std::filesystem::path FsPath(const std::string& path) {
+    return std::filesystem::path(Wide(path));
+}
+
+std::string PathText(const std::filesystem::path& path) {
+    const std::wstring& wide = path.native();
+    return wide.empty() ? std::string() : Utf8(wide.data(), static_cast<int>(wide.size()));
+}
+
+bool ReadFileIfThere(const std::string& path, std::string& bytes, std::string& error) {
+    HANDLE file = OpenFile(path, GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
+    if (file == INVALID_HANDLE_VALUE) {
+        DWORD code = GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return false;
+        error = path + ": cannot be read: " + SystemError();
+        return false;
+    }
+    std::string all;
+    char buffer[65536];
+    DWORD n = 0;
+    bool ok = true;
+    while ((ok = ReadFile(file, buffer, sizeof buffer, &n, nullptr) != 0) && n > 0) {
+        all.append(buffer, n);
+    }
+    if (!ok) error = path + ": cannot be read: " + SystemError();
+    CloseHandle(file);
+    if (!ok) return false;
+    bytes = std::move(all);
+    return true;
+}
+
+void RemoveFileIfThere(const std::string& path) {
+    DeleteFileW(Wide(path).c_str());
+}
+
 bool WriteWholeFile(const std::string& path, std::string_view bytes, std::string& error) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = OpenFile(path, GENERIC_WRITE, 0, CREATE_ALWAYS);
     if (file == INVALID_HANDLE_VALUE) {
         error = SystemError();
         return false;
@@ -63,8 +122,7 @@ bool WriteWholeFile(const std::string& path, std::string_view bytes, std::string
 
 bool AppendToFile(const std::string& path, std::uintmax_t keep, std::string_view bytes,
                   std::string& error) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = OpenFile(path, GENERIC_WRITE, 0, OPEN_ALWAYS);
     if (file == INVALID_HANDLE_VALUE) {
         error = path + ": " + SystemError();
         return false;
@@ -88,7 +146,7 @@ bool AppendToFile(const std::string& path, std::uintmax_t keep, std::string_view
 }
 
 bool RemoveFile(const std::string& path, std::string& error) {
-    if (DeleteFileA(path.c_str())) return true;
+    if (DeleteFileW(Wide(path).c_str())) return true;
     DWORD code = GetLastError();
     if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return true;
     error = path + ": " + SystemError();
@@ -97,8 +155,7 @@ bool RemoveFile(const std::string& path, std::string& error) {
 
 bool FlushToDisk(const std::vector<std::string>& paths, std::string& error) {
     for (const std::string& path : paths) {
-        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE file = OpenFile(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING);
         bool ok = file != INVALID_HANDLE_VALUE && FlushFileBuffers(file);
         if (!ok) error = path + ": " + SystemError();
         if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
@@ -108,7 +165,8 @@ bool FlushToDisk(const std::vector<std::string>& paths, std::string& error) {
 }
 
 bool MoveIntoPlace(const std::string& from, const std::string& to, std::string& error) {
-    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (MoveFileExW(Wide(from).c_str(), Wide(to).c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         return true;
     }
     error = SystemError();
@@ -117,9 +175,8 @@ bool MoveIntoPlace(const std::string& from, const std::string& to, std::string& 
 
 std::unique_ptr<FileLock> TryLockFile(const std::string& path, std::string& error, bool& held) {
     held = false;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = OpenFile(path, GENERIC_READ | GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_ALWAYS);
     if (file == INVALID_HANDLE_VALUE) {
         error = path + ": " + SystemError();
         return nullptr;

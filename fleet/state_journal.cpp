@@ -147,14 +147,14 @@ bool ReadStateImageFile(const std::string& path, std::string& bytes, bool& journ
     std::string journal;
     if (!ReadFileIfThere(path + kJournalSuffix, journal, error)) return error.empty();
     // The length recorded before an unconfirmed send: what lies beyond it is not yet the state.
-    std::filesystem::path image(path);
+    std::filesystem::path image = FsPath(path);
     std::string pendingText;
     std::uintmax_t limit = kWholeJournal;
     std::string ignored;
-    if (ReadFileIfThere(JoinPath(image.parent_path().string(), kPendingFileName), pendingText,
+    if (ReadFileIfThere(JoinPath(PathText(image.parent_path()), kPendingFileName), pendingText,
                         ignored)) {
         Pending pending = ReadPending(pendingText);
-        auto scale = pending.find(image.filename().string());
+        auto scale = pending.find(PathText(image.filename()));
         if (scale != pending.end()) limit = scale->second.journalBytes;
     }
     journal.resize(JournalBytesThatCount(journal, limit));

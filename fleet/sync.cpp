@@ -20,7 +20,6 @@
 #include <chrono>
 #include <deque>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <random>
@@ -811,7 +810,7 @@ SyncRoom RoomOfRun(const WantedList& list, const std::vector<ScaleWork>& work,
 // the room needed, then a trial file is written and removed (nothing is left behind).
 bool CheckRoomForState(const std::string& dir, std::uintmax_t needed, std::string& error) {
     std::error_code code;
-    std::filesystem::space_info space = std::filesystem::space(dir, code);
+    std::filesystem::space_info space = std::filesystem::space(FsPath(dir), code);
     std::string room = code ? ""
                             : std::to_string(space.available / 1024) +
                                   " KiB free; this run may write about " +
@@ -838,7 +837,7 @@ bool CheckRoomForState(const std::string& dir, std::uintmax_t needed, std::strin
 }  // namespace
 
 std::string JoinPath(const std::string& dir, const std::string& name) {
-    return (std::filesystem::path(dir) / name).string();
+    return PathText(FsPath(dir) / FsPath(name));
 }
 
 std::string LockHolderText(const std::string& holder, const std::string& self,
@@ -846,25 +845,6 @@ std::string LockHolderText(const std::string& holder, const std::string& self,
     if (holder == self) return "another sync (process " + self + ", this process) holds " + path;
     return "another sync (process " + (holder.empty() ? std::string("unknown") : holder) +
            ") holds " + path;
-}
-
-bool ReadFileIfThere(const std::string& path, std::string& bytes, std::string& error) {
-    std::error_code code;
-    if (!std::filesystem::exists(path, code)) return false;
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    if (!in.good() && !in.eof()) {
-        error = path + ": cannot be read";
-        return false;
-    }
-    bytes = all.str();
-    return true;
-}
-
-void RemoveFileIfThere(const std::string& path) {
-    std::error_code ignored;
-    std::filesystem::remove(path, ignored);
 }
 
 // FNV-1a, 64 bits: enough to tell a changed file from the same one, not meant against forgery.
@@ -1092,7 +1072,7 @@ SyncResult SyncScales(const WantedList& list, const std::vector<std::string>& ad
         return result;
     }
     std::error_code code;
-    std::filesystem::create_directories(options.stateDir, code);
+    std::filesystem::create_directories(FsPath(options.stateDir), code);
     if (code) {
         result.errorKind = SyncError::kState;
         result.error = options.stateDir + ": " + code.message();

@@ -152,9 +152,10 @@ typedef struct VDFleetOptions {
     uint32_t port;         /* for addresses without one; 0: 4001 */
     const char* state_dir; /* where a sync keeps each scale's image; NULL or "" when the
                               session does not sync. Copied: the caller's text may go. On
-                              Windows a text of the session's encoding (the folder must have a
-                              name of the system's code page); elsewhere the path's bytes as
-                              the file system takes them, never converted */
+                              Windows a text of the session's encoding, opened through the
+                              system's wide file names (any name in a UTF-8 session; in a GBK
+                              one, names GBK can write); elsewhere the path's bytes as the file
+                              system takes them, never converted */
 } VDFleetOptions;
 
 #define VDFLEET_OPTIONS_INIT \

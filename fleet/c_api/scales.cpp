@@ -213,7 +213,7 @@ int32_t CodeOfSync(Session& session, const fleet::SyncResult& result) {
                     "stopped: what the scales confirmed is kept, the next sync sends the rest");
     }
     if (!result.stateError.empty()) {
-        return Fail(session, VDFLEET_E_STATE, TextOut(session, result.stateError));
+        return Fail(session, VDFLEET_E_STATE, PathTextOut(session, result.stateError));
     }
     for (const fleet::ScaleSync& scale : result.scales) {
         if (!fleet::EndedAsAsked(scale.status)) {
@@ -343,7 +343,11 @@ int32_t VDFLEET_CALL VDFleetSync(VDFleetSession* session, const VDFleetSyncReque
         fleet::SyncResult result = fleet::Sync(list, addresses, options);
         relay.Finish();
         if (!result.error.empty()) {
-            return Fail(s, CodeOfSyncError(result.errorKind), TextOut(s, result.error));
+            // A locked or unusable state names its files; a refused list says why in words.
+            bool aboutState = result.errorKind == fleet::SyncError::kLocked ||
+                              result.errorKind == fleet::SyncError::kState;
+            return Fail(s, CodeOfSyncError(result.errorKind),
+                        aboutState ? PathTextOut(s, result.error) : TextOut(s, result.error));
         }
         std::string leftAlone = RecordsLeftAlone(list);
         for (std::size_t i = 0; i < result.scales.size(); ++i) {

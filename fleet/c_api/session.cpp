@@ -102,16 +102,29 @@ bool TextIn(const Session& session, const char* text, std::string& gbk) {
     return Utf8ToGbk(text, gbk);
 }
 
-// The state directory as the file system names it. On Windows the fleet opens paths in the
-// system's code page, GBK where the scales are sold, so the text goes as every other text does;
-// elsewhere a path is the bytes the caller gave (UTF-8 on Linux), never converted.
+// The state directory as the fleet takes a path. On Windows that is UTF-8, opened through the
+// wide file names: a UTF-8 session's text as it is (any name), a GBK one's converted (names GBK
+// can write); false for a text that is no valid text of the session's encoding. Elsewhere a path
+// is the bytes the caller gave (UTF-8 on Linux), never converted.
 bool StateDirectoryIn(const Session& session, const char* text, std::string& path) {
 #if defined(_WIN32)
-    return TextIn(session, text, path);
+    return charset::ConvertToUtf8(session.utf8 ? "UTF-8" : "GBK", text == nullptr ? "" : text,
+                                  path);
 #else
     (void)session;
     path = text == nullptr ? "" : text;
     return true;
+#endif
+}
+
+std::string PathTextOut(const Session& session, const std::string& text) {
+#if defined(_WIN32)
+    std::string gbk;
+    if (session.utf8 || !charset::ConvertToGbk("UTF-8", text, gbk)) return text;
+    return gbk;
+#else
+    (void)session;
+    return text;
 #endif
 }
 

@@ -17,7 +17,8 @@
 struct VDFleetSession {
     bool utf8 = false;
     bool en = false;
-    std::string stateDir;  // GBK bytes, as the fleet takes paths' texts
+    std::string stateDir;  // as the fleet takes a path: UTF-8 on Windows, the caller's bytes
+                           // elsewhere
     vudaduv::transport::SendSettings settings;
     VDFleetProgress progress = nullptr;
     VDFleetProgressEvents progressEvents = nullptr;  // set instead of progress, or neither
@@ -98,6 +99,10 @@ int32_t Guarded(Session* session, bool makesResults, Work work) noexcept {
 bool TextIn(const Session& session, const char* text, std::string& gbk);
 // GBK bytes as a text of the session's encoding; bytes that are no GBK character show as "?".
 std::string TextOut(const Session& session, const std::string& gbk);
+// A text that names a path (the state directory's errors) as the session's encoding: on Windows
+// from UTF-8, as the fleet's paths are there (a GBK session gets it in GBK where GBK can write
+// it); elsewhere the path's bytes as the caller gave them, never converted.
+std::string PathTextOut(const Session& session, const std::string& text);
 
 // A C list of texts (NULL items with count 0; a NULL text as ""), each as the session's encoding
 // gives it in GBK; false naming the first that has none.

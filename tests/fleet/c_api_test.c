@@ -687,21 +687,20 @@ static void TestStopMany(void) {
     TestScalesStop();
 }
 
-/* A state directory with a name that is not ASCII, in a UTF-8 session: the sync keeps its state
- * under that very name (on Windows the name goes through the system's code page). */
+/* A state directory whose name GBK cannot write (UTF-8 "状态 ễ") in a UTF-8 session: the sync keeps
+ * its state under that very name (on Windows through the system's wide file names, whatever its
+ * code page), the next one adds to its journal, and a state that cannot be made is named as it
+ * was given. On Windows a GBK session's name (GBK "状态") is the folder "状态". */
+#define STATE_NAME "\xe7\x8a\xb6\xe6\x80\x81 \xe1\xbb\x85"
 static void TestStateName(void) {
     char addresses[1][TEST_ADDRESS_SIZE];
     const char* pointer = addresses[0];
-    char base[512], state[600], image[700];
+    char base[512], state[600], image[700], journal[720], blocked[720];
     VDFleetSession* session;
     VDFleetSyncRequest request;
-    FILE* file;
-#if defined(_WIN32)
-    return; /* the name's bytes depend on the system's code page */
-#endif
     CHECK(TestScalesStart(1, 0, addresses) == 0);
     CHECK(TestScalesDirectory(base, sizeof base) == 0);
-    snprintf(state, sizeof state, "%s/\xe7\x8a\xb6\xe6\x80\x81", base); /* UTF-8 "状态" */
+    snprintf(state, sizeof state, "%s/" STATE_NAME, base);
     session = Open(VDFLEET_TEXT_UTF8, state);
     MakeItems("Rice");
     request = ItemRequest(&pointer, 1);
@@ -709,10 +708,30 @@ static void TestStateName(void) {
     CHECK(VDFleetSync(session, &request) == VDFLEET_OK);
     snprintf(image, sizeof image, "%s/%s.txt", state, addresses[0]);
     *strrchr(image, ':') = '_';
-    file = fopen(image, "rb");
-    CHECK(file != NULL);
-    if (file != NULL) fclose(file);
+    CHECK(TestFileThere(image));
+    MakeItems("Corn"); /* every item again, as long as before: its lines go to the journal */
+    CHECK(VDFleetSync(session, &request) == VDFLEET_OK);
+    CHECK(Number(session, 0, VDFLEET_CONFIRMED) == ITEMS);
+    snprintf(journal, sizeof journal, "%s.journal", image);
+    CHECK(TestFileThere(journal));
     CHECK(VDFleetClose(session) == VDFLEET_OK);
+
+    snprintf(blocked, sizeof blocked, "%s/in-the-way", image);
+    session = Open(VDFLEET_TEXT_UTF8, blocked);
+    CHECK(VDFleetSync(session, &request) == VDFLEET_E_STATE);
+    if (!CHECK(strstr(LastError(session), blocked) != NULL)) {
+        fprintf(stderr, "  %s\n", LastError(session));
+    }
+    CHECK(VDFleetClose(session) == VDFLEET_OK);
+#if defined(_WIN32)
+    snprintf(state, sizeof state, "%s/\xd7\xb4\xcc\xac", base);
+    session = Open(VDFLEET_TEXT_GBK, state);
+    CHECK(VDFleetSync(session, &request) == VDFLEET_OK);
+    snprintf(image, sizeof image, "%s/\xe7\x8a\xb6\xe6\x80\x81/%s.txt", base, addresses[0]);
+    *strrchr(image, ':') = '_';
+    CHECK(TestFileThere(image));
+    CHECK(VDFleetClose(session) == VDFLEET_OK);
+#endif
     TestScalesStop();
 }
 

@@ -77,13 +77,18 @@ extern "C" int TestScalesDirectory(char* path, size_t size) {
                     ("vudaduv_fleet_c_" + std::to_string(random()) + std::to_string(random()));
         if (!std::filesystem::create_directory(made)) return 1;
         directories.push_back(made);
-        std::string text = made.string();
+        std::string text = made.u8string();
         if (text.size() >= size) return 1;
         std::snprintf(path, size, "%s", text.c_str());
         return 0;
     } catch (const std::exception&) {
         return 1;
     }
+}
+
+extern "C" int TestFileThere(const char* path) {
+    std::error_code ignored;
+    return std::filesystem::is_regular_file(std::filesystem::u8path(path), ignored) ? 1 : 0;
 }
 
 extern "C" int TestThreadStart(void (*run)(void*), void* argument) {

@@ -29,8 +29,13 @@ void TestThreadJoin(void);
 /* Waits a little (ms milliseconds): the C test has no portable sleep of its own. */
 void TestSleep(uint32_t ms);
 
-/* A fresh empty directory under the system's temporary directory; removed by TestScalesStop. */
+/* A fresh empty directory under the system's temporary directory, its path in UTF-8; removed by
+ * TestScalesStop. */
 int TestScalesDirectory(char* path, size_t size);
+
+/* Whether a file is at path, a UTF-8 text (the wide file names on Windows, whatever the system's
+ * code page). */
+int TestFileThere(const char* path);
 
 #ifdef __cplusplus
 }
