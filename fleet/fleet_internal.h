@@ -1,5 +1,5 @@
-// What the parts of the fleet library share: the read requests of a set of slots and the
-// records their replies give, and the state directory's files and lock (state_files_*.cpp, one
+// What the parts of the fleet library share: the records that the replies to the read requests
+// of a set of slots give, and the state directory's files and lock (state_files_*.cpp, one
 // per system).
 #pragma once
 
@@ -17,14 +17,9 @@
 
 namespace vudaduv::fleet {
 
-// The read requests of slots, in order, and how many command lines each slot takes.
-struct ReadList {
-    std::vector<RecordKey> slots;
-    std::vector<std::size_t> commandsOfSlot;
-    std::shared_ptr<std::vector<std::string>> commands;
-};
-
-ReadList BuildReadList(const std::vector<RecordKey>& slots, bool en);
+// The read requests of slots, in order, as the model builds them (model::BuildReadRequests),
+// and how many command lines each slot takes.
+using ReadList = model::ReadRequests;
 
 // What the replies to a read list gave, from replies[first] on.
 struct ReadOutcome {

@@ -10,14 +10,6 @@
 
 namespace vudaduv::fleet {
 
-namespace {
-
-bool Numbered(uint32_t type) {
-    return RecordTypeOf(type).numberWidth > 0;
-}
-
-}  // namespace
-
 bool ReadImage(const std::string& source, const std::vector<std::string>& lines,
                const std::vector<std::size_t>& numbers, Image& image, std::string& error) {
     image.clear();
@@ -82,8 +74,7 @@ WantedList WantedOfDataLines(uint32_t recordType, bool en, const std::vector<std
         }
         if (!model::StoresRecord(recordType) || trip.rejected || trip.commands.empty()) continue;
         const std::string* back = model::RecordLine(recordType, trip.uploadLines);
-        RecordKey key{recordType, -1};
-        if (Numbered(recordType)) key.number = ReadLeadingInteger(trip.number);
+        RecordKey key = model::KeyOfNumberSent(recordType, trip.number);
         // A number that is sent as no number ("00-3") names no record: the scale refuses the
         // line and keeps the record the number's digits would name.
         if (!model::IsKeyOf(key, trip.number)) continue;

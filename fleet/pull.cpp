@@ -12,12 +12,6 @@ namespace vudaduv::fleet {
 
 namespace {
 
-// The data line of the read request of a slot ("0042"; none for type 7 data and the key table).
-std::vector<std::string> ReadDataLines(const RecordKey& key) {
-    if (key.number < 0) return {};
-    return {PadNumericField(key.number, RecordTypeOf(key.type).numberWidth)};
-}
-
 // Why the upload lines of one read are not one whole record of the slot; "" when they are.
 std::string WhyNotIntact(const RecordKey& key, const std::vector<std::string>& lines) {
     if (lines.size() > 1) {
@@ -43,12 +37,12 @@ std::string WhyNoReading(const ReadList& list, const std::vector<std::string>& r
     std::size_t wrong = 0;
     std::string firstWrong;
     std::size_t at = first;
-    for (std::size_t i = 0; i < list.slots.size() && at < replies.size(); ++i) {
-        for (std::size_t n = 0; n < list.commandsOfSlot[i] && at < replies.size(); ++n, ++at) {
+    for (std::size_t i = 0; i < list.keys.size() && at < replies.size(); ++i) {
+        for (std::size_t n = 0; n < list.commandsOfKey[i] && at < replies.size(); ++n, ++at) {
             ++looked;
             if (model::IsScaleAnswer(replies[at])) continue;
             if (wrong++ == 0) {
-                firstWrong = "for " + KeyName(list.slots[i]) + ": " + model::Quoted(replies[at]);
+                firstWrong = "for " + KeyName(list.keys[i]) + ": " + model::Quoted(replies[at]);
             }
         }
     }
@@ -79,42 +73,27 @@ std::vector<RecordKey> SlotsOf(const PullRequest& request) {
     return slots;
 }
 
-ReadList BuildReadList(const std::vector<RecordKey>& slots, bool en) {
-    ReadList list;
-    auto commands = std::make_shared<std::vector<std::string>>();
-    for (const RecordKey& slot : slots) {
-        std::vector<std::string> reads =
-            BuildCommandList(model::ReadTypeOf(slot.type), ReadDataLines(slot), en);
-        if (reads.empty()) continue;
-        list.slots.push_back(slot);
-        list.commandsOfSlot.push_back(reads.size());
-        commands->insert(commands->end(), reads.begin(), reads.end());
-    }
-    list.commands = commands;
-    return list;
-}
-
 ReadOutcome ReadReplies(const ReadList& list, const std::vector<std::string>& replies,
                         std::size_t first, bool en) {
     ReadOutcome outcome;
     outcome.failure = WhyNoReading(list, replies, first);
     if (!outcome.failure.empty()) return outcome;  // nothing of such a reading is kept
     std::size_t at = first;
-    for (std::size_t i = 0; i < list.slots.size(); ++i) {
-        std::size_t count = list.commandsOfSlot[i];
+    for (std::size_t i = 0; i < list.keys.size(); ++i) {
+        std::size_t count = list.commandsOfKey[i];
         if (at + count > replies.size()) break;  // the scale stopped answering here
         std::vector<std::string> lines =
             UploadLinesOfReplies({replies.begin() + static_cast<std::ptrdiff_t>(at),
                                   replies.begin() + static_cast<std::ptrdiff_t>(at + count)},
                                  en);
         at += count;
-        outcome.answered.push_back(list.slots[i]);
+        outcome.answered.push_back(list.keys[i]);
         if (lines.empty()) continue;  // an empty slot
-        std::string why = WhyNotIntact(list.slots[i], lines);
+        std::string why = WhyNotIntact(list.keys[i], lines);
         if (!why.empty()) {
-            outcome.broken.push_back(KeyName(list.slots[i]) + ": " + why);
+            outcome.broken.push_back(KeyName(list.keys[i]) + ": " + why);
         } else if (!HoldsNothing(lines[0])) {
-            outcome.image.emplace(list.slots[i], lines[0]);
+            outcome.image.emplace(list.keys[i], lines[0]);
         }
     }
     return outcome;
@@ -124,7 +103,7 @@ std::vector<ScaleImage> Pull(const std::vector<std::string>& addresses,
                              const std::vector<RecordKey>& slots, bool en,
                              const transport::SendSettings& settings,
                              const transport::SendObserver& observer) {
-    ReadList list = BuildReadList(slots, en);
+    ReadList list = model::BuildReadRequests(slots, en);
     std::vector<transport::ScaleJob> jobs;
     for (const std::string& address : addresses) jobs.push_back({address, list.commands});
     std::vector<transport::ScaleResult> results = transport::SendToScales(jobs, settings, observer);

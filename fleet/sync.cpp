@@ -422,7 +422,7 @@ transport::CommandList BuildSyncCommands(const SyncOptions& options, Group& work
     std::set<RecordKey> sorted(keys.begin(), keys.end());
     work.changeKeys = MakeKeyList({sorted.begin(), sorted.end()});
     if (options.readBackSent) {
-        work.readBack = BuildReadList(keys, options.en);
+        work.readBack = model::BuildReadRequests(keys, options.en);
         commands->insert(commands->end(), work.readBack.commands->begin(),
                          work.readBack.commands->end());
     }
@@ -743,7 +743,7 @@ void ReadScales(const WantedList& list, const std::vector<std::string>& addresse
     bool inFull = phase == SyncPhase::kReadingInFull;
     for (std::size_t i = 0; i < work.size(); ++i) {
         if (!work[i].ready || (inFull && !work[i].drift)) continue;
-        lists.push_back(BuildReadList(work[i].reads, options.en));
+        lists.push_back(model::BuildReadRequests(work[i].reads, options.en));
         jobs.push_back({addresses[i], lists.back().commands});
         index.push_back(i);
     }

@@ -72,7 +72,7 @@ vudaduv::fleet::ReadOutcome ReadFromScale(const RecordKey& key, const Wanted& wa
     for (const std::string& command : vudaduv::BuildCommandList(key.type, {wanted.dataLine}, en)) {
         memory.Answer(WithoutLf(command));
     }
-    vudaduv::fleet::ReadList list = vudaduv::fleet::BuildReadList({key}, en);
+    vudaduv::fleet::ReadList list = vudaduv::model::BuildReadRequests({key}, en);
     std::vector<std::string> replies;
     for (const std::string& command : *list.commands) {
         replies.push_back(memory.Answer(WithoutLf(command)));

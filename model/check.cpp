@@ -1,5 +1,8 @@
+// The check of a data line: the line's whole round trip, through the codec into command lines,
+// into a scale of its own and back through its read request and the upload-file conversion, and
+// every field that would not arrive as written, told in the user's terms. The record rules it
+// compares by are record.cpp's; a line's findings, and how they are worded, are here.
 #include <algorithm>
-#include <map>
 
 #include "vudaduv_codec.h"
 #include "vudaduv_model.h"
@@ -10,30 +13,10 @@ namespace {
 
 constexpr std::size_t kShownBytes = 60;
 
-// The entry of a stored record type; nullptr for the others.
-const RecordType* FindStored(uint32_t recordType) {
-    const RecordType& type = RecordTypeOf(recordType);
-    return type.role == RecordRole::kStores ? &type : nullptr;
-}
-
 // The entry of a read request that asks for a number; nullptr for the others.
 const RecordType* FindReadOf(uint32_t readType) {
     const RecordType& type = RecordTypeOf(readType);
     return type.role == RecordRole::kReads && *type.numberName != '\0' ? &type : nullptr;
-}
-
-bool StartsWith(std::string_view text, std::string_view head) {
-    return text.substr(0, head.size()) == head;
-}
-
-bool AllDigits(std::string_view text) {
-    return !text.empty() &&
-           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-std::string_view WithoutLeadingZeros(std::string_view digits) {
-    while (digits.size() > 1 && digits[0] == '0') digits.remove_prefix(1);
-    return digits;
 }
 
 // What a scale answers to a command line as it comes over the wire: the scale reads up to the
@@ -41,12 +24,6 @@ std::string_view WithoutLeadingZeros(std::string_view digits) {
 std::string AnswerOnTheWire(ScaleMemory& memory, std::string_view command) {
     if (!command.empty() && command.back() == '\n') command.remove_suffix(1);
     return memory.Answer(command);
-}
-
-// The digits between a numbered command's letter and its first "A".
-std::string NumberOfCommand(const std::string& command) {
-    std::size_t a = command.find('A', 3);
-    return a == std::string::npos ? std::string() : command.substr(3, a - 3);
 }
 
 // Upload lines as a reader of a file of lines takes them (SplitLines): an LF that a decoded text
@@ -325,66 +302,6 @@ void CheckMessageIsNoItemLine(uint32_t recordType, const std::vector<Field>& sen
 
 }  // namespace
 
-std::string AsTheLibraryTakesIt(const std::string& line) {
-    return line.substr(0, line.find('\0'));
-}
-
-std::string WhatNoFileLineHolds(std::string_view line) {
-    std::size_t at = line.find_first_of(std::string_view("\n\r\0", 3));
-    if (at == std::string_view::npos) return "";
-    switch (line[at]) {
-        case '\n':
-            return "a line break";
-        case '\r':
-            return "a CR";
-        default:
-            return "a NUL";
-    }
-}
-
-std::string WhyNoImageLineHolds(uint32_t recordType, const RoundTrip& trip) {
-    std::string prefix = UploadPrefix(recordType);
-    if (prefix.empty()) return "";
-    for (const std::string& line : trip.recordLines) {
-        std::string what = WhatNoFileLineHolds(line);
-        if (StartsWith(line, prefix) && !what.empty()) {
-            return "holds " + what + ", which an image line cannot hold";
-        }
-    }
-    return "";
-}
-
-bool IsEmptyMessage(uint32_t recordType, std::string_view line) {
-    std::vector<Field> fields = SplitFields(recordType, line);
-    return (recordType == 3 || recordType == 5) && fields.size() == 2 && fields[1].value.empty();
-}
-
-bool StoresRecord(uint32_t recordType) {
-    return FindStored(recordType) != nullptr;
-}
-
-uint32_t ReadTypeOf(uint32_t recordType) {
-    const RecordType* type = FindStored(recordType);
-    return type == nullptr ? 0 : type->partner;
-}
-
-std::string UploadPrefix(uint32_t recordType) {
-    return RecordTypeOf(recordType).uploadPrefix;
-}
-
-bool SameFieldValue(const Field& field, const std::string& other) {
-    if (field.kind != Field::kNumber) return field.value == other;
-    return AllDigits(field.value) && AllDigits(other) &&
-           WithoutLeadingZeros(field.value) == WithoutLeadingZeros(other);
-}
-
-bool TextsAreCodePage(uint32_t recordType, bool en, const std::string& numberSent) {
-    if (recordType == 3 || recordType == 5) {
-        return MessageTextIsCodePage(recordType, ReadLeadingInteger(numberSent), en);
-    }
-    return en;
-}
-
 std::string ExplainField(const Field& field, bool codePage, const std::string& back) {
     switch (field.kind) {
         case Field::kNumber:
@@ -394,23 +311,6 @@ std::string ExplainField(const Field& field, bool codePage, const std::string& b
         default:
             return ExplainBytes(field, back);
     }
-}
-
-const std::string* RecordLine(uint32_t recordType, const std::vector<std::string>& uploadLines) {
-    std::string prefix = UploadPrefix(recordType);
-    for (const std::string& line : uploadLines) {
-        if (StartsWith(line, prefix)) return &line;
-    }
-    return nullptr;
-}
-
-bool IsErrorReply(std::string_view reply) {
-    return StartsWith(reply, "0e");
-}
-
-bool IsScaleAnswer(std::string_view reply) {
-    return reply.size() >= 2 && reply[0] == '0' && reply[1] >= 'a' && reply[1] <= 'z' &&
-           !IsErrorReply(reply);
 }
 
 std::vector<std::string> SplitLines(std::string_view text) {
@@ -469,7 +369,7 @@ RoundTrip RunRoundTrip(uint32_t recordType, bool en, const std::string& line) {
     }
     for (const std::string& command : list) trip.commands.push_back(WithoutLineEnd(command));
     if (RecordTypeOf(recordType).build == nullptr || trip.commands.empty()) return trip;
-    bool numbered = (StoresRecord(recordType) && *FindStored(recordType)->numberName != '\0') ||
+    bool numbered = (StoresRecord(recordType) && *RecordTypeOf(recordType).numberName != '\0') ||
                     IsReadWithNumber(recordType);
     if (numbered) trip.number = NumberOfCommand(trip.commands[0]);
     if (!StoresRecord(recordType)) return trip;
@@ -486,41 +386,6 @@ RoundTrip RunRoundTrip(uint32_t recordType, bool en, const std::string& line) {
     trip.recordLines = UploadLinesOfReplies(replies, en);
     trip.uploadLines = SplitAtLineFeeds(trip.recordLines);
     return trip;
-}
-
-std::optional<std::string> NumberedRecordOf(uint32_t recordType, bool en, const std::string& line) {
-    const RecordType* type = FindStored(recordType);
-    std::vector<std::string> list{AsTheLibraryTakesIt(line)};
-    if (type == nullptr || *type->numberName == '\0' ||
-        EncodeLine(recordType, list, en) == kRejected) {
-        return std::nullopt;
-    }
-    return NumberOfCommand(list[0]);
-}
-
-std::optional<std::string> StoredRecordKeyOf(uint32_t recordType, bool en,
-                                             const std::string& line) {
-    const RecordType* type = FindStored(recordType);
-    if (type == nullptr) return std::nullopt;
-    if (*type->numberName != '\0') return NumberedRecordOf(recordType, en, line);
-    std::vector<std::string> list{AsTheLibraryTakesIt(line)};
-    if (EncodeLine(recordType, list, en) == kRejected) return std::nullopt;
-    return std::string();
-}
-
-std::vector<std::size_t> LinesStoredOverLater(uint32_t recordType, bool en,
-                                              const std::vector<std::string>& lines) {
-    std::vector<std::optional<std::string>> keys;
-    std::map<std::string, std::size_t> lastLineOf;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        keys.push_back(StoredRecordKeyOf(recordType, en, lines[i]));
-        if (keys.back()) lastLineOf[*keys.back()] = i;
-    }
-    std::vector<std::size_t> over(lines.size(), kNotOverwritten);
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (keys[i] && lastLineOf[*keys[i]] != i) over[i] = lastLineOf[*keys[i]];
-    }
-    return over;
 }
 
 std::string WhyComesBackSplit(uint32_t recordType, const std::string& line, const RoundTrip& trip) {

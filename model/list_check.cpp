@@ -1,5 +1,6 @@
 // The check of a whole list: every line's findings, the lines that cannot be sent at all, and
-// the records that a later line stores again.
+// the records that a later line stores again. It is the one verdict on a list, whoever sends it
+// (the tool's send, check and sync, the fleet's C library).
 #include <map>
 
 #include "vudaduv_model.h"

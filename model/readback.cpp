@@ -1,4 +1,8 @@
 
+// Reading records back: the read requests of records, built here once for the fleet's reads and
+// a send's --verify alike, the plan of a send's read-back (what each record should come back
+// as, as the check foresaw it), the comparison of what came back, and the one "came back as
+// foreseen" verdict that a send's read-back and a sync's both give.
 #include <algorithm>
 #include <map>
 
@@ -56,10 +60,33 @@ void CompareRecord(uint32_t recordType, const ExpectedRecord& record, const std:
 
 }  // namespace
 
+std::vector<std::string> ReadDataLines(const RecordKey& key) {
+    const RecordType& type = RecordTypeOf(key.type);
+    if (type.numberWidth == 0 || key.number < 0) return {};
+    return {PadNumericField(key.number, type.numberWidth)};
+}
+
+ReadRequests BuildReadRequests(const std::vector<RecordKey>& keys, bool en) {
+    ReadRequests requests;
+    auto commands = std::make_shared<std::vector<std::string>>();
+    for (const RecordKey& key : keys) {
+        if (!StoresRecord(key.type)) continue;
+        std::vector<std::string> reads =
+            BuildCommandList(ReadTypeOf(key.type), ReadDataLines(key), en);
+        if (reads.empty()) continue;
+        requests.keys.push_back(key);
+        requests.commandsOfKey.push_back(reads.size());
+        commands->insert(commands->end(), reads.begin(), reads.end());
+    }
+    requests.commands = std::move(commands);
+    return requests;
+}
+
 ReadBackPlan PlanReadBack(uint32_t recordType, const std::vector<std::string>& dataLines, bool en) {
     ReadBackPlan plan;
     if (!StoresRecord(recordType)) return plan;
     plan.readType = ReadTypeOf(recordType);
+    std::vector<RecordKey> keys;
     std::map<std::string, std::size_t> slotOfKey;
     for (const std::string& line : dataLines) {
         RoundTrip trip = RunRoundTrip(recordType, en, line);
@@ -80,11 +107,15 @@ ReadBackPlan PlanReadBack(uint32_t recordType, const std::vector<std::string>& d
         auto [slot, fresh] = slotOfKey.emplace(record.key, plan.records.size());
         if (fresh) {
             plan.records.push_back(record);
-            if (RecordTypeOf(plan.readType).takesDataLine) plan.readLines.push_back(record.key);
+            keys.push_back(KeyOfNumberSent(recordType, record.key));
+            for (std::string& line : ReadDataLines(keys.back())) {
+                plan.readLines.push_back(std::move(line));
+            }
         } else {
             plan.records[slot->second] = record;  // the later download overwrote the earlier
         }
     }
+    plan.reads = BuildReadRequests(keys, en);
     return plan;
 }
 
@@ -125,14 +156,6 @@ bool CameBackAsForeseen(const std::string& foreseen, const std::string* back) {
     bool nothingBack = back == nullptr || HoldsNothing(*back);
     if (foreseen.empty() || HoldsNothing(foreseen)) return nothingBack;
     return !nothingBack && SameRecord(*back, foreseen);
-}
-
-std::string RecordName(uint32_t recordType, const std::string& key) {
-    const RecordType& type = RecordTypeOf(recordType);
-    std::string name = type.numberName;
-    // "item number" names the record "item 0012"; a type without a number goes by its name.
-    if (name.empty()) return recordType == 7 ? "type 7 data" : type.name;
-    return name.substr(0, name.find(' ')) + " " + key;
 }
 
 }  // namespace vudaduv::model

@@ -1,6 +1,9 @@
-// Records as a scale keeps them: the field layout of each stored type, where each record lives
-// (its key), the image of a scale, and the one rule for two upload lines that a scale holds alike.
+// Records as a scale keeps them, the one record model: which types store records, the field
+// layout of each stored type, where each record lives (its key, from a data line, a number as
+// sent or an upload line), the image of a scale and what a line of it can hold, and the one rule
+// for two upload lines that a scale holds alike. The check, the read-back and the fleet ask here.
 #include <algorithm>
+#include <map>
 
 #include "vudaduv_codec.h"
 #include "vudaduv_model.h"
@@ -13,9 +16,19 @@ bool Numbered(uint32_t type) {
     return RecordTypeOf(type).numberWidth > 0;
 }
 
-bool AllDigits(const std::string& text) {
-    return !text.empty() &&
-           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+// The entry of a stored record type; nullptr for the others.
+const RecordType* FindStored(uint32_t recordType) {
+    const RecordType& type = RecordTypeOf(recordType);
+    return type.role == RecordRole::kStores ? &type : nullptr;
+}
+
+bool StartsWith(std::string_view text, std::string_view head) {
+    return text.substr(0, head.size()) == head;
+}
+
+std::string_view WithoutLeadingZeros(std::string_view digits) {
+    while (digits.size() > 1 && digits[0] == '0') digits.remove_prefix(1);
+    return digits;
 }
 
 // The number as the scale's replies write it: the type's width of digits.
@@ -96,6 +109,24 @@ std::string FixedSeparators(const FieldLayout& layout) {
 
 }  // namespace
 
+bool AllDigits(std::string_view text) {
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+bool StoresRecord(uint32_t recordType) {
+    return FindStored(recordType) != nullptr;
+}
+
+uint32_t ReadTypeOf(uint32_t recordType) {
+    const RecordType* type = FindStored(recordType);
+    return type == nullptr ? 0 : type->partner;
+}
+
+std::string UploadPrefix(uint32_t recordType) {
+    return RecordTypeOf(recordType).uploadPrefix;
+}
+
 std::vector<Field> SplitFields(uint32_t recordType, std::string_view line) {
     const FieldLayout* layout = LayoutOf(recordType);
     if (layout == nullptr) return {};
@@ -136,12 +167,115 @@ std::vector<Field> SplitFields(uint32_t recordType, std::string_view line) {
     return fields;
 }
 
+bool SameFieldValue(const Field& field, const std::string& other) {
+    if (field.kind != Field::kNumber) return field.value == other;
+    return AllDigits(field.value) && AllDigits(other) &&
+           WithoutLeadingZeros(field.value) == WithoutLeadingZeros(other);
+}
+
+bool TextsAreCodePage(uint32_t recordType, bool en, const std::string& numberSent) {
+    if (recordType == 3 || recordType == 5) {
+        return MessageTextIsCodePage(recordType, ReadLeadingInteger(numberSent), en);
+    }
+    return en;
+}
+
+bool IsEmptyMessage(uint32_t recordType, std::string_view line) {
+    std::vector<Field> fields = SplitFields(recordType, line);
+    return (recordType == 3 || recordType == 5) && fields.size() == 2 && fields[1].value.empty();
+}
+
+const std::string* RecordLine(uint32_t recordType, const std::vector<std::string>& uploadLines) {
+    std::string prefix = UploadPrefix(recordType);
+    for (const std::string& line : uploadLines) {
+        if (StartsWith(line, prefix)) return &line;
+    }
+    return nullptr;
+}
+
+std::string AsTheLibraryTakesIt(const std::string& line) {
+    return line.substr(0, line.find('\0'));
+}
+
+std::string NumberOfCommand(const std::string& command) {
+    std::size_t a = command.find('A', 3);
+    return a == std::string::npos ? std::string() : command.substr(3, a - 3);
+}
+
+std::optional<std::string> NumberedRecordOf(uint32_t recordType, bool en, const std::string& line) {
+    const RecordType* type = FindStored(recordType);
+    std::vector<std::string> list{AsTheLibraryTakesIt(line)};
+    if (type == nullptr || *type->numberName == '\0' ||
+        EncodeLine(recordType, list, en) == kRejected) {
+        return std::nullopt;
+    }
+    return NumberOfCommand(list[0]);
+}
+
+std::optional<std::string> StoredRecordKeyOf(uint32_t recordType, bool en,
+                                             const std::string& line) {
+    const RecordType* type = FindStored(recordType);
+    if (type == nullptr) return std::nullopt;
+    if (*type->numberName != '\0') return NumberedRecordOf(recordType, en, line);
+    std::vector<std::string> list{AsTheLibraryTakesIt(line)};
+    if (EncodeLine(recordType, list, en) == kRejected) return std::nullopt;
+    return std::string();
+}
+
+std::vector<std::size_t> LinesStoredOverLater(uint32_t recordType, bool en,
+                                              const std::vector<std::string>& lines) {
+    std::vector<std::optional<std::string>> keys;
+    std::map<std::string, std::size_t> lastLineOf;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        keys.push_back(StoredRecordKeyOf(recordType, en, lines[i]));
+        if (keys.back()) lastLineOf[*keys.back()] = i;
+    }
+    std::vector<std::size_t> over(lines.size(), kNotOverwritten);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (keys[i] && lastLineOf[*keys[i]] != i) over[i] = lastLineOf[*keys[i]];
+    }
+    return over;
+}
+
+std::string WhatNoFileLineHolds(std::string_view line) {
+    std::size_t at = line.find_first_of(std::string_view("\n\r\0", 3));
+    if (at == std::string_view::npos) return "";
+    switch (line[at]) {
+        case '\n':
+            return "a line break";
+        case '\r':
+            return "a CR";
+        default:
+            return "a NUL";
+    }
+}
+
+std::string WhyNoImageLineHolds(uint32_t recordType, const RoundTrip& trip) {
+    std::string prefix = UploadPrefix(recordType);
+    if (prefix.empty()) return "";
+    for (const std::string& line : trip.recordLines) {
+        std::string what = WhatNoFileLineHolds(line);
+        if (StartsWith(line, prefix) && !what.empty()) {
+            return "holds " + what + ", which an image line cannot hold";
+        }
+    }
+    return "";
+}
+
 bool operator<(const RecordKey& a, const RecordKey& b) {
     return a.type != b.type ? a.type < b.type : a.number < b.number;
 }
 
 bool operator==(const RecordKey& a, const RecordKey& b) {
     return a.type == b.type && a.number == b.number;
+}
+
+std::string RecordName(uint32_t recordType, const std::string& key) {
+    const RecordType& type = RecordTypeOf(recordType);
+    std::string name = type.numberName;
+    // "item number" names the record "item 0012"; a type without a number goes by its name.
+    if (name.empty()) return recordType == 7 ? "type 7 data" : type.name;
+    return name.substr(0, name.find(' ')) + " " + key;
 }
 
 std::string KeyName(const RecordKey& key) {
@@ -161,10 +295,14 @@ bool KeyOfUploadLine(const std::string& line, RecordKey& key) {
     return key.number <= type->numberMaximum;
 }
 
+RecordKey KeyOfNumberSent(uint32_t recordType, const std::string& numberSent) {
+    return RecordKey{recordType, Numbered(recordType) ? ReadLeadingInteger(numberSent) : -1};
+}
+
 bool KeyOfDataLine(uint32_t recordType, bool en, const std::string& line, RecordKey& key) {
     std::optional<std::string> number = StoredRecordKeyOf(recordType, en, line);
     if (!number) return false;
-    key = RecordKey{recordType, number->empty() ? -1 : ReadLeadingInteger(*number)};
+    key = KeyOfNumberSent(recordType, *number);
     return true;
 }
 

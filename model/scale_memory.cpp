@@ -1,4 +1,5 @@
-// A scale's memory: what it keeps and how it answers one command line.
+// A scale's memory: what it keeps and how it answers one command line. The virtual scale's
+// servers answer through it, and the check runs every data line through a memory of its own.
 //
 // Every command line gets exactly one reply line (line ends not shown):
 //   downloads                          "0" + the command letter in lower case
@@ -55,17 +56,6 @@ constexpr std::size_t kClockDigits = 10;
 // A family's slots, indexed by number, up to the highest number stored so far: a scale keeps
 // little more than what was stored in it, and a store or a read finds its slot at once.
 using Slots = std::vector<std::optional<std::string>>;
-
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-bool AllDigits(std::string_view text) {
-    for (char c : text) {
-        if (!IsDigit(c)) return false;
-    }
-    return true;
-}
 
 bool EndsWith(std::string_view text, std::string_view tail) {
     return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;

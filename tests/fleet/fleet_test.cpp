@@ -282,7 +282,7 @@ TEST(ReadReplies, ErrorsAndNoScalesRepliesFailTheReadingAndLineBreaksBreakTheRec
          1},
     };
     for (const RepliesCase& c : cases) {
-        ReadList reads = BuildReadList({{1, 12}, {1, 13}}, c.en);
+        ReadList reads = model::BuildReadRequests({{1, 12}, {1, 13}}, c.en);
         ReadOutcome outcome = ReadReplies(reads, ScaleReplies(reads, c), 0, c.en);
         EXPECT_EQ(outcome.failure, c.failure) << c.name;
         EXPECT_EQ(outcome.broken, c.broken) << c.name;

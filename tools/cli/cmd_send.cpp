@@ -204,7 +204,7 @@ void NoteEmptySlots(const ScaleResult& scale, bool named, uint32_t recordType) {
     if (read.role != RecordRole::kReads) return;
     std::string last;  // a label is read in two halves, and named once
     for (const std::string& reply : scale.replies) {
-        if (reply.compare(0, 2, "0f") != 0) continue;
+        if (!IsEmptySlotReply(reply)) continue;
         std::string number = reply.size() > 3 ? reply.substr(3) : std::string();
         std::string record = RecordName(read.partner, number);
         if (record == last) continue;

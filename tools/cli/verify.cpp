@@ -5,7 +5,6 @@
 #include <iterator>
 
 #include "lines.h"
-#include "vudaduv_codec.h"
 #include "vudaduv_model.h"
 
 namespace vudaduv::cli {
@@ -57,8 +56,7 @@ ReadBackResult ReadBack(const ScaleLink& link, const std::vector<std::string>& t
     readBack.plan = PlanReadBack(recordType, dataLines, link.en);
     std::size_t scales = link.serial ? 1 : targets.size();
     if (readBack.plan.records.empty() || scales == 0) return readBack;
-    std::vector<std::string> reads =
-        BuildCommandList(readBack.plan.readType, readBack.plan.readLines, link.en);
+    const std::vector<std::string>& reads = *readBack.plan.reads.commands;
     std::vector<ScaleResult> results = SendCommands(link, targets, reads);
     for (ScaleResult& result : results) {
         ScaleReadBack scale;
