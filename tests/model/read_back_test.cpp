@@ -1,10 +1,13 @@
-// The comparison of read-backs with the lines as written: who made each difference, one table.
+// Reading records back: the read requests of records (the one builder, for the fleet and a
+// send's --verify), the plan of a send's read-back, and the comparison of read-backs with the
+// lines as written: who made each difference. One table each.
 #include <gtest/gtest.h>
 
 #include <set>
 #include <string>
 #include <vector>
 
+#include "vudaduv_codec.h"
 #include "vudaduv_model.h"
 
 namespace vudaduv::model {
@@ -119,6 +122,83 @@ TEST(CameBackAsForeseenTable, TheOneVerdictOfAReadBack) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, ReadBackTable, ::testing::ValuesIn(kReadBackCases));
+
+// The four reads of the key table's blocks.
+const std::vector<std::string> kKeyTableReads = {"!0K00A\r\n", "!0K01A\r\n", "!0K02A\r\n",
+                                                 "!0K03A\r\n"};
+
+struct RequestsCase {
+    std::vector<RecordKey> keys;
+    bool en;
+    std::vector<std::string> commands;  // every command line, in order
+    std::vector<std::size_t> commandsOfKey;
+    std::size_t keysRead;  // the keys that have a read request
+};
+
+const RequestsCase kRequestsCases[] = {
+    {{}, false, {}, {}, 0},
+    {{{1, 12}}, false, {"!0U0012A\r\n"}, {1}, 1},
+    {{{1, 0}, {1, 4000}}, false, {"!0U0000A\r\n", "!0U4000A\r\n"}, {1, 1}, 2},
+    {{{3, 5}, {5, 32}}, true, {"!0W05A\r\n", "!0Y32A\r\n"}, {1, 1}, 2},
+    // A label is read in two halves; type 7 data and the key table take no number.
+    {{{10, 3}}, false, {"!0S03A\r\n", "!0Q03A\r\n"}, {2}, 1},
+    {{{7, -1}}, false, {"!0N\r\n"}, {1}, 1},
+    {{{12, -1}}, false, kKeyTableReads, {4}, 1},
+    // The order of the keys is the order of the reads; a key twice is read twice.
+    {{{1, 13}, {1, 12}, {1, 13}},
+     false,
+     {"!0U0013A\r\n", "!0U0012A\r\n", "!0U0013A\r\n"},
+     {1, 1, 1},
+     3},
+    // A number below 0 names no record, and a read request stores nothing: neither is read.
+    {{{3, -3}, {2, 12}, {1, 12}}, false, {"!0U0012A\r\n"}, {1}, 1},
+    // A number above the type's highest is read as the codec sends it: the highest.
+    {{{1, 5000}}, false, {"!0U4000A\r\n"}, {1}, 1},
+};
+
+TEST(ReadRequestsTable, EveryKeyReadAsTheCodecBuildsItsReadType) {
+    for (const RequestsCase& c : kRequestsCases) {
+        ReadRequests requests = BuildReadRequests(c.keys, c.en);
+        std::string keys;
+        for (const RecordKey& key : c.keys) keys += KeyName(key) + "; ";
+        ASSERT_NE(requests.commands, nullptr) << keys;
+        EXPECT_EQ(*requests.commands, c.commands) << keys;
+        EXPECT_EQ(requests.commandsOfKey, c.commandsOfKey) << keys;
+        EXPECT_EQ(requests.keys.size(), c.keysRead) << keys;
+    }
+}
+
+struct PlannedReadsCase {
+    uint32_t recordType;
+    bool en;
+    std::vector<std::string> sent;
+    std::vector<std::string> readLines;  // the read's data lines, for the exports
+    std::vector<std::string> commands;   // the command lines that read the records back
+};
+
+// The numbers a send's --verify reads with: the records' numbers as the codec sent them.
+const PlannedReadsCase kPlannedReadsCases[] = {
+    {1, false, {"12A1##x", "5A##y"}, {"0012", "0005"}, {"!0U0012A\r\n", "!0U0005A\r\n"}},
+    // A record stored twice is read once, in the place of its first line.
+    {1, false, {"12A1", "13A1", "12A2"}, {"0012", "0013"}, {"!0U0012A\r\n", "!0U0013A\r\n"}},
+    {1, false, {"5000A1##x"}, {"4000"}, {"!0U4000A\r\n"}},  // as clamped
+    {1, false, {"-3A1##x"}, {"0000"}, {"!0U0000A\r\n"}},    // "00-3" reads as 0
+    {3, false, {"-3Ahi", "4Ayo"}, {"04"}, {"!0W04A\r\n"}},  // "-3" names no record
+    {3, true, {"1Ahi"}, {"01"}, {"!0W01A\r\n"}},
+    {5, false, {"20AHi"}, {"20"}, {"!0Y20A\r\n"}},
+    {10, false, {"3AxBy", "no label"}, {"03"}, {"!0S03A\r\n", "!0Q03A\r\n"}},
+    {7, false, {"abc", "def"}, {}, {"!0N\r\n"}},
+    {12, false, {std::string(kKeyTableBytes, '1')}, {}, kKeyTableReads},
+    {2, false, {"12"}, {}, {}},  // a read request stores nothing to read back
+};
+
+TEST(PlannedReadsTable, EveryRecordReadByItsNumberAsSent) {
+    for (const PlannedReadsCase& c : kPlannedReadsCases) {
+        ReadBackPlan plan = PlanReadBack(c.recordType, c.sent, c.en);
+        EXPECT_EQ(plan.readLines, c.readLines) << "type " << c.recordType << " " << c.sent[0];
+        EXPECT_EQ(*plan.reads.commands, c.commands) << "type " << c.recordType << " " << c.sent[0];
+    }
+}
 
 }  // namespace
 }  // namespace vudaduv::model

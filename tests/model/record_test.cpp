@@ -1,5 +1,6 @@
-// Records as a scale keeps them: the fields of a line, the key of an upload line, a record that
-// holds nothing, the "same record" rule and the line that empties a record. One table each.
+// Records as a scale keeps them: the fields of a line, the key of an upload line and of a number
+// as sent, a record that holds nothing, the "same record" rule and the line that empties a
+// record. One table each.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -79,6 +80,35 @@ TEST(RecordKeyTable, KeyOfUploadLine) {
             EXPECT_TRUE(key == c.key) << c.line << ": " << KeyName(key);
         }
     }
+}
+
+// The key of a number as the codec sent it, and whether that number names the key.
+TEST(RecordKeyTable, KeyOfNumberSent) {
+    struct NumberCase {
+        uint32_t recordType;
+        std::string numberSent;
+        RecordKey key;
+        bool names;
+    };
+    const NumberCase cases[] = {
+        {1, "0012", {1, 12}, true}, {1, "4000", {1, 4000}, true}, {3, "05", {3, 5}, true},
+        {10, "03", {10, 3}, true},  {7, "", {7, -1}, true},       {12, "", {12, -1}, true},
+        {1, "00-3", {1, 0}, false},  // the scale refuses it and keeps item 0 as it was
+        {3, "-3", {3, -3}, false},  {1, "", {1, 0}, false},
+    };
+    for (const NumberCase& c : cases) {
+        RecordKey key = KeyOfNumberSent(c.recordType, c.numberSent);
+        EXPECT_TRUE(key == c.key) << c.recordType << " " << c.numberSent << ": " << key.number;
+        EXPECT_EQ(IsKeyOf(key, c.numberSent), c.names) << c.recordType << " " << c.numberSent;
+    }
+}
+
+TEST(AllDigitsTable, DigitsAloneAndAtLeastOne) {
+    const std::pair<std::string, bool> cases[] = {
+        {"0", true},     {"0012", true}, {"4000", true}, {"", false},   {"-3", false},
+        {"00-3", false}, {"12 ", false}, {" 12", false}, {"1a", false}, {"\xb1\xb2", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(AllDigits(c.first), c.second) << Quoted(c.first);
 }
 
 struct SameCase {
