@@ -114,7 +114,11 @@ TEST(DocumentedRecordTypes, PythonMethodsSendTheTypeTheirNameSays) {
     std::map<std::string, uint32_t> reads;
     std::string verb;
     std::string what;
-    std::string binding = SourceFile("bindings/python/vudaduv/__init__.py");
+    // The package's modules as one text; the scales' methods are in one of them.
+    std::string binding;
+    for (const char* module : {"__init__", "_native", "_exports", "_scales", "_fleet"}) {
+        binding += SourceFile(std::string("bindings/python/vudaduv/") + module + ".py");
+    }
     SKIP_WITHOUT(binding);
     for (const std::string& line : Lines(binding)) {
         std::smatch match;
@@ -143,7 +147,10 @@ TEST(DocumentedRecordTypes, PythonMethodsSendTheTypeTheirNameSays) {
         }
         prefixes += std::string(prefixes.empty() ? "" : ", ") + "b\"" + type.uploadPrefix + "\"";
     }
-    EXPECT_NE(binding.find("_UPLOAD_LINE_PREFIXES = (" + prefixes + ")"), std::string::npos);
+    // The upload lines' prefixes are the library's table alone: the package finds the lines a
+    // call added after the library's own rewrite, and holds no copy of them.
+    EXPECT_EQ(binding.find(prefixes), std::string::npos);
+    EXPECT_EQ(binding.find("_UPLOAD_LINE_PREFIXES"), std::string::npos);
 }
 
 }  // namespace

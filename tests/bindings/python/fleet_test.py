@@ -470,11 +470,11 @@ class Idiom(unittest.TestCase):
                                                              "drift-repaired", "planned"))
 
     def test_a_row_with_a_status_of_a_later_library_stays_a_str(self):
-        row = vudaduv.ScaleSync("127.0.0.1:4001", vudaduv._sync_status("resting"), *[0] * 8, 0,
-                                "WQDS_OK", "")
+        row = vudaduv.ScaleSync("127.0.0.1:4001", vudaduv._fleet._sync_status("resting"),
+                                *[0] * 8, 0, "WQDS_OK", "")
         self.assertEqual(row.status, "resting")
         self.assertFalse(row.ok)
-        self.assertIs(vudaduv._sync_status("synced"), vudaduv.SyncStatus.SYNCED)
+        self.assertIs(vudaduv._fleet._sync_status("synced"), vudaduv.SyncStatus.SYNCED)
 
     def test_the_package_says_it_is_typed(self):
         # PEP 561: type checkers read the hints of a package that holds py.typed (the wheel too:
@@ -487,7 +487,7 @@ class Idiom(unittest.TestCase):
             thing = getattr(vudaduv, name)
             functions = [(name, thing)] if inspect.isfunction(thing) else [
                 (f"{name}.{member}", function)
-                for base in thing.__mro__ if base.__module__ == "vudaduv"
+                for base in thing.__mro__ if base.__module__.split(".")[0] == "vudaduv"
                 for member, function in vars(base).items()
                 if inspect.isfunction(function) and (not member.startswith("_") or
                                                      member == "__init__")

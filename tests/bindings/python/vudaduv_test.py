@@ -99,13 +99,21 @@ class RoundTrips(InScaleDirectory):
             self.assertEqual(scale.read_items([item[:4]]), ["1P" + item])
 
     def test_a_read_returns_only_the_lines_it_added(self):
-        with open("Rec.txt", "wb") as file:
-            file.write(b"1P0001A##kept\r\n")
+        # (what the file held, written by the library or not, as the library's rewrite keeps it)
+        cases = [
+            (b"1P0001A##kept\r\n", b"1P0001A##kept\r\n"),
+            (b"  1P0001A##kept two \t\n\n3P01AHi", b"1P0001A##kept two\r\n3P01AHi\r\n"),
+            (b"\r\n \r\n", b""),
+        ]
         scale = vudaduv.Scale(SCALE)
         scale.download_items(["2A##new"])
-        self.assertEqual(scale.read_items([2]), ["1P0002A##new"])
-        with open("Rec.txt", "rb") as file:
-            self.assertEqual(file.read(), b"1P0001A##kept\r\n1P0002A##new\r\n")
+        for before, kept in cases:
+            with self.subTest(before=before):
+                with open("Rec.txt", "wb") as file:
+                    file.write(before)
+                self.assertEqual(scale.read_items([2]), ["1P0002A##new"])
+                with open("Rec.txt", "rb") as file:
+                    self.assertEqual(file.read(), kept + b"1P0002A##new\r\n")
 
     def test_raw_exports_with_hand_made_records(self):
         request = vudaduv.WQTCP(vudaduv.string_list([SCALE]), vudaduv.string_list(["31A##raw"]), 1)
@@ -179,14 +187,15 @@ class ResultCodes(InScaleDirectory):
         if not DOWN:
             self.skipTest("no scale that is off (VUDADUV_TEST_SCALE_DOWN)")
         saved = os.environ.pop("VUDADUV_FLEET_LIBRARY", None)
-        loaded, vudaduv._fleet_library = vudaduv._fleet_library, None
-        missing = vudaduv._BUNDLED_FLEET
-        vudaduv._BUNDLED_FLEET = ("no-such-library.so.1",)
+        fleet, native = vudaduv._fleet, vudaduv._native
+        loaded, fleet._fleet_library = fleet._fleet_library, None
+        missing = native.FLEET_FILES
+        native.FLEET_FILES = ("no-such-library.so.1",)
         try:
             with self.assertRaises(vudaduv.TransportFailedError) as raised:
                 vudaduv.Scale([DOWN], settings=QUICK).read_items([1])
         finally:
-            vudaduv._BUNDLED_FLEET, vudaduv._fleet_library = missing, loaded
+            native.FLEET_FILES, fleet._fleet_library = missing, loaded
             if saved is not None:
                 os.environ["VUDADUV_FLEET_LIBRARY"] = saved
         self.assertEqual(raised.exception.outcomes, [])
