@@ -18,7 +18,9 @@ namespace {
 // Why a scale read is no full reading of it: the transport's cause, the replies that are none of
 // a scale's, or the records that did not come back intact.
 std::string CauseOfRead(const fleet::ScaleImage& scale) {
-    if (scale.code != WQDS_OK) return transport::TransportCodeCause(scale.code);
+    if (scale.code != WQDS_OK) {
+        return transport::TransportFailure(scale.code, scale.answered, scale.reads);
+    }
     if (!scale.failure.empty()) return scale.failure;
     std::string cause;
     for (const std::string& broken : scale.broken) cause += (cause.empty() ? "" : "; ") + broken;

@@ -303,7 +303,7 @@ TEST(TransportCodes, EveryCodeHasItsNameAndCause) {
     const std::vector<CodeCase> cases = {
         {WQDS_OK, "WQDS_OK", "WQCS_OK", "done"},
         {WQDS_BAD_REQUEST, "WQDS_BAD_REQUEST", "WQCS_BAD_REQUEST", "bad request"},
-        {WQDS_BAD_ADDRESS, "WQDS_BAD_ADDRESS", "unknown", "bad address"},
+        {WQDS_BAD_ADDRESS, "WQDS_BAD_ADDRESS", "unknown", "no such host, or a bad address"},
         {WQDS_REFUSED, "WQDS_REFUSED", "unknown", "refused or unreachable"},
         {WQDS_TIMEOUT, "WQDS_TIMEOUT", "WQCS_TIMEOUT", "timed out"},
         {WQDS_CLOSED, "WQDS_CLOSED", "WQCS_CLOSED", "closed by the scale"},
@@ -318,6 +318,36 @@ TEST(TransportCodes, EveryCodeHasItsNameAndCause) {
         EXPECT_STREQ(vudaduv::transport::TransportCodeName(c.code), c.network);
         EXPECT_STREQ(vudaduv::transport::TransportCodeName(c.code, true), c.serial);
         EXPECT_STREQ(vudaduv::transport::TransportCodeCause(c.code), c.cause);
+    }
+}
+
+// The one phrasing of a transport failure, by code, with the counts; the tries only when counted.
+TEST(TransportCodes, AFailureIsPhrasedOnceByCodeWithItsCounts) {
+    struct FailureCase {
+        std::int32_t code;
+        std::size_t answered;
+        std::size_t commands;
+        std::uint32_t tries;
+        const char* failure;
+    };
+    const std::vector<FailureCase> cases = {
+        {WQDS_OK, 5, 5, 1, ""},
+        {WQDS_OK, 0, 0, 0, ""},
+        {WQDS_REFUSED, 0, 4001, 0, "refused or unreachable (0 of 4001 command line(s) answered)"},
+        {WQDS_REFUSED, 0, 1, 1, "refused or unreachable (0 of 1 command line(s) answered, 1 try)"},
+        {WQDS_TIMEOUT, 3, 7, 2, "timed out (3 of 7 command line(s) answered, 2 tries)"},
+        {WQDS_BAD_ADDRESS, 0, 2, 0,
+         "no such host, or a bad address (0 of 2 command line(s) answered)"},
+        {WQDS_CLOSED, 1, 2, 3, "closed by the scale (1 of 2 command line(s) answered, 3 tries)"},
+        {WQDS_REPLY_TOO_LONG, 0, 1, 1, "reply too long (0 of 1 command line(s) answered, 1 try)"},
+        {WQCS_TIMEOUT, 2, 9, 0, "timed out (2 of 9 command line(s) answered)"},
+        {WQDS_INTERNAL, 0, 0, 0, "failure of this machine (0 of 0 command line(s) answered)"},
+        {42, 0, 1, 0, "unknown code (0 of 1 command line(s) answered)"},
+    };
+    for (const FailureCase& c : cases) {
+        SCOPED_TRACE(c.failure);
+        EXPECT_EQ(vudaduv::transport::TransportFailure(c.code, c.answered, c.commands, c.tries),
+                  c.failure);
     }
 }
 

@@ -124,9 +124,9 @@ int RunPull(const Arguments& args) {
             continue;
         }
         if (scale.code != WQDS_OK) {
-            std::fprintf(stderr, "vudaduv pull: %s: not read: %s (%zu of %zu read(s) answered)\n",
-                         scale.address.c_str(), transport::TransportCodeCause(scale.code),
-                         scale.answered, scale.reads);
+            std::fprintf(
+                stderr, "vudaduv pull: %s: not read: %s\n", scale.address.c_str(),
+                transport::TransportFailure(scale.code, scale.answered, scale.reads).c_str());
             ok = false;
             continue;
         }

@@ -100,27 +100,7 @@ SendOutcome SendLines(const ScaleLink& link, uint32_t recordType,
 }
 
 std::string FailureCause(const ScaleResult& scale, std::size_t commandCount) {
-    std::string tries =
-        std::to_string(scale.connections) + (scale.connections == 1 ? " try" : " tries");
-    std::string answered = "; " + std::to_string(scale.answered) + " of " +
-                           std::to_string(commandCount) + " command line(s) answered";
-    switch (scale.code) {
-        case WQDS_OK:
-            return "";
-        case WQDS_BAD_ADDRESS:
-            return "the address cannot be resolved";
-        case WQDS_REFUSED:
-            return "refused or unreachable (" + tries + ")" + answered;
-        case WQDS_TIMEOUT:
-            return "timed out after " + tries + answered;
-        case WQDS_CLOSED:
-            return "the scale closed the connection (" + tries + ")" + answered;
-        case WQDS_REPLY_TOO_LONG:
-            return "a reply too long" + answered;
-        default:
-            return scale.name.empty() ? "the serial transport failed"
-                                      : "failure on this machine" + answered;
-    }
+    return transport::TransportFailure(scale.code, scale.answered, commandCount, scale.connections);
 }
 
 std::string ScaleFailureCause(const ScaleResult& scale, std::size_t commandCount) {

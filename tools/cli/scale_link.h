@@ -67,7 +67,7 @@ std::vector<ScaleResult> SendCommands(const ScaleLink& link,
 // Reply lines as the upload lines that the library's rewrite would make of them.
 std::vector<std::string> UploadLinesOf(const std::vector<std::string>& replies, bool en);
 
-// Why a network scale was not served, from its outcome; "" when it was.
+// Why a scale was not served, in the transport's one phrasing; "" when it was.
 std::string FailureCause(const ScaleResult& scale, std::size_t commandCount);
 
 // Why a network scale failed: not served, or it answered with an error or with no scale's

@@ -1,6 +1,8 @@
-// The names and causes of the transports' result codes, for messages and reports.
+// The names and causes of the transports' result codes, and the one phrasing of a scale's
+// transport failure, for messages and reports.
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "vudaduv_transport.h"
 
@@ -19,7 +21,7 @@ struct CodeRow {
 constexpr CodeRow kCodes[] = {
     {WQDS_OK, "WQDS_OK", "WQCS_OK", "done"},
     {WQDS_BAD_REQUEST, "WQDS_BAD_REQUEST", "WQCS_BAD_REQUEST", "bad request"},
-    {WQDS_BAD_ADDRESS, "WQDS_BAD_ADDRESS", nullptr, "bad address"},
+    {WQDS_BAD_ADDRESS, "WQDS_BAD_ADDRESS", nullptr, "no such host, or a bad address"},
     {WQDS_REFUSED, "WQDS_REFUSED", nullptr, "refused or unreachable"},
     {WQDS_TIMEOUT, "WQDS_TIMEOUT", "WQCS_TIMEOUT", "timed out"},
     {WQDS_CLOSED, "WQDS_CLOSED", "WQCS_CLOSED", "closed by the scale"},
@@ -53,6 +55,15 @@ const char* TransportCodeName(std::int32_t code, bool serial) {
 const char* TransportCodeCause(std::int32_t code) {
     const CodeRow* row = FindCode(code);
     return row == nullptr ? "unknown code" : row->cause;
+}
+
+std::string TransportFailure(std::int32_t code, std::size_t answered, std::size_t commands,
+                             std::uint32_t tries) {
+    if (code == WQDS_OK) return "";
+    std::string failure = std::string(TransportCodeCause(code)) + " (" + std::to_string(answered) +
+                          " of " + std::to_string(commands) + " command line(s) answered";
+    if (tries != 0) failure += ", " + std::to_string(tries) + (tries == 1 ? " try" : " tries");
+    return failure + ")";
 }
 
 }  // namespace vudaduv::transport

@@ -667,7 +667,7 @@ const Scenario kSendScenarios[] = {
      "1\n",
      1,
      Exact(""),
-     Contains(": refused or unreachable (1 try); 0 of 1 command line(s) answered\n")},
+     Contains(": refused or unreachable (0 of 1 command line(s) answered, 1 try)\n")},
     {"EmptyInputSendsNothing", Send({"--type", "1"}), "\n", 0, Exact(""),
      Contains("vudaduv send: -: no data lines: nothing to send\n")},
     {"CheckStopsTheSend", Send({"--type", "1"}), "12A1##x\n5000A1\nno separator\n", 4, Exact(""),
@@ -832,7 +832,7 @@ TEST(SendFailures, AreNamedWithTheirCause) {
         httpTarget +
         ": 1 of 1 command line(s) answered with an error or with no scale's reply\nvudaduv send: " +
         silentTarget +
-        ": timed out after 2 tries; 0 of 1 command line(s) answered\nvudaduv send: served 0, "
+        ": timed out (0 of 1 command line(s) answered, 2 tries)\nvudaduv send: served 0, "
         "failed 2, in ";
     EXPECT_EQ(run.err.substr(0, named.size()), named);
     EXPECT_EQ(run.err.substr(run.err.size() - 3), " s\n") << run.err;
@@ -857,7 +857,7 @@ TEST(SendFleet, TargetsFileSummaryAndReport) {
     EXPECT_EQ(run.out, "");
     for (const std::string& line :
          {"scales.txt:7: '" + scales[0] + "' is the scale of '" + scales[0] + "' again",
-          dead + ": refused or unreachable (1 try); 0 of 1 command line(s) answered\n",
+          dead + ": refused or unreachable (0 of 1 command line(s) answered, 1 try)\n",
           std::string("served 3, failed 1, in ")}) {
         EXPECT_NE(run.err.find("vudaduv send: " + line), std::string::npos) << run.err;
     }
@@ -902,8 +902,10 @@ TEST(SendFailures, RefusingScaleIsTriedAsAsked) {
         args.insert(args.end(), c.retries.begin(), c.retries.end());
         ToolRun run = RunTool(args, "12\n");
         EXPECT_EQ(run.status, 1) << run.err;
-        EXPECT_NE(run.err.find(dead + ": refused or unreachable (" + c.tries + ")"),
-                  std::string::npos)
+        EXPECT_NE(
+            run.err.find(dead + ": refused or unreachable (0 of 1 command line(s) answered, " +
+                         c.tries + ")"),
+            std::string::npos)
             << run.err;
     }
 }

@@ -180,6 +180,13 @@ const char* TransportCodeName(std::int32_t code, bool serial = false);
 // What a result code says, in a few words ("timed out"); "unknown code" for any other number.
 const char* TransportCodeCause(std::int32_t code);
 
+// Why a scale was not served, the one phrasing of a transport failure that the tool, the fleet
+// and the C library give: the code's cause, then how many of the command lines sent the scale
+// answered and, when tries is not 0, the connections tried: "refused or unreachable (0 of 4001
+// command line(s) answered, 2 tries)". "" for WQDS_OK (a scale served).
+std::string TransportFailure(std::int32_t code, std::size_t answered, std::size_t commands,
+                             std::uint32_t tries = 0);
+
 }  // namespace vudaduv::transport
 
 #endif /* VUDADUV_TRANSPORT_H */
