@@ -363,4 +363,47 @@ SyncResult Sync(const WantedList& list, const std::vector<std::string>& addresse
 // written whole, then renamed.
 int64_t LastGoodSync(const std::string& stateDir);
 
+/* ---- A saved plan ---------------------------------------------------------------------------- */
+
+// A dry run's plans kept in a file, and sent later exactly as planned or not at all: the list
+// known by the digest of its file's bytes (DigestOf), each scale's state by the digest of its
+// image (SyncOptions::digestState) and each plan by PlanDigest. A caller applies a saved plan by
+// giving Sync an approvePlans that answers WhyStale.
+
+// How a data line (GBK bytes) is shown to people; empty: as it is.
+using ShowDataLine = std::function<std::string(const std::string& dataLine)>;
+
+// A change in words: "send item 0001 (type 1): 1A1##Tea", "remove message 22 (type 3)".
+std::string ChangeWords(const PlannedChange& change, const ShowDataLine& show = {});
+
+// The digest of a plan: its changes byte for byte, as the scale gets them; "" for no plan (a
+// scale that was not planned).
+std::string PlanDigest(const std::shared_ptr<const SyncPlan>& plan);
+
+// A saved plan, as a run holds it against what it would send now.
+struct SavedPlan {
+    std::string listPath;  // the list file it was made of, as given
+    std::string listDigest;
+    std::vector<std::string> addresses;
+    std::vector<std::string> stateDigests;
+    std::vector<std::string> planDigests;  // "" for a scale that was not planned
+};
+
+// The saved plan of a dry run (a JSON text): the list file's path and digest and, per scale, its
+// address, status, the digest of its state image and of its plan, and the changes for people to
+// read (their data lines as show gives them).
+std::string SavedPlanFile(const std::string& listPath, const std::string& listDigest,
+                          const std::vector<ScaleSync>& scales, const ShowDataLine& show = {});
+
+// Reads what SavedPlanFile wrote; false, plan empty and error set when bytes are no such plan
+// (not JSON, another kind, another schema, a field missing or of the wrong kind).
+bool ReadSavedPlan(const std::string& bytes, SavedPlan& plan, std::string& error);
+
+// Why the saved plan is not what the run would send now ("" when it is): another list, other
+// scales or another order of them, a state image changed since, or a plan that came out
+// otherwise. A scale the run could not plan (not reached) is no reason: nothing is sent to it.
+std::string WhyStale(const SavedPlan& saved, const std::string& listDigest,
+                     const std::vector<std::string>& addresses,
+                     const std::vector<ScaleSync>& planned);
+
 }  // namespace vudaduv::fleet

@@ -418,7 +418,7 @@ class PhaseProgress {
 
 // --plan-out and --apply: the saved plan read, and the digest of LIST that both keep; kExitOk,
 // or the exit status after saying why not.
-int ReadPlanOptions(const ParsedArgs& parsed, SavedPlan& saved, std::string& listDigest) {
+int ReadPlanOptions(const ParsedArgs& parsed, fleet::SavedPlan& saved, std::string& listDigest) {
     bool out = parsed.Has(kPlanOutOption.name);
     bool apply = parsed.Has(kApplyOption.name);
     if (!out && !apply) return kExitOk;
@@ -445,7 +445,7 @@ int ReadPlanOptions(const ParsedArgs& parsed, SavedPlan& saved, std::string& lis
     if (!apply) return kExitOk;
     std::string path = parsed.Value(kApplyOption.name);
     if (!os::ReadAllBytes(path, bytes, error)) return UnreadableFile(kCommand, path + ": " + error);
-    if (!ReadPlanFile(bytes, saved, error))
+    if (!fleet::ReadSavedPlan(bytes, saved, error))
         return UsageError(kCommand, "--apply: " + path + ": " + error);
     return kExitOk;
 }
@@ -530,7 +530,7 @@ int RunSync(const Arguments& args) {
                      "vudaduv sync: no record is removed in this run: the list's last line "
                      "was cut and may have named any record\n");
     }
-    SavedPlan saved;
+    fleet::SavedPlan saved;
     std::string listDigest;
     status = ReadPlanOptions(parsed, saved, listDigest);
     if (status != kExitOk) {
@@ -541,7 +541,7 @@ int RunSync(const Arguments& args) {
     if (parsed.Has(kApplyOption.name)) {
         options.digestState = true;
         options.approvePlans = [&](const std::vector<fleet::ScaleSync>& planned) {
-            stale = WhyStale(saved, listDigest, fleet.addresses, planned);
+            stale = fleet::WhyStale(saved, listDigest, fleet.addresses, planned);
             return stale;
         };
     }

@@ -19,27 +19,8 @@ std::vector<std::size_t> PlanNumbers(const std::vector<fleet::ScaleSync>& scales
 // ("  send item 0001 (type 1): 1A1##Tea", "  remove item 0003 (type 1)"), texts in charset.
 std::string PlansText(const std::vector<fleet::ScaleSync>& scales, const std::string& charset);
 
-// The saved plan of a dry run: the list file's digest and, per scale, its address, status, the
-// digest of its state image and of its plan, and the changes for people to read (in charset).
+// The saved plan of a dry run, its changes' texts in charset (fleet::SavedPlanFile).
 std::string PlanFile(const std::string& listPath, const std::string& listDigest,
                      const std::vector<fleet::ScaleSync>& scales, const std::string& charset);
-
-// A saved plan, as --apply holds it against the run.
-struct SavedPlan {
-    std::string listPath;
-    std::string listDigest;
-    std::vector<std::string> addresses;
-    std::vector<std::string> stateDigests;
-    std::vector<std::string> planDigests;  // "" for a scale that was not planned
-};
-
-// Reads a plan file; false with a message.
-bool ReadPlanFile(const std::string& bytes, SavedPlan& plan, std::string& error);
-
-// Why the saved plan is not what the run would send now ("" when it is): another list, other
-// scales, a state image changed since, or a plan that came out otherwise.
-std::string WhyStale(const SavedPlan& saved, const std::string& listDigest,
-                     const std::vector<std::string>& addresses,
-                     const std::vector<fleet::ScaleSync>& planned);
 
 }  // namespace vudaduv::cli
