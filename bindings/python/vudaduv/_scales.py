@@ -123,7 +123,8 @@ class _ScaleBase:
         return self.send(13)
 
 
-# The transport's outcomes of one scale (wqdatasend.h) in words.
+# The transport's outcomes of one scale (wqdatasend.h) in words, kept for callers; an outcome's
+# cause is the fleet library's own text (the code's cause and the lines answered).
 TRANSPORT_CAUSES = {
     0: "",
     1: "a bad request",
@@ -149,8 +150,8 @@ def transport_outcomes(addresses: Iterable[Text],
     with Fleet(timeout_ms=max(values[0], values[1]), tries=1, port=values[3]) as fleet:
         try:
             scales = fleet.read_scales(texts, types=[7])
-            found = [(scale.code, scale.code_name, TRANSPORT_CAUSES.get(scale.code, scale.cause))
-                     for scale in scales]
+            # The cause in the library's own words, the phrasing the tool gives too.
+            found = [(scale.code, scale.code_name, scale.cause) for scale in scales]
         except FleetArgumentError:
             # The library reads no scale of a list that holds an address it refuses: each is
             # asked alone then.
@@ -165,7 +166,7 @@ def _asked_alone(fleet, address):
         scale = fleet.read_scales([address], types=[7])[0]
     except FleetArgumentError:
         return 2, "WQDS_BAD_ADDRESS", TRANSPORT_CAUSES[2]
-    return scale.code, scale.code_name, TRANSPORT_CAUSES.get(scale.code, scale.cause)
+    return scale.code, scale.code_name, scale.cause
 
 
 class Scale(_ScaleBase):

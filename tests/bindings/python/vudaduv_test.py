@@ -161,9 +161,10 @@ class ResultCodes(InScaleDirectory):
     def test_a_failed_send_names_what_each_scale_did(self):
         if not FLEET or not DOWN:
             self.skipTest("no scale that is off (VUDADUV_TEST_SCALE_DOWN)")
-        # (address that fails, its code name, words in the message)
+        # (address that fails, its code name, words in the message: the library's cause, with
+        # the lines answered when the transport tried the address)
         cases = [
-            (DOWN, "WQDS_REFUSED", "refused or unreachable"),
+            (DOWN, "WQDS_REFUSED", "refused or unreachable (0 of 1 command line(s) answered)"),
             ("127.0.0.1:99999", "WQDS_BAD_ADDRESS", "no such host, or a bad address"),
         ]
         for failing, code_name, words in cases:
