@@ -275,53 +275,54 @@ bool AppendUploadLines(const std::string& path, const SendOutcome& outcome,
     return false;
 }
 
-}  // namespace
-
-int RunSend(const Arguments& args) {
+// What the command line asks of a send of data lines, read and checked.
+struct SendCommand {
     ParsedArgs parsed;
-    int status = kExitOk;
-    if (!ParseCommandArgs(
-            kCommand, SendHelp(), args,
-            {kTypeOption, kEnOption, kCharsetOption, kFileOption, kTargetOption, kTargetsFileOption,
-             kSerialOption, kBaudOption, kTimeoutOption, kRetriesOption, kVerifyOption,
-             kAcceptOption, kReportOption, kUploadFileOption},
-            parsed, status)) {
-        return status;
-    }
-    if (!parsed.Positionals().empty()) {
-        return UsageError(kCommand, "unexpected argument '" + parsed.Positionals()[0] + "'");
-    }
-    if (TakesImage(parsed)) return SendImage(parsed);
     uint32_t recordType = 0;
     uint32_t baud = kDefaultBaud;
     std::string charset;
     ScaleLink link;
     ReportFiles reports;
-    std::string uploadFile = parsed.Value(kUploadFileOption.name);
+    std::string uploadFile;
+    std::string device;  // of --serial
+    bool verify = false;
+};
+
+// The options of a send of data lines read, its scales too; kExitOk, or the exit status after
+// saying why not.
+int ReadSendValues(SendCommand& command) {
+    const ParsedArgs& parsed = command.parsed;
+    command.uploadFile = parsed.Value(kUploadFileOption.name);
+    command.device = parsed.Value(kSerialOption.name);
+    command.verify = parsed.Has(kVerifyOption.name);
     std::string error;
-    if (!ReadRecordType(parsed, recordType, error) || !ReadCharset(parsed, charset, error) ||
-        !ReadScaleLink(parsed, link, baud, error) ||
-        !ReadReportFiles(parsed.Values(kReportOption.name), "the upload lines", reports, error)) {
+    if (!ReadRecordType(parsed, command.recordType, error) ||
+        !ReadCharset(parsed, command.charset, error) ||
+        !ReadScaleLink(parsed, command.link, command.baud, error) ||
+        !ReadReportFiles(parsed.Values(kReportOption.name), "the upload lines", command.reports,
+                         error)) {
         return UsageError(kCommand, error);
     }
-    bool verify = parsed.Has(kVerifyOption.name);
-    if (verify && !StoresRecord(recordType)) {
+    if (command.verify && !StoresRecord(command.recordType)) {
         return UsageError(kCommand, "--verify works for the record types " +
                                         RecordTypesWithRole(RecordRole::kStores));
     }
-    std::string device = parsed.Value(kSerialOption.name);
-    if (!link.serial) {
-        status = LoadTargets(parsed, link);
-        if (status != kExitOk) return status;
-    }
-    DataLines data;
-    status = LoadDataLines(kCommand, parsed, recordType, charset, data, true);
+    return command.link.serial ? kExitOk : LoadTargets(parsed, command.link);
+}
+
+// The data lines read and checked, only those that can be sent kept; kExitOk, or the exit
+// status after saying why nothing goes (kExitOk too when there is nothing to send).
+int LoadSendLines(const SendCommand& command, DataLines& data, bool& nothing) {
+    uint32_t recordType = command.recordType;
+    int status = LoadDataLines(kCommand, command.parsed, recordType, command.charset, data, true);
     if (status != kExitOk) return status;
-    if (RecordTypeOf(recordType).takesDataLine && data.lines.empty()) {
+    nothing = RecordTypeOf(recordType).takesDataLine && data.lines.empty();
+    if (nothing) {
         NoteNothingToSend(kCommand, data);
         return kExitOk;
     }
-    if (!CheckBeforeSending(recordType, link.en, parsed.Has(kAcceptOption.name), data, charset)) {
+    if (!CheckBeforeSending(recordType, command.link.en, command.parsed.Has(kAcceptOption.name),
+                            data, command.charset)) {
         return kExitChanged;
     }
     // Lines that are no text of their character set, and a file's cut last line, cannot be
@@ -331,46 +332,89 @@ int RunSend(const Arguments& args) {
         std::fprintf(stderr, "vudaduv send: every data line is left out: nothing sent\n");
         return kExitChanged;
     }
+    return kExitOk;
+}
 
-    if (link.serial && !os::OpenSerialLine(device, baud, link.serialLink, error)) {
-        std::fprintf(stderr, "vudaduv send: %s\n", error.c_str());
-        return kExitFailed;
-    }
+// What a send came to, for its report.
+struct SendRun {
+    SendOutcome outcome;
+    uint32_t milliseconds = 0;
+    std::chrono::system_clock::time_point started;
+};
+
+// The lines sent to every scale at once, with the progress line on stderr. A network send
+// stopped by Ctrl-C (stop) keeps what had arrived; the serial transport has no stop.
+SendRun SendWithProgress(SendCommand& command, const DataLines& data,
+                         std::optional<StopRequest>& stop) {
+    ScaleLink& link = command.link;
     ProgressLine progress(os::StderrIsTerminal(), data.lines.size(), link.targets.size(),
                           RoadName(link));
+    SendRun run;
     auto start = std::chrono::steady_clock::now();
-    auto started = std::chrono::system_clock::now();
+    run.started = std::chrono::system_clock::now();
     SendProgress told;
     told.lineAnswered = [&progress](std::size_t, std::size_t) { progress.LineAnswered(); };
     told.scaleDone = [&progress](std::size_t, int32_t code) { progress.ScaleDone(code == 0); };
-    // A network send stopped by Ctrl-C shows what had arrived; the serial transport has no stop.
-    std::optional<StopRequest> stop;
     if (!link.serial) {
         stop.emplace();
         link.stop = stop->Flag();
     }
-    SendOutcome outcome = SendLines(link, recordType, data.lines, told);
-    auto milliseconds = static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                  std::chrono::steady_clock::now() - start)
-                                                  .count());
+    run.outcome = SendLines(link, command.recordType, data.lines, told);
+    run.milliseconds = static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                 std::chrono::steady_clock::now() - start)
+                                                 .count());
     progress.End();
-    if (outcome.nothingToSend) {
+    return run;
+}
+
+// The upload lines on stdout, what became of every scale on stderr, the upload file, --verify
+// and the reports; false when any scale was not served as asked or a file was not written.
+// interrupted tells whether Ctrl-C stopped the send or its read-back.
+bool ReportSend(const SendCommand& command, const DataLines& data, const SendRun& run,
+                const std::optional<StopRequest>& stop, bool& interrupted) {
+    const SendOutcome& outcome = run.outcome;
+    const std::string& charset = command.charset;
+    PrintUploadLines(outcome, charset);
+    std::vector<std::string> causes = ScaleCauses(outcome);
+    bool ok = ReportScales(outcome, data, causes, run.milliseconds, command.recordType, charset);
+    if (!command.uploadFile.empty()) {
+        ok = AppendUploadLines(command.uploadFile, outcome, charset) && ok;
+    }
+    interrupted = stop && stop->Requested();
+    std::optional<ReadBackResult> readBack;
+    if (command.verify && !interrupted) {
+        ok = VerifyServedScales(command.link, outcome, command.recordType, data.lines, charset,
+                                readBack) &&
+             ok;
+        interrupted = stop && stop->Requested();
+    }
+    SendEnd end{command.recordType, run.milliseconds, interrupted, readBack ? &*readBack : nullptr,
+                run.started};
+    return WriteReportFiles(kCommand, command.reports, SendReport(outcome, causes, end)) && ok;
+}
+
+// The send of data lines, once its options are read; the exit status.
+int SendDataLines(SendCommand& command) {
+    DataLines data;
+    bool nothing = false;
+    int status = LoadSendLines(command, data, nothing);
+    if (status != kExitOk || nothing) return status;
+    std::string error;
+    ScaleLink& link = command.link;
+    if (link.serial && !os::OpenSerialLine(command.device, command.baud, link.serialLink, error)) {
+        std::fprintf(stderr, "vudaduv send: %s\n", error.c_str());
+        return kExitFailed;
+    }
+    std::optional<StopRequest> stop;
+    SendRun run = SendWithProgress(command, data, stop);
+    if (run.outcome.nothingToSend) {
         // Every line left out by the library: the check said so, and nothing went.
+        if (link.serial) os::CloseSerialLine(link.serialLink);
         NoteNothingToSend(kCommand, data);
         return kExitChanged;
     }
-    PrintUploadLines(outcome, charset);
-    std::vector<std::string> causes = ScaleCauses(outcome);
-    bool ok = ReportScales(outcome, data, causes, milliseconds, recordType, charset);
-    if (!uploadFile.empty()) ok = AppendUploadLines(uploadFile, outcome, charset) && ok;
-    bool interrupted = stop && stop->Requested();
-    std::optional<ReadBackResult> readBack;
-    if (verify && !interrupted) {
-        ok = VerifyServedScales(link, outcome, recordType, data.lines, charset, readBack) && ok;
-        interrupted = stop && stop->Requested();
-    }
-    SendEnd end{recordType, milliseconds, interrupted, readBack ? &*readBack : nullptr, started};
-    ok = WriteReportFiles(kCommand, reports, SendReport(outcome, causes, end)) && ok;
+    bool interrupted = false;
+    bool ok = ReportSend(command, data, run, stop, interrupted);
     if (link.serial) os::CloseSerialLine(link.serialLink);
     if (interrupted) {
         std::fprintf(stderr,
@@ -379,6 +423,28 @@ int RunSend(const Arguments& args) {
         return stop->ExitStatus();
     }
     return ok ? kExitOk : kExitFailed;
+}
+
+}  // namespace
+
+int RunSend(const Arguments& args) {
+    SendCommand command;
+    int status = kExitOk;
+    if (!ParseCommandArgs(
+            kCommand, SendHelp(), args,
+            {kTypeOption, kEnOption, kCharsetOption, kFileOption, kTargetOption, kTargetsFileOption,
+             kSerialOption, kBaudOption, kTimeoutOption, kRetriesOption, kVerifyOption,
+             kAcceptOption, kReportOption, kUploadFileOption},
+            command.parsed, status)) {
+        return status;
+    }
+    if (!command.parsed.Positionals().empty()) {
+        return UsageError(kCommand,
+                          "unexpected argument '" + command.parsed.Positionals()[0] + "'");
+    }
+    if (TakesImage(command.parsed)) return SendImage(command.parsed);
+    status = ReadSendValues(command);
+    return status == kExitOk ? SendDataLines(command) : status;
 }
 
 }  // namespace vudaduv::cli

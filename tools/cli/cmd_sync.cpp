@@ -450,46 +450,44 @@ int ReadPlanOptions(const ParsedArgs& parsed, fleet::SavedPlan& saved, std::stri
     return kExitOk;
 }
 
-}  // namespace
-
-int RunSync(const Arguments& args) {
+// What the command line asks of the sync, read and checked.
+struct SyncCommand {
     ParsedArgs parsed;
-    int status = kExitOk;
-    if (!ParseCommandArgs(
-            kCommand, SyncHelp(), args,
-            {kFileOption, kTypeOption, kEnOption, kCharsetOption, kTargetOption, kTargetsFileOption,
-             kTimeoutOption, kRetriesOption, kStateOption, kRemoveOption, kReadBackOption,
-             kDryRunOption, kAcceptOption, kReportOption, kMaxRemoveOption, kProbeOption,
-             kFailedTargetsOption, kPlanOutOption, kApplyOption},
-            parsed, status)) {
-        return status;
-    }
-    if (!parsed.Positionals().empty()) {
-        return UsageError(kCommand, "unexpected argument '" + parsed.Positionals()[0] + "'");
-    }
-    std::string error;
-    std::string charset;
     fleet::SyncOptions options;
-    options.stateDir = parsed.Value(kStateOption.name);
+    std::string charset;
     ReportFiles reports;
-    std::string failedPath = parsed.Value(kFailedTargetsOption.name);
-    uint64_t probe = options.probe;
-    if (!parsed.Has(kFileOption.name)) return UsageError(kCommand, "--file LIST is required");
-    if (options.stateDir.empty()) return UsageError(kCommand, "--state DIR is required");
-    if (!ReadReportFiles(parsed.Values(kReportOption.name), "the scales' lines", reports, error,
-                         true) ||
-        !ReadRemovalCap(parsed, options.maxRemove, error) ||
+    std::string failedPath;
+    Fleet fleet;
+};
+
+// The options that take a value of their own; false with a message.
+bool ReadSyncValues(SyncCommand& command, std::string& error) {
+    const ParsedArgs& parsed = command.parsed;
+    command.options.stateDir = parsed.Value(kStateOption.name);
+    command.failedPath = parsed.Value(kFailedTargetsOption.name);
+    uint64_t probe = command.options.probe;
+    if (!parsed.Has(kFileOption.name)) error = "--file LIST is required";
+    if (error.empty() && command.options.stateDir.empty()) error = "--state DIR is required";
+    if (!error.empty() ||
+        !ReadReportFiles(parsed.Values(kReportOption.name), "the scales' lines", command.reports,
+                         error, true) ||
+        !ReadRemovalCap(parsed, command.options.maxRemove, error) ||
         !ReadUnsignedOption(parsed, kProbeOption.name, kMaxProbe, probe, error) ||
-        !ReadCharset(parsed, charset, error)) {
-        return UsageError(kCommand, error);
+        !ReadCharset(parsed, command.charset, error)) {
+        return false;
     }
-    if (parsed.Has(kFailedTargetsOption.name) && !os::CanWriteFile(failedPath, error)) {
-        return UsageError(kCommand,
-                          "--failed-targets: " + failedPath + " cannot be written: " + error);
+    if (parsed.Has(kFailedTargetsOption.name) && !os::CanWriteFile(command.failedPath, error)) {
+        error = "--failed-targets: " + command.failedPath + " cannot be written: " + error;
+        return false;
     }
-    options.probe = static_cast<std::size_t>(probe);
-    // The state's images in the user's character set, as pull writes images.
-    options.stateCharset.name = charset;
+    command.options.probe = static_cast<std::size_t>(probe);
+    return true;
+}
+
+// The switches, and the state's images in the user's character set, as pull writes images.
+void SetSyncSwitches(SyncCommand& command) {
+    fleet::SyncOptions& options = command.options;
+    options.stateCharset.name = command.charset;
     options.stateCharset.toGbk = [](const std::string& name, const std::string& text,
                                     std::string& gbk) { return ConvertToGbk(name, text, gbk); };
     options.stateCharset.fromGbk = [](const std::string& name, const std::string& gbk,
@@ -497,24 +495,55 @@ int RunSync(const Arguments& args) {
         text = ConvertFromGbk(name, gbk);
         return true;  // the fleet converts back and compares: a "?" put in does not pass
     };
-    options.en = parsed.Has(kEnOption.name);
-    options.removeMissing = parsed.Has(kRemoveOption.name);
-    options.readScales = parsed.Has(kReadBackOption.name);
-    options.dryRun = parsed.Has(kDryRunOption.name);
-    Fleet fleet;
-    status = LoadFleet(kCommand, parsed, fleet);
-    if (status != kExitOk) return status;
-    options.settings = fleet.settings;
+    options.en = command.parsed.Has(kEnOption.name);
+    options.removeMissing = command.parsed.Has(kRemoveOption.name);
+    options.readScales = command.parsed.Has(kReadBackOption.name);
+    options.dryRun = command.parsed.Has(kDryRunOption.name);
+}
+
+// The command line read; kExitOk, or the exit status after saying why not.
+int ReadSyncOptions(const Arguments& args, SyncCommand& command) {
+    int status = kExitOk;
+    if (!ParseCommandArgs(
+            kCommand, SyncHelp(), args,
+            {kFileOption, kTypeOption, kEnOption, kCharsetOption, kTargetOption, kTargetsFileOption,
+             kTimeoutOption, kRetriesOption, kStateOption, kRemoveOption, kReadBackOption,
+             kDryRunOption, kAcceptOption, kReportOption, kMaxRemoveOption, kProbeOption,
+             kFailedTargetsOption, kPlanOutOption, kApplyOption},
+            command.parsed, status)) {
+        return status;
+    }
+    if (!command.parsed.Positionals().empty()) {
+        return UsageError(kCommand,
+                          "unexpected argument '" + command.parsed.Positionals()[0] + "'");
+    }
+    std::string error;
+    if (!ReadSyncValues(command, error)) return UsageError(kCommand, error);
+    SetSyncSwitches(command);
+    status = LoadFleet(kCommand, command.parsed, command.fleet);
+    command.options.settings = command.fleet.settings;
+    return status;
+}
+
+// The run as its reports name it, before the list is read.
+SyncRun RunOf(const SyncCommand& command) {
     SyncRun run;
     run.started = std::chrono::system_clock::now();
-    run.dryRun = options.dryRun;
-    run.listPath = parsed.Value(kFileOption.name).empty() ? "-" : parsed.Value(kFileOption.name);
-    run.addresses = fleet.addresses;
-    run.names = fleet.names;
-    RunFiles files(reports, failedPath, options.stateDir);
-    fleet::WantedList list;
+    run.dryRun = command.options.dryRun;
+    std::string listPath = command.parsed.Value(kFileOption.name);
+    run.listPath = listPath.empty() ? "-" : listPath;
+    run.addresses = command.fleet.addresses;
+    run.names = command.fleet.names;
+    return run;
+}
+
+// The list read and checked, the run's reports begun; kExitOk, or the exit status after the
+// reports say why the run stopped.
+int LoadSyncList(SyncCommand& command, SyncRun& run, RunFiles& files, fleet::WantedList& list) {
+    fleet::SyncOptions& options = command.options;
     bool cut = false;
-    status = LoadList(parsed, options.en, charset, list, options.listTypes, cut);
+    int status =
+        LoadList(command.parsed, options.en, command.charset, list, options.listTypes, cut);
     if (status != kExitOk) {
         files.Stop(run, WhyTheListStopped(status));
         return status;
@@ -530,23 +559,37 @@ int RunSync(const Arguments& args) {
                      "vudaduv sync: no record is removed in this run: the list's last line "
                      "was cut and may have named any record\n");
     }
+    return kExitOk;
+}
+
+// --plan-out and --apply: the saved plan, the list's digest both keep, and why the saved plan
+// went stale, when it did.
+struct PlanUse {
     fleet::SavedPlan saved;
     std::string listDigest;
-    status = ReadPlanOptions(parsed, saved, listDigest);
-    if (status != kExitOk) {
-        files.Stop(run, "the saved plan could not be used");
-        return status;
-    }
     std::string stale;
-    if (parsed.Has(kApplyOption.name)) {
-        options.digestState = true;
-        options.approvePlans = [&](const std::vector<fleet::ScaleSync>& planned) {
-            stale = fleet::WhyStale(saved, listDigest, fleet.addresses, planned);
-            return stale;
+};
+
+// With --apply the fleet holds the run's plans against the saved one before anything is sent.
+void HoldToSavedPlan(SyncCommand& command, PlanUse& plan) {
+    if (command.parsed.Has(kApplyOption.name)) {
+        command.options.digestState = true;
+        const std::vector<std::string>& addresses = command.fleet.addresses;
+        command.options.approvePlans = [&plan,
+                                        &addresses](const std::vector<fleet::ScaleSync>& planned) {
+            plan.stale = fleet::WhyStale(plan.saved, plan.listDigest, addresses, planned);
+            return plan.stale;
         };
     }
-    options.digestState = options.digestState || parsed.Has(kPlanOutOption.name);
+    command.options.digestState =
+        command.options.digestState || command.parsed.Has(kPlanOutOption.name);
+}
 
+// The fleet's sync, with the progress of every phase on stderr; Ctrl-C and SIGTERM end it at the
+// next reply (what was confirmed is kept).
+fleet::SyncResult SyncWithProgress(const fleet::WantedList& list, SyncCommand& command,
+                                   const StopRequest& stop) {
+    fleet::SyncOptions& options = command.options;
     PhaseProgress progress;
     options.phaseStarted = [&progress](fleet::SyncPhase phase, std::size_t scales,
                                        std::size_t commands) {
@@ -556,53 +599,73 @@ int RunSync(const Arguments& args) {
     options.observer.scaleDone = [&progress](std::size_t, const transport::ScaleResult&) {
         progress.ScaleDone();
     };
-    // Ctrl-C and SIGTERM end the run at the next reply: what was confirmed is kept.
-    StopRequest stop;
     options.observer.stop = stop.Flag();
-    auto start = std::chrono::steady_clock::now();
-    fleet::SyncResult result = fleet::Sync(list, fleet.addresses, options);
+    fleet::SyncResult result = fleet::Sync(list, command.fleet.addresses, options);
     progress.End();
+    options.phaseStarted = nullptr;
+    options.observer = transport::SendObserver();
+    return result;
+}
+
+// A run that sent nothing: its plans refused (a stale saved plan, an empty list), or an error
+// before any scale was served; the exit status.
+int ReportNothingSent(const fleet::SyncResult& result, const PlanUse& plan, const SyncRun& run,
+                      RunFiles& files) {
     if (result.refused) {
-        std::string why = (stale.empty() ? "" : "the plan is stale: ") + result.error +
+        std::string why = (plan.stale.empty() ? "" : "the plan is stale: ") + result.error +
                           "; nothing sent (" +
-                          (stale.empty() ? "--max-remove all allows it"
-                                         : "make a new one with --dry-run --plan-out") +
+                          (plan.stale.empty() ? "--max-remove all allows it"
+                                              : "make a new one with --dry-run --plan-out") +
                           ")";
         SayOnStderr(why);
         files.Stop(run, why);
         return kExitChanged;
     }
-    if (!result.error.empty()) {
-        SayOnStderr(result.error);
-        files.Stop(run, result.error);
-        return kExitFailed;
-    }
+    SayOnStderr(result.error);
+    files.Stop(run, result.error);
+    return kExitFailed;
+}
+
+// Every scale's line, the plans of a dry run and the summary on stdout; the tally.
+Tally PrintSync(const SyncCommand& command, const SyncRun& run, const fleet::SyncResult& result,
+                uint32_t milliseconds) {
+    bool dryRun = command.options.dryRun;
     std::vector<std::size_t> plans = PlanNumbers(result.scales);
     for (std::size_t i = 0; i < result.scales.size(); ++i) {
-        PrintScale(result.scales[i], i < run.names.size() ? run.names[i] : "", options.dryRun,
-                   plans[i], charset);
+        PrintScale(result.scales[i], i < run.names.size() ? run.names[i] : "", dryRun, plans[i],
+                   command.charset);
     }
-    if (options.dryRun) std::fputs(PlansText(result.scales, charset).c_str(), stdout);
+    if (dryRun) std::fputs(PlansText(result.scales, command.charset).c_str(), stdout);
     Tally tally = TallyOf(result);
-    uint32_t milliseconds = MillisecondsSince(start);
     std::size_t done = result.scales.size() - tally.failed - tally.refused - tally.interrupted;
     std::string interrupted =
         result.interrupted ? ", interrupted " + std::to_string(tally.interrupted) : "";
     std::printf("%s %zu of %zu scale(s), failed %zu, refused %zu%s, in %.1f s\n",
-                options.dryRun ? "planned" : "synced", done, result.scales.size(), tally.failed,
+                dryRun ? "planned" : "synced", done, result.scales.size(), tally.failed,
                 tally.refused, interrupted.c_str(), milliseconds / 1000.0);
     if (!result.probed) {
         std::printf(
             "the scales were not checked (--probe 0): a scale that is off or was reset "
             "is not noticed when it has nothing to change\n");
     }
+    return tally;
+}
+
+// The run's outcome printed and its files written; the exit status.
+int ReportSync(const SyncCommand& command, const SyncRun& run, RunFiles& files,
+               const fleet::SyncResult& result, const PlanUse& plan, uint32_t milliseconds,
+               const StopRequest& stop) {
+    if (result.refused || !result.error.empty()) {
+        return ReportNothingSent(result, plan, run, files);
+    }
+    Tally tally = PrintSync(command, run, result, milliseconds);
     if (!result.stateError.empty()) SayOnStderr(result.stateError);
     bool ok = tally.failed == 0 && result.stateError.empty();
     ok = files.End(run, result, milliseconds) && ok;
-    if (parsed.Has(kPlanOutOption.name)) {
-        ok = WriteRunFile(
-                 "plan", parsed.Value(kPlanOutOption.name),
-                 PlanFile(parsed.Value(kFileOption.name), listDigest, result.scales, charset)) &&
+    if (command.parsed.Has(kPlanOutOption.name)) {
+        ok = WriteRunFile("plan", command.parsed.Value(kPlanOutOption.name),
+                          PlanFile(command.parsed.Value(kFileOption.name), plan.listDigest,
+                                   result.scales, command.charset)) &&
              ok;
     }
     if (result.interrupted) {
@@ -611,6 +674,30 @@ int RunSync(const Arguments& args) {
     }
     if (!ok) return kExitFailed;
     return tally.refused > 0 ? kExitChanged : kExitOk;
+}
+
+}  // namespace
+
+int RunSync(const Arguments& args) {
+    SyncCommand command;
+    int status = ReadSyncOptions(args, command);
+    if (status != kExitOk) return status;
+    SyncRun run = RunOf(command);
+    RunFiles files(command.reports, command.failedPath, command.options.stateDir);
+    fleet::WantedList list;
+    status = LoadSyncList(command, run, files, list);
+    if (status != kExitOk) return status;
+    PlanUse plan;
+    status = ReadPlanOptions(command.parsed, plan.saved, plan.listDigest);
+    if (status != kExitOk) {
+        files.Stop(run, "the saved plan could not be used");
+        return status;
+    }
+    HoldToSavedPlan(command, plan);
+    StopRequest stop;
+    auto start = std::chrono::steady_clock::now();
+    fleet::SyncResult result = SyncWithProgress(list, command, stop);
+    return ReportSync(command, run, files, result, plan, MillisecondsSince(start), stop);
 }
 
 }  // namespace vudaduv::cli
