@@ -96,6 +96,11 @@ WantedList WantedOfDataLines(uint32_t recordType, bool en, const std::vector<std
 void LeaveRecordAlone(WantedList& list, const RecordKey& key, const std::string& why);
 // The records of an image, each line sent as the record type of its prefix.
 WantedList WantedOfImage(const Image& image, bool en);
+// The command lines that restore an image's lines to a scale as they stand: each data line
+// (its upload prefix taken off) written as its record type, types[i] that of dataLines[i], in
+// the order given; an empty item line empties its slot. Nothing is read first, no state kept.
+std::vector<std::string> RestoreCommands(const std::vector<uint32_t>& types,
+                                         const std::vector<std::string>& dataLines, bool en);
 // A list as a sync takes it, checked: the records it asks for and the check's findings of its
 // lines (model::FindingsOfList). The tool's sync and the C library's refuse a list with
 // findings unless the caller accepts the changes; accepted, the records are sent as the list

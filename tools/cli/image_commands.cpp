@@ -83,11 +83,7 @@ int SendImage(const ParsedArgs& parsed) {
                             : "nothing sent (--accept-changes sends anyway)");
         if (!accept) return kExitChanged;
     }
-    std::vector<std::string> commands;
-    for (std::size_t i = 0; i < image.types.size(); ++i) {
-        std::vector<std::string> one = BuildCommandList(image.types[i], {image.data.lines[i]}, en);
-        commands.insert(commands.end(), one.begin(), one.end());
-    }
+    std::vector<std::string> commands = fleet::RestoreCommands(image.types, image.data.lines, en);
     ScaleLink link;
     link.en = en;
     link.settings = fleet.settings;
