@@ -13,7 +13,7 @@
 #include <sstream>
 #include <vector>
 
-#include "fleet_internal.h"
+#include "state_files.h"
 
 namespace vudaduv::fleet {
 

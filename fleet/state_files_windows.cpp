@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "fleet_internal.h"
+#include "state_files.h"
 
 namespace vudaduv::fleet {
 
