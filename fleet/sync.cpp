@@ -6,10 +6,11 @@
 // state_dir.cpp.
 //
 // The state directory's ".pending" file names, scale by scale, the records of a send that have
-// not yet been confirmed. It is written before the send and rewritten once the images are; a
-// run that finds records of a scale there (after a kill, a power cut, a scale that failed)
-// reads them back first, so that it sends only what is still missing. One file and one flush
-// for the whole fleet: a thousand scales cost what one does.
+// not yet been confirmed. It is written before the send and rewritten once the images are
+// (WritePendingFile, state_dir.cpp: SyncRun::Send, then SyncRun::Record); a run that finds records
+// of a scale there (after a kill, a power cut, a scale that failed) reads them back first, so that
+// it sends only what is still missing. One file and one flush for the whole fleet: a thousand
+// scales cost what one does.
 //
 // Scales that hold alike (their state files byte for byte, or what their reads gave) share one
 // image, one plan and one command list; the first scale of such a group whose replies are the
