@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <iterator>
 #include <map>
+#include <sstream>
 
 #include "fleet_internal.h"
 #include "vudaduv_fleet.h"

@@ -110,9 +110,7 @@ bool JournalLinesOf(const ScaleWork& work, const Verdict& verdict, std::string& 
 }  // namespace
 
 std::string Cause(const transport::ScaleResult& scale, std::size_t commands) {
-    return std::string(transport::TransportCodeCause(scale.code)) + " (" +
-           std::to_string(scale.answered) + " of " + std::to_string(commands) +
-           " command line(s) answered)";
+    return transport::TransportFailure(scale.code, scale.answered, commands);
 }
 
 // What the scale's replies confirm, taken from a scale of the group that answered alike when

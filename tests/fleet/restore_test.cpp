@@ -44,7 +44,7 @@ TEST(Restore, AScaleHoldsTheImageAfterItsRestoreWhateverItHeldBefore) {
             model::ScaleMemory memory(model::TextModeOf(en));
             Answer(memory, BuildCommandList(1, before, en));
             Answer(memory, RestoreCommands(types, dataLines, en));
-            ReadList reads = BuildReadList(slots, en);
+            ReadList reads = model::BuildReadRequests(slots, en);
             std::vector<std::string> replies;
             for (const std::string& command : *reads.commands) {
                 replies.push_back(memory.Answer(model::WithoutLineEnd(command)));
@@ -63,7 +63,7 @@ TEST(Restore, AnEmptyItemLineEmptiesItsSlotAndNothingGivesNothing) {
     std::vector<std::string> commands = RestoreCommands({1}, {"0007A"}, false);
     EXPECT_FALSE(commands.empty());
     Answer(memory, commands);
-    ReadList reads = BuildReadList({{1, 7}}, false);
+    ReadList reads = model::BuildReadRequests({{1, 7}}, false);
     std::vector<std::string> replies;
     for (const std::string& command : *reads.commands) {
         replies.push_back(memory.Answer(model::WithoutLineEnd(command)));
