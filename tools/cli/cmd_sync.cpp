@@ -501,9 +501,10 @@ void SetSyncSwitches(SyncCommand& command) {
     options.dryRun = command.parsed.Has(kDryRunOption.name);
 }
 
-// The command line read; kExitOk, or the exit status after saying why not.
-int ReadSyncOptions(const Arguments& args, SyncCommand& command) {
-    int status = kExitOk;
+// The command line read; false, with the exit status, when the command ends here: after --help
+// (status kExitOk) or after saying what is wrong.
+bool ReadSyncOptions(const Arguments& args, SyncCommand& command, int& status) {
+    status = kExitOk;
     if (!ParseCommandArgs(
             kCommand, SyncHelp(), args,
             {kFileOption, kTypeOption, kEnOption, kCharsetOption, kTargetOption, kTargetsFileOption,
@@ -511,18 +512,22 @@ int ReadSyncOptions(const Arguments& args, SyncCommand& command) {
              kDryRunOption, kAcceptOption, kReportOption, kMaxRemoveOption, kProbeOption,
              kFailedTargetsOption, kPlanOutOption, kApplyOption},
             command.parsed, status)) {
-        return status;
+        return false;
     }
     if (!command.parsed.Positionals().empty()) {
-        return UsageError(kCommand,
-                          "unexpected argument '" + command.parsed.Positionals()[0] + "'");
+        status =
+            UsageError(kCommand, "unexpected argument '" + command.parsed.Positionals()[0] + "'");
+        return false;
     }
     std::string error;
-    if (!ReadSyncValues(command, error)) return UsageError(kCommand, error);
+    if (!ReadSyncValues(command, error)) {
+        status = UsageError(kCommand, error);
+        return false;
+    }
     SetSyncSwitches(command);
     status = LoadFleet(kCommand, command.parsed, command.fleet);
     command.options.settings = command.fleet.settings;
-    return status;
+    return status == kExitOk;
 }
 
 // The run as its reports name it, before the list is read.
@@ -680,8 +685,8 @@ int ReportSync(const SyncCommand& command, const SyncRun& run, RunFiles& files,
 
 int RunSync(const Arguments& args) {
     SyncCommand command;
-    int status = ReadSyncOptions(args, command);
-    if (status != kExitOk) return status;
+    int status = kExitOk;
+    if (!ReadSyncOptions(args, command, status)) return status;
     SyncRun run = RunOf(command);
     RunFiles files(command.reports, command.failedPath, command.options.stateDir);
     fleet::WantedList list;
