@@ -113,6 +113,7 @@ std::vector<ScaleImage> Pull(const std::vector<std::string>& addresses,
         ScaleImage image;
         image.address = addresses[i];
         image.code = results[i].code;
+        image.cause = results[i].cause;
         image.reads = list.commands->size();
         image.answered = results[i].replies.size();
         image.image = std::move(outcome.image);
@@ -126,13 +127,15 @@ std::vector<ScaleImage> Pull(const std::vector<std::string>& addresses,
 std::string ImageFileName(const std::string& address, uint32_t defaultPort) {
     transport::TargetAddress target;
     if (!transport::ParseTargetAddress(address, defaultPort, target)) return "";
-    std::string name;
-    for (char c : target.host) {
+    bool line = transport::IsSerialLine(target);
+    std::string name = line ? "serial_" : "";
+    for (char c : line ? target.device : target.host) {
         auto byte = static_cast<unsigned char>(c);
         bool kept = std::isalnum(byte) != 0 || c == '.' || c == '-';
         name += kept && byte < 0x80 ? static_cast<char>(std::tolower(byte)) : '_';
     }
-    return name + "_" + std::to_string(target.port) + ".txt";
+    // A line's file has no speed in its name: the same device at another speed is one scale.
+    return name + (line ? "" : "_" + std::to_string(target.port)) + ".txt";
 }
 
 bool WriteFileViewsAllOrNothing(const std::string& dir,

@@ -11,7 +11,8 @@ namespace vudaduv::fleet {
 namespace {
 
 // A scale as the addresses that name it: its host in lower case and its port, and the addresses
-// and ports it reaches now (none when its name does not resolve: the send says so).
+// and ports it reaches now (none when its name does not resolve: the send says so); a serial
+// line's scale as its device's one name.
 struct Identity {
     bool read = false;
     std::string name;
@@ -23,6 +24,11 @@ Identity IdentityOf(const std::string& text, uint32_t defaultPort) {
     transport::TargetAddress address;
     if (!transport::ParseTargetAddress(text, defaultPort, address)) return identity;
     identity.read = true;
+    if (transport::IsSerialLine(address)) {
+        // One device, whatever its speed or the name it was given: the transport's rule.
+        identity.name = "serial " + transport::SerialLineIdentity(address.device);
+        return identity;
+    }
     for (char c : address.host) {
         identity.name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }

@@ -110,7 +110,7 @@ bool JournalLinesOf(const ScaleWork& work, const Verdict& verdict, std::string& 
 }  // namespace
 
 std::string Cause(const transport::ScaleResult& scale, std::size_t commands) {
-    return transport::TransportFailure(scale.code, scale.answered, commands);
+    return transport::TransportFailure(scale.code, scale.answered, commands, 0, scale.cause);
 }
 
 // What the scale's replies confirm, taken from a scale of the group that answered alike when

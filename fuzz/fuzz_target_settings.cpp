@@ -1,7 +1,8 @@
 // The TCP transport's reading of its target record: the first input byte says how many settings
 // values follow (four bytes each), the rest is one address. A value of 0 or a missing one keeps
 // the default, any other is taken; an address that parses has a host and a port, and written
-// back with its port it parses to the same host and port.
+// back with its port it parses to the same host and port; or it is a serial line with a device
+// and a speed the line supports, and written back with its speed it reads the same.
 #include <string>
 #include <vector>
 
@@ -51,9 +52,26 @@ std::string WithPort(const TargetAddress& address) {
     return host + ":" + std::to_string(address.port);
 }
 
+void CheckSerialLine(const std::string& text, const TargetAddress& address) {
+    FuzzCheck(address.host.empty() && address.port == 0, "a serial line has no host or port");
+    FuzzCheck(text.compare(0, 7, "serial:") == 0 && text.find(address.device) == 7,
+              "the device is taken from the text, after serial:");
+    FuzzCheck(vudaduv::transport::SerialBaudSupported(address.baud),
+              "a serial line's speed is one the line supports");
+    TargetAddress again;
+    FuzzCheck(ParseTargetAddress("serial:" + address.device + "@" + std::to_string(address.baud), 0,
+                                 again) &&
+                  again.device == address.device && again.baud == address.baud,
+              "a serial line written back with its speed reads the same");
+}
+
 void CheckAddress(const std::string& text, uint32_t defaultPort) {
     TargetAddress address;
     if (!ParseTargetAddress(text, defaultPort, address)) return;
+    if (vudaduv::transport::IsSerialLine(address)) {
+        CheckSerialLine(text, address);
+        return;
+    }
     FuzzCheck(!address.host.empty() && address.port >= 1, "an address has a host and a port");
     FuzzCheck(text.find(address.host) != std::string::npos, "the host is taken from the text");
     if (address.host.find_first_of("[]") != std::string::npos) return;

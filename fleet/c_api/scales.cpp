@@ -19,7 +19,7 @@ namespace {
 // a scale's, or the records that did not come back intact.
 std::string CauseOfRead(const fleet::ScaleImage& scale) {
     if (scale.code != WQDS_OK) {
-        return transport::TransportFailure(scale.code, scale.answered, scale.reads);
+        return transport::TransportFailure(scale.code, scale.answered, scale.reads, 0, scale.cause);
     }
     if (!scale.failure.empty()) return scale.failure;
     std::string cause;

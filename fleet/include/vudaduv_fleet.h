@@ -159,6 +159,7 @@ std::vector<RecordKey> SlotsOf(const PullRequest& request);
 struct ScaleImage {
     std::string address;
     int32_t code = WQDS_OK;  // the transport's outcome
+    std::string cause;       // the transport's cause of a failure ("in use by another process")
     std::size_t reads = 0;   // read commands sent
     std::size_t answered = 0;
     Image image;                      // the records that came back intact
@@ -177,7 +178,8 @@ std::vector<ScaleImage> Pull(const std::vector<std::string>& addresses,
 
 // The file of a scale's image in a directory: host and port, every character that is no
 // letter, digit, '.' or '-' as '_', the host in lower case: "127.0.0.1_4001.txt",
-// "__1_4001.txt" for [::1]:4001. "" for an address that cannot be read.
+// "__1_4001.txt" for [::1]:4001; a serial line's device alike after "serial_", without its
+// speed: "serial__dev_ttyusb0.txt", "serial_com3.txt". "" for an address that cannot be read.
 std::string ImageFileName(const std::string& address, uint32_t defaultPort);
 
 // Writes every file into dir, all or nothing: each is written beside its place and renamed

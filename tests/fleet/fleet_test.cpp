@@ -295,7 +295,43 @@ TEST(Image, FileNamesAreSafeOnEverySystem) {
     EXPECT_EQ(ImageFileName("[::1]:9", 4001), "__1_9.txt");
     EXPECT_EQ(ImageFileName("Scale-7", 4001), "scale-7_4001.txt");
     EXPECT_EQ(ImageFileName("", 4001), "");
+    // A serial line's file has no speed in its name: the same device is the same scale.
+    EXPECT_EQ(ImageFileName("serial:/dev/ttyUSB0", 4001), "serial__dev_ttyusb0.txt");
+    EXPECT_EQ(ImageFileName("serial:/dev/ttyUSB0@19200", 4001), "serial__dev_ttyusb0.txt");
+    EXPECT_EQ(ImageFileName("serial:COM3", 4001), "serial_com3.txt");
+    EXPECT_EQ(ImageFileName("serial:", 4001), "");
 }
+
+#ifndef _WIN32
+// The same device named twice, by a link or at another speed, is one scale; each other device,
+// and each network scale, is a scale of its own.
+TEST(ScaleIdentity, TheSameSerialDeviceNamedTwiceIsOneScale) {
+    testing::TempDirectory directory;
+    std::string line = (directory.Path() / "ttyUSB0").string();
+    std::string other = (directory.Path() / "ttyUSB1").string();
+    std::string link = (directory.Path() / "usb-scale-1").string();
+    WriteWholeFile(line.c_str(), "");
+    WriteWholeFile(other.c_str(), "");
+    std::filesystem::create_symlink(line, link);
+    const std::vector<std::string> addresses = {
+        "serial:" + line,
+        "serial:" + link + "@19200",
+        "serial:" + other,
+        "127.0.0.1:4001",
+        "serial:" + line + "@9600",
+        "serial:" + directory.Path().string() + "/gone",
+        "serial:" + other + "@1200",
+    };
+    const std::vector<std::size_t> firsts = {0, 0, 2, 3, 0, 5, 2};
+    std::vector<ScaleOfAddress> scales = IdentifyScales(addresses, 4001);
+    ASSERT_EQ(scales.size(), addresses.size());
+    for (std::size_t i = 0; i < addresses.size(); ++i) {
+        EXPECT_EQ(scales[i].first, firsts[i]) << addresses[i];
+    }
+    EXPECT_EQ(SameScaleNote(addresses[4], addresses[0], scales[4]),
+              "'" + addresses[4] + "' is the scale of '" + addresses[0] + "' again: sent to once");
+}
+#endif
 
 // ---- A day with a virtual fleet --------------------------------------------------------------
 

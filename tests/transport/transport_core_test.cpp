@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -489,12 +491,13 @@ TEST(Addresses, EachFormIsReadOrRefusedWithItsReason) {
     };
     for (const AddressCase& c : cases) {
         SCOPED_TRACE(c.text);
-        vudaduv::transport::TargetAddress address{"left over", 7};
+        vudaduv::transport::TargetAddress address{"left over", 7, "left over", 7};
         EXPECT_EQ(vudaduv::transport::ReadTargetAddress(c.text, c.defaultPort, address), c.why);
         EXPECT_EQ(vudaduv::transport::ParseTargetAddress(c.text, c.defaultPort, address),
                   std::string(c.why).empty());
         EXPECT_EQ(address.host, c.host);
         EXPECT_EQ(address.port, c.port);
+        EXPECT_EQ(address.device, "");  // none of these is a serial line
     }
     // A listener may ask for port 0; the rest of the rule is the same.
     vudaduv::transport::TargetAddress listen;
@@ -504,6 +507,89 @@ TEST(Addresses, EachFormIsReadOrRefusedWithItsReason) {
     EXPECT_EQ(vudaduv::transport::ReadListenAddress("4001", 0, listen),
               "a number alone is no host (HOST:PORT)");
 }
+
+// A scale on a serial line: "serial:DEVICE" or "serial:DEVICE@BAUD", by the same one rule.
+TEST(Addresses, ASerialLineIsReadWithItsSpeedOrRefusedWithItsReason) {
+    struct LineCase {
+        const char* text;
+        const char* device;
+        std::uint32_t baud;
+        const char* why;  // "" when read
+    };
+    const std::vector<LineCase> cases = {
+        {"serial:/dev/ttyUSB0", "/dev/ttyUSB0", 9600, ""},
+        {"serial:/dev/ttyS1@19200", "/dev/ttyS1", 19200, ""},
+        {"serial:COM3", "COM3", 9600, ""},
+        {"serial:\\\\.\\COM10@115200", "\\\\.\\COM10", 115200, ""},
+        {"serial:/dev/serial/by-id/usb-x@y@1200", "/dev/serial/by-id/usb-x@y", 1200, ""},
+        {"serial:/dev/ttyS0@230400", "/dev/ttyS0", 230400, ""},
+        {"serial:/dev/tty S0", "/dev/tty S0", 9600, ""},
+        {"serial:", "", 0, "no device (serial:DEVICE[@BAUD])"},
+        {"serial:@9600", "", 0, "no device (serial:DEVICE[@BAUD])"},
+        {"serial:/dev/ttyS0@", "", 0, "no speed after the '@' (serial:DEVICE@BAUD)"},
+        {"serial:/dev/ttyS0@fast", "", 0, "the speed \"fast\" is no decimal number"},
+        {"serial:/dev/ttyS0@-9600", "", 0, "the speed \"-9600\" is no decimal number"},
+        {"serial:/dev/ttyS0@1000", "", 0,
+         "speed 1000 is not supported (1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200 or "
+         "230400)"},
+        {"serial:/dev/ttyS0@0", "", 0,
+         "speed 0 is not supported (1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200 or "
+         "230400)"},
+        {"serial:/dev/ttyS0@96000000000000000000", "", 0,
+         "speed 96000000000000000000 is not supported (1200, 2400, 4800, 9600, 19200, 38400, "
+         "57600, 115200 or 230400)"},
+        {"serial:/dev/tty\nS0", "", 0, "a control character in the device"},
+        // Not the serial form: read as a host and port, and refused as one.
+        {"Serial:/dev/ttyS0", "", 0, "the port \"/dev/ttyS0\" is no decimal number"},
+    };
+    for (const LineCase& c : cases) {
+        SCOPED_TRACE(c.text);
+        vudaduv::transport::TargetAddress address{"left over", 7, "left over", 7};
+        EXPECT_EQ(vudaduv::transport::ReadTargetAddress(c.text, 4001, address), c.why);
+        EXPECT_EQ(address.device, c.device);
+        EXPECT_EQ(address.baud, c.baud);
+        EXPECT_EQ(address.host, "");
+        EXPECT_EQ(address.port, 0);
+        EXPECT_EQ(vudaduv::transport::IsSerialLine(address), std::string(c.why).empty());
+    }
+    vudaduv::transport::TargetAddress listen;
+    EXPECT_EQ(vudaduv::transport::ReadListenAddress("serial:/dev/ttyS0", 4001, listen),
+              "a serial line is no address to listen on");
+    // A host named "serial" with a port is still one: no device is a number alone.
+    vudaduv::transport::TargetAddress host;
+    EXPECT_EQ(vudaduv::transport::ReadTargetAddress("serial:4002", 4001, host), "");
+    EXPECT_EQ(host.host, "serial");
+    EXPECT_EQ(host.port, 4002);
+    EXPECT_FALSE(vudaduv::transport::IsSerialLine(host));
+}
+
+#ifndef _WIN32
+// Two names of one device are one scale; the speed is no part of the device.
+TEST(Addresses, ASerialLineReachesItsDeviceByItsOneName) {
+    vudaduv::testing::TempDirectory directory;
+    std::filesystem::path device = directory.Path() / "line";
+    std::filesystem::path link = directory.Path() / "by-id";
+    { std::ofstream(device.string()) << ""; }
+    std::filesystem::create_symlink(device, link);
+    std::string real = std::filesystem::canonical(device).string();
+    vudaduv::transport::TargetAddress named;
+    vudaduv::transport::TargetAddress linked;
+    ASSERT_TRUE(vudaduv::transport::ParseTargetAddress("serial:" + device.string(), 0, named));
+    ASSERT_TRUE(
+        vudaduv::transport::ParseTargetAddress("serial:" + link.string() + "@19200", 0, linked));
+    EXPECT_EQ(vudaduv::transport::ResolveEndpoints(named), std::vector<std::string>{real});
+    EXPECT_EQ(vudaduv::transport::ResolveEndpoints(linked), std::vector<std::string>{real});
+    // A device that is not there is known by its name as given.
+    EXPECT_EQ(vudaduv::transport::SerialLineIdentity("/dev/no-such-line"), "/dev/no-such-line");
+}
+#else
+// Windows names a port alike in any case, with or without the device namespace's prefix.
+TEST(Addresses, ASerialLineReachesItsDeviceByItsOneName) {
+    EXPECT_EQ(vudaduv::transport::SerialLineIdentity("com10"), "COM10");
+    EXPECT_EQ(vudaduv::transport::SerialLineIdentity("\\\\.\\COM10"), "COM10");
+    EXPECT_EQ(vudaduv::transport::SerialLineIdentity("\\\\.\\cOm3"), "COM3");
+}
+#endif
 
 TEST(Addresses, QuotedForAMessageWithWhatCannotBePrintedEscaped) {
     const std::vector<std::pair<std::string, std::string>> cases = {

@@ -82,9 +82,10 @@ int LoadSide(const std::string& operand, const Side& side, fleet::Image& image, 
                          ShowText(side.charset, broken).c_str());
         }
         if (read[0].code != WQDS_OK) {
-            std::fprintf(
-                stderr, "vudaduv diff: %s: not read: %s\n", address.c_str(),
-                transport::TransportFailure(read[0].code, read[0].answered, read[0].reads).c_str());
+            std::fprintf(stderr, "vudaduv diff: %s: not read: %s\n", address.c_str(),
+                         transport::TransportFailure(read[0].code, read[0].answered, read[0].reads,
+                                                     0, read[0].cause)
+                             .c_str());
             return kExitUnreadable;
         }
         image = read[0].image;

@@ -126,7 +126,8 @@ int RunPull(const Arguments& args) {
         if (scale.code != WQDS_OK) {
             std::fprintf(
                 stderr, "vudaduv pull: %s: not read: %s\n", scale.address.c_str(),
-                transport::TransportFailure(scale.code, scale.answered, scale.reads).c_str());
+                transport::TransportFailure(scale.code, scale.answered, scale.reads, 0, scale.cause)
+                    .c_str());
             ok = false;
             continue;
         }

@@ -1,22 +1,13 @@
-// The serial speeds the tool offers, the same on every system.
+// The serial speeds the tool offers: the transport's, the same on every system.
 #include "os_serial.h"
 
-#include <algorithm>
-#include <iterator>
-
 #include "os.h"
+#include "vudaduv_transport.h"
 
 namespace vudaduv::cli::os {
 
-namespace {
-
-constexpr uint32_t kSerialSpeeds[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400};
-
-}  // namespace
-
 bool SerialSpeedKnown(uint32_t baud) {
-    return std::find(std::begin(kSerialSpeeds), std::end(kSerialSpeeds), baud) !=
-           std::end(kSerialSpeeds);
+    return transport::SerialBaudSupported(baud);
 }
 
 bool OpenSerialLine(const std::string& device, uint32_t baud, uint32_t& link, std::string& error) {

@@ -100,7 +100,8 @@ SendOutcome SendLines(const ScaleLink& link, uint32_t recordType,
 }
 
 std::string FailureCause(const ScaleResult& scale, std::size_t commandCount) {
-    return transport::TransportFailure(scale.code, scale.answered, commandCount, scale.connections);
+    return transport::TransportFailure(scale.code, scale.answered, commandCount, scale.connections,
+                                       scale.cause);
 }
 
 std::string ScaleFailureCause(const ScaleResult& scale, std::size_t commandCount) {

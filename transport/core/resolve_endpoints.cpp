@@ -18,6 +18,7 @@ std::string ShowEndpoint(const asio::ip::address& address, std::uint16_t port) {
 }  // namespace
 
 std::vector<std::string> ResolveEndpoints(const TargetAddress& address) {
+    if (IsSerialLine(address)) return {SerialLineIdentity(address.device)};
     asio::error_code notNumeric;
     asio::ip::address numeric = asio::ip::make_address(address.host, notNumeric);
     if (!notNumeric) return {ShowEndpoint(numeric, address.port)};

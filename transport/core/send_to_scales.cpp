@@ -1,7 +1,9 @@
 // SendToScales: every scale of a call served together over one engine (socket_engine.h), each
 // with its own command list and a connection of its own, reconnecting after a refusal, a
 // time-out or a drop; no more connections at once than the open-file limit allows, the other
-// scales waiting their turn (connection_slots.h). The steps are here; the I/O is the engine's.
+// scales waiting their turn (connection_slots.h). A scale on a serial line is served by the same
+// steps over a line its channel opens in place of a connection. The steps are here; the I/O is
+// the engine's.
 #include "core/send_to_scales.h"
 
 #include <algorithm>
@@ -69,6 +71,12 @@ bool IsWorthARetry(std::int32_t code) {
     return code == WQDS_REFUSED || code == WQDS_TIMEOUT || code == WQDS_CLOSED;
 }
 
+// On a serial line only a reply that did not come is asked for again, on the line held: a line
+// that hung up has no other connection to try, one in use is not given up by asking again.
+bool IsWorthARetryOnLine(std::int32_t code) {
+    return code == WQDS_TIMEOUT;
+}
+
 std::uint32_t MillisecondsSince(Clock::time_point start) {
     auto elapsed =
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
@@ -112,13 +120,16 @@ class alignas(64) TargetSession final : private ChannelEvents {
         Step([this] {
             if (!ParseTargetAddress(address_, settings_.defaultPort, parsed_)) {
                 Finish(WQDS_BAD_ADDRESS);
-            } else if (!SkipEmptyCommands()) {
-                Finish(WQDS_OK);  // nothing to send: no connection either
-            } else {
-                // A reply for each command at most: the list never moves as replies come.
-                if (!observer_.replyTaken) replies_.reserve(commands_.size());
-                TakeSlotAndTry();
+                return;
             }
+            line_ = IsSerialLine(parsed_);
+            if (!SkipEmptyCommands()) {
+                Finish(WQDS_OK);  // nothing to send: no connection either
+                return;
+            }
+            // A reply for each command at most: the list never moves as replies come.
+            if (!observer_.replyTaken) replies_.reserve(commands_.size());
+            TakeSlotAndTry();
         });
     }
 
@@ -162,9 +173,12 @@ class alignas(64) TargetSession final : private ChannelEvents {
         }
     }
 
-    // Starts a try when a connection slot is free; otherwise waits in line, with no alarm set.
+    // Starts a try when a connection slot is free; otherwise waits in line, with no alarm set. A
+    // serial line keeps its slot between tries.
     void TakeSlotAndTry() {
-        if (call_.slots.Take(index_)) {
+        if (holdsSlot_) {
+            StartTry();
+        } else if (call_.slots.Take(index_)) {
             holdsSlot_ = true;
             StartTry();
         } else {
@@ -195,6 +209,10 @@ class alignas(64) TargetSession final : private ChannelEvents {
     void StartTry() {
         ++tries_;
         reader_.DiscardPending();  // bytes of a connection given up answer nothing now
+        if (line_) {
+            TryOnLine();
+            return;
+        }
         std::error_code notNumeric;
         asio::ip::address numeric = asio::ip::make_address(parsed_.host, notNumeric);
         if (!notNumeric) {
@@ -203,6 +221,22 @@ class alignas(64) TargetSession final : private ChannelEvents {
         }
         // A name, or a numeric form only the system's resolver reads ("127.1").
         channel_->Resolve(parsed_.host, parsed_.port);
+    }
+
+    // The line is opened at the first try and held for the call; a later try drops what came late
+    // to the command asked for again.
+    void TryOnLine() {
+        if (lineOpen_) {
+            channel_->DiscardLineInput();
+        } else {
+            std::int32_t code = channel_->OpenLine(parsed_.device, parsed_.baud, cause_);
+            if (code != WQDS_OK) {
+                EndTry(code);
+                return;
+            }
+            lineOpen_ = true;
+        }
+        SendNextCommand();
     }
 
     void Resolved(const std::error_code& error, std::vector<Endpoint> endpoints) noexcept override {
@@ -332,11 +366,21 @@ class alignas(64) TargetSession final : private ChannelEvents {
 
     void EndTry(std::int32_t code) {
         StopTimer();
-        channel_->Close();
-        GiveSlotBack();
-        // A name that does not resolve gave no address to connect to.
+        bool retry =
+            (line_ ? IsWorthARetryOnLine(code) : IsWorthARetry(code)) && tries_ < settings_.tries;
+        // A line stays open between tries: it is opened once a call, and held. What it was
+        // waiting for is given up: a late answer must not pass for one during the pause.
+        if (line_ && retry) {
+            channel_->DiscardLineInput();
+        } else {
+            channel_->Close();
+            lineOpen_ = false;
+            GiveSlotBack();
+        }
+        // A name that does not resolve gave no address to connect to, nor a device no line.
         if (code != WQDS_BAD_ADDRESS) ++outcome_.connections;
-        if (!IsWorthARetry(code) || tries_ >= settings_.tries) {
+        if (!retry) {
+            if (line_ && code == WQDS_CLOSED) cause_ = "the serial line hung up";
             Finish(code);
             return;
         }
@@ -353,6 +397,12 @@ class alignas(64) TargetSession final : private ChannelEvents {
         if (std::exchange(waitsForSlot_, false)) call_.slots.Leave(index_);
         outcome_.code = code;
         outcome_.milliseconds = MillisecondsSince(callStart_);
+        try {
+            if (code != WQDS_OK)
+                outcome_.cause = cause_.empty() ? TransportCodeCause(code) : cause_;
+        } catch (...) {
+            // no memory for the words: the code says it
+        }
         outcome_.answered = answered_;
         if (!replies_.empty()) {
             outcome_.replies = std::move(replies_);
@@ -441,6 +491,9 @@ class alignas(64) TargetSession final : private ChannelEvents {
     std::vector<Endpoint> endpoints_;
     std::size_t endpointIndex_ = 0;
     std::int32_t connectCode_ = WQDS_REFUSED;
+    bool line_ = false;      // the address names a serial line
+    bool lineOpen_ = false;  // and the channel holds it
+    std::string cause_;      // closer than the code's own, when there is one
 };
 
 // Reads the caller's stop flag every kStopCheckPeriod, on an alarm of its own, so that the flag

@@ -1,9 +1,12 @@
 // The platform layer of the serial transport: a serial line that the application opened and
-// configured, borrowed for one send. One implementation per system: serial_line_posix.cpp (a
-// descriptor, waited on with poll()) and serial_line_windows.cpp (a HANDLE).
+// configured, borrowed for one send; and a line that the core opens itself for a scale named
+// "serial:DEVICE@BAUD", held alone while it is served. One implementation per system:
+// serial_line_posix.cpp (a descriptor, waited on with poll() or the engine's epoll set) and
+// serial_line_windows.cpp (a HANDLE).
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "core/byte_stream.h"
@@ -29,6 +32,41 @@ class SerialLine final : public ByteStream {
 
   private:
     std::uint32_t link_;
+};
+
+// A serial line the core opened for a scale and holds alone while it is served: raw, 8 data
+// bits, no parity, one stop bit, no flow control, at the address's speed, reads and writes that
+// never block (POSIX: O_NONBLOCK; Windows: overlapped). Another process that tries the line is
+// refused (POSIX: TIOCEXCL and an flock() of the device; Windows: no sharing). Closing puts back
+// the settings the line had.
+class HeldLine {
+  public:
+    HeldLine();
+    ~HeldLine();
+    HeldLine(const HeldLine&) = delete;
+    HeldLine& operator=(const HeldLine&) = delete;
+
+    // WQDS_OK; or, with nothing held, WQDS_BAD_ADDRESS ("no such device", "not a serial line"),
+    // WQDS_REFUSED ("in use by another process", "permission denied", "the line does not take
+    // 230400 baud") or WQDS_INTERNAL, and the cause in a few words.
+    std::int32_t Open(const std::string& device, std::uint32_t baud, std::string& cause);
+
+    // The descriptor (POSIX) or HANDLE (Windows) while the line is held.
+    std::intptr_t Handle() const { return handle_; }
+
+    // Drops what the line received and nobody read: a late answer to a command asked for again.
+    void DiscardInput() noexcept;
+
+    // Puts the settings back and closes the line; nothing when none is held.
+    void Close() noexcept;
+
+    // Puts the settings back and lets go of the handle, which whoever took it closes.
+    void Release() noexcept;
+
+  private:
+    struct Saved;  // the line's settings as Open found them
+    std::intptr_t handle_;
+    std::unique_ptr<Saved> saved_;
 };
 
 }  // namespace vudaduv::transport::serial

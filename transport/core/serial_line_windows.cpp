@@ -5,9 +5,12 @@
 #include <winternl.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
+#include <string>
 
 #include "core/serial_line.h"
+#include "vudaduv_transport.h"
 
 namespace vudaduv::transport::serial {
 
@@ -247,7 +250,123 @@ void DiscardPipeInput(HANDLE line) {
     }
 }
 
+// "COMn" as CreateFile takes every port, past COM9 too: "\\.\COMn". Any other name as it is.
+std::string DeviceFileName(const std::string& device) {
+    std::string identity = SerialLineIdentity(device);
+    bool comPort = identity.size() > 3 && identity.compare(0, 3, "COM") == 0 &&
+                   std::all_of(identity.begin() + 3, identity.end(),
+                               [](char c) { return c >= '0' && c <= '9'; });
+    return comPort ? "\\\\.\\" + identity : device;
+}
+
+std::int32_t OpenFailure(DWORD error, std::string& cause) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_NETPATH:
+            cause = "no such device";
+            return WQDS_BAD_ADDRESS;
+        case ERROR_ACCESS_DENIED:  // opened with no sharing, by whoever holds it
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_BUSY:
+            cause = "in use by another process";
+            return WQDS_REFUSED;
+        case ERROR_NOT_ENOUGH_MEMORY:
+        case ERROR_OUTOFMEMORY:
+        case ERROR_TOO_MANY_OPEN_FILES:
+            cause = "no memory or handle left";
+            return WQDS_INTERNAL;
+        default:
+            cause = "cannot be opened (error " + std::to_string(error) + ")";
+            return WQDS_REFUSED;
+    }
+}
+
+// Raw bytes, 8 data bits, no parity, one stop bit, no flow control, at the rate.
+bool SetRaw(HANDLE line, DCB settings, std::uint32_t baud) {
+    settings.BaudRate = baud;
+    settings.ByteSize = 8;
+    settings.Parity = NOPARITY;
+    settings.StopBits = ONESTOPBIT;
+    settings.fBinary = TRUE;
+    settings.fParity = FALSE;
+    settings.fOutxCtsFlow = FALSE;
+    settings.fOutxDsrFlow = FALSE;
+    settings.fDtrControl = DTR_CONTROL_ENABLE;
+    settings.fRtsControl = RTS_CONTROL_ENABLE;
+    settings.fDsrSensitivity = FALSE;
+    settings.fOutX = FALSE;
+    settings.fInX = FALSE;
+    settings.fNull = FALSE;
+    settings.fAbortOnError = FALSE;
+    if (!SetCommState(line, &settings)) return false;
+    // A read returns as soon as a byte is there; the session's own alarm bounds every wait.
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+    timeouts.ReadTotalTimeoutConstant = MAXDWORD - 1;
+    return SetCommTimeouts(line, &timeouts) != 0;
+}
+
 }  // namespace
+
+struct HeldLine::Saved {
+    DCB settings{};
+    COMMTIMEOUTS timeouts{};
+};
+
+HeldLine::HeldLine() : handle_(reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE)) {}
+
+HeldLine::~HeldLine() {
+    Close();
+}
+
+std::int32_t HeldLine::Open(const std::string& device, std::uint32_t baud, std::string& cause) {
+    Close();
+    // No sharing: another process that opens the port is refused for as long as it is held.
+    HANDLE line = CreateFileA(DeviceFileName(device).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (line == INVALID_HANDLE_VALUE) return OpenFailure(GetLastError(), cause);
+    auto saved = std::make_unique<Saved>();
+    saved->settings.DCBlength = sizeof saved->settings;
+    std::int32_t code = WQDS_OK;
+    if (!GetCommState(line, &saved->settings) || !GetCommTimeouts(line, &saved->timeouts)) {
+        cause = "not a serial line";
+        code = WQDS_BAD_ADDRESS;
+    } else if (!SetRaw(line, saved->settings, baud)) {
+        cause = "the line does not take " + std::to_string(baud) + " baud";
+        code = WQDS_REFUSED;
+    }
+    if (code != WQDS_OK) {
+        CloseHandle(line);
+        return code;
+    }
+    PurgeComm(line, PURGE_RXCLEAR | PURGE_TXCLEAR);
+    handle_ = reinterpret_cast<std::intptr_t>(line);
+    saved_ = std::move(saved);
+    return WQDS_OK;
+}
+
+void HeldLine::DiscardInput() noexcept {
+    if (saved_) PurgeComm(reinterpret_cast<HANDLE>(handle_), PURGE_RXCLEAR);
+}
+
+void HeldLine::Release() noexcept {
+    if (!saved_) return;
+    HANDLE line = reinterpret_cast<HANDLE>(handle_);
+    SetCommState(line, &saved_->settings);
+    SetCommTimeouts(line, &saved_->timeouts);
+    handle_ = reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE);
+    saved_.reset();
+}
+
+void HeldLine::Close() noexcept {
+    if (!saved_) return;
+    HANDLE line = reinterpret_cast<HANDLE>(handle_);
+    Release();
+    CloseHandle(line);
+}
 
 bool IsOpenLine(std::uint32_t link) {
     HANDLE line = LineHandle(link);
@@ -289,3 +408,15 @@ void SerialLine::DiscardInput() {
 }
 
 }  // namespace vudaduv::transport::serial
+
+namespace vudaduv::transport {
+
+// Windows names a port alike in any case, with or without the prefix of the device namespace.
+std::string SerialLineIdentity(const std::string& device) {
+    std::string name = device;
+    if (name.size() > 4 && name.compare(0, 4, "\\\\.\\") == 0) name.erase(0, 4);
+    for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return name;
+}
+
+}  // namespace vudaduv::transport

@@ -1,7 +1,7 @@
-// What a scale's session needs of the I/O beneath it: resolve a name, connect to an address,
-// write a command, be handed the bytes that come, one alarm, close. An engine runs the call's
-// loop and serves every session's channel in it; the session's steps (send_to_scales.cpp) know
-// nothing of how.
+// What a scale's session needs of the I/O beneath it: resolve a name, connect to an address (or
+// open a serial line), write a command, be handed the bytes that come, one alarm, close. An engine
+// runs the call's loop and serves every session's channel in it; the session's steps
+// (send_to_scales.cpp) know nothing of how.
 //
 // Two engines: on Linux an epoll set of the engine's own (socket_engine_epoll_linux.cpp), whose
 // wait is the call's only wait, so a command costs a write, a wait and a read; elsewhere Asio
@@ -65,6 +65,17 @@ class Channel {
     // Opens a socket for the endpoint's family and starts connecting; Connected tells how it
     // went. An error, and no word later, when no socket could be opened.
     virtual std::error_code Connect(const Endpoint& endpoint) = 0;
+
+    // Opens the serial line device at baud for this channel alone (serial_line.h's HeldLine), in
+    // place of a connection: WQDS_OK, after which Write, Receive and Close serve the line as they
+    // serve a socket (a line that hangs up fails a read or a write, like a drop); otherwise a
+    // WQDS_ code and its cause, with nothing open. No word comes of it.
+    virtual std::int32_t OpenLine(const std::string& device, std::uint32_t baud,
+                                  std::string& cause) = 0;
+
+    // Gives up the read asked for and a write under way on the open line, which stays open, and
+    // drops what it received and nobody read yet: nothing more is told of them.
+    virtual void DiscardLineInput() noexcept = 0;
 
     // Writes bytes on the connected socket; they must stay valid until the write is done.
     virtual WriteStatus Write(const char* bytes, std::size_t count, std::error_code& error) = 0;

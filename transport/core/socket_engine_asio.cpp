@@ -1,17 +1,21 @@
 // The engine over Asio: its event loop (I/O completion ports on Windows), a socket, a resolver
-// and a timer per channel. Every platform builds it; Windows runs on it.
+// and a timer per channel, and a serial port for a channel that serves a line. Every platform
+// builds it; Windows runs on it.
 #include <array>
 #include <string>
 #include <utility>
 
 #include "asio/io_context.hpp"
 #include "asio/ip/tcp.hpp"
+#include "asio/serial_port.hpp"
 #include "asio/steady_timer.hpp"
 #include "asio/write.hpp"
 #include "core/reply_exchange.h"
+#include "core/serial_line.h"
 #include "core/socket_engine.h"
 #include "core/socket_system.h"
 #include "vudaduv_asio_loop.h"
+#include "wqdatasend.h"
 
 namespace vudaduv::transport {
 
@@ -23,13 +27,14 @@ using Executor = asio::io_context::executor_type;
 using Socket = asio::basic_stream_socket<tcp, Executor>;
 using Resolver = asio::ip::basic_resolver<tcp, Executor>;
 using Timer = asio::basic_waitable_timer<EngineClock, asio::wait_traits<EngineClock>, Executor>;
+using SerialPort = asio::basic_serial_port<Executor>;
 
 // Each wait carries the generation it was started in: a wait of a connection closed since, or
 // of an alarm set anew, completes (aborted) and tells nothing.
 class AsioChannel final : public Channel {
   public:
     AsioChannel(asio::io_context& loop, ChannelEvents& owner)
-        : owner_(owner), socket_(loop), resolver_(loop), timer_(loop) {}
+        : owner_(owner), socket_(loop), resolver_(loop), timer_(loop), port_(loop) {}
 
     ~AsioChannel() override {
         Close();
@@ -74,9 +79,40 @@ class AsioChannel final : public Channel {
         return {};
     }
 
+    std::int32_t OpenLine(const std::string& device, std::uint32_t baud,
+                          std::string& cause) override {
+        Close();
+        std::int32_t code = line_.Open(device, baud, cause);
+        if (code != WQDS_OK) return code;
+        asio::error_code error;
+        port_.assign(static_cast<SerialPort::native_handle_type>(line_.Handle()), error);
+        if (error) {
+            cause = error.message();
+            line_.Close();
+            return WQDS_INTERNAL;
+        }
+        onLine_ = true;
+        return WQDS_OK;
+    }
+
+    void DiscardLineInput() noexcept override {
+        ++connection_;  // the waits under way tell nothing
+        asio::error_code ignored;
+        port_.cancel(ignored);
+        line_.DiscardInput();
+    }
+
     // A command line almost always fits the socket's buffer: written at once, it waits for no
-    // completion.
+    // completion. A line's bytes go as the port completes them.
     WriteStatus Write(const char* bytes, std::size_t count, std::error_code& error) override {
+        if (onLine_) {
+            asio::async_write(
+                port_, asio::buffer(bytes, count),
+                [this, generation = connection_](const asio::error_code& failed, std::size_t) {
+                    if (generation == connection_) owner_.Written(failed);
+                });
+            return WriteStatus::kPending;
+        }
         std::size_t written = 0;
         if (writeAtOnce_) {
             written = socket_.write_some(asio::buffer(bytes, count), error);
@@ -95,22 +131,31 @@ class AsioChannel final : public Channel {
     }
 
     void Receive() override {
-        socket_.async_read_some(
-            asio::buffer(piece_),
-            [this, generation = connection_](const asio::error_code& error, std::size_t received) {
-                if (generation != connection_) return;
-                if (error == asio::error::eof) {
-                    owner_.Received({}, piece_.data(), 0);
-                } else {
-                    owner_.Received(error, piece_.data(), error ? 0 : received);
-                }
-            });
+        auto told = [this, generation = connection_](const asio::error_code& error,
+                                                     std::size_t received) {
+            if (generation != connection_) return;
+            if (error == asio::error::eof) {
+                owner_.Received({}, piece_.data(), 0);
+            } else {
+                owner_.Received(error, piece_.data(), error ? 0 : received);
+            }
+        };
+        if (onLine_) {
+            port_.async_read_some(asio::buffer(piece_), told);
+        } else {
+            socket_.async_read_some(asio::buffer(piece_), told);
+        }
     }
 
     void Close() noexcept override {
         ++connection_;
         asio::error_code ignored;
         socket_.close(ignored);
+        if (onLine_) {
+            line_.Release();  // its settings put back; the port closes it
+            port_.close(ignored);
+            onLine_ = false;
+        }
         resolver_.cancel();
         writeAtOnce_ = false;
     }
@@ -139,6 +184,9 @@ class AsioChannel final : public Channel {
     Socket socket_;
     Resolver resolver_;
     Timer timer_;
+    SerialPort port_;
+    serial::HeldLine line_;  // port_'s, when the channel serves a serial line
+    bool onLine_ = false;
     // Asio fills a read's buffer while the loop runs on (on Windows): one per channel.
     std::array<char, ReplyLineReader::kReadPiece> piece_{};
 };

@@ -2,7 +2,8 @@
 // joins the set once, as it connects, edge-triggered for reading and writing, and is never
 // changed; it is read only when the set said bytes came and a reply is awaited, and written at
 // once (told "writable" only after a write found it full). A command costs a write, a wait and a
-// read. The wait's time-out is the earliest alarm's; names are resolved on a thread of the
+// read. A serial line joins the set as a socket does, and is read and written alike. The wait's
+// time-out is the earliest alarm's; names are resolved on a thread of the
 // engine's own, started for the first name, which wakes the wait when a name is done.
 #include <netdb.h>
 #include <netinet/in.h>
@@ -26,7 +27,9 @@
 
 #include "asio/error.hpp"
 #include "core/reply_exchange.h"
+#include "core/serial_line.h"
 #include "core/socket_engine.h"
+#include "wqdatasend.h"
 
 namespace vudaduv::transport {
 
@@ -47,6 +50,9 @@ class EpollChannel final : public Channel {
 
     void Resolve(const std::string& host, std::uint16_t port) override;
     std::error_code Connect(const Endpoint& endpoint) override;
+    std::int32_t OpenLine(const std::string& device, std::uint32_t baud,
+                          std::string& cause) override;
+    void DiscardLineInput() noexcept override;
     WriteStatus Write(const char* bytes, std::size_t count, std::error_code& error) override;
     void Receive() override;
     void Close() noexcept override;
@@ -89,6 +95,8 @@ class EpollChannel final : public Channel {
     const char* writeBytes_ = nullptr;
     std::size_t writeLeft_ = 0;
     std::error_code connectError_;
+    serial::HeldLine line_;  // fd_'s, when the channel serves a serial line
+    bool onLine_ = false;
 };
 
 class EpollEngine final : public SocketEngine {
@@ -418,6 +426,32 @@ std::error_code EpollChannel::Connect(const Endpoint& endpoint) {
     return {};
 }
 
+std::int32_t EpollChannel::OpenLine(const std::string& device, std::uint32_t baud,
+                                    std::string& cause) {
+    if (fd_ >= 0) Close();
+    std::int32_t code = line_.Open(device, baud, cause);
+    if (code != WQDS_OK) return code;
+    int fd = static_cast<int>(line_.Handle());
+    epoll_event event{};
+    event.events = EPOLLIN | EPOLLOUT | EPOLLET;
+    event.data.ptr = this;
+    if (epoll_ctl(engine_.Set(), EPOLL_CTL_ADD, fd, &event) != 0) {
+        cause = std::strerror(errno);
+        line_.Close();
+        return WQDS_INTERNAL;
+    }
+    fd_ = fd;
+    onLine_ = true;
+    engine_.Opened();
+    return WQDS_OK;
+}
+
+void EpollChannel::DiscardLineInput() noexcept {
+    wantRead_ = writing_ = false;
+    writeLeft_ = 0;
+    line_.DiscardInput();
+}
+
 WriteStatus EpollChannel::Write(const char* bytes, std::size_t count, std::error_code& error) {
     writeBytes_ = bytes;
     writeLeft_ = count;
@@ -429,7 +463,8 @@ WriteStatus EpollChannel::Write(const char* bytes, std::size_t count, std::error
 
 bool EpollChannel::WriteRest(std::error_code& error) noexcept {
     while (writeLeft_ > 0) {
-        ssize_t sent = send(fd_, writeBytes_, writeLeft_, MSG_NOSIGNAL | MSG_DONTWAIT);
+        ssize_t sent = onLine_ ? write(fd_, writeBytes_, writeLeft_)
+                               : send(fd_, writeBytes_, writeLeft_, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent >= 0) {
             writeBytes_ += sent;
             writeLeft_ -= static_cast<std::size_t>(sent);
@@ -469,7 +504,8 @@ void EpollChannel::ReadNow() noexcept {
     auto& piece = engine_.ReadPiece();
     ssize_t received;
     do {
-        received = recv(fd_, piece.data(), piece.size(), MSG_DONTWAIT);
+        received = onLine_ ? read(fd_, piece.data(), piece.size())
+                           : recv(fd_, piece.data(), piece.size(), MSG_DONTWAIT);
     } while (received < 0 && errno == EINTR);
     if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
         readable_ = false;  // edge-triggered: the next bytes are told anew
@@ -522,8 +558,13 @@ void EpollChannel::Close() noexcept {
     ++serial_;
     if (fd_ >= 0) {
         epoll_ctl(engine_.Set(), EPOLL_CTL_DEL, fd_, nullptr);
-        close(fd_);
+        if (onLine_) {
+            line_.Close();  // its settings put back
+        } else {
+            close(fd_);
+        }
         fd_ = -1;
+        onLine_ = false;
         engine_.Closed(this);
     }
     connecting_ = connectDue_ = writing_ = readable_ = hungUp_ = wantRead_ = false;

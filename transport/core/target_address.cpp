@@ -1,6 +1,7 @@
 // Scale addresses as the application writes them: every form a scale's or a listener's address
 // takes is read here, once, with the reason when it cannot be.
 #include <algorithm>
+#include <iterator>
 #include <string>
 
 #include "asio/ip/address_v6.hpp"
@@ -11,6 +12,17 @@ namespace vudaduv::transport {
 namespace {
 
 constexpr std::uint32_t kHighestPort = 65535;
+
+constexpr char kSerialPrefix[] = "serial:";
+constexpr std::size_t kSerialPrefixSize = sizeof kSerialPrefix - 1;
+
+// The speeds a serial line is set to on every system, in the order a message lists them.
+constexpr std::uint32_t kSerialBauds[] = {1200,  2400,  4800,   9600,  19200,
+                                          38400, 57600, 115200, 230400};
+
+bool IsDecimal(const std::string& digits) {
+    return std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
 
 // The ports an address may name: a scale's from 1, a listener's from 0 (a free port).
 struct PortRange {
@@ -29,7 +41,7 @@ std::string OutOfRange(const std::string& digits, PortRange range) {
 // The decimal digits after a colon.
 std::string ReadPort(const std::string& digits, PortRange range, std::uint16_t& port) {
     if (digits.empty()) return "no port after the colon";
-    if (!std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    if (!IsDecimal(digits)) {
         return "the port " + QuoteAddress(digits) + " is no decimal number";
     }
     if (digits.size() > 5) return OutOfRange(digits, range);
@@ -76,15 +88,64 @@ std::string ReadBracketedAddress(const std::string& text, std::uint32_t defaultP
     return ReadPort(rest.substr(1), range, address.port);
 }
 
+std::string SupportedBauds() {
+    std::string list;
+    std::size_t count = sizeof kSerialBauds / sizeof kSerialBauds[0];
+    for (std::size_t i = 0; i < count; ++i) {
+        list += (i == 0 ? "" : i + 1 == count ? " or " : ", ") + std::to_string(kSerialBauds[i]);
+    }
+    return list;
+}
+
+// The digits after a serial device's '@'.
+std::string ReadBaud(const std::string& digits, std::uint32_t& baud) {
+    if (digits.empty()) return "no speed after the '@' (serial:DEVICE@BAUD)";
+    if (!IsDecimal(digits)) return "the speed " + QuoteAddress(digits) + " is no decimal number";
+    std::uint32_t value = 0;
+    if (digits.size() <= 9) value = static_cast<std::uint32_t>(std::stoul(digits));
+    if (!SerialBaudSupported(value)) {
+        return "speed " + digits + " is not supported (" + SupportedBauds() + ")";
+    }
+    baud = value;
+    return "";
+}
+
+// "serial:" and a device; "serial:4001" stays the host "serial" on port 4001, as no device is a
+// number alone.
+bool IsSerialForm(const std::string& text) {
+    return text.compare(0, kSerialPrefixSize, kSerialPrefix) == 0 &&
+           !(text.size() > kSerialPrefixSize && IsDecimal(text.substr(kSerialPrefixSize)));
+}
+
+// "DEVICE" or "DEVICE@BAUD", after "serial:". The speed follows the last '@', so a device name
+// with an '@' in it can still be given with a speed.
+std::string ReadSerialLine(const std::string& text, TargetAddress& address) {
+    std::string rest = text.substr(kSerialPrefixSize);
+    std::size_t at = rest.rfind('@');
+    address.device = rest.substr(0, at);
+    address.baud = kDefaultSerialBaud;
+    if (address.device.empty()) return "no device (serial:DEVICE[@BAUD])";
+    if (std::any_of(address.device.begin(), address.device.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < ' ' || c == '\x7f'; })) {
+        return "a control character in the device";
+    }
+    return at == std::string::npos ? "" : ReadBaud(rest.substr(at + 1), address.baud);
+}
+
 // The forms of an address, told apart by their first character and their colons: "[v6addr]" and
 // "[v6addr]:port"; "host:port" (one colon); "host", an IPv6 address without brackets among them
-// (two colons or more), with the default port.
+// (two colons or more), with the default port; "serial:DEVICE[@BAUD]", a scale on a serial line.
 std::string ReadAddress(const std::string& text, std::uint32_t defaultPort, PortRange range,
                         TargetAddress& address) {
     address = TargetAddress{};
     std::string why;
     if (text.empty()) {
         why = "empty";
+    } else if (IsSerialForm(text)) {
+        why = range.lowest == 0 ? "a serial line is no address to listen on"
+                                : ReadSerialLine(text, address);
+        if (!why.empty()) address = TargetAddress{};
+        return why;
     } else if (text[0] == '[') {
         why = ReadBracketedAddress(text, defaultPort, range, address);
     } else if (std::count(text.begin(), text.end(), ':') != 1) {
@@ -102,6 +163,11 @@ std::string ReadAddress(const std::string& text, std::uint32_t defaultPort, Port
 }
 
 }  // namespace
+
+bool SerialBaudSupported(std::uint32_t baud) {
+    return std::find(std::begin(kSerialBauds), std::end(kSerialBauds), baud) !=
+           std::end(kSerialBauds);
+}
 
 std::string ReadTargetAddress(const std::string& text, std::uint32_t defaultPort,
                               TargetAddress& address) {

@@ -58,10 +58,11 @@ const char* TransportCodeCause(std::int32_t code) {
 }
 
 std::string TransportFailure(std::int32_t code, std::size_t answered, std::size_t commands,
-                             std::uint32_t tries) {
+                             std::uint32_t tries, const std::string& cause) {
     if (code == WQDS_OK) return "";
-    std::string failure = std::string(TransportCodeCause(code)) + " (" + std::to_string(answered) +
-                          " of " + std::to_string(commands) + " command line(s) answered";
+    std::string failure = (cause.empty() ? std::string(TransportCodeCause(code)) : cause) + " (" +
+                          std::to_string(answered) + " of " + std::to_string(commands) +
+                          " command line(s) answered";
     if (tries != 0) failure += ", " + std::to_string(tries) + (tries == 1 ? " try" : " tries");
     return failure + ")";
 }

@@ -58,25 +58,44 @@ struct SendSettings {
 /* ---- Scale addresses ------------------------------------------------------------------------ */
 
 struct TargetAddress {
-    std::string host;  // a name, an IPv4 address or an IPv6 address without brackets
+    std::string host;  // a name, an IPv4 address or an IPv6 address without brackets; "" for a
+                       // serial line
     std::uint16_t port = 0;
+    std::string device;      // a serial line's device ("/dev/ttyUSB0", "COM3"); "" for TCP
+    std::uint32_t baud = 0;  // a serial line's speed in bits per second; 0 for TCP
 };
 
+// Whether the address names a scale on a serial line rather than on the network.
+inline bool IsSerialLine(const TargetAddress& address) {
+    return !address.device.empty();
+}
+
+// The speed of a serial line named without one ("serial:COM3"), and the one test of a speed:
+// 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200 or 230400. A line is always 8 data bits, no
+// parity, one stop bit, no flow control (8N1).
+constexpr std::uint32_t kDefaultSerialBaud = 9600;
+bool SerialBaudSupported(std::uint32_t baud);
+
 // Reads "host", "host:port", "[v6addr]:port" or "[v6addr]"; an IPv6 address without brackets
-// (two or more colons) is taken whole. Addresses without a port get defaultPort. "" when the
-// address is read; otherwise, with address left empty, why not in a few words, for a message
-// that names the address (QuoteAddress): "empty", "no host" (":4001", "[]"), "no port after the
-// colon", "the port \"4x\" is no decimal number", "port 99999 is out of range (1 to 65535)"
-// (port 0 too), "no port (HOST:PORT)" (none given, and defaultPort out of range), "a number alone
-// is no host (HOST:PORT)" ("4001", which the system would take as the host 0.0.15.161), "a host
-// with a colon must be an IPv6 address ([V6]:PORT)", "a blank or control character in the host",
-// "no ']' after the IPv6 address", "text after ']' that is no ':PORT'". This is the one rule every
-// scale address is read by: SendToScales, SendData, the fleet and the tool.
+// (two or more colons) is taken whole. Addresses without a port get defaultPort. A scale on a
+// serial line is "serial:DEVICE" or "serial:DEVICE@BAUD" (device set, host empty, port 0; baud
+// kDefaultSerialBaud when not named). "" when the address is read; otherwise, with address left
+// empty, why not in a few words, for a message that names the address (QuoteAddress): "empty",
+// "no host" (":4001", "[]"), "no port after the colon", "the port \"4x\" is no decimal number",
+// "port 99999 is out of range (1 to 65535)" (port 0 too), "no port (HOST:PORT)" (none given, and
+// defaultPort out of range), "a number alone is no host (HOST:PORT)" ("4001", which the system
+// would take as the host 0.0.15.161), "a host with a colon must be an IPv6 address ([V6]:PORT)",
+// "a blank or control character in the host", "no ']' after the IPv6 address", "text after ']'
+// that is no ':PORT'"; for a serial line "no device (serial:DEVICE[@BAUD])", "a control
+// character in the device", "no speed after the '@' (serial:DEVICE@BAUD)", "the speed \"fast\"
+// is no decimal number", "speed 1000 is not supported (1200, 2400, 4800, 9600, 19200, 38400,
+// 57600, 115200 or 230400)". This is the one rule every scale address is read by: SendToScales,
+// SendData, the fleet and the tool.
 std::string ReadTargetAddress(const std::string& text, std::uint32_t defaultPort,
                               TargetAddress& address);
 
 // The same rule for an address to listen on, where port 0 (named or as defaultPort) asks the
-// system for a free port.
+// system for a free port; a serial line is refused ("a serial line is no address to listen on").
 std::string ReadListenAddress(const std::string& text, std::uint32_t defaultPort,
                               TargetAddress& address);
 
@@ -90,8 +109,14 @@ std::string QuoteAddress(const std::string& text);
 
 // The addresses and ports the address reaches now, "127.0.0.1:4001" or "[::1]:4001": a numeric
 // host as it is, a name as the system resolves it (blocking); none when the name does not
-// resolve.
+// resolve. For a serial line, the one device it opens (SerialLineIdentity).
 std::vector<std::string> ResolveEndpoints(const TargetAddress& address);
+
+// The one name of the device a serial line's address opens, so that two names of one line are
+// known for one scale: on POSIX systems its real path, links followed ("/dev/serial/by-id/x" and
+// "/dev/ttyUSB0" alike; the name as it is when there is no such file); on Windows "COMn" for
+// "COMn", "comn" and "\\.\COMn" (any other device name in upper case).
+std::string SerialLineIdentity(const std::string& device);
 
 /* ---- Many scales over TCP ------------------------------------------------------------------- */
 
@@ -115,6 +140,9 @@ struct ScaleResult {
     std::uint32_t connections = 0;     // connections tried: 1 plus the retries used; 0 for a bad
                                        // address or a scale with nothing to send
     std::uint32_t milliseconds = 0;    // from the start of the call until this scale was done
+    std::string cause;  // why the scale failed, in a few words: TransportCodeCause's, or closer
+                        // for a serial line ("in use by another process", "no such device");
+                        // "" for WQDS_OK
 };
 
 // Told, on the calling thread, while a send goes on. Any member may be empty. While one runs
@@ -152,6 +180,16 @@ struct SendObserver {
 // time-outs start when its turn comes. A scale that finds no descriptor free all the same waits
 // for a connection of the call's own to close, and fails with WQDS_INTERNAL only when the call
 // holds none. Host names are resolved on a helper thread that lives as long as the call.
+//
+// A scale on a serial line ("serial:DEVICE@BAUD") is served in the same call, beside the network
+// scales: its line is opened when its turn comes, once for the call, held by this process alone
+// (another that tries it is refused; a line already held elsewhere fails with WQDS_REFUSED and
+// the cause "in use by another process"), set raw, 8N1 at its speed, and given back with the
+// settings it had when the scale is done. A device that is not there, or no serial line, fails
+// with WQDS_BAD_ADDRESS. A reply that does not come within settings.replyTimeoutMs is asked for
+// again on the same line (what came late is dropped), up to settings.tries tries; a line that
+// hangs up (an adapter pulled out, a pseudo-terminal whose other side closed) fails at once with
+// WQDS_CLOSED and the cause "the serial line hung up". The connect time-out has no part.
 std::vector<ScaleResult> SendToScales(const std::vector<ScaleJob>& jobs,
                                       const SendSettings& settings,
                                       const SendObserver& observer = {});
@@ -183,9 +221,11 @@ const char* TransportCodeCause(std::int32_t code);
 // Why a scale was not served, the one phrasing of a transport failure that the tool, the fleet
 // and the C library give: the code's cause, then how many of the command lines sent the scale
 // answered and, when tries is not 0, the connections tried: "refused or unreachable (0 of 4001
-// command line(s) answered, 2 tries)". "" for WQDS_OK (a scale served).
+// command line(s) answered, 2 tries)". "" for WQDS_OK (a scale served). cause, when not empty,
+// stands for the code's cause: what the transport knew of this scale beyond its code ("in use by
+// another process", a ScaleResult's cause).
 std::string TransportFailure(std::int32_t code, std::size_t answered, std::size_t commands,
-                             std::uint32_t tries = 0);
+                             std::uint32_t tries = 0, const std::string& cause = {});
 
 }  // namespace vudaduv::transport
 
