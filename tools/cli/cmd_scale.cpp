@@ -1,9 +1,11 @@
 // vudaduv scale: the virtual scale on TCP and optionally on a pseudo-terminal, or a fleet of
-// independent scales on as many ports.
+// independent scales on as many ports or pseudo-terminals.
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 #include "commands.h"
 #include "common_options.h"
@@ -22,14 +24,16 @@ constexpr OptionSpec kPortOption{"port", true, false};
 constexpr OptionSpec kCountOption{"count", true, false};
 constexpr OptionSpec kReplyDelayOption{"reply-delay", true, false};
 constexpr OptionSpec kPtyOption{"pty", false, false};
+constexpr OptionSpec kBaudOption{"baud", true, false};
 
 constexpr uint64_t kMaxPort = 65535;
 constexpr uint64_t kMaxCount = 65535;         // no more scales than ports
 constexpr uint64_t kMaxReplyDelayMs = 60000;  // a scale that takes longer has failed
+constexpr uint64_t kMaxBaud = 10000000;       // beyond any serial line
 
 const char* const kScaleHelp =
     "Usage: vudaduv scale [--listen HOST:PORT | --port PORT] [--count N]\n"
-    "                     [--reply-delay MS] [--en] [--pty]\n"
+    "                     [--reply-delay MS] [--en] [--pty [--baud B]]\n"
     "\n"
     "Runs the virtual scale: it keeps what is downloaded to it and answers read\n"
     "requests, as a label scale does, until Ctrl-C (SIGINT) or SIGTERM.\n"
@@ -42,12 +46,17 @@ const char* const kScaleHelp =
     "                      ports PORT to PORT+N-1, or on free ports when no port is\n"
     "                      given; prints HOST:PORT of each, one a line, on standard\n"
     "                      output\n"
-    "  --reply-delay MS    every scale waits MS milliseconds before every reply on\n"
-    "                      TCP, as real scales do (default 0, at most 60000)\n"
+    "  --reply-delay MS    every scale waits MS milliseconds before every reply,\n"
+    "                      as real scales do (default 0, at most 60000)\n"
     "  --en                scales set up for code-page text, as the En exports and\n"
     "                      --en talk to them (default: zone-position text)\n"
-    "  --pty               also serve a pseudo-terminal, for --serial; its path is\n"
-    "                      printed (not with --count)\n"
+    "  --pty               also serve a pseudo-terminal, for --serial or a target\n"
+    "                      serial:PATH; its path is printed. With --count N: N\n"
+    "                      scales on pseudo-terminals alone, each with a memory of\n"
+    "                      its own; prints the path of each, one a line, on\n"
+    "                      standard output\n"
+    "  --baud B            a pseudo-terminal takes the time of a serial line at B\n"
+    "                      baud: 10 bits a byte, each way (default: no time)\n"
     "  -h, --help          this help\n";
 
 // "host:port", "[v6addr]:port", "[v6addr]" or "host", read by the transport's own rule; a
@@ -91,14 +100,28 @@ bool ReadServerOptions(const ParsedArgs& parsed, bool fleet, scale::ServerOption
     return true;
 }
 
-// --count, 0 when absent (one scale, which may also have a pseudo-terminal).
+// --count, 0 when absent (one scale, which may also have a pseudo-terminal). Scales on
+// pseudo-terminals alone listen nowhere.
 bool ReadCount(const ParsedArgs& parsed, uint64_t& count, std::string& error) {
     count = 0;
     if (!ReadUnsignedOption(parsed, kCountOption.name, 1, kMaxCount, count, error)) return false;
-    if (count != 0 && parsed.Has(kPtyOption.name)) {
-        error = "--pty serves one scale; it does not go with --count";
+    if (count != 0 && parsed.Has(kPtyOption.name) &&
+        (parsed.Has(kListenOption.name) || parsed.Has(kPortOption.name))) {
+        error = "--pty --count serves pseudo-terminals alone: no --listen or --port";
         return false;
     }
+    return true;
+}
+
+// --baud, for pseudo-terminals alone; 0 when absent.
+bool ReadBaud(const ParsedArgs& parsed, uint32_t& baud, std::string& error) {
+    uint64_t value = 0;
+    if (!ReadUnsignedOption(parsed, kBaudOption.name, 1, kMaxBaud, value, error)) return false;
+    if (value != 0 && !parsed.Has(kPtyOption.name)) {
+        error = "--baud paces a pseudo-terminal: give --pty";
+        return false;
+    }
+    baud = static_cast<uint32_t>(value);
     return true;
 }
 
@@ -131,7 +154,35 @@ int ServeFleet(std::size_t count, const scale::ServerOptions& options) {
     return kExitOk;
 }
 
-int ServeOne(const scale::ServerOptions& options, bool withPty) {
+// count scales on pseudo-terminals: their paths on standard output, one a line, as the TCP fleet
+// prints its addresses.
+int ServePtys(std::size_t count, const scale::ServerOptions& options, scale::LinePace pace) {
+    std::vector<std::unique_ptr<scale::ScaleMemory>> memories;
+    std::vector<std::unique_ptr<scale::PtyScaleServer>> servers;
+    for (std::size_t i = 0; i < count; ++i) {
+        memories.push_back(std::make_unique<scale::ScaleMemory>(options.mode));
+        servers.push_back(std::make_unique<scale::PtyScaleServer>(*memories.back(), pace));
+        std::string error;
+        if (!servers.back()->Start(error)) {
+            std::fprintf(stderr, "vudaduv scale: cannot open a pseudo-terminal: %s\n",
+                         error.c_str());
+            return kExitFailed;  // the servers started stop as they go
+        }
+    }
+    for (const auto& server : servers) std::printf("%s\n", server->DevicePath().c_str());
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "vudaduv scale: the paths could not be written: %s\n",
+                     std::strerror(errno));
+        return kExitFailed;
+    }
+    std::fprintf(stderr, "%zu virtual scale(s) on pseudo-terminals; press Ctrl-C to stop\n", count);
+    int signal = os::WaitForStopSignal();
+    for (const auto& server : servers) server->Stop();
+    PrintStopped(stderr, signal);
+    return kExitOk;
+}
+
+int ServeOne(const scale::ServerOptions& options, bool withPty, scale::LinePace pace) {
     scale::ScaleMemory memory(options.mode);
     scale::TcpScaleServer server(memory, options);
     std::string error;
@@ -141,7 +192,7 @@ int ServeOne(const scale::ServerOptions& options, bool withPty) {
     }
     std::printf("virtual scale listening on %s\n",
                 scale::ShowAddress(options.host, server.Port()).c_str());
-    scale::PtyScaleServer pty(memory);
+    scale::PtyScaleServer pty(memory, pace);
     if (withPty) {
         if (!pty.Start(error)) {
             std::fprintf(stderr, "vudaduv scale: cannot open a pseudo-terminal: %s\n",
@@ -164,10 +215,10 @@ int ServeOne(const scale::ServerOptions& options, bool withPty) {
 int RunScale(const Arguments& args) {
     ParsedArgs parsed;
     int status = kExitOk;
-    if (!ParseCommandArgs(
-            kCommand, kScaleHelp, args,
-            {kListenOption, kPortOption, kCountOption, kReplyDelayOption, kEnOption, kPtyOption},
-            parsed, status)) {
+    if (!ParseCommandArgs(kCommand, kScaleHelp, args,
+                          {kListenOption, kPortOption, kCountOption, kReplyDelayOption, kEnOption,
+                           kPtyOption, kBaudOption},
+                          parsed, status)) {
         return status;
     }
     if (!parsed.Positionals().empty()) {
@@ -175,15 +226,20 @@ int RunScale(const Arguments& args) {
     }
     uint64_t count = 0;
     scale::ServerOptions options;
+    scale::LinePace pace;
     std::string error;
     if (!ReadCount(parsed, count, error) ||
-        !ReadServerOptions(parsed, count != 0, options, error)) {
+        !ReadServerOptions(parsed, count != 0, options, error) ||
+        !ReadBaud(parsed, pace.baud, error)) {
         return UsageError(kCommand, error);
     }
+    pace.replyDelay = options.replyDelay;
+    bool withPty = parsed.Has(kPtyOption.name);
     // Every server thread must inherit the mask, so the signals wait for the main thread.
     os::HoldStopSignals();
+    if (count != 0 && withPty) return ServePtys(static_cast<std::size_t>(count), options, pace);
     if (count != 0) return ServeFleet(static_cast<std::size_t>(count), options);
-    return ServeOne(options, parsed.Has(kPtyOption.name));
+    return ServeOne(options, withPty, pace);
 }
 
 }  // namespace vudaduv::cli

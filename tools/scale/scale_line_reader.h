@@ -2,6 +2,9 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -27,9 +30,26 @@ class CommandLineReader {
     bool discarding_ = false;
 };
 
+// When the bytes of a line at a speed have gone: each byte takes 10 bits' time.
+class PacedLine {
+  public:
+    explicit PacedLine(std::uint32_t baud) : baud_(baud) {}
+    // The bytes start at from, or when the bytes before them have gone if that is later; returns
+    // when the last has gone. from itself when the line takes no time.
+    std::chrono::steady_clock::time_point Carry(std::size_t bytes,
+                                                std::chrono::steady_clock::time_point from);
+
+  private:
+    std::uint32_t baud_;
+    std::chrono::steady_clock::time_point freeAt_{};
+};
+
 // Answers the command lines of one stream until the peer goes or stop is set; looks at stop
-// at least every kServeTickMs.
+// at least every kServeTickMs. With a pace, a command is answered only once its bytes would have
+// come at the line's speed and the reply delay has passed, and a reply's bytes are written as
+// the line would carry them.
 constexpr int kServeTickMs = 50;
-void ServeStream(ScaleMemory& memory, platform::Stream& stream, const std::atomic<bool>& stop);
+void ServeStream(ScaleMemory& memory, platform::Stream& stream, const std::atomic<bool>& stop,
+                 const LinePace& pace = {});
 
 }  // namespace vudaduv::scale

@@ -9,14 +9,16 @@ namespace vudaduv::scale {
 
 struct PtyScaleServer::Impl {
     ScaleMemory& memory;
+    LinePace pace;
     std::unique_ptr<platform::PseudoTerminal> terminal;
     std::atomic<bool> stopping{false};
     std::thread server;
 
-    explicit Impl(ScaleMemory& m) : memory(m) {}
+    Impl(ScaleMemory& m, LinePace p) : memory(m), pace(p) {}
 };
 
-PtyScaleServer::PtyScaleServer(ScaleMemory& memory) : impl_(std::make_unique<Impl>(memory)) {}
+PtyScaleServer::PtyScaleServer(ScaleMemory& memory, LinePace pace)
+    : impl_(std::make_unique<Impl>(memory, pace)) {}
 
 PtyScaleServer::~PtyScaleServer() {
     Stop();
@@ -31,7 +33,7 @@ bool PtyScaleServer::Start(std::string& error) {
     if (!impl_->terminal) return false;
     impl_->stopping.store(false);
     impl_->server = std::thread([impl = impl_.get()] {
-        ServeStream(impl->memory, impl->terminal->Master(), impl->stopping);
+        ServeStream(impl->memory, impl->terminal->Master(), impl->stopping, impl->pace);
     });
     return true;
 }

@@ -82,11 +82,19 @@ class ScaleFleet {
     TcpScaleServer server_;
 };
 
-// Serves a memory on a pseudo-terminal whose device path a serial transport can open. Windows
-// has none: there Start fails with a message saying so.
+// How a pseudo-terminal stands in for a serial line: the time its bytes take and the scale's
+// own.
+struct LinePace {
+    uint32_t baud = 0;  // bits per second, 10 a byte (8N1); 0: bytes take no time
+    std::chrono::milliseconds replyDelay{0};  // before every reply, once its command is in
+};
+
+// Serves a memory on a pseudo-terminal whose device path a serial transport can open, at the
+// pace of a line when one is given. Windows has none: there Start fails with a message saying
+// so. Stop closes both sides, as an adapter pulled out would.
 class PtyScaleServer {
   public:
-    explicit PtyScaleServer(ScaleMemory& memory);
+    explicit PtyScaleServer(ScaleMemory& memory, LinePace pace = {});
     ~PtyScaleServer();  // stops
     PtyScaleServer(const PtyScaleServer&) = delete;
     PtyScaleServer& operator=(const PtyScaleServer&) = delete;
