@@ -8,6 +8,8 @@
 //   VUDADUV_TEST_FLEET        "127.0.0.1:PORT" of three more scales, each with a memory of its own,
 //                             separated by spaces (for the fleet's library)
 //   VUDADUV_TEST_SCALE_DOWN   "127.0.0.1:PORT" where nothing listens: a scale that is off
+//   VUDADUV_TEST_SERIAL_SCALE "serial:PATH" of one more scale, on a pseudo-terminal that nobody
+//                             holds open (for the fleet's library on a serial line)
 // The program's exit status is passed on, so a skip code reaches CTest as it is.
 #include <fcntl.h>
 #include <spawn.h>
@@ -107,6 +109,13 @@ int main(int argc, char** argv) {
     transport_test::RefusingPort down;
     std::uint16_t downPort = down.Port() != 0 ? down.Port() : 9;  // the discard port: refused too
     setenv("VUDADUV_TEST_SCALE_DOWN", ("127.0.0.1:" + std::to_string(downPort)).c_str(), 1);
+    vudaduv::scale::ScaleMemory lineMemory;
+    vudaduv::scale::PtyScaleServer lineScale(lineMemory);
+    if (!lineScale.Start(error)) {
+        std::fprintf(stderr, "with_scale: no scale on a pseudo-terminal: %s\n", error.c_str());
+        return 1;
+    }
+    setenv("VUDADUV_TEST_SERIAL_SCALE", ("serial:" + lineScale.DevicePath()).c_str(), 1);
     vudaduv::testing::TempDirectory directory;
     int status = RunProgram(argv + 1);
     close(line);

@@ -1087,6 +1087,10 @@ static const struct AddressCase kBadAddresses[] = {
     {"47001", "address 1 \"47001\": a number alone is no host (HOST:PORT)"},
     {"bad:addr:x",
      "address 1 \"bad:addr:x\": a host with a colon must be an IPv6 address ([V6]:PORT)"},
+    {"serial:", "address 1 \"serial:\": no device (serial:DEVICE[@BAUD])"},
+    {"serial:/dev/ttyS0@1000",
+     "address 1 \"serial:/dev/ttyS0@1000\": speed 1000 is not supported (1200, 2400, 4800, "
+     "9600, 19200, 38400, 57600, 115200 or 230400)"},
     {NULL, "address 1 is NULL"},
 };
 
@@ -1133,6 +1137,54 @@ static void TestAddresses(void) {
     TestScalesStop();
 }
 
+/* ---- Serial lines ---------------------------------------------------------------------------- */
+
+/* A scale on a serial line beside a network scale in one session: synced in one call, read back,
+ * named twice (one scale), and gone (its line pulled out) a failed scale with the cause. */
+static void TestSerial(void) {
+    char network[1][TEST_ADDRESS_SIZE];
+    char lines[1][TEST_ADDRESS_SIZE];
+    char again[TEST_ADDRESS_SIZE + 8];
+    const char* pointers[3];
+    char state[512];
+    const uint32_t items = 1;
+    VDFleetSession* session;
+    VDFleetSyncRequest request;
+    if (TestScalesStartLines(1, 0, lines) != 0) {
+        printf("no pseudo-terminal here: skipped\n");
+        return;
+    }
+    CHECK(TestScalesStart(1, 0, network) == 0);
+    CHECK(TestScalesDirectory(state, sizeof state) == 0);
+    session = Open(VDFLEET_TEXT_UTF8, state);
+    pointers[0] = network[0];
+    pointers[1] = lines[0];
+    MakeItems("Tea");
+    request = ItemRequest(pointers, 2);
+    CHECK(VDFleetSync(session, &request) == VDFLEET_OK);
+    CHECK(Rows(session) == 2 && Number(session, 1, VDFLEET_PLANNED) == ITEMS);
+    CHECK(Number(session, 1, VDFLEET_STATUS) == VDFLEET_STATUS_SYNCED);
+    CHECK(strcmp(Text(session, 1, VDFLEET_ADDRESS), lines[0]) == 0);
+    CHECK(VDFleetReadScales(session, pointers, 2, &items, 1, 1, ITEMS) == VDFLEET_OK);
+    CHECK(Number(session, 0, VDFLEET_RECORDS) == ITEMS);
+    CHECK(Number(session, 1, VDFLEET_RECORDS) == ITEMS);
+    /* The same line at another speed is the same scale: in step, sent nothing. */
+    snprintf(again, sizeof again, "%s@19200", lines[0]);
+    pointers[0] = again;
+    request = ItemRequest(pointers, 1);
+    CHECK(VDFleetSync(session, &request) == VDFLEET_OK);
+    CHECK(Number(session, 0, VDFLEET_STATUS) == VDFLEET_STATUS_IN_STEP);
+    /* The line gone: a failed scale, with the cause. */
+    TestScalesStopLines();
+    pointers[0] = lines[0];
+    CHECK(VDFleetReadScales(session, pointers, 1, &items, 1, 1, ITEMS) == VDFLEET_SCALES);
+    if (!CHECK(strcmp(Text(session, 0, VDFLEET_CAUSE), "no such device") == 0)) {
+        printf("cause: %s\n", Text(session, 0, VDFLEET_CAUSE));
+    }
+    CHECK(VDFleetClose(session) == VDFLEET_OK);
+    TestScalesStop();
+}
+
 struct Case {
     const char* name;
     void (*run)(void);
@@ -1144,6 +1196,7 @@ static const struct Case kCases[] = {
     {"busy", TestBusy},           {"stop_many", TestStopMany}, {"state_name", TestStateName},
     {"codes", TestCodes},         {"closed", TestClosed},      {"copying", TestCopying},
     {"threads", TestThreads},     {"progress", TestProgress},  {"addresses", TestAddresses},
+    {"serial", TestSerial},
 };
 
 int main(int argc, char** argv) {
@@ -1157,7 +1210,7 @@ int main(int argc, char** argv) {
     }
     fprintf(stderr,
             "usage: %s CASE (arguments, check, images, diff, sync, stop, busy, stop_many, "
-            "state_name, codes, closed, copying, threads, progress, addresses)\n",
+            "state_name, codes, closed, copying, threads, progress, addresses, serial)\n",
             argv[0]);
     return 2;
 }

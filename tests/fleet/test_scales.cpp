@@ -18,6 +18,8 @@ namespace {
 namespace scale = vudaduv::scale;
 
 std::vector<std::unique_ptr<scale::ScaleFleet>> fleets;
+std::vector<std::unique_ptr<scale::ScaleMemory>> lineMemories;
+std::vector<std::unique_ptr<scale::PtyScaleServer>> lines;
 std::vector<std::filesystem::path> directories;
 std::vector<std::unique_ptr<transport_test::RefusingPort>> refusing;
 std::thread thread;
@@ -48,6 +50,34 @@ extern "C" int TestScalesStart(uint32_t count, uint32_t reply_delay_ms,
     }
 }
 
+extern "C" int TestScalesStartLines(uint32_t count, uint32_t baud,
+                                    char (*addresses)[TEST_ADDRESS_SIZE]) {
+    try {
+        for (uint32_t i = 0; i < count; ++i) {
+            lineMemories.push_back(std::make_unique<scale::ScaleMemory>(scale::TextMode{}));
+            scale::LinePace pace;
+            pace.baud = baud;
+            lines.push_back(std::make_unique<scale::PtyScaleServer>(*lineMemories.back(), pace));
+            std::string error;
+            if (!lines.back()->Start(error)) {
+                std::fprintf(stderr, "no pseudo-terminal: %s\n", error.c_str());
+                return 1;
+            }
+            std::snprintf(addresses[i], TEST_ADDRESS_SIZE, "serial:%s",
+                          lines.back()->DevicePath().c_str());
+        }
+        return 0;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "no pseudo-terminal: %s\n", e.what());
+        return 1;
+    }
+}
+
+extern "C" void TestScalesStopLines(void) {
+    lines.clear();
+    lineMemories.clear();
+}
+
 extern "C" int TestScalesDownAddress(char address[TEST_ADDRESS_SIZE]) {
     // A port held bound and not listening: a connection is refused, and no server started beside
     // it (the thousand scales of another test) can take it, as it could a port freed again.
@@ -63,6 +93,7 @@ extern "C" int TestScalesDownAddress(char address[TEST_ADDRESS_SIZE]) {
 }
 
 extern "C" void TestScalesStop(void) {
+    TestScalesStopLines();
     fleets.clear();
     refusing.clear();
     std::error_code ignored;

@@ -16,6 +16,13 @@ extern "C" {
  * "127.0.0.1:PORT" of each into addresses. 0 on success. Stopped by TestScalesStop. */
 int TestScalesStart(uint32_t count, uint32_t reply_delay_ms, char (*addresses)[TEST_ADDRESS_SIZE]);
 
+/* Starts count scales on pseudo-terminals, each at the pace of a line at baud (0: no time), and
+ * writes "serial:PATH" of each into addresses. 0 on success; 1 where the system has none
+ * (Windows). Stopped, both sides closed as an adapter pulled out, by TestScalesStopLines or
+ * TestScalesStop. */
+int TestScalesStartLines(uint32_t count, uint32_t baud, char (*addresses)[TEST_ADDRESS_SIZE]);
+void TestScalesStopLines(void);
+
 /* An address on loopback where nothing listens: a scale that is off. 0 on success. */
 int TestScalesDownAddress(char address[TEST_ADDRESS_SIZE]);
 

@@ -23,6 +23,7 @@ FLEET = os.environ.get("VUDADUV_TEST_FLEET", "").split()
 SLOW = os.environ.get("VUDADUV_TEST_SLOW_FLEET", "").split()
 DOWN = os.environ.get("VUDADUV_TEST_SCALE_DOWN", "")
 CTRL_C_PROGRAM = os.path.join(os.path.dirname(os.path.abspath(__file__)), "ctrl_c_sync.py")
+SERIAL = os.environ.get("VUDADUV_TEST_SERIAL_SCALE", "")
 
 
 def items(count, name, first=1):
@@ -248,6 +249,36 @@ class Syncs(WithScales):
             self.assertEqual((result[0].status, result[0].confirmed), ("synced", 2))
             read = scales.read_scales(FLEET[2:], types=[1, 3], first_item=3051, last_item=3051)
         self.assertEqual(read[0].image, image)
+
+
+class SerialLine(WithScales):
+    def setUp(self):
+        super().setUp()
+        if not SERIAL:
+            self.skipTest("no scale on a pseudo-terminal (VUDADUV_TEST_SERIAL_SCALE)")
+
+    def test_a_scale_on_a_serial_line_beside_a_network_scale(self):
+        lines = items(5, "Line", first=3201)
+        addresses = [FLEET[0], SERIAL + "@115200"]
+        with fleet() as scales:
+            result = scales.sync(addresses, lines)
+            self.assertTrue(result.ok, [s.cause for s in result])
+            self.assertEqual([(s.address, s.status, s.confirmed) for s in result],
+                             [(FLEET[0], "synced", 5), (SERIAL + "@115200", "synced", 5)])
+            # The same line named without its speed is the same scale: in step.
+            again = scales.sync([SERIAL], lines)
+            self.assertEqual(again[0].status, "in-step")
+        read = self.read(addresses, 3201, 3205)
+        self.assertEqual([s.records for s in read], [5, 5])
+        self.assertEqual(read[0].image, read[1].image)
+
+    def test_a_bad_serial_address_names_its_cause(self):
+        with self.assertRaises(vudaduv.FleetArgumentError) as raised:
+            fleet().sync([SERIAL + "@1000"], ["1A1"])
+        self.assertIn("speed 1000 is not supported", raised.exception.message)
+        with self.assertRaises(vudaduv.FleetArgumentError) as raised:
+            self.read(["serial:"], 1, 1)
+        self.assertIn("no device (serial:DEVICE[@BAUD])", raised.exception.message)
 
 
 class Findings(WithScales):
