@@ -195,6 +195,26 @@ static class FleetTest {
         }
     }
 
+    // A scale on a serial line, named "serial:PATH": synced and read back as any other; the same
+    // line at another speed is the same scale; a speed no line takes is refused, named.
+    static void TestSerial(string line) {
+        var lines = ItemLines(1, "茶");
+        using (var fleet = Open("serial-state")) {
+            SyncResult result = fleet.Sync(new SyncRequest(1, lines, new[] { line + "@115200" }));
+            Print(result.Scales);
+            Check("serial: the line's scale synced, every item confirmed",
+                  result.Ok && result.Scales[0].Status == ScaleStatus.Synced && result.Scales[0].Confirmed == Items);
+            result = fleet.Sync(new SyncRequest(1, lines, new[] { line }));
+            Check("serial: named without its speed, the same scale, in step",
+                  result.Ok && result.Scales[0].Status == ScaleStatus.InStep);
+            ScaleReadResult read = fleet.ReadScales(new[] { line }, 1, Items, 1);
+            Check("serial: read back, the list", read.Ok && read.Scales[0].Records == Items);
+            Check("serial: a speed no line takes is VDFLEET_E_ARGUMENT, naming it",
+                  IsFleetError(Thrown(() => fleet.ReadScales(new[] { line + "@1000" }, 1, Items, 1)),
+                               VDFleetNative.VDFLEET_E_ARGUMENT, "speed 1000 is not supported"));
+        }
+    }
+
     // Stopped by the delegate: each scale interrupted, its pending what it did not confirm; the
     // next run sends only the rest.
     static void TestStop(string[] live, string down) {
@@ -406,6 +426,8 @@ static class FleetTest {
         TestImages();
         TestDiff();
         TestSync(live, down);
+        string line = Environment.GetEnvironmentVariable("VUDADUV_TEST_SERIAL_SCALE");
+        if (line != null) TestSerial(line);
         // The stops need scales that take their time: the progress delegate is told the lines
         // answered at most every 10 ms, and the fast scales may be done within that.
         string[] slow = Environment.GetEnvironmentVariable("VUDADUV_TEST_SLOW_FLEET")
