@@ -84,7 +84,7 @@ Clock::time_point PacedLine::Carry(std::size_t bytes, Clock::time_point from) {
 }
 
 void ServeStream(ScaleMemory& memory, platform::Stream& stream, const std::atomic<bool>& stop,
-                 const LinePace& pace) {
+                 const LinePace& pace, std::atomic<std::uint64_t>* carried) {
     CommandLineReader reader(memory);
     PacedLine inbound(pace.baud);
     PacedLine outbound(pace.baud);
@@ -95,10 +95,12 @@ void ServeStream(ScaleMemory& memory, platform::Stream& stream, const std::atomi
         platform::ReadStatus status = stream.Read(bytes, kServeTickMs);
         if (status == platform::ReadStatus::kClosed) return;
         if (bytes.empty()) continue;
+        if (carried != nullptr) *carried += bytes.size();
         // The bytes read now would have come one after the other at the line's speed.
         Clock::time_point arrived = inbound.Carry(bytes.size(), Clock::now());
         std::string replies = reader.Answers(bytes);
         if (replies.empty()) continue;
+        if (carried != nullptr) *carried += replies.size();
         if (!paced) {
             if (!stream.Write(replies, stop)) return;
             continue;

@@ -49,7 +49,8 @@ class PacedLine {
 // come at the line's speed and the reply delay has passed, and a reply's bytes are written as
 // the line would carry them.
 constexpr int kServeTickMs = 50;
+// The bytes are counted in carried, when given, as they are carried.
 void ServeStream(ScaleMemory& memory, platform::Stream& stream, const std::atomic<bool>& stop,
-                 const LinePace& pace = {});
+                 const LinePace& pace = {}, std::atomic<std::uint64_t>* carried = nullptr);
 
 }  // namespace vudaduv::scale

@@ -12,6 +12,7 @@ struct PtyScaleServer::Impl {
     LinePace pace;
     std::unique_ptr<platform::PseudoTerminal> terminal;
     std::atomic<bool> stopping{false};
+    std::atomic<std::uint64_t> carried{0};
     std::thread server;
 
     Impl(ScaleMemory& m, LinePace p) : memory(m), pace(p) {}
@@ -33,13 +34,18 @@ bool PtyScaleServer::Start(std::string& error) {
     if (!impl_->terminal) return false;
     impl_->stopping.store(false);
     impl_->server = std::thread([impl = impl_.get()] {
-        ServeStream(impl->memory, impl->terminal->Master(), impl->stopping, impl->pace);
+        ServeStream(impl->memory, impl->terminal->Master(), impl->stopping, impl->pace,
+                    &impl->carried);
     });
     return true;
 }
 
 std::string PtyScaleServer::DevicePath() const {
     return impl_->terminal ? impl_->terminal->DevicePath() : std::string();
+}
+
+std::uint64_t PtyScaleServer::BytesCarried() const {
+    return impl_->carried.load();
 }
 
 void PtyScaleServer::Stop() {

@@ -103,6 +103,9 @@ class PtyScaleServer {
     std::string DevicePath() const;  // e.g. /dev/pts/5, after Start
     void Stop();
 
+    // The bytes the line has carried so far, both ways: command lines in, replies out.
+    uint64_t BytesCarried() const;
+
   private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
