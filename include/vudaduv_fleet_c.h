@@ -340,8 +340,12 @@ VDFLEET_API int32_t VDFLEET_CALL VDFleetDiff(VDFleetSession* session, const char
  * and no rows, and the last error names it, from 0, and why: address 2 ":47001": no host.
  * Refused: NULL, "", no host (":47001"), a port that is no number or not from 1 to 65535
  * ("127.0.0.1:99999", port 0), a number alone ("47001", no host), a host with a colon that is no
- * IPv6 address, a blank or control character in the host. An address with no GBK form is
- * VDFLEET_E_TEXT. */
+ * IPv6 address, a blank or control character in the host. A scale on a serial line is
+ * "serial:DEVICE" or "serial:DEVICE@BAUD" ("serial:/dev/ttyUSB0", "serial:COM3@19200"; 9600 baud
+ * unless given), served beside the network scales in the same call; refused: no device
+ * ("serial:"), a speed the line does not take. A line held by another process fails its scale
+ * with the cause "in use by another process"; the same device named twice is one scale. An
+ * address with no GBK form is VDFLEET_E_TEXT. */
 
 /* Reads every slot of the record types (NULL with type_count 0: 1, 3, 5, 7, 10 and 12), items
  * first_item to last_item, from every scale at once. Rows: one a scale, in the order of the

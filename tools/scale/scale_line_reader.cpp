@@ -29,7 +29,8 @@ bool WaitUntil(Clock::time_point when, const std::atomic<bool>& stop) {
 }
 
 // Writes replies as a line at the pace carries them: a piece, then the next when the line has
-// carried the one before.
+// carried the one before. The pieces keep to the line's own schedule, so that a wait that ends
+// late does not put off every piece after it.
 bool WritePaced(platform::Stream& stream, const std::string& replies, PacedLine& line,
                 std::uint32_t baud, const std::atomic<bool>& stop) {
     std::size_t piece = std::max<std::size_t>(1, baud / 10 * kPacedPiece.count() / 1000);
@@ -38,7 +39,6 @@ bool WritePaced(platform::Stream& stream, const std::string& replies, PacedLine&
         std::size_t size = std::min(piece, replies.size() - done);
         if (!stream.Write(std::string_view(replies).substr(done, size), stop)) return false;
         if (!WaitUntil(line.Carry(size, start), stop)) return false;
-        start = Clock::now();
     }
     return true;
 }

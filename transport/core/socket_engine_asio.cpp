@@ -2,7 +2,9 @@
 // and a timer per channel, and a serial port for a channel that serves a line. Every platform
 // builds it; Windows runs on it.
 #include <array>
+#include <cstdint>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "asio/io_context.hpp"
@@ -28,6 +30,16 @@ using Socket = asio::basic_stream_socket<tcp, Executor>;
 using Resolver = asio::ip::basic_resolver<tcp, Executor>;
 using Timer = asio::basic_waitable_timer<EngineClock, asio::wait_traits<EngineClock>, Executor>;
 using SerialPort = asio::basic_serial_port<Executor>;
+
+// A held line's handle as the port takes it: a descriptor, or a HANDLE (a pointer).
+template <typename Native = SerialPort::native_handle_type>
+Native PortHandle(std::intptr_t handle) {
+    if constexpr (std::is_pointer_v<Native>) {
+        return reinterpret_cast<Native>(handle);
+    } else {
+        return static_cast<Native>(handle);
+    }
+}
 
 // Each wait carries the generation it was started in: a wait of a connection closed since, or
 // of an alarm set anew, completes (aborted) and tells nothing.
@@ -85,7 +97,7 @@ class AsioChannel final : public Channel {
         std::int32_t code = line_.Open(device, baud, cause);
         if (code != WQDS_OK) return code;
         asio::error_code error;
-        port_.assign(static_cast<SerialPort::native_handle_type>(line_.Handle()), error);
+        port_.assign(PortHandle(line_.Handle()), error);
         if (error) {
             cause = error.message();
             line_.Close();
