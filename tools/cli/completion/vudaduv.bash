@@ -9,7 +9,7 @@ _vudaduv_options() {
                  "--retries --accept-changes --verify --report --upload-file --help" ;;
         check | encode) echo "--type --en --charset --file --help" ;;
         decode) echo "--en --charset --help" ;;
-        scale) echo "--listen --port --count --reply-delay --en --pty --help" ;;
+        scale) echo "--listen --port --count --reply-delay --en --pty --baud --help" ;;
         demo) echo "--keep --help" ;;
         pull)
             echo "--target --targets-file --out --types --items --en --charset --timeout" \
