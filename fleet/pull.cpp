@@ -129,7 +129,10 @@ std::string ImageFileName(const std::string& address, uint32_t defaultPort) {
     if (!transport::ParseTargetAddress(address, defaultPort, target)) return "";
     bool line = transport::IsSerialLine(target);
     std::string name = line ? "serial_" : "";
-    for (char c : line ? target.device : target.host) {
+    std::string device = target.device;
+    // "\\.\COM12" is Windows's other name of COM12, and one scale has one file.
+    if (device.compare(0, 4, "\\\\.\\") == 0) device.erase(0, 4);
+    for (char c : line ? device : target.host) {
         auto byte = static_cast<unsigned char>(c);
         bool kept = std::isalnum(byte) != 0 || c == '.' || c == '-';
         name += kept && byte < 0x80 ? static_cast<char>(std::tolower(byte)) : '_';

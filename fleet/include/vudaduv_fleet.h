@@ -179,7 +179,8 @@ std::vector<ScaleImage> Pull(const std::vector<std::string>& addresses,
 // The file of a scale's image in a directory: host and port, every character that is no
 // letter, digit, '.' or '-' as '_', the host in lower case: "127.0.0.1_4001.txt",
 // "__1_4001.txt" for [::1]:4001; a serial line's device alike after "serial_", without its
-// speed: "serial__dev_ttyusb0.txt", "serial_com3.txt". "" for an address that cannot be read.
+// speed or the prefix "\\.\": "serial__dev_ttyusb0.txt", "serial_com3.txt". "" for an address
+// that cannot be read.
 std::string ImageFileName(const std::string& address, uint32_t defaultPort);
 
 // Writes every file into dir, all or nothing: each is written beside its place and renamed

@@ -299,6 +299,7 @@ TEST(Image, FileNamesAreSafeOnEverySystem) {
     EXPECT_EQ(ImageFileName("serial:/dev/ttyUSB0", 4001), "serial__dev_ttyusb0.txt");
     EXPECT_EQ(ImageFileName("serial:/dev/ttyUSB0@19200", 4001), "serial__dev_ttyusb0.txt");
     EXPECT_EQ(ImageFileName("serial:COM3", 4001), "serial_com3.txt");
+    EXPECT_EQ(ImageFileName("serial:\\\\.\\COM12@19200", 4001), "serial_com12.txt");
     EXPECT_EQ(ImageFileName("serial:", 4001), "");
 }
 

@@ -301,11 +301,10 @@ bool SetRaw(HANDLE line, DCB settings, std::uint32_t baud) {
     settings.fNull = FALSE;
     settings.fAbortOnError = FALSE;
     if (!SetCommState(line, &settings)) return false;
-    // A read returns as soon as a byte is there; the session's own alarm bounds every wait.
+    // A read waits for its first byte and returns once the line is quiet for a moment; the
+    // session's own alarm bounds every wait.
     COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = MAXDWORD;
-    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
-    timeouts.ReadTotalTimeoutConstant = MAXDWORD - 1;
+    timeouts.ReadIntervalTimeout = 1;
     return SetCommTimeouts(line, &timeouts) != 0;
 }
 
