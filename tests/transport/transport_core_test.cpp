@@ -523,7 +523,8 @@ TEST(Addresses, ASerialLineIsReadWithItsSpeedOrRefusedWithItsReason) {
         {"serial:\\\\.\\COM10@115200", "\\\\.\\COM10", 115200, ""},
         {"serial:/dev/serial/by-id/usb-x@y@1200", "/dev/serial/by-id/usb-x@y", 1200, ""},
         {"serial:/dev/ttyS0@230400", "/dev/ttyS0", 230400, ""},
-        {"serial:/dev/tty S0", "/dev/tty S0", 9600, ""},
+        {"serial:/dev/tty S0", "", 0, "a blank or control character in the device"},
+        {"serial:/dev/ttyS0  Deli counter", "", 0, "a blank or control character in the device"},
         {"serial:", "", 0, "no device (serial:DEVICE[@BAUD])"},
         {"serial:@9600", "", 0, "no device (serial:DEVICE[@BAUD])"},
         {"serial:/dev/ttyS0@", "", 0, "no speed after the '@' (serial:DEVICE@BAUD)"},
@@ -538,7 +539,7 @@ TEST(Addresses, ASerialLineIsReadWithItsSpeedOrRefusedWithItsReason) {
         {"serial:/dev/ttyS0@96000000000000000000", "", 0,
          "speed 96000000000000000000 is not supported (1200, 2400, 4800, 9600, 19200, 38400, "
          "57600, 115200 or 230400)"},
-        {"serial:/dev/tty\nS0", "", 0, "a control character in the device"},
+        {"serial:/dev/tty\nS0", "", 0, "a blank or control character in the device"},
         // Not the serial form: read as a host and port, and refused as one.
         {"Serial:/dev/ttyS0", "", 0, "the port \"/dev/ttyS0\" is no decimal number"},
     };

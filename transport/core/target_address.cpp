@@ -125,9 +125,10 @@ std::string ReadSerialLine(const std::string& text, TargetAddress& address) {
     address.device = rest.substr(0, at);
     address.baud = kDefaultSerialBaud;
     if (address.device.empty()) return "no device (serial:DEVICE[@BAUD])";
+    // As in a host: a blank would end the address on a line that names the scale after it.
     if (std::any_of(address.device.begin(), address.device.end(),
-                    [](char c) { return static_cast<unsigned char>(c) < ' ' || c == '\x7f'; })) {
-        return "a control character in the device";
+                    [](char c) { return static_cast<unsigned char>(c) <= ' ' || c == '\x7f'; })) {
+        return "a blank or control character in the device";
     }
     return at == std::string::npos ? "" : ReadBaud(rest.substr(at + 1), address.baud);
 }

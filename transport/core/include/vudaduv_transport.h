@@ -86,8 +86,8 @@ bool SerialBaudSupported(std::uint32_t baud);
 // defaultPort out of range), "a number alone is no host (HOST:PORT)" ("4001", which the system
 // would take as the host 0.0.15.161), "a host with a colon must be an IPv6 address ([V6]:PORT)",
 // "a blank or control character in the host", "no ']' after the IPv6 address", "text after ']'
-// that is no ':PORT'"; for a serial line "no device (serial:DEVICE[@BAUD])", "a control
-// character in the device", "no speed after the '@' (serial:DEVICE@BAUD)", "the speed \"fast\"
+// that is no ':PORT'"; for a serial line "no device (serial:DEVICE[@BAUD])", "a blank or
+// control character in the device", "no speed after the '@' (serial:DEVICE@BAUD)", "the speed \"fast\"
 // is no decimal number", "speed 1000 is not supported (1200, 2400, 4800, 9600, 19200, 38400,
 // 57600, 115200 or 230400)". This is the one rule every scale address is read by: SendToScales,
 // SendData, the fleet and the tool.
