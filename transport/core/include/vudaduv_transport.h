@@ -79,7 +79,8 @@ bool SerialBaudSupported(std::uint32_t baud);
 // Reads "host", "host:port", "[v6addr]:port" or "[v6addr]"; an IPv6 address without brackets
 // (two or more colons) is taken whole. Addresses without a port get defaultPort. A scale on a
 // serial line is "serial:DEVICE" or "serial:DEVICE@BAUD" (device set, host empty, port 0; baud
-// kDefaultSerialBaud when not named). "" when the address is read; otherwise, with address left
+// kDefaultSerialBaud when not named; "serial:4001" stays the host "serial" on port 4001, as no
+// device is a number alone). "" when the address is read; otherwise, with address left
 // empty, why not in a few words, for a message that names the address (QuoteAddress): "empty",
 // "no host" (":4001", "[]"), "no port after the colon", "the port \"4x\" is no decimal number",
 // "port 99999 is out of range (1 to 65535)" (port 0 too), "no port (HOST:PORT)" (none given, and
@@ -87,10 +88,10 @@ bool SerialBaudSupported(std::uint32_t baud);
 // would take as the host 0.0.15.161), "a host with a colon must be an IPv6 address ([V6]:PORT)",
 // "a blank or control character in the host", "no ']' after the IPv6 address", "text after ']'
 // that is no ':PORT'"; for a serial line "no device (serial:DEVICE[@BAUD])", "a blank or
-// control character in the device", "no speed after the '@' (serial:DEVICE@BAUD)", "the speed \"fast\"
-// is no decimal number", "speed 1000 is not supported (1200, 2400, 4800, 9600, 19200, 38400,
-// 57600, 115200 or 230400)". This is the one rule every scale address is read by: SendToScales,
-// SendData, the fleet and the tool.
+// control character in the device", "no speed after the '@' (serial:DEVICE@BAUD)", "the speed
+// \"fast\" is no decimal number", "speed 1000 is not supported (1200, 2400, 4800, 9600, 19200,
+// 38400, 57600, 115200 or 230400)". This is the one rule every scale address is read by:
+// SendToScales, SendData, the fleet and the tool.
 std::string ReadTargetAddress(const std::string& text, std::uint32_t defaultPort,
                               TargetAddress& address);
 
