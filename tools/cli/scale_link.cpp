@@ -100,8 +100,7 @@ SendOutcome SendLines(const ScaleLink& link, uint32_t recordType,
 }
 
 std::string FailureCause(const ScaleResult& scale, std::size_t commandCount) {
-    return transport::TransportFailure(scale.code, scale.answered, commandCount, scale.connections,
-                                       scale.cause);
+    return transport::TransportFailure(scale.code, scale.answered, commandCount, scale.connections);
 }
 
 std::string ScaleFailureCause(const ScaleResult& scale, std::size_t commandCount) {
