@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "scripted_peer.h"
 #include "temp_directory.h"
 #include "virtual_scale.h"
 #include "vudaduv.h"
@@ -203,12 +204,10 @@ TEST_F(LibraryRoundTrip, SeveralScalesAtOnceEachAnswerInTheOrderOfTargets) {
 }
 
 TEST_F(LibraryRoundTrip, ADeadScaleFailsTheSendButTheLiveOneIsServed) {
-    scale::ScaleMemory deadMemory;
-    scale::TcpScaleServer dead(deadMemory, scale::ServerOptions{});
-    std::string error;
-    ASSERT_TRUE(dead.Start(error)) << error;
+    // A port held bound and not listening: a port merely freed again can be taken by the scales
+    // of a test running beside, and answer.
+    transport_test::RefusingPort dead;
     std::string deadAddress = "127.0.0.1:" + std::to_string(dead.Port());
-    dead.Stop();
 
     ASSERT_EQ(Send(Road::kTcpOwnRecord, false, 1, {deadAddress, Address()}, {"7A##live"}),
               WQ_TRANSPORT_FAILED);
