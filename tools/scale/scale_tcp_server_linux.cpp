@@ -152,9 +152,13 @@ class EpollEngine final : public TcpServerEngine {
 
     void Delay(Connection& connection, Clock::time_point due) { delays.Add(&connection, due); }
 
-    // Closes the socket at once; the connection itself goes once nothing refers to it.
+    // Closes the socket at once; the connection itself goes once nothing refers to it. The socket
+    // leaves the epoll set first: a process started meanwhile may hold a copy of it until its
+    // exec, and the set reports events of an open socket, even one this process closed, so the
+    // freed connection would be handled.
     void Close(Connection& connection) {
         if (connection.closed) return;
+        epoll_ctl(poller, EPOLL_CTL_DEL, connection.fd, nullptr);
         close(connection.fd);
         connection.closed = true;
         closedOnes.push_back(&connection);

@@ -358,7 +358,7 @@ for family in text_string_to_metric_families(open(sys.argv[1]).read()):
 )";
 
 // The parser's lines for the file, or "" with why when there is no parser.
-std::string Parsed(const std::string& file, std::string& why) {
+[[maybe_unused]] std::string Parsed(const std::string& file, std::string& why) {
     WriteWholeFile("parse.py", kParse);
     WriteWholeFile(".stdin", "");
     for (const char* python : {"/usr/bin/python3", "/usr/local/bin/python3"}) {
