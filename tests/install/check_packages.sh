@@ -25,16 +25,17 @@ expect_listed() {
   done
 }
 
-# The Debian packages, each named by its Package field, and the paths each must hold.
+# The Debian packages, each named by its Package field and its upstream version (the libraries'
+# file names carry it whole), and the paths each must hold.
 expect_in_deb() {
-  local package=$1 lib=$2
+  local package=$1 lib=$2 upstream=$3
   local doc=usr/share/doc/$package
   case "$package" in
     libvudaduv1)
-      echo $lib/libvudaduv.so.1.0.0 $lib/libvudaduv.so.1 \
-        $lib/libwqdatasend.so.1.0.0 $lib/libwqdatasend.so.1 \
-        $lib/libwqcommsend.so.1.0.0 $lib/libwqcommsend.so.1 \
-        $lib/libvudaduv_fleet.so.1.0.0 $lib/libvudaduv_fleet.so.1 ;;
+      echo $lib/libvudaduv.so.$upstream $lib/libvudaduv.so.1 \
+        $lib/libwqdatasend.so.$upstream $lib/libwqdatasend.so.1 \
+        $lib/libwqcommsend.so.$upstream $lib/libwqcommsend.so.1 \
+        $lib/libvudaduv_fleet.so.$upstream $lib/libvudaduv_fleet.so.1 ;;
     libvudaduv-dev)
       echo usr/include/vudaduv.h usr/include/wqdatasend.h usr/include/wqcommsend.h \
         usr/include/vudaduv_fleet_c.h \
@@ -53,9 +54,11 @@ expect_in_deb() {
 }
 
 check_deb() {
-  local deb=$1 lib=$2 package paths
+  local deb=$1 lib=$2 package paths upstream
   package=$(dpkg-deb -f "$deb" Package)
-  if ! paths=$(expect_in_deb "$package" "$lib"); then
+  upstream=$(dpkg-deb -f "$deb" Version)
+  upstream=${upstream%-*}
+  if ! paths=$(expect_in_deb "$package" "$lib" "$upstream"); then
     fail "$deb holds an unknown package, $package"
     return
   fi
@@ -90,13 +93,13 @@ check_debs_together() {
   # (Outputs are taken whole before grep -q reads them: with pipefail, a writer that grep -q
   # leaves behind would fail the check.)
   local dynamic
-  dynamic=$(readelf -d "$root/$lib/libvudaduv.so.1.0.0")
+  dynamic=$(readelf -d "$root/$lib/libvudaduv.so.$version")
   if ! grep -q 'SONAME.*\[libvudaduv\.so\.1\]' <<<"$dynamic"; then
-    fail "libvudaduv.so.1.0.0 has no SONAME libvudaduv.so.1"
+    fail "libvudaduv.so.$version has no SONAME libvudaduv.so.1"
   fi
-  dynamic=$(readelf -d "$root/$lib/libvudaduv_fleet.so.1.0.0")
+  dynamic=$(readelf -d "$root/$lib/libvudaduv_fleet.so.$version")
   if ! grep -q 'SONAME.*\[libvudaduv_fleet\.so\.1\]' <<<"$dynamic"; then
-    fail "libvudaduv_fleet.so.1.0.0 has no SONAME libvudaduv_fleet.so.1"
+    fail "libvudaduv_fleet.so.$version has no SONAME libvudaduv_fleet.so.1"
   fi
   said=$("$root/usr/bin/vudaduv" --version)
   [ "$said" = "vudaduv $version" ] || fail "the tool says '$said', the packages are $version"
