@@ -54,7 +54,8 @@ std::string WithPort(const TargetAddress& address) {
 
 void CheckSerialLine(const std::string& text, const TargetAddress& address) {
     FuzzCheck(address.host.empty() && address.port == 0, "a serial line has no host or port");
-    FuzzCheck(text.compare(0, 7, "serial:") == 0 && text.find(address.device) == 7,
+    FuzzCheck(text.compare(0, 7, "serial:") == 0 &&
+                  text.compare(7, address.device.size(), address.device) == 0,
               "the device is taken from the text, after serial:");
     FuzzCheck(vudaduv::transport::SerialBaudSupported(address.baud),
               "a serial line's speed is one the line supports");
