@@ -450,13 +450,31 @@ void SyncRun::KeepUnconfirmed() {
     }
 }
 
+// Whether scales can be the identities of that many addresses: one each, each naming a first at
+// or before itself that is its own first. Anything else would send a scale's outcome to an
+// address that does not name it, or none at all.
+bool ScalesFitAddresses(const std::vector<ScaleOfAddress>& scales, std::size_t addresses) {
+    if (scales.size() != addresses) return false;
+    for (std::size_t i = 0; i < scales.size(); ++i) {
+        std::size_t first = scales[i].first;
+        if (first > i || scales[first].first != first) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 // Every scale is served once however often the addresses name it; an address that names a
 // scale again gets that scale's outcome, with a note.
 SyncResult Sync(const WantedList& list, const std::vector<std::string>& addresses,
                 const SyncOptions& options) {
-    std::vector<ScaleOfAddress> scales = IdentifyScales(addresses, options.settings.defaultPort);
+    return Sync(list, addresses, IdentifyScales(addresses, options.settings.defaultPort), options);
+}
+
+SyncResult Sync(const WantedList& list, const std::vector<std::string>& addresses,
+                const std::vector<ScaleOfAddress>& identified, const SyncOptions& options) {
+    if (!ScalesFitAddresses(identified, addresses.size())) return Sync(list, addresses, options);
+    const std::vector<ScaleOfAddress>& scales = identified;
     std::vector<std::string> distinct;
     std::vector<std::size_t> places;
     std::vector<std::size_t> slot(addresses.size());

@@ -366,6 +366,13 @@ struct SyncResult {
 SyncResult Sync(const WantedList& list, const std::vector<std::string>& addresses,
                 const SyncOptions& options);
 
+// The same, with the scale each address names found already (IdentifyScales of these addresses,
+// one for each): a caller that identified them to tell its user which addresses name one scale
+// hands them on, and no host name is resolved a second time for it in the run. Scales that do
+// not fit the addresses (another count, an address named before its first) are identified anew.
+SyncResult Sync(const WantedList& list, const std::vector<std::string>& addresses,
+                const std::vector<ScaleOfAddress>& scales, const SyncOptions& options);
+
 // The time, in seconds since 1970 (UTC), at which the last sync on stateDir ended with every
 // scale in step; 0 when none has (or the record cannot be read). Kept in stateDir/.last-good,
 // written whole, then renamed.

@@ -605,7 +605,8 @@ fleet::SyncResult SyncWithProgress(const fleet::WantedList& list, SyncCommand& c
         progress.ScaleDone();
     };
     options.observer.stop = stop.Flag();
-    fleet::SyncResult result = fleet::Sync(list, command.fleet.addresses, options);
+    fleet::SyncResult result =
+        fleet::Sync(list, command.fleet.addresses, command.fleet.scales, options);
     progress.End();
     options.phaseStarted = nullptr;
     options.observer = transport::SendObserver();

@@ -45,6 +45,7 @@ int LoadFleet(const std::string& command, const ParsedArgs& parsed, Fleet& fleet
     fleet.addresses = list.addresses;
     fleet.names = list.names;
     fleet.names.resize(fleet.addresses.size());
+    fleet.scales = list.scales;
     return kExitOk;
 }
 

@@ -33,6 +33,7 @@ extern const char* const kFleetOptionsHelp;
 struct Fleet {
     std::vector<std::string> addresses;
     std::vector<std::string> names;  // of each address, as its targets-file line gives it, or ""
+    std::vector<fleet::ScaleOfAddress> scales;  // the scale of each address, identified once
     transport::SendSettings settings;
 };
 

@@ -78,8 +78,10 @@ void KeepEachScaleOnce(TargetList& list) {
     std::vector<std::string> kept;
     std::vector<std::string> names;
     std::vector<std::string> places;
+    std::vector<fleet::ScaleOfAddress> keptScales;
     for (std::size_t i = 0; i < scales.size(); ++i) {
         if (scales[i].first == i) {
+            keptScales.push_back(fleet::ScaleOfAddress{kept.size(), ""});
             kept.push_back(list.addresses[i]);
             names.push_back(list.names[i]);
             places.push_back(list.places[i]);
@@ -92,6 +94,7 @@ void KeepEachScaleOnce(TargetList& list) {
     list.addresses = std::move(kept);
     list.names = std::move(names);
     list.places = std::move(places);
+    list.scales = std::move(keptScales);
 }
 
 namespace {
@@ -120,7 +123,7 @@ bool ReadTransportSettings(const ParsedArgs& parsed, transport::SendSettings& se
 
 int LoadTargetList(const std::string& command, const ParsedArgs& parsed, TargetList& list) {
     std::string error;
-    list = TargetList{parsed.Values(kTargetOption.name), {}, {}, {}};
+    list = TargetList{parsed.Values(kTargetOption.name), {}, {}, {}, {}};
     for (const std::string& target : list.addresses) {
         transport::TargetAddress address;
         if (!ParseScaleAddress(target, address, error)) return UsageError(command, error);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "args.h"
+#include "vudaduv_fleet.h"
 #include "vudaduv_transport.h"
 
 namespace vudaduv::cli {
@@ -22,6 +23,9 @@ struct TargetList {
     std::vector<std::string> names;   // of each address: the rest of its file line, "" for none
     std::vector<std::string> notes;   // addresses left out, as "FILE:LINE: ..." messages
     std::vector<std::string> places;  // where each address was given: "--target ", "FILE:LINE: "
+    // The scale each address names, once KeepEachScaleOnce has identified them (each its own
+    // then): handed to the sync, which need not resolve the names again.
+    std::vector<fleet::ScaleOfAddress> scales;
 };
 
 // Adds the addresses in the bytes of the targets file source to list. Surrounding white space,
@@ -35,7 +39,7 @@ bool AddTargetsFile(const std::string& source, const std::string& bytes, TargetL
 
 // Leaves out, with a note, every address that names a scale already in the list, by the fleet's
 // rule of scale identity (the same host and port, or a name that reaches an address and port of
-// it): two connections at once to one scale would send it everything twice.
+// it): two connections at once to one scale would send it everything twice. Sets list.scales.
 void KeepEachScaleOnce(TargetList& list);
 
 // The options that name network scales and set the transport, for every command that sends to
