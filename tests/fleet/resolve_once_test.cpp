@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "numbered_items.h"
 #include "temp_directory.h"
 #include "virtual_scale.h"
 #include "vudaduv_fleet.h"
@@ -29,13 +30,6 @@ extern "C" int getaddrinfo(const char* node, const char* service, const struct a
 
 namespace vudaduv::fleet {
 namespace {
-
-std::vector<std::string> Items(int count) {
-    std::vector<std::string> lines;
-    for (int i = 1; i <= count; ++i)
-        lines.push_back(std::to_string(i) + "A1##Item" + std::to_string(i));
-    return lines;
-}
 
 class ResolveOnce : public testing::InTempDirectory {
   protected:
@@ -60,7 +54,7 @@ class ResolveOnce : public testing::InTempDirectory {
         options.stateDir = "state" + std::to_string(scale);
         options.listTypes = {1};
         std::vector<std::string> addresses = {Address(scale)};
-        WantedList list = WantedOfDataLines(1, false, Items(10));
+        WantedList list = WantedOfDataLines(1, false, NumberedItems(10));
         int before = localhostLookups;
         SyncResult result = identified != nullptr ? Sync(list, addresses, *identified, options)
                                                   : Sync(list, addresses, options);
@@ -103,7 +97,7 @@ TEST_F(ResolveOnce, IdentitiesThatDoNotFitTheAddressesAreFoundAnew) {
         options.stateDir = "misfit" + std::to_string(c);
         options.listTypes = {1};
         SyncResult result =
-            Sync(WantedOfDataLines(1, false, Items(3)), addresses, misfits[c], options);
+            Sync(WantedOfDataLines(1, false, NumberedItems(3)), addresses, misfits[c], options);
         ASSERT_EQ(result.error, "") << c;
         ASSERT_EQ(result.scales.size(), 3u) << c;
         EXPECT_EQ(result.scales[1].address, addresses[1]) << c;

@@ -6,19 +6,13 @@
 #include <filesystem>
 
 #include "file_size_limit.h"
+#include "numbered_items.h"
 #include "temp_directory.h"
 #include "virtual_scale.h"
 #include "vudaduv_fleet.h"
 
 namespace vudaduv::fleet {
 namespace {
-
-std::vector<std::string> Items(int count) {
-    std::vector<std::string> lines;
-    for (int i = 1; i <= count; ++i)
-        lines.push_back(std::to_string(i) + "A1##Item" + std::to_string(i));
-    return lines;
-}
 
 class Safeguard : public testing::InTempDirectory {
   protected:
@@ -42,7 +36,8 @@ class Safeguard : public testing::InTempDirectory {
     void Hold(int count) {
         SyncOptions options = Options();
         options.stateDir = "before";
-        SyncResult result = Sync(WantedOfDataLines(1, false, Items(count)), addresses_, options);
+        SyncResult result =
+            Sync(WantedOfDataLines(1, false, NumberedItems(count)), addresses_, options);
         ASSERT_EQ(result.error, "");
         std::filesystem::remove_all("before");
     }
@@ -168,7 +163,8 @@ TEST_F(Safeguard, APlanOverTheRemovalCapLeavesTheScaleUntouched) {
         options.removeMissing = true;
         options.maxRemove = c.cap;
         options.dryRun = c.dryRun;
-        SyncResult result = Sync(WantedOfDataLines(1, false, Items(c.listed)), addresses_, options);
+        SyncResult result =
+            Sync(WantedOfDataLines(1, false, NumberedItems(c.listed)), addresses_, options);
         ASSERT_EQ(result.error, "") << c.name;
         for (std::size_t i = 0; i < addresses_.size(); ++i) {
             const ScaleSync& scale = result.scales[i];
@@ -203,7 +199,7 @@ TEST_F(Safeguard, AStateDirectoryWithoutRoomIsFoundBeforeAnyScaleIsRead) {
         {
             vudaduv::testing::FileSizeLimit limit;
             if (!limit.Set(200)) GTEST_SKIP() << "no cap on file sizes on this system";
-            result = Sync(WantedOfDataLines(1, false, Items(20)), addresses_, options);
+            result = Sync(WantedOfDataLines(1, false, NumberedItems(20)), addresses_, options);
         }
         if (row.refused) {
             EXPECT_EQ(result.errorKind, SyncError::kState) << row.name;
