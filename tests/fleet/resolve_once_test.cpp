@@ -1,10 +1,14 @@
 // Host names resolved once a sync: the identity of the scales (which addresses name one scale)
-// is found by whoever lists them, the tool or the sync itself, never by both. Every call of the
-// system's resolver in this process is counted by name, here, where the executable's own
-// getaddrinfo comes before the C library's.
+// is found by whoever lists them, the tool or the sync itself, never by both. The scales are
+// named by a host name of this test's own, which its getaddrinfo (the executable's comes before
+// the C library's) counts and resolves to 127.0.0.1 alone, whatever /etc/hosts holds; its
+// connect counts the connections to the scales.
+#include <arpa/inet.h>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <cstring>
@@ -16,7 +20,20 @@
 
 namespace {
 
-std::atomic<int> localhostLookups{0};
+constexpr const char* kCountedHost = "counted-scale-host";
+std::atomic<int> lookups{0};
+std::atomic<int> scaleConnections{0};
+std::atomic<unsigned> scalePorts[2] = {{0}, {0}};
+
+bool IsScalePort(const struct sockaddr* address) {
+    unsigned port = 0;
+    if (address->sa_family == AF_INET) {
+        port = ntohs(reinterpret_cast<const sockaddr_in*>(address)->sin_port);
+    } else if (address->sa_family == AF_INET6) {
+        port = ntohs(reinterpret_cast<const sockaddr_in6*>(address)->sin6_port);
+    }
+    return port != 0 && (port == scalePorts[0] || port == scalePorts[1]);
+}
 
 }  // namespace
 
@@ -24,8 +41,18 @@ extern "C" int getaddrinfo(const char* node, const char* service, const struct a
                            struct addrinfo** results) {
     using Real = int (*)(const char*, const char*, const struct addrinfo*, struct addrinfo**);
     static Real real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "getaddrinfo"));
-    if (node != nullptr && std::strcmp(node, "localhost") == 0) ++localhostLookups;
+    if (node != nullptr && std::strcmp(node, kCountedHost) == 0) {
+        ++lookups;
+        return real("127.0.0.1", service, hints, results);
+    }
     return real(node, service, hints, results);
+}
+
+extern "C" int connect(int socket, const struct sockaddr* address, socklen_t size) {
+    using Real = int (*)(int, const struct sockaddr*, socklen_t);
+    static Real real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "connect"));
+    if (address != nullptr && IsScalePort(address)) ++scaleConnections;
+    return real(socket, address, size);
 }
 
 namespace vudaduv::fleet {
@@ -35,50 +62,54 @@ class ResolveOnce : public testing::InTempDirectory {
   protected:
     void SetUp() override {
         InTempDirectory::SetUp();
-        std::vector<ScaleOfAddress> probe =
-            IdentifyScales({"localhost:4001", "127.0.0.1:4001"}, 4001);
-        if (probe[1].first != 0) GTEST_SKIP() << "localhost does not reach 127.0.0.1 here";
         fleet_ = std::make_unique<scale::ScaleFleet>(2, scale::ServerOptions{});
         std::string error;
         ASSERT_TRUE(fleet_->Start(error)) << error;
+        for (std::size_t i = 0; i < 2; ++i) scalePorts[i] = fleet_->Ports()[i];
+    }
+
+    void TearDown() override {
+        for (std::atomic<unsigned>& port : scalePorts) port = 0;
+        InTempDirectory::TearDown();
     }
 
     std::string Address(std::size_t scale) const {
-        return "localhost:" + std::to_string(fleet_->Ports()[scale]);
+        return std::string(kCountedHost) + ":" + std::to_string(fleet_->Ports()[scale]);
     }
 
-    // The lookups of "localhost" by a sync of ten items to one empty scale, with the scales
-    // identified beforehand (by the caller) or not.
-    int LookupsOfSync(std::size_t scale, const std::vector<ScaleOfAddress>* identified) {
+    // How many more lookups of the scales' host name than connections to the scale a sync of ten
+    // items to one empty scale makes, with the scales identified beforehand (by the caller) or not.
+    int LookupsBeyondConnections(std::size_t scale, const std::vector<ScaleOfAddress>* identified) {
         SyncOptions options;
         options.stateDir = "state" + std::to_string(scale);
         options.listTypes = {1};
         std::vector<std::string> addresses = {Address(scale)};
         WantedList list = WantedOfDataLines(1, false, NumberedItems(10));
-        int before = localhostLookups;
+        int lookupsBefore = lookups;
+        int connectionsBefore = scaleConnections;
         SyncResult result = identified != nullptr ? Sync(list, addresses, *identified, options)
                                                   : Sync(list, addresses, options);
-        int lookups = localhostLookups - before;
+        int looked = lookups - lookupsBefore;
+        int connections = scaleConnections - connectionsBefore;
+        EXPECT_GT(connections, 0);
         EXPECT_EQ(result.error, "");
         EXPECT_EQ(result.scales.at(0).failure, "");
         EXPECT_EQ(result.scales.at(0).confirmed, 10u);
-        return lookups;
+        return looked - connections;
     }
 
     std::unique_ptr<scale::ScaleFleet> fleet_;
 };
 
-// Two scales alike, the same run each: the sync handed the identities the caller found (as the
-// tool does) resolves the name exactly once less than the one that finds them itself (as the C
-// library's does), which resolves it once more than its connections do.
+// Two scales alike, the same run each. Each connection resolves the host it connects to, once;
+// beyond that, the sync handed the identities the caller found (as the tool does) resolves no
+// name, and the one that finds them itself (as the C library's does) resolves each once.
 TEST_F(ResolveOnce, ASyncHandedTheScalesIdentitiesResolvesNoNameForThem) {
-    int before = localhostLookups;
+    int before = lookups;
     std::vector<ScaleOfAddress> identified = IdentifyScales({Address(0)}, 4001);
-    EXPECT_EQ(localhostLookups - before, 1);
-    int handed = LookupsOfSync(0, &identified);
-    int own = LookupsOfSync(1, nullptr);
-    EXPECT_GT(handed, 0);  // the connections resolve it
-    EXPECT_EQ(own, handed + 1);
+    EXPECT_EQ(lookups - before, 1);
+    EXPECT_EQ(LookupsBeyondConnections(0, &identified), 0);
+    EXPECT_EQ(LookupsBeyondConnections(1, nullptr), 1);
 }
 
 // Identities that do not fit the addresses are found anew: an address that names a scale
