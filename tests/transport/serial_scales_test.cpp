@@ -23,6 +23,7 @@
 
 #include "core/send_to_scales.h"
 #include "core/socket_engine.h"
+#include "engine_cases.h"
 #include "loopback_fleet.h"
 #include "temp_directory.h"
 #include "test_support.h"
@@ -36,22 +37,6 @@ using vudaduv::transport::ScaleJob;
 using vudaduv::transport::ScaleResult;
 using vudaduv::transport::SendSettings;
 using vudaduv::transport::SocketEngine;
-
-struct EngineCase {
-    const char* name;
-    std::unique_ptr<SocketEngine> (*make)();
-};
-
-const EngineCase kEngines[] = {
-    {"Asio", vudaduv::transport::MakeAsioEngine},
-#ifdef __linux__
-    {"Epoll", vudaduv::transport::MakeEpollEngine},
-#endif
-};
-
-void PrintTo(const EngineCase& engine, std::ostream* out) {
-    *out << engine.name;
-}
 
 // What a stand-in does with the n-th command line (from 0): the bytes it sends back, "" for
 // none; hangUp closes the line instead.
@@ -309,10 +294,7 @@ TEST_P(SerialScales, AStopEndsAScaleWaitingOnItsLine) {
     EXPECT_EQ(again[0].code, WQDS_TIMEOUT);
 }
 
-INSTANTIATE_TEST_SUITE_P(Each, SerialScales, ::testing::ValuesIn(kEngines),
-                         [](const ::testing::TestParamInfo<EngineCase>& info) {
-                             return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Each, SerialScales, ::testing::ValuesIn(kEngines), EngineName);
 
 }  // namespace
 }  // namespace transport_test

@@ -22,6 +22,7 @@
 #include "asio/streambuf.hpp"
 #include "asio/write.hpp"
 #include "core/send_to_scales.h"
+#include "engine_cases.h"
 #include "loopback_socket.h"
 #include "test_support.h"
 
@@ -37,22 +38,6 @@ using vudaduv::transport::ScaleJob;
 using vudaduv::transport::ScaleResult;
 using vudaduv::transport::SendSettings;
 using vudaduv::transport::SocketEngine;
-
-struct EngineCase {
-    const char* name;
-    std::unique_ptr<SocketEngine> (*make)();
-};
-
-const EngineCase kEngines[] = {
-    {"Asio", vudaduv::transport::MakeAsioEngine},
-#ifdef __linux__
-    {"Epoll", vudaduv::transport::MakeEpollEngine},
-#endif
-};
-
-void PrintTo(const EngineCase& engine, std::ostream* out) {
-    *out << engine.name;
-}
 
 class Engine : public ::testing::TestWithParam<EngineCase> {
   protected:
@@ -383,10 +368,7 @@ TEST_P(Engine, ScalesBeyondTheSlotsWaitTheirTurnWithTheirClocksStopped) {
     EXPECT_GE(last, 5u * 2 * kReplyDelayMs);
 }
 
-INSTANTIATE_TEST_SUITE_P(Each, Engine, ::testing::ValuesIn(kEngines),
-                         [](const ::testing::TestParamInfo<EngineCase>& info) {
-                             return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Each, Engine, ::testing::ValuesIn(kEngines), EngineName);
 
 }  // namespace
 }  // namespace transport_test
