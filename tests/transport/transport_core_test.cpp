@@ -216,6 +216,47 @@ TEST_F(TransportCore, StopRequestEndsTheSendWithWhatArrived) {
     EXPECT_EQ(whole[0].replies, RepliesFor(CommandLines(2), "q"));
 }
 
+// A stop asked from inside lineAnswered starts no further command line: the scale that asked
+// puts none on the wire after its third answer, and every other scale answers at most the one
+// line it had in flight. Quick scales answer many lines in the tens of milliseconds the stop is
+// otherwise read in, so a stop that waited for that look would let them run on.
+TEST_F(TransportCore, StopFromLineAnsweredStartsNoFurtherCommandLine) {
+    constexpr std::size_t kScales = 4;
+    constexpr std::size_t kLines = 400;
+    std::vector<std::unique_ptr<LoopbackPeer>> peers;
+    std::vector<ScaleJob> jobs;
+    for (std::size_t i = 0; i < kScales; ++i) {
+        peers.push_back(std::make_unique<LoopbackPeer>(false, AnswerAll("s")));
+        ASSERT_TRUE(peers.back()->Listening());
+        jobs.push_back({LoopbackAddress(peers.back()->Port()), Shared(CommandLines(kLines))});
+    }
+    std::atomic<bool> stop{false};
+    std::vector<std::size_t> answeredAtStop(kScales, 0);
+    std::vector<std::size_t> answeredSoFar(kScales, 0);
+    SendObserver observer;
+    observer.stop = &stop;
+    observer.lineAnswered = [&](std::size_t scale, std::size_t answered) {
+        answeredSoFar[scale] = answered;
+        if (scale == 0 && answered == 3) {
+            answeredAtStop = answeredSoFar;
+            stop = true;
+        }
+    };
+
+    std::vector<ScaleResult> results = SendToScales(jobs, QuickSettings(), observer);
+
+    ASSERT_EQ(results.size(), kScales);
+    EXPECT_EQ(results[0].code, WQDS_INTERNAL);
+    EXPECT_EQ(results[0].answered, 3u);
+    EXPECT_EQ(peers[0]->Log().ReceivedCount(), 3u);
+    for (std::size_t i = 1; i < kScales; ++i) {
+        SCOPED_TRACE("scale " + std::to_string(i));
+        EXPECT_EQ(results[i].code, WQDS_INTERNAL);
+        EXPECT_LE(results[i].answered, answeredAtStop[i] + 1);
+        EXPECT_LE(peers[i]->Log().ReceivedCount(), answeredAtStop[i] + 1);
+    }
+}
+
 // A command far larger than the sockets' buffers waits for room while the scale reads nothing,
 // then goes whole; the scale answers it and the next.
 TEST_F(TransportCore, CommandLargerThanTheSocketBuffersGoesWholeWhenTheScaleReads) {

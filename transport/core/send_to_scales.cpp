@@ -154,6 +154,16 @@ class alignas(64) TargetSession final : private ChannelEvents {
     bool Finished() const { return finished_; }
 
   private:
+    // A stop seen before a command line or a try starts ends the scale there, as the stop watch
+    // would at its next look: what is asked after a stop is not started at all, so a scale
+    // answers at most the one line it had in flight. The flag is read here on every line because
+    // a progress function sets it on this very thread, in the middle of a scale's steps.
+    bool EndIfStopAsked() noexcept {
+        if (observer_.stop == nullptr || !observer_.stop->load()) return false;
+        Finish(WQDS_INTERNAL);
+        return true;
+    }
+
     // What the alarm ends when it rings.
     enum class Wait : std::uint8_t {
         kNone,
@@ -207,6 +217,7 @@ class alignas(64) TargetSession final : private ChannelEvents {
     }
 
     void StartTry() {
+        if (EndIfStopAsked()) return;
         ++tries_;
         reader_.DiscardPending();  // bytes of a connection given up answer nothing now
         if (line_) {
@@ -300,6 +311,7 @@ class alignas(64) TargetSession final : private ChannelEvents {
                 EndTry(WQDS_OK);
                 return;
             }
+            if (EndIfStopAsked()) return;
             StartTimer(settings_.replyTimeoutMs);
             const std::string& command = commands_[next_];
             std::error_code error;

@@ -161,9 +161,12 @@ struct SendObserver {
     // the replies say, or that thousands of scales answer alike, holds no copy of each. Unlike
     // the others, an exception it throws ends that scale with WQDS_INTERNAL (the reply is lost).
     std::function<void(std::size_t scale, std::size_t line, std::string&& reply)> replyTaken;
-    // When not null, read every few tens of milliseconds while the send goes on (it may be set
-    // from any thread or from a signal handler): once true, every scale not done yet ends at once
-    // with WQDS_INTERNAL and the replies it got so far (scaleDone is told), and the call returns.
+    // When not null, read before each command line and try starts, and every few tens of
+    // milliseconds while the send goes on (it may be set from any thread, from a signal handler
+    // or from lineAnswered or scaleDone): once true, no command line is started, every scale not
+    // done yet ends within those tens of milliseconds with WQDS_INTERNAL and the replies it got so
+    // far (scaleDone is told), and the call returns. A scale answers at most the one line it had
+    // in flight when the flag was set.
     const std::atomic<bool>* stop = nullptr;
 };
 
