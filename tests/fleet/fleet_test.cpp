@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "fleet_internal.h"
+#include "scales_fixture.h"
 #include "temp_directory.h"
 #include "virtual_scale.h"
 #include "vudaduv_codec.h"
@@ -336,22 +337,14 @@ TEST(ScaleIdentity, TheSameSerialDeviceNamedTwiceIsOneScale) {
 
 // ---- A day with a virtual fleet --------------------------------------------------------------
 
-class Day : public testing::InTempDirectory {
+class Day : public OnVirtualScales {
   protected:
-    void SetUp() override {
-        InTempDirectory::SetUp();
-        StartFleet(std::chrono::milliseconds(0));
-    }
+    Day() : OnVirtualScales(3) {}
 
     void StartFleet(std::chrono::milliseconds delay) {
         scale::ServerOptions options;
         options.replyDelay = delay;
-        fleet_ = std::make_unique<scale::ScaleFleet>(3, options);
-        std::string error;
-        ASSERT_TRUE(fleet_->Start(error)) << error;
-        addresses_.clear();
-        for (uint16_t port : fleet_->Ports())
-            addresses_.push_back("127.0.0.1:" + std::to_string(port));
+        StartScales(options);
     }
 
     SyncResult Run(const std::vector<std::string>& items, bool removeMissing = false) {
@@ -368,9 +361,6 @@ class Day : public testing::InTempDirectory {
         items.lastItem = 50;
         return Pull({addresses_[scale]}, SlotsOf(items), false, {})[0].image;
     }
-
-    std::unique_ptr<scale::ScaleFleet> fleet_;
-    std::vector<std::string> addresses_;
 };
 
 std::vector<std::string> Items(int count, const std::string& text = "Item") {

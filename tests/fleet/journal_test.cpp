@@ -21,8 +21,8 @@
 #endif
 
 #include "fleet_internal.h"
+#include "scales_fixture.h"
 #include "temp_directory.h"
-#include "virtual_scale.h"
 #include "vudaduv_fleet.h"
 
 namespace vudaduv::fleet {
@@ -147,16 +147,9 @@ TEST(Journal, PendingNamesAListSharedByManyScalesOnce) {
 
 // ---- Syncs on three virtual scales --------------------------------------------------------------
 
-class StateJournal : public testing::InTempDirectory {
+class StateJournal : public OnVirtualScales {
   protected:
-    void SetUp() override {
-        InTempDirectory::SetUp();
-        fleet_ = std::make_unique<scale::ScaleFleet>(3, scale::ServerOptions{});
-        std::string error;
-        ASSERT_TRUE(fleet_->Start(error)) << error;
-        for (uint16_t port : fleet_->Ports())
-            addresses_.push_back("127.0.0.1:" + std::to_string(port));
-    }
+    StateJournal() : OnVirtualScales(3) {}
 
     SyncResult Run(const std::vector<std::string>& items,
                    const std::function<void(SyncOptions&)>& adjust = {}) {
@@ -193,9 +186,6 @@ class StateJournal : public testing::InTempDirectory {
         EXPECT_TRUE(ReadImageText("s", text, image, error)) << error;
         return image;
     }
-
-    std::unique_ptr<scale::ScaleFleet> fleet_;
-    std::vector<std::string> addresses_;
 };
 
 std::vector<std::string> Items(int count, const std::string& text = "Item") {

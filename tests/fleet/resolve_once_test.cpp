@@ -14,8 +14,7 @@
 #include <cstring>
 
 #include "numbered_items.h"
-#include "temp_directory.h"
-#include "virtual_scale.h"
+#include "scales_fixture.h"
 #include "vudaduv_fleet.h"
 
 namespace {
@@ -58,19 +57,19 @@ extern "C" int connect(int socket, const struct sockaddr* address, socklen_t siz
 namespace vudaduv::fleet {
 namespace {
 
-class ResolveOnce : public testing::InTempDirectory {
+class ResolveOnce : public OnVirtualScales {
   protected:
+    ResolveOnce() : OnVirtualScales(2) {}
+
     void SetUp() override {
-        InTempDirectory::SetUp();
-        fleet_ = std::make_unique<scale::ScaleFleet>(2, scale::ServerOptions{});
-        std::string error;
-        ASSERT_TRUE(fleet_->Start(error)) << error;
+        OnVirtualScales::SetUp();
+        if (HasFatalFailure()) return;
         for (std::size_t i = 0; i < 2; ++i) scalePorts[i] = fleet_->Ports()[i];
     }
 
     void TearDown() override {
         for (std::atomic<unsigned>& port : scalePorts) port = 0;
-        InTempDirectory::TearDown();
+        OnVirtualScales::TearDown();
     }
 
     std::string Address(std::size_t scale) const {
@@ -97,8 +96,6 @@ class ResolveOnce : public testing::InTempDirectory {
         EXPECT_EQ(result.scales.at(0).confirmed, 10u);
         return looked - connections;
     }
-
-    std::unique_ptr<scale::ScaleFleet> fleet_;
 };
 
 // Two scales alike, the same run each. Each connection resolves the host it connects to, once;
@@ -115,8 +112,7 @@ TEST_F(ResolveOnce, ASyncHandedTheScalesIdentitiesResolvesNoNameForThem) {
 // Identities that do not fit the addresses are found anew: an address that names a scale
 // again still gets that scale's outcome, with the note.
 TEST_F(ResolveOnce, IdentitiesThatDoNotFitTheAddressesAreFoundAnew) {
-    std::vector<std::string> addresses = {
-        Address(0), "127.0.0.1:" + std::to_string(fleet_->Ports()[0]), Address(1)};
+    std::vector<std::string> addresses = {Address(0), addresses_[0], Address(1)};
     const std::vector<std::vector<ScaleOfAddress>> misfits = {
         {},                           // none
         {{0, ""}, {1, ""}},           // too few

@@ -7,23 +7,15 @@
 
 #include "file_size_limit.h"
 #include "numbered_items.h"
-#include "temp_directory.h"
-#include "virtual_scale.h"
+#include "scales_fixture.h"
 #include "vudaduv_fleet.h"
 
 namespace vudaduv::fleet {
 namespace {
 
-class Safeguard : public testing::InTempDirectory {
+class Safeguard : public OnVirtualScales {
   protected:
-    void SetUp() override {
-        InTempDirectory::SetUp();
-        fleet_ = std::make_unique<scale::ScaleFleet>(2, scale::ServerOptions{});
-        std::string error;
-        ASSERT_TRUE(fleet_->Start(error)) << error;
-        for (uint16_t port : fleet_->Ports())
-            addresses_.push_back("127.0.0.1:" + std::to_string(port));
-    }
+    Safeguard() : OnVirtualScales(2) {}
 
     SyncOptions Options() const {
         SyncOptions options;
@@ -48,9 +40,6 @@ class Safeguard : public testing::InTempDirectory {
         items.lastItem = 40;
         return Pull({addresses_[scale]}, SlotsOf(items), false, {})[0].image.size();
     }
-
-    std::unique_ptr<scale::ScaleFleet> fleet_;
-    std::vector<std::string> addresses_;
 };
 
 // ---- An empty list under removals -----------------------------------------------------------
